@@ -1,0 +1,79 @@
+// The frame processing path: the one road from received text to the decoder
+// library and from decoded groups to the decode log and the user interface.
+//
+// A FrameProcessor feeds text (one character per bit from a recording, or two
+// hexadecimal characters per byte from a card) to Murlin, runs the polarity
+// search on repeated automatic resets, writes one record per decoded group to
+// the decode log and tells a listener what happened. It has no widgets: the
+// monitor's window and the headless tools both drive it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "decode_log.h"
+#include "murlin_binding.h"
+
+namespace varnak {
+
+// What a decoded group hands to the listener; valid during the call only.
+struct DecodedGroup {
+    std::string lines[4];     // the four display lines (RDSDisplay 0..3)
+    DecoderState state;       // the decoder state record (RDSStruct)
+    uint16_t blockWords[4];   // the information words of blocks A, B, C/C', D (RDSData)
+};
+
+// Receives the processor's events. Every method has an empty default.
+class FrameListener {
+public:
+    virtual ~FrameListener() = default;
+    // An automatic reset was reported; `inverted` is the polarity after the
+    // polarity search has run (it may have flipped).
+    virtual void onAutoReset(bool /*inverted*/) {}
+    // A status word other than 0x1215 (after the polarity search).
+    virtual void onStatus(uint16_t /*status*/) {}
+    // A complete group, after its record was written to the decode log.
+    virtual void onGroup(const DecodedGroup& /*group*/) {}
+    // Called every `progressInterval` positions and once after the last one:
+    // the place to refresh counters and let the event loop run.
+    virtual void onProgress(std::size_t /*position*/, std::size_t /*total*/) {}
+};
+
+class FrameProcessor {
+public:
+    explicit FrameProcessor(const MurlinApi& api);
+
+    // Decodes `text`. fromFile true: one character per bit ("1" is a one
+    // bit, any other character a zero bit). false: two hexadecimal characters
+    // per byte (a last single character is read alone). The text is read
+    // afresh at every position, so the caller may append to it from inside a
+    // listener call; the number of positions is fixed at entry. Returns
+    // early, before the next bit, once requestStop() was called.
+    void process(const std::string& text, bool fromFile);
+
+    void setListener(FrameListener* listener) { listener_ = listener; }
+    // The decode log that receives one record per group, or nullptr for none.
+    void setLog(DecodeLog* log) { log_ = log; }
+
+    bool inverted() const { return inverted_; }
+    void setInverted(bool inverted) { inverted_ = inverted; }
+    // Automatic resets seen since creation; saturates at 32767.
+    int16_t resetCount() const { return resetCount_; }
+
+    void requestStop() { stop_ = true; }
+    void clearStop() { stop_ = false; }
+    bool stopRequested() const { return stop_; }
+
+    void setProgressInterval(std::size_t positions) { progressInterval_ = positions ? positions : 1; }
+
+private:
+    const MurlinApi& api_;
+    FrameListener* listener_ = nullptr;
+    DecodeLog* log_ = nullptr;
+    bool inverted_ = false;
+    bool stop_ = false;
+    int16_t resetCount_ = 0;
+    std::size_t progressInterval_ = 4096;
+};
+
+}  // namespace varnak

@@ -1,0 +1,38 @@
+// Run-time binding of the Murlin decoder library.
+//
+// The library is loaded by name on first use, looking beside the running
+// executable first and then on the system's library path; each of its ten
+// functions is bound by its export name. Both the monitor and the headless
+// tools go through this module, so they decode with the very same library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "murlin.h"
+
+namespace varnak {
+
+struct MurlinApi {
+    int32_t (*RDSInit)();
+    int32_t (*RDSBitFrame)(int32_t bit, int32_t invert);
+    int32_t (*RDSBytFrame)(int32_t byte, int32_t invert);
+    int32_t (*RDSStruct)(DecoderState* buffer);
+    int32_t (*RDSStat)(int32_t n);
+    int32_t (*RDSData)(int32_t n);
+    const char* (*RDSDisplay)(int32_t n);
+    const char* (*RDSPTYDesc)(int32_t n);
+    const char* (*RDSDPDesc)(int32_t n);
+    const char* (*RDSEVTDesc)(int32_t n);
+};
+
+// Loads the library on the first call and returns its bound functions, or
+// nullptr when it cannot be loaded or an export is missing; *error (if given)
+// then names the library and the reason. Later calls return the same result.
+const MurlinApi* murlin(std::string* error = nullptr);
+
+// Copies a library text into a string, at most 1024 characters up to the
+// first zero byte; a null pointer gives the empty text.
+std::string StrFromPtr(const char* text);
+
+}  // namespace varnak

@@ -1,0 +1,21 @@
+# Sourced by the set-up scripts: installs the Debian packages the project needs
+# when they are missing (as root), or prints the command that would.
+varnak_packages=(build-essential cmake ninja-build pkg-config python3
+  qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-dejavu-core clang libclang-rt-14-dev)
+
+ensure_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "Installing missing packages: ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  else
+    echo "Missing packages. Run:  sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds everything in the debug configuration with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then runs every test through ctest.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/scripts/deps.sh"
+ensure_packages "${varnak_packages[@]}"
+
+build="$top/build/ci"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNAK_SANITIZE=ON >/dev/null
+cmake --build "$build" -j "$(nproc)"
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$top/scripts/lsan.supp:print_suppressions=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+
+# The decoder's fuzz target (clang's libFuzzer), a short bounded run.
+if [ -x "$top/decoder/fuzz/run.sh" ]; then
+  "$top/decoder/fuzz/run.sh" "$top/build/fuzz" 20
+fi
