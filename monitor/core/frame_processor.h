@@ -8,6 +8,7 @@
 // monitor's window and the headless tools both drive it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -47,9 +48,16 @@ public:
     // bit, any other character a zero bit). false: two hexadecimal characters
     // per byte (a last single character is read alone). The text is read
     // afresh at every position, so the caller may append to it from inside a
-    // listener call; the number of positions is fixed at entry. Returns
-    // early, before the next bit, once requestStop() was called.
+    // listener call; the number of positions is fixed at entry, and in hex
+    // mode a position that lies beyond the current length is skipped. A pair
+    // holding a character that is not hexadecimal is skipped too (counted in
+    // skippedPairs()): nothing is fed for it and decoding goes on. Returns
+    // early, before the next bit, once requestStop() was called. Does not
+    // call RDSInit: the caller resets the decoder when a new stream begins.
     void process(const std::string& text, bool fromFile);
+
+    // Hexadecimal pairs skipped because they were not hexadecimal.
+    std::size_t skippedPairs() const { return skippedPairs_; }
 
     void setListener(FrameListener* listener) { listener_ = listener; }
     // The decode log that receives one record per group, or nullptr for none.
@@ -67,6 +75,9 @@ public:
     void setProgressInterval(std::size_t positions) { progressInterval_ = positions ? positions : 1; }
 
 private:
+    void handleStatus(uint16_t status);
+    void showGroup();
+
     const MurlinApi& api_;
     FrameListener* listener_ = nullptr;
     DecodeLog* log_ = nullptr;
@@ -74,6 +85,8 @@ private:
     bool stop_ = false;
     int16_t resetCount_ = 0;
     std::size_t progressInterval_ = 4096;
+    std::size_t skippedPairs_ = 0;
+    DecodedGroup group_{};  // reused for every group: no allocation per group
 };
 
 }  // namespace varnak

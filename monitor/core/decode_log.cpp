@@ -1,0 +1,79 @@
+#include "decode_log.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace varnak {
+
+DecodeLog::~DecodeLog() { close(); }
+
+bool DecodeLog::open(const std::string& path) {
+    close();
+    error_.clear();
+    path_ = path;
+    errno = 0;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        error_ = "cannot create " + path + ": " + std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    stream_ = f;
+    owned_ = true;
+    // A large buffer: a record is a few hundred bytes, one write per group.
+    std::setvbuf(stream_, nullptr, _IOFBF, 1 << 16);
+    return true;
+}
+
+void DecodeLog::attach(std::FILE* stream, const std::string& name) {
+    close();
+    error_.clear();
+    path_ = name;
+    stream_ = stream;
+    owned_ = false;
+}
+
+bool DecodeLog::fail(const char* what) {
+    if (error_.empty())
+        error_ = std::string("cannot ") + what + " " + path_ + ": " + std::strerror(errno ? errno : EIO);
+    return false;
+}
+
+bool DecodeLog::writeGroup(const std::string (&lines)[4]) {
+    if (!stream_) return false;
+    if (!error_.empty()) return false;
+    record_.assign(kSeparator);
+    record_ += "\r\n";
+    for (const std::string& line : lines) {
+        record_ += line;
+        record_ += "\r\n";
+    }
+    errno = 0;
+    if (std::fwrite(record_.data(), 1, record_.size(), stream_) != record_.size()) return fail("write");
+    return true;
+}
+
+bool DecodeLog::flush() {
+    if (!stream_) return error_.empty();
+    errno = 0;
+    if (std::fflush(stream_) != 0 || std::ferror(stream_)) return fail("write");
+    return error_.empty();
+}
+
+bool DecodeLog::close() {
+    if (!stream_) return true;
+    bool ok = flush();
+    if (owned_) {
+        errno = 0;
+        if (std::fclose(stream_) != 0 && ok) ok = fail("close");
+    }
+    stream_ = nullptr;
+    owned_ = false;
+    return ok && error_.empty();
+}
+
+std::string DecodeLogPath(const std::string& inputPath) {
+    const std::size_t keep = inputPath.size() > 4 ? inputPath.size() - 4 : 0;
+    return inputPath.substr(0, keep) + ".out";
+}
+
+}  // namespace varnak

@@ -1,0 +1,96 @@
+#include "frame_processor.h"
+
+#include <array>
+#include <cstring>
+
+namespace varnak {
+namespace {
+
+constexpr uint16_t kStatusNone = MURLIN_STATUS_NONE;
+constexpr int16_t kResetCountMax = 32767;
+// Automatic resets that leave the polarity alone; every later one flips it.
+constexpr int16_t kResetsBeforeFlip = 10;
+
+// Value of a hexadecimal digit, or -1 for any other character.
+constexpr std::array<int8_t, 256> MakeHexTable() {
+    std::array<int8_t, 256> t{};
+    for (auto& v : t) v = -1;
+    for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<int8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<int8_t>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<int8_t>(c - 'a' + 10);
+    return t;
+}
+constexpr std::array<int8_t, 256> kHex = MakeHexTable();
+
+inline int HexDigit(char c) { return kHex[static_cast<unsigned char>(c)]; }
+
+}  // namespace
+
+FrameProcessor::FrameProcessor(const MurlinApi& api) : api_(api) {}
+
+void FrameProcessor::process(const std::string& text, bool fromFile) {
+    const std::size_t length = text.size();  // positions fixed at entry
+    if (length == 0) return;
+    const std::size_t step = fromFile ? 1 : 2;
+    std::size_t untilProgress = progressInterval_;
+
+    for (std::size_t i = 0; i < length; i += step) {
+        int32_t status = kStatusNone;
+        bool fed = false;
+        if (fromFile) {
+            // A position beyond a shortened text reads as "not a 1".
+            const bool one = i < text.size() && text[i] == '1';
+            status = api_.RDSBitFrame(one ? 1 : 0, inverted_ ? 1 : 0);
+            fed = true;
+        } else if (i < text.size()) {
+            int value = HexDigit(text[i]);
+            if (value >= 0 && i + 1 < text.size()) {
+                const int low = HexDigit(text[i + 1]);
+                value = low >= 0 ? value * 16 + low : -1;
+            }
+            if (value >= 0) {
+                status = api_.RDSBytFrame(value, inverted_ ? 1 : 0);
+                fed = true;
+            } else {
+                ++skippedPairs_;
+            }
+        }
+        if (stop_) return;
+        // A skipped position feeds nothing and so reports nothing: acting on
+        // the previous status again would repeat its group record.
+        if (fed && static_cast<uint16_t>(status) != kStatusNone) handleStatus(static_cast<uint16_t>(status));
+
+        if (--untilProgress == 0) {
+            untilProgress = progressInterval_;
+            if (listener_ && i + step < length) listener_->onProgress(i + step, length);
+        }
+    }
+    if (listener_) listener_->onProgress(length, length);
+}
+
+void FrameProcessor::handleStatus(uint16_t status) {
+    if (((status >> 8) & 0xF) == 1) {
+        // Polarity search: repeated automatic resets mean no block A can be
+        // found, most likely because the stream arrives inverted.
+        if (resetCount_ < kResetCountMax) ++resetCount_;
+        if (resetCount_ > kResetsBeforeFlip) inverted_ = !inverted_;
+        if (listener_) listener_->onAutoReset(inverted_);
+    }
+    if (listener_) listener_->onStatus(status);
+    if ((status >> 12) == 0) showGroup();
+}
+
+void FrameProcessor::showGroup() {
+    for (int n = 0; n < 4; ++n) {
+        // As StrFromPtr, but into the reused strings.
+        const char* line = api_.RDSDisplay(n);
+        if (line) group_.lines[n].assign(line, ::strnlen(line, 1024));
+        else group_.lines[n].clear();
+    }
+    if (log_) log_->writeGroup(group_.lines);
+    api_.RDSStruct(&group_.state);
+    for (int n = 0; n < 4; ++n) group_.blockWords[n] = static_cast<uint16_t>(api_.RDSData(n));
+    if (listener_) listener_->onGroup(group_);
+}
+
+}  // namespace varnak
