@@ -1,0 +1,484 @@
+// Connection, binary framing, reassembly, timer and the sending side of the
+// card client engine. XML replies are parsed in reply_parser.cpp, the card
+// search and selection live in card_search.cpp.
+#include "quesmer/cardlink.h"
+
+#include "quesmer/frame.h"
+#include "quesmer/requests.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+#include <limits>
+
+namespace quesmer {
+
+QColor lightColour(LinkLight light)
+{
+    switch (light) {
+    case LinkLight::Open: return QColor(255, 192, 128);
+    case LinkLight::InSession: return QColor(0, 255, 0);
+    case LinkLight::ServerQuit: return QColor(128, 128, 255);
+    case LinkLight::None:
+    case LinkLight::Closed: break;
+    }
+    return QColor(255, 0, 0);
+}
+
+namespace {
+
+// Socket errors carry the Winsock numbers, the numbering hosts of this
+// control have always compared against.
+int socketErrorNumber(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError: return 10061;
+    case QAbstractSocket::RemoteHostClosedError: return 10053;
+    case QAbstractSocket::HostNotFoundError: return 11001;
+    case QAbstractSocket::SocketAccessError: return 10013;
+    case QAbstractSocket::SocketResourceError: return 10055;
+    case QAbstractSocket::SocketTimeoutError: return 10060;
+    case QAbstractSocket::DatagramTooLargeError: return 10040;
+    case QAbstractSocket::AddressInUseError: return 10048;
+    case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
+    case QAbstractSocket::UnsupportedSocketOperationError: return 10045;
+    default: return 10050;   // network down / other failure
+    }
+}
+
+const QString kConnectionLostText = QStringLiteral("Connection closed before the card list arrived");
+
+}  // namespace
+
+CardLink::CardLink(QObject* parent) : QObject(parent), socket_(new QTcpSocket(this)), timer_(new QTimer(this))
+{
+    connect(socket_, &QTcpSocket::connected, this, &CardLink::onConnected);
+    connect(socket_, &QTcpSocket::disconnected, this, &CardLink::onPeerClosed);
+    connect(socket_, &QTcpSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError e) { onSocketError(socketErrorNumber(e)); });
+    connect(socket_, &QTcpSocket::readyRead, this, &CardLink::onReadyRead);
+    connect(timer_, &QTimer::timeout, this, &CardLink::onTick);
+    timer_->start(timing_.tickMs);
+}
+
+CardLink::~CardLink()
+{
+    // No disconnect request: the connection simply ends with the control.
+    timer_->stop();
+    socket_->disconnect(this);
+    socket_->abort();
+}
+
+void CardLink::setTiming(const Timing& timing)
+{
+    timing_ = timing;
+    timer_->start(timing_.tickMs);
+}
+
+void CardLink::setErrorNotifier(Notifier notifier) { notifier_ = std::move(notifier); }
+
+void CardLink::setLight(LinkLight light)
+{
+    if (light_ == light)
+        return;
+    light_ = light;
+    emit lightChanged(light);
+}
+
+void CardLink::pauseAndProcess(int ms)
+{
+    if (ms > 0)
+        QThread::msleep(ulong(ms));
+    QCoreApplication::processEvents();
+}
+
+// ---- Connection ------------------------------------------------------------
+
+int CardLink::openConnection(const QString& host, Long port)
+{
+    connectResult_ = ConnectResult::Pending;
+    lastErrorNumber_ = 0;
+    lastErrorText_.clear();
+    sent_ = received_ = false;
+    idleSend_ = idleReceive_ = enumTicks_ = 0;
+
+    session_ = false;
+    lastSequence_ = 0;
+    serverInfo_.IsOk = FALSE_B;
+    selectedCard_ = -1;
+
+    connected_ = false;
+    socket_->abort();
+    // Bytes of an earlier connection must not be read as part of this one.
+    receiveBuffer_.clear();
+    reassembly_.clear();
+    skipBytes_ = 0;
+    discardingMessage_ = false;
+
+    if (port < 0 || port > 65535) {
+        connectResult_ = ConnectResult::Error;
+        lastErrorNumber_ = 10049;
+        lastErrorText_ = QStringLiteral("Invalid port %1").arg(port);
+        return lastErrorNumber_;
+    }
+    socket_->connectToHost(host, quint16(port));
+    QPointer<CardLink> alive(this);
+    while (alive && connectResult_ == ConnectResult::Pending)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (!alive)
+        return 10050;
+    return connectResult_ == ConnectResult::Open ? 0 : (lastErrorNumber_ ? lastErrorNumber_ : ERR_CONNECTION_LOST);
+}
+
+void CardLink::closeConnection()
+{
+    const bool wasOpen = connected_;
+    if (connected_) {
+        connected_ = false;
+        socket_->flush();
+        socket_->abort();
+        serverInfo_.IsOk = FALSE_B;
+    }
+    session_ = false;
+    lastSequence_ = 0;
+    receiveBuffer_.clear();
+    reassembly_.clear();
+    skipBytes_ = 0;
+    discardingMessage_ = false;
+    setLight(LinkLight::Closed);
+    if (wasOpen && !enumDone_) {
+        // A card-list wait in progress must end now: nothing more can arrive.
+        enumDone_ = true;
+        if (lastErrorNumber_ == 0) {
+            lastErrorNumber_ = ERR_CONNECTION_LOST;
+            lastErrorText_ = kConnectionLostText;
+        }
+    }
+}
+
+void CardLink::onConnected()
+{
+    connectResult_ = ConnectResult::Open;
+    connected_ = true;
+    setLight(LinkLight::Open);
+}
+
+void CardLink::onPeerClosed()
+{
+    if (!connected_)
+        return;   // our own close, already handled
+    connectResult_ = ConnectResult::Closed;
+    connected_ = false;
+    if (!enumDone_) {
+        // The timer counts only while connected, so without this a card-list
+        // wait would never end.
+        enumDone_ = true;
+        if (lastErrorNumber_ == 0) {
+            lastErrorNumber_ = ERR_CONNECTION_LOST;
+            lastErrorText_ = kConnectionLostText;
+        }
+    }
+}
+
+void CardLink::onSocketError(int code)
+{
+    if (connectResult_ == ConnectResult::Pending || connected_) {
+        connectResult_ = ConnectResult::Error;
+        lastErrorNumber_ = code;
+        lastErrorText_ = socket_->errorString();
+    }
+}
+
+// ---- Sending -----------------------------------------------------------------
+
+void CardLink::sendBytes(const QByteArray& bytes)
+{
+    if (!connected_)
+        return;
+    socket_->write(bytes);
+    socket_->flush();
+    sent_ = true;
+}
+
+void CardLink::sendXmlCommand(const QString& xml)
+{
+    if (!session_ || xml.isEmpty())
+        return;
+    const int32_t sequence = lastSequence_ == std::numeric_limits<int32_t>::max() ? 0 : lastSequence_ + 1;
+    sendBytes(encodeFrame(sequence, xmlPayload(xml.toLatin1())));
+}
+
+// ---- Receiving -----------------------------------------------------------------
+
+void CardLink::onReadyRead()
+{
+    received_ = true;
+    auto pull = [this] {
+        QByteArray bytes = socket_->readAll();
+        if (bytes.isEmpty())
+            return false;
+        if (skipBytes_ > 0) {
+            const qsizetype n = std::min<qsizetype>(skipBytes_, bytes.size());
+            bytes.remove(0, n);
+            skipBytes_ -= n;
+        }
+        receiveBuffer_.append(bytes);
+        return true;
+    };
+    pull();
+    // The extractor lets the event loop run; data arriving meanwhile is only
+    // buffered here and taken by the extraction already running.
+    if (extracting_)
+        return;
+    extracting_ = true;
+    QPointer<CardLink> alive(this);
+    while (connected_) {
+        const bool consumed = extractOne();
+        if (!alive)
+            return;
+        const bool more = connected_ && pull();
+        if (!consumed && !more)
+            break;
+    }
+    extracting_ = false;
+}
+
+bool CardLink::extractOne()
+{
+    setLight(LinkLight::Open);
+    QPointer<CardLink> alive(this);
+    QCoreApplication::processEvents();
+    if (!alive)
+        return false;
+    if (timing_.flashMs > 0)
+        QThread::msleep(ulong(timing_.flashMs));
+    setLight(LinkLight::InSession);
+    QCoreApplication::processEvents();
+    if (!alive || !connected_)
+        return false;
+
+    const qsizetype at = findMarker(receiveBuffer_);
+    if (at < 0) {
+        // Only the last three bytes can begin a marker; keep no more garbage.
+        if (receiveBuffer_.size() > 3)
+            receiveBuffer_.remove(0, receiveBuffer_.size() - 3);
+        return false;
+    }
+    bool consumed = false;
+    if (at > 0) {
+        receiveBuffer_.remove(0, at);
+        consumed = true;
+    }
+    const std::optional<FrameHeader> header = readHeader(receiveBuffer_);
+    if (!header)
+        return consumed;
+
+    if (header->sequence == SEQ_NOP || header->sequence == SEQ_KEEPALIVE) {
+        receiveBuffer_.remove(0, FRAME_HEADER_SIZE);
+        return true;
+    }
+    if (header->sequence == SEQ_QUIT) {
+        receiveBuffer_.remove(0, FRAME_HEADER_SIZE);
+        setLight(LinkLight::ServerQuit);
+        if (timing_.quitPauseMs > 0)
+            QThread::msleep(ulong(timing_.quitPauseMs));
+        closeConnection();
+        emit OnCardDisconnected(TRUE_B, QStringLiteral("Server quit"));
+        return true;
+    }
+
+    lastSequence_ = header->sequence;
+    if (header->length > quint32(MAX_MESSAGE_SIZE)) {
+        // Never buffer it: skip its payload as it streams in.
+        receiveBuffer_.remove(0, FRAME_HEADER_SIZE);
+        skipBytes_ = qsizetype(header->length);
+        const qsizetype n = std::min(skipBytes_, receiveBuffer_.size());
+        receiveBuffer_.remove(0, n);
+        skipBytes_ -= n;
+        if (header->flag != 1) {   // a fragment: the rest of its message is lost too
+            reassembly_.clear();
+            discardingMessage_ = true;
+            raiseTooLong();
+        }
+        return true;
+    }
+    const qsizetype total = FRAME_HEADER_SIZE + qsizetype(header->length);
+    if (receiveBuffer_.size() < total)
+        return consumed;
+    const QByteArray payload = receiveBuffer_.mid(FRAME_HEADER_SIZE, header->length);
+    receiveBuffer_.remove(0, total);
+    onPayload(payload, header->sequence, header->flag);
+    return true;
+}
+
+void CardLink::onPayload(const QByteArray& payload, int32_t sequence, int32_t flag)
+{
+    if (payload.size() < FRAGMENT_SIZE) {
+        if (discardingMessage_) {   // last piece of a message that was too long
+            discardingMessage_ = false;
+            reassembly_.clear();
+            return;
+        }
+        const QByteArray message = reassembly_ + payload;
+        reassembly_.clear();
+        dispatch(message, sequence);
+        return;
+    }
+    if (flag == 1 || discardingMessage_)
+        return;   // a lone fragment is dropped
+    if (reassembly_.size() + payload.size() > MAX_MESSAGE_SIZE) {
+        reassembly_.clear();
+        discardingMessage_ = true;
+        raiseTooLong();
+        return;
+    }
+    reassembly_.append(payload);
+}
+
+void CardLink::raiseTooLong()
+{
+    enumDone_ = true;
+    emit OnCardError(ERR_MSG, QStringLiteral("Message too long"));
+}
+
+void CardLink::dispatch(const QByteArray& message, int32_t sequence)
+{
+    // A message too short to hold its code is as unknown as a wrong code.
+    const uint32_t code = message.size() >= 4 ? readU32(message, 0) : 0;
+    if (message.size() >= 4 && code == MSG_PROTOCOL_ERROR) {
+        enumDone_ = true;
+        emit OnCardError(ERR_NET, QStringLiteral("Protocol error "));
+    } else if (message.size() >= 4 && code == MSG_HELLO) {
+        session_ = false;
+        sendBytes(encodeFrame(sequence, clientHelloPayload()));
+    } else if (message.size() >= 4 && code == MSG_SERVER_INFO) {
+        session_ = true;
+        QByteArray ack;
+        appendU32(ack, MSG_SERVER_INFO_ACK);
+        const QByteArray reply = encodeFrame(sequence, ack);
+        decodeServerInformation(message);
+        setLight(LinkLight::InSession);
+        const ServerInformation info = serverInfo_;
+        emit OnServerInformation(info);
+        sendBytes(reply);
+    } else if (message.size() >= 4 && (code == MSG_CLIENT_HELLO || code == MSG_SERVER_INFO_ACK)) {
+        // our own codes echoed back: nothing to do
+    } else if (message.size() >= 4 && isXmlCode(code)) {
+        handleXml(message.mid(4));
+    } else {
+        enumDone_ = true;
+        emit OnCardError(ERR_MSG, QStringLiteral("Unknown message"));
+    }
+}
+
+void CardLink::decodeServerInformation(const QByteArray& message)
+{
+    // Fields beyond the end of a short message stay zero or empty.
+    qsizetype pos = 4;
+    auto u32 = [&]() -> uint32_t {
+        if (message.size() - pos < 4) {
+            pos = message.size();
+            return 0;
+        }
+        const uint32_t v = readU32(message, pos);
+        pos += 4;
+        return v;
+    };
+    auto u8 = [&]() -> Byte { return pos < message.size() ? Byte(message.at(pos++)) : Byte(0); };
+    auto text = [&]() {
+        const uint32_t length = u32();
+        const qsizetype n = std::min<qsizetype>(qsizetype(length), message.size() - pos);
+        const QString s = QString::fromLatin1(message.constData() + pos, n);
+        pos += n;
+        return s;
+    };
+    ServerInformation info;
+    info.ConnectionInfo = Long(u32());
+    info.ServerMajorVersion = u8();
+    info.ServerMinorVersion = u8();
+    info.ProtocolMajorVersion = u8();
+    info.ProtocolMinorVersion = u8();
+    info.ServerBuildId = Long(u32());
+    info.BuildDate = text();
+    info.BuildTime = text();
+    info.SoftwareRelease = text();
+    info.CardType = text();
+    info.IsOk = TRUE_B;
+    serverInfo_ = info;
+}
+
+// ---- Timer -----------------------------------------------------------------
+
+void CardLink::onTick()
+{
+    if (connected_ && !enumDone_) {
+        if (++enumTicks_ >= 30) {
+            enumDone_ = true;
+            lastErrorText_ = QStringLiteral("Card enumeration time-out");
+            lastErrorNumber_ = ERR_ENUM_TIMEOUT;
+        }
+        return;
+    }
+    if (connected_ && !sent_) {
+        if (++idleSend_ >= 5) {
+            sendBytes(encodeControlFrame(SEQ_KEEPALIVE));
+            idleSend_ = 0;
+        }
+    }
+    sent_ = false;
+    if (connected_ && !received_) {
+        if (++idleReceive_ >= 90) {
+            closeConnection();
+            emit OnCardDisconnected(FALSE_B, QStringLiteral("Network connexion lost"));
+            idleReceive_ = 0;
+        }
+    }
+    received_ = false;
+}
+
+// ---- Requests --------------------------------------------------------------
+
+void CardLink::CardRawReq(ByRef<QString> Dat) { sendXmlCommand(requests::raw(Dat)); }
+void CardLink::CardSetReq(ByRef<QString> Dat) { sendXmlCommand(requests::set(Dat)); }
+void CardLink::CardGetReq(ByRef<QString> Dat) { sendXmlCommand(requests::get(Dat)); }
+void CardLink::CardGetStatus() { sendXmlCommand(requests::getStatus()); }
+void CardLink::CardGetCodeList() { sendXmlCommand(requests::getCodeList()); }
+void CardLink::CardGetCodeInf(ByRef<QString> Code) { sendXmlCommand(requests::getCodeInfo(Code)); }
+
+void CardLink::CardActivateGUI(ByRef<QString> Host, ByRef<Long> Port)
+{
+    sendXmlCommand(requests::activateGui(Host, Port));
+}
+
+void CardLink::CardSetConfiguration(ByRef<Integer> HeaderLong, ByRef<TXTTyp> TextFmt, ByRef<EncTyp> BinFmt,
+                                    ByRef<Integer> IndicatorPerMin, ByRef<Integer> FFTPerSec)
+{
+    sendXmlCommand(requests::setConfiguration(HeaderLong, TextFmt, BinFmt, IndicatorPerMin, FFTPerSec));
+}
+
+void CardLink::CardSetInput(ByRef<Integer> Source, ByRef<Integer> Gain, ByRef<Long> Translation, ByRef<AGCTyp> AGC)
+{
+    sendXmlCommand(requests::setInput(Source, Gain, Translation, AGC));
+}
+
+void CardLink::CardSetALS(ByRef<ALSTyp> ALS) { sendXmlCommand(requests::setAls(ALS)); }
+
+void CardLink::CardSetMode(ByRef<QString> Modulation, ByRef<QString> Code, ByRef<double> Speed, ByRef<double> Shift,
+                           ByRef<Integer> Polarity, ByRef<QString> Alphabet, ByRef<Boolean> Auto)
+{
+    sendXmlCommand(requests::setMode(Modulation, Code, Speed, Shift, Polarity, Alphabet, Auto));
+}
+
+void CardLink::CardSetFrequency(ByRef<Integer> Center, ByRef<AFCTyp> AFC)
+{
+    sendXmlCommand(requests::setFrequency(Center, AFC));
+}
+
+void CardLink::CardSetFilter(ByRef<Integer> Center, ByRef<Integer> Bandwidth)
+{
+    sendXmlCommand(requests::setFilter(Center, Bandwidth));
+}
+
+}  // namespace quesmer
