@@ -58,11 +58,18 @@ void FrameProcessor::process(const std::string& text, bool fromFile) {
         if (stop_) return;
         // A skipped position feeds nothing and so reports nothing: acting on
         // the previous status again would repeat its group record.
-        if (fed && static_cast<uint16_t>(status) != kStatusNone) handleStatus(static_cast<uint16_t>(status));
-
+        // A listener call may let the user press Stop: look again after it,
+        // so that no further bit is fed once Stop was seen.
+        if (fed && static_cast<uint16_t>(status) != kStatusNone) {
+            handleStatus(static_cast<uint16_t>(status));
+            if (stop_) return;
+        }
         if (--untilProgress == 0) {
             untilProgress = progressInterval_;
-            if (listener_ && i + step < length) listener_->onProgress(i + step, length);
+            if (listener_ && i + step < length) {
+                listener_->onProgress(i + step, length);
+                if (stop_) return;
+            }
         }
     }
     if (listener_) listener_->onProgress(length, length);

@@ -1,0 +1,92 @@
+// The decode log file: exact record bytes, path rule, and reported failures.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "decode_log.h"
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class DecodeLogFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/varnakcore-logtest-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    std::string dir;
+};
+
+TEST_F(DecodeLogFile, RecordIsSeparatorAndFourLinesWithCrLf) {
+    const std::string path = dir + "/a.out";
+    {
+        std::ofstream old(path);
+        old << "old content that must go";
+    }
+    varnak::DecodeLog log;
+    ASSERT_TRUE(log.open(path)) << log.error();
+    const std::string lines[4] = {"Bloc A: 0010000000000001 2001 - PI:2001", "B", "", "Bloc D: x"};
+    EXPECT_TRUE(log.writeGroup(lines));
+    EXPECT_TRUE(log.writeGroup(lines));
+    EXPECT_TRUE(log.close());
+    EXPECT_FALSE(log.isOpen());
+    const std::string record = std::string(36, '-') + "\r\n" + lines[0] + "\r\nB\r\n\r\nBloc D: x\r\n";
+    EXPECT_EQ(ReadAll(path), record + record);
+    EXPECT_TRUE(log.close());  // closing twice is harmless
+}
+
+TEST_F(DecodeLogFile, CreateFailureNamesThePathAndReason) {
+    varnak::DecodeLog log;
+    const std::string path = dir + "/no/such/folder/x.out";
+    EXPECT_FALSE(log.open(path));
+    EXPECT_FALSE(log.isOpen());
+    EXPECT_EQ(log.error(), "cannot create " + path + ": No such file or directory");
+    const std::string lines[4];
+    EXPECT_FALSE(log.writeGroup(lines));
+}
+
+TEST_F(DecodeLogFile, WriteErrorIsReportedAtFlushOrClose) {
+    varnak::DecodeLog log;
+    ASSERT_TRUE(log.open("/dev/full"));
+    const std::string lines[4] = {"a", "b", "c", "d"};
+    log.writeGroup(lines);  // buffered: the error shows when the buffer goes out
+    EXPECT_FALSE(log.close());
+    EXPECT_EQ(log.error(), "cannot write /dev/full: No space left on device");
+}
+
+TEST_F(DecodeLogFile, AttachedStreamIsFlushedButLeftOpen) {
+    const std::string path = dir + "/attached";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    {
+        varnak::DecodeLog log;
+        log.attach(f, "attached");
+        const std::string lines[4] = {"1", "2", "3", "4"};
+        EXPECT_TRUE(log.writeGroup(lines));
+        EXPECT_TRUE(log.close());
+    }
+    EXPECT_GE(std::fputs("tail", f), 0);  // still open and writable
+    std::fclose(f);
+    EXPECT_EQ(ReadAll(path), std::string(36, '-') + "\r\n1\r\n2\r\n3\r\n4\r\ntail");
+}
+
+TEST(DecodeLogPath, CutsTheLastFourCharactersWhateverTheyAre) {
+    EXPECT_EQ(varnak::DecodeLogPath("/rds/morning.txt"), "/rds/morning.out");
+    EXPECT_EQ(varnak::DecodeLogPath("/logs/run1.text"), "/logs/run1..out");
+    EXPECT_EQ(varnak::DecodeLogPath("bits"), ".out");
+    EXPECT_EQ(varnak::DecodeLogPath("x"), ".out");
+}
+
+}  // namespace

@@ -1,0 +1,230 @@
+// The frame processing path against a scripted library: which calls are
+// made, in which order, and what the listener hears.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+
+#include <string>
+#include <vector>
+
+#include "fake_murlin.h"
+#include "frame_processor.h"
+
+namespace {
+
+using fakemurlin::calls;
+
+constexpr uint16_t kAutoReset = 0x1115;
+constexpr uint16_t kGroupDone = 0x0000;
+
+struct Recorder : varnak::FrameListener {
+    std::vector<uint16_t> statuses;
+    std::vector<bool> resets;  // polarity reported with each automatic reset
+    std::vector<std::string> groupLines;
+    std::vector<std::pair<std::size_t, std::size_t>> progress;
+    std::function<void(uint16_t)> onStatusHook;
+
+    void onAutoReset(bool inverted) override { resets.push_back(inverted); }
+    void onStatus(uint16_t status) override {
+        statuses.push_back(status);
+        if (onStatusHook) onStatusHook(status);
+    }
+    void onGroup(const varnak::DecodedGroup& g) override {
+        groupLines.push_back(g.lines[0] + "|" + g.lines[3]);
+        EXPECT_EQ(g.state.pi, 0xBEEF);
+        EXPECT_EQ(g.blockWords[2], 0x102);
+    }
+    void onProgress(std::size_t position, std::size_t total) override { progress.emplace_back(position, total); }
+};
+
+class FrameProcessorFake : public ::testing::Test {
+protected:
+    void SetUp() override { fakemurlin::Reset(); }
+    varnak::FrameProcessor processor{fakemurlin::Api()};
+    Recorder recorder;
+};
+
+TEST_F(FrameProcessorFake, EmptyTextCallsNothing) {
+    processor.setListener(&recorder);
+    processor.process("", true);
+    processor.process("", false);
+    EXPECT_TRUE(calls.empty());
+    EXPECT_TRUE(recorder.progress.empty());
+    EXPECT_EQ(fakemurlin::readBacks, 0);
+}
+
+TEST_F(FrameProcessorFake, BitTextFeedsOneForCharacterOneOnly) {
+    processor.process("10 1\r\nx1", true);
+    std::vector<int32_t> bits;
+    for (const auto& c : calls) {
+        EXPECT_FALSE(c.byte);
+        EXPECT_EQ(c.invert, 0);
+        bits.push_back(c.value);
+    }
+    EXPECT_EQ(bits, (std::vector<int32_t>{1, 0, 0, 1, 0, 0, 0, 1}));
+}
+
+TEST_F(FrameProcessorFake, HexTextFeedsBytesAndReadsAnOddLastCharacterAlone) {
+    processor.process("0aFf7", false);
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_TRUE(calls[0].byte);
+    EXPECT_EQ(calls[0].value, 0x0A);
+    EXPECT_EQ(calls[1].value, 0xFF);
+    EXPECT_EQ(calls[2].value, 0x07);
+}
+
+TEST_F(FrameProcessorFake, NonHexPairIsSkippedWithoutRepeatingTheLastStatus) {
+    // The first byte completes a group; the bad pair after it must not show it again.
+    fakemurlin::script = [](std::size_t n) { return n == 0 ? kGroupDone : MURLIN_STATUS_NONE; };
+    processor.setListener(&recorder);
+    processor.process("12zz4G56", false);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].value, 0x12);
+    EXPECT_EQ(calls[1].value, 0x56);
+    EXPECT_EQ(processor.skippedPairs(), 2u);
+    EXPECT_EQ(recorder.groupLines.size(), 1u);
+    EXPECT_EQ(recorder.statuses.size(), 1u);
+}
+
+TEST_F(FrameProcessorFake, TextAppendedDuringTheCallIsNotRead) {
+    std::string text = "0000";
+    fakemurlin::script = [](std::size_t n) { return n == 1 ? 0x1201 : MURLIN_STATUS_NONE; };
+    recorder.onStatusHook = [&](uint16_t) { text += std::string(5000, '1'); };  // forces a reallocation
+    processor.setListener(&recorder);
+    processor.process(text, true);
+    ASSERT_EQ(calls.size(), 4u);
+    for (const auto& c : calls) EXPECT_EQ(c.value, 0);
+}
+
+TEST_F(FrameProcessorFake, HexPositionsBeyondAShortenedTextAreSkipped) {
+    std::string text = "0102030405";
+    fakemurlin::script = [](std::size_t n) { return n == 0 ? 0x1201 : MURLIN_STATUS_NONE; };
+    // The text is cut to 5 characters and then grows by appending at the end:
+    // positions 3 and 5 read the new text, positions beyond it are skipped.
+    recorder.onStatusHook = [&](uint16_t) { text = "01A2B"; };
+    processor.setListener(&recorder);
+    processor.process(text, false);
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[1].value, 0xA2);
+    EXPECT_EQ(calls[2].value, 0x0B);
+    EXPECT_EQ(recorder.statuses.size(), 1u);
+}
+
+TEST_F(FrameProcessorFake, StopReturnsBeforeTheNextBit) {
+    fakemurlin::script = [](std::size_t n) { return n == 2 ? kGroupDone : MURLIN_STATUS_NONE; };
+    recorder.onStatusHook = [&](uint16_t) { processor.requestStop(); };
+    processor.setListener(&recorder);
+    processor.process(std::string(100, '1'), true);
+    EXPECT_EQ(calls.size(), 3u);
+    EXPECT_TRUE(processor.stopRequested());
+    // The status that asked for the stop was handled in full.
+    EXPECT_EQ(recorder.groupLines.size(), 1u);
+
+    // A stop already requested still lets exactly one bit through, then returns.
+    processor.process(std::string(100, '1'), true);
+    EXPECT_EQ(calls.size(), 4u);
+    processor.clearStop();
+    recorder.onStatusHook = nullptr;
+    processor.process("11", true);
+    EXPECT_EQ(calls.size(), 6u);
+}
+
+TEST_F(FrameProcessorFake, StatusNoneReportsNothingAndOtherStatusesAreReported) {
+    fakemurlin::script = [](std::size_t n) -> uint16_t {
+        static const uint16_t s[] = {MURLIN_STATUS_NONE, 0x1201, 0x1002, 0x1035, 0x1335, kGroupDone};
+        return s[n];
+    };
+    processor.setListener(&recorder);
+    processor.process("000000", true);
+    EXPECT_EQ(recorder.statuses, (std::vector<uint16_t>{0x1201, 0x1002, 0x1035, 0x1335, kGroupDone}));
+    EXPECT_TRUE(recorder.resets.empty());
+    ASSERT_EQ(recorder.groupLines.size(), 1u);
+    EXPECT_EQ(recorder.groupLines[0], "line A|line D");
+}
+
+TEST_F(FrameProcessorFake, PolaritySearchFlipsFromTheEleventhResetAndSaturates) {
+    fakemurlin::script = [](std::size_t) { return kAutoReset; };
+    processor.setListener(&recorder);
+    processor.process(std::string(10, '0'), true);
+    EXPECT_EQ(processor.resetCount(), 10);
+    EXPECT_EQ(recorder.resets, std::vector<bool>(10, false));
+    for (const auto& c : calls) EXPECT_EQ(c.invert, 0);
+
+    processor.process("000", true);
+    EXPECT_EQ(processor.resetCount(), 13);
+    EXPECT_EQ(std::vector<bool>(recorder.resets.begin() + 10, recorder.resets.end()),
+              (std::vector<bool>{true, false, true}));
+    // The flip takes effect on the next bit.
+    EXPECT_EQ(calls[10].invert, 0);
+    EXPECT_EQ(calls[11].invert, 1);
+    EXPECT_EQ(calls[12].invert, 0);
+
+    // Far beyond 32767 resets the count stays at its top and keeps flipping.
+    processor.process(std::string(40000, '0'), true);
+    EXPECT_EQ(processor.resetCount(), 32767);
+    const std::size_t n = recorder.resets.size();
+    ASSERT_EQ(n, 40013u);
+    EXPECT_NE(recorder.resets[n - 1], recorder.resets[n - 2]);
+    EXPECT_NE(recorder.resets[n - 2], recorder.resets[n - 3]);
+    EXPECT_EQ(processor.inverted(), recorder.resets[n - 1]);
+}
+
+TEST_F(FrameProcessorFake, InvertedFlagIsHandedToEveryCall) {
+    processor.setInverted(true);
+    processor.process("10", true);
+    processor.process("AB", false);
+    for (const auto& c : calls) EXPECT_EQ(c.invert, 1);
+}
+
+TEST_F(FrameProcessorFake, ProgressEveryIntervalAndOnceAfterTheLast) {
+    processor.setListener(&recorder);
+    processor.setProgressInterval(4);
+    processor.process(std::string(10, '0'), true);
+    using P = std::pair<std::size_t, std::size_t>;
+    EXPECT_EQ(recorder.progress, (std::vector<P>{{4, 10}, {8, 10}, {10, 10}}));
+
+    recorder.progress.clear();
+    processor.process(std::string(8, '0'), true);  // the last position falls on the interval
+    EXPECT_EQ(recorder.progress, (std::vector<P>{{4, 8}, {8, 8}}));
+
+    recorder.progress.clear();
+    processor.process("0102030", false);  // 4 positions in 7 characters
+    EXPECT_EQ(recorder.progress, (std::vector<P>{{7, 7}}));
+}
+
+TEST_F(FrameProcessorFake, GroupRecordGoesToTheLogBeforeTheListenerHearsIt) {
+    char path[] = "/tmp/varnakcore-log-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    varnak::DecodeLog log;
+    ASSERT_TRUE(log.open(path));
+    fakemurlin::script = [](std::size_t n) { return n == 1 ? kGroupDone : MURLIN_STATUS_NONE; };
+    std::size_t bytesAtGroup = 0;
+    recorder.onStatusHook = nullptr;
+    struct : varnak::FrameListener {
+        varnak::DecodeLog* log;
+        std::string path;
+        std::size_t* bytes;
+        void onGroup(const varnak::DecodedGroup&) override {
+            log->flush();
+            FILE* f = fopen(path.c_str(), "rb");
+            fseek(f, 0, SEEK_END);
+            *bytes = static_cast<std::size_t>(ftell(f));
+            fclose(f);
+        }
+    } listener;
+    listener.log = &log;
+    listener.path = path;
+    listener.bytes = &bytesAtGroup;
+    processor.setListener(&listener);
+    processor.setLog(&log);
+    processor.process("000", true);
+    EXPECT_TRUE(log.close());
+    EXPECT_EQ(bytesAtGroup, 38u + 4 * 8u);
+    unlink(path);
+}
+
+}  // namespace

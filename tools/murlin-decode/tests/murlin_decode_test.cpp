@@ -1,0 +1,216 @@
+// murlin-decode end to end: the real program and the real decoder library
+// on streams built with the transmit-side encoder.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "test_streams.h"
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+bool Exists(const std::string& path) { return std::ifstream(path).good(); }
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size())) ++n;
+    return n;
+}
+
+class MurlinDecode : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/murlin-decode-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+    // Runs the program with `args` (already quoted) in the test folder.
+    Result Run(const std::string& args) {
+        const std::string out = dir + "/.stdout", err = dir + "/.stderr";
+        const std::string command =
+            "cd '" + dir + "' && '" MURLIN_DECODE_PATH "' " + args + " >'" + out + "' 2>'" + err + "'";
+        const int raw = std::system(command.c_str());
+        Result r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = ReadAll(out);
+        r.err = ReadAll(err);
+        std::remove(out.c_str());
+        std::remove(err.c_str());
+        return r;
+    }
+
+    // The names in the test folder, so a test can see that nothing was left behind.
+    std::set<std::string> Files() {
+        std::set<std::string> names;
+        DIR* d = opendir(dir.c_str());
+        while (dirent* e = readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != "..") names.insert(n);
+        }
+        closedir(d);
+        return names;
+    }
+
+    std::string dir;
+};
+
+const std::string kSeparator = std::string(36, '-') + "\r\n";
+
+TEST_F(MurlinDecode, WritesTheLogBesideTheInputAndASummary) {
+    WriteFile(dir + "/run1.text", varnaktest::StationBits(30));
+    WriteFile(dir + "/morning.txt", varnaktest::StationBits(10));
+    const Result r = Run("run1.text morning.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Files(), (std::set<std::string>{"run1.text", "run1..out", "morning.txt", "morning.out"}));
+    const std::string log = ReadAll(dir + "/run1..out");
+    EXPECT_EQ(Count(log, kSeparator), 30u);
+    EXPECT_EQ(log.substr(0, kSeparator.size()), kSeparator);
+    EXPECT_EQ(Count(log, "\r\n"), 30u * 5);
+    EXPECT_EQ(Count(log, "\n"), 30u * 5);  // no bare line feeds
+    EXPECT_NE(r.err.find("run1.text: " + std::to_string(varnaktest::StationBits(30).size()) +
+                         " bits, 30 groups decoded, "),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("PI 2001  PS 'VARNAK'"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("RT 'Varnak test stream"), std::string::npos) << r.err;
+    EXPECT_EQ(Count(ReadAll(dir + "/morning.out"), kSeparator), 10u);
+}
+
+TEST_F(MurlinDecode, OutputOptionAndStandardOutputGiveTheSameLog) {
+    WriteFile(dir + "/in.txt", varnaktest::StationBits(20));
+    ASSERT_EQ(Run("-q in.txt").status, 0);
+    const std::string log = ReadAll(dir + "/in.out");
+    const Result toStdout = Run("-q -o - in.txt");
+    ASSERT_EQ(toStdout.status, 0) << toStdout.err;
+    EXPECT_EQ(toStdout.out, log);
+    EXPECT_EQ(toStdout.err, "");
+    ASSERT_EQ(Run("--output=named.log in.txt").status, 0);
+    EXPECT_EQ(ReadAll(dir + "/named.log"), log);
+}
+
+TEST_F(MurlinDecode, HexTextAndInvertedBitsDecodeToTheSameLog) {
+    const std::string bits = varnaktest::StationBits(20);
+    WriteFile(dir + "/bits.txt", bits);
+    std::string hex = varnaktest::ToHex(bits);
+    hex.insert(40, "\r\n");  // white space in hex text is ignored
+    WriteFile(dir + "/card.hex", hex + "\n");
+    WriteFile(dir + "/flip.txt", varnaktest::Inverted(bits));
+    ASSERT_EQ(Run("-q bits.txt").status, 0);
+    const std::string log = ReadAll(dir + "/bits.out");
+    ASSERT_EQ(Count(log, kSeparator), 20u);
+
+    const Result h = Run("-q --hex -o - card.hex");
+    ASSERT_EQ(h.status, 0) << h.err;
+    EXPECT_EQ(h.out, log);
+    const Result inv = Run("-q --invert -o - flip.txt");
+    ASSERT_EQ(inv.status, 0) << inv.err;
+    EXPECT_EQ(inv.out, log);
+    // Read with the wrong polarity the short stream gives nothing.
+    const Result wrong = Run("-o - flip.txt");
+    EXPECT_EQ(wrong.status, 0);
+    EXPECT_EQ(wrong.out, "");
+    EXPECT_NE(wrong.err.find("0 groups decoded"), std::string::npos) << wrong.err;
+}
+
+TEST_F(MurlinDecode, JsonGivesOneObjectPerGroupWithItsFields) {
+    WriteFile(dir + "/in.txt", varnaktest::StationBits(40));
+    const Result r = Run("-q --json -o - in.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line, lastPs, lastRt;
+    int groups = 0;
+    while (std::getline(lines, line)) {
+        ++groups;
+        EXPECT_EQ(line.front(), '{');
+        EXPECT_EQ(line.back(), '}');
+        // The PI is taken from the first block A accepted while synchronised.
+        const std::string pi = groups == 1 ? "0000" : "2001";
+        EXPECT_NE(line.find("\"pi\":\"" + pi + "\",\"tp\":true,\"pty\":10,"), std::string::npos) << line;
+        if (line.find("\"group\":\"0A\"") == 0 + 1) lastPs = line;
+        if (line.find("\"group\":\"2A\"") == 0 + 1) lastRt = line;
+    }
+    EXPECT_EQ(groups, 40);
+    EXPECT_NE(lastPs.find("\"ta\":true,\"ms\":true,"), std::string::npos) << lastPs;
+    EXPECT_NE(lastPs.find("\"ps\":\"VARNAK  \""), std::string::npos) << lastPs;
+    EXPECT_NE(lastPs.find("\"afCount\":5,\"af\":[87.6,87.7,87.8,"), std::string::npos) << lastPs;
+    EXPECT_NE(lastRt.find(std::string("\"radiotext\":\"") + varnaktest::kTestRadiotext + "\""), std::string::npos)
+        << lastRt;
+    // Without -o the objects go to the derived path instead of the log records.
+    ASSERT_EQ(Run("-q --json in.txt").status, 0);
+    EXPECT_EQ(ReadAll(dir + "/in.out"), r.out);
+}
+
+TEST_F(MurlinDecode, BadInputIsNamedAndLeavesNoOutputBehind) {
+    WriteFile(dir + "/bad.hex", "0A1B\n2C3x4D\n");
+    WriteFile(dir + "/bad.out", "a log from an earlier run");
+    WriteFile(dir + "/empty.txt", "");
+    WriteFile(dir + "/good.txt", varnaktest::StationBits(6));
+
+    Result r = Run("--hex bad.hex");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("bad.hex: line 2, column 4: 'x' is not a hexadecimal digit"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadAll(dir + "/bad.out"), "a log from an earlier run");
+
+    r = Run("missing.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("missing.txt: cannot read: No such file or directory"), std::string::npos) << r.err;
+
+    r = Run("empty.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("empty.txt: empty file"), std::string::npos) << r.err;
+
+    r = Run("-o nowhere/x.out good.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot create nowhere/x.out: No such file or directory"), std::string::npos) << r.err;
+
+    r = Run("-o good.txt good.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("would replace the input"), std::string::npos) << r.err;
+
+    // A bad file among good ones: the good one is decoded, the exit status tells.
+    r = Run("missing.txt good.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Exists(dir + "/good.out"));
+
+    EXPECT_EQ(Files(), (std::set<std::string>{"bad.hex", "bad.out", "empty.txt", "good.txt", "good.out"}));
+}
+
+TEST_F(MurlinDecode, UsageErrorsExitWithTwo) {
+    WriteFile(dir + "/a.txt", "0");
+    WriteFile(dir + "/b.txt", "0");
+    EXPECT_EQ(Run("").status, 2);
+    const Result unknown = Run("--frobnicate a.txt");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("unknown option '--frobnicate'"), std::string::npos);
+    EXPECT_EQ(Run("a.txt -o").status, 2);
+    EXPECT_EQ(Run("-o c.out a.txt b.txt").status, 2);
+    EXPECT_EQ(Files(), (std::set<std::string>{"a.txt", "b.txt"}));
+    const Result help = Run("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: murlin-decode"), std::string::npos);
+}
+
+}  // namespace
