@@ -141,6 +141,9 @@ signals:
     void lightChanged(quesmer::LinkLight light);
 
 private:
+    // Tests reach the connection primitives and the timer tick through this.
+    friend struct CardLinkTestAccess;
+
     // ---- Connection and framing (cardlink.cpp) ---------------------------
     // Opens the connection, running the event loop until the socket reports
     // connected, closed or an error; 0 when open, else the last error number.
