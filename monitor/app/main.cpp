@@ -1,0 +1,81 @@
+// varnak: the RDS monitor.
+//
+//   varnak [--exit-when-done] [--screenshot FILE.png] [FILE]
+//
+// With FILE the analysis of FILE starts right after start-up, as if chosen
+// with the File command. --exit-when-done closes the window once that
+// analysis has ended and its decode log is closed; --screenshot saves a
+// picture of the window at that moment. Qt's own options (-platform
+// offscreen, ...) are accepted too.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QPixmap>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+#include "main_window.h"
+#include "notifier.h"
+#include "settings_store.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(varnak::MainWindow::AppName);
+    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                            .arg(VARNAK_VERSION_MAJOR)
+                                            .arg(VARNAK_VERSION_MINOR)
+                                            .arg(VARNAK_VERSION_PATCH));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("RDS monitor: decodes a recorded RDS bit stream and shows it."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption exitOption(QStringLiteral("exit-when-done"),
+                                        QStringLiteral("Close the window when the analysis of FILE has ended."));
+    const QCommandLineOption shotOption(QStringLiteral("screenshot"),
+                                        QStringLiteral("Save a picture of the window at the end of the analysis."),
+                                        QStringLiteral("FILE.png"));
+    parser.addOption(exitOption);
+    parser.addOption(shotOption);
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Recorded bit stream to analyse."), QStringLiteral("[FILE]"));
+    parser.process(app);
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        std::fprintf(stderr, "varnak: one FILE at most, got %lld\n", static_cast<long long>(files.size()));
+        return 2;
+    }
+    const bool exitWhenDone = parser.isSet(exitOption);
+    const QString shot = parser.value(shotOption);
+
+    // Unattended runs must not wait for anybody to click OK.
+    std::unique_ptr<varnak::Notifier> notifier;
+    if (exitWhenDone) notifier = std::make_unique<varnak::ConsoleNotifier>();
+    else notifier = std::make_unique<varnak::Notifier>();
+
+    varnak::SettingsStore store(varnak::SettingsStore::defaultPath());
+    varnak::MainWindow window(store, *notifier);
+    window.show();
+
+    int status = 0;
+    auto finish = [&](bool ok) {
+        if (!ok) status = 1;
+        if (!shot.isEmpty()) {
+            QApplication::processEvents();
+            if (!window.grab().save(shot)) {
+                std::fprintf(stderr, "varnak: cannot save the picture %s\n", qPrintable(shot));
+                status = 1;
+            }
+        }
+        if (exitWhenDone) window.close();
+    };
+    QTimer::singleShot(0, &window, [&] {
+        if (files.isEmpty()) {
+            finish(true);
+            return;
+        }
+        finish(window.AnalyseFile(files.front()));
+    });
+    const int rc = app.exec();
+    return rc != 0 ? rc : status;
+}

@@ -1,0 +1,171 @@
+// The monitor's main window: the fixed panel arrangement, the block and
+// frame indicators, the decoded-field panels, the File and Stop commands, the
+// status bar and the window's start-up and shut-down.
+//
+// Decoding itself is the shared FrameProcessor's job; the window listens to
+// it and shows what it reports. Message boxes and the file dialog go through
+// a Notifier, so tests and unattended runs can replace them.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QWidget>
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "decode_log.h"
+#include "frame_processor.h"
+
+class QPushButton;
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace varnak {
+
+class ColourLabel;
+class Notifier;
+class PanelFrame;
+class PanelStatusBar;
+class SettingsStore;
+
+class MainWindow : public QWidget, private FrameListener {
+    Q_OBJECT
+public:
+    // Reads the settings from `store`, places the window and puts every
+    // indicator and panel in its idle state. Both must outlive the window.
+    MainWindow(SettingsStore& store, Notifier& notifier, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    static const QString AppName;  // "Varnak": message titles and settings key
+
+    // Block and frame indicators.
+    void ClearBloc(int idx = 0);          // lights lamps 0..idx, darkens the others
+    void BlocState(bool state);           // the raw-block panel on or off
+    void FrameClearState();               // empties every group panel's values
+    void FrameState(int index, bool state);  // one group panel on or off
+    void ShowSync(int status);            // sequence, sync, check and lamp indicators
+    void ShowBitstream();                 // status panel 4 from the polarity
+
+    // Decoded-field panels, from a decoder state record.
+    void ShowBlocAB(const DecoderState& r);
+    void ShowGrp00(const DecoderState& r);
+    void ShowGrp01(const DecoderState& r);
+    void ShowGrp02(const DecoderState& r);
+    void ShowGrp03(const DecoderState& r);
+    void ShowGrp04A(const DecoderState& r);
+    void ShowGrp08A(const DecoderState& r);
+    void ShowGrp14(const DecoderState& r);
+
+    // Feeds text to the decoder (one character per bit when `fromFile`,
+    // else two hexadecimal characters per byte) and shows what it decodes.
+    void ProcessFrame(const std::string& text, bool fromFile);
+
+    // The File command: asks for a recording and analyses it.
+    void FileCommand();
+    // Analyses the recording at `path` into its decode log beside it. False
+    // when the file could not be read or the log not written (the user was
+    // told); true when the analysis ran, was stopped, or the file was empty.
+    bool AnalyseFile(const QString& path);
+    // The Stop command: ends a running analysis and closes the decode log.
+    void StopCommand();
+    // A click on status-bar panel `number` (1..3 clear the counters, 4
+    // inverts the bit stream).
+    void PanelClick(int number);
+
+    bool Inverted() const { return inverted_; }
+    bool isAnalysing() const { return analysing_; }
+    int16_t ResetCount() const { return processor_ ? processor_->resetCount() : 0; }
+    const QString& CurrentPath() const { return currentPath_; }
+    const QString& CardHost() const { return cardHost_; }
+    int CardPort() const { return cardPort_; }
+
+signals:
+    // An analysis ended (ran out, stopped or failed) and its log is closed.
+    void analysisFinished(bool ok);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // FrameListener
+    void onAutoReset(bool inverted) override;
+    void onStatus(uint16_t status) override;
+    void onGroup(const DecodedGroup& group) override;
+    void onProgress(std::size_t position, std::size_t total) override;
+
+    void Load();
+    void placeWindow();
+    const MurlinApi* api(bool reportFailure);
+    QString libraryText(const char* text) const;
+    void refreshCounters();
+    void maybeYield();
+    void yieldNow();
+    void applyPanelStates();
+    void setPanel(int group, bool state);
+    void setRawPanel(bool state);
+    void showRawBlocks(const DecodedGroup& group);
+    bool closeLog();
+    void setIdleButtons();
+
+    struct Row {
+        ColourLabel* caption;
+        std::vector<ColourLabel*> values;
+    };
+    template <typename T>
+    T* control(const QString& name) const;
+    ColourLabel* label(const QString& name) const;
+
+    SettingsStore& store_;
+    Notifier& notifier_;
+    double dpi_ = 96.0;
+
+    // Window state of the design.
+    QString cardHost_;
+    int cardPort_ = 33234;
+    int windowLeft_ = 0, windowTop_ = 0;  // twips
+    QString currentPath_;
+    std::string fileText_;
+    bool inverted_ = false;
+    int shownGroupType_ = 0;
+    int shownPi_ = 0;
+
+    // Run state.
+    bool analysing_ = false;
+    bool logFailed_ = false;
+    DecodeLog log_;
+    std::unique_ptr<FrameProcessor> processor_;
+    const MurlinApi* api_ = nullptr;
+    QElapsedTimer sinceYield_;
+
+    // Panel states wanted and shown: while a text is decoded the enabled
+    // states and colours of the panels are applied at the next yield only,
+    // as nothing is painted in between.
+    bool deferPanels_ = false;
+    std::array<int8_t, 16> panelWanted_{};
+    std::array<int8_t, 16> panelShown_{};
+    int8_t rawWanted_ = -1, rawShown_ = -1;
+
+    // Controls.
+    QPushButton *file_, *card_, *stopit_;
+    ColourLabel *lSEQ_, *lSYNC_, *lCRC_;
+    std::array<ColourLabel*, 4> lBLOCN_{}, lBloc_{};
+    std::array<PanelFrame*, 16> lGrp_{};
+    std::array<std::vector<Row>, 16> rows_;
+    PanelFrame* lAll_;
+    std::array<ColourLabel*, 4> lB_{}, vB_{}, tB_{};
+    PanelStatusBar* status_;
+    ColourLabel *vPI_, *vGRP_, *vB0_, *vTP_, *vPTY_, *iPTY_;
+    ColourLabel *vDI_, *vPS_, *vTA_, *vMS_, *vAFn_;
+    std::array<ColourLabel*, 25> vAF_{};
+    ColourLabel *vRPC_, *vPIN_, *vSLC_, *vRSA_, *vRSb_, *vTAB_, *vTime_;
+    ColourLabel *vT_, *vF_, *vD_, *vDP_, *vPN_, *vEXT_, *vEVT_, *vLOC_;
+    QLineEdit* vDPDesc_;
+    QPlainTextEdit* vEvtDsc_;
+    QString evtText_;
+    ColourLabel *vRDSGRP_, *vRDSB0_, *vODA_, *vAID_;
+    ColourLabel *vEONPI_, *vEONTP_, *vEONPTY_, *vEONPS_, *vEONTA_, *vEONPIN_, *vEONAF1_, *vEONAF2_;
+    std::array<ColourLabel*, 5> vEONTN_{}, vEONMF_{};
+};
+
+}  // namespace varnak
