@@ -1,0 +1,529 @@
+#include "station.h"
+
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+
+namespace rdsgen {
+
+DescriptionError::DescriptionError(const std::string& file, int line, const std::string& problem)
+    : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + problem),
+      file_(file), line_(line), problem_(problem) {}
+
+std::optional<GroupId> ParseGroupId(const std::string& text)
+{
+    if (text.size() < 2 || text.size() > 3) return std::nullopt;
+    const char v = char(std::toupper(static_cast<unsigned char>(text.back())));
+    if (v != 'A' && v != 'B') return std::nullopt;
+    int type = 0;
+    auto digits = std::string_view(text).substr(0, text.size() - 1);
+    auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), type);
+    if (ec != std::errc() || p != digits.data() + digits.size() || type < 0 || type > 15)
+        return std::nullopt;
+    return GroupId{uint8_t(type), uint8_t(v == 'B')};
+}
+
+std::string GroupName(GroupId g)
+{
+    return std::to_string(g.type) + (g.version ? "B" : "A");
+}
+
+namespace {
+
+// One line cut into words; quoted words keep their spaces and may hold \" and \\.
+struct Token {
+    std::string text;
+    bool quoted = false;
+};
+
+class LineReader {
+public:
+    LineReader(std::string file, int line) : file_(std::move(file)), line_(line) {}
+    [[noreturn]] void Fail(const std::string& problem) const { throw DescriptionError(file_, line_, problem); }
+
+    std::vector<Token> Split(const std::string& line) const
+    {
+        std::vector<Token> words;
+        size_t i = 0;
+        while (i < line.size()) {
+            const char ch = line[i];
+            if (ch == ' ' || ch == '\t' || ch == '\r') { ++i; continue; }
+            if (ch == '#') break;
+            Token t;
+            // A word may start plain and go on quoted: ps="RADIO 1".
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') {
+                if (line[i] == '"') {
+                    t.quoted = true;
+                    ++i;
+                    bool closed = false;
+                    while (i < line.size()) {
+                        char c = line[i++];
+                        if (c == '"') { closed = true; break; }
+                        if (c == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) c = line[i++];
+                        t.text.push_back(c);
+                    }
+                    if (!closed) Fail("quoted text is not closed");
+                } else if (line[i] == '#' && !t.quoted && t.text.empty()) {
+                    break;
+                } else {
+                    t.text.push_back(line[i++]);
+                }
+            }
+            words.push_back(std::move(t));
+        }
+        return words;
+    }
+
+    long Number(const std::string& text, const std::string& what, long lo, long hi) const
+    {
+        long value = 0;
+        const char* b = text.data();
+        const char* e = b + text.size();
+        int base = 10;
+        if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) { b += 2; base = 16; }
+        else if (text.size() > 2 && text[0] == '0' && (text[1] == 'b' || text[1] == 'B')) { b += 2; base = 2; }
+        auto [p, ec] = std::from_chars(b, e, value, base);
+        if (text.empty() || ec != std::errc() || p != e)
+            Fail(what + ": '" + text + "' is not a number");
+        if (value < lo || value > hi)
+            Fail(what + ": " + text + " is out of range " + std::to_string(lo) + ".." + std::to_string(hi));
+        return value;
+    }
+
+    bool Flag(const std::string& text, const std::string& what) const
+    {
+        if (text == "1" || text == "on" || text == "yes") return true;
+        if (text == "0" || text == "off" || text == "no") return false;
+        Fail(what + ": '" + text + "' is not 0/1 or on/off");
+    }
+
+    double Decimal(const std::string& text, const std::string& what) const
+    {
+        double v = 0;
+        auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (text.empty() || ec != std::errc() || p != text.data() + text.size() || !std::isfinite(v))
+            Fail(what + ": '" + text + "' is not a number");
+        return v;
+    }
+
+    // "97.4" (MHz, FM) or "531" (kHz, LF/MF: values of 150 and more).
+    AltFrequency Frequency(const std::string& text, const std::string& what) const
+    {
+        const double v = Decimal(text, what);
+        if (v >= 150) {
+            const long khz = std::lround(v);
+            if (std::fabs(v - double(khz)) > 1e-9) Fail(what + ": " + text + " kHz is not a whole number");
+            if (khz >= 153 && khz <= 279 && (khz - 153) % 9 == 0)
+                return {true, uint8_t(1 + (khz - 153) / 9)};
+            if (khz >= 531 && khz <= 1602 && (khz - 531) % 9 == 0)
+                return {true, uint8_t(16 + (khz - 531) / 9)};
+            Fail(what + ": " + text + " kHz is not an LF (153..279) or MF (531..1602) channel in 9 kHz steps");
+        }
+        const long tenths = std::lround(v * 10);
+        if (std::fabs(v * 10 - double(tenths)) > 1e-6)
+            Fail(what + ": " + text + " MHz is not on the 100 kHz raster");
+        if (tenths < 876 || tenths > 1079) Fail(what + ": " + text + " MHz is outside 87.6..107.9");
+        return {false, uint8_t(tenths - 875)};
+    }
+
+    uint8_t FmCode(const std::string& text, const std::string& what) const
+    {
+        AltFrequency f = Frequency(text, what);
+        if (f.lfmf) Fail(what + ": " + text + " must be an FM frequency in MHz");
+        return f.code;
+    }
+
+    // "D:H:M", the day of month, hour and minute of a programme-item number.
+    uint16_t Pin(const std::string& text, const std::string& what) const
+    {
+        std::vector<std::string> parts = SplitOn(text, ':');
+        if (parts.size() != 3) Fail(what + ": '" + text + "' is not day:hour:minute");
+        const long d = Number(parts[0], what + " day", 0, 31);
+        const long h = Number(parts[1], what + " hour", 0, 23);
+        const long m = Number(parts[2], what + " minute", 0, 59);
+        return uint16_t(d << 11 | h << 6 | m);
+    }
+
+    static std::vector<std::string> SplitOn(const std::string& text, char sep)
+    {
+        std::vector<std::string> parts;
+        std::string cur;
+        for (char c : text) {
+            if (c == sep) { parts.push_back(cur); cur.clear(); }
+            else cur.push_back(c);
+        }
+        parts.push_back(cur);
+        return parts;
+    }
+
+    std::string Text(const std::string& text, const std::string& what, size_t max) const
+    {
+        if (text.size() > max)
+            Fail(what + ": text of " + std::to_string(text.size()) + " characters is longer than " + std::to_string(max));
+        for (unsigned char c : text)
+            if (c < 0x20 || c == 0x7F) Fail(what + ": control character in text");
+        std::string out = text;
+        out.resize(max, ' ');
+        return out;
+    }
+
+private:
+    std::string file_;
+    int line_;
+};
+
+using Args = std::vector<Token>;
+
+void NeedArgs(const LineReader& r, const std::string& key, const Args& a, size_t lo, size_t hi)
+{
+    if (a.size() < lo || a.size() > hi) {
+        std::string want = lo == hi ? std::to_string(lo) : std::to_string(lo) + ".." + std::to_string(hi);
+        r.Fail(key + ": expects " + want + " value" + (hi == 1 ? "" : "s") + ", got " + std::to_string(a.size()));
+    }
+}
+
+// key=value words of tmc and eon lines.
+std::map<std::string, std::string> KeyValues(const LineReader& r, const std::string& key, const Args& a,
+                                             size_t first, const std::vector<std::string>& allowed)
+{
+    std::map<std::string, std::string> kv;
+    for (size_t i = first; i < a.size(); ++i) {
+        auto eq = a[i].text.find('=');
+        if (eq == std::string::npos || eq == 0) r.Fail(key + ": '" + a[i].text + "' is not name=value");
+        std::string name = a[i].text.substr(0, eq);
+        bool known = false;
+        for (const auto& k : allowed) known |= k == name;
+        if (!known) {
+            std::string list;
+            for (const auto& k : allowed) list += (list.empty() ? "" : ", ") + k;
+            r.Fail(key + ": unknown field '" + name + "' (known: " + list + ")");
+        }
+        if (kv.count(name)) r.Fail(key + ": field '" + name + "' given twice");
+        kv[name] = a[i].text.substr(eq + 1);
+    }
+    return kv;
+}
+
+int64_t ParseClock(const LineReader& r, const std::string& date, const std::string& time)
+{
+    auto d = LineReader::SplitOn(date, '-');
+    if (d.size() != 3) r.Fail("ct: date '" + date + "' is not YYYY-MM-DD");
+    const int y = int(r.Number(d[0], "ct year", 1900, 2100));
+    const unsigned mo = unsigned(r.Number(d[1], "ct month", 1, 12));
+    const unsigned dd = unsigned(r.Number(d[2], "ct day", 1, 31));
+    const std::chrono::year_month_day ymd{std::chrono::year{y}, std::chrono::month{mo}, std::chrono::day{dd}};
+    if (!ymd.ok()) r.Fail("ct: " + date + " is not a date");
+    if (y == 1900 && mo < 3) r.Fail("ct: dates before 1900-03-01 cannot be sent");
+    auto t = LineReader::SplitOn(time, ':');
+    if (t.size() < 2 || t.size() > 3) r.Fail("ct: time '" + time + "' is not HH:MM or HH:MM:SS");
+    const long h = r.Number(t[0], "ct hour", 0, 23);
+    const long mi = r.Number(t[1], "ct minute", 0, 59);
+    const long s = t.size() == 3 ? r.Number(t[2], "ct second", 0, 59) : 0;
+    const auto days = std::chrono::sys_days(ymd).time_since_epoch().count();
+    return int64_t(days) * 86400 + h * 3600 + mi * 60 + s;
+}
+
+int ParseOffset(const LineReader& r, const std::string& text)
+{
+    if (text.empty() || (text[0] != '+' && text[0] != '-'))
+        r.Fail("ct: local offset '" + text + "' must start with + or -, in hours, e.g. +1 or -5.5");
+    const double hours = r.Decimal(text.substr(1), "ct offset");
+    const double half = hours * 2;
+    if (std::fabs(half - std::round(half)) > 1e-9) r.Fail("ct: local offset " + text + " is not a multiple of half an hour");
+    if (half > 31) r.Fail("ct: local offset " + text + " is beyond 15.5 hours");
+    return int(std::lround(half)) * (text[0] == '-' ? -1 : 1);
+}
+
+void ParseEon(const LineReader& r, const Args& a, Station& st)
+{
+    if (a.empty()) r.Fail("eon: expects the PI of the other network first");
+    EonNetwork n;
+    n.pi = uint16_t(r.Number(a[0].text, "eon PI", 0, 0xFFFF));
+    for (const auto& other : st.eon)
+        if (other.pi == n.pi) r.Fail("eon: network " + a[0].text + " is described twice");
+    auto kv = KeyValues(r, "eon", a, 1,
+                        {"tp", "ta", "ps", "af", "mapped", "am", "linkage", "pty", "pin", "v10", "v11", "v15"});
+    if (kv.count("tp")) n.tp = r.Flag(kv["tp"], "eon tp");
+    if (kv.count("ta")) n.ta = r.Flag(kv["ta"], "eon ta");
+    if (kv.count("ps")) {
+        std::string ps = r.Text(kv["ps"], "eon ps", 8);
+        for (int v = 0; v < 4; ++v) n.variants[v] = uint16_t(uint8_t(ps[2 * v]) << 8 | uint8_t(ps[2 * v + 1]));
+    }
+    if (kv.count("af")) {
+        auto list = LineReader::SplitOn(kv["af"], ',');
+        if (list.size() > 25) r.Fail("eon af: more than 25 frequencies");
+        std::vector<uint8_t> codes;
+        for (const auto& f : list) codes.push_back(r.FmCode(f, "eon af"));
+        if (codes.size() % 2) codes.push_back(205);  // filler code
+        for (size_t i = 0; i < codes.size(); i += 2) {
+            uint16_t w = uint16_t(codes[i] << 8 | codes[i + 1]);
+            if (i == 0) n.variants[4] = w;
+            else n.extraAf.push_back(w);
+        }
+    }
+    if (kv.count("mapped")) {
+        auto pairs = LineReader::SplitOn(kv["mapped"], ',');
+        if (pairs.size() > 4) r.Fail("eon mapped: at most 4 tuned:mapped pairs (variants 5..8)");
+        for (size_t i = 0; i < pairs.size(); ++i) {
+            auto tm = LineReader::SplitOn(pairs[i], ':');
+            if (tm.size() != 2) r.Fail("eon mapped: '" + pairs[i] + "' is not tuned:mapped");
+            n.variants[5 + i] = uint16_t(r.FmCode(tm[0], "eon mapped") << 8 | r.FmCode(tm[1], "eon mapped"));
+        }
+    }
+    if (kv.count("am")) {
+        auto tm = LineReader::SplitOn(kv["am"], ':');
+        if (tm.size() != 2) r.Fail("eon am: '" + kv["am"] + "' is not tuned-MHz:mapped-kHz");
+        AltFrequency mapped = r.Frequency(tm[1], "eon am");
+        if (!mapped.lfmf) r.Fail("eon am: the mapped frequency " + tm[1] + " must be LF/MF in kHz");
+        n.variants[9] = uint16_t(r.FmCode(tm[0], "eon am") << 8 | mapped.code);
+    }
+    if (kv.count("linkage")) n.variants[12] = uint16_t(r.Number(kv["linkage"], "eon linkage", 0, 0xFFFF));
+    if (kv.count("pty") || kv.count("ta")) {
+        const long pty = kv.count("pty") ? r.Number(kv["pty"], "eon pty", 0, 31) : 0;
+        n.variants[13] = uint16_t(pty << 11 | (n.ta ? 1 : 0));
+    }
+    if (kv.count("pin")) n.variants[14] = r.Pin(kv["pin"], "eon pin");
+    for (int v : {10, 11, 15}) {
+        const std::string k = "v" + std::to_string(v);
+        if (kv.count(k)) n.variants[v] = uint16_t(r.Number(kv[k], "eon " + k, 0, 0xFFFF));
+    }
+    st.eon.push_back(std::move(n));
+}
+
+void ParseTmc(const LineReader& r, const Args& a, Station& st)
+{
+    auto kv = KeyValues(r, "tmc", a, 0,
+                        {"event", "location", "extent", "duration", "direction", "diversion", "t", "f"});
+    if (!kv.count("event") || !kv.count("location")) r.Fail("tmc: event= and location= are required");
+    TmcMessage m;
+    m.event = uint16_t(r.Number(kv["event"], "tmc event", 0, 2047));
+    m.location = uint16_t(r.Number(kv["location"], "tmc location", 0, 0xFFFF));
+    if (kv.count("extent")) m.extent = uint8_t(r.Number(kv["extent"], "tmc extent", 0, 7));
+    if (kv.count("duration")) m.duration = uint8_t(r.Number(kv["duration"], "tmc duration", 0, 7));
+    if (kv.count("direction")) m.direction = r.Flag(kv["direction"], "tmc direction");
+    if (kv.count("diversion")) m.diversion = r.Flag(kv["diversion"], "tmc diversion");
+    if (kv.count("t")) m.tuning = r.Flag(kv["t"], "tmc t");
+    if (kv.count("f")) m.single = r.Flag(kv["f"], "tmc f");
+    st.tmc.push_back(m);
+}
+
+GroupId Group(const LineReader& r, const std::string& what, const std::string& text)
+{
+    auto g = ParseGroupId(text);
+    if (!g) r.Fail(what + ": '" + text + "' is not a group such as 0A or 14B");
+    return *g;
+}
+
+void ParseLine(const LineReader& r, const std::string& key, const Args& a, Station& st,
+               std::map<std::string, int>& seen)
+{
+    // Keys that describe one value may appear once.
+    static const char* const once[] = {"pi", "pty", "tp", "ta", "ms", "di", "ps", "af", "rt-repeat",
+                                       "rpc", "pin", "ct", "schedule"};
+    for (const char* k : once) {
+        if (key == k && seen[key]++) r.Fail(key + ": given twice");
+    }
+
+    if (key == "pi") {
+        NeedArgs(r, key, a, 1, 1);
+        st.pi = uint16_t(r.Number(a[0].text, "pi", 0, 0xFFFF));
+    } else if (key == "pty") {
+        NeedArgs(r, key, a, 1, 1);
+        st.pty = uint8_t(r.Number(a[0].text, "pty", 0, 31));
+    } else if (key == "tp") {
+        NeedArgs(r, key, a, 1, 1);
+        st.tp = r.Flag(a[0].text, "tp");
+    } else if (key == "ta") {
+        NeedArgs(r, key, a, 1, 1);
+        st.ta = r.Flag(a[0].text, "ta");
+    } else if (key == "ms") {
+        NeedArgs(r, key, a, 1, 1);
+        if (a[0].text == "music") st.ms = true;
+        else if (a[0].text == "speech") st.ms = false;
+        else st.ms = r.Flag(a[0].text, "ms (music/speech)");
+    } else if (key == "di") {
+        NeedArgs(r, key, a, 1, 4);
+        st.di = 0;
+        for (const auto& t : a) {
+            if (t.text == "stereo") st.di |= 1;
+            else if (t.text == "artificial-head") st.di |= 2;
+            else if (t.text == "compressed") st.di |= 4;
+            else if (t.text == "dynamic-pty") st.di |= 8;
+            else if (t.text == "none" && a.size() == 1) st.di = 0;
+            else r.Fail("di: '" + t.text + "' is not stereo, artificial-head, compressed, dynamic-pty or none");
+        }
+    } else if (key == "ps") {
+        NeedArgs(r, key, a, 1, 1);
+        st.ps = r.Text(a[0].text, "ps", 8);
+    } else if (key == "af") {
+        NeedArgs(r, key, a, 1, 25);
+        for (const auto& t : a) st.af.push_back(r.Frequency(t.text, "af"));
+    } else if (key == "rt") {
+        NeedArgs(r, key, a, 1, 2);
+        bool b = false;
+        if (a.size() == 2) {
+            if (a[0].text == "B" || a[0].text == "b") b = true;
+            else if (a[0].text != "A" && a[0].text != "a") r.Fail("rt: version '" + a[0].text + "' is not A or B");
+        }
+        const std::string& text = a.back().text;
+        if (text.empty()) r.Fail("rt: empty text");
+        if (b) st.radioTextB.push_back(r.Text(text, "rt B", 32));
+        else st.radioTextA.push_back(r.Text(text, "rt A", 64));
+    } else if (key == "rt-repeat") {
+        NeedArgs(r, key, a, 1, 1);
+        st.rtRepeat = int(r.Number(a[0].text, "rt-repeat", 1, 1000));
+    } else if (key == "rpc") {
+        NeedArgs(r, key, a, 1, 1);
+        st.rpc = uint8_t(r.Number(a[0].text, "rpc", 0, 31));
+    } else if (key == "pin") {
+        NeedArgs(r, key, a, 1, 1);
+        st.pin = r.Pin(a[0].text, "pin");
+    } else if (key == "slc") {
+        NeedArgs(r, key, a, 2, 3);
+        const long variant = r.Number(a[0].text, "slc variant", 0, 7);
+        const long data = r.Number(a[1].text, "slc data", 0, 0xFFF);
+        bool la = false;
+        if (a.size() == 3) {
+            if (a[2].text != "la") r.Fail("slc: third value '" + a[2].text + "' is not la");
+            la = true;
+        }
+        st.slc.push_back(uint16_t((la ? 0x8000 : 0) | variant << 12 | data));
+    } else if (key == "ct") {
+        NeedArgs(r, key, a, 3, 3);
+        ClockTime c;
+        c.startSeconds = ParseClock(r, a[0].text, a[1].text);
+        c.offsetHalfHours = ParseOffset(r, a[2].text);
+        st.clock = c;
+    } else if (key == "oda") {
+        NeedArgs(r, key, a, 2, 3);
+        OdaEntry o;
+        o.aid = uint16_t(r.Number(a[0].text, "oda AID", 0, 0xFFFF));
+        o.group = Group(r, "oda", a[1].text);
+        if (a.size() == 3) o.message = uint16_t(r.Number(a[2].text, "oda message", 0, 0xFFFF));
+        st.oda.push_back(o);
+    } else if (key == "tmc") {
+        ParseTmc(r, a, st);
+    } else if (key == "eon") {
+        ParseEon(r, a, st);
+    } else if (key == "raw") {
+        NeedArgs(r, key, a, 4, 4);
+        RawGroup g;
+        g.group = Group(r, "raw", a[0].text);
+        g.low5 = uint8_t(r.Number(a[1].text, "raw block B bits 4..0", 0, 31));
+        if (a[2].text != "pi") g.c = uint16_t(r.Number(a[2].text, "raw block C", 0, 0xFFFF));
+        g.d = uint16_t(r.Number(a[3].text, "raw block D", 0, 0xFFFF));
+        st.raw.push_back(g);
+    } else if (key == "schedule") {
+        NeedArgs(r, key, a, 1, 1000);
+        for (const auto& t : a) {
+            auto star = t.text.find('*');
+            GroupId g = Group(r, "schedule", t.text.substr(0, star));
+            long times = star == std::string::npos ? 1 : r.Number(t.text.substr(star + 1), "schedule count", 1, 1000);
+            st.schedule.insert(st.schedule.end(), size_t(times), g);
+        }
+    } else {
+        r.Fail("unknown key '" + key + "'");
+    }
+}
+
+// Whether the description has data for a group, and what is missing if not.
+std::string MissingFor(const Station& st, GroupId g)
+{
+    auto raw = [&] {
+        for (const auto& r : st.raw)
+            if (r.group == g) return true;
+        return false;
+    };
+    if (raw()) return "";
+    switch (g.type * 2 + g.version) {
+        case 0: case 1: case 31: return "";                       // 0A, 0B, 15B: always
+        case 2: return st.pin || !st.slc.empty() ? "" : "a pin or slc line";
+        case 3: return st.pin ? "" : "a pin line";
+        case 4: return st.radioTextA.empty() ? "an rt A line" : "";
+        case 5: return st.radioTextB.empty() ? "an rt B line" : "";
+        case 6: return st.oda.empty() ? "an oda line" : "";
+        case 8: return st.clock ? "" : "a ct line";
+        case 16: return st.tmc.empty() ? "a tmc line" : "";
+        case 28: case 29: return st.eon.empty() ? "an eon line" : "";
+        default: return "a raw " + GroupName(g) + " line";
+    }
+}
+
+}  // namespace
+
+std::vector<GroupId> DefaultSchedule(const Station& st)
+{
+    std::vector<GroupId> s;
+    auto add = [&](GroupId g, int n) {
+        if (MissingFor(st, g).empty()) s.insert(s.end(), size_t(n), g);
+    };
+    // Interleave so that each cycle spreads 0A and radiotext evenly.
+    add({0, 0}, 2);
+    add({2, 0}, 2);
+    add({2, 1}, 1);
+    add({0, 0}, 2);
+    add({1, 0}, 1);
+    add({3, 0}, 1);
+    add({8, 0}, 1);
+    add({0, 0}, 2);
+    add({2, 0}, 2);
+    add({14, 0}, 1);
+    add({0, 0}, 2);
+    add({8, 0}, 1);
+    for (const auto& r : st.raw) {
+        bool have = false;
+        for (auto g : s) have |= g == r.group;
+        if (!have) s.push_back(r.group);
+    }
+    add({14, 1}, 1);
+    return s;
+}
+
+Station ParseStation(std::istream& in, const std::string& file)
+{
+    Station st;
+    st.file = file;
+    std::map<std::string, int> seen;
+    std::string line;
+    int number = 0;
+    int scheduleLine = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        LineReader r(file, number);
+        if (line.find('\0') != std::string::npos) r.Fail("binary data in a text file");
+        Args words = r.Split(line);
+        if (words.empty()) continue;
+        if (words[0].quoted) r.Fail("a line must start with a key, not quoted text");
+        const std::string key = words[0].text;
+        words.erase(words.begin());
+        if (key == "schedule") scheduleLine = number;
+        ParseLine(r, key, words, st, seen);
+    }
+    if (in.bad()) throw DescriptionError(file, number, "read error");
+    if (!seen.count("pi")) throw DescriptionError(file, 0, "no pi line: the programme identification is required");
+    if (st.schedule.empty()) {
+        st.schedule = DefaultSchedule(st);
+    } else {
+        for (GroupId g : st.schedule) {
+            std::string missing = MissingFor(st, g);
+            if (!missing.empty())
+                throw DescriptionError(file, scheduleLine,
+                                       "schedule: group " + GroupName(g) + " needs " + missing);
+        }
+    }
+    return st;
+}
+
+Station LoadStation(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw DescriptionError(path, 0, "cannot open the description file");
+    return ParseStation(in, path);
+}
+
+}  // namespace rdsgen
