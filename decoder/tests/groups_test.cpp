@@ -19,9 +19,7 @@ uint16_t BlockB(unsigned code, unsigned low5) { return uint16_t((code << 11) | (
 // already knows (so its first confirmed block A does not clear the data).
 DecoderState Decode(const std::vector<Group>& groups)
 {
-    RDSInit();
-    FeedBits(GroupBits({{kPi, 0x5000, 0, 0}, {kPi, 0x5000, 0, 0}}));
-    RDSInit();
+    StartStream(kPi);
     FeedBits(GroupBits(groups));
     return Record();
 }
@@ -98,7 +96,7 @@ TEST(BasicTuning, NewStationClearsDataOnlyFromAnErrorFreeBlockA)
     const Group other = {0x1111, BlockB(0, 1), 0xE000, 0x4344};
     std::string bits = GroupBits({ps, other, other});
     FlipBit(bits, BlockStart(0, 1, 0) + 4);   // block A of the first 0x1111 group: repaired
-    RDSInit();
+    StartStream(kPi);
     const auto events = FeedBits(bits.substr(0, BlockStart(0, 2, 0)));
     ASSERT_EQ(events.back().status, 0x0000);
     DecoderState s = Record();

@@ -55,7 +55,7 @@ TEST(Interface, OutOfRangeIndicesGiveZeroOrNull)
 
 TEST(Interface, InitClearsDecodedDataButKeepsTheStation)
 {
-    RDSInit();
+    StartStream(0x2001);
     FeedBits(kGroupsBits);
     DecoderState s = Record();
     ASSERT_EQ(s.pi, 0x2001);
@@ -83,7 +83,7 @@ TEST(Interface, InitClearsDecodedDataButKeepsTheStation)
 
 TEST(Interface, RecordCopyLeavesReservedBytesUntouched)
 {
-    RDSInit();
+    StartStream(0x2001);
     FeedBits(kGroupsBits);
     unsigned char buffer[272];
     std::memset(buffer, 0xA5, sizeof buffer);

@@ -23,6 +23,13 @@ std::vector<Event> FeedBits(const std::string& bits, bool invert)
 
 void FlipBit(std::string& bits, std::size_t index) { bits[index] = bits[index] == '1' ? '0' : '1'; }
 
+void StartStream(uint16_t pi)
+{
+    RDSInit();
+    FeedBits(GroupBits({{pi, 0x5000, 0, 0}, {pi, 0x5000, 0, 0}}));
+    RDSInit();
+}
+
 DecoderState Record()
 {
     DecoderState s;

@@ -37,6 +37,10 @@ inline std::size_t BlockStart(std::size_t start, std::size_t group, int block)
     return start + group * 104 + std::size_t(block) * 26;
 }
 
+// Starts a new stream (RDSInit) from a station the decoder already knows, so
+// that its first confirmed block A does not clear what the stream decodes.
+void StartStream(uint16_t pi);
+
 DecoderState Record();
 
 }  // namespace murlintest

@@ -132,7 +132,7 @@ TEST(Stream, SingleBitErrorsAreRepairedOnlyInInformationBits)
             std::string bits = GroupBits(groups);
             const std::size_t at = BlockStart(0, 1, block) + std::size_t(bit);
             FlipBit(bits, at);
-            RDSInit();
+            StartStream(0x2001);
             RDSStat(3);
             const auto events = FeedBits(bits);
             const std::size_t end = BlockStart(0, 1, block) + 25;
@@ -165,7 +165,7 @@ TEST(Stream, RepairedBlockCIsDecodedWithTheRepairedWord)
     const std::vector<Group> groups = {{0x2001, 0x0408, 0xE501, 0x4142}, {0x2001, 0x0409, 0x0203, 0x4344}};
     std::string bits = GroupBits(groups);
     FlipBit(bits, BlockStart(0, 1, 2) + 5);
-    RDSInit();
+    StartStream(0x2001);
     const auto events = FeedBits(bits);
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[events.size() - 2], (Event{BlockStart(0, 1, 3) - 1, 0x1023}));
