@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -237,6 +238,22 @@ private:
     int shownPercent_ = -1;
 };
 
+// The temporary output of the file being decoded, for the signal handler:
+// an interrupted run must not leave a half-written file behind.
+char gTemporary[4096];
+
+void RememberTemporary(const std::string& path) {
+    const std::size_t n = path.size() < sizeof gTemporary ? path.size() : 0;
+    std::memcpy(gTemporary, path.data(), n);
+    gTemporary[n] = '\0';
+}
+
+extern "C" void OnTerminate(int signal) {
+    if (gTemporary[0]) ::unlink(gTemporary);  // async-signal-safe
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa {}, sb {};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
@@ -263,6 +280,8 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
             Error(input + ": no hexadecimal digits, nothing to decode");
             return false;
         }
+        if (text.size() % 2 && !options.quiet)
+            Error(input + ": warning: odd number of hexadecimal digits; the last one is read alone as a byte");
     }
 
     const bool toStdout = options.output == "-";
@@ -289,7 +308,11 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
             return false;
         }
         stream = output.stream();
+        RememberTemporary(output.temporaryPath());
     }
+    struct Forget {
+        ~Forget() { RememberTemporary({}); }
+    } forget;
     const std::string outputName = toStdout ? std::string("standard output") : outputPath;
 
     varnak::DecodeLog log;
@@ -347,6 +370,8 @@ int main(int argc, char** argv) {
     Options options;
     const int parsed = ParseOptions(argc, argv, options);
     if (parsed >= 0) return parsed;
+
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(s, OnTerminate);
 
     std::string error;
     const varnak::MurlinApi* api = varnak::murlin(&error);

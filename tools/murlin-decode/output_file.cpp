@@ -16,9 +16,35 @@ bool OutputFile::create(const std::string& path) {
     discard();
     path_ = path;
     error_.clear();
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+
+    // Only a regular file is replaced by renaming. A device, a pipe or a
+    // socket (such as /dev/null or /dev/stdout) is written to in place, and a
+    // symbolic link keeps pointing where it did: its target is replaced.
+    std::string target = path;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
+    }
+    if (::stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        if (S_ISDIR(info.st_mode)) {
+            error_ = "cannot create " + path + ": Is a directory";
+            return false;
+        }
+        stream_ = std::fopen(target.c_str(), "wb");
+        if (!stream_) {
+            error_ = "cannot create " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+    target_ = target;
+
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     std::string pattern = folder + "." + base + ".XXXXXX";
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) {
@@ -51,11 +77,12 @@ bool OutputFile::commit() {
     stream_ = nullptr;
     if (!written || !closed) {
         error_ = "cannot write " + path_ + ": " + std::strerror(writeErrno ? writeErrno : (errno ? errno : EIO));
-        ::unlink(temporary_.c_str());
+        if (!temporary_.empty()) ::unlink(temporary_.c_str());
         temporary_.clear();
         return false;
     }
-    if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    if (temporary_.empty()) return true;  // written in place
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
         error_ = "cannot create " + path_ + ": " + std::strerror(errno);
         ::unlink(temporary_.c_str());
         temporary_.clear();

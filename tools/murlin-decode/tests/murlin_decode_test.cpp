@@ -2,7 +2,9 @@
 // on streams built with the transmit-side encoder.
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -109,6 +111,30 @@ TEST_F(MurlinDecode, OutputOptionAndStandardOutputGiveTheSameLog) {
     EXPECT_EQ(toStdout.err, "");
     ASSERT_EQ(Run("--output=named.log in.txt").status, 0);
     EXPECT_EQ(ReadAll(dir + "/named.log"), log);
+}
+
+TEST_F(MurlinDecode, OutputThatIsNotARegularFileIsWrittenInPlace) {
+    WriteFile(dir + "/in.txt", varnaktest::StationBits(8));
+    ASSERT_EQ(Run("-q in.txt").status, 0);
+    const std::string log = ReadAll(dir + "/in.out");
+
+    // A pipe stays a pipe: it is written to, not replaced by a file.
+    ASSERT_EQ(mkfifo((dir + "/pipe").c_str(), 0600), 0);
+    const std::string command = "cd '" + dir + "' && { cat pipe > got & '" MURLIN_DECODE_PATH
+                                "' -q -o pipe in.txt; status=$?; wait; exit $status; }";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    struct stat info {};
+    ASSERT_EQ(lstat((dir + "/pipe").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_EQ(ReadAll(dir + "/got"), log);
+
+    // A symbolic link stays a link; the file it points to gets the log.
+    WriteFile(dir + "/real.log", "old");
+    ASSERT_EQ(symlink("real.log", (dir + "/link.log").c_str()), 0);
+    ASSERT_EQ(Run("-q -o link.log in.txt").status, 0);
+    ASSERT_EQ(lstat((dir + "/link.log").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(ReadAll(dir + "/real.log"), log);
 }
 
 TEST_F(MurlinDecode, HexTextAndInvertedBitsDecodeToTheSameLog) {
