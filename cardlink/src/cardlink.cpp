@@ -48,6 +48,8 @@ int socketErrorNumber(QAbstractSocket::SocketError error)
     }
 }
 
+constexpr qint64 kReadChunk = 256 * 1024;
+
 const QString kConnectionLostText = QStringLiteral("Connection closed before the card list arrived");
 
 }  // namespace
@@ -215,8 +217,11 @@ void CardLink::sendXmlCommand(const QString& xml)
 void CardLink::onReadyRead()
 {
     received_ = true;
+    // Reads in bounded chunks, so that taking a frame off the front of the
+    // buffer never moves more than a chunk of later bytes; the loop below
+    // keeps pulling until the socket is drained.
     auto pull = [this] {
-        QByteArray bytes = socket_->readAll();
+        QByteArray bytes = socket_->read(kReadChunk);
         if (bytes.isEmpty())
             return false;
         if (skipBytes_ > 0) {

@@ -1,0 +1,467 @@
+// The connection and frame layer of CardLink against a loopback server:
+// handshake, acknowledgements, keep-alive, watchdog, quit, reassembly,
+// garbage, split frames, sequence numbers and the message size bound.
+#include "test_server.h"
+
+#include "quesmer/requests.h"
+
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+#include <limits>
+
+using namespace quesmer;
+using namespace quesmer::test;
+using Access = CardLinkTestAccess;
+
+namespace {
+
+class Framing : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        link.setTiming(fastTiming());
+        QObject::connect(&link, &CardLink::OnCardError,
+                         [this](ErrTyp e, const QString& d) { errors.push_back({e, d}); });
+        QObject::connect(&link, &CardLink::OnCardDisconnected,
+                         [this](Boolean r, const QString& c) { disconnects.push_back({r, c}); });
+        QObject::connect(&link, &CardLink::OnServerInformation,
+                         [this](const ServerInformation& i) { infos.push_back(i); });
+    }
+    void open()
+    {
+        ASSERT_EQ(Access::open(link, "127.0.0.1", server.port()), 0);
+        ASSERT_TRUE(waitUntil([&] { return server.clientConnected(); }));
+    }
+    void openInSession()
+    {
+        open();
+        ASSERT_TRUE(server.handshake(link));
+        server.take();
+    }
+    // Ends the enumeration wait the way the timer does, after 30 ticks.
+    void endEnumeration()
+    {
+        for (int i = 0; i < 30; ++i)
+            Access::tick(link);
+        ASSERT_TRUE(link.enumerationDone());
+    }
+    size_t keepAlives() const
+    {
+        size_t n = 0;
+        for (const Frame& f : server.frames())
+            n += f.header.sequence == SEQ_KEEPALIVE;
+        return n;
+    }
+
+    TestServer server;
+    CardLink link;
+    std::vector<std::pair<ErrTyp, QString>> errors;
+    std::vector<std::pair<Boolean, QString>> disconnects;
+    std::vector<ServerInformation> infos;
+};
+
+}  // namespace
+
+// ---- Opening and handshake ------------------------------------------------
+
+TEST_F(Framing, OpenTurnsTheIndicatorOrangeAndRefusalGivesTheSocketError)
+{
+    EXPECT_EQ(link.light(), LinkLight::None);
+    open();
+    EXPECT_TRUE(link.connected());
+    EXPECT_EQ(link.light(), LinkLight::Open);
+    EXPECT_FALSE(link.sessionOpen());
+
+    // A port that was just free: listen on it, then stop listening.
+    quint16 unused = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        unused = probe.serverPort();
+    }
+    CardLink other;
+    const int result = Access::open(other, "127.0.0.1", unused);
+    if (result != 0) {   // the port may, rarely, have been taken again
+        EXPECT_EQ(result, 10061);
+        EXPECT_EQ(other.lastErrorNumber(), 10061);
+        EXPECT_FALSE(other.lastErrorText().isEmpty());
+        EXPECT_FALSE(other.connected());
+    }
+    EXPECT_EQ(Access::open(other, "127.0.0.1", 70000), 10049);
+    EXPECT_EQ(other.lastErrorText(), "Invalid port 70000");
+}
+
+TEST_F(Framing, HandshakeAnswersHelloAndAcknowledgesServerInformation)
+{
+    open();
+    server.sendFrame(41, codePayload(MSG_HELLO));
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 1; }));
+    std::vector<Frame> f = server.frames();
+    EXPECT_EQ(f[0].header.marker, FRAME_MARKER);
+    EXPECT_EQ(f[0].header.sequence, 41);
+    EXPECT_EQ(f[0].header.flag, 1);
+    const QByteArray hello = QByteArray::fromHex("00002000" "00000000" "00000000" "0102" "ffffffff" "0001"
+                                                 "01000000" "00000000" "0000" "0100");
+    EXPECT_EQ(f[0].payload, hello);
+    EXPECT_FALSE(link.sessionOpen());
+
+    server.sendFrame(42, serverInfoPayload(0xCAFEBABE, "Dec  8 2026", "20:00:01", "2.4.1 \xe9", "DC1"));
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 2; }));
+    f = server.frames();
+    EXPECT_EQ(f[1].header.sequence, 42);
+    EXPECT_EQ(f[1].header.length, 4u);
+    EXPECT_EQ(f[1].payload, QByteArray::fromHex("02002000"));
+
+    ASSERT_EQ(infos.size(), 1u);
+    const ServerInformation& i = infos[0];
+    EXPECT_EQ(i.IsOk, TRUE_B);
+    EXPECT_EQ(uint32_t(i.ConnectionInfo), 0xCAFEBABEu);
+    EXPECT_EQ(i.ServerMajorVersion, 2);
+    EXPECT_EQ(i.ServerMinorVersion, 7);
+    EXPECT_EQ(i.ProtocolMajorVersion, 1);
+    EXPECT_EQ(i.ProtocolMinorVersion, 3);
+    EXPECT_EQ(i.ServerBuildId, 4711);
+    EXPECT_EQ(i.BuildDate, "Dec  8 2026");
+    EXPECT_EQ(i.BuildTime, "20:00:01");
+    EXPECT_EQ(i.SoftwareRelease, QString::fromLatin1("2.4.1 \xe9"));   // every byte survives
+    EXPECT_EQ(i.CardType, "DC1");
+    EXPECT_TRUE(link.sessionOpen());
+    EXPECT_EQ(link.light(), LinkLight::InSession);
+    EXPECT_EQ(link.lastSequence(), 42);
+}
+
+TEST_F(Framing, TruncatedServerInformationFillsWhatIsThereWithoutReadingPastTheEnd)
+{
+    open();
+    QByteArray p = serverInfoPayload();
+    p.truncate(24);   // the BuildDate length claims more than follows
+    server.sendFrame(5, p);
+    ASSERT_TRUE(waitUntil([&] { return !infos.empty(); }));
+    EXPECT_EQ(infos[0].ServerBuildId, 4711);
+    EXPECT_EQ(infos[0].BuildDate, "Dec ");
+    EXPECT_TRUE(infos[0].CardType.isEmpty());
+}
+
+// ---- Commands and sequence numbers ---------------------------------------
+
+TEST_F(Framing, NoCommandIsSentBeforeTheServerInformation)
+{
+    open();
+    server.sendFrame(1, codePayload(MSG_HELLO));
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 1; }));
+    link.CardGetStatus();
+    link.CardSetALS(ALS_START);
+    spin(50);
+    EXPECT_EQ(server.frameCount(), 1u);
+
+    server.sendFrame(2, serverInfoPayload());
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 2; }));
+    link.CardGetStatus();
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 3; }));
+    const Frame f = server.frames()[2];
+    EXPECT_EQ(f.header.sequence, 3);   // last received sequence plus one
+    EXPECT_EQ(f.header.flag, 1);
+    EXPECT_EQ(f.code(), MSG_XML);
+    EXPECT_EQ(f.header.length, uint32_t(4 + requests::getStatus().size()));
+    EXPECT_EQ(f.xml(), requests::getStatus().toLatin1());
+}
+
+TEST_F(Framing, SequenceFollowsTheLastReceivedFrameAndWrapsToZero)
+{
+    openInSession();
+    server.sendFrame(std::numeric_limits<int32_t>::max(), codePayload(MSG_SERVER_INFO_ACK));   // ignored code
+    ASSERT_TRUE(waitUntil([&] { return link.lastSequence() == std::numeric_limits<int32_t>::max(); }));
+    link.CardGetCodeList();
+    link.CardGetCodeList();   // nothing received in between: same number again
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 2; }));
+    EXPECT_EQ(server.frames()[0].header.sequence, 0);
+    EXPECT_EQ(server.frames()[1].header.sequence, 0);
+
+    // Control sequences leave the last sequence alone.
+    server.sendFrame(-1, QByteArray());
+    server.sendFrame(-7, codePayload(MSG_CLIENT_HELLO));   // a negative, non-control number counts
+    ASSERT_TRUE(waitUntil([&] { return link.lastSequence() == -7; }));
+    link.CardGetCodeList();
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 3; }));
+    EXPECT_EQ(server.frames()[2].header.sequence, -6);
+    EXPECT_TRUE(errors.empty());
+}
+
+// ---- Timer: enumeration time-out, keep-alive, watchdog -------------------
+
+TEST_F(Framing, EnumerationTimesOutOnTheThirtiethTickWithoutSendingKeepAlives)
+{
+    openInSession();
+    for (int i = 0; i < 29; ++i)
+        Access::tick(link);
+    EXPECT_FALSE(link.enumerationDone());
+    Access::tick(link);
+    EXPECT_TRUE(link.enumerationDone());
+    EXPECT_EQ(link.lastErrorNumber(), 10999);
+    EXPECT_EQ(link.lastErrorText(), "Card enumeration time-out");
+    spin(20);
+    EXPECT_EQ(keepAlives(), 0u);
+}
+
+TEST_F(Framing, KeepAliveGoesOutOnEveryFifthIdleSendTick)
+{
+    openInSession();
+    endEnumeration();
+    Access::tick(link);   // the handshake replies still count as sent
+    for (int i = 0; i < 4; ++i)
+        Access::tick(link);
+    spin(20);
+    EXPECT_EQ(keepAlives(), 0u);
+    Access::tick(link);
+    ASSERT_TRUE(waitUntil([&] { return keepAlives() == 1; }));
+    const Frame f = server.frames().back();
+    EXPECT_EQ(f.header.length, 0u);
+    EXPECT_EQ(f.header.flag, 1);
+    EXPECT_EQ(server.received().size(), 16);
+
+    // A command in between does not reset the count: that tick just does not count.
+    Access::tick(link);
+    Access::tick(link);
+    link.CardGetStatus();
+    Access::tick(link);   // sent flag set: not counted
+    Access::tick(link);
+    Access::tick(link);
+    spin(20);
+    EXPECT_EQ(keepAlives(), 1u);
+    Access::tick(link);
+    ASSERT_TRUE(waitUntil([&] { return keepAlives() == 2; }));
+}
+
+TEST_F(Framing, WatchdogClosesOnTheNinetiethTickWithoutData)
+{
+    openInSession();
+    endEnumeration();   // these ticks do not count for the watchdog
+    Access::tick(link);   // data arrived before: not counted
+    for (int i = 0; i < 50; ++i)   // idle ticks 1 to 50
+        Access::tick(link);
+    server.sendFrame(-3, QByteArray());   // a keep-alive from the server
+    ASSERT_TRUE(waitUntil([&] { return Access::bufferedBytes(link) == 0 && server.client()->bytesToWrite() == 0; }));
+    spin(10);
+    Access::tick(link);   // received: not counted, and not reset either
+    for (int i = 0; i < 39; ++i)   // idle ticks 51 to 89
+        Access::tick(link);
+    EXPECT_TRUE(link.connected());
+    EXPECT_TRUE(disconnects.empty());
+    Access::tick(link);
+    EXPECT_FALSE(link.connected());
+    EXPECT_FALSE(link.sessionOpen());
+    EXPECT_EQ(link.light(), LinkLight::Closed);
+    ASSERT_EQ(disconnects.size(), 1u);
+    EXPECT_EQ(disconnects[0].first, FALSE_B);
+    EXPECT_EQ(disconnects[0].second, "Network connexion lost");
+    EXPECT_TRUE(waitUntil([&] { return !server.clientConnected(); }));
+}
+
+TEST(Timer, RunsByItselfWithTheInjectedInterval)
+{
+    TestServer server;
+    CardLink link;
+    Timing t = fastTiming();
+    t.tickMs = 2;
+    link.setTiming(t);
+    std::vector<QString> causes;
+    QObject::connect(&link, &CardLink::OnCardDisconnected, [&](Boolean, const QString& c) { causes.push_back(c); });
+    ASSERT_EQ(Access::open(link, "127.0.0.1", server.port()), 0);
+    // 30 ticks of enumeration, keep-alives, then the watchdog after 90 more ticks.
+    ASSERT_TRUE(waitUntil([&] { return !causes.empty(); }, 5000));
+    EXPECT_EQ(causes[0], "Network connexion lost");
+    EXPECT_EQ(link.lastErrorNumber(), 10999);
+    EXPECT_GE(server.frames().size(), 10u);   // keep-alives: the server never answered anything
+}
+
+// ---- Closing ---------------------------------------------------------------
+
+TEST_F(Framing, ServerQuitTurnsBlueThenClosesAndRaisesTheEvent)
+{
+    openInSession();
+    std::vector<LinkLight> lights;
+    QObject::connect(&link, &CardLink::lightChanged, [&](LinkLight l) { lights.push_back(l); });
+    server.send(encodeControlFrame(SEQ_QUIT));
+    ASSERT_TRUE(waitUntil([&] { return !disconnects.empty(); }));
+    EXPECT_EQ(disconnects[0].first, TRUE_B);
+    EXPECT_EQ(disconnects[0].second, "Server quit");
+    EXPECT_FALSE(link.connected());
+    EXPECT_FALSE(link.sessionOpen());
+    EXPECT_EQ(link.lastSequence(), 0);
+    EXPECT_EQ(link.serverInformation().IsOk, FALSE_B);
+    ASSERT_GE(lights.size(), 2u);
+    EXPECT_EQ(lights[lights.size() - 2], LinkLight::ServerQuit);
+    EXPECT_EQ(lights.back(), LinkLight::Closed);
+    EXPECT_TRUE(waitUntil([&] { return !server.clientConnected(); }));
+}
+
+TEST_F(Framing, PeerCloseOnlyClearsTheConnectedFlagAndEndsAPendingWait)
+{
+    open();
+    server.handshake(link);
+    EXPECT_FALSE(link.enumerationDone());
+    server.closeClient();
+    ASSERT_TRUE(waitUntil([&] { return !link.connected(); }));
+    EXPECT_TRUE(disconnects.empty());
+    EXPECT_EQ(link.light(), LinkLight::InSession);   // keeps its colour
+    EXPECT_TRUE(link.enumerationDone());            // a card-list wait would end here
+    EXPECT_NE(link.lastErrorNumber(), 0);
+    EXPECT_FALSE(link.lastErrorText().isEmpty());
+}
+
+// ---- Reassembly and dispatch ---------------------------------------------
+
+TEST_F(Framing, FragmentsAreJoinedIntoOneMessage)
+{
+    open();
+    // One server information message of 65636 bytes whose card type spans
+    // all three pieces.
+    QByteArray message = serverInfoPayload(1, "d", "t", "r", QByteArray(65636 - 35, 'x'));
+    for (int i = 0; i < message.size(); i += 997)
+        message[std::min<qsizetype>(i + 35, message.size() - 1)] = char('a' + (i % 26));
+    ASSERT_EQ(message.size(), 65636);
+    server.sendFrame(10, message.left(32768), 0);
+    server.sendFrame(11, message.mid(32768, 32768), 0);
+    ASSERT_TRUE(waitUntil([&] { return Access::reassemblyBytes(link) == 65536; }));
+    EXPECT_TRUE(infos.empty());
+    server.sendFrame(12, message.mid(65536), 1);
+    ASSERT_TRUE(waitUntil([&] { return !infos.empty(); }));
+    ASSERT_EQ(infos.size(), 1u);
+    EXPECT_EQ(infos[0].CardType.toLatin1(), message.mid(35));
+    EXPECT_EQ(Access::reassemblyBytes(link), 0);
+    // The acknowledgement answers the last piece.
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 1; }));
+    EXPECT_EQ(server.frames()[0].header.sequence, 12);
+}
+
+TEST_F(Framing, ALoneFragmentWithFlagOneIsDropped)
+{
+    open();
+    server.sendFrame(3, codePayload(0x00100002, QByteArray(32764, 'z')), 1);
+    server.sendFrame(4, codePayload(0x00100002));
+    ASSERT_TRUE(waitUntil([&] { return !errors.empty(); }));
+    spin(20);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, ERR_MSG);
+    EXPECT_EQ(errors[0].second, "Unknown message");
+    EXPECT_TRUE(link.enumerationDone());
+}
+
+TEST_F(Framing, ProtocolErrorAndShortMessagesAreReported)
+{
+    open();
+    server.sendFrame(1, codePayload(MSG_PROTOCOL_ERROR, QByteArray("\x05\0\0\0oops", 8)));
+    server.sendFrame(2, QByteArray("\x01\x02", 2));   // too short to hold a code
+    server.sendFrame(3, codePayload(MSG_CLIENT_HELLO));
+    ASSERT_TRUE(waitUntil([&] { return errors.size() == 2; }));
+    spin(20);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], std::make_pair(ERR_NET, QString("Protocol error ")));
+    EXPECT_EQ(errors[1], std::make_pair(ERR_MSG, QString("Unknown message")));
+}
+
+TEST_F(Framing, GarbageBeforeTheMarkerIsSkipped)
+{
+    open();
+    QByteArray junk("hello\x34\x27\x83 world \x34\x27", 18);
+    server.send(junk + encodeFrame(7, codePayload(MSG_HELLO)) + QByteArray(5000, '\xAA'));
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 1; }));
+    EXPECT_EQ(server.frames()[0].header.sequence, 7);
+    EXPECT_EQ(server.frames()[0].code(), MSG_CLIENT_HELLO);
+    spin(20);
+    EXPECT_LE(Access::bufferedBytes(link), 3);   // garbage without a marker is not hoarded
+    server.sendFrame(8, serverInfoPayload());
+    ASSERT_TRUE(waitUntil([&] { return infos.size() == 1; }));
+}
+
+TEST_F(Framing, AFrameSplitAtEveryByteIsDispatchedOnceWhenComplete)
+{
+    open();
+    const QByteArray frame = encodeFrame(9, serverInfoPayload());
+    for (qsizetype cut = 1; cut < frame.size(); ++cut) {
+        server.send(frame.left(cut));
+        ASSERT_TRUE(waitUntil([&] { return Access::bufferedBytes(link) == std::min<qsizetype>(cut, cut < 4 ? 3 : cut); }))
+            << "cut " << cut;
+        EXPECT_EQ(infos.size(), size_t(cut - 1));
+        server.send(frame.mid(cut));
+        ASSERT_TRUE(waitUntil([&] { return infos.size() == size_t(cut); })) << "cut " << cut;
+    }
+    EXPECT_EQ(infos.back().CardType, "DC1");
+}
+
+TEST_F(Framing, AnOversizedFrameIsSkippedAndReported)
+{
+    openInSession();
+    const qsizetype size = MAX_MESSAGE_SIZE + 1;
+    QByteArray header;
+    appendU32(header, FRAME_MARKER);
+    appendU32(header, 20);
+    appendU32(header, uint32_t(size));
+    appendU32(header, 0);
+    server.send(header);
+    ASSERT_TRUE(waitUntil([&] { return errors.size() == 1; }));
+    EXPECT_EQ(errors[0], std::make_pair(ERR_MSG, QString("Message too long")));
+    // Its payload streams by without being kept; the marker bytes inside it
+    // are not mistaken for frames.
+    const QByteArray chunk = encodeFrame(99, codePayload(0x00100002)).repeated(1 << 12);
+    qsizetype sent = 0;
+    while (sent + chunk.size() <= size) {
+        server.send(chunk);
+        sent += chunk.size();
+        QCoreApplication::processEvents();
+    }
+    server.send(QByteArray(size - sent, '\0'));
+    server.sendFrame(21, codePayload(MSG_PROTOCOL_ERROR));   // the message's end piece: dropped
+    server.sendFrame(22, codePayload(0x00100002));
+    ASSERT_TRUE(waitUntil([&] { return errors.size() == 2; }, 20000));
+    spin(20);
+    EXPECT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[1], std::make_pair(ERR_MSG, QString("Unknown message")));
+    EXPECT_LT(Access::bufferedBytes(link), 1 << 20);
+    EXPECT_TRUE(link.connected());
+}
+
+TEST_F(Framing, AMessageBeyondTheBoundLosesAllItsFragments)
+{
+    openInSession();
+    const QByteArray fragment = QByteArray(FRAGMENT_SIZE, 'f');
+    const int count = int(MAX_MESSAGE_SIZE / FRAGMENT_SIZE) + 1;
+    for (int i = 0; i < count; ++i) {
+        server.sendFrame(100 + i, fragment, 0);
+        if (i % 64 == 0)
+            QCoreApplication::processEvents();
+    }
+    server.sendFrame(100 + count, fragment, 0);   // more of the same message: ignored
+    server.sendFrame(101 + count, codePayload(MSG_PROTOCOL_ERROR));   // its end: dropped
+    server.sendFrame(102 + count, codePayload(0x00100002));
+    ASSERT_TRUE(waitUntil([&] { return errors.size() == 2; }, 20000));
+    spin(20);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], std::make_pair(ERR_MSG, QString("Message too long")));
+    EXPECT_EQ(errors[1], std::make_pair(ERR_MSG, QString("Unknown message")));
+    EXPECT_EQ(Access::reassemblyBytes(link), 0);
+}
+
+// ---- Re-entry --------------------------------------------------------------
+
+TEST_F(Framing, DataArrivingDuringTheFlashDoesNotStartASecondExtraction)
+{
+    Timing t = fastTiming();
+    t.flashMs = 5;
+    link.setTiming(t);
+    open();
+    int depth = 0, maxDepth = 0, count = 0;
+    QObject::connect(&link, &CardLink::OnCardError, [&](ErrTyp, const QString&) {
+        ++depth;
+        maxDepth = std::max(maxDepth, depth);
+        ++count;
+        if (count == 1) {   // let more data arrive while inside an event
+            server.sendFrame(2, codePayload(0x00100002));
+            spin(30);
+        }
+        --depth;
+    });
+    server.sendFrame(1, codePayload(0x00100002));
+    ASSERT_TRUE(waitUntil([&] { return count == 2; }));
+    EXPECT_EQ(maxDepth, 1);
+}
