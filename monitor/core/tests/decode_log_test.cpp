@@ -1,32 +1,21 @@
 // The decode log file: exact record bytes, path rule, and reported failures.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "decode_log.h"
+#include "test_files.h"
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using varnaktest::ReadAll;
 
 class DecodeLogFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/varnakcore-logtest-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-    std::string dir;
+    const varnaktest::TempDir temp;
+    const std::string dir = temp.path();
 };
 
 TEST_F(DecodeLogFile, RecordIsSeparatorAndFourLinesWithCrLf) {

@@ -1,7 +1,6 @@
 // The frame processing path against a scripted library: which calls are
 // made, in which order, and what the listener hears.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -11,6 +10,7 @@
 
 #include "fake_murlin.h"
 #include "frame_processor.h"
+#include "test_files.h"
 
 namespace {
 
@@ -195,10 +195,8 @@ TEST_F(FrameProcessorFake, ProgressEveryIntervalAndOnceAfterTheLast) {
 }
 
 TEST_F(FrameProcessorFake, GroupRecordGoesToTheLogBeforeTheListenerHearsIt) {
-    char path[] = "/tmp/varnakcore-log-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    const varnaktest::TempDir dir;
+    const std::string path = dir / "group.out";
     varnak::DecodeLog log;
     ASSERT_TRUE(log.open(path));
     fakemurlin::script = [](std::size_t n) { return n == 1 ? kGroupDone : MURLIN_STATUS_NONE; };
@@ -210,10 +208,7 @@ TEST_F(FrameProcessorFake, GroupRecordGoesToTheLogBeforeTheListenerHearsIt) {
         std::size_t* bytes;
         void onGroup(const varnak::DecodedGroup&) override {
             log->flush();
-            FILE* f = fopen(path.c_str(), "rb");
-            fseek(f, 0, SEEK_END);
-            *bytes = static_cast<std::size_t>(ftell(f));
-            fclose(f);
+            *bytes = varnaktest::ReadAll(path).size();
         }
     } listener;
     listener.log = &log;
@@ -224,7 +219,6 @@ TEST_F(FrameProcessorFake, GroupRecordGoesToTheLogBeforeTheListenerHearsIt) {
     processor.process("000", true);
     EXPECT_TRUE(log.close());
     EXPECT_EQ(bytesAtGroup, 38u + 4 * 8u);
-    unlink(path);
 }
 
 }  // namespace

@@ -1,16 +1,15 @@
 // The frame processing path with the real decoder library, bound by name
 // from beside this test program.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "frame_processor.h"
 #include "murlin_binding.h"
+#include "test_files.h"
 #include "test_streams.h"
 
 namespace {
@@ -126,10 +125,8 @@ TEST_F(MurlinPath, InvertedStreamIsFoundByThePolaritySearch) {
 }
 
 TEST_F(MurlinPath, DecodeLogHoldsEveryGroupByteForByte) {
-    char path[] = "/tmp/varnakcore-murlin-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    const varnaktest::TempDir dir;
+    const std::string path = dir / "stream.out";
     varnak::DecodeLog log;
     ASSERT_TRUE(log.open(path));
     processor->setLog(&log);
@@ -142,12 +139,8 @@ TEST_F(MurlinPath, DecodeLogHoldsEveryGroupByteForByte) {
         for (char c : r) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
         expected += std::string(36, '-') + "\r\n" + crlf + "\r\n";
     }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    EXPECT_EQ(s.str(), expected);
+    EXPECT_EQ(varnaktest::ReadAll(path), expected);
     EXPECT_EQ(collector.records.size(), 12u);
-    unlink(path);
 }
 
 }  // namespace

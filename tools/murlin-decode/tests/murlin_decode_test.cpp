@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "test_files.h"
 #include "test_streams.h"
 
 namespace {
@@ -21,16 +22,8 @@ struct Result {
     std::string out, err;
 };
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using varnaktest::ReadAll;
+using varnaktest::WriteFile;
 
 bool Exists(const std::string& path) { return std::ifstream(path).good(); }
 
@@ -42,12 +35,7 @@ std::size_t Count(const std::string& text, const std::string& what) {
 
 class MurlinDecode : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/murlin-decode-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void SetUp() override { ASSERT_FALSE(dir.empty()); }
 
     // Runs the program with `args` (already quoted) in the test folder.
     Result Run(const std::string& args) {
@@ -76,7 +64,8 @@ protected:
         return names;
     }
 
-    std::string dir;
+    const varnaktest::TempDir temp;
+    const std::string dir = temp.path();
 };
 
 const std::string kSeparator = std::string(36, '-') + "\r\n";
