@@ -86,6 +86,7 @@ public:
         QObject::connect(&server_, &QTcpServer::newConnection, [this] {
             while (QTcpSocket* s = server_.nextPendingConnection()) {
                 client_ = s;
+                s->setSocketOption(QAbstractSocket::LowDelayOption, 1);   // tiny pieces go out at once
                 received_.clear();
                 QObject::connect(s, &QTcpSocket::readyRead, [this, s] {
                     if (s == client_)
