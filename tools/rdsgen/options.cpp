@@ -115,13 +115,14 @@ CommandLine ParseCommandLine(const QStringList& args)
         throw UsageError("--seconds and --groups cannot both be given");
     if (parser.isSet("seconds")) {
         s.seconds = Decimal(parser.value("seconds").toStdString(), "--seconds");
-        if (s.seconds <= 0 || s.seconds > 86400 * 7)
-            throw UsageError("--seconds: must be above 0 and at most a week (604800)");
+        // The stream is built in memory: a day of RDS is about 100 million bits.
+        if (s.seconds <= 0 || s.seconds > 86400)
+            throw UsageError("--seconds: must be above 0 and at most a day (86400)");
     }
     if (parser.isSet("groups"))
-        s.groups = Whole(parser.value("groups").toStdString(), "--groups", 1, int64_t(1) << 32);
+        s.groups = Whole(parser.value("groups").toStdString(), "--groups", 1, 1000000);
     if (parser.isSet("garbage"))
-        s.garbageBits = Whole(parser.value("garbage").toStdString(), "--garbage", 0, int64_t(1) << 32);
+        s.garbageBits = Whole(parser.value("garbage").toStdString(), "--garbage", 0, 10000000);
     if (parser.isSet("error-rate")) {
         s.errorRate = Decimal(parser.value("error-rate").toStdString(), "--error-rate");
         if (s.errorRate < 0 || s.errorRate > 1) throw UsageError("--error-rate: must be within 0..1");

@@ -179,6 +179,7 @@ TEST(CommandLine, ReadsOptionsAndRefusesBadOnes)
         {{"rdsgen", "a", "--seconds", "0"}, "--seconds: must be above 0"},
         {{"rdsgen", "a", "-d", "1", "-n", "3"}, "--seconds and --groups cannot both be given"},
         {{"rdsgen", "a", "--groups", "-2"}, "--groups: -2 is out of range"},
+        {{"rdsgen", "a", "--groups", "1000001"}, "--groups: 1000001 is out of range 1..1000000"},
         {{"rdsgen", "a", "--error-rate", "1.5"}, "--error-rate: must be within 0..1"},
         {{"rdsgen", "a", "--burst", "10"}, "--burst: '10' is not at:length or at:length:rate"},
         {{"rdsgen", "a", "--burst", "10:x"}, "--burst length: 'x' is not a whole number"},
