@@ -39,7 +39,8 @@ constexpr const char* kHelp =
     "display lines of blocks A to D, each ended by CR LF. The log of FILE is\n"
     "written to FILE without its last four characters plus \".out\"\n"
     "(\"morning.txt\" gives \"morning.out\", \"run1.text\" gives \"run1..out\").\n"
-    "An output file appears only once it is complete.\n"
+    "An output file appears only once it is complete. FILE \"-\" reads standard\n"
+    "input; its output then needs -o.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE  write to FILE instead (\"-\" for standard output);\n"
@@ -115,6 +116,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
         }
     }
     if (options.files.empty()) return UsageError("no input file");
+    for (const std::string& file : options.files)
+        if (file == "-" && options.output.empty())
+            return UsageError("standard input has no file name to derive the log from: use -o");
     if (options.files.size() > 1 && !options.output.empty() && options.output != "-")
         return UsageError("several input files need their own logs: leave out -o, or use -o -");
     return -1;
@@ -289,9 +293,6 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     if (!toStdout) {
         if (!options.output.empty()) {
             outputPath = options.output;
-        } else if (input == "-") {
-            Error("standard input has no file name to derive the log from: use -o");
-            return false;
         } else {
             outputPath = varnak::DecodeLogPath(input);
         }

@@ -222,6 +222,8 @@ TEST_F(MurlinDecode, UsageErrorsExitWithTwo) {
     EXPECT_NE(unknown.err.find("unknown option '--frobnicate'"), std::string::npos);
     EXPECT_EQ(Run("a.txt -o").status, 2);
     EXPECT_EQ(Run("-o c.out a.txt b.txt").status, 2);
+    EXPECT_EQ(Run("- < a.txt").status, 2);  // standard input needs -o
+    EXPECT_EQ(Run("-q -o - - < a.txt").status, 0);
     EXPECT_EQ(Files(), (std::set<std::string>{"a.txt", "b.txt"}));
     const Result help = Run("--help");
     EXPECT_EQ(help.status, 0);
