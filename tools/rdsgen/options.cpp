@@ -1,9 +1,10 @@
 #include "options.h"
 
+#include "numbers.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
-#include <charconv>
 #include <cmath>
 
 namespace rdsgen {
@@ -31,22 +32,18 @@ QList<QCommandLineOption> Options()
 
 double Decimal(const std::string& text, const std::string& what)
 {
-    double v = 0;
-    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || p != text.data() + text.size() || !std::isfinite(v))
-        throw UsageError(what + ": '" + text + "' is not a number");
-    return v;
+    const auto v = ParseDecimal(text);
+    if (!v) throw UsageError(what + ": '" + text + "' is not a number");
+    return *v;
 }
 
 int64_t Whole(const std::string& text, const std::string& what, int64_t lo, int64_t hi)
 {
-    int64_t v = 0;
-    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || p != text.data() + text.size())
-        throw UsageError(what + ": '" + text + "' is not a whole number");
-    if (v < lo || v > hi)
+    const auto v = ParseInteger(text);
+    if (!v) throw UsageError(what + ": '" + text + "' is not a whole number");
+    if (*v < lo || *v > hi)
         throw UsageError(what + ": " + text + " is out of range " + std::to_string(lo) + ".." + std::to_string(hi));
-    return v;
+    return *v;
 }
 
 // "1200" bits or "2.5s" seconds.

@@ -1,5 +1,7 @@
 #include "station.h"
 
+#include "numbers.h"
+
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -20,12 +22,9 @@ std::optional<GroupId> ParseGroupId(const std::string& text)
     if (text.size() < 2 || text.size() > 3) return std::nullopt;
     const char v = char(std::toupper(static_cast<unsigned char>(text.back())));
     if (v != 'A' && v != 'B') return std::nullopt;
-    int type = 0;
-    auto digits = std::string_view(text).substr(0, text.size() - 1);
-    auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), type);
-    if (ec != std::errc() || p != digits.data() + digits.size() || type < 0 || type > 15)
-        return std::nullopt;
-    return GroupId{uint8_t(type), uint8_t(v == 'B')};
+    const auto type = ParseInteger(std::string_view(text).substr(0, text.size() - 1));
+    if (!type || *type < 0 || *type > 15) return std::nullopt;
+    return GroupId{uint8_t(*type), uint8_t(v == 'B')};
 }
 
 std::string GroupName(GroupId g)
@@ -81,18 +80,11 @@ public:
 
     long Number(const std::string& text, const std::string& what, long lo, long hi) const
     {
-        long value = 0;
-        const char* b = text.data();
-        const char* e = b + text.size();
-        int base = 10;
-        if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) { b += 2; base = 16; }
-        else if (text.size() > 2 && text[0] == '0' && (text[1] == 'b' || text[1] == 'B')) { b += 2; base = 2; }
-        auto [p, ec] = std::from_chars(b, e, value, base);
-        if (text.empty() || ec != std::errc() || p != e)
-            Fail(what + ": '" + text + "' is not a number");
-        if (value < lo || value > hi)
+        const auto value = ParseInteger(text, true);
+        if (!value) Fail(what + ": '" + text + "' is not a number");
+        if (*value < lo || *value > hi)
             Fail(what + ": " + text + " is out of range " + std::to_string(lo) + ".." + std::to_string(hi));
-        return value;
+        return long(*value);
     }
 
     bool Flag(const std::string& text, const std::string& what) const
@@ -104,11 +96,9 @@ public:
 
     double Decimal(const std::string& text, const std::string& what) const
     {
-        double v = 0;
-        auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-        if (text.empty() || ec != std::errc() || p != text.data() + text.size() || !std::isfinite(v))
-            Fail(what + ": '" + text + "' is not a number");
-        return v;
+        const auto v = ParseDecimal(text);
+        if (!v) Fail(what + ": '" + text + "' is not a number");
+        return *v;
     }
 
     // "97.4" (MHz, FM) or "531" (kHz, LF/MF: values of 150 and more).
