@@ -35,8 +35,10 @@ public:
     virtual void onStatus(uint16_t /*status*/) {}
     // A complete group, after its record was written to the decode log.
     virtual void onGroup(const DecodedGroup& /*group*/) {}
-    // Called every `progressInterval` positions and once after the last one:
-    // the place to refresh counters and let the event loop run.
+    // Called every `progressInterval` positions and once after the last one
+    // (not after a stop): the place to refresh counters and let the event
+    // loop run. `position` counts the characters of the text consumed so far,
+    // `total` is the text's length at entry.
     virtual void onProgress(std::size_t /*position*/, std::size_t /*total*/) {}
 };
 
@@ -51,9 +53,11 @@ public:
     // listener call; the number of positions is fixed at entry, and in hex
     // mode a position that lies beyond the current length is skipped. A pair
     // holding a character that is not hexadecimal is skipped too (counted in
-    // skippedPairs()): nothing is fed for it and decoding goes on. Returns
-    // early, before the next bit, once requestStop() was called. Does not
-    // call RDSInit: the caller resets the decoder when a new stream begins.
+    // skippedPairs()): nothing is fed for it and decoding goes on. The stop
+    // flag is looked at after every feed and after every listener call:
+    // once requestStop() was called, process() returns before the next bit.
+    // Does not call RDSInit: the caller resets the decoder when a new stream
+    // begins, so synchronisation carries over from one call to the next.
     void process(const std::string& text, bool fromFile);
 
     // Hexadecimal pairs skipped because they were not hexadecimal.
