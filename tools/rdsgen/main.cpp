@@ -5,6 +5,7 @@
 #include "station.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cstdio>
@@ -59,6 +60,14 @@ int main(int argc, char** argv)
     if (cl.version) {
         std::cout << "rdsgen " << VARNAK_VERSION << "\n";
         return 0;
+    }
+
+    // Writing over the description would lose it.
+    if (cl.output != "-") {
+        const QFileInfo in(QString::fromStdString(cl.description));
+        const QFileInfo out(QString::fromStdString(cl.output));
+        if (out.exists() && in.canonicalFilePath() == out.canonicalFilePath())
+            return Fail(cl.output + ": is the description file itself; choose another output", 2);
     }
 
     rdsgen::Station station;

@@ -36,6 +36,13 @@ grep -q -- "--error-rate: must be within 0..1" "$dir/err" || fail "message: $(ca
 [ $? -eq 1 ] || fail "unwritable output should exit 1"
 grep -q "no/such/out.txt" "$dir/err" || fail "message: $(cat "$dir/err")"
 
+# The description itself as output: refused, the description kept.
+cp "$dir/good.rds" "$dir/keep.rds"
+"$rdsgen" "$dir/keep.rds" -o "$dir/keep.rds" 2> "$dir/err"
+[ $? -eq 2 ] || fail "output over the description should exit 2"
+cmp -s "$dir/good.rds" "$dir/keep.rds" || fail "description overwritten"
+rm -f "$dir/keep.rds"
+
 # A good run replaces the file whole, and leaves no temporary file behind.
 "$rdsgen" "$dir/good.rds" -n 10 -o "$dir/out.txt" || fail "good run failed"
 [ "$(wc -c < "$dir/out.txt")" -eq 1040 ] || fail "10 groups should be 1040 bits"
