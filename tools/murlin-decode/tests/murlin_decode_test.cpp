@@ -11,6 +11,8 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "test_files.h"
 #include "test_streams.h"
@@ -228,6 +230,29 @@ TEST_F(MurlinDecode, UsageErrorsExitWithTwo) {
     const Result help = Run("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: murlin-decode"), std::string::npos);
+}
+
+TEST_F(MurlinDecode, MissingLibraryOrExportIsNamed) {
+    WriteFile(dir + "/in.txt", varnaktest::StationBits(4));
+    // A copy of the program in a folder without the library.
+    const std::string copy = dir + "/bin/murlin-decode";
+    ASSERT_EQ(std::system(("mkdir '" + dir + "/bin' && cp '" MURLIN_DECODE_PATH "' '" + copy + "'").c_str()), 0);
+    auto runCopy = [&] {
+        const std::string command = "cd '" + dir + "' && env -u LD_LIBRARY_PATH '" + copy + "' in.txt 2>err";
+        const int raw = std::system(command.c_str());
+        return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir + "/err"));
+    };
+    auto [status, err] = runCopy();
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("cannot load libmurlin.so (looked in " + dir + "/bin and the system library path)"),
+              std::string::npos)
+        << err;
+
+    ASSERT_EQ(std::system(("cp '" INCOMPLETE_MURLIN_PATH "' '" + dir + "/bin/libmurlin.so'").c_str()), 0);
+    std::tie(status, err) = runCopy();
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("libmurlin.so: export RDSBytFrame not found"), std::string::npos) << err;
+    EXPECT_FALSE(Exists(dir + "/in.out"));
 }
 
 }  // namespace
