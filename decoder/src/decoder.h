@@ -76,8 +76,20 @@ uint16_t BlockSyndrome(uint32_t word, uint16_t offset);
 int IdentifyOffset(uint32_t word);   // BlockPosition, or -1 for none
 uint16_t CorrectBurst(uint16_t info, uint16_t syndrome);
 uint16_t OffsetWord(int position);
-int32_t FeedBit(uint32_t bit);       // bit already 0/1, inversion applied
+int32_t CheckAtBit();                // the check made when a block's worth has arrived
 int32_t FeedByte(uint8_t byte, bool invert);
+
+// Shifts one bit (0/1, inversion applied) into the register; between checks
+// that is all, so this part is inline in both entries.
+inline int32_t FeedBit(uint32_t bit)
+{
+    Synchroniser& s = gDecoder.sync;
+    s.shiftRegister = ((s.shiftRegister << 1) | bit) & 0x3FFFFFFu;
+    ++s.bitCount;
+    if (++s.bitsSinceCheck != s.bitsPerCheck)
+        return kStatusNone;
+    return CheckAtBit();
+}
 
 // groups.cpp
 uint16_t AfFrequency(unsigned code);      // 100 kHz units, 0 for 205..255
@@ -87,8 +99,6 @@ void HandleBlockB();
 void DecodeGroup();
 
 // render.cpp
-// snprintf into a fixed buffer: the text is cut to fit and always terminated.
-[[gnu::format(printf, 3, 4)]] int FormatText(char* out, std::size_t size, const char* format, ...);
 void SetBlockLine(int n, const char* text);
 void RenderClockText();
 // Set once at load from the environment variable MURLIN_TRACE.

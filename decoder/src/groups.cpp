@@ -1,15 +1,22 @@
 // The group decoder: turns the information words of accepted blocks into the
 // fields of the record and builds the display texts of each block.
-#include <cstdio>
 #include <cstring>
 
 #include "decoder.h"
+#include "text_builder.h"
 
 namespace murlin {
 
 namespace {
 
 inline char Digit(unsigned value) { return char('0' + value); }
+
+// "<label><i>:'<c>' <label><i+1>:'<c>'", the two-character pair of PS and radiotext.
+TextBuilder& CharPair(TextBuilder& t, const char* label, int index, char first, char second)
+{
+    return t.Str(label).Dec(index, 2).Str(":'").Chr(first).Str("' ").Str(label).Dec(index + 1, 2).Str(":'")
+        .Chr(second).Chr('\'');
+}
 
 // Group 0A and 0B: decoder identification, PS name and (0A only) the
 // alternative frequencies of block C.
@@ -41,15 +48,15 @@ void DecodeBasicTuning(uint16_t b, uint16_t c, uint16_t d, char* textC, char* te
     if (gDecoder.groupCode == 0) {
         const unsigned c1 = c >> 8;
         const unsigned c2 = c & 0xFFu;
-        FormatText(textC, kTextSize, "NO AF");
+        TextBuilder line(textC, kTextSize);
+        bool shown = true;
         if (c1 >= 224 && c1 <= 249) {
             for (auto& f : r.afList)
                 f = 0;
             r.afCount = uint8_t(c1 - 224);
             gDecoder.afNext = 1;
             r.afList[0] = AfFrequency(c2);
-            FormatText(textC, kTextSize, "AFnn: %02d   AF01:%#05.1f", int(r.afCount),
-                          r.afList[0] / 10.0);
+            line.Str("AFnn: ").Dec(r.afCount, 2).Str("   AF01:").Tenths(r.afList[0], 5);
         } else if (c1 <= 204) {
             const uint16_t f1 = AfFrequency(c1);
             const uint16_t f2 = AfFrequency(c2);
@@ -62,17 +69,22 @@ void DecodeBasicTuning(uint16_t b, uint16_t c, uint16_t d, char* textC, char* te
                 if (p + 1 < 25)
                     r.afList[p + 1] = f2;
                 gDecoder.afNext = uint8_t(p + 2);
-                FormatText(textC, kTextSize, "AF%02d:%05.1f AF%02d:%#05.1f", int(p), f1 / 10.0,
-                              int(p + 1), f2 / 10.0);
+                line.Str("AF").Dec(int(p), 2).Chr(':').Tenths(f1, 5);
+                line.Str(" AF").Dec(int(p + 1), 2).Chr(':').Tenths(f2, 5);
             } else {
-                FormatText(textC, kTextSize, "AF..:%#05.1f AF..:%#05.1f", f1 / 10.0, f2 / 10.0);
+                line.Str("AF..:").Tenths(f1, 5).Str(" AF..:").Tenths(f2, 5);
             }
         } else if (c1 == 250) {
-            FormatText(textC, kTextSize, "AFMF:%#05.1f", LfMfFrequency(c2) / 10.0);
+            line.Str("AFMF:").Tenths(LfMfFrequency(c2), 5);
+        } else {
+            shown = false;
         }
+        if (!shown)
+            line.Str("NO AF");
     }
-    FormatText(textD, kTextSize, "DI:%s (%s) PS%02d:'%c' PS%02d:'%c' ('%s')", gDecoder.diDigits,
-                  gDecoder.diLetters, int(2 * s), r.ps[2 * s], int(2 * s + 1), r.ps[2 * s + 1], r.ps);
+    TextBuilder line(textD, kTextSize);
+    line.Str("DI:").Str(gDecoder.diDigits).Str(" (").Str(gDecoder.diLetters).Str(") ");
+    CharPair(line, "PS", int(2 * s), r.ps[2 * s], r.ps[2 * s + 1]).Str(" ('").Str(r.ps).Str("')");
 }
 
 // Group 4A: clock time and date (Modified Julian Day, EN 50067 Annex G).
@@ -98,9 +110,10 @@ void DecodeClock(uint16_t b, uint16_t c, uint16_t d, char* textC, char* textD)
     r.day = uint8_t(day);
     RenderClockText();
 
-    FormatText(textC, kTextSize, "Julian:%d (%4d/%02d/%02d)", mjd, y, m, day);
-    FormatText(textD, kTextSize, "H:%02d M:%02d O:%+02.1f", int(r.hour), int(r.minute),
-                  r.localOffset / 10.0);
+    TextBuilder(textC, kTextSize).Str("Julian:").Dec(mjd, 1).Str(" (").Dec(y, 4, ' ').Chr('/')
+        .Dec(m, 2).Chr('/').Dec(day, 2).Chr(')');
+    TextBuilder(textD, kTextSize).Str("H:").Dec(r.hour, 2).Str(" M:").Dec(r.minute, 2).Str(" O:")
+        .Tenths(r.localOffset, 2, true);
 }
 
 // Group 14A: enhanced other networks, by variant.
@@ -120,38 +133,41 @@ void DecodeOtherNetwork(uint16_t b, uint16_t c, uint16_t d, char* textC, char* t
             FillSpaces(r.eonPs, 8);
         r.eonPs[2 * v] = char(hi);
         r.eonPs[2 * v + 1] = char(lo);
-        FormatText(textC, kTextSize, "EON PS%02d:'%c' PS%02d:'%c' ('%s')", int(2 * v),
-                      r.eonPs[2 * v], int(2 * v + 1), r.eonPs[2 * v + 1], r.eonPs);
+        {
+            TextBuilder line(textC, kTextSize);
+            CharPair(line.Str("EON "), "PS", int(2 * v), r.eonPs[2 * v], r.eonPs[2 * v + 1]);
+            line.Str(" ('").Str(r.eonPs).Str("')");
+        }
         break;
     case 4:
         r.eonAf1 = AfFrequency(hi);
         r.eonAf2 = AfFrequency(lo);
-        FormatText(textC, kTextSize, "EON AF1:%#05.1f AF2:%#05.1f", r.eonAf1 / 10.0, r.eonAf2 / 10.0);
+        TextBuilder(textC, kTextSize).Str("EON AF1:").Tenths(r.eonAf1, 5).Str(" AF2:").Tenths(r.eonAf2, 5);
         break;
     case 5: case 6: case 7: case 8: case 9:
         r.eonTuned[v - 5] = AfFrequency(hi);
         r.eonMapped[v - 5] = v == 9 ? LfMfFrequency(lo) : AfFrequency(lo);
-        FormatText(textC, kTextSize, "EON TF%1d:%#05.1f MF%1d:%#05.1f ", int(v - 4),
-                      r.eonTuned[v - 5] / 10.0, int(v - 4), r.eonMapped[v - 5] / 10.0);
+        TextBuilder(textC, kTextSize).Str("EON TF").Dec(int(v - 4), 1).Chr(':').Tenths(r.eonTuned[v - 5], 5)
+            .Str(" MF").Dec(int(v - 4), 1).Chr(':').Tenths(r.eonMapped[v - 5], 5).Chr(' ');
         break;
     case 12:
-        FormatText(textC, kTextSize, "EON LA:%c EG:%c ILS:%c LSN:%04X", Digit((c >> 14) & 1u),
-                      Digit((c >> 13) & 1u), Digit((c >> 12) & 1u), unsigned(c & 0x0FFFu));
+        TextBuilder(textC, kTextSize).Str("EON LA:").Digit((c >> 14) & 1u).Str(" EG:").Digit((c >> 13) & 1u)
+            .Str(" ILS:").Digit((c >> 12) & 1u).Str(" LSN:").Hex(c & 0x0FFFu, 4);
         break;
     case 13:
         r.eonPty = uint8_t(c >> 11);
         r.eonTa = uint8_t(c & 1u);
-        FormatText(textC, kTextSize, "EON TA:%c PTY:%X", Digit(r.eonTa), unsigned(r.eonPty));
+        TextBuilder(textC, kTextSize).Str("EON TA:").Digit(r.eonTa).Str(" PTY:").Hex(r.eonPty, 1);
         break;
     case 14:
         r.eonPin = c;
-        FormatText(textC, kTextSize, "EON PIN:%04X", unsigned(r.eonPin));
+        TextBuilder(textC, kTextSize).Str("EON PIN:").Hex(r.eonPin, 4);
         break;
     default:
         break;
     }
     r.eonPi = gDecoder.lastEonPi;
-    FormatText(textD, kTextSize, "EON PI:%04X", unsigned(r.eonPi));
+    TextBuilder(textD, kTextSize).Str("EON PI:").Hex(r.eonPi, 4);
 }
 
 }  // namespace
@@ -175,7 +191,7 @@ void HandleBlockA(uint16_t quality)
         gDecoder.lastPi = r.pi;
     }
     char text[kTextSize];
-    FormatText(text, sizeof text, "PI:%04X", unsigned(r.pi));
+    TextBuilder(text, sizeof text).Str("PI:").Hex(r.pi, 4);
     SetBlockLine(0, text);
 }
 
@@ -196,11 +212,11 @@ void HandleBlockB()
     case 0: case 1: case 31:   // 0A, 0B, 15B
         r.ta = uint8_t((b >> 4) & 1u);
         r.ms = uint8_t((b >> 3) & 1u);
-        FormatText(group, sizeof group, "TA:%c MS:%c", Digit(r.ta), Digit(r.ms));
+        TextBuilder(group, sizeof group).Str("TA:").Digit(r.ta).Str(" MS:").Digit(r.ms);
         break;
     case 2: case 3:   // 1A, 1B
         r.rpc = uint8_t(b & 0x1Fu);
-        FormatText(group, sizeof group, "RPC:%0X", unsigned(r.rpc));
+        TextBuilder(group, sizeof group).Str("RPC:").Hex(r.rpc, 1);
         break;
     case 4: case 5: {   // 2A, 2B
         const uint8_t flag = uint8_t((b >> 4) & 1u);
@@ -208,39 +224,39 @@ void HandleBlockB()
             FillSpaces(r.radioText, 64);
             FillSpaces(r.radioTextB, 32);
             r.textAB = flag;
-            FormatText(group, sizeof group, "TAB:%c", Digit(r.textAB));
+            TextBuilder(group, sizeof group).Str("TAB:").Digit(r.textAB);
         }
         break;
     }
     case 6:   // 3A
         r.odaGroupType = uint8_t((b >> 1) & 0x0Fu);
         r.odaGroupVersion = uint8_t(b & 1u);
-        FormatText(group, sizeof group, "GRP:%02d%c", int(r.odaGroupType), char('A' + r.odaGroupVersion));
+        TextBuilder(group, sizeof group).Str("GRP:").Dec(r.odaGroupType, 2).Chr(char('A' + r.odaGroupVersion));
         break;
     case 16:   // 8A
         r.tmcT = uint8_t((b >> 4) & 1u);
         r.tmcF = uint8_t((b >> 3) & 1u);
         r.tmcDP = uint8_t(b & 7u);
-        FormatText(group, sizeof group, "T:%c F:%c DP:%0X (%s)", Digit(r.tmcT), Digit(r.tmcF),
-                      unsigned(r.tmcDP), DurationTexts[r.tmcDP]);
+        TextBuilder(group, sizeof group).Str("T:").Digit(r.tmcT).Str(" F:").Digit(r.tmcF).Str(" DP:")
+            .Hex(r.tmcDP, 1).Str(" (").Str(DurationTexts[r.tmcDP]).Chr(')');
         break;
     case 28:   // 14A
         r.eonTp = uint8_t((b >> 4) & 1u);
-        FormatText(group, sizeof group, "EON TP:%c", Digit(r.eonTp));
+        TextBuilder(group, sizeof group).Str("EON TP:").Digit(r.eonTp);
         break;
     case 29:   // 14B
         r.eonTp = uint8_t((b >> 4) & 1u);
         r.eonTa = uint8_t((b >> 3) & 1u);
-        FormatText(group, sizeof group, "EON TP:%c TA:%c", Digit(r.eonTp), Digit(r.eonTa));
+        TextBuilder(group, sizeof group).Str("EON TP:").Digit(r.eonTp).Str(" TA:").Digit(r.eonTa);
         break;
     default:
         break;
     }
 
     char text[kTextSize];
-    FormatText(text, sizeof text, "GRP:%02d%c TP:%c PTY:%X (%s) %c %s", int(r.groupType),
-                  char('A' + r.groupVersion), Digit(r.tp), unsigned(r.pty), PtyTexts[r.pty],
-                  group[0] != '\0' ? '-' : ' ', group);
+    TextBuilder(text, sizeof text).Str("GRP:").Dec(r.groupType, 2).Chr(char('A' + r.groupVersion))
+        .Str(" TP:").Digit(r.tp).Str(" PTY:").Hex(r.pty, 1).Str(" (").Str(PtyTexts[r.pty]).Str(") ")
+        .Chr(group[0] != '\0' ? '-' : ' ').Chr(' ').Str(group);
     SetBlockLine(1, text);
 }
 
@@ -261,10 +277,10 @@ void DecodeGroup()
         if (gDecoder.groupCode == 2)
             r.slc = c;
         r.pin = d;
-        FormatText(textC, kTextSize, "SLC:%04X (LA:%c VC:%X SLC:%02X)", unsigned(r.slc),
-                      Digit(r.slc >> 15), unsigned((r.slc >> 12) & 7u), unsigned(r.slc & 0x0FFFu));
-        FormatText(textD, kTextSize, "PIN:%04X (D:%02d H:%02d M:%02d)", unsigned(r.pin),
-                      int(r.pin >> 11), int((r.pin >> 6) & 0x1Fu), int(r.pin & 0x3Fu));
+        TextBuilder(textC, kTextSize).Str("SLC:").Hex(r.slc, 4).Str(" (LA:").Digit(r.slc >> 15).Str(" VC:")
+            .Hex((r.slc >> 12) & 7u, 1).Str(" SLC:").Hex(r.slc & 0x0FFFu, 2).Chr(')');
+        TextBuilder(textD, kTextSize).Str("PIN:").Hex(r.pin, 4).Str(" (D:").Dec(r.pin >> 11, 2).Str(" H:")
+            .Dec((r.pin >> 6) & 0x1F, 2).Str(" M:").Dec(r.pin & 0x3F, 2).Chr(')');
         break;
     case 4: {   // 2A
         gDecoder.rtAddress = uint8_t(b & 0x0Fu);
@@ -273,10 +289,10 @@ void DecodeGroup()
         r.radioText[a + 1] = char(c & 0xFF);
         r.radioText[a + 2] = char(d >> 8);
         r.radioText[a + 3] = char(d & 0xFF);
-        FormatText(textC, kTextSize, "RS%02d:'%c' RS%02d:'%c'", a, r.radioText[a], a + 1,
-                      r.radioText[a + 1]);
-        FormatText(textD, kTextSize, "RS%02d:'%c' RS%02d:'%c'", a + 2, r.radioText[a + 2], a + 3,
-                      r.radioText[a + 3]);
+        TextBuilder lineC(textC, kTextSize);
+        CharPair(lineC, "RS", a, r.radioText[a], r.radioText[a + 1]);
+        TextBuilder lineD(textD, kTextSize);
+        CharPair(lineD, "RS", a + 2, r.radioText[a + 2], r.radioText[a + 3]);
         break;
     }
     case 5: {   // 2B
@@ -284,15 +300,15 @@ void DecodeGroup()
         const int a = 2 * gDecoder.rtAddress;
         r.radioTextB[a] = char(d >> 8);
         r.radioTextB[a + 1] = char(d & 0xFF);
-        FormatText(textC, kTextSize, "PI:%04X", unsigned(c));
-        FormatText(textD, kTextSize, "RS%02d:'%c' RS%02d:'%c'", a, r.radioTextB[a], a + 1,
-                      r.radioTextB[a + 1]);
+        TextBuilder(textC, kTextSize).Str("PI:").Hex(c, 4);
+        TextBuilder lineD(textD, kTextSize);
+        CharPair(lineD, "RS", a, r.radioTextB[a], r.radioTextB[a + 1]);
         break;
     }
     case 6:   // 3A
         r.odaMessage = c;
         r.odaAid = d;
-        FormatText(textD, kTextSize, "ODA:%04X AID:%04X", unsigned(r.odaMessage), unsigned(r.odaAid));
+        TextBuilder(textD, kTextSize).Str("ODA:").Hex(r.odaMessage, 4).Str(" AID:").Hex(r.odaAid, 4);
         break;
     case 8:   // 4A
         DecodeClock(b, c, d, textC, textD);
@@ -303,16 +319,16 @@ void DecodeGroup()
         r.tmcExtent = uint8_t((c >> 11) & 7u);
         r.tmcEvent = uint16_t(c & 0x07FFu);
         r.tmcLocation = d;
-        FormatText(textC, kTextSize, "D:%c PN:%c EXT:%0X EVT:%03X", Digit(r.tmcD), Digit(r.tmcPN),
-                      unsigned(r.tmcExtent), unsigned(r.tmcEvent));
-        FormatText(textD, kTextSize, "LOC: %04X", unsigned(r.tmcLocation));
+        TextBuilder(textC, kTextSize).Str("D:").Digit(r.tmcD).Str(" PN:").Digit(r.tmcPN).Str(" EXT:")
+            .Hex(r.tmcExtent, 1).Str(" EVT:").Hex(r.tmcEvent, 3);
+        TextBuilder(textD, kTextSize).Str("LOC: ").Hex(r.tmcLocation, 4);
         break;
     case 28:   // 14A
         DecodeOtherNetwork(b, c, d, textC, textD);
         break;
     case 29:   // 14B: names the other network without touching lastEonPi
         r.eonPi = d;
-        FormatText(textD, kTextSize, "EON PI:%04X", unsigned(r.eonPi));
+        TextBuilder(textD, kTextSize).Str("EON PI:").Hex(r.eonPi, 4);
         break;
     default:
         break;

@@ -1,21 +1,12 @@
 // Display lines of the current group, the clock text and the trace output.
 #include <cassert>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
 #include "decoder.h"
+#include "text_builder.h"
 
 namespace murlin {
-
-int FormatText(char* out, std::size_t size, const char* format, ...)
-{
-    std::va_list args;
-    va_start(args, format);
-    const int length = std::vsnprintf(out, size, format, args);
-    va_end(args);
-    return length;
-}
 
 extern const bool gTraceEnabled = std::getenv("MURLIN_TRACE") != nullptr;
 
@@ -32,8 +23,8 @@ void SetBlockLine(int n, const char* text)
         bits[i] = (word >> (15 - i)) & 1 ? '1' : '0';
     bits[16] = '\0';
     const char marker = text[0] != '\0' ? '-' : ' ';
-    FormatText(gDecoder.displayLines[n], kLineSize, "Bloc %c: %s %04X %c %s", 'A' + n, bits,
-                  unsigned(word), marker, text);
+    TextBuilder(gDecoder.displayLines[n], kLineSize).Str("Bloc ").Chr(char('A' + n)).Str(": ").Str(bits)
+        .Chr(' ').Hex(word, 4).Chr(' ').Chr(marker).Chr(' ').Str(text);
 }
 
 // Renders the clock fields into clockText. Dates before March 1900 can give a
@@ -42,8 +33,8 @@ void SetBlockLine(int n, const char* text)
 void RenderClockText()
 {
     DecoderState& r = gDecoder.record;
-    FormatText(r.clockText, sizeof r.clockText, "%4d/%02d/%02d %02d:%02dTU %+02.1f", int(r.year),
-                  int(r.month), int(r.day), int(r.hour), int(r.minute), r.localOffset / 10.0);
+    TextBuilder(r.clockText, sizeof r.clockText).Dec(r.year, 4, ' ').Chr('/').Dec(r.month, 2).Chr('/')
+        .Dec(r.day, 2).Chr(' ').Dec(r.hour, 2).Chr(':').Dec(r.minute, 2).Str("TU ").Tenths(r.localOffset, 2, true);
 }
 
 void TraceMessage(const char* format, int64_t value)

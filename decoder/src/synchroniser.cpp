@@ -215,16 +215,10 @@ uint16_t CorrectBurst(uint16_t info, uint16_t syndrome)
     return uint16_t(out);
 }
 
-int32_t FeedBit(uint32_t bit)
+int32_t CheckAtBit()
 {
     Synchroniser& s = gDecoder.sync;
-    s.shiftRegister = ((s.shiftRegister << 1) | bit) & kRegisterMask;
-    ++s.bitsSinceCheck;
-    ++s.bitCount;
-    if (s.bitsSinceCheck != s.bitsPerCheck)
-        return kStatusNone;
     s.bitsSinceCheck = 0;
-
     // Two groups' worth of bits without even a block A: start afresh.
     if (s.bitCount == 208 && s.syncState == 0) {
         ResetDecoder();

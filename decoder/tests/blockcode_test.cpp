@@ -2,12 +2,14 @@
 // (this binary links the library's objects, not the shared library).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "decoder.h"
 #include "stream_helpers.h"
+#include "text_builder.h"
 
 using namespace murlin;
 using namespace murlintest;
@@ -172,6 +174,42 @@ TEST(ByteEntry, AutomaticResetDropsTheRestOfTheByte)
     for (int i = 0; i < 25; ++i)
         ASSERT_EQ(RDSBytFrame(0, 0), kStatusNone);
     EXPECT_EQ(RDSBytFrame(0, 0), kStatusAutoReset);
+}
+
+// The text builder prints exactly what the C formats it stands for print.
+TEST(TextBuilder, MatchesTheCFormats)
+{
+    char built[64];
+    char expected[64];
+    for (int v = -2100; v <= 27000; v += (v > -50 && v < 1200) ? 1 : 7) {
+        const unsigned u = unsigned(v) & 0xFFFF;
+        for (int width : {1, 2, 3, 4}) {
+            TextBuilder(built, sizeof built).Hex(u, width);
+            std::snprintf(expected, sizeof expected, "%0*X", width, u);
+            ASSERT_STREQ(built, expected);
+            TextBuilder(built, sizeof built).Dec(v, width);
+            std::snprintf(expected, sizeof expected, "%0*d", width, v);
+            ASSERT_STREQ(built, expected);
+            TextBuilder(built, sizeof built).Dec(v, width, ' ');
+            std::snprintf(expected, sizeof expected, "%*d", width, v);
+            ASSERT_STREQ(built, expected);
+        }
+        TextBuilder(built, sizeof built).Tenths(v, 5);
+        std::snprintf(expected, sizeof expected, "%#05.1f", v / 10.0);
+        ASSERT_STREQ(built, expected);
+        TextBuilder(built, sizeof built).Tenths(v, 2, true);
+        std::snprintf(expected, sizeof expected, "%+02.1f", v / 10.0);
+        ASSERT_STREQ(built, expected);
+    }
+}
+
+TEST(TextBuilder, CutsToFitAndAZeroCharacterEndsTheText)
+{
+    char out[8];
+    TextBuilder(out, sizeof out).Str("abc").Dec(123456, 1);
+    EXPECT_STREQ(out, "abc1234");
+    TextBuilder(out, sizeof out).Str("ab").Chr('\0').Str("cd");
+    EXPECT_STREQ(out, "ab");
 }
 
 }  // namespace

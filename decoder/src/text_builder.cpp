@@ -1,0 +1,100 @@
+#include "text_builder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace murlin {
+
+namespace {
+
+// Decimal digits of `value`, most significant first; returns how many.
+int Digits(unsigned value, char* out)
+{
+    char reversed[10];
+    int n = 0;
+    do {
+        reversed[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (int i = 0; i < n; ++i)
+        out[i] = reversed[n - 1 - i];
+    return n;
+}
+
+}  // namespace
+
+TextBuilder::TextBuilder(char* out, std::size_t size) : p_(out), last_(out + size - 1) { *p_ = '\0'; }
+
+TextBuilder& TextBuilder::Str(const char* text)
+{
+    if (ended_)
+        return *this;
+    const std::size_t room = std::size_t(last_ - p_);
+    const std::size_t length = std::min(std::strlen(text), room);
+    std::memcpy(p_, text, length);
+    p_ += length;
+    *p_ = '\0';
+    return *this;
+}
+
+TextBuilder& TextBuilder::Chr(char c)
+{
+    if (c == '\0')
+        ended_ = true;
+    else
+        Put(c);
+    return *this;
+}
+
+TextBuilder& TextBuilder::Hex(unsigned value, int digits)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    int n = 1;
+    while (n < 8 && (value >> (4 * n)) != 0)
+        ++n;
+    for (int i = n; i < digits; ++i)
+        Put('0');
+    for (int i = n - 1; i >= 0; --i)
+        Put(kHex[(value >> (4 * i)) & 0xF]);
+    return *this;
+}
+
+TextBuilder& TextBuilder::Dec(int value, int width, char pad)
+{
+    char digits[10];
+    const bool negative = value < 0;
+    const int n = Digits(negative ? 0u - unsigned(value) : unsigned(value), digits);
+    const int padding = width - n - (negative ? 1 : 0);
+    if (pad == ' ')
+        for (int i = 0; i < padding; ++i)
+            Put(' ');
+    if (negative)
+        Put('-');
+    if (pad != ' ')
+        for (int i = 0; i < padding; ++i)
+            Put('0');
+    for (int i = 0; i < n; ++i)
+        Put(digits[i]);
+    return *this;
+}
+
+TextBuilder& TextBuilder::Tenths(int tenths, int width, bool plus)
+{
+    // A whole number of tenths prints exactly as value / 10.0 with %.1f.
+    const bool negative = tenths < 0;
+    const unsigned magnitude = negative ? 0u - unsigned(tenths) : unsigned(tenths);
+    char digits[10];
+    const int n = Digits(magnitude / 10, digits);
+    const bool sign = negative || plus;
+    if (sign)
+        Put(negative ? '-' : '+');
+    for (int i = n + 2 + (sign ? 1 : 0); i < width; ++i)
+        Put('0');
+    for (int i = 0; i < n; ++i)
+        Put(digits[i]);
+    Put('.');
+    Put(char('0' + magnitude % 10));
+    return *this;
+}
+
+}  // namespace murlin
