@@ -324,13 +324,18 @@ void MainWindow::ShowBitstream() {
 
 QString MainWindow::libraryText(const char* text) const { return QString::fromLatin1(StrFromPtr(text)); }
 
+// The descriptor texts load the library on first use, like every other call.
+QString MainWindow::describe(Lookup MurlinApi::*lookup, int code) {
+    return api(false) ? libraryText((api_->*lookup)(code)) : QString();
+}
+
 void MainWindow::ShowBlocAB(const DecoderState& r) {
     vPI_->setCaption(Hex(r.pi));
     vGRP_->setCaption(Dec(r.groupType, 2));
     vB0_->setCaption(LetterAB(r.groupVersion));
     vTP_->setCaption(FlagNY(r.tp));
     vPTY_->setCaption(Dec(r.pty, 2));
-    iPTY_->setCaption(api_ ? libraryText(api_->RDSPTYDesc(r.pty)) : QString());
+    iPTY_->setCaption(describe(&MurlinApi::RDSPTYDesc, r.pty));
 }
 
 void MainWindow::ShowGrp00(const DecoderState& r) {
@@ -376,12 +381,12 @@ void MainWindow::ShowGrp08A(const DecoderState& r) {
     vEVT_->setCaption(Dec(r.tmcEvent, 4));
     vLOC_->setCaption(Dec(static_cast<uint32_t>(IntegerToUnsigned(static_cast<int16_t>(r.tmcLocation))), 5));
     if (r.tmcEvent != 0) {
-        const QString event = api_ ? libraryText(api_->RDSEVTDesc(r.tmcEvent)) : QString();
+        const QString event = describe(&MurlinApi::RDSEVTDesc, r.tmcEvent);
         if (event != evtText_ || vEvtDsc_->document()->isEmpty() != event.isEmpty()) {
             evtText_ = event;
             vEvtDsc_->setPlainText(event);
         }
-        const QString duration = api_ ? libraryText(api_->RDSDPDesc(r.tmcDP)) : QString();
+        const QString duration = describe(&MurlinApi::RDSDPDesc, r.tmcDP);
         if (duration != vDPDesc_->text()) vDPDesc_->setText(duration);
     }
 }

@@ -98,6 +98,8 @@ private:
     void placeWindow();
     const MurlinApi* api(bool reportFailure);
     QString libraryText(const char* text) const;
+    using Lookup = const char* (*)(int32_t);
+    QString describe(Lookup MurlinApi::*lookup, int code);
     void refreshCounters();
     void maybeYield();
     void yieldNow();

@@ -1,0 +1,70 @@
+// The live data handler: hexadecimal text arriving from the card, queued and
+// handed to the decoder in batches.
+//
+// The card delivers its bit stream in small pieces while a batch is being
+// decoded (decoding yields to the event loop), so text that arrives then is
+// kept and decoded right after the batch; only the overflow rule drops text.
+// The class holds no widgets: the window wires the card's data event to
+// onData(), the decoding call to the constructor's callback and the "F"
+// label to the overflow callback.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "quesmer/types.h"
+
+namespace varnak {
+
+class LiveFeed {
+public:
+    // Decodes one batch of hexadecimal text (two characters per byte). May
+    // run the event loop, so onData(), start() and stop() can be entered
+    // from inside it.
+    using Decode = std::function<void(const std::string& hex)>;
+    // Called with true when text had to be dropped, with false when the next
+    // accepted data event hides the mark again.
+    using OverflowChanged = std::function<void(bool shown)>;
+
+    // Longest pending text after any data event. When a data event makes the
+    // pending text longer, its first kDropCount characters are dropped.
+    static constexpr std::size_t kPendingLimit = 2600;
+    static constexpr std::size_t kDropCount = kPendingLimit - 1;
+
+    explicit LiveFeed(Decode decode, OverflowChanged overflowChanged = {});
+    LiveFeed(const LiveFeed&) = delete;
+    LiveFeed& operator=(const LiveFeed&) = delete;
+
+    // A live run begins: pending text and the overflow mark are cleared and
+    // data is accepted from now on.
+    void start();
+    // The run ends: data is ignored from now on, text not yet decoded is
+    // dropped and a batch in progress feeds nothing more.
+    void stop();
+    bool active() const { return active_; }
+
+    // The card's data event. Text in any encoding but hexadecimal, and any
+    // text while no run is active, changes nothing.
+    void onData(quesmer::EncTyp encoding, const QString& bin);
+
+    // Text received and not yet decoded, counting the whole batch in
+    // progress (the text the overflow rule is applied to).
+    std::string pendingHex() const;
+    bool busy() const { return busy_; }
+    bool overflow() const { return overflow_; }
+
+private:
+    void setOverflow(bool shown);
+    void drain();
+
+    Decode decode_;
+    OverflowChanged overflowChanged_;
+    bool active_ = false;
+    bool busy_ = false;
+    bool overflow_ = false;
+    std::string batch_;  // the batch being decoded; emptied to cut it short
+    std::string queue_;  // text received after the batch began
+};
+
+}  // namespace varnak

@@ -1,0 +1,73 @@
+// The text formats of the indicators and panels.
+#include "field_format.h"
+
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+namespace varnak {
+namespace {
+
+TEST(FieldFormat, IntegerConversions) {
+    EXPECT_EQ(IntegerToUnsigned(-1), 65535);
+    EXPECT_EQ(IntegerToUnsigned(-32768), 32768);
+    EXPECT_EQ(IntegerToUnsigned(1234), 1234);
+    EXPECT_EQ(IntegerToChar(0x4142), QStringLiteral("AB"));
+    EXPECT_EQ(IntegerToChar(0x0041), QString(QChar(127)) + QLatin1Char('A'));
+    EXPECT_EQ(IntegerToChar(0x7F20), QString(QChar(127)) + QLatin1Char(' '));
+    EXPECT_EQ(IntegerToChar(0), QString(2, QChar(127)));
+    EXPECT_EQ(IntegerToChar(0xC37E), QString(QChar(127)) + QLatin1Char('~'));
+}
+
+TEST(FieldFormat, HexAndDecimal) {
+    EXPECT_EQ(Hex(0xF201), QStringLiteral("F201"));
+    EXPECT_EQ(Hex(0x0C3A), QStringLiteral("C3A"));
+    EXPECT_EQ(Hex(0), QStringLiteral("0"));
+    EXPECT_EQ(HexZ(10, 2), QStringLiteral("0A"));
+    EXPECT_EQ(HexZ(0x1E05, 4), QStringLiteral("1E05"));
+    EXPECT_EQ(HexZ(0x00C3, 4), QStringLiteral("00C3"));
+    EXPECT_EQ(Hex4s(0x00C3), QStringLiteral("  C3"));
+    EXPECT_EQ(Hex4s(0xCD46), QStringLiteral("CD46"));
+    EXPECT_EQ(Dec(7, 2), QStringLiteral("07"));
+    EXPECT_EQ(Dec(42, 4), QStringLiteral("0042"));
+    EXPECT_EQ(Dec(65535, 5), QStringLiteral("65535"));
+    EXPECT_EQ(Dec(123, 2), QStringLiteral("123"));
+}
+
+TEST(FieldFormat, FlagsAndLetters) {
+    EXPECT_EQ(FlagNY(0), QStringLiteral("N"));
+    EXPECT_EQ(FlagNY(1), QStringLiteral("Y"));
+    EXPECT_EQ(FlagNY(2), QString());
+    EXPECT_EQ(LetterAB(0), QStringLiteral("A"));
+    EXPECT_EQ(LetterAB(1), QStringLiteral("B"));
+    const uint8_t di[4] = {1, 0, 0xFF, 0xFF};
+    EXPECT_EQ(DiText(di), QStringLiteral("__01"));
+}
+
+TEST(FieldFormat, FrequenciesUseTheUsersDecimalSeparator) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(Freq(875), QStringLiteral("87.5"));
+    EXPECT_EQ(Freq(1079), QStringLiteral("107.9"));
+    EXPECT_EQ(Freq(1080), QStringLiteral("108.0"));
+    EXPECT_EQ(Freq(5), QStringLiteral("00.5"));
+    EXPECT_EQ(Freq(0), QString());
+    EXPECT_EQ(Freq(14850), QStringLiteral("1485.0"));  // no digit grouping
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(Freq(875), QStringLiteral("87,5"));
+    EXPECT_EQ(Freq(14850), QStringLiteral("1485,0"));
+    QLocale::setDefault(saved);
+}
+
+TEST(FieldFormat, TextFieldsAndCounters) {
+    const char ps[9] = {'R', 'A', 'D', 'I', 'O', ' ', '\xE9', ' ', '\0'};
+    EXPECT_EQ(FieldText(ps, 9), QStringLiteral("RADIO \u00E9 "));
+    const char full[4] = {'a', 'b', 'c', 'd'};  // no terminator: stops at the size
+    EXPECT_EQ(FieldText(full, 4), QStringLiteral("abcd"));
+    EXPECT_EQ(CounterText("Total Blocs", 123), QStringLiteral("Total Blocs    123"));
+    EXPECT_EQ(CounterText("Total Blocs", 12345678), QStringLiteral("Total Blocs12345678"));
+    EXPECT_EQ(CounterText("Total Errors", 0), QStringLiteral("Total Errors      0"));
+}
+
+}  // namespace
+}  // namespace varnak

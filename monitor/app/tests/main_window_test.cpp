@@ -1,0 +1,645 @@
+// The main window with its real widgets (offscreen): layout, indicators,
+// panels, file analysis, Stop, the polarity search, status-bar clicks and
+// the settings it reads and writes.
+#include "main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "field_format.h"
+#include "notifier.h"
+#include "settings_store.h"
+#include "test_streams.h"
+#include "widgets.h"
+
+// Readable failure messages.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QByteArray& b, std::ostream* os) {
+    *os << '"' << (b.size() > 400 ? b.left(400).toStdString() + "..." : b.toStdString()) << '"';
+}
+QT_END_NAMESPACE
+
+namespace varnak {
+namespace {
+
+class CapturingNotifier : public Notifier {
+public:
+    void message(QWidget*, const QString& title, const QString& text) override {
+        titles << title;
+        messages << text;
+    }
+    QString openFileName(QWidget*, const QString& title, const QString& directory, const QString& filter) override {
+        dialogTitle = title;
+        dialogDirectory = directory;
+        dialogFilter = filter;
+        return nextFile;
+    }
+    QStringList titles, messages;
+    QString nextFile, dialogTitle, dialogDirectory, dialogFilter;
+};
+
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        api_ = murlin();
+        ASSERT_NE(api_, nullptr) << "libmurlin.so must stand beside the test";
+        makeWindow();
+    }
+
+    void makeWindow() {
+        w_ = std::make_unique<MainWindow>(store_, notifier_);
+        w_->show();
+    }
+
+    template <typename T = ColourLabel>
+    T* c(const QString& name) const {
+        T* found = w_->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << qPrintable(name);
+        return found;
+    }
+    QString text(const QString& name) const { return c(name)->text(); }
+    QColor bg(const QString& name) const { return c(name)->background(); }
+    QLabel* panel(const char* key) const { return c<QLabel>(QString::fromLatin1(key)); }
+    QColor buttonFace() const { return w_->palette().color(QPalette::Button); }
+
+    QString writeFile(const QString& name, const std::string& content) const {
+        const QString path = dir_.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content.data(), static_cast<qint64>(content.size()));
+        return path;
+    }
+    static QByteArray readAll(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    // The decode log the shared frame processor writes for `bits`.
+    QByteArray referenceLog(const std::string& bits) const {
+        api_->RDSInit();
+        const QString path = dir_.filePath(QStringLiteral("reference.out"));
+        DecodeLog log;
+        EXPECT_TRUE(log.open(QFile::encodeName(path).toStdString()));
+        FrameProcessor p(*api_);
+        p.setLog(&log);
+        p.process(bits, true);
+        EXPECT_TRUE(log.close());
+        return readAll(path);
+    }
+    void expectIdle() const {
+        EXPECT_TRUE(c<QPushButton>(QStringLiteral("File"))->isEnabled());
+        EXPECT_TRUE(c<QPushButton>(QStringLiteral("Card"))->isEnabled());
+        EXPECT_FALSE(c<QPushButton>(QStringLiteral("Stopit"))->isEnabled());
+    }
+
+    QTemporaryDir dir_;
+    SettingsStore store_{dir_.filePath(QStringLiteral("config/settings.reg"))};
+    CapturingNotifier notifier_;
+    const MurlinApi* api_ = nullptr;
+    std::unique_ptr<MainWindow> w_;
+};
+
+// ---------------------------------------------------------------------------
+// Layout
+
+TEST_F(WindowTest, ControlsStandWhereTheirTwipsSay) {
+    ASSERT_EQ(w_->screen()->logicalDotsPerInchY(), 96) << "geometry below is for 15 twips per pixel";
+    EXPECT_EQ(w_->size(), QSize(526, 486));  // 7890 x 7290 twips
+    // Left, Top, Width, Height in twips -> pixels, edges rounded.
+    EXPECT_EQ(c<QPushButton>(QStringLiteral("File"))->geometry(), QRect(1, 0, 57, 17));
+    EXPECT_EQ(c<QPushButton>(QStringLiteral("Stopit"))->geometry(), QRect(145, 0, 40, 17));
+    EXPECT_EQ(c<QWidget>(QStringLiteral("lGrp_8"))->geometry(), QRect(104, 224, 420, 83));
+    EXPECT_EQ(c(QStringLiteral("vAF_24"))->geometry(), QRect(488, 61, 32, 17));  // inside "GRP 00"
+    EXPECT_EQ(c(QStringLiteral("lEONAF1"))->geometry().x(), 256);
+    EXPECT_EQ(c(QStringLiteral("vEONAF1"))->geometry().x(), 272);
+    EXPECT_EQ(c(QStringLiteral("lBloc_3"))->geometry(), QRect(1, 448, 521, 17));
+    EXPECT_EQ(c(QStringLiteral("lBLOCN_3"))->geometry(), QRect(500, 0, 21, 17));
+    EXPECT_EQ(c<QWidget>(QStringLiteral("Status"))->geometry(), QRect(0, 469, 526, 17));
+    EXPECT_EQ(c<QWidget>(QStringLiteral("vEvtDsc"))->geometry(), QRect(8, 48, 407, 28));
+}
+
+TEST_F(WindowTest, ControlsHaveTheirCaptionsFontsAndArrays) {
+    EXPECT_EQ(c<QPushButton>(QStringLiteral("File"))->text(), QStringLiteral("&File"));
+    EXPECT_EQ(c<QPushButton>(QStringLiteral("Card"))->text(), QStringLiteral("&Card"));
+    EXPECT_EQ(c<QPushButton>(QStringLiteral("Stopit"))->text(), QStringLiteral("&Stop"));
+    EXPECT_EQ(c<QCheckBox>(QStringLiteral("vLog"))->text(), QStringLiteral("Log"));
+    EXPECT_EQ(c<QGroupBox>(QStringLiteral("lGrp_4"))->title(), QStringLiteral("GRP 04A"));
+    EXPECT_EQ(c<QGroupBox>(QStringLiteral("lAll"))->title(), QStringLiteral("GRP XX"));
+    EXPECT_EQ(text(QStringLiteral("lPI")), QStringLiteral("PI "));
+    EXPECT_EQ(text(QStringLiteral("lTAB")), QStringLiteral("TA/B"));
+    // Panels exist for these group types only.
+    for (int g = 0; g < 16; ++g) {
+        const bool hasPanel = g <= 4 || g == 8 || g == 14;
+        EXPECT_EQ(w_->findChild<QGroupBox*>(QStringLiteral("lGrp_%1").arg(g)) != nullptr, hasPanel) << g;
+    }
+    for (int i = 0; i < 25; ++i) EXPECT_EQ(text(QStringLiteral("lAF_%1").arg(i)), QStringLiteral("AF%1").arg(i + 1));
+    EXPECT_EQ(w_->findChild<QLabel*>(QStringLiteral("lAF_25")), nullptr);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(text(QStringLiteral("lEONTN_%1").arg(i)), QStringLiteral("TN%1").arg(i + 1));
+        EXPECT_EQ(text(QStringLiteral("lEONMF_%1").arg(i)), QStringLiteral("MF%1").arg(i + 1));
+    }
+    EXPECT_EQ(w_->findChild<QLabel*>(QStringLiteral("vEONMF_5")), nullptr);
+    for (int i = 0; i < 4; ++i) EXPECT_NE(w_->findChild<QLabel*>(QStringLiteral("lBloc_%1").arg(i)), nullptr);
+    EXPECT_EQ(text(QStringLiteral("lBLOCN_2")), QStringLiteral("C"));
+
+    EXPECT_EQ(c(QStringLiteral("vPS"))->font().family(), QStringLiteral("DejaVu Sans Mono"));
+    EXPECT_EQ(c(QStringLiteral("vPS"))->font().pointSizeF(), 9.0);
+    EXPECT_EQ(c(QStringLiteral("vPS"))->palette().color(QPalette::Active, QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(c(QStringLiteral("lBloc_0"))->font().family(), QStringLiteral("DejaVu Sans Mono"));
+    EXPECT_TRUE(c(QStringLiteral("lPI"))->font().bold());
+    EXPECT_TRUE(c(QStringLiteral("iPTY"))->font().bold());
+    EXPECT_EQ(c(QStringLiteral("lPI"))->font().pointSizeF(), 8.25);
+    EXPECT_EQ(c(QStringLiteral("vPI"))->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    EXPECT_EQ(c(QStringLiteral("vRSA"))->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    EXPECT_EQ(bg(QStringLiteral("lPI")), QColor(255, 255, 224));
+    EXPECT_EQ(c<PanelFrame>(QStringLiteral("lBab"))->background(), QColor(255, 255, 224));
+}
+
+TEST_F(WindowTest, StartsIdleWithTitleStatusBarAndDimPanels) {
+    EXPECT_EQ(w_->windowTitle(), QStringLiteral("Varnak V%1.%2.%3")
+                                     .arg(VARNAK_VERSION_MAJOR)
+                                     .arg(VARNAK_VERSION_MINOR)
+                                     .arg(VARNAK_VERSION_PATCH));
+    expectIdle();
+    EXPECT_TRUE(c(QStringLiteral("lFULL"))->isHidden());
+    EXPECT_EQ(bg(QStringLiteral("lFULL")), QColor(255, 0, 0));
+    for (const char* ind : {"lSYNC", "lCRC", "lSEQ"}) {
+        EXPECT_EQ(text(QString::fromLatin1(ind)), QStringLiteral("--"));
+        EXPECT_EQ(bg(QString::fromLatin1(ind)), QColor(255, 0, 0));
+    }
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(bg(QStringLiteral("lBLOCN_%1").arg(i)), QColor(0, 0, 0));
+    for (int g : {0, 1, 2, 3, 4, 8, 14}) {
+        auto* f = c<PanelFrame>(QStringLiteral("lGrp_%1").arg(g));
+        EXPECT_FALSE(f->isEnabled()) << g;
+        EXPECT_EQ(f->captionColour(), QColor(0, 0, 0));
+    }
+    EXPECT_FALSE(c<QWidget>(QStringLiteral("lAll"))->isEnabled());
+
+    const struct {
+        const char* key;
+        const char* text;
+        const char* tip;
+    } panels[] = {{"TOTAL", "Total Blocs:", "Click here to clear counters"},
+                  {"ERROR", "Total Errors:", "Click here to clear counters"},
+                  {"CRC", "Total Corrected:", "Click here to clear counters"},
+                  {"BITSTREAM", "Bitstream: Direct", "Click here to invert bitstream "}};
+    auto* bar = c<PanelStatusBar>(QStringLiteral("Status"));
+    ASSERT_EQ(bar->panelCount(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(bar->panel(i + 1), panel(panels[i].key));
+        EXPECT_EQ(panel(panels[i].key)->text(), QString::fromLatin1(panels[i].text));
+        EXPECT_EQ(panel(panels[i].key)->toolTip(), QString::fromLatin1(panels[i].tip));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Indicators
+
+TEST_F(WindowTest, SyncIndicatorsFollowTheStatusWord) {
+    const QColor green(0, 255, 0), orange(255, 192, 128), red(255, 0, 0), lit(255, 255, 192), dark(0, 0, 0);
+    auto lamps = [&] {
+        QString s;
+        for (int i = 0; i < 4; ++i) s += bg(QStringLiteral("lBLOCN_%1").arg(i)) == lit ? '1' : '0';
+        return s;
+    };
+    w_->ShowSync(0x0000);
+    EXPECT_EQ(text(QStringLiteral("lSEQ")), QStringLiteral("FULL"));
+    EXPECT_EQ(text(QStringLiteral("lSYNC")), QStringLiteral("SYN"));
+    EXPECT_EQ(text(QStringLiteral("lCRC")), QStringLiteral("OK"));
+    for (const char* n : {"lSEQ", "lSYNC", "lCRC"}) EXPECT_EQ(bg(QString::fromLatin1(n)), green);
+    EXPECT_EQ(lamps(), QStringLiteral("1111"));
+
+    w_->ShowSync(0x1201);
+    EXPECT_EQ(text(QStringLiteral("lSEQ")), QStringLiteral("PART"));
+    EXPECT_EQ(bg(QStringLiteral("lSEQ")), orange);
+    EXPECT_EQ(text(QStringLiteral("lSYNC")), QStringLiteral("ACQ"));
+    EXPECT_EQ(bg(QStringLiteral("lSYNC")), orange);
+    EXPECT_EQ(bg(QStringLiteral("lCRC")), green);
+    EXPECT_EQ(lamps(), QStringLiteral("1000"));
+
+    w_->ShowSync(0x0331);
+    EXPECT_EQ(text(QStringLiteral("lSYNC")), QStringLiteral("LOS"));
+    EXPECT_EQ(text(QStringLiteral("lCRC")), QStringLiteral("BAD"));
+    EXPECT_EQ(bg(QStringLiteral("lSYNC")), red);
+    EXPECT_EQ(bg(QStringLiteral("lCRC")), red);
+    EXPECT_EQ(lamps(), QStringLiteral("1000"));
+
+    w_->ShowSync(0x1123);
+    EXPECT_EQ(text(QStringLiteral("lSYNC")), QStringLiteral("NOT"));
+    EXPECT_EQ(text(QStringLiteral("lCRC")), QStringLiteral("COR"));
+    EXPECT_EQ(lamps(), QStringLiteral("1110"));
+    w_->ShowSync(0x1214);  // block C'
+    EXPECT_EQ(text(QStringLiteral("lCRC")), QStringLiteral("UNC"));
+    EXPECT_EQ(lamps(), QStringLiteral("1110"));
+
+    w_->ShowSync(0x0005);  // no block: dark whatever else
+    EXPECT_EQ(lamps(), QStringLiteral("0000"));
+    // Values outside the listed ones leave their indicator alone.
+    w_->ShowSync(0x0000);
+    w_->ShowSync(0xFFF6);
+    EXPECT_EQ(text(QStringLiteral("lSEQ")), QStringLiteral("FULL"));
+    EXPECT_EQ(text(QStringLiteral("lSYNC")), QStringLiteral("SYN"));
+    EXPECT_EQ(text(QStringLiteral("lCRC")), QStringLiteral("OK"));
+    EXPECT_EQ(lamps(), QStringLiteral("1111"));
+
+    w_->ClearBloc(-1);
+    EXPECT_EQ(lamps(), QStringLiteral("0000"));
+    w_->ClearBloc(1);
+    EXPECT_EQ(lamps(), QStringLiteral("1100"));
+    w_->ClearBloc();
+    EXPECT_EQ(lamps(), QStringLiteral("1000"));
+    EXPECT_EQ(bg(QStringLiteral("lBLOCN_3")), dark);
+}
+
+TEST_F(WindowTest, FrameAndBlocStateSwitchPanels) {
+    w_->FrameState(8, true);
+    auto* f8 = c<PanelFrame>(QStringLiteral("lGrp_8"));
+    EXPECT_TRUE(f8->isEnabled());
+    EXPECT_EQ(f8->background(), QColor(255, 255, 224));
+    EXPECT_EQ(f8->captionColour(), QColor(255, 0, 0));
+    for (const char* n : {"lT", "lF", "lDP", "lD", "lPN", "lEXT", "lEVT", "lLOC"}) {
+        EXPECT_EQ(bg(QString::fromLatin1(n)), QColor(255, 255, 224)) << n;
+        EXPECT_TRUE(c(QString::fromLatin1(n))->isEnabled()) << n;
+    }
+    EXPECT_TRUE(c(QStringLiteral("vLOC"))->isEnabled());
+    EXPECT_TRUE(c<QWidget>(QStringLiteral("vEvtDsc"))->isEnabled());
+    EXPECT_TRUE(c<QWidget>(QStringLiteral("vDPDesc"))->isEnabled());
+    EXPECT_FALSE(c<QWidget>(QStringLiteral("lGrp_0"))->isEnabled());  // others untouched
+
+    w_->FrameState(8, false);
+    EXPECT_FALSE(f8->isEnabled());
+    EXPECT_EQ(f8->background(), buttonFace());
+    EXPECT_EQ(f8->captionColour(), QColor(0, 0, 0));
+    EXPECT_EQ(bg(QStringLiteral("lLOC")), buttonFace());
+    EXPECT_FALSE(c(QStringLiteral("vLOC"))->isEnabled());
+    EXPECT_FALSE(c<QWidget>(QStringLiteral("vEvtDsc"))->isEnabled());
+
+    w_->FrameState(0, true);
+    EXPECT_TRUE(c(QStringLiteral("vAF_24"))->isEnabled());
+    EXPECT_EQ(bg(QStringLiteral("lAF_24")), QColor(255, 255, 224));
+
+    w_->BlocState(true);
+    EXPECT_TRUE(c<QWidget>(QStringLiteral("lAll"))->isEnabled());
+    EXPECT_EQ(bg(QStringLiteral("lB3")), QColor(255, 255, 192));
+    EXPECT_TRUE(c(QStringLiteral("tB4"))->isEnabled());
+    w_->BlocState(false);
+    EXPECT_FALSE(c(QStringLiteral("vB2"))->isEnabled());
+    EXPECT_EQ(bg(QStringLiteral("lB3")), buttonFace());
+}
+
+// ---------------------------------------------------------------------------
+// Panels
+
+TEST_F(WindowTest, HeaderAndGroupPanelsShowTheRecord) {
+    DecoderState r{};
+    r.pi = 0x0C3A;
+    r.groupType = 8;
+    r.pty = 5;
+    r.tp = 1;
+    w_->ShowBlocAB(r);
+    EXPECT_EQ(text(QStringLiteral("vPI")), QStringLiteral("C3A"));
+    EXPECT_EQ(text(QStringLiteral("vGRP")), QStringLiteral("08"));
+    EXPECT_EQ(text(QStringLiteral("vB0")), QStringLiteral("A"));
+    EXPECT_EQ(text(QStringLiteral("vTP")), QStringLiteral("Y"));
+    EXPECT_EQ(text(QStringLiteral("vPTY")), QStringLiteral("05"));
+    EXPECT_EQ(text(QStringLiteral("iPTY")), QString::fromLatin1(StrFromPtr(api_->RDSPTYDesc(5))));
+    EXPECT_FALSE(text(QStringLiteral("iPTY")).isEmpty());
+    r.pty = 40;  // no text for it: empty, not garbage
+    w_->ShowBlocAB(r);
+    EXPECT_EQ(text(QStringLiteral("iPTY")), QString());
+
+    const uint8_t di[4] = {1, 0, 0xFF, 0xFF};
+    std::copy(di, di + 4, r.di);
+    std::memcpy(r.ps, "KESTREL ", 9);
+    r.afCount = 2;
+    r.afList[0] = 875;
+    r.afList[1] = 1079;
+    w_->ShowGrp00(r);
+    EXPECT_EQ(text(QStringLiteral("vDI")), QStringLiteral("__01"));
+    EXPECT_EQ(text(QStringLiteral("vPS")), QStringLiteral("KESTREL "));
+    EXPECT_EQ(text(QStringLiteral("vAFn")), QStringLiteral("2"));
+    EXPECT_EQ(text(QStringLiteral("vAF_0")), QStringLiteral("87.5"));
+    EXPECT_EQ(text(QStringLiteral("vAF_1")), QStringLiteral("107.9"));
+    EXPECT_EQ(text(QStringLiteral("vAF_2")), QString());
+    EXPECT_EQ(text(QStringLiteral("vTA")), QStringLiteral("N"));
+
+    r.rpc = 10;
+    r.slc = 0x1E05;
+    r.pin = 0x00C3;
+    w_->ShowGrp01(r);
+    EXPECT_EQ(text(QStringLiteral("vRPC")), QStringLiteral("0A"));
+    EXPECT_EQ(text(QStringLiteral("vSLC")), QStringLiteral("1E05"));
+    EXPECT_EQ(text(QStringLiteral("vPIN")), QStringLiteral("00C3"));
+
+    r.odaAid = 0xCD46;
+    r.odaMessage = 0x00C3;
+    r.odaGroupType = 8;
+    w_->ShowGrp03(r);
+    EXPECT_EQ(text(QStringLiteral("vAID")), QStringLiteral("CD46"));
+    EXPECT_EQ(text(QStringLiteral("vODA")), QStringLiteral("  C3"));
+    EXPECT_EQ(text(QStringLiteral("vRDSGRP")), QStringLiteral("08"));
+    EXPECT_EQ(text(QStringLiteral("vRDSB0")), QStringLiteral("A"));
+
+    std::memset(r.eonMapped, 0, sizeof r.eonMapped);
+    r.eonTuned[0] = 974;
+    r.eonPin = 0xC3;
+    r.eonPi = 0xC2A2;
+    w_->ShowGrp14(r);
+    EXPECT_EQ(text(QStringLiteral("vEONPI")), QStringLiteral("C2A2"));
+    EXPECT_EQ(text(QStringLiteral("vEONPIN")), QStringLiteral("  C3"));
+    EXPECT_EQ(text(QStringLiteral("vEONTN_0")), QStringLiteral("97.4"));
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(text(QStringLiteral("vEONMF_%1").arg(i)), QString());
+
+    // Clearing empties every group panel but keeps the header.
+    w_->FrameClearState();
+    for (const char* n : {"vDI", "vPS", "vAF_0", "vRPC", "vAID", "vEONPI", "vEONTN_0"})
+        EXPECT_EQ(text(QString::fromLatin1(n)), QString()) << n;
+    EXPECT_EQ(text(QStringLiteral("vPI")), QStringLiteral("C3A"));
+}
+
+TEST_F(WindowTest, TmcPanelUpdatesMessageFieldsOnlyForFirstGroups) {
+    DecoderState r{};
+    r.tmcF = 1;  // single-group message
+    r.tmcEvent = 1;
+    r.tmcLocation = 0xFFFF;
+    r.tmcExtent = 2;
+    r.tmcDP = 3;
+    w_->ShowGrp08A(r);
+    EXPECT_EQ(text(QStringLiteral("vEVT")), QStringLiteral("0001"));
+    EXPECT_EQ(text(QStringLiteral("vLOC")), QStringLiteral("65535"));
+    EXPECT_EQ(text(QStringLiteral("vEXT")), QStringLiteral("2"));
+    EXPECT_EQ(text(QStringLiteral("vF")), QStringLiteral("S"));
+    const QString event = QString::fromLatin1(StrFromPtr(api_->RDSEVTDesc(1)));
+    const QString duration = QString::fromLatin1(StrFromPtr(api_->RDSDPDesc(3)));
+    EXPECT_FALSE(duration.isEmpty());
+    EXPECT_EQ(c<QPlainTextEdit>(QStringLiteral("vEvtDsc"))->toPlainText(), event);
+    EXPECT_EQ(c<QLineEdit>(QStringLiteral("vDPDesc"))->text(), duration);
+
+    // A later group of a multi-group message: only D, DP, F, T, PN change.
+    DecoderState later{};
+    later.tmcEvent = 7;
+    later.tmcDP = 5;
+    later.tmcPN = 1;
+    w_->ShowGrp08A(later);
+    EXPECT_EQ(text(QStringLiteral("vD")), QStringLiteral("0"));
+    EXPECT_EQ(text(QStringLiteral("vDP")), QStringLiteral("5"));
+    EXPECT_EQ(text(QStringLiteral("vF")), QStringLiteral("M"));
+    EXPECT_EQ(text(QStringLiteral("vT")), QStringLiteral("U"));
+    EXPECT_EQ(text(QStringLiteral("vPN")), QStringLiteral("-"));
+    EXPECT_EQ(text(QStringLiteral("vEVT")), QStringLiteral("0001"));
+    EXPECT_EQ(text(QStringLiteral("vLOC")), QStringLiteral("65535"));
+
+    // Event 0 leaves both description boxes as they were.
+    DecoderState none{};
+    none.tmcF = 1;
+    none.tmcDP = 1;
+    w_->ShowGrp08A(none);
+    EXPECT_EQ(text(QStringLiteral("vEVT")), QStringLiteral("0000"));
+    EXPECT_EQ(c<QPlainTextEdit>(QStringLiteral("vEvtDsc"))->toPlainText(), event);
+    EXPECT_EQ(c<QLineEdit>(QStringLiteral("vDPDesc"))->text(), duration);
+}
+
+// ---------------------------------------------------------------------------
+// File analysis
+
+TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
+    const std::string bits = test::StationBits(24, 300);
+    const QString path = writeFile(QStringLiteral("station.txt"), bits);
+    // The decoder keeps some data across RDSInit (the last PI), so compare
+    // runs that start from the same decoder state: after one of this stream.
+    referenceLog(bits);
+    notifier_.nextFile = path;
+    bool finished = false;
+    QObject::connect(w_.get(), &MainWindow::analysisFinished, [&](bool ok) { finished = ok; });
+    c<QPushButton>(QStringLiteral("File"))->click();
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(notifier_.dialogTitle, QStringLiteral("Load "));
+    EXPECT_EQ(notifier_.dialogFilter, QStringLiteral(" Files (*.txt)"));
+    EXPECT_EQ(notifier_.dialogDirectory, QDir::currentPath());
+    EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
+    EXPECT_EQ(w_->CurrentPath(), path);
+
+    // The window shows the end of the run; Stop stays enabled after it.
+    const QByteArray log = readAll(dir_.filePath(QStringLiteral("station.out")));
+    EXPECT_TRUE(c<QPushButton>(QStringLiteral("File"))->isEnabled());
+    EXPECT_TRUE(c<QPushButton>(QStringLiteral("Stopit"))->isEnabled());
+    const QList<QByteArray> lines = log.split('\n');
+    ASSERT_GT(lines.size(), 2);
+    EXPECT_EQ(text(QStringLiteral("lBloc_3")).toLatin1(), lines[lines.size() - 2].chopped(1));
+    EXPECT_EQ(text(QStringLiteral("vPS")), QStringLiteral("VARNAK  "));
+    EXPECT_EQ(text(QStringLiteral("vPI")), QStringLiteral("C2A1"));
+    EXPECT_EQ(text(QStringLiteral("vAF_1")), QStringLiteral("107.9"));
+    EXPECT_EQ(panel("TOTAL")->text(), CounterText("Total Blocs", api_->RDSStat(0)));
+    EXPECT_EQ(panel("ERROR")->text(), CounterText("Total Errors", api_->RDSStat(1)));
+
+    // The last group is a 5A: the raw-block panel, all group panels dimmed.
+    EXPECT_EQ(c<QGroupBox>(QStringLiteral("lAll"))->title(), QStringLiteral("GRP 5"));
+    EXPECT_TRUE(c<QWidget>(QStringLiteral("lAll"))->isEnabled());
+    EXPECT_EQ(text(QStringLiteral("vB1")), QStringLiteral("C2A1"));
+    EXPECT_EQ(text(QStringLiteral("vB2")), Hex4s(test::BlockB(5, 0, 1, 10, 0)));
+    EXPECT_EQ(text(QStringLiteral("tB3")), QStringLiteral("KE"));
+    EXPECT_EQ(text(QStringLiteral("tB4")), QStringLiteral("ST"));
+    for (int g : {0, 1, 2, 3, 4, 8, 14}) EXPECT_FALSE(c<QWidget>(QStringLiteral("lGrp_%1").arg(g))->isEnabled()) << g;
+
+    EXPECT_EQ(log.count("------------------------------------\r\n"), 24 * test::kGroupsPerCycle);
+    EXPECT_EQ(log, referenceLog(bits));
+    // Analysing again replaces the log.
+    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_EQ(readAll(dir_.filePath(QStringLiteral("station.out"))), log);
+}
+
+// The program itself, started fresh as a user would, against the headless
+// decoder started fresh on the same recording.
+TEST_F(WindowTest, ProgramLogIsByteIdenticalToMurlinDecode) {
+    const QString bin = QCoreApplication::applicationDirPath();
+    if (!QFile::exists(bin + QStringLiteral("/murlin-decode")) || !QFile::exists(bin + QStringLiteral("/varnak")))
+        GTEST_SKIP() << "murlin-decode or varnak not built";
+    const QString path = writeFile(QStringLiteral("fresh.txt"), test::StationBits(30, 700));
+    QProcess varnak;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.filePath(QStringLiteral("config")));
+    varnak.setProcessEnvironment(env);
+    varnak.start(bin + QStringLiteral("/varnak"),
+                 {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--exit-when-done"), path});
+    ASSERT_TRUE(varnak.waitForFinished(60000));
+    EXPECT_EQ(varnak.exitCode(), 0) << varnak.readAllStandardError().toStdString();
+    const QString headless = dir_.filePath(QStringLiteral("headless.out"));
+    EXPECT_EQ(QProcess::execute(bin + QStringLiteral("/murlin-decode"), {QStringLiteral("-q"), QStringLiteral("-o"), headless, path}), 0);
+    const QByteArray log = readAll(dir_.filePath(QStringLiteral("fresh.out")));
+    EXPECT_EQ(log.count("------------------------------------\r\n"), 30 * test::kGroupsPerCycle);
+    EXPECT_EQ(log, readAll(headless));
+}
+
+TEST_F(WindowTest, StopEndsAnAnalysisWithACompleteLog) {
+    const std::string bits = test::StationBits(1500);
+    const QString path = writeFile(QStringLiteral("long.txt"), bits);
+    bool clickedWhileRunning = false;
+    QTimer::singleShot(0, w_.get(), [&] {
+        clickedWhileRunning = w_->isAnalysing();
+        c<QPushButton>(QStringLiteral("Stopit"))->click();
+    });
+    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_TRUE(clickedWhileRunning);
+    expectIdle();
+    const QByteArray log = readAll(dir_.filePath(QStringLiteral("long.out")));
+    const int records = static_cast<int>(log.count("------------------------------------\r\n"));
+    EXPECT_GT(records, 0);
+    EXPECT_LT(records, 1500 * test::kGroupsPerCycle);
+    EXPECT_EQ(log.count("\r\n"), 5 * records);  // whole records only
+    EXPECT_TRUE(log.endsWith("\r\n"));
+}
+
+TEST_F(WindowTest, ClosingTheWindowDuringAnAnalysisStopsItAndSavesThePosition) {
+    const QString path = writeFile(QStringLiteral("long.txt"), test::StationBits(1500));
+    w_->move(90, 60);
+    QTimer::singleShot(0, w_.get(), [&] { w_->close(); });
+    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_FALSE(w_->isVisible());
+    EXPECT_FALSE(w_->isAnalysing());
+    EXPECT_EQ(store_.ReadSetting(QStringLiteral("Varnak"), {}, QStringLiteral("X"), 0).toInt(), 1350);
+    EXPECT_EQ(store_.ReadSetting(QStringLiteral("Varnak"), {}, QStringLiteral("Y"), 0).toInt(), 900);
+}
+
+TEST_F(WindowTest, PolaritySearchFlipsFromTheEleventhAutomaticReset) {
+    api_->RDSInit();
+    const std::string silence(208, '0');
+    for (int i = 0; i < 10; ++i) w_->ProcessFrame(silence, true);
+    EXPECT_EQ(w_->ResetCount(), 10);
+    EXPECT_FALSE(w_->Inverted());
+    EXPECT_EQ(panel("BITSTREAM")->text(), QStringLiteral("Bitstream: Direct"));
+    EXPECT_EQ(text(QStringLiteral("lSYNC")), QStringLiteral("NOT"));
+    w_->ProcessFrame(silence, true);
+    EXPECT_EQ(w_->ResetCount(), 11);
+    EXPECT_TRUE(w_->Inverted());
+    EXPECT_EQ(panel("BITSTREAM")->text(), QStringLiteral("Bitstream: Inverted"));
+    w_->ProcessFrame(std::string(208, '1'), true);  // the same silence, inverted
+    EXPECT_FALSE(w_->Inverted());
+    w_->ProcessFrame(std::string(), true);  // nothing at all
+    EXPECT_EQ(w_->ResetCount(), 12);
+}
+
+TEST_F(WindowTest, InvertedRecordingDecodesAfterThePolaritySearch) {
+    // Silence before the station, long enough for eleven automatic resets,
+    // and the whole recording inverted.
+    const std::string bits = test::Inverted(std::string(208 * 12, '0') + test::StationBits(40));
+    const QString path = writeFile(QStringLiteral("inverted.txt"), bits);
+    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_TRUE(w_->Inverted());
+    EXPECT_GE(w_->ResetCount(), 11);
+    EXPECT_EQ(panel("BITSTREAM")->text(), QStringLiteral("Bitstream: Inverted"));
+    EXPECT_EQ(text(QStringLiteral("vPS")), QStringLiteral("VARNAK  "));
+    EXPECT_GT(readAll(dir_.filePath(QStringLiteral("inverted.out"))).count("----\r\n"), 300);
+}
+
+TEST_F(WindowTest, StatusBarClicksClearCountersAndInvert) {
+    EXPECT_TRUE(w_->AnalyseFile(writeFile(QStringLiteral("s.txt"), test::StationBits(4))));
+    EXPECT_NE(panel("TOTAL")->text(), QStringLiteral("Total Blocs      0"));
+    QTest::mouseClick(panel("ERROR"), Qt::LeftButton);
+    EXPECT_EQ(api_->RDSStat(0), 0);
+    EXPECT_EQ(api_->RDSStat(2), 0);
+    EXPECT_EQ(panel("TOTAL")->text(), QStringLiteral("Total Blocs      0"));
+    EXPECT_EQ(panel("CRC")->text(), QStringLiteral("Total CRC corrected      0"));
+
+    QTest::mouseClick(panel("BITSTREAM"), Qt::LeftButton);
+    EXPECT_TRUE(w_->Inverted());
+    EXPECT_EQ(panel("BITSTREAM")->text(), QStringLiteral("Bitstream: Inverted"));
+    QTest::mouseClick(panel("BITSTREAM"), Qt::LeftButton);
+    EXPECT_FALSE(w_->Inverted());
+    EXPECT_EQ(panel("BITSTREAM")->text(), QStringLiteral("Bitstream: Direct"));
+}
+
+TEST_F(WindowTest, FilesThatCannotBeReadOrLoggedAreReported) {
+    const QString missing = dir_.filePath(QStringLiteral("missing.txt"));
+    EXPECT_FALSE(w_->AnalyseFile(missing));
+    ASSERT_EQ(notifier_.messages.size(), 1);
+    EXPECT_EQ(notifier_.titles[0], QStringLiteral("Varnak"));
+    EXPECT_TRUE(notifier_.messages[0].contains(missing)) << qPrintable(notifier_.messages[0]);
+    EXPECT_TRUE(notifier_.messages[0].contains(QStringLiteral("No such file"))) << qPrintable(notifier_.messages[0]);
+    expectIdle();
+    EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("missing.out"))));
+
+    // The decode log's name is taken by a folder.
+    const QString blocked = writeFile(QStringLiteral("blocked.txt"), test::StationBits(2));
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("blocked.out")));
+    EXPECT_FALSE(w_->AnalyseFile(blocked));
+    ASSERT_EQ(notifier_.messages.size(), 2);
+    EXPECT_TRUE(notifier_.messages[1].contains(dir_.filePath(QStringLiteral("blocked.out"))))
+        << qPrintable(notifier_.messages[1]);
+    expectIdle();
+    EXPECT_FALSE(w_->isAnalysing());
+}
+
+TEST_F(WindowTest, CancelAndEmptyFilesChangeNothing) {
+    notifier_.nextFile.clear();
+    c<QPushButton>(QStringLiteral("File"))->click();
+    EXPECT_EQ(notifier_.dialogTitle, QStringLiteral("Load "));
+    EXPECT_TRUE(notifier_.messages.isEmpty());
+    expectIdle();
+
+    const QString empty = writeFile(QStringLiteral("empty.txt"), std::string());
+    EXPECT_TRUE(w_->AnalyseFile(empty));
+    EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("empty.out"))));
+    EXPECT_TRUE(notifier_.messages.isEmpty());
+    expectIdle();
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+TEST_F(WindowTest, StartUpReadsSettingsAndClosingSavesThePosition) {
+    EXPECT_EQ(w_->CardHost(), QString());
+    EXPECT_EQ(w_->CardPort(), 33234);
+    const QPoint designPosition = w_->pos();
+
+    const QString app = QStringLiteral("Varnak");
+    ASSERT_TRUE(store_.WriteSetting(app, {}, QStringLiteral("X"), 1500));
+    ASSERT_TRUE(store_.WriteSetting(app, {}, QStringLiteral("Y"), 3000));
+    ASSERT_TRUE(store_.WriteSetting(app, {}, QStringLiteral("HostName"), QStringLiteral("card.local")));
+    ASSERT_TRUE(store_.WriteSetting(app, {}, QStringLiteral("HostPort"), 4000));
+    makeWindow();
+    EXPECT_EQ(w_->pos(), QPoint(100, 200));
+    EXPECT_EQ(w_->CardHost(), QStringLiteral("card.local"));
+    EXPECT_EQ(w_->CardPort(), 4000);
+
+    w_->move(200, 50);
+    w_->close();
+    EXPECT_EQ(store_.ReadSetting(app, {}, QStringLiteral("X"), 0).toInt(), 3000);
+    EXPECT_EQ(store_.ReadSetting(app, {}, QStringLiteral("Y"), 0).toInt(), 750);
+
+    // Positions outside 16 bits and values that are not numbers are missing.
+    ASSERT_TRUE(store_.WriteSetting(app, {}, QStringLiteral("X"), 40000));
+    ASSERT_TRUE(store_.WriteSetting(app, {}, QStringLiteral("Y"), QStringLiteral("top")));
+    ASSERT_TRUE(store_.WriteSetting(app, {}, QStringLiteral("HostPort"), QStringLiteral("33")));
+    makeWindow();
+    EXPECT_EQ(w_->pos(), designPosition);
+    EXPECT_EQ(w_->CardPort(), 33234);
+}
+
+}  // namespace
+}  // namespace varnak
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
