@@ -98,11 +98,13 @@ typedef struct DecoderState {
 
 /* Reset the decoder: searching, decoded data cleared. Counters are kept. */
 MURLIN_API int32_t RDSInit(void);
-/* Feed one bit (nonzero = 1); nonzero invert flips it. Returns the status word. */
+/* Feed one bit (nonzero = 1); nonzero invert flips it. Both arguments are
+ * 8-bit values: only their low 8 bits count. Returns the status word. */
 MURLIN_API int32_t RDSBitFrame(int32_t bit, int32_t invert);
-/* Feed one byte, most significant bit first. Stops at the first bit with an
- * event and keeps the rest pending for the next call. Returns that status word,
- * or 0x1215 if all pending bits were fed without an event. */
+/* Feed one byte (the low 8 bits of byte), most significant bit first. Stops at
+ * the first bit with an event and keeps the rest pending for the next call.
+ * Returns that status word, or 0x1215 if all pending bits were fed without an
+ * event. An automatic reset empties the queue (the rest of the byte is dropped). */
 MURLIN_API int32_t RDSBytFrame(int32_t byte, int32_t invert);
 /* Copy the 272-byte DecoderState into buffer. Returns 0. */
 MURLIN_API int32_t RDSStruct(DecoderState *buffer);

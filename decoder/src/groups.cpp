@@ -48,15 +48,14 @@ void DecodeBasicTuning(uint16_t b, uint16_t c, uint16_t d, char* textC, char* te
     if (gDecoder.groupCode == 0) {
         const unsigned c1 = c >> 8;
         const unsigned c2 = c & 0xFFu;
-        TextBuilder line(textC, kTextSize);
-        bool shown = true;
+        TextBuilder afLine(textC, kTextSize);
         if (c1 >= 224 && c1 <= 249) {
             for (auto& f : r.afList)
                 f = 0;
             r.afCount = uint8_t(c1 - 224);
             gDecoder.afNext = 1;
             r.afList[0] = AfFrequency(c2);
-            line.Str("AFnn: ").Dec(r.afCount, 2).Str("   AF01:").Tenths(r.afList[0], 5);
+            afLine.Str("AFnn: ").Dec(r.afCount, 2).Str("   AF01:").Tenths(r.afList[0], 5);
         } else if (c1 <= 204) {
             const uint16_t f1 = AfFrequency(c1);
             const uint16_t f2 = AfFrequency(c2);
@@ -69,18 +68,16 @@ void DecodeBasicTuning(uint16_t b, uint16_t c, uint16_t d, char* textC, char* te
                 if (p + 1 < 25)
                     r.afList[p + 1] = f2;
                 gDecoder.afNext = uint8_t(p + 2);
-                line.Str("AF").Dec(int(p), 2).Chr(':').Tenths(f1, 5);
-                line.Str(" AF").Dec(int(p + 1), 2).Chr(':').Tenths(f2, 5);
+                afLine.Str("AF").Dec(int(p), 2).Chr(':').Tenths(f1, 5);
+                afLine.Str(" AF").Dec(int(p + 1), 2).Chr(':').Tenths(f2, 5);
             } else {
-                line.Str("AF..:").Tenths(f1, 5).Str(" AF..:").Tenths(f2, 5);
+                afLine.Str("AF..:").Tenths(f1, 5).Str(" AF..:").Tenths(f2, 5);
             }
         } else if (c1 == 250) {
-            line.Str("AFMF:").Tenths(LfMfFrequency(c2), 5);
+            afLine.Str("AFMF:").Tenths(LfMfFrequency(c2), 5);
         } else {
-            shown = false;
+            afLine.Str("NO AF");   // other codes: nothing to show or store
         }
-        if (!shown)
-            line.Str("NO AF");
     }
     TextBuilder line(textD, kTextSize);
     line.Str("DI:").Str(gDecoder.diDigits).Str(" (").Str(gDecoder.diLetters).Str(") ");
