@@ -182,6 +182,10 @@ private:
     // is set. The flag is also set when the connection is closed or lost, so
     // the wait always ends; check connected() afterwards.
     void waitForCardList();
+    // Steps shared by the two card-selecting methods: defaults for host and
+    // port, open, wait for the list. 0 when a card may be asked for, else
+    // the method's result (the connection is then closed or never opened).
+    int prepareCardSelection(QString& host, Long& port);
 
     // ---- State -----------------------------------------------------------
     QTcpSocket* socket_ = nullptr;
