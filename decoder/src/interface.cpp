@@ -112,7 +112,8 @@ int32_t RDSBytFrame(int32_t byte, int32_t invert)
 
 int32_t RDSStruct(DecoderState* buffer)
 {
-    std::memcpy(buffer, &gDecoder.record, sizeof(DecoderState));
+    if (buffer != nullptr)   // a null buffer receives nothing instead of crashing the caller
+        std::memcpy(buffer, &gDecoder.record, sizeof(DecoderState));
     return 0;
 }
 

@@ -96,6 +96,7 @@ TEST(Interface, RecordCopyLeavesReservedBytesUntouched)
     EXPECT_EQ(std::memcmp(buffer + 16, "ABCDEFGH", 9), 0);
     EXPECT_EQ(buffer[25], 5);   // afCount
     EXPECT_EQ(buffer[26] | buffer[27] << 8, 876);
+    EXPECT_EQ(RDSStruct(nullptr), 0);
 }
 
 TEST(Descriptors, ProgrammeTypeAndDurationTexts)
