@@ -71,6 +71,13 @@ void AddDi(JsonObject& o, const DecoderState& s) {
     out += '}';
 }
 
+// A programme-item number: day in bits 15..11, hour 10..6, minute 5..0.
+void AddPin(JsonObject& o, unsigned pin) {
+    o.key("pin");
+    o.raw() += "{\"day\":" + std::to_string(pin >> 11) + ",\"hour\":" + std::to_string((pin >> 6) & 31) +
+               ",\"minute\":" + std::to_string(pin & 63) + '}';
+}
+
 void AddFrequencyList(JsonObject& o, const char* name, const uint16_t* list, int count) {
     o.key(name);
     o.raw() += '[';
@@ -148,9 +155,7 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
     case 1:
         o.addInt("rpc", s.rpc);
         if (!versionB) o.addHex4("slc", s.slc);
-        o.key("pin");
-        o.raw() += "{\"day\":" + std::to_string(s.pin >> 11) + ",\"hour\":" + std::to_string((s.pin >> 6) & 31) +
-                   ",\"minute\":" + std::to_string(s.pin & 63) + '}';
+        AddPin(o, s.pin);
         break;
     case 2:
         o.addInt("textAB", s.textAB);
@@ -171,7 +176,7 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
             o.key("clock");
             char clock[160];
             std::snprintf(clock, sizeof clock,
-                          "{\"year\":%u,\"month\":%u,\"day\":%u,\"hour\":%u,\"minute\":%u,\"localOffset\":%+.1f,",
+                          "{\"year\":%u,\"month\":%u,\"day\":%u,\"hour\":%u,\"minute\":%u,\"localOffset\":%.1f,",
                           s.year, s.month, s.day, s.hour, s.minute, s.localOffset / 10.0);
             o.raw() += clock;
             o.raw() += "\"text\":";
@@ -206,7 +211,7 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
             e.addInt("variant", b & 15);
             e.addInt("pty", s.eonPty);
             e.addField("ps", s.eonPs, sizeof s.eonPs);
-            e.addHex4("pin", s.eonPin);
+            AddPin(e, s.eonPin);
             const uint16_t af[2] = {s.eonAf1, s.eonAf2};
             AddFrequencyList(e, "af", af, 2);
         }

@@ -180,6 +180,30 @@ TEST_F(MurlinDecode, JsonGivesOneObjectPerGroupWithItsFields) {
     EXPECT_EQ(ReadAll(dir + "/in.out"), r.out);
 }
 
+TEST_F(MurlinDecode, JsonIsValidForClockAndUnusualCharacters) {
+    std::string bits = varnaktest::StationBits(8);
+    const uint16_t pi = varnaktest::kTestPi, header = (1u << 10) | (10u << 5);
+    // 4A: 2008-02-25 (MJD 54521) 15:51 UTC, local offset +1.0 h (two half hours).
+    const unsigned mjd = 54521;
+    rdsenc::AppendGroup(bits, pi, (4u << 12) | header | (mjd >> 15), static_cast<uint16_t>(((mjd & 0x7FFF) << 1) | 0),
+                        static_cast<uint16_t>((15u << 12) | (51u << 6) | 2u));
+    // 2A segment 0: a Latin-1 letter, the end-of-text code, a quote and a backslash.
+    rdsenc::AppendGroup(bits, pi, (2u << 12) | header, 0xE90D, 0x225C);
+    rdsenc::AppendGroup(bits, pi, (5u << 12) | header, 0x1234, 0x5678);
+    WriteFile(dir + "/in.txt", bits);
+    const Result r = Run("-q --json -o - in.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"clock\":{\"year\":2008,\"month\":2,\"day\":25,\"hour\":15,\"minute\":51,"
+                         "\"localOffset\":1.0,\"text\":\"2008/02/25 15:51TU +1.0\"}"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"radiotext\":\"\xC3\xA9\\u000d\\\"\\\\ak test stre"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("{\"group\":\"5A\",\"type\":5,\"version\":\"A\",\"pi\":\"2001\",\"tp\":true,\"pty\":10,"
+                         "\"ptyName\":\"Pop Music\",\"blocks\":[\"2001\",\"5540\",\"1234\",\"5678\"]}\n"),
+              std::string::npos)
+        << r.out;
+}
+
 TEST_F(MurlinDecode, BadInputIsNamedAndLeavesNoOutputBehind) {
     WriteFile(dir + "/bad.hex", "0A1B\n2C3x4D\n");
     WriteFile(dir + "/bad.out", "a log from an earlier run");
