@@ -331,11 +331,18 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     api.RDSStat(-1);  // counters of this file only
     processor.process(text, !options.hex);
 
-    bool written = options.json ? !run.jsonFailed() : log.close();
-    if (written && toStdout && std::fflush(stdout) != 0) written = false;
-    if (!written) {
-        const int code = options.json ? run.jsonErrno() : errno;
-        Error(options.json ? "cannot write " + outputName + ": " + std::strerror(code ? code : EIO) : log.error());
+    // The log reports its own write errors; JSON lines are checked here.
+    std::string writeError;
+    if (!options.json) {
+        if (!log.close()) writeError = log.error();
+    } else {
+        errno = 0;
+        int code = run.jsonFailed() ? run.jsonErrno() : 0;
+        if (!run.jsonFailed() && toStdout && std::fflush(stdout) != 0) code = errno ? errno : EIO;
+        if (run.jsonFailed() || code) writeError = "cannot write " + outputName + ": " + std::strerror(code ? code : EIO);
+    }
+    if (!writeError.empty()) {
+        Error(writeError);
         return false;
     }
     if (!toStdout && !output.commit()) {

@@ -231,6 +231,15 @@ TEST_F(MurlinDecode, BadInputIsNamedAndLeavesNoOutputBehind) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("would replace the input"), std::string::npos) << r.err;
 
+    for (const char* format : {"", "--json "}) {
+        const std::string command = "cd '" + dir + "' && '" MURLIN_DECODE_PATH "' -q " + format +
+                                    "-o - good.txt >/dev/full 2>full.err";
+        const int raw = std::system(command.c_str());
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1) << format;
+        EXPECT_EQ(ReadAll(dir + "/full.err"), "murlin-decode: cannot write standard output: No space left on device\n");
+        std::remove((dir + "/full.err").c_str());
+    }
+
     // A bad file among good ones: the good one is decoded, the exit status tells.
     r = Run("missing.txt good.txt");
     EXPECT_EQ(r.status, 1);
