@@ -1,16 +1,449 @@
 // XML replies from the decoder-card server: parsing and event dispatch.
 //
-// TO BE FILLED by the reply-parser work: these definitions only keep the
-// library linkable until then.
+// A message is first checked with a streaming reader (well-formedness, error
+// number, reason and line for the "Error Loading: " text, and a bound on the
+// nesting depth), then loaded into a DOM tree and walked. Recognised elements
+// may sit at any depth; each has its own handler below. The text comes from
+// the network: no DTD is fetched, entity expansion is bounded by the reader,
+// and absent attributes or numbers that do not parse give empty text or 0.
 #include "quesmer/cardlink.h"
 
+#include <QCoreApplication>
+#include <QDomDocument>
+#include <QPointer>
+#include <QXmlStreamReader>
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 
 namespace quesmer {
 
+namespace {
+
+// Deeper documents are refused: the walk is recursive and no reply of a
+// decoder-card server comes anywhere near this.
+constexpr int kMaxDepth = 128;
+
+// Local name of a node (prefix removed), lower-cased.
+QString localName(const QDomNode& node)
+{
+    QString name = node.nodeName();
+    const qsizetype colon = name.indexOf(':');
+    if (colon >= 0 && node.isElement())
+        name = name.mid(colon + 1);
+    return name.toLower();
+}
+
+// Value text of the first child, empty when there is none.
+QString firstChildValue(const QDomNode& node)
+{
+    const QDomNode child = node.firstChild();
+    return child.isNull() ? QString() : child.nodeValue();
+}
+
+// A whole number from attribute text: surrounding blanks are allowed, a
+// fraction is rounded, anything else gives 0; the result is clamped to the
+// target width instead of overflowing.
+qint64 wholeNumber(const QString& text, qint64 lo, qint64 hi)
+{
+    const QString t = text.trimmed();
+    bool ok = false;
+    qint64 v = t.toLongLong(&ok);
+    if (!ok) {
+        const double d = t.toDouble(&ok);
+        if (!ok || !(d == d))
+            return 0;
+        if (d <= double(lo))
+            return lo;
+        if (d >= double(hi))
+            return hi;
+        v = qint64(d < 0 ? d - 0.5 : d + 0.5);
+    }
+    return std::clamp(v, lo, hi);
+}
+
+Integer toInteger(const QString& text)
+{
+    return Integer(wholeNumber(text, std::numeric_limits<Integer>::min(), std::numeric_limits<Integer>::max()));
+}
+
+Long toLong(const QString& text)
+{
+    return Long(wholeNumber(text, std::numeric_limits<Long>::min(), std::numeric_limits<Long>::max()));
+}
+
+// The leading decimal number of a text, point as separator, 0 when there is none.
+double leadingNumber(const QString& text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    const qsizetype start = i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    bool digits = false;
+    while (i < text.size() && text[i].isDigit() && text[i].unicode() < 128) {
+        ++i;
+        digits = true;
+    }
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && text[i].isDigit() && text[i].unicode() < 128) {
+            ++i;
+            digits = true;
+        }
+    }
+    if (!digits)
+        return 0;
+    bool ok = false;
+    const double v = text.mid(start, i - start).toDouble(&ok);
+    return ok ? v : 0;
+}
+
+// Checks well-formedness and depth. On failure fills number, reason and line.
+bool checkDocument(const QString& text, int* number, QString* reason, qint64* line)
+{
+    QXmlStreamReader reader(text);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const auto token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > kMaxDepth) {
+            *number = int(QXmlStreamReader::CustomError);
+            *reason = QStringLiteral("Elements nested deeper than %1 levels.").arg(kMaxDepth);
+            *line = reader.lineNumber();
+            return false;
+        }
+        if (token == QXmlStreamReader::EndElement)
+            --depth;
+    }
+    if (reader.hasError()) {
+        *number = int(reader.error());
+        *reason = reader.errorString();
+        *line = reader.lineNumber();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace {
+
+// Replaces the escapes of text data: "~cr;" and "~lf;" always, "~#xHH;" (one
+// or two hexadecimal digits) when `numeric` is set. A numeric escape is
+// replaced at every place it occurs; a malformed one stays as it is.
+QString unescapeCardText(QString text, bool numeric)
+{
+    text.replace(QLatin1String("~cr;"), QLatin1String("\r"));
+    text.replace(QLatin1String("~lf;"), QLatin1String("\n"));
+    if (!numeric)
+        return text;
+    qsizetype pos = text.indexOf(QLatin1String("~#x"));
+    while (pos >= 0) {
+        const qsizetype semi = text.indexOf(';', pos + 3);
+        const qsizetype digits = semi - (pos + 3);
+        bool ok = false;
+        int code = 0;
+        if (semi >= 0 && (digits == 1 || digits == 2))
+            code = text.mid(pos + 3, digits).toInt(&ok, 16);
+        // toInt accepts a sign; only plain hexadecimal digits count.
+        if (ok && (text[pos + 3] == '+' || text[pos + 3] == '-'))
+            ok = false;
+        if (ok) {
+            const QString escape = text.mid(pos, semi - pos + 1);
+            text.replace(escape, QString(QChar(char16_t(code))));
+            pos = text.indexOf(QLatin1String("~#x"), pos + 1);
+        } else {
+            pos = text.indexOf(QLatin1String("~#x"), pos + 3);
+        }
+    }
+    return text;
+}
+
+// Walks the children of `parent`; handlers raise the events. Stops when the
+// control is destroyed by an event handler.
+class ReplyWalker {
+public:
+    ReplyWalker(CardLink* link, const QString& wholeText) : link_(link), text_(wholeText) {}
+
+    template <class Handler>
+    void walk(const QDomNode& parent, Handler&& handle)
+    {
+        for (QDomNode n = parent.firstChild(); !n.isNull() && link_; n = n.nextSibling()) {
+            const QString name = localName(n);
+            const bool handled = handle(name, n);
+            if (!handled && n.hasChildNodes())
+                walk(n, handle);
+        }
+    }
+
+    bool alive() const { return !link_.isNull(); }
+    const QString& text() const { return text_; }
+
+private:
+    QPointer<CardLink> link_;
+    QString text_;
+};
+
+}  // namespace
+
 void CardLink::handleXml(const QByteArray& xml)
 {
-    Q_UNUSED(xml);   // to be filled: parse, walk and raise the events
+    // One character per byte, so every byte value survives.
+    const QString text = QString::fromLatin1(xml);
+    int number = 0;
+    QString reason;
+    qint64 line = 0;
+    QDomDocument doc;
+    if (checkDocument(text, &number, &reason, &line)) {
+        QString domReason;
+        int domLine = 0;
+        int domColumn = 0;
+        if (!doc.setContent(text, false, &domReason, &domLine, &domColumn)) {
+            number = int(QXmlStreamReader::NotWellFormedError);
+            reason = domReason;
+            line = domLine;
+        } else {
+            number = 0;
+        }
+    }
+    if (number != 0 || doc.isNull()) {
+        notifyError(QStringLiteral("Error Loading: %1 %2 line %3").arg(number).arg(reason).arg(line));
+        return;
+    }
+
+    // The handlers of the recognised elements. A local class has the access
+    // of this member function, so it reaches the control's state directly.
+    struct Handlers {
+        CardLink* self;
+        void cards(const QDomElement& cards)
+        {
+            QPointer<CardLink> alive(self);
+            self->cardCount_ = 0;
+            for (auto& entry : self->cards_)
+                entry.IsOk = FALSE_B;
+            for (QDomElement c = cards.firstChildElement(); !c.isNull() && alive; c = c.nextSiblingElement()) {
+                if (localName(c) != QLatin1String("card"))
+                    continue;
+                const int slot = int(toInteger(c.attribute("number"))) - 1;
+                const QString status = c.attribute("status");
+                if (slot < 0 || slot > 7 || status == QLatin1String("no-card"))
+                    continue;
+                CardStatusRecord& entry = self->cards_[size_t(slot)];
+                entry.IsOk = TRUE_B;
+                entry.Number = Integer(slot + 1);
+                entry.Name = c.attribute("name");
+                entry.Status = status;
+                entry.Device = c.attribute("device");
+                entry.Serial = c.attribute("serial-nr");
+                entry.Connections = toInteger(c.attribute("connections"));
+                entry.Access = c.attribute("remote-access") == QLatin1String("yes") ? TRUE_B : FALSE_B;
+                entry.Ready = status == QLatin1String("ready") ? TRUE_B : FALSE_B;
+                ++self->cardCount_;
+                // Handlers get a copy: a re-entrant card list must not change it under them.
+                const CardStatusRecord copy = entry;
+                emit self->OnCardStatus(Integer(slot + 1), copy);
+            }
+            if (!alive)
+                return;
+            self->cardListSeen_ = true;
+            self->enumDone_ = true;
+        }
+
+        void indicators(const QDomElement& e)
+        {
+            QPointer<CardLink> alive(self);
+            IndicatorInfo info;
+            info.Status = e.attribute("status");
+            info.Level = toInteger(e.attribute("level"));
+            info.Bargraph = e.attribute("bargraph");
+            if (info.Status != self->lastIndicator_.Status || info.Level != self->lastIndicator_.Level ||
+                info.Bargraph != self->lastIndicator_.Bargraph) {
+                self->lastIndicator_ = info;
+                emit self->OnCardIndicator(info);
+                if (!alive)
+                    return;
+            }
+            if (self->selectedCard_ > 0 && self->selectedCard_ <= Integer(self->cards_.size()) &&
+                !self->cards_[size_t(self->selectedCard_ - 1)].IsConnected) {
+                self->cards_[size_t(self->selectedCard_ - 1)].IsConnected = TRUE_B;
+                QCoreApplication::processEvents();
+                if (!alive)
+                    return;
+                emit self->OnCardConnected();
+            }
+        }
+
+        void parameters(const QDomElement& list)
+        {
+            QPointer<CardLink> alive(self);
+            Integer source = 0, gain = 0, center = 0, passCenter = 0, passBandwidth = 0;
+            Long translation = 0;
+            AGCTyp agc = AGC_OFF;
+            ALSTyp als = ALS_OFF;
+            QString modulation, code, alphabet;
+            double speed = 0, shift = 0;
+            Boolean polarity = FALSE_B;
+            AFCTyp afc = AFC_OFF;
+            bool inputSeen = false, modeSeen = false, frequencySeen = false, filterSeen = false;
+
+            for (QDomElement p = list.firstChildElement(); !p.isNull(); p = p.nextSiblingElement()) {
+                if (localName(p) != QLatin1String("parameter"))
+                    continue;
+                const QString name = p.attribute("name");
+                const QString value = p.attribute("value");
+                if (name == QLatin1String("input")) {
+                    source = toInteger(value.mid(3, 1));
+                    inputSeen = true;
+                } else if (name == QLatin1String("inputgain")) {
+                    gain = toInteger(value);
+                    inputSeen = true;
+                } else if (name == QLatin1String("translation")) {
+                    translation = toLong(value);
+                    inputSeen = true;
+                } else if (name == QLatin1String("agc")) {
+                    if (value == QLatin1String("off"))
+                        agc = AGC_OFF;
+                    else if (value == QLatin1String("on"))
+                        agc = AGC_ON;
+                    else if (value == QLatin1String("low-noise"))
+                        agc = AGC_LOWNOISE;
+                    inputSeen = true;
+                } else if (name == QLatin1String("als")) {
+                    if (value == QLatin1String("off"))
+                        als = ALS_OFF;
+                    else if (value == QLatin1String("stop"))
+                        als = ALS_STOP;
+                    else if (value == QLatin1String("start"))
+                        als = ALS_START;
+                    inputSeen = true;
+                } else if (name == QLatin1String("modulation")) {
+                    modulation = value;
+                    modeSeen = true;
+                } else if (name == QLatin1String("code")) {
+                    code = value;
+                    modeSeen = true;
+                } else if (name == QLatin1String("speed")) {
+                    speed = leadingNumber(value);
+                    modeSeen = true;
+                } else if (name == QLatin1String("polarity")) {
+                    if (value == QLatin1String("normal"))
+                        polarity = FALSE_B;
+                    else if (value == QLatin1String("inverse"))
+                        polarity = TRUE_B;
+                    modeSeen = true;
+                } else if (name == QLatin1String("shift")) {
+                    shift = leadingNumber(value);
+                    modeSeen = true;
+                } else if (name == QLatin1String("alphabet")) {
+                    alphabet = value;
+                    modeSeen = true;
+                } else if (name == QLatin1String("center")) {
+                    center = toInteger(value);
+                    frequencySeen = true;
+                } else if (name == QLatin1String("bandwidth")) {
+                    (void)toInteger(value);   // read, not delivered
+                    frequencySeen = true;
+                } else if (name == QLatin1String("afc")) {
+                    if (value == QLatin1String("off"))
+                        afc = AFC_OFF;
+                    else if (value == QLatin1String("on"))
+                        afc = AFC_ON;
+                    frequencySeen = true;
+                } else if (name == QLatin1String("passband-center")) {
+                    passCenter = toInteger(value);
+                    filterSeen = true;
+                } else if (name == QLatin1String("passband-bandwidth")) {
+                    passBandwidth = toInteger(value);
+                    filterSeen = true;
+                }
+            }
+            if (modeSeen && alive)
+                emit self->OnCardGetMode(modulation, code, speed, shift, polarity, alphabet);
+            if (frequencySeen && alive)
+                emit self->OnCardGetFrequency(center, afc);
+            if (inputSeen && alive)
+                emit self->OnCardGetInput(source, gain, translation, agc, als);
+            if (filterSeen && alive)
+                emit self->OnCardGetFilter(passCenter, passBandwidth);
+        }
+
+        void metadata(const QDomElement& metadata, const QString& wholeText)
+        {
+            QPointer<CardLink> alive(self);
+            for (QDomElement c = metadata.firstChildElement(); !c.isNull() && alive; c = c.nextSiblingElement()) {
+                const QString info = c.attribute("info");
+                if (info == QLatin1String("code-list"))
+                    emit self->OnCardCodeList(wholeText);
+                else if (info == QLatin1String("code"))
+                    emit self->OnCardCodeInfo(wholeText);
+            }
+        }
+
+        void data(const QDomElement& data)
+        {
+            QPointer<CardLink> alive(self);
+            for (QDomElement c = data.firstChildElement(); !c.isNull() && alive; c = c.nextSiblingElement()) {
+                const QString name = localName(c);
+                if (name == QLatin1String("text")) {
+                    const QString channel = c.hasAttribute("channel") ? c.attribute("channel") : QStringLiteral("A");
+                    const Boolean error = c.attribute("error-indication") == QLatin1String("no") ? FALSE_B : TRUE_B;
+                    QString raw, code, text;
+                    for (QDomElement t = c.firstChildElement(); !t.isNull(); t = t.nextSiblingElement()) {
+                        const QString part = localName(t);
+                        if (part == QLatin1String("translated")) {
+                            code = t.attribute("alphabet");
+                            text = t.hasChildNodes() ? firstChildValue(t) : QStringLiteral(" ");
+                        } else if (part == QLatin1String("raw")) {
+                            raw = t.hasChildNodes() ? firstChildValue(t) : QStringLiteral(" ");
+                        }
+                    }
+                    text = unescapeCardText(text, true);
+                    raw = unescapeCardText(raw, false);
+                    emit self->OnCardDataText(channel, error, raw, code, text);
+                } else if (name == QLatin1String("binary")) {
+                    const QString encoding = c.attribute("encoding").toLower();
+                    EncTyp enc = ENC_BIN;
+                    if (encoding == QLatin1String("base16"))
+                        enc = ENC_HEX;
+                    else if (encoding == QLatin1String("base64"))
+                        enc = ENC_B64;
+                    else if (encoding == QLatin1String("base64-mime"))
+                        enc = ENC_B64MIME;
+                    const Integer bitCount = toInteger(c.attribute("bit-count"));
+                    emit self->OnCardDataBinary(enc, bitCount, firstChildValue(c));
+                }
+                // "graphic", "result" and anything else: nothing to do.
+            }
+        }
+    };
+    Handlers handlers{this};
+
+    ReplyWalker walker(this, text);
+    auto handle = [&](const QString& name, const QDomNode& node) -> bool {
+        const QDomElement e = node.toElement();
+        if (e.isNull())
+            return false;
+        if (name == QLatin1String("cards")) {
+            handlers.cards(e);
+        } else if (name == QLatin1String("indicators")) {
+            handlers.indicators(e);
+        } else if (name == QLatin1String("parameterlist")) {
+            handlers.parameters(e);
+        } else if (name == QLatin1String("metadata")) {
+            handlers.metadata(e, walker.text());
+        } else if (name == QLatin1String("data")) {
+            handlers.data(e);
+        } else if (name == QLatin1String("error")) {
+            QString desc = firstChildValue(e);
+            desc.remove('\n');
+            emit OnCardError(ERR_XML, desc);
+        } else {
+            return false;
+        }
+        return true;
+    };
+    walker.walk(doc, handle);
 }
 
 void CardLink::notifyError(const QString& text)
