@@ -58,8 +58,13 @@ CardLink::CardLink(QObject* parent) : QObject(parent), socket_(new QTcpSocket(th
 {
     connect(socket_, &QTcpSocket::connected, this, &CardLink::onConnected);
     connect(socket_, &QTcpSocket::disconnected, this, &CardLink::onPeerClosed);
-    connect(socket_, &QTcpSocket::errorOccurred, this,
-            [this](QAbstractSocket::SocketError e) { onSocketError(socketErrorNumber(e)); });
+    connect(socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        // A close by the peer is a close notification, not an error: it
+        // must not turn a finished card search into a failure.
+        if (e == QAbstractSocket::RemoteHostClosedError && connected_)
+            return;
+        onSocketError(socketErrorNumber(e));
+    });
     connect(socket_, &QTcpSocket::readyRead, this, &CardLink::onReadyRead);
     connect(timer_, &QTimer::timeout, this, &CardLink::onTick);
     timer_->start(timing_.tickMs);

@@ -305,8 +305,28 @@ TEST_F(Framing, PeerCloseOnlyClearsTheConnectedFlagAndEndsAPendingWait)
     EXPECT_TRUE(disconnects.empty());
     EXPECT_EQ(link.light(), LinkLight::InSession);   // keeps its colour
     EXPECT_TRUE(link.enumerationDone());            // a card-list wait would end here
-    EXPECT_NE(link.lastErrorNumber(), 0);
-    EXPECT_FALSE(link.lastErrorText().isEmpty());
+    EXPECT_EQ(link.lastErrorNumber(), ERR_CONNECTION_LOST);
+    EXPECT_EQ(link.lastErrorText(), "Connection closed before the card list arrived");
+}
+
+TEST_F(Framing, PeerCloseAfterTheEnumerationLeavesNoError)
+{
+    openInSession();
+    server.sendFrame(3, codePayload(0x00100002));   // ends the enumeration, as a card list would
+    ASSERT_TRUE(waitUntil([&] { return link.enumerationDone(); }));
+    server.closeClient();
+    ASSERT_TRUE(waitUntil([&] { return !link.connected(); }));
+    EXPECT_EQ(link.lastErrorNumber(), 0);
+    EXPECT_TRUE(link.lastErrorText().isEmpty());
+}
+
+TEST_F(Framing, ServerQuitDuringTheEnumerationEndsTheWaitWithAnError)
+{
+    openInSession();
+    server.send(encodeControlFrame(SEQ_QUIT));
+    ASSERT_TRUE(waitUntil([&] { return !disconnects.empty(); }));
+    EXPECT_TRUE(link.enumerationDone());
+    EXPECT_EQ(link.lastErrorNumber(), ERR_CONNECTION_LOST);
 }
 
 // ---- Reassembly and dispatch ---------------------------------------------
