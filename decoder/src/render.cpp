@@ -2,6 +2,7 @@
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "decoder.h"
 #include "text_builder.h"
@@ -18,13 +19,14 @@ void SetBlockLine(int n, const char* text)
         for (auto& line : gDecoder.displayLines)
             line[0] = '\0';
     const uint16_t word = gDecoder.blockWords[n];
-    char bits[17];
-    for (int i = 0; i < 16; ++i)
-        bits[i] = (word >> (15 - i)) & 1 ? '1' : '0';
-    bits[16] = '\0';
+    static constexpr char kNibbles[16][5] = {"0000", "0001", "0010", "0011", "0100", "0101", "0110", "0111",
+                                             "1000", "1001", "1010", "1011", "1100", "1101", "1110", "1111"};
+    char bits[16];
+    for (int i = 0; i < 4; ++i)
+        std::memcpy(bits + 4 * i, kNibbles[(word >> (12 - 4 * i)) & 0xF], 4);
     const char marker = text[0] != '\0' ? '-' : ' ';
-    TextBuilder(gDecoder.displayLines[n], kLineSize).Str("Bloc ").Chr(char('A' + n)).Str(": ").Str(bits)
-        .Chr(' ').Hex(word, 4).Chr(' ').Chr(marker).Chr(' ').Str(text);
+    TextBuilder(gDecoder.displayLines[n], kLineSize).Str("Bloc ").Chr(char('A' + n)).Str(": ")
+        .Append(bits, sizeof bits).Chr(' ').Hex(word, 4).Chr(' ').Chr(marker).Chr(' ').Str(text);
 }
 
 // Renders the clock fields into clockText. Dates before March 1900 can give a

@@ -25,26 +25,7 @@ int Digits(unsigned value, char* out)
 
 TextBuilder::TextBuilder(char* out, std::size_t size) : p_(out), last_(out + size - 1) { *p_ = '\0'; }
 
-TextBuilder& TextBuilder::Str(const char* text)
-{
-    if (ended_)
-        return *this;
-    const std::size_t room = std::size_t(last_ - p_);
-    const std::size_t length = std::min(std::strlen(text), room);
-    std::memcpy(p_, text, length);
-    p_ += length;
-    *p_ = '\0';
-    return *this;
-}
-
-TextBuilder& TextBuilder::Chr(char c)
-{
-    if (c == '\0')
-        ended_ = true;
-    else
-        Put(c);
-    return *this;
-}
+TextBuilder& TextBuilder::Str(const char* text) { return Append(text, std::strlen(text)); }
 
 TextBuilder& TextBuilder::Hex(unsigned value, int digits)
 {
@@ -52,10 +33,22 @@ TextBuilder& TextBuilder::Hex(unsigned value, int digits)
     int n = 1;
     while (n < 8 && (value >> (4 * n)) != 0)
         ++n;
-    for (int i = n; i < digits; ++i)
-        Put('0');
-    for (int i = n - 1; i >= 0; --i)
-        Put(kHex[(value >> (4 * i)) & 0xF]);
+    if (n < digits)
+        n = digits;
+    char text[8];
+    for (int i = 0; i < n; ++i)
+        text[i] = kHex[(value >> (4 * (n - 1 - i))) & 0xF];
+    return Append(text, std::size_t(n));
+}
+
+TextBuilder& TextBuilder::Append(const char* text, std::size_t length)
+{
+    if (ended_)
+        return *this;
+    length = std::min(length, std::size_t(last_ - p_));
+    std::memcpy(p_, text, length);
+    p_ += length;
+    *p_ = '\0';
     return *this;
 }
 
