@@ -1,10 +1,28 @@
 // Card search, card table look-up and card selection.
 //
-// TO BE FILLED by the card-search work: these definitions only keep the
-// library linkable until then.
+// The three connecting methods open the connection, wait (with the event
+// loop running) for the card list that the server sends by itself after the
+// handshake, and then either close again (CardSearch) or ask for one card.
 #include "quesmer/cardlink.h"
 
+#include "quesmer/requests.h"
+
 namespace quesmer {
+
+namespace {
+
+constexpr Long kDefaultPort = 33234;
+
+// Empty host and negative port take their defaults, written back.
+void normaliseAddress(QString& host, Long& port)
+{
+    if (host.isEmpty())
+        host = QStringLiteral("127.0.0.1");
+    if (port < 0)
+        port = kDefaultPort;
+}
+
+}  // namespace
 
 void CardLink::waitForCardList()
 {
@@ -14,43 +32,120 @@ void CardLink::waitForCardList()
 
 Integer CardLink::CardSearch(ByRef<QString> Host, ByRef<Long> Port)
 {
-    Q_UNUSED(Host);
-    Q_UNUSED(Port);
-    return -1;   // to be filled
+    enumDone_ = false;
+    cardListSeen_ = false;
+    normaliseAddress(Host.get(), Port.get());
+    if (openConnection(Host.get(), Port.get()) == 0)
+        waitForCardList();
+    const Integer result = Integer(lastErrorNumber_);
+    closeConnection();
+    pauseAndProcess(timing_.waitPauseMs);
+    return result;
 }
 
 Boolean CardLink::CardStatus(ByRef<Integer> Number, CardStatusRecord& Status)
 {
-    Q_UNUSED(Number);
-    Q_UNUSED(Status);
-    return FALSE_B;   // to be filled
+    if (!cardListSeen_)
+        return FALSE_B;
+    Integer& number = Number.get();
+    number = Integer(number - 1);
+    // A number below 1 is out of range: reported as a failed look-up, with
+    // the caller's variable decreased as for any other number.
+    if (number < 0 || number > 6)
+        return FALSE_B;
+    Status = cards_[size_t(number)];
+    return TRUE_B;
+}
+
+// Common start of the two card-selecting methods: open, wait for the list.
+// Returns 0 when a card may be asked for, else the method's result.
+int CardLink::prepareCardSelection(QString& host, Long& port)
+{
+    enumDone_ = false;
+    normaliseAddress(host, port);
+    const int opened = openConnection(host, port);
+    if (opened != 0)
+        return opened;
+    waitForCardList();
+    if (lastErrorNumber_ == ERR_ENUM_TIMEOUT) {
+        closeConnection();
+        return -1;
+    }
+    // The connection ended during the wait, or the server never completed
+    // the handshake: a connect request could not be sent, so success would
+    // be a lie.
+    if (!connected_) {
+        closeConnection();
+        return lastErrorNumber_ ? lastErrorNumber_ : -1;
+    }
+    if (!session_) {
+        closeConnection();
+        return -1;
+    }
+    return 0;
 }
 
 Integer CardLink::CardConnectByNumber(ByRef<QString> Host, ByRef<Long> Port, ByRef<Integer> Number)
 {
-    Q_UNUSED(Host);
-    Q_UNUSED(Port);
-    Q_UNUSED(Number);
-    return -1;   // to be filled
+    const int prepared = prepareCardSelection(Host.get(), Port.get());
+    if (prepared != 0)
+        return Integer(prepared);
+    Integer& number = Number.get();
+    if (number < 1)
+        number = 1;
+    if (number <= 7) {
+        selectedCard_ = number;
+        sendXmlCommand(requests::connectByNumber(number));
+        return 0;
+    }
+    closeConnection();
+    return -1;
 }
 
 Integer CardLink::CardConnectBySerial(ByRef<QString> Host, ByRef<Long> Port, ByRef<QString> Serial)
 {
-    Q_UNUSED(Host);
-    Q_UNUSED(Port);
-    Q_UNUSED(Serial);
-    return -1;   // to be filled
+    const int prepared = prepareCardSelection(Host.get(), Port.get());
+    if (prepared != 0)
+        return Integer(prepared);
+    QString& serial = Serial.get();
+    if (serial.isEmpty())
+        serial = QStringLiteral("--------");
+    selectedCard_ = -1;
+    for (size_t slot = 0; slot < cards_.size(); ++slot) {
+        if (cards_[slot].Serial == serial) {
+            selectedCard_ = Integer(slot + 1);
+            break;
+        }
+    }
+    if (selectedCard_ > 0) {
+        sendXmlCommand(requests::connectBySerial(serial));
+        return 0;
+    }
+    closeConnection();
+    return -1;
 }
 
 QString CardLink::CardConnectError(ByRef<Integer> Error)
 {
-    Q_UNUSED(Error);
-    return QString();   // to be filled
+    Integer& error = Error.get();
+    if (error == 0)
+        return QString();
+    if (error == -1)
+        return QStringLiteral("Connect Error");
+    error = Integer(lastErrorNumber_);
+    return lastErrorText_;
 }
 
 void CardLink::CardDisconnect()
 {
-    closeConnection();   // to be filled: release the selected card first
+    if (selectedCard_ >= 1 && selectedCard_ <= 8) {
+        sendXmlCommand(requests::disconnect());
+        CardStatusRecord& entry = cards_[size_t(selectedCard_ - 1)];
+        entry.IsOk = FALSE_B;
+        entry.IsConnected = FALSE_B;
+        selectedCard_ = -1;
+    }
+    closeConnection();
 }
 
 }  // namespace quesmer

@@ -515,13 +515,13 @@ void SimSession::handleGet(const QDomElement& get)
     } else if (item == "metadata") {
         const QString info = get.attribute("information");
         if (info == "code-list") {
-            sendXml(wrapMessage("<Metadata info=\"code-list\">\r\n"
+            sendXml(wrapMessage("<Metadata>\r\n<CodeList info=\"code-list\">\r\n"
                                 "<Code name=\"hf-analysis-bit-stream\" modulation=\"dbpsk\"/>\r\n"
-                                "</Metadata>\r\n"));
+                                "</CodeList>\r\n</Metadata>\r\n"));
         } else if (info == "code") {
             const QString code = get.attribute("additional-information");
             if (code == "hf-analysis-bit-stream")
-                sendXml(wrapMessage("<Metadata info=\"code\">\r\n<Code" + attr("name", code) +
+                sendXml(wrapMessage("<Metadata>\r\n<Code info=\"code\"" + attr("name", code) +
                                     attr("description", "raw demodulated bit stream") +
                                     "/>\r\n</Metadata>\r\n"));
             else

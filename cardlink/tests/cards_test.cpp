@@ -1,0 +1,317 @@
+// Card search and selection of CardLink: against the cardsim server program
+// and against a test-owned loopback server that sends exactly what a case
+// needs. Covers results, write-backs, the card table, the waits and the
+// requests that go out (or must not).
+#include "test_server.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace quesmer;
+using namespace quesmer::test;
+using Access = CardLinkTestAccess;
+
+namespace {
+
+const QByteArray kTwoCards =
+    "<Message><Information><Cards>"
+    "<Card number=\"1\" name=\"One\" serial-nr=\"S1\" status=\"ready\" remote-access=\"yes\"/>"
+    "<Card number=\"2\" name=\"Two\" serial-nr=\"S2\" status=\"busy\"/>"
+    "<Card number=\"3\" name=\"Three\" serial-nr=\"S3\" status=\"ready\" connections=\"1\"/>"
+    "</Cards></Information></Message>";
+
+// A cardsim process on a free port; skipped when the program is not built.
+class CardSimProcess {
+public:
+    bool start(const QStringList& args)
+    {
+        const QString program = QCoreApplication::applicationDirPath() + "/cardsim";
+        if (!QFile::exists(program))
+            return false;
+        process_.start(program, QStringList{"--port", "0"} + args);
+        if (!process_.waitForStarted(5000) || !waitUntil([&] { return process_.canReadLine(); }, 10000))
+            return false;
+        const QByteArray line = process_.readLine().trimmed();   // "listening on 127.0.0.1:PORT"
+        port_ = line.mid(line.lastIndexOf(':') + 1).toInt();
+        return port_ > 0;
+    }
+    ~CardSimProcess()
+    {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+    Long port() const { return port_; }
+
+private:
+    QProcess process_;
+    Long port_ = 0;
+};
+
+class Cards : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        link.setTiming(fastTiming());
+        QObject::connect(&link, &CardLink::OnCardStatus,
+                         [this](Integer n, const CardStatus& s) { statuses.push_back({n, s}); });
+        QObject::connect(&link, &CardLink::OnServerInformation, [this](const ServerInformation&) { ++infos; });
+        QObject::connect(&link, &CardLink::OnCardConnected, [this] { ++connectedEvents; });
+    }
+
+    // The loopback server greets every new client and sends `cards` (if any).
+    void serve(const QByteArray& cards)
+    {
+        server.onConnect = [this, cards] {
+            server.sendFrame(1, codePayload(MSG_HELLO));
+            server.sendFrame(2, serverInfoPayload());
+            if (!cards.isEmpty())
+                server.sendXml(3, cards);
+        };
+    }
+
+    // XML commands the client sent to the loopback server.
+    std::vector<QString> commands() const
+    {
+        std::vector<QString> out;
+        for (const Frame& f : server.frames())
+            if (f.code() == MSG_XML)
+                out.push_back(QString::fromLatin1(f.xml()));
+        return out;
+    }
+
+    TestServer server;
+    CardLink link;
+    std::vector<std::pair<Integer, CardStatus>> statuses;
+    int infos = 0;
+    int connectedEvents = 0;
+};
+
+}  // namespace
+
+// ---- CardSearch --------------------------------------------------------------
+
+TEST_F(Cards, SearchAgainstCardsimReturnsZeroAfterTwoCardsAndClosesTheConnection)
+{
+    QTemporaryDir dir;
+    const QString cardFile = dir.filePath("cards.txt");
+    QFile f(cardFile);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("# two cards\n1;Roof;dc1-0;R-0001;yes;ready\n2;Cellar;dc1-1;C-0002;no;busy;1\n");
+    f.close();
+    CardSimProcess sim;
+    if (!sim.start({"--cards", cardFile}))
+        GTEST_SKIP() << "cardsim is not built beside the tests";
+
+    QString host = "127.0.0.1";
+    Long port = sim.port();
+    EXPECT_EQ(link.CardSearch(host, port), 0);
+    EXPECT_EQ(infos, 1);
+    ASSERT_EQ(statuses.size(), 2u);
+    EXPECT_EQ(statuses[0].second.Name, "Roof");
+    EXPECT_EQ(statuses[1].second.Serial, "C-0002");
+    EXPECT_EQ(statuses[1].second.Ready, FALSE_B);
+    EXPECT_EQ(statuses[1].second.Access, FALSE_B);
+    EXPECT_EQ(statuses[1].second.Connections, 1);
+    EXPECT_FALSE(link.connected());
+    EXPECT_EQ(link.light(), LinkLight::Closed);
+}
+
+TEST_F(Cards, SearchAgainstASilentServerTimesOut)
+{
+    // The timer is the clock: 30 ticks of 5 ms end the enumeration wait.
+    Timing t = fastTiming();
+    t.tickMs = 5;
+    link.setTiming(t);
+    serve(QByteArray());
+    Long port = server.port();
+    Integer result = link.CardSearch(QString("127.0.0.1"), port);
+    EXPECT_EQ(result, ERR_ENUM_TIMEOUT);
+    EXPECT_EQ(link.CardConnectError(result), "Card enumeration time-out");
+    EXPECT_EQ(result, ERR_ENUM_TIMEOUT);
+    EXPECT_FALSE(link.connected());
+}
+
+TEST_F(Cards, SearchWritesBackDefaultHostAndPort)
+{
+    QString host;
+    Long port = -5;
+    link.CardSearch(host, port);
+    EXPECT_EQ(host, "127.0.0.1");
+    EXPECT_EQ(port, 33234);
+}
+
+TEST_F(Cards, SearchEndsWhenTheServerClosesBeforeTheList)
+{
+    server.onConnect = [this] {
+        server.sendFrame(1, codePayload(MSG_HELLO));
+        server.closeClient();
+    };
+    Integer result = link.CardSearch(QString("127.0.0.1"), Long(server.port()));
+    EXPECT_NE(result, 0);
+    EXPECT_FALSE(link.CardConnectError(result).isEmpty());
+}
+
+TEST_F(Cards, RefusedConnectionGivesTheSocketErrorAndItsText)
+{
+    quint16 unused = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        unused = probe.serverPort();
+    }
+    Integer result = link.CardConnectByNumber(QString("127.0.0.1"), Long(unused), Integer(1));
+    EXPECT_EQ(result, 10061);
+    const QString text = link.CardConnectError(result);
+    EXPECT_FALSE(text.isEmpty());
+    EXPECT_EQ(link.CardConnectError(Integer(0)), "");
+    EXPECT_EQ(link.CardConnectError(Integer(-1)), "Connect Error");
+}
+
+// ---- CardConnectByNumber ---------------------------------------------------------
+
+TEST_F(Cards, NumberZeroAsksForCardOneAndTheFirstIndicatorConnectsIt)
+{
+    serve(kTwoCards);
+    Integer number = 0;
+    ASSERT_EQ(link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), number), 0);
+    EXPECT_EQ(number, 1);
+    EXPECT_EQ(link.selectedCard(), 1);
+    EXPECT_TRUE(link.connected());
+    ASSERT_TRUE(waitUntil([&] { return !commands().empty(); }));
+    EXPECT_TRUE(commands().back().contains("<Connect>\r\n<Card number=\"1\"/>\r\n</Connect>\r\n"))
+        << commands().back().toStdString();
+
+    server.sendXml(4, "<Indicators status=\"a\" level=\"1\"/>");
+    server.sendXml(5, "<Indicators status=\"b\" level=\"2\"/>");
+    ASSERT_TRUE(waitUntil([&] { return link.lastIndicator().Status == "b"; }));
+    EXPECT_EQ(connectedEvents, 1);
+    EXPECT_EQ(link.cardEntry(0).IsConnected, TRUE_B);
+}
+
+TEST_F(Cards, NumberEightSendsNothingAndCloses)
+{
+    serve(kTwoCards);
+    Integer number = 8;
+    EXPECT_EQ(link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), number), -1);
+    EXPECT_FALSE(link.connected());
+    spin(50);
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(Cards, ConnectionLostDuringTheWaitIsNotSuccess)
+{
+    server.onConnect = [this] {
+        server.sendFrame(1, codePayload(MSG_HELLO));
+        server.sendFrame(2, serverInfoPayload());
+        server.closeClient();
+    };
+    const Integer result = link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), Integer(1));
+    EXPECT_NE(result, 0);
+    EXPECT_FALSE(link.connected());
+}
+
+TEST_F(Cards, EnumerationTimeOutMakesConnectReturnMinusOne)
+{
+    Timing t = fastTiming();
+    t.tickMs = 5;
+    link.setTiming(t);
+    serve(QByteArray());
+    EXPECT_EQ(link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), Integer(1)), -1);
+    EXPECT_FALSE(link.connected());
+}
+
+TEST_F(Cards, ConnectedMarkSurvivesALostConnectionSoNoSecondConnectedEvent)
+{
+    serve(kTwoCards);
+    ASSERT_EQ(link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), Integer(3)), 0);
+    server.sendXml(4, "<Indicators status=\"x\"/>");
+    ASSERT_TRUE(waitUntil([&] { return connectedEvents == 1; }));
+    // The server quits; the mark stays, also through a new card list.
+    server.sendFrame(SEQ_QUIT, QByteArray());
+    ASSERT_TRUE(waitUntil([&] { return !link.connected(); }));
+    ASSERT_EQ(link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), Integer(3)), 0);
+    server.sendXml(4, "<Indicators status=\"y\"/>");
+    ASSERT_TRUE(waitUntil([&] { return link.lastIndicator().Status == "y"; }));
+    EXPECT_EQ(connectedEvents, 1);
+}
+
+// ---- CardConnectBySerial -----------------------------------------------------------
+
+TEST_F(Cards, SerialSelectsItsSlotOrFailsWithoutSending)
+{
+    serve(kTwoCards);
+    QString serial = "S2";
+    ASSERT_EQ(link.CardConnectBySerial(QString("127.0.0.1"), Long(server.port()), serial), 0);
+    EXPECT_EQ(link.selectedCard(), 2);
+    ASSERT_TRUE(waitUntil([&] { return !commands().empty(); }));
+    EXPECT_TRUE(commands().back().contains("<Card serial-nr=\"S2\"/>"));
+
+    // Case counts, and an empty serial looks for eight hyphens.
+    QString lower = "s2";
+    EXPECT_EQ(link.CardConnectBySerial(QString("127.0.0.1"), Long(server.port()), lower), -1);
+    EXPECT_EQ(link.selectedCard(), -1);
+    EXPECT_FALSE(link.connected());
+    QString empty;
+    EXPECT_EQ(link.CardConnectBySerial(QString("127.0.0.1"), Long(server.port()), empty), -1);
+    EXPECT_EQ(empty, "--------");
+    spin(50);
+    EXPECT_TRUE(commands().empty());
+}
+
+// ---- CardStatus --------------------------------------------------------------
+
+TEST_F(Cards, StatusLooksUpTheTableOnlyAfterAList)
+{
+    CardStatus status;
+    Integer number = 3;
+    EXPECT_EQ(link.CardStatus(number, status), FALSE_B);
+    EXPECT_EQ(number, 3);
+
+    serve(kTwoCards);
+    ASSERT_EQ(link.CardSearch(QString("127.0.0.1"), Long(server.port())), 0);
+    EXPECT_EQ(link.CardStatus(number, status), TRUE_B);
+    EXPECT_EQ(number, 2);
+    EXPECT_EQ(status.Name, "Three");
+    EXPECT_EQ(status.Connections, 1);
+
+    Integer eight = 8;
+    EXPECT_EQ(link.CardStatus(eight, status), FALSE_B);
+    // Below 1 is out of range: a plain failure, not a crash.
+    Integer zero = 0;
+    Integer negative = -32768;
+    EXPECT_EQ(link.CardStatus(zero, status), FALSE_B);
+    EXPECT_EQ(link.CardStatus(negative, status), FALSE_B);
+    EXPECT_EQ(status.Name, "Three");
+}
+
+// ---- CardDisconnect -------------------------------------------------------------
+
+TEST_F(Cards, DisconnectSendsTheRequestOnlyForASelectedCard)
+{
+    serve(kTwoCards);
+    ASSERT_EQ(link.CardSearch(QString("127.0.0.1"), Long(server.port())), 0);
+    link.CardDisconnect();   // nothing selected: nothing sent, still closed
+    EXPECT_FALSE(link.connected());
+
+    ASSERT_EQ(Access::open(link, "127.0.0.1", server.port()), 0);
+    ASSERT_TRUE(waitUntil([&] { return link.sessionOpen(); }));
+    server.take();
+    link.CardDisconnect();
+    EXPECT_FALSE(link.connected());
+    spin(50);
+    EXPECT_TRUE(commands().empty());
+
+    ASSERT_EQ(link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), Integer(1)), 0);
+    server.sendXml(4, "<Indicators status=\"z\"/>");
+    ASSERT_TRUE(waitUntil([&] { return link.cardEntry(0).IsConnected == TRUE_B; }));
+    link.CardDisconnect();
+    EXPECT_EQ(link.selectedCard(), -1);
+    EXPECT_EQ(link.cardEntry(0).IsOk, FALSE_B);
+    EXPECT_EQ(link.cardEntry(0).IsConnected, FALSE_B);
+    EXPECT_FALSE(link.connected());
+    ASSERT_TRUE(waitUntil([&] { return commands().size() >= 2; }));
+    EXPECT_TRUE(commands().back().contains("<Disconnect/>\r\n"));
+}
