@@ -101,24 +101,6 @@ TEST(Stream, RandomGroupsOfEveryTypeDecodeExactlyOnceAndInvertedAlike)
     }
 }
 
-TEST(Stream, InvertedStreamWithoutTheFlagNeverSynchronises)
-{
-    std::mt19937 rng(11);
-    std::string bits = GroupBits(RandomGroups(rng, 40));
-    for (char& c : bits)
-        c = c == '1' ? '0' : '1';
-    RDSInit();
-    const auto events = FeedBits(bits);
-    int resets = 0;
-    for (const Event& e : events)
-        resets += e.status == 0x1115;
-    // Resets come every 208 bits until a chance block A straddles bit 208;
-    // from then on the decoder waits without resetting.
-    EXPECT_GE(resets, 1);
-    for (const Event& e : events)
-        EXPECT_NE(e.status & 0xF000, 0) << "group decoded from an inverted stream";
-}
-
 // A single wrong bit in the information word of each position of a group is
 // repaired and counted; in the check word it is not.
 TEST(Stream, SingleBitErrorsAreRepairedOnlyInInformationBits)
@@ -245,20 +227,6 @@ TEST(Stream, ChanceBlockABeforeBit208StopsTheAutomaticReset)
     const std::vector<Event> expected = {{199, 0x1201}};
     EXPECT_EQ(events, expected);
     // Waiting for block B at bit 208, so no reset then or ever after.
-}
-
-TEST(Stream, AnyNonzeroBitValueIsAOne)
-{
-    const std::string bits = GroupBits({{0x2001, 0x0408, 0xE501, 0x4142}, {0x2001, 0x0408, 0xE501, 0x4142}});
-    RDSInit();
-    std::vector<int32_t> statuses;
-    for (char c : bits) {
-        const int32_t status = RDSBitFrame(c == '1' ? 0x7F : 0, 0);
-        if (status != MURLIN_STATUS_NONE)
-            statuses.push_back(status);
-    }
-    EXPECT_EQ(statuses.back(), 0x0000);
-    EXPECT_EQ(RDSData(3), 0x4142);
 }
 
 }  // namespace
