@@ -54,18 +54,8 @@ const QString kConnectionLostText = QStringLiteral("Connection closed before the
 
 }  // namespace
 
-CardLink::CardLink(QObject* parent) : QObject(parent), socket_(new QTcpSocket(this)), timer_(new QTimer(this))
+CardLink::CardLink(QObject* parent) : QObject(parent), timer_(new QTimer(this))
 {
-    connect(socket_, &QTcpSocket::connected, this, &CardLink::onConnected);
-    connect(socket_, &QTcpSocket::disconnected, this, &CardLink::onPeerClosed);
-    connect(socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-        // A close by the peer is a close notification, not an error: it
-        // must not turn a finished card search into a failure.
-        if (e == QAbstractSocket::RemoteHostClosedError && connected_)
-            return;
-        onSocketError(socketErrorNumber(e));
-    });
-    connect(socket_, &QTcpSocket::readyRead, this, &CardLink::onReadyRead);
     connect(timer_, &QTimer::timeout, this, &CardLink::onTick);
     timer_->start(timing_.tickMs);
 }
@@ -74,8 +64,10 @@ CardLink::~CardLink()
 {
     // No disconnect request: the connection simply ends with the control.
     timer_->stop();
-    socket_->disconnect(this);
-    socket_->abort();
+    if (socket_) {
+        socket_->disconnect(this);
+        socket_->abort();
+    }
 }
 
 void CardLink::setTiming(const Timing& timing)
@@ -117,7 +109,29 @@ int CardLink::openConnection(const QString& host, Long port)
     selectedCard_ = -1;
 
     connected_ = false;
-    socket_->abort();
+    // Every connection gets a fresh socket. A host may open a connection from
+    // an event handler, that is from inside the old socket's data
+    // notification; Qt does not raise that notification again while it is
+    // running, so the old socket would never report the new connection's
+    // data. The extraction running further up the stack sees the socket
+    // change and stops.
+    if (socket_) {
+        socket_->disconnect(this);
+        socket_->abort();
+        socket_->deleteLater();
+    }
+    socket_ = new QTcpSocket(this);
+    connect(socket_, &QTcpSocket::connected, this, &CardLink::onConnected);
+    connect(socket_, &QTcpSocket::disconnected, this, &CardLink::onPeerClosed);
+    connect(socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        // A close by the peer is a close notification, not an error: it
+        // must not turn a finished card search into a failure.
+        if (e == QAbstractSocket::RemoteHostClosedError && connected_)
+            return;
+        onSocketError(socketErrorNumber(e));
+    });
+    connect(socket_, &QTcpSocket::readyRead, this, &CardLink::onReadyRead);
+    extracting_ = false;
     // Bytes of an earlier connection must not be read as part of this one.
     receiveBuffer_.clear();
     reassembly_.clear();
@@ -244,10 +258,13 @@ void CardLink::onReadyRead()
         return;
     extracting_ = true;
     QPointer<CardLink> alive(this);
+    const QPointer<QTcpSocket> mine(socket_);
     while (connected_) {
         const bool consumed = extractOne();
         if (!alive)
             return;
+        if (socket_ != mine)
+            return;   // a new connection was opened meanwhile; it extracts on its own
         const bool more = connected_ && pull();
         if (!consumed && !more)
             break;

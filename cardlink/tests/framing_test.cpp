@@ -485,3 +485,28 @@ TEST_F(Framing, DataArrivingDuringTheFlashDoesNotStartASecondExtraction)
     ASSERT_TRUE(waitUntil([&] { return count == 2; }));
     EXPECT_EQ(maxDepth, 1);
 }
+
+TEST_F(Framing, AHostMayReconnectFromInsideAnEventHandler)
+{
+    openInSession();
+    bool reconnected = false;
+    QObject::connect(&link, &CardLink::OnCardDisconnected, [&](Boolean, const QString&) {
+        // Still inside the old socket's data handling: the new connection's
+        // frames must nevertheless be taken while this handler waits.
+        server.onConnect = [&] {
+            server.sendFrame(1, codePayload(MSG_HELLO));
+            server.sendFrame(2, serverInfoPayload());
+        };
+        ASSERT_EQ(Access::open(link, "127.0.0.1", server.port()), 0);
+        reconnected = waitUntil([&] { return link.sessionOpen(); });
+    });
+    server.send(encodeControlFrame(SEQ_QUIT) + encodeControlFrame(SEQ_NOP));
+    ASSERT_TRUE(waitUntil([&] { return !disconnects.empty(); }));
+    EXPECT_TRUE(reconnected);
+    EXPECT_EQ(infos.size(), 2u);
+    // The revived connection keeps working after the handler returned.
+    server.take();
+    link.CardGetStatus();
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 1; }));
+    EXPECT_EQ(server.frames()[0].header.sequence, 3);
+}
