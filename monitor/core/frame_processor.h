@@ -42,6 +42,9 @@ public:
     virtual void onProgress(std::size_t /*position*/, std::size_t /*total*/) {}
 };
 
+// One processor per stream source. process() must not be entered again from
+// inside one of its own listener calls (the group record handed to the
+// listener is reused); the monitor's busy flag for card data ensures that.
 class FrameProcessor {
 public:
     explicit FrameProcessor(const MurlinApi& api);
