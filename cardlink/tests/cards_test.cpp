@@ -4,6 +4,8 @@
 // requests that go out (or must not).
 #include "test_server.h"
 
+#include "quesmer/start_sequence.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -314,4 +316,65 @@ TEST_F(Cards, DisconnectSendsTheRequestOnlyForASelectedCard)
     EXPECT_FALSE(link.connected());
     ASSERT_TRUE(waitUntil([&] { return commands().size() >= 2; }));
     EXPECT_TRUE(commands().back().contains("<Disconnect/>\r\n"));
+}
+
+// ---- Start sequence ---------------------------------------------------------------
+
+TEST_F(Cards, StartSequenceSendsTheBitStreamSetUpWithItsPauses)
+{
+    serve(kTwoCards);
+    ASSERT_EQ(link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), Integer(1)), 0);
+    ASSERT_TRUE(waitUntil([&] { return commands().size() == 1; }));
+    server.take();
+
+    // Recorded pauses; each lets events run once, so the handlers stay live.
+    std::vector<int> pauses;
+    sendRdsStartSequence(link, Integer(3), [&](int ms) {
+        pauses.push_back(ms);
+        QCoreApplication::processEvents();
+    });
+    std::vector<int> expected(10, 20);
+    expected.insert(expected.end(), 101, 50);
+    EXPECT_EQ(pauses, expected);
+
+    ASSERT_TRUE(waitUntil([&] { return commands().size() == 7; })) << commands().size();
+    const auto sent = commands();
+    auto body = [&](size_t i) {
+        const QString& xml = sent[i];
+        const qsizetype from = xml.indexOf("<Command>\r\n") + 11;
+        return xml.mid(from, xml.indexOf("</Command>") - from).toStdString();
+    };
+    // HeaderLong is passed as true (-1), which is also "left out": no header attribute.
+    EXPECT_EQ(body(0), "<Set>\r\n<Configuration text-data-format=\"raw\" "
+                       "binary-data-format=\"base16\" />\r\n</Set>\r\n");
+    EXPECT_EQ(body(1), "<Set>\r\n<ParameterList>\r\n<Parameter name=\"modulation\" value=\"dbpsk\"/>\r\n"
+                       "<Parameter name=\"code\" value=\"hf-analysis-bit-stream\"/>\r\n"
+                       "<Parameter name=\"speed\" value=\"1187.5\"/>\r\n<Parameter name=\"shift\" value=\"2400\"/>\r\n"
+                       "\r\n</ParameterList>\r\n\r\n</Set>\r\n");
+    EXPECT_NE(body(2).find("<Parameter name=\"input\" value=\"inp3\"/>\r\n<Parameter name=\"translation\" "
+                           "value=\"57000\"/>\r\n<Parameter name=\"inputgain\" value=\"40\"/>\r\n\r\n</ParameterList>"),
+              std::string::npos);
+    EXPECT_NE(body(3).find("<Parameter name=\"passband-center\" value=\"1200\"/>\r\n"
+                           "<Parameter name=\"passband-bandwidth\" value=\"2400\"/>"),
+              std::string::npos);
+    EXPECT_NE(body(4).find("<Parameter name=\"center\" value=\"1200\"/>\r\n<Parameter name=\"afc\" value=\"off\"/>"),
+              std::string::npos);
+    EXPECT_NE(body(5).find("<Parameter name=\"als\" value=\"start\"/>"), std::string::npos);
+    EXPECT_NE(body(6).find("<Parameter name=\"als\" value=\"stop\"/>"), std::string::npos);
+}
+
+TEST_F(Cards, StartSequenceStopsWhenAHandlerDestroysTheLink)
+{
+    auto* doomed = new CardLink;
+    doomed->setTiming(fastTiming());
+    int pausesAfter = 0;
+    sendRdsStartSequence(*doomed, Integer(1), [&](int) {
+        if (doomed) {
+            delete doomed;
+            doomed = nullptr;
+        } else {
+            ++pausesAfter;
+        }
+    });
+    EXPECT_EQ(pausesAfter, 0);
 }

@@ -16,7 +16,8 @@ using StartPause = std::function<void(int ms)>;
 void runEventsFor(int ms);
 
 // Sends, in this order, each followed by two 20 ms pauses:
-//   CardSetConfiguration  extended header, raw text, hexadecimal binary data
+//   CardSetConfiguration  header true (-1, so left as it is), raw text,
+//                         hexadecimal binary data
 //   CardSetMode           "dbpsk", "hf-analysis-bit-stream", 1187.5 bit/s, shift 2400
 //   CardSetInput          IF input `ifInput`, gain 40, translation 57000
 //   CardSetFilter         passband centre 1200, bandwidth 2400
