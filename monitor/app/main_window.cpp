@@ -223,13 +223,13 @@ void MainWindow::ClearBloc(int idx) {
 
 void MainWindow::BlocState(bool state) {
     rawWanted_ = state ? 1 : 0;
-    if (!deferPanels_) applyPanelStates();
+    if (!deferView_) applyPanelStates();
 }
 
 void MainWindow::FrameState(int index, bool state) {
     if (index < 0 || index >= 16 || !lGrp_[index]) return;
     panelWanted_[index] = state ? 1 : 0;
-    if (!deferPanels_) applyPanelStates();
+    if (!deferView_) applyPanelStates();
 }
 
 void MainWindow::applyPanelStates() {
@@ -284,35 +284,49 @@ void MainWindow::FrameClearState() {
     for (ColourLabel* v : vEONMF_) v->setCaption(QString());
 }
 
-void MainWindow::ShowSync(int status) {
-    switch (status / 4096) {
+void MainWindow::MarkSync(SyncMarks& m, int status) {
+    const int seq = status / 4096, sync = (status >> 8) & 0xF, check = (status >> 4) & 0xF;
+    if (seq <= 1) m.seq = static_cast<int8_t>(seq);
+    if (sync <= 3) m.sync = static_cast<int8_t>(sync);
+    if (sync == 3) m.lamps = -1;
+    if (check <= 3) m.check = static_cast<int8_t>(check);
+    if (check == 1 || check == 3) m.lamps = -1;
+    // The block position has the last word on the lamps.
+    static constexpr int8_t kLampOfBlock[16] = {3, 0, 1, 2, 2, -1, SyncMarks::kUntouched, SyncMarks::kUntouched,
+                                                SyncMarks::kUntouched, SyncMarks::kUntouched, SyncMarks::kUntouched,
+                                                SyncMarks::kUntouched, SyncMarks::kUntouched, SyncMarks::kUntouched,
+                                                SyncMarks::kUntouched, SyncMarks::kUntouched};
+    if (kLampOfBlock[status & 0xF] != SyncMarks::kUntouched) m.lamps = kLampOfBlock[status & 0xF];
+}
+
+void MainWindow::applySync(SyncMarks& m) {
+    switch (m.seq) {
         case 0: SetIndicator(lSEQ_, "FULL", kGood); break;
         case 1: SetIndicator(lSEQ_, "PART", kBetween); break;
         default: break;
     }
-    switch ((status >> 8) & 0xF) {
+    switch (m.sync) {
         case 0: SetIndicator(lSYNC_, "SYN", kGood); break;
         case 1: SetIndicator(lSYNC_, "NOT", kBad); break;
         case 2: SetIndicator(lSYNC_, "ACQ", kBetween); break;
-        case 3: SetIndicator(lSYNC_, "LOS", kBad); ClearBloc(-1); break;
+        case 3: SetIndicator(lSYNC_, "LOS", kBad); break;
         default: break;
     }
-    switch ((status >> 4) & 0xF) {
+    switch (m.check) {
         case 0: SetIndicator(lCRC_, "OK", kGood); break;
-        case 1: SetIndicator(lCRC_, "UNC", kBad); ClearBloc(-1); break;
+        case 1: SetIndicator(lCRC_, "UNC", kBad); break;
         case 2: SetIndicator(lCRC_, "COR", kBetween); break;
-        case 3: SetIndicator(lCRC_, "BAD", kBad); ClearBloc(-1); break;
+        case 3: SetIndicator(lCRC_, "BAD", kBad); break;
         default: break;
     }
-    switch (status & 0xF) {
-        case 1: ClearBloc(0); break;
-        case 2: ClearBloc(1); break;
-        case 3:
-        case 4: ClearBloc(2); break;
-        case 0: ClearBloc(3); break;
-        case 5: ClearBloc(-1); break;
-        default: break;
-    }
+    if (m.lamps != SyncMarks::kUntouched) ClearBloc(m.lamps);
+    m = SyncMarks{};
+}
+
+void MainWindow::ShowSync(int status) {
+    SyncMarks m;
+    MarkSync(m, status);
+    applySync(m);
 }
 
 void MainWindow::ShowBitstream() {
@@ -368,15 +382,19 @@ void MainWindow::ShowGrp03(const DecoderState& r) {
 
 void MainWindow::ShowGrp04A(const DecoderState& r) { vTime_->setCaption(Text(r.clockText)); }
 
+// Message fields come with a single-group message and with the first group
+// of a multi-group user message only.
+bool MainWindow::CarriesTmcMessage(const DecoderState& r) {
+    return r.tmcF == 1 || (r.tmcT == 0 && r.tmcF == 0 && r.tmcD == 1);
+}
+
 void MainWindow::ShowGrp08A(const DecoderState& r) {
     vD_->setCaption(Dec(r.tmcD, 1));
     vDP_->setCaption(QString::number(r.tmcDP));
     vF_->setCaption(r.tmcF == 0 ? QStringLiteral("M") : QStringLiteral("S"));
     vT_->setCaption(r.tmcT == 0 ? QStringLiteral("U") : QStringLiteral("T"));
     vPN_->setCaption(r.tmcPN == 0 ? QStringLiteral("+") : QStringLiteral("-"));
-    // Message fields come with a single-group message and with the first
-    // group of a multi-group user message only.
-    if (!(r.tmcF == 1 || (r.tmcT == 0 && r.tmcF == 0 && r.tmcD == 1))) return;
+    if (!CarriesTmcMessage(r)) return;
     vEXT_->setCaption(Dec(r.tmcExtent, 1));
     vEVT_->setCaption(Dec(r.tmcEvent, 4));
     vLOC_->setCaption(Dec(static_cast<uint32_t>(IntegerToUnsigned(static_cast<int16_t>(r.tmcLocation))), 5));
@@ -427,12 +445,12 @@ const MurlinApi* MainWindow::api(bool reportFailure) {
 void MainWindow::ProcessFrame(const std::string& text, bool fromFile) {
     if (text.empty() || !api(true)) return;
     processor_->setInverted(inverted_);
-    deferPanels_ = true;
+    deferView_ = true;
     sinceYield_.start();
     processor_->process(text, fromFile);
-    deferPanels_ = false;
+    deferView_ = false;
     inverted_ = processor_->inverted();
-    applyPanelStates();
+    applyView();
     refreshCounters();
 }
 
@@ -441,50 +459,94 @@ void MainWindow::onAutoReset(bool inverted) {
     ShowBitstream();
 }
 
+// While a text is decoded, status words and groups are only noted; what they
+// leave on the window is drawn at the next yield (applyView). Nothing is
+// painted in between, so the window looks the same as if every one had been
+// shown, and a long recording decodes at the decoder's speed.
 void MainWindow::onStatus(uint16_t status) {
-    ShowSync(status);
+    MarkSync(syncMarks_, status);
     maybeYield();
 }
 
 void MainWindow::onGroup(const DecodedGroup& g) {
-    for (int n = 0; n < 4; ++n) lBloc_[n]->setCaption(QString::fromLatin1(g.lines[n]));
+    PendingView& v = pending_;
     const DecoderState& r = g.state;
-    ShowBlocAB(r);
+    v.group = true;
+    for (int n = 0; n < 4; ++n) v.lines[n] = g.lines[n];
+    v.header = r;
     if (r.groupType != shownGroupType_) {
         shownGroupType_ = r.groupType;
         for (int p : kPanelGroups) FrameState(p, false);
     }
     if (r.pi != shownPi_) {
         shownPi_ = r.pi;
-        FrameClearState();
+        // Everything noted for the panels so far is cleared before it shows.
+        v.clear = true;
+        v.panels = 0;
+        v.tmcMessage = v.tmcEvent = false;
     }
     const int type = r.groupType;
     if (type < 16 && lGrp_[type]) {
         FrameState(type, true);
         BlocState(false);
-        switch (type) {
-            case 0: ShowGrp00(r); break;
-            case 1: ShowGrp01(r); break;
-            case 2: ShowGrp02(r); break;
-            case 3: ShowGrp03(r); break;
-            case 4: ShowGrp04A(r); break;
-            case 8: ShowGrp08A(r); break;
-            case 14: ShowGrp14(r); break;
-            default: break;
+        v.panels |= 1u << type;
+        v.records[type] = r;
+        if (type == 8 && CarriesTmcMessage(r)) {
+            // Kept apart: a later group of the message must not hide them.
+            v.tmcMessage = true;
+            v.tmcMessageRecord = r;
+            if (r.tmcEvent != 0) {
+                v.tmcEvent = true;
+                v.tmcEventRecord = r;
+            }
         }
     } else {
-        showRawBlocks(g);
+        BlocState(true);
+        v.raw = true;
+        v.rawType = type;
+        std::copy(std::begin(g.blockWords), std::end(g.blockWords), v.rawWords);
     }
     maybeYield();
 }
 
-void MainWindow::showRawBlocks(const DecodedGroup& g) {
-    BlocState(true);
-    const QString title = QStringLiteral("GRP %1").arg(g.state.groupType);
+void MainWindow::applyView() {
+    applySync(syncMarks_);
+    PendingView& v = pending_;
+    if (v.group) {
+        for (int n = 0; n < 4; ++n) lBloc_[n]->setCaption(QString::fromLatin1(v.lines[n]));
+        ShowBlocAB(v.header);
+        if (v.clear) FrameClearState();
+        for (int type : kPanelGroups) {
+            if (!(v.panels & (1u << type))) continue;
+            const DecoderState& r = v.records[type];
+            switch (type) {
+                case 0: ShowGrp00(r); break;
+                case 1: ShowGrp01(r); break;
+                case 2: ShowGrp02(r); break;
+                case 3: ShowGrp03(r); break;
+                case 4: ShowGrp04A(r); break;
+                case 8:
+                    if (v.tmcEvent) ShowGrp08A(v.tmcEventRecord);
+                    if (v.tmcMessage) ShowGrp08A(v.tmcMessageRecord);
+                    ShowGrp08A(r);
+                    break;
+                case 14: ShowGrp14(r); break;
+                default: break;
+            }
+        }
+        if (v.raw) showRawBlocks(v.rawType, v.rawWords);
+        v.group = v.clear = v.raw = v.tmcMessage = v.tmcEvent = false;
+        v.panels = 0;
+    }
+    applyPanelStates();
+}
+
+void MainWindow::showRawBlocks(int type, const uint16_t (&words)[4]) {
+    const QString title = QStringLiteral("GRP %1").arg(type);
     if (lAll_->title() != title) lAll_->setTitle(title);
     for (int row = 0; row < 4; ++row) {
-        vB_[row]->setCaption(Hex4s(g.blockWords[row]));
-        tB_[row]->setCaption(IntegerToChar(g.blockWords[row]));
+        vB_[row]->setCaption(Hex4s(words[row]));
+        tB_[row]->setCaption(IntegerToChar(words[row]));
     }
 }
 
@@ -498,7 +560,7 @@ void MainWindow::maybeYield() {
 }
 
 void MainWindow::yieldNow() {
-    applyPanelStates();
+    applyView();
     refreshCounters();
     // A decode log that cannot be written ends the run: going on would only
     // produce a log with holes in it.

@@ -104,9 +104,36 @@ private:
     void maybeYield();
     void yieldNow();
     void applyPanelStates();
+    void applyView();
     void setPanel(int group, bool state);
     void setRawPanel(bool state);
-    void showRawBlocks(const DecodedGroup& group);
+    void showRawBlocks(int type, const uint16_t (&words)[4]);
+    static bool CarriesTmcMessage(const DecoderState& r);
+
+    // What the status words since the last redraw leave on the indicators:
+    // the last value of each field that changes one, -1 for none.
+    struct SyncMarks {
+        static constexpr int8_t kUntouched = 100;
+        int8_t seq = -1, sync = -1, check = -1;
+        int8_t lamps = kUntouched;  // the last ClearBloc index
+    };
+    static void MarkSync(SyncMarks& marks, int status);
+    void applySync(SyncMarks& marks);
+
+    // What the groups since the last redraw leave on the panels.
+    struct PendingView {
+        bool group = false;  // any group at all
+        std::string lines[4];
+        DecoderState header{};
+        bool clear = false;     // a new PI: empty the panels first
+        uint32_t panels = 0;    // bit per group type with a record below
+        std::array<DecoderState, 16> records{};
+        bool tmcMessage = false, tmcEvent = false;
+        DecoderState tmcMessageRecord{}, tmcEventRecord{};
+        bool raw = false;
+        int rawType = 0;
+        uint16_t rawWords[4] = {};
+    };
     bool closeLog();
     void setIdleButtons();
 
@@ -140,10 +167,12 @@ private:
     const MurlinApi* api_ = nullptr;
     QElapsedTimer sinceYield_;
 
-    // Panel states wanted and shown: while a text is decoded the enabled
-    // states and colours of the panels are applied at the next yield only,
-    // as nothing is painted in between.
-    bool deferPanels_ = false;
+    // While a text is decoded, what the window must show is noted and drawn
+    // at the next yield only, as nothing is painted in between.
+    bool deferView_ = false;
+    SyncMarks syncMarks_;
+    PendingView pending_;
+    // Panel states wanted and shown.
     std::array<int8_t, 16> panelWanted_{};
     std::array<int8_t, 16> panelShown_{};
     int8_t rawWanted_ = -1, rawShown_ = -1;
