@@ -162,6 +162,27 @@ const QByteArray kBitStreamMode =
     "<Parameter name=\"code\" value=\"hf-analysis-bit-stream\"/>\r\n\r\n</ParameterList>\r\n\r\n</Set>\r\n";
 const QByteArray kConnectCard1 = "<Connect>\r\n<Card number=\"1\"/>\r\n</Connect>\r\n";
 
+// Starts `server` on a free port, connects `client` and completes the handshake.
+::testing::AssertionResult greet(SimServer& server, RawClient& client)
+{
+    QString error;
+    if (!server.listen(QHostAddress::LocalHost, 0, &error))
+        return ::testing::AssertionFailure() << error.toStdString();
+    if (!client.connectTo(server.port()))
+        return ::testing::AssertionFailure() << "no connection";
+    if (!client.handshake())
+        return ::testing::AssertionFailure() << "no handshake";
+    return ::testing::AssertionSuccess();
+}
+
+// The text inside the Binary element of a data message.
+QString binaryText(const Frame& f)
+{
+    const QString xml = f.xml();
+    const qsizetype open = xml.indexOf('>', xml.indexOf("<Binary")) + 1;
+    return xml.mid(open, xml.indexOf("</Binary>") - open);
+}
+
 }  // namespace
 
 // ---- Protocol ------------------------------------------------------------------
@@ -220,11 +241,8 @@ TEST(CardSim, StreamsTheRecordingOnlyInBitStreamModeAndStopsOnDisconnect)
     o.bits = bitsOf(text);
     o.speed = 10;
     SimServer server(o);
-    QString error;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0, &error));
     RawClient client;
-    ASSERT_TRUE(client.connectTo(server.port()));
-    ASSERT_TRUE(client.handshake());
+    ASSERT_TRUE(greet(server, client));
     client.command(kBitStreamMode);   // no card yet: nothing streams
     client.command("<Set>\r\n<Configuration binary-data-format=\"base2\" />\r\n</Set>\r\n");
     ASSERT_TRUE(client.xmlWith("<ParameterList>"));
@@ -235,10 +253,8 @@ TEST(CardSim, StreamsTheRecordingOnlyInBitStreamModeAndStopsOnDisconnect)
     while (received.size() < text.size()) {
         auto f = client.xmlWith("<Binary", 3000);
         ASSERT_TRUE(f) << "only " << received.size() << " bits";
-        const QString xml = f->xml();
-        const qsizetype open = xml.indexOf('>', xml.indexOf("<Binary")) + 1;
-        received += xml.mid(open, xml.indexOf("</Binary>") - open).toLatin1();
-        EXPECT_TRUE(xml.contains("encoding=\"base2\""));
+        received += binaryText(*f).toLatin1();
+        EXPECT_TRUE(f->xml().contains("encoding=\"base2\""));
     }
     EXPECT_EQ(received, text);
     ASSERT_EQ(server.sessions().size(), 1);
@@ -256,20 +272,15 @@ TEST(CardSim, HexBatchesPackBitsMostSignificantFirstAndLoop)
     o.loop = true;
     o.speed = 5;
     SimServer server(o);
-    QString error;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0, &error));
     RawClient client;
-    ASSERT_TRUE(client.connectTo(server.port()));
-    ASSERT_TRUE(client.handshake());
+    ASSERT_TRUE(greet(server, client));
     client.command(kConnectCard1);
     client.command(kBitStreamMode);
     QString hex;
     while (hex.size() < 40) {
         auto f = client.xmlWith("encoding=\"base16\"");
         ASSERT_TRUE(f);
-        const QString xml = f->xml();
-        const qsizetype open = xml.indexOf('>', xml.indexOf("<Binary")) + 1;
-        hex += xml.mid(open, xml.indexOf("</Binary>") - open);
+        hex += binaryText(*f);
     }
     EXPECT_TRUE(hex.startsWith("F0A5F0A5F0A5F0A5F0A5")) << hex.toStdString();
     EXPECT_TRUE(server.sessions()[0]->streaming());
@@ -304,11 +315,8 @@ TEST(CardSimFaults, JunkNopsAndSplitWritesStillCarryEveryMessage)
     SessionOptions o = twoCards();
     o.faults = {Fault::Garbage, Fault::Nop, Fault::Split};
     SimServer server(o);
-    QString error;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0, &error));
     RawClient client;
-    ASSERT_TRUE(client.connectTo(server.port()));
-    ASSERT_TRUE(client.handshake());
+    ASSERT_TRUE(greet(server, client));
     EXPECT_TRUE(client.xmlWith("<Cards>"));
     EXPECT_GT(client.skipped, 0);
     EXPECT_GT(client.arrivals, 20);   // the frames came in many small pieces
@@ -320,11 +328,8 @@ TEST(CardSimFaults, UnknownCodeProtocolErrorBadXmlLargeAndQuit)
     SessionOptions o = twoCards();
     o.faults = {Fault::Unknown, Fault::ProtocolError, Fault::BadXml, Fault::Large, Fault::Quit};
     SimServer server(o);
-    QString error;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0, &error));
     RawClient client;
-    ASSERT_TRUE(client.connectTo(server.port()));
-    ASSERT_TRUE(client.handshake());
+    ASSERT_TRUE(greet(server, client));
     auto unknown = client.message();
     ASSERT_TRUE(unknown);
     EXPECT_EQ(unknown->code(), 0x00100002u);
@@ -350,19 +355,14 @@ TEST(CardSimFaults, SilentAndAbruptClose)
     SessionOptions o = twoCards();
     o.faults = {Fault::Silent};
     SimServer silent(o);
-    QString error;
-    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0, &error));
     RawClient quiet;
-    ASSERT_TRUE(quiet.connectTo(silent.port()));
-    ASSERT_TRUE(quiet.handshake());
+    ASSERT_TRUE(greet(silent, quiet));
     EXPECT_FALSE(quiet.next(1500));   // not even a keep-alive
 
     o.faults = {Fault::Close};
     SimServer closing(o);
-    ASSERT_TRUE(closing.listen(QHostAddress::LocalHost, 0, &error));
     RawClient dropped;
-    ASSERT_TRUE(dropped.connectTo(closing.port()));
-    ASSERT_TRUE(dropped.handshake());
+    ASSERT_TRUE(greet(closing, dropped));
     EXPECT_TRUE(waitUntil([&] { return dropped.closed(); }));
 }
 
