@@ -14,6 +14,7 @@
 #include <QXmlStreamReader>
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 
 namespace quesmer {
@@ -98,6 +99,18 @@ double leadingNumber(const QString& text)
     bool ok = false;
     const double v = text.mid(start, i - start).toDouble(&ok);
     return ok ? v : 0;
+}
+
+// Sets `target` to the value paired with `word`; an unknown word leaves it.
+template <class T>
+void pickWord(T& target, const QString& word, std::initializer_list<std::pair<const char*, T>> words)
+{
+    for (const auto& [w, v] : words) {
+        if (word == QLatin1String(w)) {
+            target = v;
+            return;
+        }
+    }
 }
 
 // Checks well-formedness and depth. On failure fills number, reason and line.
@@ -302,20 +315,10 @@ void CardLink::handleXml(const QByteArray& xml)
                     translation = toLong(value);
                     inputSeen = true;
                 } else if (name == QLatin1String("agc")) {
-                    if (value == QLatin1String("off"))
-                        agc = AGC_OFF;
-                    else if (value == QLatin1String("on"))
-                        agc = AGC_ON;
-                    else if (value == QLatin1String("low-noise"))
-                        agc = AGC_LOWNOISE;
+                    pickWord(agc, value, {{"off", AGC_OFF}, {"on", AGC_ON}, {"low-noise", AGC_LOWNOISE}});
                     inputSeen = true;
                 } else if (name == QLatin1String("als")) {
-                    if (value == QLatin1String("off"))
-                        als = ALS_OFF;
-                    else if (value == QLatin1String("stop"))
-                        als = ALS_STOP;
-                    else if (value == QLatin1String("start"))
-                        als = ALS_START;
+                    pickWord(als, value, {{"off", ALS_OFF}, {"stop", ALS_STOP}, {"start", ALS_START}});
                     inputSeen = true;
                 } else if (name == QLatin1String("modulation")) {
                     modulation = value;
@@ -327,10 +330,7 @@ void CardLink::handleXml(const QByteArray& xml)
                     speed = leadingNumber(value);
                     modeSeen = true;
                 } else if (name == QLatin1String("polarity")) {
-                    if (value == QLatin1String("normal"))
-                        polarity = FALSE_B;
-                    else if (value == QLatin1String("inverse"))
-                        polarity = TRUE_B;
+                    pickWord(polarity, value, {{"normal", FALSE_B}, {"inverse", TRUE_B}});
                     modeSeen = true;
                 } else if (name == QLatin1String("shift")) {
                     shift = leadingNumber(value);
@@ -345,10 +345,7 @@ void CardLink::handleXml(const QByteArray& xml)
                     (void)toInteger(value);   // read, not delivered
                     frequencySeen = true;
                 } else if (name == QLatin1String("afc")) {
-                    if (value == QLatin1String("off"))
-                        afc = AFC_OFF;
-                    else if (value == QLatin1String("on"))
-                        afc = AFC_ON;
+                    pickWord(afc, value, {{"off", AFC_OFF}, {"on", AFC_ON}});
                     frequencySeen = true;
                 } else if (name == QLatin1String("passband-center")) {
                     passCenter = toInteger(value);
@@ -404,12 +401,7 @@ void CardLink::handleXml(const QByteArray& xml)
                 } else if (name == QLatin1String("binary")) {
                     const QString encoding = c.attribute("encoding").toLower();
                     EncTyp enc = ENC_BIN;
-                    if (encoding == QLatin1String("base16"))
-                        enc = ENC_HEX;
-                    else if (encoding == QLatin1String("base64"))
-                        enc = ENC_B64;
-                    else if (encoding == QLatin1String("base64-mime"))
-                        enc = ENC_B64MIME;
+                    pickWord(enc, encoding, {{"base16", ENC_HEX}, {"base64", ENC_B64}, {"base64-mime", ENC_B64MIME}});
                     const Integer bitCount = toInteger(c.attribute("bit-count"));
                     emit self->OnCardDataBinary(enc, bitCount, firstChildValue(c));
                 }
