@@ -23,14 +23,13 @@
 #include <cstring>
 
 #include "field_format.h"
-#include "notifier.h"
+#include "capturing_notifier.h"
 #include "settings_store.h"
 #include "test_streams.h"
 #include "widgets.h"
 
-// Readable failure messages.
+// Readable failure messages (QString's printer comes with the notifier).
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 inline void PrintTo(const QByteArray& b, std::ostream* os) {
     *os << '"' << (b.size() > 400 ? b.left(400).toStdString() + "..." : b.toStdString()) << '"';
 }
@@ -39,22 +38,7 @@ QT_END_NAMESPACE
 namespace varnak {
 namespace {
 
-class CapturingNotifier : public Notifier {
-public:
-    void message(QWidget*, const QString& title, const QString& text) override {
-        titles << title;
-        messages << text;
-    }
-    QString openFileName(QWidget*, const QString& title, const QString& directory, const QString& filter) override {
-        dialogTitle = title;
-        dialogDirectory = directory;
-        dialogFilter = filter;
-        return nextFile;
-    }
-    QStringList titles, messages;
-    QString nextFile, dialogTitle, dialogDirectory, dialogFilter;
-};
-
+using test::CapturingNotifier;
 
 class WindowTest : public ::testing::Test {
 protected:
