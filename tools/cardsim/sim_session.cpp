@@ -41,6 +41,54 @@ QByteArray parameter(const char* name, const QString& value)
 
 QString lower(const QDomElement& e) { return e.localName().isEmpty() ? e.tagName().toLower() : e.localName().toLower(); }
 
+// The plain parameters of a parameter list: a text or a number field each.
+struct Param {
+    const char* name;
+    QString CardSettings::*text;
+    int CardSettings::*number;
+};
+const Param kParams[] = {
+    {"inputgain", nullptr, &CardSettings::gain},
+    {"agc", &CardSettings::agc, nullptr},
+    {"als", &CardSettings::als, nullptr},
+    {"modulation", &CardSettings::modulation, nullptr},
+    {"code", &CardSettings::code, nullptr},
+    {"speed", &CardSettings::speed, nullptr},
+    {"shift", &CardSettings::shift, nullptr},
+    {"polarity", &CardSettings::polarity, nullptr},
+    {"alphabet", &CardSettings::alphabet, nullptr},
+    {"center", nullptr, &CardSettings::center},
+    {"afc", &CardSettings::afc, nullptr},
+    {"passband-center", nullptr, &CardSettings::passbandCenter},
+    {"passband-bandwidth", nullptr, &CardSettings::passbandBandwidth},
+};
+
+// Applies one parameter; false for a name the card does not know.
+bool setParameter(CardSettings& s, const QString& name, const QString& value)
+{
+    if (name == "input") {
+        if (value.startsWith("inp"))
+            s.input = value.mid(3).toInt();
+        return true;
+    }
+    if (name == "translation") {
+        s.translation = value.toLongLong();
+        return true;
+    }
+    if (name == "auto-mode")
+        return true;
+    for (const Param& p : kParams) {
+        if (name != QLatin1String(p.name))
+            continue;
+        if (p.text)
+            s.*p.text = value;
+        else
+            s.*p.number = value.toInt();
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 SimSession::SimSession(QTcpSocket* socket, int id, const SessionOptions& options, Logger logger,
@@ -371,20 +419,9 @@ void SimSession::sendParameters()
     const CardSettings& s = settings_;
     QByteArray list = "<ParameterList>\r\n";
     list += parameter("input", "inp" + QString::number(s.input));
-    list += parameter("inputgain", QString::number(s.gain));
     list += parameter("translation", QString::number(s.translation));
-    list += parameter("agc", s.agc);
-    list += parameter("als", s.als);
-    list += parameter("modulation", s.modulation);
-    list += parameter("code", s.code);
-    list += parameter("speed", s.speed);
-    list += parameter("shift", s.shift);
-    list += parameter("polarity", s.polarity);
-    list += parameter("alphabet", s.alphabet);
-    list += parameter("center", QString::number(s.center));
-    list += parameter("afc", s.afc);
-    list += parameter("passband-center", QString::number(s.passbandCenter));
-    list += parameter("passband-bandwidth", QString::number(s.passbandBandwidth));
+    for (const Param& p : kParams)
+        list += parameter(p.name, p.text ? s.*p.text : QString::number(s.*p.number));
     list += "</ParameterList>\r\n";
     sendXml(wrapMessage("<Information>\r\n" + list + "</Information>\r\n"));
 }
@@ -463,40 +500,7 @@ void SimSession::handleSet(const QDomElement& set)
                     continue;
                 const QString n = p.attribute("name");
                 const QString v = p.attribute("value");
-                auto& s = settings_;
-                if (n == "input" && v.startsWith("inp"))
-                    s.input = v.mid(3).toInt();
-                else if (n == "inputgain")
-                    s.gain = v.toInt();
-                else if (n == "translation")
-                    s.translation = v.toLongLong();
-                else if (n == "agc")
-                    s.agc = v;
-                else if (n == "als")
-                    s.als = v;
-                else if (n == "modulation")
-                    s.modulation = v;
-                else if (n == "code")
-                    s.code = v;
-                else if (n == "speed")
-                    s.speed = v;
-                else if (n == "shift")
-                    s.shift = v;
-                else if (n == "polarity")
-                    s.polarity = v;
-                else if (n == "alphabet")
-                    s.alphabet = v;
-                else if (n == "auto-mode")
-                    ;
-                else if (n == "center")
-                    s.center = v.toInt();
-                else if (n == "afc")
-                    s.afc = v;
-                else if (n == "passband-center")
-                    s.passbandCenter = v.toInt();
-                else if (n == "passband-bandwidth")
-                    s.passbandBandwidth = v.toInt();
-                else
+                if (!setParameter(settings_, n, v))
                     sendError("Unknown parameter " + n);
             }
             sendParameters();
