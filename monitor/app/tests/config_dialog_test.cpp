@@ -16,25 +16,15 @@
 
 #include <memory>
 
+#include "capturing_notifier.h"
 #include "cardsim_process.h"
 #include "main_layout.h"
-#include "notifier.h"
 #include "quesmer/daskel.h"
-
-// Readable failure messages.
-void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace varnak {
 namespace {
 
-class CapturingNotifier : public Notifier {
-public:
-    void message(QWidget*, const QString& title, const QString& text) override {
-        titles << title;
-        messages << text;
-    }
-    QStringList titles, messages;
-};
+using test::CapturingNotifier;
 
 class DialogTest : public ::testing::Test {
 protected:
