@@ -40,6 +40,13 @@ void SetIndicator(ColourLabel* label, const char* text, const QColor& colour) {
     label->setBackground(colour);
 }
 
+// A core error text ("cannot create PATH: reason") as a sentence.
+QString Sentence(const std::string& text) {
+    QString s = QString::fromLocal8Bit(text);
+    if (!s.isEmpty()) s[0] = s[0].toUpper();
+    return s;
+}
+
 template <std::size_t N>
 QString Text(const char (&field)[N]) {
     return FieldText(field, static_cast<int>(N));
@@ -613,9 +620,7 @@ bool MainWindow::AnalyseFile(const QString& path) {
     stopit_->setEnabled(true);
     const std::string logPath = DecodeLogPath(QFile::encodeName(path).toStdString());
     if (!log_.open(logPath)) {
-        QString reason = QString::fromLocal8Bit(log_.error());
-        if (!reason.isEmpty()) reason[0] = reason[0].toUpper();
-        notifier_.message(this, AppName, reason);
+        notifier_.message(this, AppName, Sentence(log_.error()));
         setIdleButtons();
         return false;
     }
@@ -654,9 +659,7 @@ bool MainWindow::closeLog() {
     if (!log_.isOpen()) return !logFailed_;
     if (!log_.close() || logFailed_) {
         logFailed_ = true;
-        QString reason = QString::fromLocal8Bit(log_.error());
-        if (!reason.isEmpty()) reason[0] = reason[0].toUpper();
-        notifier_.message(this, AppName, QStringLiteral("The decode log is incomplete. %1").arg(reason));
+        notifier_.message(this, AppName, QStringLiteral("The decode log is incomplete. %1").arg(Sentence(log_.error())));
         return false;
     }
     return true;

@@ -571,6 +571,17 @@ TEST_F(WindowTest, FilesThatCannotBeReadOrLoggedAreReported) {
     EXPECT_FALSE(w_->isAnalysing());
 }
 
+TEST_F(WindowTest, ALogThatCannotBeWrittenIsReportedIncomplete) {
+    // The decode log lands on a device that is always full.
+    const QString input = writeFile(QStringLiteral("full.txt"), test::StationBits(600));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), dir_.filePath(QStringLiteral("full.out"))));
+    EXPECT_FALSE(w_->AnalyseFile(input));
+    ASSERT_EQ(notifier_.messages.size(), 1);
+    EXPECT_TRUE(notifier_.messages[0].startsWith(QStringLiteral("The decode log is incomplete."))) << qPrintable(notifier_.messages[0]);
+    EXPECT_TRUE(notifier_.messages[0].contains(QStringLiteral("full.out"))) << qPrintable(notifier_.messages[0]);
+    expectIdle();
+}
+
 TEST_F(WindowTest, CancelAndEmptyFilesChangeNothing) {
     notifier_.nextFile.clear();
     c<QPushButton>(QStringLiteral("File"))->click();
