@@ -43,6 +43,7 @@ int main(int argc, char** argv)
     p.addOption({"hex", "Recording as hexadecimal text (as saved by cardctl --hex-out).", "file"});
     p.addOption({"speed", "Factor on the bit rate of 1187.5 bit/s (default 1).", "x", "1"});
     p.addOption({"loop", "Start the recording again when it ends."});
+    p.addOption({"batch-ms", "Milliseconds between data batches (default 250).", "ms", "250"});
     p.addOption({"fault", "Inject faults into every session (names above).", "list"});
     p.addOption({"split-size", "Bytes per TCP write with the split fault (default 3).", "n", "3"});
     p.addOption({"log", "Write every received frame and XML text as JSON lines to file.", "file"});
@@ -70,6 +71,9 @@ int main(int argc, char** argv)
     options.splitSize = p.value("split-size").toInt(&ok);
     if (!ok || options.splitSize < 1)
         return usageError("--split-size wants a positive number, not " + p.value("split-size"));
+    options.batchMs = p.value("batch-ms").toInt(&ok);
+    if (!ok || options.batchMs < 10 || options.batchMs > 10000)
+        return usageError("--batch-ms wants a number from 10 to 10000, not " + p.value("batch-ms"));
     options.loop = p.isSet("loop");
     if (p.isSet("fault")) {
         auto faults = parseFaults(p.value("fault"), &error);

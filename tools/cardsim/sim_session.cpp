@@ -14,7 +14,6 @@ using namespace quesmer;
 namespace {
 
 constexpr double kBitRate = 1187.5;        // RDS bit rate, bit/s
-constexpr int kStreamIntervalMs = 100;     // one data batch per interval
 constexpr uint32_t kUnknownCode = 0x00100002;
 
 // Values are inserted into attributes, so the XML special characters are escaped.
@@ -120,7 +119,7 @@ SimSession::SimSession(QTcpSocket* socket, int id, const SessionOptions& options
         wroteSinceTick_ = false;
     });
     connect(&indicatorTimer_, &QTimer::timeout, this, &SimSession::indicatorTick);
-    streamTimer_.setInterval(kStreamIntervalMs);
+    streamTimer_.setInterval(options_.batchMs);
     connect(&streamTimer_, &QTimer::timeout, this, &SimSession::streamTick);
 
     log({{"event", "connected"}, {"peer", socket_->peerAddress().toString()}});
