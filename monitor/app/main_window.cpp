@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -198,6 +199,11 @@ void MainWindow::Load() {
     };
     windowLeft_ = position("X", defaultLeft);
     windowTop_ = position("Y", defaultTop);
+    // A place on a screen that is no longer there would hide the window.
+    if (!QGuiApplication::screenAt(QPoint(t.px(windowLeft_), t.px(windowTop_)) + QPoint(width() / 2, 8))) {
+        windowLeft_ = defaultLeft;
+        windowTop_ = defaultTop;
+    }
     move(t.px(windowLeft_), t.px(windowTop_));
 
     setWindowTitle(QStringLiteral("%1 V%2.%3.%4")

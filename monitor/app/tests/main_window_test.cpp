@@ -626,6 +626,12 @@ TEST_F(WindowTest, StartUpReadsSettingsAndClosingSavesThePosition) {
     makeWindow();
     EXPECT_EQ(w_->pos(), designPosition);
     EXPECT_EQ(w_->CardPort(), 33234);
+
+    // A position on no screen (a monitor since removed) is not used either.
+    ASSERT_TRUE(store_.WriteSetting(app, {}, QStringLiteral("X"), 30000));
+    ASSERT_TRUE(store_.WriteSetting(app, {}, QStringLiteral("Y"), 30000));
+    makeWindow();
+    EXPECT_EQ(w_->pos(), designPosition);
 }
 
 }  // namespace
