@@ -289,7 +289,7 @@ void BuildMainLayout(QWidget* form, const Twips& t) {
         auto* l = new ColourLabel(form);
         l->setObjectName(b.arrayName("lBloc", i));
         l->setFont(MonoFont());
-        l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         l->setGeometry(t.rect(20, 6000 + 240 * i, 7815, 255));
     }
 

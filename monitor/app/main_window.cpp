@@ -526,7 +526,7 @@ void MainWindow::applyView() {
     applySync(syncMarks_);
     PendingView& v = pending_;
     if (v.group) {
-        for (int n = 0; n < 4; ++n) lBloc_[n]->setCaption(QString::fromLatin1(v.lines[n]));
+        for (int n = 0; n < 4; ++n) lBloc_[n]->setCaption(QString::fromLatin1(v.lines[n]) + QStringLiteral("\r\n"));
         ShowBlocAB(v.header);
         if (v.clear) FrameClearState();
         for (int type : kPanelGroups) {

@@ -427,7 +427,8 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
     EXPECT_TRUE(c<QPushButton>(QStringLiteral("Stopit"))->isEnabled());
     const QList<QByteArray> lines = log.split('\n');
     ASSERT_GT(lines.size(), 2);
-    EXPECT_EQ(text(QStringLiteral("lBloc_3")).toLatin1(), lines[lines.size() - 2].chopped(1));
+    // A display line's caption is the logged line with its CR LF.
+    EXPECT_EQ(text(QStringLiteral("lBloc_3")).toLatin1(), lines[lines.size() - 2] + '\n');
     EXPECT_EQ(text(QStringLiteral("vPS")), QStringLiteral("VARNAK  "));
     EXPECT_EQ(text(QStringLiteral("vPI")), QStringLiteral("C2A1"));
     EXPECT_EQ(text(QStringLiteral("vAF_1")), QStringLiteral("107.9"));
