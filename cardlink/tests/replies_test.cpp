@@ -395,3 +395,24 @@ TEST(RepliesNotifier, WithoutNotifierTheLoadErrorGoesToStderr)
     ASSERT_TRUE(done);
     EXPECT_NE(err.find("Error Loading: "), std::string::npos) << err;
 }
+
+TEST_F(Replies, EveryTruncationAndByteFlipOfARealReplyIsSurvived)
+{
+    const QByteArray reply =
+        "<?xml version=\"1.0\"?>\r\n<Message version=\"1.0\"><Information>"
+        "<Cards><Card number=\"1\" name=\"DC1\" serial-nr=\"S\" status=\"ready\"/></Cards>"
+        "<Indicators status=\"locked\" level=\"50\" bargraph=\"||\"/>"
+        "<ParameterList><Parameter name=\"input\" value=\"inp2\"/><Parameter name=\"speed\" value=\"1.5\"/>"
+        "</ParameterList></Information><Data><Text><Translated>~#x41;</Translated></Text>"
+        "<Binary encoding=\"base16\" bit-count=\"8\">A5</Binary></Data><Error>e</Error></Message>";
+    for (qsizetype cut = 0; cut < reply.size(); cut += 3)
+        deliver(reply.left(cut));
+    const char flips[] = {'<', '>', '"', '&', '\0', '\xff', '/'};
+    for (qsizetype at = 0; at < reply.size(); at += 5) {
+        QByteArray bad = reply;
+        bad[at] = flips[at % sizeof flips];
+        deliver(bad);
+    }
+    EXPECT_TRUE(link.connected());
+    EXPECT_FALSE(loadErrors.empty());
+}
