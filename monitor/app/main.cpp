@@ -19,13 +19,30 @@
 #include "notifier.h"
 #include "settings_store.h"
 
+namespace {
+
+// True when the command line only asks for the help or the version: those
+// are answered without opening a display.
+bool OnlyAsksForText(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "-h" || a == "--help" || a == "-?" || a == "--help-all" || a == "-v" || a == "--version") return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(varnak::MainWindow::AppName);
-    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                            .arg(VARNAK_VERSION_MAJOR)
-                                            .arg(VARNAK_VERSION_MINOR)
-                                            .arg(VARNAK_VERSION_PATCH));
+    std::unique_ptr<QCoreApplication> appHolder;
+    if (OnlyAsksForText(argc, argv)) appHolder = std::make_unique<QCoreApplication>(argc, argv);
+    else appHolder = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication& app = *appHolder;
+    QCoreApplication::setApplicationName(varnak::MainWindow::AppName);
+    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                                .arg(VARNAK_VERSION_MAJOR)
+                                                .arg(VARNAK_VERSION_MINOR)
+                                                .arg(VARNAK_VERSION_PATCH));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("RDS monitor: decodes a recorded RDS bit stream and shows it."));
