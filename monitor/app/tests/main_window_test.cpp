@@ -551,6 +551,22 @@ TEST_F(WindowTest, StatusBarClicksClearCountersAndInvert) {
     EXPECT_EQ(panel("BITSTREAM")->text(), QStringLiteral("Bitstream: Direct"));
 }
 
+TEST_F(WindowTest, CounterClickInTheMiddleOfARunTakesEffectAtOnce) {
+    const int cycles = 1500;
+    const QString path = writeFile(QStringLiteral("long.txt"), test::StationBits(cycles));
+    bool clickedWhileRunning = false;
+    QTimer::singleShot(0, w_.get(), [&] {
+        clickedWhileRunning = w_->isAnalysing();
+        QTest::mouseClick(panel("CRC"), Qt::LeftButton);
+    });
+    EXPECT_TRUE(w_->AnalyseFile(path));
+    ASSERT_TRUE(clickedWhileRunning);
+    // Only the blocks after the click are counted, and the panel is current.
+    EXPECT_GT(api_->RDSStat(0), 0);
+    EXPECT_LT(api_->RDSStat(0), cycles * test::kGroupsPerCycle * 4);
+    EXPECT_EQ(panel("TOTAL")->text(), CounterText("Total Blocs", api_->RDSStat(0)));
+}
+
 TEST_F(WindowTest, FilesThatCannotBeReadOrLoggedAreReported) {
     const QString missing = dir_.filePath(QStringLiteral("missing.txt"));
     EXPECT_FALSE(w_->AnalyseFile(missing));
