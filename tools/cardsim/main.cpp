@@ -34,7 +34,7 @@ int main(int argc, char** argv)
         "  e.g.  1;DC1;dc1-0;00012345;yes;ready\n"
         "access is yes or no; status \"no-card\" marks an empty slot; lines starting\n"
         "with # are comments. Without --cards one ready card number 1 is announced.\n\n"
-        "Faults (--fault, comma-separated): " + faultNames() + ".");
+        "Faults for testing clients (--fault, comma-separated):\n" + faultHelp());
     p.addHelpOption();
     p.addOption({"listen", "Address to listen on (default 127.0.0.1).", "addr", "127.0.0.1"});
     p.addOption({"port", "TCP port (default 33234); 0 picks a free port.", "port", "33234"});

@@ -10,14 +10,20 @@ namespace {
 struct FaultName {
     const char* name;
     Fault fault;
+    const char* help;
 };
 
 const FaultName kFaults[] = {
-    {"split", Fault::Split},         {"garbage", Fault::Garbage},
-    {"nop", Fault::Nop},             {"quit", Fault::Quit},
-    {"unknown", Fault::Unknown},     {"protocol-error", Fault::ProtocolError},
-    {"bad-xml", Fault::BadXml},      {"large", Fault::Large},
-    {"silent", Fault::Silent},       {"close", Fault::Close},
+    {"split", Fault::Split, "write frames in small pieces (--split-size), spread over time"},
+    {"garbage", Fault::Garbage, "junk bytes, including half a marker, before every frame"},
+    {"nop", Fault::Nop, "a NOP and a keep-alive frame before every message"},
+    {"quit", Fault::Quit, "announce quitting right after the card list, then close"},
+    {"unknown", Fault::Unknown, "a frame with an unknown payload code before the card list"},
+    {"protocol-error", Fault::ProtocolError, "a protocol error before the card list"},
+    {"bad-xml", Fault::BadXml, "malformed XML before the card list"},
+    {"large", Fault::Large, "the card list as one message of over 70000 bytes, in fragments"},
+    {"silent", Fault::Silent, "nothing at all after the handshake, not even keep-alives"},
+    {"close", Fault::Close, "close the connection abruptly right after the handshake"},
 };
 
 std::optional<QByteArray> readWhole(const QString& path, QString* error)
@@ -72,6 +78,14 @@ QString faultNames()
     for (const FaultName& f : kFaults)
         names << QLatin1String(f.name);
     return names.join(", ");
+}
+
+QString faultHelp()
+{
+    QString text;
+    for (const FaultName& f : kFaults)
+        text += QString("  %1 %2\n").arg(QLatin1String(f.name), -15).arg(QLatin1String(f.help));
+    return text;
 }
 
 QList<SimCard> defaultCards()

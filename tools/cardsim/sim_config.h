@@ -38,7 +38,8 @@ enum class Fault {
 // Parses a comma-separated fault list ("split,nop"); nothing on an unknown name,
 // with `error` naming it.
 std::optional<QSet<Fault>> parseFaults(const QString& text, QString* error);
-QString faultNames();  // the accepted names, for --help
+QString faultNames();  // the accepted names, for error messages
+QString faultHelp();   // one line per fault with what it does, for --help
 
 // The cards when no card file is given: one ready card.
 QList<SimCard> defaultCards();
