@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -625,6 +626,14 @@ bool MainWindow::AnalyseFile(const QString& path) {
     card_->setEnabled(false);
     stopit_->setEnabled(true);
     const std::string logPath = DecodeLogPath(QFile::encodeName(path).toStdString());
+    const QString logName = QFile::decodeName(QByteArray::fromStdString(logPath));
+    if (QFileInfo(logName).exists() && QFileInfo(logName).canonicalFilePath() == QFileInfo(path).canonicalFilePath()) {
+        // "morning.out" would become its own decode log and be emptied.
+        notifier_.message(this, AppName,
+                          QStringLiteral("Cannot analyse %1: its decode log would replace the recording itself.").arg(path));
+        setIdleButtons();
+        return false;
+    }
     if (!log_.open(logPath)) {
         notifier_.message(this, AppName, Sentence(log_.error()));
         setIdleButtons();

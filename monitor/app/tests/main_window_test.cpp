@@ -586,6 +586,15 @@ TEST_F(WindowTest, FilesThatCannotBeReadOrLoggedAreReported) {
         << qPrintable(notifier_.messages[1]);
     expectIdle();
     EXPECT_FALSE(w_->isAnalysing());
+
+    // A recording named like its own decode log is left as it is.
+    const std::string bits = test::StationBits(2);
+    const QString self = writeFile(QStringLiteral("rec.out"), bits);
+    EXPECT_FALSE(w_->AnalyseFile(self));
+    ASSERT_EQ(notifier_.messages.size(), 3);
+    EXPECT_TRUE(notifier_.messages[2].contains(self)) << qPrintable(notifier_.messages[2]);
+    EXPECT_EQ(readAll(self), QByteArray::fromStdString(bits));
+    expectIdle();
 }
 
 TEST_F(WindowTest, ALogThatCannotBeWrittenIsReportedIncomplete) {
