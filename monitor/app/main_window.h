@@ -95,7 +95,6 @@ private:
     void onProgress(std::size_t position, std::size_t total) override;
 
     void Load();
-    void placeWindow();
     const MurlinApi* api(bool reportFailure);
     QString libraryText(const char* text) const;
     using Lookup = const char* (*)(int32_t);
