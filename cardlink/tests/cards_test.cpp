@@ -121,6 +121,35 @@ TEST_F(Cards, SearchAgainstCardsimReturnsZeroAfterTwoCardsAndClosesTheConnection
     EXPECT_EQ(link.light(), LinkLight::Closed);
 }
 
+TEST_F(Cards, SearchSurvivesTheServerFaultsOfCardsim)
+{
+    // Each fault set still ends the search with the card list (or, for a
+    // protocol error or unknown message, with the wait ended early).
+    const std::vector<std::pair<QString, int>> cases = {
+        {"split,garbage,nop", 1}, {"large", 1}, {"bad-xml", 1}, {"protocol-error", 0}, {"unknown", 0}};
+    for (const auto& [faults, cards] : cases) {
+        CardSimProcess sim;
+        if (!sim.start({"--fault", faults}))
+            GTEST_SKIP() << "cardsim is not built beside the tests";
+        CardLink fresh;
+        fresh.setTiming(fastTiming());
+        fresh.setErrorNotifier([](const QString&) {});
+        int statusEvents = 0, errors = 0;
+        QObject::connect(&fresh, &CardLink::OnCardStatus, [&](Integer, const CardStatus&) { ++statusEvents; });
+        QObject::connect(&fresh, &CardLink::OnCardError, [&](ErrTyp, const QString&) { ++errors; });
+        EXPECT_EQ(fresh.CardSearch(QString("127.0.0.1"), sim.port()), 0) << faults.toStdString();
+        if (cards == 1) {
+            EXPECT_EQ(statusEvents, 1) << faults.toStdString();
+            EXPECT_EQ(errors, 0) << faults.toStdString();
+        } else {
+            // The list right behind the error may be read in the same step.
+            EXPECT_LE(statusEvents, 1) << faults.toStdString();
+            EXPECT_EQ(errors, 1) << faults.toStdString();
+        }
+        EXPECT_FALSE(fresh.connected());
+    }
+}
+
 TEST_F(Cards, SearchAgainstASilentServerTimesOut)
 {
     // The timer is the clock: 30 ticks of 5 ms end the enumeration wait.
