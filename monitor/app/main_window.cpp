@@ -13,9 +13,12 @@
 
 #include <limits>
 
+#include "config_dialog.h"
 #include "field_format.h"
+#include "live_feed.h"
 #include "main_layout.h"
 #include "notifier.h"
+#include "quesmer/daskel.h"
 #include "settings_store.h"
 #include "widgets.h"
 
@@ -81,6 +84,7 @@ MainWindow::MainWindow(SettingsStore& store, Notifier& notifier, QWidget* parent
     file_ = control<QPushButton>(QStringLiteral("File"));
     card_ = control<QPushButton>(QStringLiteral("Card"));
     stopit_ = control<QPushButton>(QStringLiteral("Stopit"));
+    lFULL_ = label(QStringLiteral("lFULL"));
     lSEQ_ = label(QStringLiteral("lSEQ"));
     lSYNC_ = label(QStringLiteral("lSYNC"));
     lCRC_ = label(QStringLiteral("lCRC"));
@@ -166,7 +170,17 @@ MainWindow::MainWindow(SettingsStore& store, Notifier& notifier, QWidget* parent
 
     connect(file_, &QPushButton::clicked, this, &MainWindow::FileCommand);
     connect(stopit_, &QPushButton::clicked, this, &MainWindow::StopCommand);
-    // The Card command comes with the card client; the button is in place.
+    connect(card_, &QPushButton::clicked, this, &MainWindow::CardCommand);
+
+    // The card client of live decoding, in the top row; its data events feed
+    // the live data handler, which shows the "F" mark when it drops text.
+    daskel_ = new quesmer::Daskel(this);
+    daskel_->setObjectName(QStringLiteral("Daskel"));
+    daskel_->setGeometry(Twips(dpi_).rect(1920, 20, 255, 255));
+    live_ = std::make_unique<LiveFeed>([this](const std::string& hex) { ProcessFrame(hex, false); },
+                                       [this](bool shown) { lFULL_->setVisible(shown); });
+    connect(daskel_, &quesmer::Daskel::OnCardDataBinary, this,
+            [this](quesmer::EncTyp encoding, quesmer::Integer, const QString& bin) { live_->onData(encoding, bin); });
     connect(status_, &PanelStatusBar::panelClicked, this, &MainWindow::PanelClick);
 
     Load();
@@ -174,6 +188,10 @@ MainWindow::MainWindow(SettingsStore& store, Notifier& notifier, QWidget* parent
 
 MainWindow::~MainWindow() {
     if (processor_) processor_->requestStop();
+    // The card client outlives this body; nothing it still raises reaches
+    // the window.
+    QObject::disconnect(daskel_, nullptr, this, nullptr);
+    live_->stop();
     log_.close();
 }
 
@@ -578,9 +596,10 @@ void MainWindow::yieldNow() {
     refreshCounters();
     // A decode log that cannot be written ends the run: going on would only
     // produce a log with holes in it.
-    if (analysing_ && !logFailed_ && !log_.error().empty()) {
+    if ((analysing_ || live_->active()) && !logFailed_ && !log_.error().empty()) {
         logFailed_ = true;
         processor_->requestStop();
+        if (live_->active()) StopCommand();  // reports the incomplete log
     }
     QCoreApplication::processEvents();
     sinceYield_.start();
@@ -656,9 +675,81 @@ bool MainWindow::AnalyseFile(const QString& path) {
     return ok;
 }
 
+void MainWindow::CardCommand() {
+    daskel_->CardDisconnect();
+    if (!configDialog_) configDialog_ = new ConfigDialog(notifier_, this);
+    configDialog_->setHostNam(cardHost_);
+    configDialog_->setHostSvc(QString::number(cardPort_));
+    configDialog_->setIFInput(3);
+    configDialog_->exec();
+    if (configDialog_->CardNum() <= 0) return;  // cancelled, or no card chosen
+
+    const QString portText = configDialog_->HostSvc();
+    bool isNumber = false;
+    const int portValue = portText.toInt(&isNumber);
+    if (!isNumber || portValue < 1 || portValue > 65535) {
+        notifier_.message(this, AppName,
+                          QStringLiteral("Err:-1 - Connect Error: the port \"%1\" is not a number from 1 to 65535")
+                              .arg(portText));
+        return;
+    }
+    QString host = configDialog_->HostNam();
+    quesmer::Long port = portValue;
+    quesmer::Integer number = static_cast<quesmer::Integer>(configDialog_->CardNum());
+    const quesmer::Integer result = daskel_->CardConnectByNumber(host, port, number);
+    if (result != 0) {
+        quesmer::Integer code = result;
+        const QString reason = daskel_->CardConnectError(code);
+        notifier_.message(this, AppName, QStringLiteral("Err:%1 - %2").arg(result).arg(reason));
+        return;
+    }
+    cardHost_ = configDialog_->HostNam();
+    cardPort_ = portValue;
+    store_.WriteSetting(AppName, QString(), QStringLiteral("HostName"), cardHost_);
+    store_.WriteSetting(AppName, QString(), QStringLiteral("HostPort"), cardPort_);
+
+    file_->setEnabled(false);
+    card_->setEnabled(false);
+    const int stops = stopCount_;
+    quesmer::sendRdsStartSequence(daskel_->link(), static_cast<quesmer::Integer>(configDialog_->IFInput()),
+                                  startPause_);
+    // Closing the window during the set-up ran Stop: the window stays idle.
+    if (stopCount_ != stops) return;
+    if (!startLiveRun()) {
+        daskel_->CardDisconnect();
+        setIdleButtons();
+    }
+}
+
+// Opens Card.out in the current directory, resets the decoder and lets the
+// card's data through. False (the user was told) when that cannot be done.
+bool MainWindow::startLiveRun() {
+    if (!api(true)) return false;
+    currentPath_ = QDir(QDir::currentPath()).filePath(QStringLiteral("Card.out"));
+    if (!log_.open(QFile::encodeName(currentPath_).toStdString())) {
+        notifier_.message(this, AppName, Sentence(log_.error()));
+        return false;
+    }
+    logFailed_ = false;
+    api_->RDSInit();
+    for (ColourLabel* l : lBloc_) l->setCaption(QString());
+    processor_->clearStop();
+    processor_->setLog(&log_);
+    stopit_->setEnabled(true);
+    live_->start();
+    return true;
+}
+
+bool MainWindow::CardActive() const { return live_->active(); }
+
 void MainWindow::StopCommand() {
+    ++stopCount_;
     if (processor_) processor_->requestStop();
+    live_->stop();
+    daskel_->CardDisconnect();
     setIdleButtons();
+    // A file analysis resets the log itself when its decoding returns.
+    if (processor_ && !analysing_) processor_->setLog(nullptr);
     closeLog();
 }
 

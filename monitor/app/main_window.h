@@ -1,6 +1,6 @@
 // The monitor's main window: the fixed panel arrangement, the block and
-// frame indicators, the decoded-field panels, the File and Stop commands, the
-// status bar and the window's start-up and shut-down.
+// frame indicators, the decoded-field panels, the File, Card and Stop
+// commands, the status bar and the window's start-up and shut-down.
 //
 // Decoding itself is the shared FrameProcessor's job; the window listens to
 // it and shows what it reports. Message boxes and the file dialog go through
@@ -16,14 +16,21 @@
 
 #include "decode_log.h"
 #include "frame_processor.h"
+#include "quesmer/start_sequence.h"
 
 class QPushButton;
 class QLineEdit;
 class QPlainTextEdit;
 
+namespace quesmer {
+class Daskel;
+}
+
 namespace varnak {
 
 class ColourLabel;
+class ConfigDialog;
+class LiveFeed;
 class Notifier;
 class PanelFrame;
 class PanelStatusBar;
@@ -67,7 +74,12 @@ public:
     // when the file could not be read or the log not written (the user was
     // told); true when the analysis ran, was stopped, or the file was empty.
     bool AnalyseFile(const QString& path);
-    // The Stop command: ends a running analysis and closes the decode log.
+    // The Card command: asks for server, card and IF input, connects the
+    // card, sets it up for the RDS bit stream and decodes live from it into
+    // Card.out in the current directory until Stop.
+    void CardCommand();
+    // The Stop command: ends a running analysis or live run, releases the
+    // card and closes the decode log.
     void StopCommand();
     // A click on status-bar panel `number` (1..3 clear the counters, 4
     // inverts the bit stream).
@@ -79,6 +91,16 @@ public:
     const QString& CurrentPath() const { return currentPath_; }
     const QString& CardHost() const { return cardHost_; }
     int CardPort() const { return cardPort_; }
+    bool CardActive() const;  // a live run is decoding the card's data
+    bool isLogOpen() const { return log_.isOpen(); }
+
+    // The card client of live decoding, the live data handler and the
+    // configuration dialog (nullptr before the first Card command).
+    quesmer::Daskel& daskel() { return *daskel_; }
+    LiveFeed& liveFeed() { return *live_; }
+    ConfigDialog* configDialog() const { return configDialog_; }
+    // The pauses of the card set-up (about five seconds); tests shorten them.
+    void setStartPause(quesmer::StartPause pause) { startPause_ = std::move(pause); }
 
 signals:
     // An analysis ended (ran out, stopped or failed) and its log is closed.
@@ -135,6 +157,7 @@ private:
     };
     bool closeLog();
     void setIdleButtons();
+    bool startLiveRun();
 
     struct Row {
         ColourLabel* caption;
@@ -160,6 +183,7 @@ private:
 
     // Run state.
     bool analysing_ = false;
+    int stopCount_ = 0;  // Stop commands so far: tells a card set-up it was ended
     bool logFailed_ = false;
     DecodeLog log_;
     std::unique_ptr<FrameProcessor> processor_;
@@ -176,8 +200,15 @@ private:
     std::array<int8_t, 16> panelShown_{};
     int8_t rawWanted_ = -1, rawShown_ = -1;
 
+    // Live decoding.
+    quesmer::Daskel* daskel_;
+    std::unique_ptr<LiveFeed> live_;
+    ConfigDialog* configDialog_ = nullptr;
+    quesmer::StartPause startPause_ = quesmer::runEventsFor;
+
     // Controls.
     QPushButton *file_, *card_, *stopit_;
+    ColourLabel* lFULL_;
     ColourLabel *lSEQ_, *lSYNC_, *lCRC_;
     std::array<ColourLabel*, 4> lBLOCN_{}, lBloc_{};
     std::array<PanelFrame*, 16> lGrp_{};

@@ -1,0 +1,309 @@
+// Live decoding in the main window (offscreen, real widgets): the Card
+// command against the card server simulator run as a real process on
+// 127.0.0.1, the data handler, the "F" label and Stop. Every test runs in
+// a temporary current directory, where the live decode log Card.out goes.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "capturing_notifier.h"
+#include "cardsim_process.h"
+#include "config_dialog.h"
+#include "live_feed.h"
+#include "main_window.h"
+#include "quesmer/daskel.h"
+#include "settings_store.h"
+#include "widgets.h"
+
+namespace varnak {
+namespace {
+
+using test::CapturingNotifier;
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class LiveWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        previousDir_ = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(dir_.path()));
+        store_ = std::make_unique<SettingsStore>(dir_.filePath(QStringLiteral("settings.reg")));
+        w_ = std::make_unique<MainWindow>(*store_, notifier_);
+        w_->setStartPause([this](int ms) { pausedMs_ += ms; });
+        w_->show();
+    }
+    void TearDown() override {
+        w_.reset();
+        QDir::setCurrent(previousDir_);
+    }
+
+    QPushButton* button(const char* name) const { return w_->findChild<QPushButton*>(QLatin1String(name)); }
+    QString cardOut() const { return dir_.filePath(QStringLiteral("Card.out")); }
+    QString buttons() const {
+        return QStringLiteral("File=%1 Card=%2 Stopit=%3")
+            .arg(button("File")->isEnabled())
+            .arg(button("Card")->isEnabled())
+            .arg(button("Stopit")->isEnabled());
+    }
+
+    // Starts the simulator with the cards 1 (ready), 2 (busy) and 3 (ready).
+    void startSim(QStringList extra = {}) {
+        simLog_ = dir_.filePath(QStringLiteral("sim.jsonl"));
+        extra << QStringLiteral("--log") << simLog_ << QStringLiteral("--cards")
+              << test::WriteCardFile(dir_.path(), {QStringLiteral("1;DC1;dc1-0;00000001;yes;ready"),
+                                                   QStringLiteral("2;DC1;dc1-1;00000002;yes;busy"),
+                                                   QStringLiteral("3;DC1;dc1-2;00000003;yes;ready")});
+        ASSERT_TRUE(sim_.start(extra)) << qPrintable(sim_.error());
+    }
+    // What the simulator received, with the JSON quoting undone.
+    QString simReceived() const { return QString::fromUtf8(ReadAll(simLog_)).replace(QStringLiteral("\\\""), QStringLiteral("\"")); }
+
+    // Runs `answer` on the configuration dialog as soon as it is shown.
+    void whenDialogShows(std::function<void(ConfigDialog&)> answer) {
+        auto* timer = new QTimer(w_.get());
+        timer->setInterval(5);
+        QObject::connect(timer, &QTimer::timeout, timer, [this, timer, answer] {
+            ConfigDialog* d = w_->configDialog();
+            if (!d || !d->isVisible()) return;
+            timer->stop();
+            timer->deleteLater();
+            answer(*d);
+        });
+        timer->start();
+    }
+    static QPushButton* dialogButton(ConfigDialog& d, const char* name) {
+        return d.findChild<QPushButton*>(QLatin1String(name));
+    }
+    // The Card command with the dialog answered: port typed, a search, OK.
+    void startLive(quint16 port) {
+        whenDialogShows([port](ConfigDialog& d) {
+            d.findChild<QLineEdit*>(QStringLiteral("vHostSvc"))->setText(QString::number(port));
+            QTest::mouseClick(dialogButton(d, "Search"), Qt::LeftButton);
+            QTest::mouseClick(dialogButton(d, "OK"), Qt::LeftButton);
+        });
+        QTest::mouseClick(button("Card"), Qt::LeftButton);
+    }
+    // Lets the event loop run until `done` holds or `ms` have passed.
+    static bool waitFor(const std::function<bool()>& done, int ms) {
+        QElapsedTimer t;
+        t.start();
+        while (!done()) {
+            if (t.elapsed() > ms) return false;
+            QTest::qWait(20);
+        }
+        return true;
+    }
+
+    QTemporaryDir dir_;
+    QString previousDir_;
+    std::unique_ptr<SettingsStore> store_;
+    CapturingNotifier notifier_;
+    std::unique_ptr<MainWindow> w_;
+    test::CardSimProcess sim_;
+    QString simLog_;
+    int pausedMs_ = 0;
+};
+
+TEST_F(LiveWindowTest, CancelConnectsNothing) {
+    startSim();
+    const QString before = buttons();
+    whenDialogShows([](ConfigDialog& d) {
+        EXPECT_EQ(d.findChild<QLineEdit*>(QStringLiteral("vHostSvc"))->text(), "33234") << "the default port";
+        QTest::mouseClick(dialogButton(d, "Cancel"), Qt::LeftButton);
+    });
+    QTest::mouseClick(button("Card"), Qt::LeftButton);
+    EXPECT_EQ(w_->configDialog()->CardNum(), -1);
+    EXPECT_TRUE(notifier_.messages.isEmpty());
+    EXPECT_EQ(buttons(), before);
+    EXPECT_FALSE(w_->CardActive());
+    EXPECT_FALSE(QFile::exists(cardOut()));
+    QTest::qWait(100);
+    EXPECT_FALSE(simReceived().contains(QStringLiteral("\"connected\""))) << "nobody should have connected";
+}
+
+TEST_F(LiveWindowTest, ARefusedConnectionShowsTheCodeAndChangesNothing) {
+    const quint16 closed = test::ClosedPort();
+    const QString before = buttons();
+    whenDialogShows([closed](ConfigDialog& d) {
+        d.findChild<QLineEdit*>(QStringLiteral("vHostSvc"))->setText(QString::number(closed));
+        // Card 2 as if a search had offered it.
+        auto* card2 = d.findChild<QRadioButton*>(QStringLiteral("vCardNum_1"));
+        card2->setEnabled(true);
+        QTest::mouseClick(card2, Qt::LeftButton);
+        QTest::mouseClick(dialogButton(d, "OK"), Qt::LeftButton);
+    });
+    QTest::mouseClick(button("Card"), Qt::LeftButton);
+    EXPECT_EQ(w_->configDialog()->CardNum(), 2);
+
+    ASSERT_EQ(notifier_.messages.size(), 1);
+    EXPECT_EQ(notifier_.titles.front(), "Varnak");
+    const auto m = QRegularExpression(QStringLiteral("^Err:(\\d+) - (.+)$")).match(notifier_.messages.front());
+    ASSERT_TRUE(m.hasMatch()) << qPrintable(notifier_.messages.front());
+    quesmer::Integer code = static_cast<quesmer::Integer>(m.captured(1).toInt());
+    EXPECT_EQ(m.captured(2), w_->daskel().CardConnectError(code));
+    EXPECT_EQ(buttons(), before);
+    EXPECT_FALSE(w_->CardActive());
+    EXPECT_EQ(store_->ReadSetting(MainWindow::AppName, QString(), QStringLiteral("HostPort"), -7).toInt(), -7)
+        << "a failed connection stores nothing";
+}
+
+TEST_F(LiveWindowTest, ALiveRunWritesTheGroupsOfTheFileAnalysis) {
+    const QString sample = QStringLiteral(VARNAK_SAMPLE_RECORDING);
+    const QString recording = dir_.filePath(QStringLiteral("station.txt"));
+    ASSERT_TRUE(QFile::copy(sample, recording)) << qPrintable(sample);
+    // The decoder keeps some fields across RDSInit: both runs start after a
+    // complete run of the same recording.
+    ASSERT_TRUE(w_->AnalyseFile(recording));
+    ASSERT_TRUE(w_->AnalyseFile(recording));
+    const QByteArray reference = ReadAll(dir_.filePath(QStringLiteral("station.out")));
+    ASSERT_GT(reference.size(), 100000);
+
+    startSim({QStringLiteral("--bits"), recording, QStringLiteral("--speed"), QStringLiteral("25")});
+    int dataEvents = 0;
+    QElapsedTimer sinceData;
+    sinceData.start();
+    QObject::connect(&w_->daskel(), &quesmer::Daskel::OnCardDataBinary, w_.get(), [&] {
+        ++dataEvents;
+        sinceData.start();
+    });
+    startLive(sim_.port());
+
+    ASSERT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
+    EXPECT_TRUE(w_->CardActive());
+    EXPECT_EQ(buttons(), "File=0 Card=0 Stopit=1");
+    EXPECT_EQ(pausedMs_, 5 * 40 + 101 * 50) << "the pauses of the card set-up";
+    EXPECT_EQ(w_->CurrentPath(), QDir(QDir::currentPath()).filePath(QStringLiteral("Card.out")));
+    EXPECT_EQ(w_->configDialog()->CardNum(), 3) << "the last ready card found is chosen";
+    EXPECT_EQ(store_->ReadSetting(MainWindow::AppName, QString(), QStringLiteral("HostPort"), 0).toInt(), sim_.port());
+    EXPECT_EQ(store_->ReadSetting(MainWindow::AppName, QString(), QStringLiteral("HostName"), QString()).toString(),
+              "127.0.0.1");
+
+    // The recording lasts 214050 bits: about 7 s at 25 times the bit rate.
+    ASSERT_TRUE(waitFor([&] { return dataEvents > 0 && sinceData.elapsed() > 1500 && !w_->liveFeed().busy(); },
+                        60000))
+        << dataEvents << " data events";
+    EXPECT_FALSE(w_->findChild<QLabel*>(QStringLiteral("lFULL"))->isVisible()) << "nothing may be dropped";
+    QTest::mouseClick(button("Stopit"), Qt::LeftButton);
+    EXPECT_EQ(buttons(), "File=1 Card=1 Stopit=0");
+    EXPECT_FALSE(w_->CardActive());
+
+    const QString received = simReceived();
+    EXPECT_TRUE(received.contains(QStringLiteral("<Card number=\"3\"/>"))) << "card 3 connected";
+    EXPECT_TRUE(received.contains(QStringLiteral("inp3"))) << "IF input 3";
+    const QByteArray live = ReadAll(cardOut());
+    EXPECT_EQ(live.size(), reference.size());
+    EXPECT_TRUE(live == reference) << "Card.out differs from the file analysis";
+}
+
+TEST_F(LiveWindowTest, StopDuringABatchEndsItAndClosesTheLog) {
+    startSim({QStringLiteral("--bits"), QStringLiteral(VARNAK_SAMPLE_RECORDING), QStringLiteral("--speed"),
+              QStringLiteral("25"), QStringLiteral("--loop")});
+    startLive(sim_.port());
+    ASSERT_TRUE(w_->CardActive()) << qPrintable(notifier_.messages.join('\n'));
+
+    // Stop is pressed from inside a batch, as the batch's yields let it.
+    const MurlinApi* api = murlin();
+    ASSERT_NE(api, nullptr);
+    bool pressed = false;
+    int blocksAtStop = -1;
+    QTimer presser;
+    presser.setInterval(0);
+    QObject::connect(&presser, &QTimer::timeout, &presser, [&] {
+        if (pressed || !w_->liveFeed().busy()) return;
+        pressed = true;
+        presser.stop();
+        QTest::mouseClick(button("Stopit"), Qt::LeftButton);
+        blocksAtStop = api->RDSStat(0);
+        EXPECT_FALSE(w_->isLogOpen()) << "Stop closes the log at once";
+    });
+    presser.start();
+    ASSERT_TRUE(waitFor([&] { return pressed && !w_->liveFeed().busy(); }, 20000));
+    EXPECT_EQ(api->RDSStat(0), blocksAtStop) << "bits were decoded after Stop";
+    EXPECT_EQ(buttons(), "File=1 Card=1 Stopit=0");
+    EXPECT_FALSE(w_->CardActive());
+
+    // Data arriving later changes nothing.
+    const QByteArray log = ReadAll(cardOut());
+    emit w_->daskel().OnCardDataBinary(quesmer::ENC_HEX, 8, QStringLiteral("00"));
+    QTest::qWait(300);
+    EXPECT_EQ(ReadAll(cardOut()), log);
+    EXPECT_EQ(api->RDSStat(0), blocksAtStop);
+}
+
+TEST_F(LiveWindowTest, EveryStartRecreatesCardOutEmpty) {
+    startSim({QStringLiteral("--bits"), QStringLiteral(VARNAK_SAMPLE_RECORDING), QStringLiteral("--speed"),
+              QStringLiteral("25"), QStringLiteral("--loop")});
+    const MurlinApi* api = murlin();
+    ASSERT_NE(api, nullptr);
+    for (int run = 0; run < 2; ++run) {
+        startLive(sim_.port());
+        ASSERT_TRUE(w_->CardActive()) << qPrintable(notifier_.messages.join('\n'));
+        EXPECT_TRUE(QFile::exists(cardOut()));
+        EXPECT_EQ(QFileInfo(cardOut()).size(), 0) << "run " << run;
+        const int32_t blocks = api->RDSStat(0);
+        ASSERT_TRUE(waitFor([&] { return api->RDSStat(0) > blocks + 200; }, 20000));
+        QTest::mouseClick(button("Stopit"), Qt::LeftButton);
+        EXPECT_GT(QFileInfo(cardOut()).size(), 0);
+    }
+}
+
+TEST_F(LiveWindowTest, ACardOutThatCannotBeCreatedReleasesTheCard) {
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("Card.out")));
+    startSim();
+    startLive(sim_.port());
+    ASSERT_EQ(notifier_.messages.size(), 1);
+    EXPECT_TRUE(notifier_.messages.front().contains(QStringLiteral("Card.out"))) << qPrintable(notifier_.messages.front());
+    EXPECT_FALSE(w_->CardActive());
+    EXPECT_FALSE(w_->isLogOpen());
+    EXPECT_EQ(buttons(), "File=1 Card=1 Stopit=0");
+    EXPECT_EQ(w_->daskel().link().selectedCard(), -1) << "the card was not released";
+    EXPECT_FALSE(w_->daskel().link().connected());
+}
+
+TEST_F(LiveWindowTest, OtherEncodingsAndTheOverflowMark) {
+    startSim();
+    startLive(sim_.port());
+    ASSERT_TRUE(w_->CardActive()) << qPrintable(notifier_.messages.join('\n'));
+    auto* full = w_->findChild<QLabel*>(QStringLiteral("lFULL"));
+    ASSERT_NE(full, nullptr);
+    EXPECT_FALSE(full->isVisible());
+
+    emit w_->daskel().OnCardDataBinary(quesmer::ENC_HEX, 12000, QString(3000, QLatin1Char('0')));
+    EXPECT_TRUE(full->isVisible()) << "3000 characters overflow";
+    EXPECT_EQ(full->text(), "F");
+    for (auto enc : {quesmer::ENC_BIN, quesmer::ENC_B64, quesmer::ENC_B64MIME}) {
+        emit w_->daskel().OnCardDataBinary(enc, 8, QStringLiteral("AAAA"));
+        EXPECT_TRUE(full->isVisible()) << "encoding " << enc;
+    }
+    emit w_->daskel().OnCardDataBinary(quesmer::ENC_HEX, 8, QStringLiteral("00"));
+    EXPECT_FALSE(full->isVisible()) << "the next data event hides the mark";
+    QTest::mouseClick(button("Stopit"), Qt::LeftButton);
+}
+
+}  // namespace
+}  // namespace varnak
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
