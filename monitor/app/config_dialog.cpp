@@ -163,6 +163,8 @@ ConfigDialog::ConfigDialog(Notifier& notifier, QWidget* owner)
     connect(cancel_, &QPushButton::clicked, this, &ConfigDialog::reject);
     connect(search_, &QPushButton::clicked, this, &ConfigDialog::search);
 
+    // A reply the card client cannot read is told like every other message.
+    daskel_->link().setErrorNotifier([this](const QString& text) { notifier_.message(this, kAppName, text); });
     connect(daskel_, &quesmer::Daskel::OnCardStatus, this, &ConfigDialog::onCardStatus);
     connect(daskel_, &quesmer::Daskel::OnCardError, this,
             [this](quesmer::ErrTyp, const QString& desc) { notify_->setText(QStringLiteral("Error: ") + desc); });

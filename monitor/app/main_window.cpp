@@ -177,6 +177,7 @@ MainWindow::MainWindow(SettingsStore& store, Notifier& notifier, QWidget* parent
     daskel_ = new quesmer::Daskel(this);
     daskel_->setObjectName(QStringLiteral("Daskel"));
     daskel_->setGeometry(Twips(dpi_).rect(1920, 20, 255, 255));
+    daskel_->link().setErrorNotifier([this](const QString& text) { notifier_.message(this, AppName, text); });
     live_ = std::make_unique<LiveFeed>([this](const std::string& hex) { ProcessFrame(hex, false); },
                                        [this](bool shown) { lFULL_->setVisible(shown); });
     connect(daskel_, &quesmer::Daskel::OnCardDataBinary, this,

@@ -262,6 +262,16 @@ TEST_F(DialogTest, AServerErrorDuringTheSearchShowsForAPause) {
     EXPECT_EQ(text("Notify"), "");
 }
 
+TEST_F(DialogTest, AnUnreadableReplyIsToldThroughTheNotifier) {
+    test::CardSimProcess sim;
+    ASSERT_TRUE(sim.start({QStringLiteral("--fault"), QStringLiteral("bad-xml")})) << qPrintable(sim.error());
+    open(QStringLiteral("127.0.0.1"), QString::number(sim.port()), 3);
+    QTest::mouseClick(button("Search"), Qt::LeftButton);
+    ASSERT_EQ(notifier_.messages.size(), 1);
+    EXPECT_EQ(notifier_.titles.front(), "Varnak");
+    EXPECT_EQ(enabledCards(), std::vector<int>{1}) << "the card list after the bad reply still counts";
+}
+
 }  // namespace
 }  // namespace varnak
 

@@ -281,6 +281,18 @@ TEST_F(LiveWindowTest, ACardOutThatCannotBeCreatedReleasesTheCard) {
     EXPECT_FALSE(w_->daskel().link().connected());
 }
 
+TEST_F(LiveWindowTest, ClosingTheWindowDuringTheCardSetUpStaysIdle) {
+    startSim();
+    w_->setStartPause([this](int) {
+        if (w_->isVisible()) w_->close();
+    });
+    startLive(sim_.port());
+    EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
+    EXPECT_FALSE(w_->CardActive());
+    EXPECT_FALSE(QFile::exists(cardOut()));
+    EXPECT_FALSE(w_->daskel().link().connected());
+}
+
 TEST_F(LiveWindowTest, OtherEncodingsAndTheOverflowMark) {
     startSim();
     startLive(sim_.port());
