@@ -347,6 +347,30 @@ TEST_F(Cards, DisconnectSendsTheRequestOnlyForASelectedCard)
     EXPECT_TRUE(commands().back().contains("<Disconnect/>\r\n"));
 }
 
+TEST_F(Cards, DisconnectRequestReachesTheServerWhileDataIsStillArriving)
+{
+    // The server keeps streaming while the client lets go: the client has
+    // unread bytes when it closes, and its Disconnect request must still
+    // reach the server rather than be thrown away with the connection.
+    serve(kTwoCards);
+    ASSERT_EQ(link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), Integer(1)), 0);
+    server.sendXml(4, "<Indicators status=\"z\"/>");
+    ASSERT_TRUE(waitUntil([&] { return link.cardEntry(0).IsConnected == TRUE_B; }));
+    server.take();
+    const QByteArray batch = "<data><binary encoding=\"base16\" bit-count=\"8000\">" + QByteArray(2000, 'A') +
+                             "</binary></data>";
+    for (int i = 0; i < 64; ++i)
+        server.sendXml(5 + i, batch);
+    link.CardDisconnect();
+    EXPECT_FALSE(link.connected());
+    ASSERT_TRUE(waitUntil([&] {
+        for (const QString& c : commands())
+            if (c.contains("<Disconnect/>"))
+                return true;
+        return false;
+    }));
+}
+
 // ---- Start sequence ---------------------------------------------------------------
 
 TEST_F(Cards, StartSequenceSendsTheBitStreamSetUpWithItsPauses)
