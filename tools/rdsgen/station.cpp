@@ -222,6 +222,10 @@ int ParseOffset(const LineReader& r, const std::string& text)
 {
     if (text.empty() || (text[0] != '+' && text[0] != '-'))
         r.Fail("ct: local offset '" + text + "' must start with + or -, in hours, e.g. +1 or -5.5");
+    // The sign is the one before the hours: a second one would silently
+    // turn "--5" into five hours ahead.
+    if (text.size() > 1 && (text[1] == '+' || text[1] == '-'))
+        r.Fail("ct: local offset " + text + " has more than one sign");
     const double hours = r.Decimal(text.substr(1), "ct offset");
     const double half = hours * 2;
     if (std::fabs(half - std::round(half)) > 1e-9) r.Fail("ct: local offset " + text + " is not a multiple of half an hour");

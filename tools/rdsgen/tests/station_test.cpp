@@ -118,6 +118,8 @@ TEST(Description, RefusesBadLinesNamingFileLineAndProblem)
         {"pi 1\nct 2026-02-30 10:00 +1\n", "test.rds:2: ct: 2026-02-30 is not a date"},
         {"pi 1\nct 2026-02-03 10:00 +1.25\n", "test.rds:2: ct: local offset +1.25 is not a multiple of half an hour"},
         {"pi 1\nct 2026-02-03 10:00 1\n", "test.rds:2: ct: local offset '1' must start with + or -, in hours, e.g. +1 or -5.5"},
+        {"pi 1\nct 2026-02-03 10:00 --5\n", "test.rds:2: ct: local offset --5 has more than one sign"},
+        {"pi 1\nct 2026-02-03 10:00 +-5\n", "test.rds:2: ct: local offset +-5 has more than one sign"},
         {"pi 1\ntmc event=101\n", "test.rds:2: tmc: event= and location= are required"},
         {"pi 1\ntmc event=2048 location=1\n", "test.rds:2: tmc event: 2048 is out of range 0..2047"},
         {"pi 1\neon 0x22 colour=red\n", "test.rds:2: eon: unknown field 'colour'"},
