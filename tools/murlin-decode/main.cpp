@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decode_log.h"
@@ -264,8 +265,10 @@ bool SameFile(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
-// Decodes one input file; returns true on success.
-bool DecodeFile(const std::string& input, const Options& options, const varnak::MurlinApi& api) {
+// Decodes one input file; returns true on success. `written` holds the
+// inputs and outputs committed so far in this run, and receives this file's.
+bool DecodeFile(const std::string& input, const Options& options, const varnak::MurlinApi& api,
+                std::vector<std::pair<std::string, std::string>>& written) {
     std::string text, reason;
     if (!ReadWholeFile(input, text, reason)) {
         Error(input + ": cannot read: " + reason);
@@ -300,6 +303,18 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
             Error(input + ": the output " + outputPath + " would replace the input");
             return false;
         }
+        // Several inputs can derive the same log path ("a.txt", "a.bit"), and
+        // a derived path can be another input still to be read.
+        for (const std::string& other : options.files)
+            if (other != "-" && other != input && SameFile(other, outputPath)) {
+                Error(input + ": the output " + outputPath + " would replace the input " + other);
+                return false;
+            }
+        for (const auto& [source, log] : written)
+            if (SameFile(log, outputPath)) {
+                Error(input + ": the output " + outputPath + " would replace the log of " + source);
+                return false;
+            }
     }
     murlindecode::OutputFile output;
     std::FILE* stream = stdout;
@@ -349,6 +364,7 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
         Error(output.error());
         return false;
     }
+    if (!toStdout) written.emplace_back(input, outputPath);
 
     if (!options.quiet) {
         DecoderState state{};
@@ -388,6 +404,7 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
     bool ok = true;
-    for (const std::string& file : options.files) ok = DecodeFile(file, options, *api) && ok;
+    std::vector<std::pair<std::string, std::string>> written;  // input and its output
+    for (const std::string& file : options.files) ok = DecodeFile(file, options, *api, written) && ok;
     return ok ? 0 : kExitFailure;
 }

@@ -248,6 +248,26 @@ TEST_F(MurlinDecode, BadInputIsNamedAndLeavesNoOutputBehind) {
     EXPECT_EQ(Files(), (std::set<std::string>{"bad.hex", "bad.out", "empty.txt", "good.txt", "good.out"}));
 }
 
+TEST_F(MurlinDecode, SeveralInputsNeverReplaceEachOtherOrTheirLogs) {
+    const std::string six = varnaktest::StationBits(6), three = varnaktest::StationBits(3);
+    WriteFile(dir + "/one.txt", six);
+    WriteFile(dir + "/one.bit", three);
+    WriteFile(dir + "/two.txt", three);
+    WriteFile(dir + "/two.out", six);  // a recording that happens to end in .out
+
+    // one.bit would get the log path of one.txt: the first log is kept.
+    Result r = Run("one.txt one.bit");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("one.bit: the output one.out would replace the log of one.txt"), std::string::npos) << r.err;
+    EXPECT_EQ(Count(ReadAll(dir + "/one.out"), kSeparator), 6u);
+
+    // two.txt would replace two.out before it is read.
+    r = Run("two.txt two.out");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("two.txt: the output two.out would replace the input two.out"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadAll(dir + "/two.out"), six);
+}
+
 TEST_F(MurlinDecode, UsageErrorsExitWithTwo) {
     WriteFile(dir + "/a.txt", "0");
     WriteFile(dir + "/b.txt", "0");
