@@ -142,6 +142,11 @@ bool checkDocument(const QString& text, int* number, QString* reason, qint64* li
 
 namespace {
 
+bool isHexDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
 // Replaces the escapes of text data: "~cr;" and "~lf;" always, "~#xHH;" (one
 // or two hexadecimal digits) when `numeric` is set. A numeric escape is
 // replaced at every place it occurs; a malformed one stays as it is.
@@ -157,11 +162,11 @@ QString unescapeCardText(QString text, bool numeric)
         const qsizetype digits = semi - (pos + 3);
         bool ok = false;
         int code = 0;
-        if (semi >= 0 && (digits == 1 || digits == 2))
+        // Only plain hexadecimal digits count: toInt would also take a sign
+        // or blanks around the number.
+        if (semi >= 0 && (digits == 1 || digits == 2) &&
+            std::all_of(text.cbegin() + pos + 3, text.cbegin() + semi, [](QChar c) { return isHexDigit(c); }))
             code = text.mid(pos + 3, digits).toInt(&ok, 16);
-        // toInt accepts a sign; only plain hexadecimal digits count.
-        if (ok && (text[pos + 3] == '+' || text[pos + 3] == '-'))
-            ok = false;
         if (ok) {
             const QString escape = text.mid(pos, semi - pos + 1);
             text.replace(escape, QString(QChar(char16_t(code))));

@@ -260,6 +260,14 @@ TEST_F(Replies, NumericEscapesOfWrongLengthOrDigitsStay)
     EXPECT_EQ(texts[0].error, TRUE_B);
 }
 
+TEST_F(Replies, NumericEscapesWithBlanksAmongTheirDigitsStay)
+{
+    // A blank is no hexadecimal digit, although a number parser would skip it.
+    deliver("<Data><Text><Translated>~#x 1;~#x1 ;~#x A;B</Translated></Text></Data>");
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].text, "~#x 1;~#x1 ;~#x A;B");
+}
+
 TEST_F(Replies, TextWithoutOrWithEmptyTranslation)
 {
     deliver("<Data><Text/><Text><Translated alphabet=\"a\"/><Raw/></Text></Data>");
