@@ -388,8 +388,13 @@ void CardLink::dispatch(const QByteArray& message, int32_t sequence)
         decodeServerInformation(message);
         setLight(LinkLight::InSession);
         const ServerInformation info = serverInfo_;
+        // The handler may destroy the control or open another connection;
+        // the acknowledgement belongs to this connection only.
+        QPointer<CardLink> alive(this);
+        const QPointer<QTcpSocket> mine(socket_);
         emit OnServerInformation(info);
-        sendBytes(reply);
+        if (alive && socket_ == mine)
+            sendBytes(reply);
     } else if (message.size() >= 4 && (code == MSG_CLIENT_HELLO || code == MSG_SERVER_INFO_ACK)) {
         // our own codes echoed back: nothing to do
     } else if (message.size() >= 4 && isXmlCode(code)) {

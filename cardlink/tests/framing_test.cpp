@@ -510,3 +510,33 @@ TEST_F(Framing, AHostMayReconnectFromInsideAnEventHandler)
     ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 1; }));
     EXPECT_EQ(server.frames()[0].header.sequence, 3);
 }
+
+TEST_F(Framing, TheAcknowledgementOfAnOldSessionDoesNotReachAConnectionOpenedByItsHandler)
+{
+    open();
+    TestServer other;
+    other.onConnect = [&] {
+        other.sendFrame(1, codePayload(MSG_HELLO));
+        other.sendFrame(40, serverInfoPayload());
+    };
+    bool reconnected = false;
+    QObject::connect(&link, &CardLink::OnServerInformation, [&](const ServerInformation&) {
+        if (infos.size() != 1)
+            return;
+        // The first session's handler moves the control to another server.
+        ASSERT_EQ(Access::open(link, "127.0.0.1", other.port()), 0);
+        reconnected = waitUntil([&] { return link.sessionOpen() && other.frameCount() >= 2; });
+    });
+    server.sendFrame(1, codePayload(MSG_HELLO));
+    server.sendFrame(7, serverInfoPayload());
+    ASSERT_TRUE(waitUntil([&] { return infos.size() == 2; }));
+    ASSERT_TRUE(reconnected);
+    spin(50);
+    // The other server sees its greeting answered and its own information
+    // acknowledged, nothing that belongs to the first connection.
+    const std::vector<Frame> frames = other.frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].code(), MSG_CLIENT_HELLO);
+    EXPECT_EQ(frames[1].code(), MSG_SERVER_INFO_ACK);
+    EXPECT_EQ(frames[1].header.sequence, 40);
+}
