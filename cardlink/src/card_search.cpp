@@ -7,6 +7,8 @@
 
 #include "quesmer/requests.h"
 
+#include <QPointer>
+
 namespace quesmer {
 
 namespace {
@@ -24,10 +26,13 @@ void normaliseAddress(QString& host, Long& port)
 
 }  // namespace
 
-void CardLink::waitForCardList()
+bool CardLink::waitForCardList()
 {
-    while (!enumDone_)
+    // Anything the event loop runs may destroy the control.
+    QPointer<CardLink> alive(this);
+    while (alive && !enumDone_)
         pauseAndProcess(timing_.waitPauseMs);
+    return !alive.isNull();
 }
 
 Integer CardLink::CardSearch(ByRef<QString> Host, ByRef<Long> Port)
@@ -35,8 +40,11 @@ Integer CardLink::CardSearch(ByRef<QString> Host, ByRef<Long> Port)
     enumDone_ = false;
     cardListSeen_ = false;
     normaliseAddress(Host.get(), Port.get());
+    QPointer<CardLink> alive(this);
     if (openConnection(Host.get(), Port.get()) == 0)
         waitForCardList();
+    if (!alive)
+        return Integer(ERR_CONTROL_DESTROYED);
     const Integer result = Integer(lastErrorNumber_);
     closeConnection();
     pauseAndProcess(timing_.waitPauseMs);
@@ -66,7 +74,8 @@ int CardLink::prepareCardSelection(QString& host, Long& port)
     const int opened = openConnection(host, port);
     if (opened != 0)
         return opened;
-    waitForCardList();
+    if (!waitForCardList())
+        return ERR_CONTROL_DESTROYED;
     if (lastErrorNumber_ == ERR_ENUM_TIMEOUT) {
         closeConnection();
         return -1;

@@ -149,7 +149,7 @@ int CardLink::openConnection(const QString& host, Long port)
     while (alive && connectResult_ == ConnectResult::Pending)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (!alive)
-        return 10050;
+        return ERR_CONTROL_DESTROYED;
     return connectResult_ == ConnectResult::Open ? 0 : (lastErrorNumber_ ? lastErrorNumber_ : ERR_CONNECTION_LOST);
 }
 

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace quesmer;
@@ -430,4 +431,34 @@ TEST_F(Cards, StartSequenceStopsWhenAHandlerDestroysTheLink)
         }
     });
     EXPECT_EQ(pausesAfter, 0);
+}
+
+TEST_F(Cards, TheConnectingMethodsReturnWhenTheControlIsDestroyedDuringTheirWaits)
+{
+    serve(QByteArray());   // greets, never lists: the card-list wait goes on
+    // Destroyed at once (while the connection is being opened) or later
+    // (while the card list is awaited), by something the event loop runs.
+    for (int delayMs : {0, 30}) {
+        for (int method = 0; method < 3; ++method) {
+            SCOPED_TRACE(testing::Message() << "delay " << delayMs << " method " << method);
+            auto* doomed = new CardLink;
+            doomed->setTiming(fastTiming());
+            QTimer::singleShot(delayMs, [&doomed] {
+                delete doomed;
+                doomed = nullptr;
+            });
+            QString host("127.0.0.1");
+            Long port = server.port();
+            Integer result = 0;
+            if (method == 0)
+                result = doomed->CardSearch(host, port);
+            else if (method == 1)
+                result = doomed->CardConnectByNumber(host, port, Integer(1));
+            else
+                result = doomed->CardConnectBySerial(host, port, QString("S1"));
+            EXPECT_EQ(doomed, nullptr);
+            EXPECT_NE(result, 0);
+            delete doomed;
+        }
+    }
 }

@@ -57,6 +57,8 @@ constexpr qsizetype MAX_MESSAGE_SIZE = 16 * 1024 * 1024;
 constexpr int ERR_ENUM_TIMEOUT = 10999;
 // Error number left when the connection ends before the card list arrived.
 constexpr int ERR_CONNECTION_LOST = 10053;
+// Result of a connecting method whose control was destroyed while it waited.
+constexpr int ERR_CONTROL_DESTROYED = 10050;
 
 class CardLink : public QObject {
     Q_OBJECT
@@ -180,8 +182,9 @@ private:
     // ---- Card search (card_search.cpp) -----------------------------------
     // Pauses waitPauseMs and lets events run, until the enumeration-done flag
     // is set. The flag is also set when the connection is closed or lost, so
-    // the wait always ends; check connected() afterwards.
-    void waitForCardList();
+    // the wait always ends; check connected() afterwards. False when the
+    // control was destroyed meanwhile: the caller must then return at once.
+    bool waitForCardList();
     // Steps shared by the two card-selecting methods: defaults for host and
     // port, open, wait for the list. 0 when a card may be asked for, else
     // the method's result (the connection is then closed or never opened).
