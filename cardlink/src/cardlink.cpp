@@ -462,9 +462,13 @@ void CardLink::onTick()
     sent_ = false;
     if (connected_ && !received_) {
         if (++idleReceive_ >= 90) {
+            // The tick's own work is done first: the handler may destroy
+            // the control, or open a new connection with fresh counters.
+            idleReceive_ = 0;
+            received_ = false;
             closeConnection();
             emit OnCardDisconnected(FALSE_B, QStringLiteral("Network connexion lost"));
-            idleReceive_ = 0;
+            return;
         }
     }
     received_ = false;

@@ -540,3 +540,22 @@ TEST_F(Framing, TheAcknowledgementOfAnOldSessionDoesNotReachAConnectionOpenedByI
     EXPECT_EQ(frames[1].code(), MSG_SERVER_INFO_ACK);
     EXPECT_EQ(frames[1].header.sequence, 40);
 }
+
+TEST(Watchdog, AHandlerMayDestroyTheControlWhenTheConnectionIsLost)
+{
+    TestServer server;
+    auto* doomed = new CardLink;
+    Timing t = fastTiming();
+    t.tickMs = 1;   // the enumeration time-out, then 90 idle ticks, run by the timer itself
+    doomed->setTiming(t);
+    bool lost = false;
+    QObject::connect(doomed, &CardLink::OnCardDisconnected, [&](Boolean remote, const QString&) {
+        lost = remote == FALSE_B;
+        delete doomed;   // a host that drops its control with the connection
+        doomed = nullptr;
+    });
+    ASSERT_EQ(CardLinkTestAccess::open(*doomed, "127.0.0.1", server.port()), 0);
+    EXPECT_TRUE(waitUntil([&] { return doomed == nullptr; }, 10000));
+    EXPECT_TRUE(lost);
+    delete doomed;
+}
