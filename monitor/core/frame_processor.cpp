@@ -32,6 +32,7 @@ void FrameProcessor::process(const std::string& text, bool fromFile) {
     const std::size_t length = text.size();  // positions fixed at entry
     if (length == 0) return;
     const std::size_t step = fromFile ? 1 : 2;
+    const uint64_t run = ++run_;
     std::size_t untilProgress = progressInterval_;
 
     for (std::size_t i = 0; i < length; i += step) {
@@ -58,17 +59,18 @@ void FrameProcessor::process(const std::string& text, bool fromFile) {
         if (stop_) return;
         // A skipped position feeds nothing and so reports nothing: acting on
         // the previous status again would repeat its group record.
-        // A listener call may let the user press Stop: look again after it,
-        // so that no further bit is fed once Stop was seen.
+        // A listener call may let the user press Stop, or start another run:
+        // look again after it, so that no further bit is fed once either
+        // happened.
         if (fed && static_cast<uint16_t>(status) != kStatusNone) {
             handleStatus(static_cast<uint16_t>(status));
-            if (stop_) return;
+            if (stop_ || run_ != run) return;
         }
         if (--untilProgress == 0) {
             untilProgress = progressInterval_;
             if (listener_ && i + step < length) {
                 listener_->onProgress(i + step, length);
-                if (stop_) return;
+                if (stop_ || run_ != run) return;
             }
         }
     }

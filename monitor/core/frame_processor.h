@@ -42,9 +42,11 @@ public:
     virtual void onProgress(std::size_t /*position*/, std::size_t /*total*/) {}
 };
 
-// One processor per stream source. process() must not be entered again from
-// inside one of its own listener calls (the group record handed to the
-// listener is reused); the monitor's busy flag for card data ensures that.
+// One processor per stream source. A run started from inside one of the
+// listener calls of another (Stop and File clicked during a yield) takes
+// over: when the listener call returns, the older run returns too, so it
+// never goes on feeding its old text. The group record handed to the
+// listener is reused, so it is valid during the call only.
 class FrameProcessor {
 public:
     explicit FrameProcessor(const MurlinApi& api);
@@ -90,6 +92,7 @@ private:
     DecodeLog* log_ = nullptr;
     bool inverted_ = false;
     bool stop_ = false;
+    uint64_t run_ = 0;  // number of the newest run of process()
     int16_t resetCount_ = 0;
     std::size_t progressInterval_ = 4096;
     std::size_t skippedPairs_ = 0;

@@ -131,6 +131,27 @@ TEST_F(FrameProcessorFake, StopReturnsBeforeTheNextBit) {
     EXPECT_EQ(calls.size(), 6u);
 }
 
+TEST_F(FrameProcessorFake, ANewRunStartedFromAListenerCallEndsTheOldOne) {
+    // Stop and a new analysis can both be clicked while a run yields inside a
+    // listener call. The new run clears the stop flag; once it has ended, the
+    // old run further up the stack must not go on feeding its old text.
+    fakemurlin::script = [](std::size_t n) { return n == 1 ? 0x1201 : MURLIN_STATUS_NONE; };
+    bool nested = false;
+    recorder.onStatusHook = [&](uint16_t) {
+        if (nested) return;
+        nested = true;
+        processor.requestStop();
+        processor.clearStop();
+        processor.process("11", true);
+    };
+    processor.setListener(&recorder);
+    processor.process(std::string(100, '0'), true);
+    // Two bits of the old run, then the two of the new one, and nothing more.
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[2].value, 1);
+    EXPECT_EQ(calls[3].value, 1);
+}
+
 TEST_F(FrameProcessorFake, StatusNoneReportsNothingAndOtherStatusesAreReported) {
     fakemurlin::script = [](std::size_t n) -> uint16_t {
         static const uint16_t s[] = {MURLIN_STATUS_NONE, 0x1201, 0x1002, 0x1035, 0x1335, kGroupDone};
