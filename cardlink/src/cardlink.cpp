@@ -67,6 +67,13 @@ CardLink::~CardLink()
     if (socket_) {
         socket_->disconnect(this);
         socket_->abort();
+        if (extracting_) {
+            // Destroyed by a handler of an event raised from inside the
+            // socket's own data notification: Qt still uses the socket when
+            // that notification returns, so it goes later.
+            socket_->setParent(nullptr);
+            socket_->deleteLater();
+        }
     }
 }
 
