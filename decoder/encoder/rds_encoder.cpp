@@ -48,4 +48,16 @@ std::string PackBits(const std::string& bits)
     return out;
 }
 
+std::string BitsToHex(const std::string& bits)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string hex;
+    hex.reserve((bits.size() + 7) / 8 * 2);
+    for (unsigned char byte : PackBits(bits)) {
+        hex.push_back(digits[byte >> 4]);
+        hex.push_back(digits[byte & 15]);
+    }
+    return hex;
+}
+
 }  // namespace rdsenc

@@ -30,4 +30,8 @@ void AppendGroup(std::string& bits, uint16_t a, uint16_t b, uint16_t c, uint16_t
 // a last partial byte is padded with zero bits.
 std::string PackBits(const std::string& bits);
 
+// The same bits as the card sends them: two upper-case hexadecimal digits
+// per packed byte.
+std::string BitsToHex(const std::string& bits);
+
 }  // namespace rdsenc

@@ -240,17 +240,4 @@ std::string GenerateBits(const Station& station, const StreamOptions& options)
     return bits;
 }
 
-std::string BitsToHex(const std::string& bits)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    const std::string bytes = rdsenc::PackBits(bits);
-    std::string hex;
-    hex.reserve(bytes.size() * 2);
-    for (unsigned char byte : bytes) {
-        hex.push_back(digits[byte >> 4]);
-        hex.push_back(digits[byte & 15]);
-    }
-    return hex;
-}
-
 }  // namespace rdsgen

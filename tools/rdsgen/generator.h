@@ -73,8 +73,4 @@ struct StreamOptions {
 // same stream.
 std::string GenerateBits(const Station& station, const StreamOptions& options);
 
-// Two upper-case hexadecimal characters per byte, first bit in the most
-// significant position; a last partial byte is padded with zero bits.
-std::string BitsToHex(const std::string& bits);
-
 }  // namespace rdsgen

@@ -2,6 +2,7 @@
 // hexadecimal text. The output is written completely or not at all.
 #include "generator.h"
 #include "options.h"
+#include "rds_encoder.h"
 #include "station.h"
 
 #include <QCoreApplication>
@@ -79,6 +80,6 @@ int main(int argc, char** argv)
 
     const std::string bits = rdsgen::GenerateBits(station, cl.stream);
     std::string error;
-    if (!WriteAll(cl.output, cl.hex ? rdsgen::BitsToHex(bits) : bits, error)) return Fail(error, 1);
+    if (!WriteAll(cl.output, cl.hex ? rdsenc::BitsToHex(bits) : bits, error)) return Fail(error, 1);
     return 0;
 }

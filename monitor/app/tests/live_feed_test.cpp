@@ -10,6 +10,7 @@
 
 #include "frame_processor.h"
 #include "murlin_binding.h"
+#include "rds_encoder.h"
 #include "test_streams.h"
 
 namespace varnak {
@@ -176,18 +177,6 @@ TEST_F(FeedTest, ANewRunStartedInsideAnOldBatchGetsOnlyItsOwnText) {
 // of them while a batch is being decoded, gives exactly the groups of the
 // whole stream decoded in one go.
 
-std::string BitsToHex(const std::string& bits) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string hex;
-    for (std::size_t i = 0; i + 4 <= bits.size(); i += 4) {
-        int v = 0;
-        for (int b = 0; b < 4; ++b) v = v * 2 + (bits[i + b] == '1');
-        hex += digits[v];
-    }
-    if (hex.size() % 2) hex += '0';
-    return hex;
-}
-
 class GroupRecorder : public FrameListener {
 public:
     std::vector<std::string> groups;
@@ -201,7 +190,7 @@ public:
 TEST(LiveFeedDecoding, PiecesArrivingDuringBatchesGiveTheSameGroups) {
     const MurlinApi* api = murlin();
     ASSERT_NE(api, nullptr) << "libmurlin.so must stand beside the test";
-    const std::string hex = BitsToHex(test::StationBits(6, 37));
+    const std::string hex = rdsenc::BitsToHex(test::StationBits(6, 37));
 
     // RDSInit does not clear every decoded field, so both runs start after
     // a run of the same stream.

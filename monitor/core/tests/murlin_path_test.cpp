@@ -102,7 +102,7 @@ TEST_F(MurlinPath, HexTextAndInvertedStreamGiveTheSameGroups) {
     Collector hex;
     api->RDSInit();
     processor->setListener(&hex);
-    processor->process(varnaktest::ToHex(bits), false);
+    processor->process(rdsenc::BitsToHex(bits), false);
     EXPECT_EQ(hex.records, fromBits);
 
     Collector inverted;

@@ -35,17 +35,6 @@ inline std::string StationBits(int groups, uint16_t pi = kTestPi) {
     return bits;
 }
 
-// The same stream as hexadecimal text, as the card sends it.
-inline std::string ToHex(const std::string& bits) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (unsigned char byte : rdsenc::PackBits(bits)) {
-        hex += digits[byte >> 4];
-        hex += digits[byte & 15];
-    }
-    return hex;
-}
-
 // Every bit flipped.
 inline std::string Inverted(std::string bits) {
     for (char& c : bits) c = c == '1' ? '0' : '1';

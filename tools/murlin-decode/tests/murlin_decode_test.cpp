@@ -131,7 +131,7 @@ TEST_F(MurlinDecode, OutputThatIsNotARegularFileIsWrittenInPlace) {
 TEST_F(MurlinDecode, HexTextAndInvertedBitsDecodeToTheSameLog) {
     const std::string bits = varnaktest::StationBits(20);
     WriteFile(dir + "/bits.txt", bits);
-    std::string hex = varnaktest::ToHex(bits);
+    std::string hex = rdsenc::BitsToHex(bits);
     hex.insert(40, "\r\n");  // white space in hex text is ignored
     WriteFile(dir + "/card.hex", hex + "\n");
     WriteFile(dir + "/flip.txt", varnaktest::Inverted(bits));

@@ -334,7 +334,7 @@ TEST_F(RoundTrip, InvertedStreamWithInvertFlagDecodesTheSame)
 
 TEST_F(RoundTrip, HexTextCarriesTheSameBits)
 {
-    const Decoded hex = DecodeHex(BitsToHex(*clean_));
+    const Decoded hex = DecodeHex(rdsenc::BitsToHex(*clean_));
     ASSERT_EQ(hex.groups.size(), decoded_->groups.size());
     for (size_t i = 0; i < hex.groups.size(); ++i)
         ASSERT_EQ(std::memcmp(&hex.groups[i].state, &decoded_->groups[i].state, sizeof(DecoderState)), 0) << i;

@@ -1,6 +1,7 @@
 // The description parser, the command line and the stream options, without
 // a decoder: what is refused, and with which message.
 #include "generator.h"
+#include "rds_encoder.h"
 #include "options.h"
 #include "station.h"
 
@@ -235,13 +236,13 @@ TEST(Stream, LengthGarbageBurstsAndSeed)
 
 TEST(Stream, HexPacksTheBitsMostSignificantFirst)
 {
-    EXPECT_EQ(BitsToHex("10000000" "00000001" "1111"), "8001F0");
-    EXPECT_EQ(BitsToHex(""), "");
+    EXPECT_EQ(rdsenc::BitsToHex("10000000" "00000001" "1111"), "8001F0");
+    EXPECT_EQ(rdsenc::BitsToHex(""), "");
     const Station s = Parse("pi 0xC2A1\n");
     StreamOptions o;
     o.groups = 1;
     // Block A of PI 0xC2A1 starts the stream: its 16 information bits first.
-    EXPECT_EQ(BitsToHex(GenerateBits(s, o)).substr(0, 4), "C2A1");
+    EXPECT_EQ(rdsenc::BitsToHex(GenerateBits(s, o)).substr(0, 4), "C2A1");
 }
 
 }  // namespace
