@@ -49,7 +49,7 @@ function(varnak_gzip source output)
     DEPENDS ${source}
     VERBATIM)
   get_filename_component(name ${output} NAME)
-  add_custom_target(${name} ALL DEPENDS ${output})
+  add_custom_target(gzip_${name} ALL DEPENDS ${output})
 endfunction()
 
 # Installs the hand-written manual page `source` (e.g. murlin.3, section from
