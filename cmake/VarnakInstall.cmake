@@ -34,9 +34,9 @@ if(NOT HELP2MAN)
   message(WARNING "help2man not found: the programs' manual pages are not made")
 endif()
 
-# Makes the gzip-compressed copy `output` (NAME.gz) of manual page `source`
-# (gzip -9n: no name, no time stamp, so the same page gives the same bytes,
-# as Debian wants), built with the default target.
+# Makes the gzip-compressed copy `output` (NAME.gz) of `source` (a manual page,
+# a changelog; gzip -9n: no name, no time stamp, so the same file gives the
+# same bytes, as Debian wants), built with the default target.
 function(varnak_gzip source output)
   string(REGEX REPLACE "\\.gz$" "" plain ${output})
   set(commands "")
