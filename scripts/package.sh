@@ -5,6 +5,7 @@
 # lintian (an error fails the script; warnings are printed).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/deps.sh
 . "$top/scripts/deps.sh"
 ensure_packages "${varnak_packages[@]}" "${varnak_packaging_packages[@]}"
 

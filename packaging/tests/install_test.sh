@@ -18,7 +18,7 @@ sanitize=$(cache VARNAK_SANITIZE)
 config=$(cache CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
 # A sanitized build's library needs its clients built the same way.
 flags=()
-case "$sanitize" in ON|1|TRUE|YES) flags=(-fsanitize=address,undefined -fno-omit-frame-pointer) ;; esac
+case "$sanitize" in ON|1|TRUE|YES) flags=("-fsanitize=address,undefined" -fno-omit-frame-pointer) ;; esac
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/varnak install.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
