@@ -659,6 +659,7 @@ bool MainWindow::AnalyseFile(const QString& path) {
         setIdleButtons();
         return false;
     }
+    status_->showMessage(QStringLiteral("Decode log: %1").arg(QFileInfo(logName).absoluteFilePath()));
     api_->RDSInit();
     for (ColourLabel* l : lBloc_) l->setCaption(QString());
     processor_->clearStop();
@@ -732,6 +733,9 @@ bool MainWindow::startLiveRun() {
         return false;
     }
     logFailed_ = false;
+    // Started from the desktop's menu the current folder is not obvious: say
+    // where the log goes.
+    status_->showMessage(QStringLiteral("Decode log: %1").arg(currentPath_));
     api_->RDSInit();
     for (ColourLabel* l : lBloc_) l->setCaption(QString());
     processor_->clearStop();

@@ -60,8 +60,9 @@ constexpr const char* kHelp =
     "\n"
     "At the end a summary goes to standard error: bits, groups decoded, blocks\n"
     "accepted, check failures, repaired blocks, PI, PS and radiotext.\n"
-    "The decoder library libmurlin.so is loaded from the program's folder, or\n"
-    "else from the system's library path.\n"
+    "The decoder library libmurlin.so.0 is loaded from the program's folder,\n"
+    "else from the library folder of the installation the program is in, else\n"
+    "from the system's library path.\n"
     "\n"
     "Exit status: 0 all files decoded, 1 a file could not be read, decoded\n"
     "or written, 2 wrong usage.\n";

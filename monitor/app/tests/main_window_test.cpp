@@ -420,6 +420,8 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
     EXPECT_EQ(notifier_.dialogDirectory, QDir::currentPath());
     EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
     EXPECT_EQ(w_->CurrentPath(), path);
+    EXPECT_EQ(c<PanelStatusBar>(QStringLiteral("Status"))->currentMessage(),
+              QStringLiteral("Decode log: ") + dir_.filePath(QStringLiteral("station.out")));
 
     // The window shows the end of the run; Stop stays enabled after it.
     const QByteArray log = readAll(dir_.filePath(QStringLiteral("station.out")));

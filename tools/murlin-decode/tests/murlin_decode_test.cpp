@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -295,16 +296,22 @@ TEST_F(MurlinDecode, MissingLibraryOrExportIsNamed) {
         const int raw = std::system(command.c_str());
         return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir + "/err"));
     };
+    // Every place tried is named: beside the program, the install layout's
+    // library folder, the system library path (unless the library is
+    // installed there: then the copy finds it).
     auto [status, err] = runCopy();
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(err.find("cannot load libmurlin.so (looked in " + dir + "/bin and the system library path)"),
-              std::string::npos)
-        << err;
+    if (std::system("/sbin/ldconfig -p | grep -q 'libmurlin\\.so\\.0 '") != 0) {
+        EXPECT_EQ(status, 1);
+        for (const std::string& part : {"cannot load libmurlin.so.0 (tried " + dir + "/bin/libmurlin.so.0: not found, ",
+                                        std::string("/libmurlin.so.0: not found, the system library path: ")})
+            EXPECT_NE(err.find(part), std::string::npos) << err;
+    }
+    std::remove((dir + "/in.out").c_str());
 
-    ASSERT_EQ(std::system(("cp '" INCOMPLETE_MURLIN_PATH "' '" + dir + "/bin/libmurlin.so'").c_str()), 0);
+    ASSERT_EQ(std::system(("cp '" INCOMPLETE_MURLIN_PATH "' '" + dir + "/bin/libmurlin.so.0'").c_str()), 0);
     std::tie(status, err) = runCopy();
     EXPECT_EQ(status, 1);
-    EXPECT_NE(err.find("libmurlin.so: export RDSBytFrame not found"), std::string::npos) << err;
+    EXPECT_NE(err.find("libmurlin.so.0: export RDSBytFrame not found"), std::string::npos) << err;
     EXPECT_FALSE(Exists(dir + "/in.out"));
 }
 
