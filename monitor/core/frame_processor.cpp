@@ -119,16 +119,31 @@ bool FrameProcessor::feed(const char* data, std::size_t size) {
     if (!streamGoesOn()) return false;
     if (streamFromFile_) {
         // The hot loop of a file analysis: one library call per character.
+        // The stop flag and the polarity change only in listener calls, so
+        // they are looked at again after those only.
         const auto bitFrame = api_.RDSBitFrame;
+        const std::uint64_t start = streamPosition_;
+        int32_t invert = inverted_ ? 1 : 0;
+        std::size_t untilProgress = streamUntilProgress_;
         for (std::size_t k = 0; k < size; ++k) {
-            const int32_t status = bitFrame(data[k] == '1' ? 1 : 0, inverted_ ? 1 : 0);
-            if (stop_) return false;
+            const int32_t status = bitFrame(data[k] == '1' ? 1 : 0, invert);
             if (static_cast<uint16_t>(status) != kStatusNone) {
                 handleStatus(static_cast<uint16_t>(status));
-                if (!streamGoesOn()) return false;
+                if (!streamGoesOn()) return streamPosition_ = start + k + 1, false;
+                invert = inverted_ ? 1 : 0;
             }
-            if (!streamProgress(1)) return false;
+            if (--untilProgress == 0) {
+                untilProgress = progressInterval_;
+                streamPosition_ = start + k + 1;
+                if (listener_) {
+                    listener_->onProgress(streamPosition_, streamPosition_ < streamTotal_ ? streamTotal_ : 0);
+                    if (!streamGoesOn()) return false;
+                    invert = inverted_ ? 1 : 0;
+                }
+            }
         }
+        streamPosition_ = start + size;
+        streamUntilProgress_ = untilProgress;
         return true;
     }
     std::size_t k = 0;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -202,7 +203,14 @@ bool OutputFile::commit() {
         return false;
     }
     if (temporary_.empty()) return true;  // written in place
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    // Swapping the two names replaces the target as atomically as a rename
+    // over it, but without the flush to disk that ext4 forces on a rename
+    // over an existing file (several milliseconds for a long log); the old
+    // text, now under the temporary name, is then removed. Where swapping is
+    // not possible (no target yet, another file system), a rename does it.
+    if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0) {
+        ::unlink(temporary_.c_str());
+    } else if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
         fail("cannot create", errno);
         discard();
         return false;
