@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <csignal>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
