@@ -3,8 +3,9 @@
 // anything that is not a regular file (a device such as /dev/null, a pipe, a
 // socket, standard output) is written in place and never replaced.
 //
-// create(): the text goes to a temporary file beside the target, renamed over
-// it by commit() and removed by discard() (or by the destructor). The
+// create(): the text goes to a temporary file beside the target, put in its
+// place by commit() in one step and removed by discard() (or by the
+// destructor). The
 // temporary name is ".NAME.varnak-tmp.PID"; a run that was killed outright
 // leaves it behind, and the next create() of the same target removes every
 // such file whose process is gone. A symbolic link is followed, so the link
@@ -41,9 +42,9 @@ public:
     const std::string& temporaryPath() const { return temporary_; }
     const std::string& error() const { return error_; }
 
-    // Flushes and closes (standard output is only flushed) and renames a
-    // temporary file over the target. On a write error returns false,
-    // error() reads "cannot write NAME: reason" and nothing is renamed.
+    // Flushes and closes (standard output is only flushed) and puts a
+    // temporary file in the target's place. On a write error returns false,
+    // error() reads "cannot write NAME: reason" and the target is untouched.
     bool commit();
     // Closes and removes a temporary file; the target is left untouched.
     void discard();
