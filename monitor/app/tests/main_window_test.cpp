@@ -687,7 +687,10 @@ TEST_F(WindowTest, ProgramAnswersHelpVersionAndUsageErrorsWithoutADisplay) {
         QByteArray out, err;  // expected start of standard output, all of standard error
     } cases[] = {
         {{QStringLiteral("--help")}, 0, "Usage: varnak [options] [FILE]\n", ""},
-        {{QStringLiteral("--version")}, 0, "varnak 0.3.1\n", ""},
+        {{QStringLiteral("--version")}, 0,
+         QByteArray("varnak ") + QByteArray::number(VARNAK_VERSION_MAJOR) + '.' + QByteArray::number(VARNAK_VERSION_MINOR) + '.' +
+             QByteArray::number(VARNAK_VERSION_PATCH) + '\n',
+         ""},
         {{QStringLiteral("--bogus")}, 2, "", "varnak: unknown option '--bogus'\nTry 'varnak --help'.\n"},
         {{QStringLiteral("--screenshot")}, 2, "", "varnak: option '--screenshot' needs a file name\nTry 'varnak --help'.\n"},
         {{QStringLiteral("a.txt"), QStringLiteral("b.txt")}, 2, "", "varnak: one FILE at most, got 2\nTry 'varnak --help'.\n"},
