@@ -237,6 +237,17 @@ RecordingKind DetectRecording(std::string_view head) {
     return RecordingKind::Unknown;
 }
 
+bool GroupLogReader::recognise(std::string_view head) {
+    if (head.empty()) return false;  // empty: nothing to say
+    switch (DetectRecording(head)) {
+        case RecordingKind::GroupLog: return true;
+        case RecordingKind::Bits: error_ = "not a group log: it holds bit text"; break;
+        case RecordingKind::Hex: error_ = "not a group log: it holds hexadecimal text"; break;
+        default: error_ = "not a recording: neither a group log nor bit or hexadecimal text"; break;
+    }
+    return false;
+}
+
 const char* RecordingKindName(RecordingKind kind) {
     switch (kind) {
         case RecordingKind::Bits: return "bit text";

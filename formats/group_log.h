@@ -139,6 +139,79 @@ private:
     std::vector<std::size_t> badLines_;
 };
 
+// Reads a group log that arrives in chunks: recognises it by its first
+// chunk, skips a UTF-8 byte-order mark, cuts bounded lines, skips and
+// counts malformed ones and hands on each group with its 104 bits.
+class GroupLogReader {
+public:
+    // How much of the input is looked at to recognise it.
+    static constexpr std::size_t kHeadSize = 4096;
+
+    // Feeds the next chunk; `onGroup(const GroupRecord&, const std::string&
+    // bits)` is called for each group. False once the head of the input
+    // shows it is no group log: error() then says what it looks like.
+    template <typename OnGroup>
+    bool feed(const char* data, std::size_t size, OnGroup&& onGroup) {
+        if (failed_) return false;
+        if (!recognised_) {
+            // The head is held back until it is long enough to judge.
+            head_.append(data, size);
+            if (head_.size() < kHeadSize) return true;
+            return releaseHead(onGroup);
+        }
+        splitter_.feed(data, size, [&](std::string_view line, std::size_t number, bool tooLong) {
+            read(line, number, tooLong, onGroup);
+        });
+        return true;
+    }
+    // The input has ended: a last line without a line end is read. False
+    // when the input was no group log (or empty: error() is empty then).
+    template <typename OnGroup>
+    bool finish(OnGroup&& onGroup) {
+        if (failed_) return false;
+        if (!recognised_ && !releaseHead(onGroup)) return false;
+        splitter_.finish([&](std::string_view line, std::size_t number, bool tooLong) {
+            read(line, number, tooLong, onGroup);
+        });
+        return true;
+    }
+
+    const GroupLogParser& parser() const { return parser_; }
+    const std::string& error() const { return error_; }
+
+private:
+    bool recognise(std::string_view head);
+    template <typename OnGroup>
+    bool releaseHead(OnGroup& onGroup) {
+        std::string head;
+        head.swap(head_);
+        std::string_view text(head);
+        if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a UTF-8 byte-order mark
+        if (!recognise(text)) {
+            failed_ = true;
+            return false;
+        }
+        recognised_ = true;
+        return feed(text.data(), text.size(), onGroup);
+    }
+    template <typename OnGroup>
+    void read(std::string_view line, std::size_t number, bool tooLong, OnGroup& onGroup) {
+        if (!parser_.parse(line, number, tooLong, group_)) return;
+        bits_.clear();
+        AppendGroupBits(bits_, group_);
+        onGroup(static_cast<const GroupRecord&>(group_), static_cast<const std::string&>(bits_));
+    }
+
+    bool recognised_ = false;
+    bool failed_ = false;
+    std::string head_;
+    LineSplitter splitter_;
+    GroupLogParser parser_;
+    GroupRecord group_;
+    std::string bits_;
+    std::string error_;
+};
+
 // What a recording holds, judged by its first bytes.
 enum class RecordingKind {
     Bits,      // one character per bit: "0"/"1" and white space

@@ -157,6 +157,35 @@ TEST_F(GroupLog, DetectsTheKindOfRecording) {
     EXPECT_STREQ(RecordingKindName(RecordingKind::GroupLog), "group log");
 }
 
+TEST_F(GroupLog, ReaderRecognisesTheLogAndHandsOnGroupsWithBits) {
+    const std::string log = "\xEF\xBB\xBF<recorder=\"x\">\r\nC2A1 0408 E0CD 4B45\r\njunk\r\n2001 ---- 0000 0000";
+    for (std::size_t chunk : {std::size_t(7), log.size()}) {
+        GroupLogReader reader;
+        std::vector<uint16_t> pis;
+        auto onGroup = [&](const GroupRecord& g, const std::string& bits) {
+            EXPECT_EQ(bits.size(), 104u);
+            pis.push_back(g.blocks[0]);
+        };
+        for (std::size_t i = 0; i < log.size(); i += chunk)
+            ASSERT_TRUE(reader.feed(log.data() + i, std::min(chunk, log.size() - i), onGroup));
+        EXPECT_TRUE(reader.finish(onGroup));
+        EXPECT_EQ(pis, (std::vector<uint16_t>{0xC2A1, 0x2001})) << chunk;
+        EXPECT_EQ(reader.parser().report(), "1 malformed line skipped (line 3)");
+    }
+    const auto none = [](const GroupRecord&, const std::string&) {};
+    GroupLogReader bits;
+    EXPECT_TRUE(bits.feed("0110", 4, none));  // too short to judge yet
+    EXPECT_FALSE(bits.finish(none));
+    EXPECT_EQ(bits.error(), "not a group log: it holds bit text");
+    GroupLogReader binary;
+    const std::string zeros(GroupLogReader::kHeadSize, '\0');
+    EXPECT_FALSE(binary.feed(zeros.data(), zeros.size(), none));
+    EXPECT_EQ(binary.error(), "not a recording: neither a group log nor bit or hexadecimal text");
+    GroupLogReader empty;
+    EXPECT_FALSE(empty.finish(none));
+    EXPECT_EQ(empty.error(), "");
+}
+
 TEST_F(GroupLog, GroupBitsCarryCheckWordsAndLoseMissingBlocks) {
     GroupRecord g;
     g.blocks[0] = 0xC2A1;
