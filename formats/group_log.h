@@ -83,7 +83,7 @@ public:
                     continue;
                 }
                 lastCr_ = c == '\r';
-                emit(onLine);
+                endLine(onLine);
                 continue;
             }
             lastCr_ = false;
@@ -95,13 +95,13 @@ public:
     // Hands on a last line that has no line end.
     template <typename OnLine>
     void finish(OnLine&& onLine) {
-        if (pending_) emit(onLine);
+        if (pending_) endLine(onLine);
     }
     std::size_t lines() const { return number_; }
 
 private:
     template <typename OnLine>
-    void emit(OnLine& onLine) {
+    void endLine(OnLine& onLine) {
         ++number_;
         onLine(std::string_view(line_), number_, tooLong_);
         line_.clear();

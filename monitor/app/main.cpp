@@ -1,6 +1,6 @@
 // varnak: the RDS monitor.
 //
-//   varnak [--exit-when-done] [--screenshot FILE.png] [FILE]
+//   varnak [--exit-when-done] [--screenshot FILE.png] [--rbds | --no-rbds] [FILE]
 //
 // With FILE the analysis of FILE starts right after start-up, as if chosen
 // with the File command. --exit-when-done closes the window once that
@@ -53,9 +53,17 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption shotOption(QStringLiteral("screenshot"),
                                         QStringLiteral("Save a picture of the window at the end of the analysis."),
                                         QStringLiteral("FILE.png"));
+    const QCommandLineOption rbdsOption(QStringLiteral("rbds"),
+                                        QStringLiteral("Show North American (RBDS) programme types; remembered."));
+    const QCommandLineOption rdsOption(QStringLiteral("no-rbds"),
+                                       QStringLiteral("Show the European (RDS) programme types again; remembered."));
     parser.addOption(exitOption);
     parser.addOption(shotOption);
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Recorded bit stream to analyse."), QStringLiteral("[FILE]"));
+    parser.addOption(rbdsOption);
+    parser.addOption(rdsOption);
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("Recording to analyse: bit text, or a group log (one group a line)."),
+                                 QStringLiteral("[FILE]"));
     parser.process(app);
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
@@ -72,6 +80,12 @@ int main(int argc, char* argv[]) {
 
     varnak::SettingsStore store(varnak::SettingsStore::defaultPath());
     varnak::MainWindow window(store, *notifier);
+    if (parser.isSet(rbdsOption) && parser.isSet(rdsOption)) {
+        std::fprintf(stderr, "varnak: --rbds and --no-rbds cannot go together\n");
+        return 2;
+    }
+    if (parser.isSet(rbdsOption)) window.setRbds(true);
+    if (parser.isSet(rdsOption)) window.setRbds(false);
     window.show();
 
     int status = 0;

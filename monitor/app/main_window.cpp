@@ -15,10 +15,12 @@
 
 #include "config_dialog.h"
 #include "field_format.h"
+#include "group_log.h"
 #include "live_feed.h"
 #include "main_layout.h"
 #include "notifier.h"
 #include "quesmer/daskel.h"
+#include "rbds.h"
 #include "settings_store.h"
 #include "widgets.h"
 
@@ -202,6 +204,7 @@ MainWindow::~MainWindow() {
 void MainWindow::Load() {
     cardHost_ = store_.ReadSetting(AppName, QString(), QStringLiteral("HostName"), QString()).toString();
     cardPort_ = store_.ReadSetting(AppName, QString(), QStringLiteral("HostPort"), 33234).toInt();
+    rbds_ = store_.ReadSetting(AppName, QString(), QStringLiteral("RBDS"), 0).toInt() != 0;
 
     // The design-time position: centred on the screen.
     const Twips t(dpi_);
@@ -382,7 +385,13 @@ void MainWindow::ShowBlocAB(const DecoderState& r) {
     vB0_->setCaption(LetterAB(r.groupVersion));
     vTP_->setCaption(FlagNY(r.tp));
     vPTY_->setCaption(Dec(r.pty, 2));
-    iPTY_->setCaption(describe(&MurlinApi::RDSPTYDesc, r.pty));
+    iPTY_->setCaption(rbds_ ? QString::fromLatin1(rdsformats::RbdsPtyName(r.pty))
+                            : describe(&MurlinApi::RDSPTYDesc, r.pty));
+}
+
+void MainWindow::setRbds(bool on) {
+    rbds_ = on;
+    store_.WriteSetting(AppName, QString(), QStringLiteral("RBDS"), on ? 1 : 0);
 }
 
 void MainWindow::ShowGrp00(const DecoderState& r) {
@@ -631,15 +640,23 @@ bool MainWindow::AnalyseFile(const QString& path) {
 
     QFile in(path);
     QByteArray data;
-    if (in.open(QIODevice::ReadOnly)) data = in.readAll();
+    // A group log is recognised by its first lines and read chunk by chunk;
+    // any other file is a bit recording, read whole.
+    bool groupLog = false;
+    if (in.open(QIODevice::ReadOnly)) {
+        const QByteArray head = in.peek(rdsformats::GroupLogReader::kHeadSize);
+        groupLog = rdsformats::DetectRecording(std::string_view(head.constData(), static_cast<std::size_t>(head.size()))) ==
+                   rdsformats::RecordingKind::GroupLog;
+        data = groupLog ? head : in.readAll();
+    }
     if (!in.isOpen() || in.error() != QFileDevice::NoError) {
         notifier_.message(this, AppName, QStringLiteral("Cannot read the file %1: %2").arg(path, in.errorString()));
         return false;
     }
-    in.close();
+    if (!groupLog) in.close();
     if (data.isEmpty()) return true;  // nothing to analyse, nothing changes
     if (!api(true)) return false;
-    fileText_.assign(data.constData(), static_cast<std::size_t>(data.size()));
+    if (!groupLog) fileText_.assign(data.constData(), static_cast<std::size_t>(data.size()));
     data.clear();
 
     file_->setEnabled(false);
@@ -665,7 +682,8 @@ bool MainWindow::AnalyseFile(const QString& path) {
     processor_->setLog(&log_);
     analysing_ = true;
     logFailed_ = false;
-    ProcessFrame(fileText_, true);
+    if (groupLog) feedGroupLog(in, path);
+    else ProcessFrame(fileText_, true);
     processor_->setLog(nullptr);
     analysing_ = false;
     file_->setEnabled(true);
@@ -674,6 +692,36 @@ bool MainWindow::AnalyseFile(const QString& path) {
     if (!ok) setIdleButtons();
     emit analysisFinished(ok);
     return ok;
+}
+
+// Decodes a group log: its groups become the bits an encoder would have
+// sent, fed a chunk at a time; malformed lines are skipped and reported.
+void MainWindow::feedGroupLog(QFile& in, const QString& path) {
+    rdsformats::GroupLogReader reader;
+    std::string bits;
+    const auto onGroup = [&bits](const rdsformats::GroupRecord&, const std::string& groupBits) { bits += groupBits; };
+    // The groups carry their own polarity: none to search for.
+    inverted_ = false;
+    ShowBitstream();
+    processor_->setPolaritySearch(false);
+    bool readable = true;
+    while (!processor_->stopRequested()) {
+        const QByteArray chunk = in.read(1 << 16);
+        if (chunk.isEmpty()) {
+            readable = in.error() == QFileDevice::NoError;
+            if (readable) reader.finish(onGroup);
+        } else {
+            reader.feed(chunk.constData(), static_cast<std::size_t>(chunk.size()), onGroup);
+        }
+        ProcessFrame(bits, true);
+        bits.clear();
+        if (chunk.isEmpty()) break;
+    }
+    processor_->setPolaritySearch(true);
+    if (!readable)
+        notifier_.message(this, AppName, QStringLiteral("Cannot read the file %1: %2").arg(path, in.errorString()));
+    else if (!reader.parser().report().empty())
+        notifier_.message(this, AppName, QStringLiteral("%1: %2").arg(path, QString::fromStdString(reader.parser().report())));
 }
 
 void MainWindow::CardCommand() {

@@ -18,6 +18,7 @@
 #include "frame_processor.h"
 #include "quesmer/start_sequence.h"
 
+class QFile;
 class QPushButton;
 class QLineEdit;
 class QPlainTextEdit;
@@ -84,6 +85,11 @@ public:
     // A click on status-bar panel `number` (1..3 clear the counters, 4
     // inverts the bit stream).
     void PanelClick(int number);
+
+    // North American programme-type names (RBDS) instead of the European
+    // ones; remembered in the settings as "RBDS".
+    bool Rbds() const { return rbds_; }
+    void setRbds(bool on);
 
     bool Inverted() const { return inverted_; }
     bool isAnalysing() const { return analysing_; }
@@ -156,6 +162,7 @@ private:
         uint16_t rawWords[4] = {};
     };
     bool closeLog();
+    void feedGroupLog(QFile& in, const QString& path);
     void setIdleButtons();
     bool startLiveRun();
 
@@ -178,6 +185,7 @@ private:
     QString currentPath_;
     std::string fileText_;
     bool inverted_ = false;
+    bool rbds_ = false;
     int shownGroupType_ = 0;
     int shownPi_ = 0;
 
