@@ -88,7 +88,7 @@ std::string SummaryExtras(const GroupOutput& output, const rdsformats::GroupLogP
 std::string StatsText(const std::string& input, const rdsformats::GroupStats& stats, bool json) {
     if (!json) return input + ": group statistics\n" + stats.text();
     std::string out = "{\"file\":";
-    AppendJsonString(out, input.data(), input.size());
+    AppendUtf8JsonString(out, input);
     return out + ',' + stats.json().substr(1) + '\n';
 }
 

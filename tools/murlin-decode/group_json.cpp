@@ -95,7 +95,8 @@ void AddFrequencyList(JsonObject& o, const char* name, const uint16_t* list, int
     o.raw() += ']';
 }
 
-// Appends text already in UTF-8 as a JSON string literal.
+}  // namespace
+
 void AppendUtf8JsonString(std::string& out, const std::string& text) {
     out += '"';
     for (const char ch : text) {
@@ -114,7 +115,6 @@ void AppendUtf8JsonString(std::string& out, const std::string& text) {
     out += '"';
 }
 
-}  // namespace
 
 void AppendJsonString(std::string& out, const char* text, std::size_t length) {
     out += '"';

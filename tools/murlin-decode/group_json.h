@@ -31,6 +31,10 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
 // characters (such as the radiotext end code 0x0D) are escaped.
 void AppendJsonString(std::string& out, const char* text, std::size_t length);
 
+// Appends text already in UTF-8 as a JSON string literal (control
+// characters escaped).
+void AppendUtf8JsonString(std::string& out, const std::string& text);
+
 // Appends broadcast text (PS, radiotext) as a JSON string literal: each
 // byte as its character in the RDS character set, control codes (such as
 // the radiotext end code 0x0D) escaped, the unused codes 0x7F and 0xFF as
