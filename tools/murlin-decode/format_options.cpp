@@ -55,8 +55,9 @@ int ParseFormatOption(int argc, char** argv, int& i, FormatOptions& o, std::stri
     return 1;
 }
 
-std::string SettleFormat(FormatOptions& o, bool hex, bool& json) {
+std::string SettleFormat(FormatOptions& o, bool hex, bool invert, bool& json) {
     if (o.groups && hex) return "--groups and --hex cannot go together: a file is one or the other";
+    if (o.groups && invert) return "--invert has no meaning for group logs: their groups are already decoded";
     if (json) {
         if (o.formatGiven && o.format != OutputFormat::Json) return "--json and --format disagree";
         o.format = OutputFormat::Json;

@@ -27,9 +27,9 @@ extern const char kFormatHelp[];
 // its value), 0 when it is not, -1 with `error` set when it is wrong.
 int ParseFormatOption(int argc, char** argv, int& i, FormatOptions& options, std::string& error);
 
-// Checks the combination with --hex and --json (which is --format json) and
-// settles the format. Returns the usage error, empty when all is well.
-std::string SettleFormat(FormatOptions& options, bool hex, bool& json);
+// Checks the combination with --hex, --invert and --json (which is --format
+// json) and settles the format. Returns the usage error, empty when all is well.
+std::string SettleFormat(FormatOptions& options, bool hex, bool invert, bool& json);
 
 // A record text (PS, radiotext) for the summary: in the RDS character set,
 // up to its zero byte or radiotext end code, trailing spaces dropped, bytes

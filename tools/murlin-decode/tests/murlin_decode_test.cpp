@@ -448,6 +448,7 @@ TEST_F(MurlinDecodeFormats, InputsThatAreNoGroupLogAreNamed) {
     EXPECT_EQ(Files(), (std::set<std::string>{"bits.txt", "blob.bin"}));
     EXPECT_EQ(Run("--format xml bits.txt").status, 2);
     EXPECT_EQ(Run("--groups --hex bits.txt").status, 2);
+    EXPECT_EQ(Run("--groups --invert bits.txt").status, 2);
     EXPECT_EQ(Run("--json --format hex bits.txt").status, 2);
 }
 
