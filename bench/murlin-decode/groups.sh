@@ -38,8 +38,8 @@ measure() {  # name, expected exit status, arguments...
   local name=$1 want=$2
   shift 2
   local status=0
-  /usr/bin/time -f '%e %M' -o "$work/time" "$build/bin/murlin-decode" -q "$@" 2>"$work/err" || status=$?
-  read -r secs kb <"$work/time"
+  /usr/bin/time -f '%e %M' -o "$work/time" "$build/bin/murlin-decode" -q "$@" >"$work/stdout" 2>"$work/err" || status=$?
+  read -r secs kb < <(tail -n 1 "$work/time")
   printf '%-28s %8s s  peak RSS %7s KiB  exit %s\n' "$name" "$secs" "$kb" "$status"
   [ "$status" = "$want" ] || { echo "FAIL: exit status $status, expected $want"; cat "$work/err"; exit 1; }
   [ "$kb" -lt 32768 ] || { echo "FAIL: peak RSS above 32 MiB"; exit 1; }
@@ -47,7 +47,10 @@ measure() {  # name, expected exit status, arguments...
 lines=$(wc -l <"$work/big.groups")
 echo "group log: $(stat -c %s "$work/big.groups") bytes, $lines groups"
 measure "group log to decode log" 0 --groups -o "$work/big.out" "$work/big.groups"
-measure "group log to statistics" 0 --groups --stats -o /dev/null "$work/big.groups" >/dev/null
+echo "  decode log: $(stat -c %s "$work/big.out") bytes"
+rm -f "$work/big.out"
+measure "group log to statistics" 0 --groups --stats -o /dev/null "$work/big.groups"
+tail -n 1 "$work/stdout"
 measure "binary input refused" 1 --groups -o /dev/null "$work/random.bin"
 measure "log with a binary tail" 0 --groups -o /dev/null "$work/tail.groups"
 echo "PASS"
