@@ -446,6 +446,12 @@ TEST_F(MurlinDecodeFormats, InputsThatAreNoGroupLogAreNamed) {
               std::string::npos)
         << r.err;
     EXPECT_EQ(Files(), (std::set<std::string>{"bits.txt", "blob.bin"}));
+    // A group log read as bits decodes nothing, and says why.
+    WriteFile(dir + "/log.txt", "2001 0558 E501 5641\n2001 2540 5661 726E\n");
+    r = Run("-o - log.txt");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("log.txt: warning: this looks like a group log; read it with --groups"), std::string::npos)
+        << r.err;
     EXPECT_EQ(Run("--format xml bits.txt").status, 2);
     EXPECT_EQ(Run("--groups --hex bits.txt").status, 2);
     EXPECT_EQ(Run("--groups --invert bits.txt").status, 2);
