@@ -24,6 +24,9 @@ constexpr const char* kClasses[64] = {
     "appointment",          "identifier",          "purchase",            "get_data",
 };
 
+// Content types 1..11 describe the running item (title, artist, ...).
+constexpr int kLastItemClass = 11;
+
 }  // namespace
 
 const char* RtPlus::ClassName(int type) { return type >= 0 && type < 64 ? kClasses[type] : nullptr; }
@@ -67,6 +70,8 @@ std::vector<std::pair<std::string, std::string>> RtPlus::items() const {
     std::vector<std::pair<std::string, std::string>> out;
     for (int type = 1; type < 64; ++type) {
         if (!((present_ >> type) & 1)) continue;
+        // Without a running item (news, a jingle) the item tags mean nothing.
+        if (type <= kLastItemClass && !running_) continue;
         const Tag& t = tags_[type];
         const std::size_t end = std::size_t(t.start) + t.length + 1;
         if (end > text_.size()) continue;

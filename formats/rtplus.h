@@ -29,7 +29,8 @@ public:
 
     // The tagged items of the current radiotext, in content-type order:
     // class name ("item.title") and the tagged text in UTF-8, trailing
-    // spaces dropped; tags over positions not yet received or empty are left out.
+    // spaces dropped; tags over positions not yet received or empty are left
+    // out, and so are the item classes while no item is running.
     std::vector<std::pair<std::string, std::string>> items() const;
     // The item toggle and running bits of the last RT+ group.
     bool itemRunning() const { return running_; }

@@ -128,6 +128,12 @@ TEST(RtPlus, TagsItemsOfTheCurrentRadiotext) {
     // A tag beyond the text is left out.
     feed(b | 0x10, uint16_t((1 & 7) << 13 | 60 << 7 | 10 << 1), 0);
     EXPECT_EQ(rt.items(), (Items{{"item.artist", "Ölfa"}}));
+    // No item running (same toggle): item tags mean nothing, other classes
+    // (here info.news, 12, over "Harbour") stay.
+    const uint16_t cNews = uint16_t((12 & 7) << 13 | 5 << 7 | 6 << 1);
+    feed(uint16_t(0xB010 | (12 >> 3)), cNews, 0);
+    EXPECT_FALSE(rt.itemRunning());
+    EXPECT_EQ(rt.items(), (Items{{"info.news", "Harbour"}}));
     EXPECT_STREQ(RtPlus::ClassName(63), "get_data");
     EXPECT_EQ(RtPlus::ClassName(64), nullptr);
 }
