@@ -1,10 +1,13 @@
 // varnak: the RDS monitor.
 //
-//   varnak [--exit-when-done] [--screenshot FILE.png] [--rbds | --no-rbds] [FILE]
+//   varnak [--exit-when-done] [--screenshot FILE.png] [--rbds | --no-rbds]
+//          [--realtime] [--mpx-rate HZ] [FILE]
 //
 // With FILE the analysis of FILE starts right after start-up, as if chosen
-// with the File command. --exit-when-done closes the window once that
-// analysis has ended and its decode log is closed; --screenshot saves a
+// with the File command; with --mpx-rate FILE holds raw multiplex samples,
+// and standard input ("-") or a pipe starts a live radio run. --realtime
+// plays a recording at broadcast speed. --exit-when-done closes the window
+// once that run has ended and its decode log is closed; --screenshot saves a
 // picture of the window at that moment. Qt's own options (-platform
 // offscreen, ...) are accepted too.
 #include <QApplication>
@@ -15,10 +18,12 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "command_line.h"
 #include "main_window.h"
 #include "notifier.h"
+#include "rds_demodulator.h"
 #include "settings_store.h"
 #include "usage.h"
 
@@ -50,6 +55,21 @@ bool IsQtOption(const QString& word, bool* takesValue) {
     return bare.startsWith(QLatin1String("qmljsdebugger"));
 }
 
+// "171000", "171000.5" or, as rtl_fm writes rates, "171k"; nothing when out
+// of the demodulator's range.
+std::optional<double> ParseRate(QString text) {
+    double scale = 1;
+    if (text.endsWith(QLatin1Char('k'), Qt::CaseInsensitive)) {
+        scale = 1000;
+        text.chop(1);
+    }
+    bool ok = false;
+    const double rate = text.toDouble(&ok) * scale;
+    if (!ok || !(rate >= varnak::radio::RdsDemodulator::kMinRate && rate <= varnak::radio::RdsDemodulator::kMaxRate))
+        return std::nullopt;
+    return rate;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -70,12 +90,12 @@ int main(int argc, char* argv[]) {
         args << word;
     }
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("RDS monitor: decodes a recorded RDS bit stream and shows it."));
+    parser.setApplicationDescription(QStringLiteral("RDS monitor: decodes RDS from a recording, a decoder card or an FM receiver and shows it."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
                                            QStringLiteral("Show the version."));
     const QCommandLineOption exitOption(QStringLiteral("exit-when-done"),
-                                        QStringLiteral("Close the window when the analysis of FILE has ended."));
+                                        QStringLiteral("Close the window when the analysis of FILE, or the radio input, has ended."));
     const QCommandLineOption shotOption(QStringLiteral("screenshot"),
                                         QStringLiteral("Save a picture of the window at the end of the analysis."),
                                         QStringLiteral("file.png"));
@@ -83,10 +103,24 @@ int main(int argc, char* argv[]) {
                                         QStringLiteral("Show North American (RBDS) programme types; remembered."));
     const QCommandLineOption rdsOption(QStringLiteral("no-rbds"),
                                        QStringLiteral("Show the European (RDS) programme types again; remembered."));
-    const QList<QCommandLineOption> options{helpOption, versionOption, exitOption, shotOption, rbdsOption, rdsOption};
+    const QCommandLineOption realtimeOption(
+        QStringLiteral("realtime"),
+        QStringLiteral("Play FILE at broadcast speed (1187.5 bit/s, or an audio recording's own sample rate), so "
+                       "the panels change as they did on air."));
+    const QCommandLineOption mpxRateOption(
+        QStringLiteral("mpx-rate"),
+        QStringLiteral("FILE holds raw signed 16-bit little-endian mono samples of the FM multiplex at HZ samples "
+                       "per second (128000 to 384000; \"171k\" is 171000), as rtl_fm writes them. Standard input "
+                       "(\"-\"), a pipe or a device starts a live radio run logged into Radio.out in the current "
+                       "folder; a regular file is analysed into its decode log."),
+        QStringLiteral("HZ"));
+    const QList<QCommandLineOption> options{helpOption,  versionOption,  exitOption,   shotOption,
+                                            rbdsOption, rdsOption, realtimeOption, mpxRateOption};
     parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("FILE"),
-                                 QStringLiteral("Recording to analyse: bit text, or a group log (one group a line); a "
+                                 QStringLiteral("Recording to analyse, recognised by its content: bit text, hexadecimal "
+                                                "text as the card sends it, a group log (one group a line), or an audio "
+                                                "recording of the FM multiplex (WAV, FLAC, ... at 128 kHz or more). A "
                                                 "pipe or a device is read as a stream until it ends or Stop is pressed."),
                                  QStringLiteral("[FILE]"));
     if (const auto error = varnak::ParseArguments(parser, options, args)) return varnak::UsageError(kProgram, *error);
@@ -103,6 +137,15 @@ int main(int argc, char* argv[]) {
         return varnak::UsageError(kProgram, "one FILE at most, got " + std::to_string(files.size()));
     if (parser.isSet(rbdsOption) && parser.isSet(rdsOption))
         return varnak::UsageError(kProgram, "--rbds and --no-rbds cannot go together");
+    std::optional<double> mpxRate;
+    if (parser.isSet(mpxRateOption)) {
+        mpxRate = ParseRate(parser.value(mpxRateOption));
+        if (!mpxRate)
+            return varnak::UsageError(kProgram, "--mpx-rate: '" + parser.value(mpxRateOption).toStdString() +
+                                                    "' is not a sample rate from 128000 to 384000 Hz");
+        if (files.isEmpty())
+            return varnak::UsageError(kProgram, "--mpx-rate needs FILE (\"-\" for standard input)");
+    }
     const bool exitWhenDone = parser.isSet(exitOption);
     const QString shot = parser.value(shotOption);
 
@@ -122,6 +165,8 @@ int main(int argc, char* argv[]) {
     varnak::MainWindow window(store, *notifier);
     if (parser.isSet(rbdsOption)) window.setRbds(true);
     if (parser.isSet(rdsOption)) window.setRbds(false);
+    window.setMpxRate(mpxRate);
+    window.setRealtime(parser.isSet(realtimeOption));
     window.show();
 
     int status = 0;

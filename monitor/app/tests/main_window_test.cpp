@@ -424,7 +424,7 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
     c<QPushButton>(QStringLiteral("File"))->click();
     EXPECT_TRUE(finished);
     EXPECT_EQ(notifier_.dialogTitle, QStringLiteral("Load "));
-    EXPECT_EQ(notifier_.dialogFilter, QStringLiteral(" Files (*.txt)"));
+    EXPECT_EQ(notifier_.dialogFilter, QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
     EXPECT_EQ(notifier_.dialogDirectory, QDir::currentPath());
     EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
     EXPECT_EQ(w_->CurrentPath(), path);
@@ -746,17 +746,19 @@ TEST_F(WindowTest, ProgramAnswersHelpVersionAndUsageErrorsWithoutADisplay) {
     }
 }
 
-TEST_F(WindowTest, CancelAndEmptyFilesChangeNothing) {
+TEST_F(WindowTest, CancelChangesNothingAndAnEmptyFileIsNamed) {
     notifier_.nextFile.clear();
     c<QPushButton>(QStringLiteral("File"))->click();
     EXPECT_EQ(notifier_.dialogTitle, QStringLiteral("Load "));
     EXPECT_TRUE(notifier_.messages.isEmpty());
     expectIdle();
 
+    // An empty recording would otherwise leave the window silent.
     const QString empty = writeFile(QStringLiteral("empty.txt"), std::string());
-    EXPECT_TRUE(w_->AnalyseFile(empty));
+    EXPECT_FALSE(w_->AnalyseFile(empty));
     EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("empty.out"))));
-    EXPECT_TRUE(notifier_.messages.isEmpty());
+    ASSERT_EQ(notifier_.messages.size(), 1);
+    EXPECT_EQ(notifier_.messages[0], QStringLiteral("Cannot analyse %1: it is empty.").arg(empty));
     expectIdle();
 }
 
