@@ -308,6 +308,32 @@ TEST_F(RadioWindowTest, LiveRadioFromStandardInput) {
     ::close(savedStdin);
 }
 
+// The program as scripts use it: raw multiplex on standard input, the
+// window closing after the input has ended and the last group is logged.
+TEST_F(RadioWindowTest, ProgramEndsWithItsRadioInput) {
+    const QString bin = QCoreApplication::applicationDirPath();
+    if (!QFile::exists(bin + QStringLiteral("/varnak"))) GTEST_SKIP() << "varnak not built";
+    const std::string bits = test::StationBits(3, 50);
+    const std::string raw = S16le(Multiplex(bits));
+    QProcess varnak;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.filePath(QStringLiteral("config")));
+    varnak.setProcessEnvironment(env);
+    varnak.setWorkingDirectory(dir_.filePath(QStringLiteral("run")));
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("run")));
+    varnak.start(bin + QStringLiteral("/varnak"), {QStringLiteral("-platform"), QStringLiteral("offscreen"),
+                                                   QStringLiteral("--exit-when-done"), QStringLiteral("--mpx-rate"),
+                                                   QStringLiteral("171k"), QStringLiteral("-")});
+    ASSERT_TRUE(varnak.waitForStarted());
+    varnak.write(raw.data(), static_cast<qint64>(raw.size()));
+    varnak.closeWriteChannel();
+    ASSERT_TRUE(varnak.waitForFinished(60000));
+    EXPECT_EQ(varnak.exitCode(), 0) << varnak.readAllStandardError().toStdString();
+    const QByteArray log = ReadAll(dir_.filePath(QStringLiteral("run/Radio.out")));
+    EXPECT_GE(log.count(kSeparator), 2 * test::kGroupsPerCycle);
+    EXPECT_EQ(log.count(kSeparator), referenceLog(Demodulated(raw)).count(kSeparator));
+}
+
 // At broadcast speed a bit recording takes as long as it took on air.
 TEST_F(RadioWindowTest, RealtimePlaybackKeepsTheBroadcastPace) {
     const std::string bits = test::StationBits(1);
