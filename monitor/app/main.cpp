@@ -90,7 +90,16 @@ int main(int argc, char* argv[]) {
         args << word;
     }
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("RDS monitor: decodes RDS from a recording, a decoder card or an FM receiver and shows it."));
+    parser.setApplicationDescription(QStringLiteral(
+        "RDS monitor: decodes RDS from a recording, a decoder card or an FM receiver and shows it.\n"
+        "\n"
+        "Live from an FM receiver, or from a test signal with no hardware at all:\n"
+        "  rtl_fm -M fm -l 0 -A std -p 0 -s 171k -F 9 -f 95.8M | varnak --mpx-rate 171000 -\n"
+        "  rdsgen STATION.rds --mpx --raw --realtime -o - | varnak --mpx-rate 171000 -\n"
+        "A live radio run logs every group into Radio.out in the current folder; the\n"
+        "window title shows the signal (pilot, RDS level, estimated CNR) and says when\n"
+        "the input has ended or no samples came for 2 s. Stop, or closing the window,\n"
+        "ends it."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
                                            QStringLiteral("Show the version."));

@@ -969,7 +969,9 @@ bool MainWindow::runRadio(std::unique_ptr<RadioRun> run, const QString& path, bo
     const bool stopped = stopCount_ != stops;
     if (!stopped) drainRadio();  // the last bits, after the worker's end
     const RadioRun::State state = radioState_;
-    showRadioState();
+    // What the run ended with stays in the title; after Stop it goes.
+    if (stopped) setWindowTitle(title_);
+    else showRadioState();
     radio_.reset();
 
     processor_->setLog(nullptr);
