@@ -827,19 +827,25 @@ bool MainWindow::AnalyseFile(const QString& path) {
     applyView();
     refreshCounters();
 
-    const bool stopped = stopCount_ != stops;
+    QString failure;
+    if (readFailed)
+        failure = QStringLiteral("Cannot read the file %1: %2").arg(path, QString::fromLocal8Bit(in.error()));
+    else if (!badText.isEmpty())
+        failure = QStringLiteral("Cannot analyse %1 to its end: %2. The decode log holds the groups before it.")
+                      .arg(path, badText);
+    return endRun(path, stopCount_ != stops, failure);
+}
+
+// Ends a run: the decode log is closed, and what went wrong (`failure`, if
+// not empty) or a run that found no group is told. False when either.
+bool MainWindow::endRun(const QString& path, bool stopped, const QString& failure) {
     processor_->setLog(nullptr);
     analysing_ = false;
     file_->setEnabled(true);
     card_->setEnabled(true);
     bool ok = closeLog();
-    if (readFailed) {
-        cannotRead();
-        ok = false;
-    } else if (!badText.isEmpty()) {
-        notifier_.message(this, AppName,
-                          QStringLiteral("Cannot analyse %1 to its end: %2. The decode log holds the groups before it.")
-                              .arg(path, badText));
+    if (!failure.isEmpty()) {
+        notifier_.message(this, AppName, failure);
         ok = false;
     } else if (ok && !stopped && runGroups_ == 0) {
         reportNoGroups(path);
@@ -974,26 +980,14 @@ bool MainWindow::runRadio(std::unique_ptr<RadioRun> run, const QString& path, bo
     else showRadioState();
     radio_.reset();
 
-    processor_->setLog(nullptr);
-    analysing_ = false;
-    setIdleButtons();
-    if (!live) stopit_->setEnabled(!stopped);
-    bool ok = closeLog();
-    if (!state.error.empty()) {
-        notifier_.message(this, AppName, Sentence(state.error));
-        ok = false;
-    } else if (!stopped && !state.truncation.empty()) {
-        notifier_.message(this, AppName,
-                          QStringLiteral("%1. The decode log holds the groups of the part that is there.")
-                              .arg(Sentence(state.truncation)));
-        ok = false;
-    } else if (ok && !stopped && runGroups_ == 0) {
-        reportNoGroups(path);
-        ok = false;
-    }
-    if (!ok) setIdleButtons();
-    emit analysisFinished(ok);
-    return ok;
+    if (live) stopit_->setEnabled(false);  // nothing is left to stop
+    QString failure;
+    if (!state.error.empty())
+        failure = Sentence(state.error);
+    else if (!stopped && !state.truncation.empty())
+        failure = QStringLiteral("%1. The decode log holds the groups of the part that is there.")
+                      .arg(Sentence(state.truncation));
+    return endRun(path, stopped, failure);
 }
 
 // Decodes the bits the radio worker has handed over, and shows its state.

@@ -189,6 +189,7 @@ private:
     bool feedGroupLog(InputFile& in, std::vector<char>& buffer, std::size_t got, const QString& path);
     bool openFileLog(const QString& path);
     void beginRun();
+    bool endRun(const QString& path, bool stopped, const QString& failure);
     bool feedPaced(const char* data, std::size_t size, double perSecond);
     bool runRadio(std::unique_ptr<RadioRun> run, const QString& path, bool live);
     void drainRadio();
