@@ -57,6 +57,10 @@ constexpr double kBitRate = 1187.5;
 // How often a radio run's state is shown, and how long a live input may be
 // silent before the window says so.
 constexpr int kRadioShowMs = 250;
+// How often the panels follow a radio run: the demodulator's worker hands
+// over bits every few milliseconds, and drawing the window takes as long as
+// demodulating, so it is drawn at a pace the eye can follow and no faster.
+constexpr qint64 kRadioViewMs = 100;
 constexpr qint64 kSilenceMs = 2000;
 
 void SetIndicator(ColourLabel* label, const char* text, const QColor& colour) {
@@ -614,12 +618,13 @@ void MainWindow::showRawBlocks(int type, const uint16_t (&words)[4]) {
 }
 
 void MainWindow::onProgress(std::size_t position, std::size_t total) {
-    if (position >= total) yieldNow();  // after the last group
+    // A stream of unknown length reports a total of 0: not its end.
+    if (total != 0 && position >= total) yieldNow();  // after the last group
     else maybeYield();
 }
 
 void MainWindow::maybeYield() {
-    if (sinceYield_.elapsed() >= kYieldIntervalMs) yieldNow();
+    if (sinceYield_.elapsed() >= yieldMs_) yieldNow();
 }
 
 void MainWindow::yieldNow() {
@@ -963,8 +968,15 @@ bool MainWindow::runRadio(std::unique_ptr<RadioRun> run, const QString& path, bo
     radioLoop_ = &loop;
     QTimer timer;
     timer.setInterval(kRadioShowMs);
-    connect(&timer, &QTimer::timeout, this, [this] { drainRadio(); });
+    connect(&timer, &QTimer::timeout, this, [this] {
+        drainRadio();
+        showRadioState();
+    });
     timer.start();
+    processor_->setInverted(inverted_);
+    processor_->beginStream(true, 0);
+    sinceYield_.start();
+    yieldMs_ = kRadioViewMs;
     // Called on the worker thread: the bits are taken on this one.
     radio_->start([this] { QMetaObject::invokeMethod(this, [this] { drainRadio(); }, Qt::QueuedConnection); });
     showRadioState();
@@ -973,7 +985,14 @@ bool MainWindow::runRadio(std::unique_ptr<RadioRun> run, const QString& path, bo
     timer.stop();
     radio_->stop();
     const bool stopped = stopCount_ != stops;
-    if (!stopped) drainRadio();  // the last bits, after the worker's end
+    if (!stopped) {
+        drainRadio();  // the last bits, after the worker's end
+        processor_->endStream();
+    }
+    inverted_ = processor_->inverted();
+    yieldMs_ = kYieldIntervalMs;
+    applyView();
+    refreshCounters();
     const RadioRun::State state = radioState_;
     // What the run ended with stays in the title; after Stop it goes.
     if (stopped) setWindowTitle(title_);
@@ -995,15 +1014,27 @@ void MainWindow::drainRadio() {
     if (!radio_ || draining_) return;
     draining_ = true;
     std::string bits;
+    bool going = true;
     for (;;) {
         radioState_ = radio_->take(bits);
-        if (bits.empty() || processor_->stopRequested()) break;
-        ProcessFrame(bits, true);
+        if (bits.empty()) break;
+        // One stream for the whole run: the view is drawn when it is due,
+        // not after every batch, which comes every few milliseconds.
+        processor_->setInverted(inverted_);
+        deferView_ = true;
+        going = processor_->feed(bits.data(), bits.size());
+        deferView_ = false;
+        inverted_ = processor_->inverted();
         bits.clear();
+        if (!going) break;
+    }
+    if (sinceYield_.elapsed() >= yieldMs_) {
+        applyView();
+        refreshCounters();
+        sinceYield_.start();
     }
     draining_ = false;
-    showRadioState();
-    if (radioLoop_ && (radioState_.ended || processor_->stopRequested())) radioLoop_->quit();
+    if (radioLoop_ && (radioState_.ended || !going)) radioLoop_->quit();
 }
 
 // The radio run's state in the window title, where it moves no control:

@@ -246,6 +246,7 @@ private:
     std::unique_ptr<FrameProcessor> processor_;
     const MurlinApi* api_ = nullptr;
     QElapsedTimer sinceYield_;
+    qint64 yieldMs_ = 16;  // longest time between two yields while decoding
 
     // While a text is decoded, what the window must show is noted and drawn
     // at the next yield only, as nothing is painted in between.
