@@ -97,7 +97,7 @@ public:
     // sample rate) instead of as fast as they decode.
     void setRealtime(bool on) { realtime_ = on; }
     bool realtime() const { return realtime_; }
-    // The state of the radio run in progress or just ended, for the title.
+    // A radio run (an audio recording or raw multiplex) is in progress.
     bool isRadioRunning() const { return radio_ != nullptr; }
     // The Card command: asks for server, card and IF input, connects the
     // card, sets it up for the RDS bit stream and decodes live from it into
