@@ -2,15 +2,20 @@
 
 #include <QLocale>
 
+#include "rds_charset.h"
+
 namespace varnak {
 
 int32_t IntegerToUnsigned(int16_t value) { return value < 0 ? value + 65536 : value; }
 
 QString IntegerToChar(int32_t word) {
-    auto ch = [](int byte) { return QChar(byte >= 32 && byte <= 126 ? byte : 127); };
+    const char bytes[2] = {static_cast<char>((word >> 8) & 0xFF), static_cast<char>(word & 0xFF)};
     QString s;
-    s += ch((word >> 8) & 0xFF);
-    s += ch(word & 0xFF);
+    // Byte by byte: a zero byte has no character here, it ends nothing.
+    for (char b : bytes) {
+        const std::string utf8 = b ? rdsformats::RdsToUtf8(&b, 1) : std::string(rdsformats::kPlaceholder);
+        s += QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    }
     return s;
 }
 
@@ -42,9 +47,8 @@ QString Freq(uint32_t value) {
 }
 
 QString FieldText(const char* field, int size) {
-    int n = 0;
-    while (n < size && field[n] != '\0') ++n;
-    return QString::fromLatin1(field, n);
+    const std::string utf8 = rdsformats::RdsToUtf8(field, static_cast<std::size_t>(size));
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 QString DiText(const uint8_t di[4]) {

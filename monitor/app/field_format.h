@@ -11,8 +11,9 @@ namespace varnak {
 
 // A 16-bit field held as signed to its unsigned value 0..65535.
 int32_t IntegerToUnsigned(int16_t value);
-// A block word as two characters, high byte first; bytes outside 32..126
-// show as the character 127.
+// A block word as two characters, high byte first, each byte read in the
+// RDS character set; a byte without a character (a control code) shows as
+// a visible placeholder, a middle dot.
 QString IntegerToChar(int32_t word);
 
 // Upper-case hexadecimal without leading zeros (0x00C3 -> "C3", 0 -> "0").
@@ -30,8 +31,9 @@ QString LetterAB(uint32_t value);
 // A frequency in 100 kHz units as MHz with one decimal and at least two
 // integer digits, with the user's decimal separator; 0 gives the empty text.
 QString Freq(uint32_t value);
-// The bytes of a zero-terminated 8-bit text field, at most `size` of them,
-// one character per byte (Latin-1, no RDS character-set translation).
+// The bytes of a zero-terminated broadcast text field (PS, radiotext), at
+// most `size` of them, each as its character in the RDS character set; a
+// byte without one shows as the placeholder (a middle dot).
 QString FieldText(const char* field, int size);
 // The decoder identification digits d3..d0: "_" for 0xFF (not received),
 // otherwise the character 48 + value.

@@ -1,6 +1,6 @@
 // varnak: the RDS monitor.
 //
-//   varnak [--exit-when-done] [--screenshot FILE.png] [FILE]
+//   varnak [--exit-when-done] [--screenshot FILE.png] [--rbds | --no-rbds] [FILE]
 //
 // With FILE the analysis of FILE starts right after start-up, as if chosen
 // with the File command. --exit-when-done closes the window once that
@@ -79,11 +79,15 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption shotOption(QStringLiteral("screenshot"),
                                         QStringLiteral("Save a picture of the window at the end of the analysis."),
                                         QStringLiteral("file.png"));
-    const QList<QCommandLineOption> options{helpOption, versionOption, exitOption, shotOption};
+    const QCommandLineOption rbdsOption(QStringLiteral("rbds"),
+                                        QStringLiteral("Show North American (RBDS) programme types; remembered."));
+    const QCommandLineOption rdsOption(QStringLiteral("no-rbds"),
+                                       QStringLiteral("Show the European (RDS) programme types again; remembered."));
+    const QList<QCommandLineOption> options{helpOption, versionOption, exitOption, shotOption, rbdsOption, rdsOption};
     parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("FILE"),
-                                 QStringLiteral("Recorded bit stream to analyse (a pipe or a device is read as a stream "
-                                                "until it ends or Stop is pressed)."),
+                                 QStringLiteral("Recording to analyse: bit text, or a group log (one group a line); a "
+                                                "pipe or a device is read as a stream until it ends or Stop is pressed."),
                                  QStringLiteral("[FILE]"));
     if (const auto error = varnak::ParseArguments(parser, options, args)) return varnak::UsageError(kProgram, *error);
     if (parser.isSet(helpOption)) {
@@ -97,6 +101,8 @@ int main(int argc, char* argv[]) {
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1)
         return varnak::UsageError(kProgram, "one FILE at most, got " + std::to_string(files.size()));
+    if (parser.isSet(rbdsOption) && parser.isSet(rdsOption))
+        return varnak::UsageError(kProgram, "--rbds and --no-rbds cannot go together");
     const bool exitWhenDone = parser.isSet(exitOption);
     const QString shot = parser.value(shotOption);
 
@@ -114,6 +120,8 @@ int main(int argc, char* argv[]) {
 
     varnak::SettingsStore store(varnak::SettingsStore::defaultPath());
     varnak::MainWindow window(store, *notifier);
+    if (parser.isSet(rbdsOption)) window.setRbds(true);
+    if (parser.isSet(rdsOption)) window.setRbds(false);
     window.show();
 
     int status = 0;

@@ -15,10 +15,12 @@
 
 #include "config_dialog.h"
 #include "field_format.h"
+#include "group_log.h"
 #include "live_feed.h"
 #include "main_layout.h"
 #include "notifier.h"
 #include "quesmer/daskel.h"
+#include "rbds.h"
 #include "settings_store.h"
 #include "widgets.h"
 
@@ -206,6 +208,7 @@ MainWindow::~MainWindow() {
 void MainWindow::Load() {
     cardHost_ = store_.ReadSetting(AppName, QString(), QStringLiteral("HostName"), QString()).toString();
     cardPort_ = store_.ReadSetting(AppName, QString(), QStringLiteral("HostPort"), 33234).toInt();
+    rbds_ = store_.ReadSetting(AppName, QString(), QStringLiteral("RBDS"), 0).toInt() != 0;
 
     // The design-time position: centred on the screen.
     const Twips t(dpi_);
@@ -386,7 +389,13 @@ void MainWindow::ShowBlocAB(const DecoderState& r) {
     vB0_->setCaption(LetterAB(r.groupVersion));
     vTP_->setCaption(FlagNY(r.tp));
     vPTY_->setCaption(Dec(r.pty, 2));
-    iPTY_->setCaption(describe(&MurlinApi::RDSPTYDesc, r.pty));
+    iPTY_->setCaption(rbds_ ? QString::fromLatin1(rdsformats::RbdsPtyName(r.pty))
+                            : describe(&MurlinApi::RDSPTYDesc, r.pty));
+}
+
+void MainWindow::setRbds(bool on) {
+    rbds_ = on;
+    store_.WriteSetting(AppName, QString(), QStringLiteral("RBDS"), on ? 1 : 0);
 }
 
 void MainWindow::ShowGrp00(const DecoderState& r) {
@@ -686,6 +695,10 @@ bool MainWindow::AnalyseFile(const QString& path) {
         setIdleButtons();
         return false;
     }
+    // A group log is recognised by its first lines; anything else is bits.
+    const bool groupLog =
+        rdsformats::DetectRecording(std::string_view(buffer.data(), std::min(got, rdsformats::GroupLogReader::kHeadSize))) ==
+        rdsformats::RecordingKind::GroupLog;
 
     running();
     const std::string logPath = DecodeLogPath(QFile::encodeName(path).toStdString());
@@ -713,14 +726,18 @@ bool MainWindow::AnalyseFile(const QString& path) {
     processor_->setInverted(inverted_);
     deferView_ = true;
     sinceYield_.start();
-    processor_->beginStream(true, in.size());
     bool readFailed = false;
-    while (processor_->feed(buffer.data(), got)) {
-        r = readRecording(in, buffer.data(), buffer.size(), got);
-        if (r == InputFile::Result::Failed) readFailed = true;
-        if (r != InputFile::Result::Data) break;
+    if (groupLog) {
+        readFailed = !feedGroupLog(in, buffer, got, path);
+    } else {
+        processor_->beginStream(true, in.size());
+        while (processor_->feed(buffer.data(), got)) {
+            r = readRecording(in, buffer.data(), buffer.size(), got);
+            if (r == InputFile::Result::Failed) readFailed = true;
+            if (r != InputFile::Result::Data) break;
+        }
+        if (!readFailed) processor_->endStream();
     }
-    if (!readFailed) processor_->endStream();
     deferView_ = false;
     inverted_ = processor_->inverted();
     applyView();
@@ -739,6 +756,40 @@ bool MainWindow::AnalyseFile(const QString& path) {
     if (!ok) setIdleButtons();
     emit analysisFinished(ok);
     return ok;
+}
+
+// Decodes a group log, whose first piece is in `buffer`: its groups become
+// the bits an encoder would have sent, fed piece by piece; malformed lines
+// are skipped and reported. False when the file could not be read on.
+bool MainWindow::feedGroupLog(InputFile& in, std::vector<char>& buffer, std::size_t got, const QString& path) {
+    rdsformats::GroupLogReader reader;
+    std::string bits;
+    const auto onGroup = [&bits](const rdsformats::GroupRecord&, const std::string& groupBits) { bits += groupBits; };
+    // The groups carry their own polarity: none to search for.
+    inverted_ = false;
+    ShowBitstream();
+    processor_->setInverted(false);
+    processor_->setPolaritySearch(false);
+    processor_->beginStream(true, 0);  // the log's size says nothing of its bits
+    bool readFailed = false, going = true;
+    for (bool more = true; more && going;) {
+        reader.feed(buffer.data(), got, onGroup);
+        going = processor_->feed(bits.data(), bits.size());
+        bits.clear();
+        if (!going) break;
+        const InputFile::Result r = readRecording(in, buffer.data(), buffer.size(), got);
+        readFailed = r == InputFile::Result::Failed;
+        more = r == InputFile::Result::Data;
+        if (!more && !readFailed) {
+            reader.finish(onGroup);
+            going = processor_->feed(bits.data(), bits.size());
+        }
+    }
+    if (going && !readFailed) processor_->endStream();
+    processor_->setPolaritySearch(true);
+    if (!reader.parser().report().empty())
+        notifier_.message(this, AppName, QStringLiteral("%1: %2").arg(path, QString::fromStdString(reader.parser().report())));
+    return !readFailed;
 }
 
 void MainWindow::CardCommand() {

@@ -88,6 +88,11 @@ public:
     // inverts the bit stream).
     void PanelClick(int number);
 
+    // North American programme-type names (RBDS) instead of the European
+    // ones; remembered in the settings as "RBDS".
+    bool Rbds() const { return rbds_; }
+    void setRbds(bool on);
+
     bool Inverted() const { return inverted_; }
     bool isAnalysing() const { return analysing_; }
     int16_t ResetCount() const { return processor_ ? processor_->resetCount() : 0; }
@@ -159,6 +164,7 @@ private:
         uint16_t rawWords[4] = {};
     };
     bool closeLog();
+    bool feedGroupLog(InputFile& in, std::vector<char>& buffer, std::size_t got, const QString& path);
     // Reads the next piece of a recording; a silent stream is waited for
     // while the window serves its events. End also when Stop was pressed.
     InputFile::Result readRecording(InputFile& in, char* buffer, std::size_t capacity, std::size_t& got);
@@ -183,6 +189,7 @@ private:
     int windowLeft_ = 0, windowTop_ = 0;  // twips
     QString currentPath_;
     bool inverted_ = false;
+    bool rbds_ = false;
     int shownGroupType_ = 0;
     int shownPi_ = 0;
 

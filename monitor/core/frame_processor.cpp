@@ -175,7 +175,7 @@ void FrameProcessor::handleStatus(uint16_t status) {
         // Polarity search: repeated automatic resets mean no block A can be
         // found, most likely because the stream arrives inverted.
         if (resetCount_ < kResetCountMax) ++resetCount_;
-        if (resetCount_ > kResetsBeforeFlip) inverted_ = !inverted_;
+        if (resetCount_ > kResetsBeforeFlip && polaritySearch_) inverted_ = !inverted_;
         if (listener_) listener_->onAutoReset(inverted_);
     }
     if (listener_) listener_->onStatus(status);

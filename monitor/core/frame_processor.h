@@ -89,6 +89,10 @@ public:
 
     bool inverted() const { return inverted_; }
     void setInverted(bool inverted) { inverted_ = inverted; }
+    // Whether repeated automatic resets flip the polarity (on by default).
+    // Off for streams rebuilt from group logs: their polarity is known, and
+    // a long gap of lost blocks must not turn it over.
+    void setPolaritySearch(bool on) { polaritySearch_ = on; }
     // Automatic resets seen since creation; saturates at 32767.
     int16_t resetCount() const { return resetCount_; }
 
@@ -109,6 +113,7 @@ private:
     FrameListener* listener_ = nullptr;
     DecodeLog* log_ = nullptr;
     bool inverted_ = false;
+    bool polaritySearch_ = true;
     bool stop_ = false;
     uint64_t run_ = 0;  // number of the newest run of process()
     int16_t resetCount_ = 0;

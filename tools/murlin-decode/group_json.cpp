@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "group_log.h"
+#include "rbds.h"
+#include "rds_charset.h"
+
 namespace murlindecode {
 namespace {
 
@@ -33,15 +37,15 @@ public:
         std::snprintf(buffer, sizeof buffer, "%04X", value & 0xFFFFu);
         addText(name, buffer);
     }
-    void addText(const char* name, const char* text) { addField(name, text, text ? std::strlen(text) : 0); }
-    // A fixed-size text field of the record: up to its zero byte.
+    void addText(const char* name, const char* text) {
+        key(name);
+        if (text) AppendJsonString(out_, text, std::strlen(text));
+        else out_ += "null";
+    }
+    // A fixed-size broadcast text field of the record: up to its zero byte.
     void addField(const char* name, const char* text, std::size_t size) {
         key(name);
-        if (!text) {
-            out_ += "null";
-            return;
-        }
-        AppendJsonString(out_, text, ::strnlen(text, size));
+        AppendRdsJsonString(out_, text, ::strnlen(text, size));
     }
     // A frequency in units of 100 kHz as MHz, e.g. 876 -> 87.6.
     void addMhz(unsigned value) {
@@ -93,6 +97,25 @@ void AddFrequencyList(JsonObject& o, const char* name, const uint16_t* list, int
 
 }  // namespace
 
+void AppendUtf8JsonString(std::string& out, const std::string& text) {
+    out += '"';
+    for (const char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c == 0x7F) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+            out += buffer;
+        } else {
+            out += ch;
+        }
+    }
+    out += '"';
+}
+
+
 void AppendJsonString(std::string& out, const char* text, std::size_t length) {
     out += '"';
     for (std::size_t i = 0; i < length; ++i) {
@@ -115,7 +138,29 @@ void AppendJsonString(std::string& out, const char* text, std::size_t length) {
     out += '"';
 }
 
-void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const varnak::MurlinApi& api) {
+void AppendRdsJsonString(std::string& out, const char* text, std::size_t length) {
+    out += '"';
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const char32_t u = rdsformats::RdsToUnicode(c);
+        if (u == U'"' || u == U'\\') {
+            out += '\\';
+            out += static_cast<char>(u);
+        } else if (u) {
+            rdsformats::AppendUtf8(out, u);
+        } else if (c < 0x80) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+            out += buffer;
+        } else {
+            out += "\\ufffd";
+        }
+    }
+    out += '"';
+}
+
+void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const varnak::MurlinApi& api,
+                     const JsonExtras& extras) {
     const DecoderState& s = group.state;
     const uint16_t b = group.blockWords[1];
     const unsigned type = s.groupType;
@@ -127,10 +172,18 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
     o.addText("group", name);
     o.addInt("type", type);
     o.addText("version", versionB ? "B" : "A");
-    o.addHex4("pi", s.pi);
+    if (extras.rxTime) o.addText("rxTime", rdsformats::FormatIsoUtc(*extras.rxTime).c_str());
+    // The group's own block A: the record's PI changes only with an
+    // error-free block A once synchronised, so the first group would
+    // otherwise show the PI of no group.
+    o.addHex4("pi", group.blockWords[0]);
+    if (extras.rbds) {
+        const std::string call = rdsformats::CallLetters(group.blockWords[0]);
+        if (!call.empty()) o.addText("callsign", call.c_str());
+    }
     o.addBool("tp", s.tp);
     o.addInt("pty", s.pty);
-    o.addText("ptyName", api.RDSPTYDesc(s.pty));
+    o.addText("ptyName", extras.rbds ? rdsformats::RbdsPtyName(s.pty) : api.RDSPTYDesc(s.pty));
     o.key("blocks");
     o.raw() += '[';
     for (int n = 0; n < 4; ++n) {
@@ -226,6 +279,15 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
         break;
     default:
         break;
+    }
+    if (extras.rtPlus && !extras.rtPlus->empty()) {
+        o.key("rtPlus");
+        JsonObject r(o.raw());
+        for (const auto& [name, text] : *extras.rtPlus) {
+            r.key(name.c_str());
+            AppendUtf8JsonString(o.raw(), text);
+        }
+        r.end();
     }
     o.end();
 }

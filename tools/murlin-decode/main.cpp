@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "decode_log.h"
+#include "format_options.h"
 #include "frame_processor.h"
-#include "group_json.h"
+#include "group_input.h"
+#include "group_output.h"
 #include "murlin_binding.h"
 #include "output_file.h"
 #include "text_input.h"
@@ -50,7 +52,9 @@ constexpr const char* kHelp =
     "                     with several inputs only \"-\" is allowed\n"
     "      --hex          read hexadecimal text instead of one character per bit\n"
     "      --json         write one JSON object per decoded group instead of the\n"
-    "                     log records (group, pi, pty and the group's fields)\n"
+    "                     log records (group, pi, pty and the group's fields;\n"
+    "                     texts in UTF-8 as the RDS character set has them)\n"
+    "%s"
     "      --invert       start with the bit stream inverted\n"
     "  -q, --quiet        no summary and no progress bar on standard error\n"
     "  -h, --help         show this help and exit\n"
@@ -60,8 +64,10 @@ constexpr const char* kHelp =
     "bits; from the eleventh such reset in a file on, every reset flips the\n"
     "polarity, so an inverted recording still decodes.\n"
     "\n"
-    "At the end a summary goes to standard error: bits, groups decoded, blocks\n"
-    "accepted, check failures, repaired blocks, PI, PS and radiotext. When no\n"
+    "At the end a summary goes to standard error: bits (groups read from a group\n"
+    "log), groups decoded, blocks accepted, check failures, repaired blocks, PI,\n"
+    "PS and radiotext, RadioText Plus items and the malformed lines of a group\n"
+    "log (the first few by number). When no\n"
     "group decodes and the text looks like the other form, it says so: \"this\n"
     "looks like hex text: try --hex\" (or \"bit text: try without --hex\").\n"
     "The decoder library libmurlin.so.0 is loaded from the program's folder,\n"
@@ -77,6 +83,7 @@ constexpr const char* kHelp =
 
 struct Options {
     std::string output;  // empty: derived from the input path
+    murlindecode::FormatOptions formats;
     bool hex = false;
     bool json = false;
     bool invert = false;
@@ -89,6 +96,7 @@ int UsageError(const std::string& message) { return varnak::UsageError(kProgram,
 // Parses the command line; returns -1 to go on, else the exit status.
 int ParseOptions(int argc, char** argv, Options& options) {
     bool optionsDone = false;
+    std::string error;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (optionsDone || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -96,11 +104,13 @@ int ParseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--") {
             optionsDone = true;
         } else if (arg == "-h" || arg == "--help") {
-            std::fputs(kHelp, stdout);
+            std::printf(kHelp, murlindecode::kFormatHelp);
             return 0;
         } else if (arg == "--version") {
             std::printf("%s %s\n", kProgram, VARNAK_VERSION);
             return 0;
+        } else if (const int taken = murlindecode::ParseFormatOption(argc, argv, i, options.formats, error)) {
+            if (taken < 0) return UsageError(error);
         } else if (arg == "--hex") {
             options.hex = true;
         } else if (arg == "--json") {
@@ -128,39 +138,24 @@ int ParseOptions(int argc, char** argv, Options& options) {
     }
     if (options.files.size() > 1 && !options.output.empty() && options.output != "-")
         return UsageError("several input files need their own logs: leave out -o, or use -o -");
+    error = murlindecode::SettleFormat(options.formats, options.hex, options.invert, options.json);
+    if (!error.empty()) return UsageError(error);
     return -1;
 }
 
 void Error(const std::string& message) { std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str()); }
 
-// A printable rendering of a record text for the summary: up to its zero
-// byte or radiotext end code, trailing spaces dropped, control bytes as '.'.
-std::string Printable(const char* text, std::size_t size) {
-    std::string out;
-    for (std::size_t i = 0; i < size && text[i] && text[i] != '\r'; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        out += (c < 0x20 || c == 0x7F) ? '.' : static_cast<char>(c);
-    }
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-    return out;
-}
-
-// Collects what the summary needs, writes JSON lines and draws the progress bar.
+// Counts groups for the summary, hands the stream to the group outputs
+// (JSON, group log, statistics, RT+) and draws the progress bar.
 class Run : public varnak::FrameListener {
 public:
-    Run(const varnak::MurlinApi& api, std::FILE* json, bool progress, const std::string& name)
-        : api_(api), json_(json), progress_(progress), name_(name) {}
+    Run(murlindecode::GroupOutput& output, bool progress, const std::string& name)
+        : output_(output), progress_(progress), name_(name) {}
 
+    void onStatus(uint16_t status) override { output_.onStatus(status); }
     void onGroup(const varnak::DecodedGroup& group) override {
         ++groups_;
-        if (!json_ || jsonFailed_) return;
-        line_.clear();
-        murlindecode::AppendGroupJson(line_, group, api_);
-        line_ += '\n';
-        if (std::fwrite(line_.data(), 1, line_.size(), json_) != line_.size()) {
-            jsonFailed_ = true;
-            jsonErrno_ = errno;
-        }
+        output_.onGroup(group);
     }
 
     // Draws the progress bar at `done` of `total` bytes.
@@ -181,18 +176,12 @@ public:
     }
 
     std::size_t groups() const { return groups_; }
-    bool jsonFailed() const { return jsonFailed_; }
-    int jsonErrno() const { return jsonErrno_; }
 
 private:
-    const varnak::MurlinApi& api_;
-    std::FILE* json_;
+    murlindecode::GroupOutput& output_;
     bool progress_;
     std::string name_;
-    std::string line_;
     std::size_t groups_ = 0;
-    bool jsonFailed_ = false;
-    int jsonErrno_ = 0;
     int shownPercent_ = -1;
 };
 
@@ -229,9 +218,11 @@ bool OutputIsFree(const std::string& input, const std::string& outputPath, const
 // inputs and outputs committed so far in this run, and receives this file's.
 bool DecodeFile(const std::string& input, const Options& options, const varnak::MurlinApi& api,
                 std::vector<std::pair<std::string, std::string>>& written) {
+    const bool groupLog = options.formats.groups;
     murlindecode::TextInput text;
-    if (!text.open(input, options.hex)) {
-        Error(input + ": " + text.error());
+    varnak::InputFile groupFile;  // a group log, read by lines
+    if (groupLog ? !groupFile.open(input) : !text.open(input, options.hex)) {
+        Error(input + ": " + (groupLog ? groupFile.error() : text.error()));
         return false;
     }
 
@@ -248,49 +239,71 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     }
     std::FILE* stream = output.stream();
 
+    const murlindecode::OutputFormat format = options.formats.format;
+    const bool logFormat = format == murlindecode::OutputFormat::Log;
     varnak::DecodeLog log;
-    if (!options.json) log.attach(stream, output.name());
+    if (logFormat) log.attach(stream, output.name());
 
     const bool progress = !options.quiet && ::isatty(STDERR_FILENO) && text.size() >= kProgressMinimum;
-    Run run(api, options.json ? stream : nullptr, progress, input);
+    murlindecode::GroupOutput groupOutput(api, format, logFormat ? nullptr : stream, options.formats.rbds);
+    // Bits from a pipe or a device are live: each group gets the time it was decoded.
+    struct stat inputInfo {};
+    groupOutput.setLive(!groupLog && input == "-" && ::fstat(STDIN_FILENO, &inputInfo) == 0 && !S_ISREG(inputInfo.st_mode));
+    Run run(groupOutput, progress, input);
     varnak::FrameProcessor processor(api);
     processor.setListener(&run);
-    processor.setLog(options.json ? nullptr : &log);
+    processor.setLog(logFormat ? &log : nullptr);
     processor.setInverted(options.invert);
     processor.setProgressInterval(std::size_t(1) << 30);
 
     api.RDSInit();
     api.RDSStat(-1);  // counters of this file only
-    processor.beginStream(!options.hex, text.size());
-    const char* piece = nullptr;
-    std::size_t size = 0;
-    while (text.next(piece, size)) {
-        processor.feed(piece, size);
-        run.showProgress(text.bytesRead(), text.size());
+    rdsformats::GroupLogParser groupLines;
+    bool looksLikeGroupLog = false;
+    if (groupLog) {
+        std::string reason;
+        if (!murlindecode::FeedGroupLog(groupFile, processor, groupOutput, groupLines, reason)) {
+            Error(input + ": " + reason);
+            return false;
+        }
+    } else {
+        processor.beginStream(!options.hex, text.size());
+        const char* piece = nullptr;
+        std::size_t size = 0;
+        bool first = true;
+        while (text.next(piece, size)) {
+            if (first && !options.hex)
+                looksLikeGroupLog = rdsformats::DetectRecording(std::string_view(piece, size)) ==
+                                    rdsformats::RecordingKind::GroupLog;
+            first = false;
+            processor.feed(piece, size);
+            run.showProgress(text.bytesRead(), text.size());
+        }
+        run.clearProgress();
+        if (!text.error().empty()) {
+            Error(input + ": " + text.error());
+            return false;
+        }
+        if (text.bytesRead() == 0) {
+            Error(input + ": empty file, nothing to decode");
+            return false;
+        }
+        if (text.characters() == 0) {
+            Error(input + ": no hexadecimal digits, nothing to decode");
+            return false;
+        }
+        processor.endStream();
+        groupOutput.finish();
+        if (options.hex && text.characters() % 2 && !options.quiet)
+            Error(input + ": warning: odd number of hexadecimal digits; the last one was read alone as a byte");
     }
-    run.clearProgress();
-    if (!text.error().empty()) {
-        Error(input + ": " + text.error());
-        return false;
-    }
-    if (text.bytesRead() == 0) {
-        Error(input + ": empty file, nothing to decode");
-        return false;
-    }
-    if (text.characters() == 0) {
-        Error(input + ": no hexadecimal digits, nothing to decode");
-        return false;
-    }
-    processor.endStream();
-    if (options.hex && text.characters() % 2 && !options.quiet)
-        Error(input + ": warning: odd number of hexadecimal digits; the last one was read alone as a byte");
 
-    // The log reports its own write errors; JSON lines are checked here.
+    // The log reports its own write errors; other output is checked here.
     std::string writeError;
-    if (!options.json) {
+    if (logFormat) {
         if (!log.close()) writeError = log.error();
-    } else if (run.jsonFailed()) {
-        writeError = "cannot write " + output.name() + ": " + std::strerror(run.jsonErrno() ? run.jsonErrno() : EIO);
+    } else if (groupOutput.failed()) {
+        writeError = "cannot write " + output.name() + ": " + std::strerror(groupOutput.error());
     }
     if (!writeError.empty()) {
         Error(writeError);
@@ -302,7 +315,16 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     }
     if (!toStdout) written.emplace_back(input, outputPath);
 
-    const char* hint = !text.looksLikeOtherForm() ? nullptr
+    if (options.formats.stats) {
+        const std::string table = murlindecode::StatsText(input, groupOutput.stats(), options.json);
+        if (std::fputs(table.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+            Error(std::string("cannot write standard output: ") + std::strerror(errno ? errno : EIO));
+            return false;
+        }
+    }
+
+    const char* hint = looksLikeGroupLog           ? "this looks like a group log: try --groups"
+                       : groupLog || !text.looksLikeOtherForm() ? nullptr
                        : options.hex              ? "this looks like bit text: try without --hex"
                                                   : "this looks like hex text: try --hex";
     if (options.quiet) {
@@ -312,23 +334,26 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     DecoderState state{};
     api.RDSStruct(&state);
     const std::uint64_t bits = options.hex ? (text.characters() + 1) / 2 * 8 : text.characters();
-    std::fprintf(stderr, "%s: %llu bits, %zu groups decoded, %d blocks accepted, %d check failures, %d repaired blocks\n",
-                 input.c_str(), static_cast<unsigned long long>(bits), run.groups(), api.RDSStat(0), api.RDSStat(1),
-                 api.RDSStat(2));
+    const std::string read = groupLog ? std::to_string(groupLines.groups()) + " groups read" : std::to_string(bits) + " bits";
+    std::fprintf(stderr, "%s: %s, %zu groups decoded, %d blocks accepted, %d check failures, %d repaired blocks\n",
+                 input.c_str(), read.c_str(), run.groups(), api.RDSStat(0), api.RDSStat(1), api.RDSStat(2));
     if (run.groups() > 0) {
         const bool rtA = state.groupsSeen & (1u << 4), rtB = state.groupsSeen & (1u << 5);
-        const std::string rt = rtA ? Printable(state.radioText, sizeof state.radioText)
-                             : rtB ? Printable(state.radioTextB, sizeof state.radioTextB)
+        const std::string rt = rtA ? murlindecode::SummaryText(state.radioText, sizeof state.radioText)
+                             : rtB ? murlindecode::SummaryText(state.radioTextB, sizeof state.radioTextB)
                                    : std::string();
-        std::fprintf(stderr, "  PI %04X  PS '%s'  RT '%s'\n", state.pi, Printable(state.ps, 8).c_str(), rt.c_str());
+        std::fprintf(stderr, "  PI %04X  PS '%s'  RT '%s'\n", state.pi, murlindecode::SummaryText(state.ps, 8).c_str(),
+                     rt.c_str());
     } else if (hint) {
         std::fprintf(stderr, "  no group decoded; %s\n", hint);
     } else {
         std::fprintf(stderr, "  no group decoded\n");
     }
+    std::fputs(murlindecode::SummaryExtras(groupOutput, groupLog ? &groupLines : nullptr).c_str(), stderr);
     if (processor.inverted() != options.invert)
         std::fprintf(stderr, "  polarity flipped: stream ended %s\n", processor.inverted() ? "inverted" : "not inverted");
-    if (!toStdout) std::fprintf(stderr, "  %s: %s\n", options.json ? "JSON" : "log", outputPath.c_str());
+    static const char* const kOutputKinds[] = {"log", "JSON", "group log"};
+    if (!toStdout) std::fprintf(stderr, "  %s: %s\n", kOutputKinds[static_cast<int>(format)], outputPath.c_str());
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "input_file.h"
 #include "numbers.h"
+#include "rds_charset.h"
 
 #include <algorithm>
 
@@ -154,15 +155,16 @@ public:
         return parts;
     }
 
+    // UTF-8 text of up to `max` characters in the RDS character set, as
+    // the bytes it is sent as, padded with spaces.
     std::string Text(const std::string& text, const std::string& what, size_t max) const
     {
-        if (text.size() > max)
-            Fail(what + ": text of " + std::to_string(text.size()) + " characters is longer than " + std::to_string(max));
-        for (unsigned char c : text)
-            if (c < 0x20 || c == 0x7F) Fail(what + ": control character in text");
-        std::string out = text;
-        out.resize(max, ' ');
-        return out;
+        rdsformats::RdsEncoding e = rdsformats::Utf8ToRds(text);
+        if (!e.ok) Fail(what + ": " + e.problem);
+        if (e.bytes.size() > max)
+            Fail(what + ": text of " + std::to_string(e.bytes.size()) + " characters is longer than " + std::to_string(max));
+        e.bytes.resize(max, ' ');
+        return e.bytes;
     }
 
 private:

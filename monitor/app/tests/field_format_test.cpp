@@ -12,11 +12,13 @@ TEST(FieldFormat, IntegerConversions) {
     EXPECT_EQ(IntegerToUnsigned(-1), 65535);
     EXPECT_EQ(IntegerToUnsigned(-32768), 32768);
     EXPECT_EQ(IntegerToUnsigned(1234), 1234);
-    EXPECT_EQ(IntegerToChar(0x4142), QStringLiteral("AB"));
-    EXPECT_EQ(IntegerToChar(0x0041), QString(QChar(127)) + QLatin1Char('A'));
-    EXPECT_EQ(IntegerToChar(0x7F20), QString(QChar(127)) + QLatin1Char(' '));
-    EXPECT_EQ(IntegerToChar(0), QString(2, QChar(127)));
-    EXPECT_EQ(IntegerToChar(0xC37E), QString(QChar(127)) + QLatin1Char('~'));
+    // Block words as RDS characters; bytes without one as a middle dot.
+    const struct {
+        int32_t word;
+        const char* text;
+    } chars[] = {{0x4142, "AB"}, {0x0041, "·A"}, {0x7F20, "· "}, {0, "··"}, {0xC37E, "È¯"}, {0x918D, "äß"},
+                 {0x0DFF, "··"}, {0x2460, "¤‖"}};
+    for (const auto& c : chars) EXPECT_EQ(IntegerToChar(c.word), QString::fromUtf8(c.text)) << c.text;
 }
 
 TEST(FieldFormat, HexAndDecimal) {
@@ -60,8 +62,10 @@ TEST(FieldFormat, FrequenciesUseTheUsersDecimalSeparator) {
 }
 
 TEST(FieldFormat, TextFieldsAndCounters) {
-    const char ps[9] = {'R', 'A', 'D', 'I', 'O', ' ', '\xE9', ' ', '\0'};
-    EXPECT_EQ(FieldText(ps, 9), QStringLiteral("RADIO \u00E9 "));
+    const char ps[9] = {'R', 'A', 'D', 'I', 'O', ' ', '\xD7', ' ', '\0'};
+    EXPECT_EQ(FieldText(ps, 9), QString::fromUtf8("RADIO Ö "));
+    const char rt[6] = {'E', 'n', 'd', '\r', '\x8D', '\0'};
+    EXPECT_EQ(FieldText(rt, 6), QString::fromUtf8("End·ß"));
     const char full[4] = {'a', 'b', 'c', 'd'};  // no terminator: stops at the size
     EXPECT_EQ(FieldText(full, 4), QStringLiteral("abcd"));
     EXPECT_EQ(CounterText("Total Blocs", 123), QStringLiteral("Total Blocs    123"));

@@ -461,6 +461,44 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
     EXPECT_EQ(readAll(dir_.filePath(QStringLiteral("station.out"))), log);
 }
 
+// A group log is recognised by its content and decodes as the stream its
+// groups came from; a malformed line is skipped and reported.
+TEST_F(WindowTest, GroupLogsDecodeAsTheirBitStream) {
+    const std::string bits = test::StationBits(6);
+    std::string groups = "<recorder=\"test\" date=\"2026/12/08\">\r\n";
+    for (std::size_t g = 0; g + 104 <= bits.size(); g += 104) {
+        for (int n = 0; n < 4; ++n) {
+            const uint16_t word = static_cast<uint16_t>(std::stoul(bits.substr(g + 26 * n, 16), nullptr, 2));
+            groups += QStringLiteral("%1%2").arg(n ? " " : "").arg(word, 4, 16, QLatin1Char('0')).toUpper().toStdString();
+        }
+        groups += g == 0 ? "\r\njunk\r\n" : "\r\n";
+    }
+    const QByteArray reference = referenceLog(bits);
+    EXPECT_TRUE(w_->AnalyseFile(writeFile(QStringLiteral("station.spy"), groups)));
+    EXPECT_EQ(readAll(dir_.filePath(QStringLiteral("station.out"))), reference);
+    EXPECT_EQ(notifier_.messages.join('\n').toStdString(),
+              dir_.filePath(QStringLiteral("station.spy")).toStdString() + ": 1 malformed line skipped (line 3)");
+    EXPECT_EQ(text(QStringLiteral("vPS")), QStringLiteral("VARNAK  "));
+    EXPECT_FALSE(w_->Inverted());
+}
+
+// North American programme-type names, remembered across runs.
+TEST_F(WindowTest, RbdsNamesAreChosenAndRemembered) {
+    DecoderState r{};
+    r.pty = 5;
+    EXPECT_FALSE(w_->Rbds());
+    w_->setRbds(true);
+    w_->ShowBlocAB(r);
+    EXPECT_EQ(text(QStringLiteral("iPTY")), QStringLiteral("Rock"));
+    makeWindow();
+    EXPECT_TRUE(w_->Rbds());
+    w_->setRbds(false);
+    w_->ShowBlocAB(r);
+    EXPECT_EQ(text(QStringLiteral("iPTY")), QStringLiteral("Education"));
+    makeWindow();
+    EXPECT_FALSE(w_->Rbds());
+}
+
 // The program itself, started fresh as a user would, against the headless
 // decoder started fresh on the same recording.
 TEST_F(WindowTest, ProgramLogIsByteIdenticalToMurlinDecode) {

@@ -193,6 +193,19 @@ TEST_F(FrameProcessorFake, PolaritySearchFlipsFromTheEleventhResetAndSaturates) 
     EXPECT_EQ(processor.inverted(), recorder.resets[n - 1]);
 }
 
+TEST_F(FrameProcessorFake, PolaritySearchOffLeavesThePolarityAlone) {
+    fakemurlin::script = [](std::size_t) { return kAutoReset; };
+    processor.setListener(&recorder);
+    processor.setPolaritySearch(false);
+    processor.process(std::string(20, '0'), true);
+    EXPECT_EQ(processor.resetCount(), 20);  // still counted
+    EXPECT_EQ(recorder.resets, std::vector<bool>(20, false));
+    EXPECT_FALSE(processor.inverted());
+    processor.setPolaritySearch(true);
+    processor.process("0", true);
+    EXPECT_TRUE(processor.inverted());
+}
+
 TEST_F(FrameProcessorFake, InvertedFlagIsHandedToEveryCall) {
     processor.setInverted(true);
     processor.process("10", true);

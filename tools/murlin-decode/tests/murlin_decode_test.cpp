@@ -44,10 +44,11 @@ protected:
     void SetUp() override { ASSERT_FALSE(dir.empty()); }
 
     // Runs the program with `args` (already quoted) in the test folder.
-    Result Run(const std::string& args) {
+    // `env` is put before the program ("TZ=UTC ").
+    Result Run(const std::string& args, const std::string& env = "") {
         const std::string out = dir + "/.stdout", err = dir + "/.stderr";
         const std::string command =
-            "cd '" + dir + "' && '" MURLIN_DECODE_PATH "' " + args + " >'" + out + "' 2>'" + err + "'";
+            "cd '" + dir + "' && " + env + "'" MURLIN_DECODE_PATH "' " + args + " >'" + out + "' 2>'" + err + "'";
         const int raw = std::system(command.c_str());
         Result r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -228,9 +229,8 @@ TEST_F(MurlinDecode, JsonGivesOneObjectPerGroupWithItsFields) {
         ++groups;
         EXPECT_EQ(line.front(), '{');
         EXPECT_EQ(line.back(), '}');
-        // The PI is taken from the first block A accepted while synchronised.
-        const std::string pi = groups == 1 ? "0000" : "2001";
-        EXPECT_NE(line.find("\"pi\":\"" + pi + "\",\"tp\":true,\"pty\":10,"), std::string::npos) << line;
+        // The PI of the group's own block A, also in the first group.
+        EXPECT_NE(line.find("\"pi\":\"2001\",\"tp\":true,\"pty\":10,"), std::string::npos) << line;
         if (line.find("\"group\":\"0A\"") == 0 + 1) lastPs = line;
         if (line.find("\"group\":\"2A\"") == 0 + 1) lastRt = line;
     }
@@ -252,7 +252,8 @@ TEST_F(MurlinDecode, JsonIsValidForClockAndUnusualCharacters) {
     const unsigned mjd = 54521;
     rdsenc::AppendGroup(bits, pi, (4u << 12) | header | (mjd >> 15), static_cast<uint16_t>(((mjd & 0x7FFF) << 1) | 0),
                         static_cast<uint16_t>((15u << 12) | (51u << 6) | 2u));
-    // 2A segment 0: a Latin-1 letter, the end-of-text code, a quote and a backslash.
+    // 2A segment 0: a letter of the RDS set (0xE9 is "Ŋ"), the end-of-text
+    // code, a quote and a backslash.
     rdsenc::AppendGroup(bits, pi, (2u << 12) | header, 0xE90D, 0x225C);
     rdsenc::AppendGroup(bits, pi, (5u << 12) | header, 0x1234, 0x5678);
     WriteFile(dir + "/in.txt", bits);
@@ -262,7 +263,7 @@ TEST_F(MurlinDecode, JsonIsValidForClockAndUnusualCharacters) {
                          "\"localOffset\":1.0,\"text\":\"2008/02/25 15:51TU +1.0\"}"),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("\"radiotext\":\"\xC3\xA9\\u000d\\\"\\\\ak test stre"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"radiotext\":\"\xC5\x8A\\u000d\\\"\\\\ak test stre"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("{\"group\":\"5A\",\"type\":5,\"version\":\"A\",\"pi\":\"2001\",\"tp\":true,\"pty\":10,"
                          "\"ptyName\":\"Pop Music\",\"blocks\":[\"2001\",\"5540\",\"1234\",\"5678\"]}\n"),
               std::string::npos)
@@ -438,6 +439,154 @@ TEST_F(MurlinDecode, MissingLibraryOrExportIsNamed) {
     EXPECT_EQ(status, 1);
     EXPECT_NE(err.find("libmurlin.so.0: export RDSBytFrame not found"), std::string::npos) << err;
     EXPECT_FALSE(Exists(dir + "/in.out"));
+}
+
+// ---------------------------------------------------------------------------
+// Group logs, character set, RBDS, RT+ and statistics
+
+// A station that fills the RDS set's letters and carries RT+ (AID 4BD7 in
+// 11A): the title is "Harbour Lights" at 5 (14 long), the artist "Ölfa" at 22.
+const char* const kRtPlusStation = R"(pi 0x3AAB
+pty 5
+ps "RADIO Ö "
+rt A "Now: Harbour Lights - Ölfa"
+oda 0x4BD7 11A 0x0000
+raw 11A 0x08 0x229A 0x22C3
+schedule 0A 2A 0A 3A 11A
+)";
+
+class MurlinDecodeFormats : public MurlinDecode {
+protected:
+    // Runs rdsgen on `description` with `args`; the bits go to `output`.
+    void Generate(const std::string& description, const std::string& args, const std::string& output) {
+        WriteFile(dir + "/station.rds", description);
+        const std::string command = "cd '" + dir + "' && '" RDSGEN_PATH "' station.rds " + args + " -o " + output;
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+};
+
+TEST_F(MurlinDecodeFormats, GroupLogRoundTripGivesTheSameLogAndJson) {
+    Generate(kRtPlusStation, "-n 150", "station.txt");
+    const Result hex = Run("-q --format hex -o station.groups station.txt");
+    ASSERT_EQ(hex.status, 0) << hex.err;
+    const std::string groups = ReadAll(dir + "/station.groups");
+    EXPECT_EQ(Count(groups, "\n"), 150u);
+    // First a 0A group of segment 0: no AF, "RA".
+    EXPECT_EQ(groups.substr(0, 5), "3AAB ");
+    EXPECT_EQ(groups.substr(9, 11), " E0CD 5241\n");
+    EXPECT_EQ(Count(groups, "----"), 0u);
+
+    ASSERT_EQ(Run("-q -o direct.out station.txt").status, 0);
+    const Result back = Run("-q --groups -o back.out station.groups");
+    ASSERT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(ReadAll(dir + "/back.out"), ReadAll(dir + "/direct.out"));
+    EXPECT_EQ(Count(ReadAll(dir + "/back.out"), kSeparator), 150u);
+
+    const Result jsonBits = Run("-q --json -o - station.txt");
+    const Result jsonGroups = Run("-q --groups --format json -o - station.groups");
+    ASSERT_EQ(jsonGroups.status, 0) << jsonGroups.err;
+    EXPECT_EQ(jsonGroups.out, jsonBits.out);
+    EXPECT_EQ(Run("-q --groups --format hex -o - station.groups").out, groups);
+    EXPECT_EQ(Run("-q --format log -o - station.txt").out, ReadAll(dir + "/direct.out"));
+}
+
+TEST_F(MurlinDecodeFormats, RdsTextRbdsAndRtPlus) {
+    Generate(kRtPlusStation, "-n 200", "station.txt");
+    const Result r = Run("--rbds --json -o - station.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"pi\":\"3AAB\",\"callsign\":\"KQED\",\"tp\":false,\"pty\":5,\"ptyName\":\"Rock\""),
+              std::string::npos);
+    EXPECT_NE(r.out.find("\"ps\":\"RADIO Ö \""), std::string::npos);
+    const std::size_t last11A = r.out.rfind("{\"group\":\"11A\"");
+    ASSERT_NE(last11A, std::string::npos);
+    EXPECT_NE(r.out.find("\"rtPlus\":{\"item.title\":\"Harbour Lights\",\"item.artist\":\"Ölfa\"}}\n", last11A),
+              std::string::npos)
+        << r.out.substr(last11A, 400);
+    EXPECT_NE(r.err.find("PS 'RADIO Ö'  RT 'Now: Harbour Lights - Ölfa'"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("RT+ item.title 'Harbour Lights', item.artist 'Ölfa'"), std::string::npos) << r.err;
+    // European names without --rbds, no call letters; the log keeps the raw bytes.
+    const Result eu = Run("-q --json -o - station.txt");
+    EXPECT_NE(eu.out.find("\"pi\":\"3AAB\",\"tp\":false,\"pty\":5,\"ptyName\":\"Education\""), std::string::npos);
+    EXPECT_EQ(Count(eu.out, "callsign"), 0u);
+    EXPECT_NE(Run("-q -o - station.txt").out.find("('RADIO \xD7 ')"), std::string::npos);
+}
+
+TEST_F(MurlinDecodeFormats, GroupLogsWithGapsTimeStampsAndBadLines) {
+    std::string log = "<recorder=\"RDS Spy\" date=\"2026/12/08\" time=\"19:55:10\">\r\n";
+    const char* const lines[] = {
+        "2001 0558 E501 5641 @2026/12/08 19:55:10.25",  // 0A segment 0: "VA"
+        "junk",
+        "2001 0559 0203 524E @2026/12/08 19:55:10.34",
+        "2001 055A ---- 414B @2026/12/08 19:55:10.43",  // block C lost: the group is not decoded
+        "\x01\x02 binary \xFF",
+        "2001 055F 0203 2020 @2026/12/08 19:55:10.51",
+        "2001 0558 E501 5641",
+    };
+    for (const char* l : lines) log += std::string(l) + "\r\n";
+    WriteFile(dir + "/spy.spy", log);
+    const Result r = Run("--groups --json -o - spy.spy", "TZ=UTC ");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Count(r.out, "\n"), 4u) << r.out;
+    EXPECT_NE(r.out.find("{\"group\":\"0A\",\"type\":0,\"version\":\"A\",\"rxTime\":\"2026-12-08T19:55:10.25Z\","
+                         "\"pi\":\"2001\""),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"rxTime\":\"2026-12-08T19:55:10.51Z\""), std::string::npos);
+    const std::string lastLine = r.out.substr(r.out.rfind("{\"group\""));
+    EXPECT_EQ(Count(lastLine, "rxTime"), 0u);  // the last line has no time stamp
+    EXPECT_NE(r.err.find("spy.spy: 5 groups read, 4 groups decoded, 19 blocks accepted, 1 check failures, 0 repaired"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("  2 malformed lines skipped (lines 3, 6)"), std::string::npos) << r.err;
+    // Out again as a group log: the gap and the stamps are kept.
+    const Result hex = Run("-q --groups --format hex -o - spy.spy", "TZ=UTC ");
+    EXPECT_NE(hex.out.find("2001 055A ---- 414B @2026/12/08 19:55:10.43\n"), std::string::npos) << hex.out;
+    EXPECT_NE(hex.out.find("\n2001 0558 E501 5641\n"), std::string::npos) << hex.out;
+}
+
+TEST_F(MurlinDecodeFormats, StatisticsPerGroupTypeAndBlockErrorRate) {
+    std::string log;
+    for (int i = 0; i < 10; ++i) log += "2001 0558 E501 5641\n";
+    for (int i = 0; i < 5; ++i) log += "2001 2540 5661 726E\n";
+    log += "2001 2541 ---- 2074\n";
+    for (int i = 0; i < 4; ++i) log += "2001 4541 A9F2 FCC2\n";
+    WriteFile(dir + "/s.txt", log);
+    const Result text = Run("-q --groups --stats -o s.out s.txt");
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out,
+              "s.txt: group statistics\n"
+              "group   count   share\n"
+              "0A         10   50.0%\n"
+              "2A          6   30.0%\n"
+              "4A          4   20.0%\n"
+              "total      20 groups, 80 blocks, 1 not received, 0 repaired\n"
+              "block error rate 1.25%\n");
+    const Result json = Run("-q --groups --stats --json -o s.out s.txt");
+    EXPECT_EQ(json.out,
+              "{\"file\":\"s.txt\",\"groups\":20,\"types\":{\"0A\":{\"count\":10,\"percent\":50.00},"
+              "\"2A\":{\"count\":6,\"percent\":30.00},\"4A\":{\"count\":4,\"percent\":20.00}},\"untyped\":0,"
+              "\"blocks\":80,\"blocksMissing\":1,\"blocksRepaired\":0,\"blockErrorRate\":0.012500}\n");
+}
+
+TEST_F(MurlinDecodeFormats, InputsThatAreNoGroupLogAreNamed) {
+    WriteFile(dir + "/bits.txt", varnaktest::StationBits(4));
+    WriteFile(dir + "/blob.bin", std::string("\x7F" "ELF\x02\x01\x01\0\0\0", 10) + std::string(5000, '\xF0'));
+    Result r = Run("--groups bits.txt blob.bin");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("murlin-decode: bits.txt: not a group log: it holds bit text\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("murlin-decode: blob.bin: not a recording: neither a group log nor bit or hexadecimal text\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Files(), (std::set<std::string>{"bits.txt", "blob.bin"}));
+    // A group log read as bits decodes nothing, and says why.
+    WriteFile(dir + "/log.txt", "2001 0558 E501 5641\n2001 2540 5661 726E\n");
+    r = Run("-o - log.txt");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("  no group decoded; this looks like a group log: try --groups"), std::string::npos) << r.err;
+    EXPECT_EQ(Run("--format xml bits.txt").status, 2);
+    EXPECT_EQ(Run("--groups --hex bits.txt").status, 2);
+    EXPECT_EQ(Run("--groups --invert bits.txt").status, 2);
+    EXPECT_EQ(Run("--json --format hex bits.txt").status, 2);
 }
 
 }  // namespace

@@ -132,11 +132,24 @@ TEST(Description, RefusesBadLinesNamingFileLineAndProblem)
         {"ps \"ABC\"\n", "test.rds: no pi line: the programme identification is required"},
         {"pi 1\nrt A \"\"\n", "test.rds:2: rt: empty text"},
         {"pi 1\nrt C \"x\"\n", "test.rds:2: rt: version 'C' is not A or B"},
+        {"pi 1\nps \"RADIO ÖÖÖ\"\n", "test.rds:2: ps: text of 9 characters is longer than 8"},
+        {"pi 1\nps \"a~b\"\n", "test.rds:2: ps: character '~' (U+007E) is not in the RDS character set"},
+        {"pi 1\nrt A \"caf\xE9\"\n", "test.rds:2: rt A: text is not valid UTF-8 (byte 4)"},
+        {"pi 1\neon 2 ps=\"✓\"\n", "test.rds:2: eon ps: character '✓' (U+2713) is not in the RDS character set"},
     };
     for (const auto& [text, message] : cases) {
         const std::string got = ErrorOf(text);
         EXPECT_EQ(got.substr(0, std::string(message).size()), message) << "for: " << text;
     }
+}
+
+TEST(Description, TextIsUtf8SentInTheRdsCharacterSet)
+{
+    const Station s = Parse("pi 1\nps \"RADIO Ö \"\nrt B \"Straße 5 €\"\neon 2 ps=\"Ärger\"\n");
+    EXPECT_EQ(s.ps, "RADIO \xD7 ");
+    ASSERT_EQ(s.radioTextB.size(), 1u);
+    EXPECT_EQ(s.radioTextB[0], "Stra\x8D" "e 5 \xA9" + std::string(22, ' '));
+    EXPECT_EQ(s.eon[0].variants[0], uint16_t(0xD172));  // "Är"
 }
 
 TEST(Description, DefaultScheduleHoldsOnlyDescribedGroups)

@@ -1,0 +1,67 @@
+// What murlin-decode makes of the decoded stream besides the decode log:
+// JSON lines, group-log lines ("--format hex"), group statistics and the
+// RadioText Plus items, with the reception time of each group where it is
+// known. The program's input side feeds it from the frame processor's
+// listener calls; it writes to one stream and keeps its first write error.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "frame_processor.h"
+#include "group_assembler.h"
+#include "group_json.h"
+#include "group_stats.h"
+#include "rtplus.h"
+
+namespace murlindecode {
+
+enum class OutputFormat { Log, Json, Hex };
+
+class GroupOutput {
+public:
+    // `stream` receives JSON or group lines (nullptr for none, as with the
+    // decode log, which the frame processor writes itself).
+    GroupOutput(const varnak::MurlinApi& api, OutputFormat format, std::FILE* stream, bool rbds)
+        : api_(api), format_(format), stream_(stream), rbds_(rbds) {}
+
+    // The reception time of what is being fed now (1/100 s since the epoch,
+    // UTC), or nothing when it is not known.
+    void setTime(std::optional<int64_t> time) { time_ = time; }
+    // Live input: every group gets the wall-clock time it was decoded at.
+    void setLive(bool live) { live_ = live; }
+
+    // From the frame processor's listener.
+    void onStatus(uint16_t status);
+    void onGroup(const varnak::DecodedGroup& group);
+    // The stream has ended: a group still being gathered goes out.
+    void finish();
+
+    const rdsformats::GroupStats& stats() const { return stats_; }
+    // The RadioText Plus items of the current radiotext.
+    std::vector<std::pair<std::string, std::string>> rtPlusItems() const { return rtPlus_.items(); }
+
+    bool failed() const { return failed_; }
+    int error() const { return errno_; }
+
+private:
+    std::optional<int64_t> now() const;
+    void write(const std::string& text);
+    void groupGathered(const rdsformats::GroupRecord& group);
+
+    const varnak::MurlinApi& api_;
+    OutputFormat format_;
+    std::FILE* stream_;
+    bool rbds_;
+    bool live_ = false;
+    std::optional<int64_t> time_;
+    rdsformats::GroupAssembler assembler_;
+    rdsformats::GroupStats stats_;
+    rdsformats::RtPlus rtPlus_;
+    std::string line_;
+    bool failed_ = false;
+    int errno_ = 0;
+};
+
+}  // namespace murlindecode
