@@ -49,8 +49,11 @@ struct Timing {
     int waitPauseMs = 100;    // pause between polls of the card-list wait and after a search
 };
 
-// Limit on one received message (and on one frame's payload). A peer that
-// exceeds it loses that message and OnCardError(ERR_MSG, ...) is raised.
+// Limit on one received message. A peer that exceeds it loses that message
+// and OnCardError(ERR_MSG, "Message too long") is raised. Large payloads are
+// never buffered whole: fragments stream into the message as they arrive, so
+// the control holds at most this much of a message plus a few MiB of
+// received bytes, whatever the server sends.
 constexpr qsizetype MAX_MESSAGE_SIZE = 16 * 1024 * 1024;
 
 // Error number and text left by the card enumeration time-out.
@@ -165,8 +168,18 @@ private:
     void onPeerClosed();
     void onSocketError(int code);
     void onReadyRead();
-    bool extractOne();
-    void onPayload(const QByteArray& payload, int32_t sequence, int32_t flag);
+    // Moves what the socket holds into the receive buffer; false when nothing came.
+    bool pull();
+    // One extractor step: the indicator flash, then every complete frame
+    // already received. True when it consumed anything.
+    bool extractStep();
+    bool takeFrames();
+    // A payload of FRAGMENT_SIZE bytes or more: its bytes go into the
+    // reassembly buffer as they arrive, or are dropped.
+    void beginFragment(qsizetype length, int32_t flag);
+    // A payload shorter than FRAGMENT_SIZE ends a message.
+    void endMessage(const QByteArray& payload, int32_t sequence);
+    void clearReceiveState();
     void dispatch(const QByteArray& message, int32_t sequence);
     void decodeServerInformation(const QByteArray& message);
     void onTick();
@@ -215,7 +228,8 @@ private:
 
     QByteArray receiveBuffer_;
     QByteArray reassembly_;
-    qsizetype skipBytes_ = 0;          // payload bytes of an oversized frame still to discard
+    qsizetype fragmentLeft_ = 0;       // payload bytes of the current fragment still to come
+    bool fragmentKept_ = false;        // they go to the reassembly buffer, else they are dropped
     bool discardingMessage_ = false;   // the message in reassembly exceeded the limit
     bool extracting_ = false;
 
