@@ -408,19 +408,23 @@ void CardLink::endMessage(const QByteArray& payload, int32_t sequence)
     dispatch(message, sequence);
 }
 
-void CardLink::raiseTooLong()
+void CardLink::raiseServerFault(ErrTyp error, const QString& desc)
 {
+    // Ends a card-list wait: the server answered with something else.
+    if (!enumDone_)
+        enumEndedBy_ = desc.trimmed();
     enumDone_ = true;
-    emit OnCardError(ERR_MSG, QStringLiteral("Message too long"));
+    emit OnCardError(error, desc);
 }
+
+void CardLink::raiseTooLong() { raiseServerFault(ERR_MSG, QStringLiteral("Message too long")); }
 
 void CardLink::dispatch(const QByteArray& message, int32_t sequence)
 {
     // A message too short to hold its code is as unknown as a wrong code.
     const uint32_t code = message.size() >= 4 ? readU32(message, 0) : 0;
     if (message.size() >= 4 && code == MSG_PROTOCOL_ERROR) {
-        enumDone_ = true;
-        emit OnCardError(ERR_NET, QStringLiteral("Protocol error "));
+        raiseServerFault(ERR_NET, QStringLiteral("Protocol error "));
     } else if (message.size() >= 4 && code == MSG_HELLO) {
         session_ = false;
         sendBytes(encodeFrame(sequence, clientHelloPayload()));
@@ -444,8 +448,7 @@ void CardLink::dispatch(const QByteArray& message, int32_t sequence)
     } else if (message.size() >= 4 && isXmlCode(code)) {
         handleXml(message.mid(4));
     } else {
-        enumDone_ = true;
-        emit OnCardError(ERR_MSG, QStringLiteral("Unknown message"));
+        raiseServerFault(ERR_MSG, QStringLiteral("Unknown message"));
     }
 }
 

@@ -347,6 +347,11 @@ void CardLink::handleXml(const QByteArray& xml)
                 return;
             self->cardListSeen_ = true;
             self->enumDone_ = true;
+            // A list that comes after the enumeration timed out voids the time-out.
+            if (self->lastErrorNumber_ == ERR_ENUM_TIMEOUT) {
+                self->lastErrorNumber_ = 0;
+                self->lastErrorText_.clear();
+            }
         }
 
         void indicators(const QDomElement& e)

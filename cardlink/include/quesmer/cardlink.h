@@ -11,8 +11,10 @@
 // running nested event loops, so signals, timer ticks and re-entrant calls
 // can happen before they return.
 //
-// Result codes of the connecting methods: 0 success, -1 no card selected,
-// 10999 card enumeration time-out, otherwise a socket error number (the
+// Result codes of the connecting methods: 0 success (for CardSearch: a card
+// list arrived, possibly an empty one), -1 no card selected, 10999 card
+// enumeration time-out, 10998 no card list but a server fault, otherwise a
+// socket error number (the
 // Winsock numbering: 10061 connection refused, 11001 host not found, 10060
 // timed out, 10053 connection closed by the peer, ...).
 #pragma once
@@ -60,6 +62,9 @@ constexpr qsizetype MAX_MESSAGE_SIZE = 16 * 1024 * 1024;
 constexpr int ERR_ENUM_TIMEOUT = 10999;
 // Error number left when the connection ends before the card list arrived.
 constexpr int ERR_CONNECTION_LOST = 10053;
+// Result of CardSearch when the server answered the wait for the card list
+// with a protocol error, an unknown or a too long message and sent no list.
+constexpr int ERR_NO_CARD_LIST = 10998;
 // Result of a connecting method whose control was destroyed while it waited.
 constexpr int ERR_CONTROL_DESTROYED = 10050;
 
@@ -99,6 +104,12 @@ public:
                                 ByRef<QString> Serial = QString());
     QString CardConnectError(ByRef<Integer> Error);
     void CardDisconnect();
+
+    // The text of a connecting method's result for a message to the user:
+    // CardConnectError's text, and for -1 also why no card was selected
+    // ("Connect Error: no card with serial number \"X\" in the card list").
+    // `error` is replaced as CardConnectError replaces it.
+    QString connectErrorText(Integer& error);
 
     // ---- Configuration ---------------------------------------------------
     const Timing& timing() const { return timing_; }
@@ -183,6 +194,9 @@ private:
     void dispatch(const QByteArray& message, int32_t sequence);
     void decodeServerInformation(const QByteArray& message);
     void onTick();
+    // OnCardError for a protocol error, an unknown or a too long message;
+    // also ends a card-list wait, remembering why.
+    void raiseServerFault(ErrTyp error, const QString& desc);
     void raiseTooLong();
 
     // ---- XML replies (reply_parser.cpp) ----------------------------------
@@ -225,6 +239,8 @@ private:
     int enumTicks_ = 0;
     bool enumDone_ = false;
     bool cardListSeen_ = false;
+    QString enumEndedBy_;       // the server fault that ended the last card-list wait
+    QString selectionFailure_;  // why the last connecting method returned -1
 
     QByteArray receiveBuffer_;
     QByteArray reassembly_;
