@@ -253,23 +253,31 @@ void CardLink::onReadyRead()
     received_ = true;
     // The extractor lets the event loop run; data arriving meanwhile waits in
     // the socket and is taken by the extraction already running.
-    if (extracting_)
-        return;
+    if (!extracting_)
+        runExtractorStep();
+}
+
+void CardLink::runExtractorStep()
+{
     extracting_ = true;
     QPointer<CardLink> alive(this);
     const QPointer<QTcpSocket> mine(socket_);
-    while (connected_) {
-        const bool consumed = extractStep();
-        if (!alive)
-            return;
-        if (socket_ != mine)
-            return;   // a new connection was opened meanwhile; it extracts on its own
-        // Qt reports no new arrival while this handler runs: what came in
-        // during the step is taken by another step.
-        if (!consumed && !(connected_ && socket_->bytesAvailable() > 0))
-            break;
-    }
+    extractStep();
+    if (!alive || socket_ != mine)
+        return;   // destroyed, or a new connection was opened meanwhile; it extracts on its own
     extracting_ = false;
+    // Qt reports no new arrival for bytes that came in during the step: the
+    // next step takes them, from the event loop, so that a steady stream
+    // never keeps the host's own waits from returning.
+    if (connected_ && socket_->bytesAvailable() > 0) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, mine] {
+                if (socket_ == mine && connected_ && !extracting_ && socket_->bytesAvailable() > 0)
+                    runExtractorStep();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 bool CardLink::pull()

@@ -179,6 +179,8 @@ private:
     void onPeerClosed();
     void onSocketError(int code);
     void onReadyRead();
+    // Runs one extractor step and queues the next one while received bytes wait.
+    void runExtractorStep();
     // Moves what the socket holds into the receive buffer; false when nothing came.
     bool pull();
     // One extractor step: the indicator flash, then every complete frame
