@@ -1,9 +1,9 @@
 // XML replies from the decoder-card server: parsing and event dispatch.
 //
-// A message is first checked with a streaming reader (well-formedness, error
-// number, reason and line for the "Error Loading: " text, and a bound on the
-// nesting depth), then loaded into a DOM tree and walked. Recognised elements
-// may sit at any depth; each has its own handler below. The text comes from
+// A message is first scanned for its amount of markup and its nesting depth
+// (and, when it declares a document type, read once with a streaming reader
+// for well-formedness and depth), then loaded into a DOM tree and walked.
+// Recognised elements may sit at any depth; each has its own handler below. The text comes from
 // the network: no DTD is fetched, entity expansion is bounded by the reader,
 // and absent attributes or numbers that do not parse give empty text or 0.
 #include "quesmer/cardlink.h"
@@ -119,22 +119,56 @@ void pickWord(T& target, const QString& word, std::initializer_list<std::pair<co
     }
 }
 
-// Counts start tags and their attributes (the '=' signs outside quoted
-// values) in one linear pass over the text, before any parser sees it. An
-// empty text when the counts stay within bounds, else the reason, with
-// `at` the offset where the count was exceeded. Markup inside comments is
-// counted too: a reply full of it is refused all the same.
-QString markupBeyondBounds(const QString& text, qsizetype* at)
+// What the linear pre-scan of a reply found.
+struct Scan {
+    QString beyond;          // why the reply is refused, empty when it is not
+    qsizetype at = 0;        // where
+    bool hasDeclarations = false;   // a document type declaration, whose entities the scan cannot follow
+};
+
+// Counts start tags, their attributes (the '=' signs outside quoted values)
+// and the nesting depth in one linear pass over the text, before any parser
+// sees it; comments, character data sections and processing instructions
+// are stepped over. For a well-formed text without a document type
+// declaration this is the parser's own view, so the parser needs no second
+// pass to bound the depth.
+Scan scanMarkup(const QString& text)
 {
+    Scan scan;
     const qsizetype n = text.size();
     int markup = 0;
+    int depth = 0;
+    auto skipPast = [&](qsizetype from, QLatin1String end) {
+        const qsizetype j = text.indexOf(end, from);
+        return j < 0 ? n : j + end.size();
+    };
     for (qsizetype i = text.indexOf(u'<'); i >= 0 && i + 1 < n; i = text.indexOf(u'<', i)) {
-        ++i;
-        const QChar first = text[i];
+        const QStringView rest = QStringView(text).mid(i);
+        if (rest.startsWith(u"<!--")) {
+            i = skipPast(i + 4, QLatin1String("-->"));
+            continue;
+        }
+        if (rest.startsWith(u"<![CDATA[")) {
+            i = skipPast(i + 9, QLatin1String("]]>"));
+            continue;
+        }
+        if (rest.startsWith(u"<?")) {
+            i = skipPast(i + 2, QLatin1String("?>"));
+            continue;
+        }
+        if (rest.startsWith(u"<!")) {
+            scan.hasDeclarations = true;
+            i += 2;
+            continue;
+        }
+        const bool endTag = rest.startsWith(u"</");
+        i += endTag ? 2 : 1;
+        const QChar first = i < n ? text[i] : QChar();
         if (!first.isLetter() && first != u'_' && first != u':')
             continue;
         int attributes = 0;
         QChar quote;
+        QChar last;
         for (; i < n; ++i) {
             const QChar c = text[i];
             if (!quote.isNull()) {
@@ -147,30 +181,47 @@ QString markupBeyondBounds(const QString& text, qsizetype* at)
                 ++markup;
             } else if (c == u'>' || c == u'<') {
                 break;
+            } else if (!c.isSpace()) {
+                last = c;
             }
             if (attributes > kMaxAttributesPerElement) {
-                *at = i;
-                return QStringLiteral("More than %1 attributes in one element.").arg(kMaxAttributesPerElement);
+                scan.at = i;
+                scan.beyond = QStringLiteral("More than %1 attributes in one element.").arg(kMaxAttributesPerElement);
+                return scan;
             }
         }
+        if (endTag) {
+            depth = std::max(0, depth - 1);
+            continue;
+        }
         if (++markup > kMaxMarkup) {
-            *at = i;
-            return QStringLiteral("More than %1 elements and attributes.").arg(kMaxMarkup);
+            scan.at = i;
+            scan.beyond = QStringLiteral("More than %1 elements and attributes.").arg(kMaxMarkup);
+            return scan;
+        }
+        if (last != u'/' && ++depth > kMaxDepth) {
+            scan.at = i;
+            scan.beyond = QStringLiteral("Elements nested deeper than %1 levels.").arg(kMaxDepth);
+            return scan;
         }
     }
-    return QString();
+    return scan;
 }
 
-// Checks size, well-formedness and depth. On failure fills number, reason and line.
+// Checks size and depth, and with a document type declaration also
+// well-formedness (entities may add markup that the scan does not see).
+// On failure fills number, reason and line.
 bool checkDocument(const QString& text, int* number, QString* reason, qint64* line)
 {
-    qsizetype at = 0;
-    if (const QString beyond = markupBeyondBounds(text, &at); !beyond.isEmpty()) {
+    const Scan scan = scanMarkup(text);
+    if (!scan.beyond.isEmpty()) {
         *number = int(QXmlStreamReader::CustomError);
-        *reason = beyond;
-        *line = QStringView(text).left(at).count(u'\n') + 1;
+        *reason = scan.beyond;
+        *line = QStringView(text).left(scan.at).count(u'\n') + 1;
         return false;
     }
+    if (!scan.hasDeclarations)
+        return true;
     QXmlStreamReader reader(text);
     int depth = 0;
     while (!reader.atEnd()) {

@@ -373,6 +373,11 @@ TEST_F(Replies, MarkupBeyondAnyServerReplyIsRefused)
         {"<Cards><X" + attributes.mid(attributes.indexOf(" a1=")) + "/>" + card + "</Cards>", true},
         {"<Cards>" + QByteArray("<x/>").repeated(100000) + card + "</Cards>", false},
         {"<Cards>" + QByteArray("<x/>").repeated(1000) + card + "</Cards>", true},
+        // Markup inside comments and character data does not nest.
+        {"<Cards><!--" + QByteArray("<a>").repeated(200) + "--><![CDATA[" + QByteArray("<a b='>").repeated(200) +
+             "]]>" + card + "</Cards>",
+         true},
+        {"<Cards>" + QByteArray("<a>").repeated(129) + QByteArray("</a>").repeated(129) + card + "</Cards>", false},
     };
     for (const auto& [xml, read] : cases) {
         loadErrors.clear();
