@@ -432,6 +432,10 @@ TEST_F(Framing, FloodsStayWithinTheBoundAndTheLinkRecovers)
         {"fragments beyond the bound", fragments},
         {"keep-alives", encodeControlFrame(SEQ_KEEPALIVE).repeated(1 << 19)},
     };
+    // The standard flash: the server keeps sending while a step pauses.
+    Timing t = fastTiming();
+    t.flashMs = 40;
+    link.setTiming(t);
     openInSession();
     for (const auto& [what, bytes] : cases) {
         errors.clear();
