@@ -815,8 +815,9 @@ void MainWindow::CardCommand() {
     quesmer::Integer number = static_cast<quesmer::Integer>(configDialog_->CardNum());
     const quesmer::Integer result = daskel_->CardConnectByNumber(host, port, number);
     if (result != 0) {
+        // The control's text for the result; for -1 also why no card was selected.
         quesmer::Integer code = result;
-        const QString reason = daskel_->CardConnectError(code);
+        const QString reason = daskel_->link().connectErrorText(code);
         notifier_.message(this, AppName, QStringLiteral("Err:%1 - %2").arg(result).arg(reason));
         return;
     }
