@@ -1,5 +1,8 @@
 #include "format_options.h"
 
+#include <cerrno>
+#include <cstdlib>
+
 #include "group_json.h"
 #include "rds_charset.h"
 
@@ -20,7 +23,20 @@ const char kFormatHelp[] =
     "                     the call letters of a US station (\"callsign\")\n"
     "      --stats        after each file, print the count and share of each group\n"
     "                     type and version and the block error rate on standard\n"
-    "                     output (one JSON object with --json)\n";
+    "                     output (one JSON object with --json)\n"
+    "      --history      after each file, print the station history on standard\n"
+    "                     output: per PI the PS texts with the times each was\n"
+    "                     first and last seen, every complete radiotext, PTY and\n"
+    "                     TA/TP changes, AF list, clock time (with its offset from\n"
+    "                     the receiving clock) and ODA applications, then the\n"
+    "                     group statistics with the rate per second (one JSON\n"
+    "                     object with --json). A text counts only once all its\n"
+    "                     segments came in groups without a lost block. Times\n"
+    "                     are offsets from the start of a recording (bits /\n"
+    "                     1187.5), a group log's own time stamps, or wall-clock\n"
+    "                     times for a pipe or device\n"
+    "      --history-limit N  keep at most the newest N entries per list (default\n"
+    "                     10000); the output says how many older ones were dropped\n";
 
 int ParseFormatOption(int argc, char** argv, int& i, FormatOptions& o, std::string& error) {
     const std::string arg = argv[i];
@@ -30,6 +46,27 @@ int ParseFormatOption(int argc, char** argv, int& i, FormatOptions& o, std::stri
         o.rbds = true;
     } else if (arg == "--stats") {
         o.stats = true;
+    } else if (arg == "--history") {
+        o.history = true;
+    } else if (arg == "--history-limit" || arg.rfind("--history-limit=", 0) == 0) {
+        std::string value;
+        if (arg == "--history-limit") {
+            if (i + 1 >= argc) {
+                error = "option '--history-limit' needs a number";
+                return -1;
+            }
+            value = argv[++i];
+        } else {
+            value = arg.substr(16);
+        }
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long n = std::strtoull(value.c_str(), &end, 10);
+        if (value.empty() || value[0] == '-' || *end || errno || n == 0 || n > 100000000ull) {
+            error = "option '--history-limit' needs a number from 1 to 100000000, not '" + value + "'";
+            return -1;
+        }
+        o.historyLimit = static_cast<std::size_t>(n);
     } else if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
         std::string value;
         if (arg == "--format") {
@@ -91,6 +128,13 @@ std::string StatsText(const std::string& input, const rdsformats::GroupStats& st
     std::string out = "{\"file\":";
     AppendUtf8JsonString(out, input);
     return out + ',' + stats.json().substr(1) + '\n';
+}
+
+std::string HistoryText(const std::string& input, const rdsformats::StationHistory& history, bool json) {
+    if (!json) return input + ": station history\n" + history.text();
+    std::string out = "{\"file\":";
+    AppendUtf8JsonString(out, input);
+    return out + ',' + history.json().substr(1) + '\n';
 }
 
 }  // namespace murlindecode
