@@ -300,7 +300,9 @@ std::string StationHistory::formatTime(int64_t time) const {
     return text;
 }
 
-std::string StationHistory::text() const {
+std::string StationHistory::text() const { return historyText() + statsText(); }
+
+std::string StationHistory::historyText() const {
     std::string out;
     const auto dropped = [&](const char* what, uint64_t n) {
         if (n) out += "  (" + std::to_string(n) + " older " + what + " entries dropped)\n";
@@ -342,7 +344,11 @@ std::string StationHistory::text() const {
             out += "  ODA  " + formatTime(e.first) + "  AID " + Hex4(e.aid) + " in " + GroupName(e.type, e.version) +
                    "\n";
     }
-    out += "statistics over " + Number(seconds()) + " s\n";
+    return out;
+}
+
+std::string StationHistory::statsText() const {
+    std::string out = "statistics over " + Number(seconds()) + " s\n";
     out += "group   count   share   per s\n";
     for (int code = 0; code < 32; ++code) {
         const uint64_t n = stats_.count(code / 2, code % 2);

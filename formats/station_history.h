@@ -134,7 +134,10 @@ public:
     // A time as shown: "2026/12/08 19:55:10.25" (local time) or "+00:01:02.50".
     std::string formatTime(int64_t time) const;
 
-    // For people, every line ended by "\n".
+    // For people, every line ended by "\n": the history of the stations,
+    // the statistics table, and both.
+    std::string historyText() const;
+    std::string statsText() const;
     std::string text() const;
     // One JSON object (no line end).
     std::string json() const;
