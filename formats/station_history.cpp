@@ -315,7 +315,7 @@ std::string StationHistory::historyText() const {
             out += "  PS   " + formatTime(e.first) + " to " + formatTime(e.last) + "  \"" + e.text + "\"\n";
         dropped("PS", s.ps.dropped);
         for (const TextEntry& e : s.radiotext.items)
-            out += std::string("  RT") + (e.version ? "B " : "A ") + formatTime(e.first) + " to " +
+            out += std::string("  RT") + (e.version ? "B  " : "A  ") + formatTime(e.first) + " to " +
                    formatTime(e.last) + "  \"" + e.text + "\"\n";
         dropped("radiotext", s.radiotext.dropped);
         for (const PtyEntry& e : s.pty.items) {

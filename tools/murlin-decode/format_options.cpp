@@ -38,8 +38,26 @@ const char kFormatHelp[] =
     "      --history-limit N  keep at most the newest N entries per list (default\n"
     "                     10000); the output says how many older ones were dropped\n";
 
+namespace {
+
+// Whether argument `i` is option `name`, as "NAME VALUE" (`i` moved to the
+// value; an empty value when there is none) or "NAME=VALUE".
+bool OptionValue(int argc, char** argv, int& i, const std::string& name, std::string& value) {
+    const std::string arg = argv[i];
+    if (arg == name) {
+        value = i + 1 < argc ? argv[++i] : "";
+        return true;
+    }
+    if (arg.rfind(name + "=", 0) != 0) return false;
+    value = arg.substr(name.size() + 1);
+    return true;
+}
+
+}  // namespace
+
 int ParseFormatOption(int argc, char** argv, int& i, FormatOptions& o, std::string& error) {
     const std::string arg = argv[i];
+    std::string value;
     if (arg == "--groups") {
         o.groups = true;
     } else if (arg == "--rbds") {
@@ -48,41 +66,25 @@ int ParseFormatOption(int argc, char** argv, int& i, FormatOptions& o, std::stri
         o.stats = true;
     } else if (arg == "--history") {
         o.history = true;
-    } else if (arg == "--history-limit" || arg.rfind("--history-limit=", 0) == 0) {
-        std::string value;
-        if (arg == "--history-limit") {
-            if (i + 1 >= argc) {
-                error = "option '--history-limit' needs a number";
-                return -1;
-            }
-            value = argv[++i];
-        } else {
-            value = arg.substr(16);
-        }
+    } else if (OptionValue(argc, argv, i, "--history-limit", value)) {
         char* end = nullptr;
         errno = 0;
         const unsigned long long n = std::strtoull(value.c_str(), &end, 10);
-        if (value.empty() || value[0] == '-' || *end || errno || n == 0 || n > 100000000ull) {
-            error = "option '--history-limit' needs a number from 1 to 100000000, not '" + value + "'";
-            return -1;
+        if (!value.empty() && value[0] != '-' && !*end && !errno && n >= 1 && n <= 100000000ull) {
+            o.historyLimit = static_cast<std::size_t>(n);
+            return 1;
         }
-        o.historyLimit = static_cast<std::size_t>(n);
-    } else if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
-        std::string value;
-        if (arg == "--format") {
-            if (i + 1 >= argc) {
-                error = "option '--format' needs log, json or hex";
-                return -1;
-            }
-            value = argv[++i];
-        } else {
-            value = arg.substr(9);
-        }
+        error = value.empty() && i + 1 >= argc ? "option '--history-limit' needs a number"
+                                               : "option '--history-limit' needs a number from 1 to 100000000, not '" +
+                                                     value + "'";
+        return -1;
+    } else if (OptionValue(argc, argv, i, "--format", value)) {
         if (value == "log") o.format = OutputFormat::Log;
         else if (value == "json") o.format = OutputFormat::Json;
         else if (value == "hex") o.format = OutputFormat::Hex;
         else {
-            error = "unknown format '" + value + "' (log, json or hex)";
+            error = value.empty() && i + 1 >= argc ? std::string("option '--format' needs log, json or hex")
+                                                   : "unknown format '" + value + "' (log, json or hex)";
             return -1;
         }
         o.formatGiven = true;

@@ -601,7 +601,7 @@ TEST_F(MurlinDecodeFormats, HistoryOfAStationAsTextAndJson) {
     const char* const expected[] = {
         "station.txt: station history\nstation 54A8 (WAAA), 192 groups, +00:00:00.08 to +00:00:16.81\n",
         "  PS   +00:00:00.43 to +00:00:01.83  \"KESTREL \"\n  PS   +00:00:02.53 to +00:00:03.94  \" TRAFFIC\"\n",
-        "  RTA +00:00:01.92 to +00:00:03.32  \"First radiotext\"\n  RTA +00:00:04.72 to +00:00:06.13  \"Second one here\"\n",
+        "  RTA  +00:00:01.92 to +00:00:03.32  \"First radiotext\"\n  RTA  +00:00:04.72 to +00:00:06.13  \"Second one here\"\n",
         "  PTY  +00:00:00.08  10 Country\n  TA   +00:00:00.17  TP on, TA off\n  TA   +00:00:02.27  TP on, TA on\n",
         "  AF   87.6 MHz 99.5 MHz\n  CT   +00:00:00.08  2026-12-08T19:55Z local +01:00\n",
         "  ODA  +00:00:00.78  AID 4BD7 in 11A\nstatistics over 16.82 s\ngroup   count   share   per s\n"
@@ -616,7 +616,7 @@ TEST_F(MurlinDecodeFormats, HistoryOfAStationAsTextAndJson) {
             EXPECT_NE(text.out.find(line + "\n"), std::string::npos) << line << "\n" << text.out;
     }
     EXPECT_EQ(Count(text.out, "  PS "), 8u);
-    EXPECT_EQ(Count(text.out, "  RTA "), 6u);
+    EXPECT_EQ(Count(text.out, "  RTA  "), 6u);
     EXPECT_EQ(Count(text.out, "  TA "), 8u);
 
     const Result json = Run("-q --history --json --history-limit 3 -o /dev/null station.txt");

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Times the monitor on a one-hour recording with the history window open
+# (varnak --history) against the same run without it: the history must not
+# slow decoding down by more than 10 %. Also times murlin-decode --history
+# against plain murlin-decode.
+#
+#   bench/monitor/history.sh [BUILD_DIR]     (default build/monitor-release)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+build=${1:-$top/build/monitor-release}
+jobs=${JOBS:-2}
+
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNAK_TESTS=OFF -DVARNAK_BENCH=OFF >/dev/null
+cmake --build "$build" --target varnak murlin murlin-decode rdsgen -j "$jobs" >/dev/null
+bin=$build/bin
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen
+
+# One hour at 1187.5 bit/s of the sample station, with noise before it and
+# a few bit errors throughout.
+"$bin/rdsgen" -d 3600 --garbage 2000 --error-rate 0.0002 -o "$work/hour.txt" "$top/data/samples/station.rds"
+
+# Best of five wall-clock runs, in milliseconds: the machine is shared.
+best() {
+  local best_ms= t0 t1 ms i
+  for i in 1 2 3 4 5; do
+    t0=$(date +%s%N)
+    "$@" >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
+    t1=$(date +%s%N)
+    ms=$(( (t1 - t0) / 1000000 ))
+    if [ -z "$best_ms" ] || [ "$ms" -lt "$best_ms" ]; then best_ms=$ms; fi
+  done
+  echo "$best_ms"
+}
+
+plain_ms=$(best "$bin/varnak" --exit-when-done "$work/hour.txt")
+history_ms=$(best "$bin/varnak" --exit-when-done --history "$work/hour.txt")
+decode_ms=$(best "$bin/murlin-decode" -q -o /dev/null "$work/hour.txt")
+decode_history_ms=$(best "$bin/murlin-decode" -q --history -o /dev/null "$work/hour.txt")
+
+ratio=$(awk -v a="$history_ms" -v b="$plain_ms" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')
+echo "varnak:                  $plain_ms ms"
+echo "varnak --history:        $history_ms ms (ratio $ratio, target <= 1.10)"
+echo "murlin-decode:           $decode_ms ms"
+echo "murlin-decode --history: $decode_history_ms ms"
+awk -v r="$ratio" 'BEGIN { exit !(r <= 1.10) }' || { echo "TARGET MISSED" >&2; exit 1; }
