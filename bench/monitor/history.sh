@@ -22,23 +22,33 @@ export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen
 # a few bit errors throughout.
 "$bin/rdsgen" -d 3600 --garbage 2000 --error-rate 0.0002 -o "$work/hour.txt" "$top/data/samples/station.rds"
 
-# Best of five wall-clock runs, in milliseconds: the machine is shared.
-best() {
-  local best_ms= t0 t1 ms i
-  for i in 1 2 3 4 5; do
-    t0=$(date +%s%N)
-    "$@" >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
-    t1=$(date +%s%N)
-    ms=$(( (t1 - t0) / 1000000 ))
-    if [ -z "$best_ms" ] || [ "$ms" -lt "$best_ms" ]; then best_ms=$ms; fi
+# Wall-clock milliseconds of one run.
+run_ms() {
+  local t0 t1
+  t0=$(date +%s%N)
+  "$@" >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
+  t1=$(date +%s%N)
+  echo $(( (t1 - t0) / 1000000 ))
+}
+# Best of nine runs of each of two commands (the first N words are the
+# first command), taken in turns so that the load of the shared machine
+# falls on both alike. Prints "A B".
+pair() {
+  local a=999999 b=999999 ms i n=$1
+  shift
+  local -a first=("${@:1:n}")
+  shift "$n"
+  for i in 1 2 3 4 5 6 7 8 9; do
+    ms=$(run_ms "${first[@]}"); [ "$ms" -lt "$a" ] && a=$ms
+    ms=$(run_ms "$@"); [ "$ms" -lt "$b" ] && b=$ms
   done
-  echo "$best_ms"
+  echo "$a $b"
 }
 
-plain_ms=$(best "$bin/varnak" --exit-when-done "$work/hour.txt")
-history_ms=$(best "$bin/varnak" --exit-when-done --history "$work/hour.txt")
-decode_ms=$(best "$bin/murlin-decode" -q -o /dev/null "$work/hour.txt")
-decode_history_ms=$(best "$bin/murlin-decode" -q --history -o /dev/null "$work/hour.txt")
+read -r plain_ms history_ms < <(pair 3 "$bin/varnak" --exit-when-done "$work/hour.txt" \
+  "$bin/varnak" --exit-when-done --history "$work/hour.txt")
+read -r decode_ms decode_history_ms < <(pair 5 "$bin/murlin-decode" -q -o /dev/null "$work/hour.txt" \
+  "$bin/murlin-decode" -q --history -o /dev/null "$work/hour.txt")
 
 ratio=$(awk -v a="$history_ms" -v b="$plain_ms" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')
 echo "varnak:                  $plain_ms ms"

@@ -13,6 +13,7 @@
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "history_plot.h"
 #include "main_window.h"
@@ -22,9 +23,11 @@
 namespace varnak {
 namespace {
 
-// While a run goes on, the window is redrawn at most this often: a long
-// history is a lot of text, and decoding must not wait for it.
+// While a run goes on, the window is redrawn at most this often, and never
+// more than a tenth of the time: a long history is a lot of text, and
+// decoding must not wait for it.
 constexpr qint64 kRefreshIntervalMs = 500;
+constexpr qint64 kRefreshShare = 10;
 
 }  // namespace
 
@@ -101,7 +104,8 @@ void HistoryWindow::runEnded() {
 
 void HistoryWindow::runYield() {
     if (!isVisible() || history_.revision() == shownRevision_) return;
-    if (sinceRefresh_.isValid() && sinceRefresh_.elapsed() < kRefreshIntervalMs) return;
+    if (sinceRefresh_.isValid() && sinceRefresh_.elapsed() < std::max(kRefreshIntervalMs, kRefreshShare * refreshCostMs_))
+        return;
     refresh();
 }
 
@@ -150,6 +154,7 @@ void HistoryWindow::refresh() {
             table_->setItem(r, c, item);
         }
     plot_->update();
+    refreshCostMs_ = sinceRefresh_.elapsed();
 }
 
 QString HistoryWindow::historyText() const { return text_->toPlainText(); }

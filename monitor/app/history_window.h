@@ -65,6 +65,7 @@ private:
     bool live_ = false;
     uint64_t shownRevision_ = ~uint64_t(0);
     QElapsedTimer sinceRefresh_;
+    qint64 refreshCostMs_ = 0;  // how long the last redraw took
 
     QLabel* notice_;
     QPlainTextEdit* text_;
