@@ -145,16 +145,30 @@ std::size_t StationHistory::cleanLength(const TextAssembly& t, int per, uint64_t
     return std::size_t(t.lastSegment + 1) * per;
 }
 
-void StationHistory::commitText(BoundedList<TextEntry>& list, const std::string& text, int64_t time, int version) {
+void StationHistory::commitText(BoundedList<TextEntry>& list, TextAssembly& t, std::size_t length, int64_t time,
+                                int version) {
+    // The same bytes as last time: only the entry's last time moves. Most
+    // groups repeat a text already taken, so this spares the conversion.
+    if (t.committed.size() == length && t.committedIndex >= list.dropped &&
+        t.committedIndex - list.dropped < list.items.size() && t.committed.compare(0, length, t.bytes, 0, length) == 0) {
+        list.items[t.committedIndex - list.dropped].last = time;
+        return;
+    }
+    t.committed.assign(t.bytes, 0, length);
+    std::string text = RdsToUtf8(t.bytes.data(), length);
+    if (version >= 0) text = TrimRight(std::move(text));  // radiotext
+    const int kind = version < 0 ? 0 : version;
     for (auto it = list.items.rbegin(); it != list.items.rend(); ++it) {
-        if (it->version != version) continue;
+        if (it->version != kind) continue;
         if (it->text == text) {
             it->last = time;
+            t.committedIndex = list.dropped + static_cast<uint64_t>(list.items.rend() - it - 1);
             return;
         }
         break;  // the newest text of this version differs: a new one
     }
-    list.push({text, time, time, version}, limit_);
+    list.push({std::move(text), time, time, kind}, limit_);
+    t.committedIndex = list.dropped + list.items.size() - 1;
 }
 
 void StationHistory::addPs(StationRecord& s, Gathering& a, const GroupRecord& g, int64_t time) {
@@ -168,7 +182,7 @@ void StationHistory::addPs(StationRecord& s, Gathering& a, const GroupRecord& g,
     t.bytes[segment * 2 + 1] = chars[1];
     t.received |= 1u << segment;
     if (t.received == (1u << kPsSegments) - 1)
-        commitText(s.ps, RdsToUtf8(t.bytes.data(), t.bytes.size()), time, 0);
+        commitText(s.ps, t, t.bytes.size(), time, -1);
 }
 
 void StationHistory::addRadiotext(StationRecord& s, TextAssembly& t, const GroupRecord& g, int64_t time,
@@ -181,7 +195,7 @@ void StationHistory::addRadiotext(StationRecord& s, TextAssembly& t, const Group
         // A/B flipped: a new text begins. A text sent without end code is
         // over when its segments came complete and in order up to here.
         if (const std::size_t length = cleanLength(t, per, losses_))
-            commitText(s.radiotext, TrimRight(RdsToUtf8(t.bytes.data(), length)), time, version);
+            commitText(s.radiotext, t, length, time, version);
         t.ab = ab;
         t.lastSegment = -1;
         t.received = 0;
@@ -209,7 +223,7 @@ void StationHistory::addRadiotext(StationRecord& s, TextAssembly& t, const Group
     t.lastSegment = segment;
     t.losses = losses_;
     if (wrapped && t.bytes.find('\r') == std::string::npos) {
-        commitText(s.radiotext, TrimRight(RdsToUtf8(t.bytes.data(), wrapped)), time, version);
+        commitText(s.radiotext, t, wrapped, time, version);
         return;
     }
     // Complete once every segment up to the one with the end code arrived.
@@ -222,7 +236,7 @@ void StationHistory::addRadiotext(StationRecord& s, TextAssembly& t, const Group
             break;
         }
     }
-    commitText(s.radiotext, TrimRight(RdsToUtf8(t.bytes.data(), length)), time, version);
+    commitText(s.radiotext, t, length, time, version);
 }
 
 void StationHistory::addContent(const GroupRecord& g, int64_t time) {

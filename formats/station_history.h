@@ -154,6 +154,8 @@ private:
         int ab = -1;            // radiotext A/B flag
         int lastSegment = -1;   // the segment received last
         uint64_t losses = 0;    // groups lost before that segment came
+        std::string committed;  // the bytes last taken as a text ...
+        uint64_t committedIndex = ~uint64_t(0);  // ... and its entry, counting dropped ones
     };
     struct Gathering {
         TextAssembly ps, rtA, rtB;
@@ -167,7 +169,10 @@ private:
     // The length of a radiotext sent without end code, when its segments
     // 0..n all came in order with no group lost since: 0 otherwise.
     static std::size_t cleanLength(const TextAssembly& t, int per, uint64_t losses);
-    void commitText(BoundedList<TextEntry>& list, const std::string& text, int64_t time, int version);
+    // Takes bytes 0..length of `t` as a text of `list`: a new entry, or the
+    // newest one of the same version seen again. Version -1: a PS (kept
+    // whole); 0/1: a radiotext of 2A/2B groups (trailing spaces dropped).
+    void commitText(BoundedList<TextEntry>& list, TextAssembly& t, std::size_t length, int64_t time, int version);
     void addPoint(int64_t time, unsigned missing);
 
     std::size_t limit_;
@@ -199,6 +204,13 @@ public:
     void setStamp(std::optional<int64_t> stamp) { stamp_ = stamp; }
     // One status word and the words of blocks A..D the decoder holds now.
     void onStatus(uint16_t status, const uint16_t (&words)[4]);
+    // The same, fetching only the word needed: `word(n)` gives block n's.
+    template <typename Word>
+    void onStatusFetching(uint16_t status, Word&& word) {
+        uint16_t words[4] = {0, 0, 0, 0};
+        if (const int n = GroupAssembler::WordTaken(status); n >= 0) words[n] = word(n);
+        onStatus(status, words);
+    }
     // The stream ended: a group still being gathered is taken.
     void finish();
 

@@ -81,17 +81,14 @@ void HistoryWindow::runStarted(const MurlinApi& api, const FrameProcessor& proce
     processor_ = &processor;
     live_ = live;
     history_.setRbds(main_.Rbds());
-    feed_.begin(live);
-    refresh();
+    feed_.begin(live);  // the next yield shows the emptied history
 }
 
 void HistoryWindow::onStatus(uint16_t status) {
     if (!api_) return;
-    uint16_t words[4];
-    for (int n = 0; n < 4; ++n) words[n] = static_cast<uint16_t>(api_->RDSData(n));
     // Recordings are read as one character per bit.
     if (!live_) feed_.setPosition(processor_->position());
-    feed_.onStatus(status, words);
+    feed_.onStatusFetching(status, [this](int n) { return static_cast<uint16_t>(api_->RDSData(n)); });
 }
 
 void HistoryWindow::runEnded() {
