@@ -1,8 +1,8 @@
 #include "history_plot.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <algorithm>
+#include <vector>
 
 namespace varnak {
 
@@ -30,34 +30,40 @@ void HistoryPlot::paintEvent(QPaintEvent*) {
         p.drawText(area, Qt::AlignCenter, QStringLiteral("No groups yet"));
         return;
     }
-    double top = 1.0;  // groups per second at the top of the scale
-    for (const auto& point : series) top = std::max(top, point.groups / seconds);
-    top *= 1.1;
     const int64_t start = series.front().start;
-    const double span = double(series.back().start - start) + double(history_.seriesInterval());
-    const auto x = [&](int64_t t) { return area.left() + double(t - start) / span * area.width(); };
+    const int64_t interval = history_.seriesInterval();
+    const double span = double(series.back().start - start) + double(interval);
+    // One column per pixel at most: a long run has far more intervals than
+    // the plot has pixels, and drawing each would cost more than it shows.
+    const int columns = std::max(1, std::min<int>(area.width(), static_cast<int>(series.size())));
+    std::vector<double> groups(columns, 0.0), missing(columns, 0.0), spans(columns, 0.0);
+    for (const auto& point : series) {
+        const int c = std::min(columns - 1, static_cast<int>(double(point.start - start) / span * columns));
+        groups[c] += point.groups;
+        missing[c] += point.blocksMissing;
+        spans[c] += seconds;
+    }
+    double top = 1.0;  // groups per second at the top of the scale
+    for (int c = 0; c < columns; ++c)
+        if (spans[c] > 0) top = std::max(top, groups[c] / spans[c]);
+    top *= 1.1;
+    const double width = double(area.width()) / columns;
 
     // Block error rate: bars against the right scale.
     const QColor errors(220, 60, 40, 140);
-    for (const auto& point : series) {
-        if (!point.groups || !point.blocksMissing) continue;
-        const double rate = double(point.blocksMissing) / (4.0 * point.groups);
-        const double x0 = x(point.start), x1 = x(point.start + history_.seriesInterval());
-        const double h = rate * area.height();
-        p.fillRect(QRectF(x0, area.bottom() - h, std::max(1.0, x1 - x0), h), errors);
+    for (int c = 0; c < columns; ++c) {
+        if (groups[c] <= 0 || missing[c] <= 0) continue;
+        const double h = missing[c] / (4.0 * groups[c]) * area.height();
+        p.fillRect(QRectF(area.left() + c * width, area.bottom() - h, std::max(1.0, width), h), errors);
     }
-    // Groups per second: a line through the middle of each interval.
-    QPainterPath line;
-    for (std::size_t i = 0; i < series.size(); ++i) {
-        const QPointF pt(x(series[i].start + history_.seriesInterval() / 2),
-                         area.bottom() - series[i].groups / seconds / top * area.height());
-        if (i == 0) line.moveTo(pt);
-        else line.lineTo(pt);
-    }
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(30, 90, 200), 1.5));
-    p.drawPath(line);
-    p.setRenderHint(QPainter::Antialiasing, false);
+    // Groups per second: a line through the middle of each column.
+    QPolygonF line;
+    for (int c = 0; c < columns; ++c)
+        if (spans[c] > 0)
+            line << QPointF(area.left() + (c + 0.5) * width, area.bottom() - groups[c] / spans[c] / top * area.height());
+    // A plain one-pixel line: an antialiased one costs many times more.
+    p.setPen(QPen(QColor(30, 90, 200), 1));
+    p.drawPolyline(line);
 
     // Scales and the time axis.
     p.setPen(palette().color(QPalette::Text));
@@ -73,7 +79,7 @@ void HistoryPlot::paintEvent(QPaintEvent*) {
     p.drawText(QRect(area.left(), labelTop, area.width() / 2, fm.height()), Qt::AlignLeft,
                QString::fromStdString(history_.formatTime(start)));
     p.drawText(QRect(area.left() + area.width() / 2, labelTop, area.width() / 2, fm.height()), Qt::AlignRight,
-               QString::fromStdString(history_.formatTime(series.back().start + history_.seriesInterval())));
+               QString::fromStdString(history_.formatTime(series.back().start + interval)));
     p.drawText(QRect(area.left(), labelTop, area.width(), fm.height()), Qt::AlignHCenter,
                QStringLiteral("groups/s (line), block errors (bars)"));
 }
