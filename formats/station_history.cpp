@@ -134,9 +134,11 @@ void StationHistory::add(const GroupRecord& g, int64_t time) {
     if (!first_) first_ = time;
     last_ = last_ ? std::max(*last_, time) : time;
     addPoint(time, 4 - static_cast<unsigned>(std::popcount(static_cast<unsigned>(g.received & 0xF))));
-    // Everything else only from groups of four valid blocks.
-    if (g.complete()) addContent(g, time);
-    else ++losses_;
+    // Everything else only from groups of four valid blocks; a repaired
+    // block A does not open a station of its own (as the decoder takes a
+    // new PI only from an error-free block A): a wrong repair would.
+    if (!g.complete()) ++losses_;
+    else if (!(g.repaired & 1) || stations_.count(g.blocks[0])) addContent(g, time);
 }
 
 std::size_t StationHistory::cleanLength(const TextAssembly& t, int per, uint64_t losses) {

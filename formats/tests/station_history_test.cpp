@@ -106,6 +106,11 @@ TEST(StationHistory, TimesFlagsAndStatistics) {
         for (int s = 0; s < 4; ++s) h.add(Ps("RADIO 1 ", s, 0xF, round == 1), t += 100);
     h.add(Group(0x4541, 0xA9F2, 0xFCC2), t += 100);  // 4A: 2026-12-08 ...
     h.add(Group(0x0000, 0, 0, 0x1), t += 100);       // block B lost: untyped
+    GroupRecord repaired = Ps("OTHER   ", 0);
+    repaired.blocks[0] = 0x1234;
+    repaired.repaired = 0x1;
+    h.add(repaired, t += 100);  // a repaired block A with a new PI: no station
+    EXPECT_EQ(h.stations().size(), 1u);
     const auto& s = h.stations().at(kPi);
     ASSERT_EQ(s.ps.items.size(), 1u);
     EXPECT_EQ(s.ps.items[0].first, 400);
@@ -115,12 +120,12 @@ TEST(StationHistory, TimesFlagsAndStatistics) {
     EXPECT_TRUE(s.flags.items[1].ta);
     ASSERT_EQ(s.clock.items.size(), 1u);
     EXPECT_FALSE(s.clock.items[0].offset);  // recording offsets: no clock to compare with
-    EXPECT_EQ(h.stats().count(0, 0), 8u);
+    EXPECT_EQ(h.stats().count(0, 0), 9u);
     EXPECT_EQ(h.stats().untyped(), 1u);
     EXPECT_EQ(h.stats().blocksMissing(), 3u);
     EXPECT_EQ(h.formatTime(367512), "+01:01:15.12");
     EXPECT_NE(h.text().find("  PS   +00:00:04.00 to +00:00:08.00  \"RADIO 1 \"\n"), std::string::npos) << h.text();
-    EXPECT_NE(h.statsCsv().find("0A,8,80.00,"), std::string::npos) << h.statsCsv();
+    EXPECT_NE(h.statsCsv().find("0A,9,81.82,"), std::string::npos) << h.statsCsv();
 }
 
 TEST(StationHistory, ListsAndSeriesStayBounded) {
