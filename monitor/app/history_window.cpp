@@ -19,6 +19,7 @@
 #include "main_window.h"
 #include "notifier.h"
 #include "output_file.h"
+#include "settings_store.h"
 
 namespace varnak {
 namespace {
@@ -183,8 +184,12 @@ void HistoryWindow::exportCommand(Export kind) {
     if (!exportTo(path, kind, &error)) notifier_.message(this, MainWindow::AppName, error);
 }
 
-HistoryWindow* AttachHistoryWindow(MainWindow& main, Notifier& notifier) {
+HistoryWindow* AttachHistoryWindow(MainWindow& main, Notifier& notifier, SettingsStore& store) {
     auto* window = new HistoryWindow(main, notifier, &main);
+    const int limit = store.ReadSetting(MainWindow::AppName, QString(), QStringLiteral("HistoryLimit"),
+                                        static_cast<int>(rdsformats::StationHistory::kDefaultLimit))
+                          .toInt();
+    if (limit > 0) window->setLimit(static_cast<std::size_t>(limit));
     main.setRunObserver(window);
     auto* open = new QAction(QStringLiteral("History and statistics…"), &main);
     open->setObjectName(QStringLiteral("historyAction"));

@@ -22,6 +22,7 @@ namespace varnak {
 class HistoryPlot;
 class MainWindow;
 class Notifier;
+class SettingsStore;
 
 class HistoryWindow : public QWidget, public RunObserver {
     Q_OBJECT
@@ -75,6 +76,8 @@ private:
 
 // Adds the history window to `main`: a context-menu entry "History and
 // statistics…" and the F2 shortcut open it. The window is owned by `main`.
-HistoryWindow* AttachHistoryWindow(MainWindow& main, Notifier& notifier);
+// The setting "HistoryLimit" of `store` (a number, default 10000) bounds
+// its lists.
+HistoryWindow* AttachHistoryWindow(MainWindow& main, Notifier& notifier, SettingsStore& store);
 
 }  // namespace varnak

@@ -128,7 +128,7 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(rbdsOption)) window.setRbds(true);
     if (parser.isSet(rdsOption)) window.setRbds(false);
     window.show();
-    varnak::HistoryWindow* history = varnak::AttachHistoryWindow(window, *notifier);
+    varnak::HistoryWindow* history = varnak::AttachHistoryWindow(window, *notifier, store);
     if (parser.isSet(historyOption)) history->show();
 
     int status = 0;

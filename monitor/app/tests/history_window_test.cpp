@@ -33,7 +33,8 @@ protected:
             GTEST_SKIP() << "rdsgen or murlin-decode not built";
         main_ = std::make_unique<MainWindow>(store_, notifier_);
         main_->show();
-        history_ = AttachHistoryWindow(*main_, notifier_);
+        ASSERT_TRUE(store_.WriteSetting(MainWindow::AppName, {}, QStringLiteral("HistoryLimit"), 5000));
+        history_ = AttachHistoryWindow(*main_, notifier_, store_);
     }
     static QString tool(const char* name) { return QCoreApplication::applicationDirPath() + '/' + name; }
     QString path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
@@ -79,6 +80,7 @@ TEST_F(HistoryWindowTest, OpensFromTheMainWindowAndShowsWhatTheHeadlessDecoderPr
     EXPECT_EQ(actions[0]->text(), QStringLiteral("History and statistics…"));
     EXPECT_EQ(main_->contextMenuPolicy(), Qt::ActionsContextMenu);
     EXPECT_EQ(actions[0]->shortcut(), QKeySequence(Qt::Key_F2));
+    EXPECT_EQ(history_->history().limit(), 5000u);  // from the settings
     EXPECT_FALSE(history_->isVisible());
     actions[0]->trigger();
     EXPECT_TRUE(history_->isVisible());
@@ -107,7 +109,7 @@ TEST_F(HistoryWindowTest, OpensFromTheMainWindowAndShowsWhatTheHeadlessDecoderPr
     ASSERT_TRUE(history_->exportTo(path("h.json"), HistoryWindow::Export::Json));
     ASSERT_TRUE(history_->exportTo(path("h.csv"), HistoryWindow::Export::HistoryCsv));
     ASSERT_TRUE(history_->exportTo(path("s.csv"), HistoryWindow::Export::StatisticsCsv));
-    QJsonObject cli = QJsonDocument::fromJson(headless(file, {QStringLiteral("--json")})).object();
+    QJsonObject cli = QJsonDocument::fromJson(headless(file, {QStringLiteral("--json"), QStringLiteral("--history-limit"), QStringLiteral("5000")})).object();
     cli.remove(QStringLiteral("file"));
     const QJsonObject exported = QJsonDocument::fromJson(read(path("h.json"))).object();
     EXPECT_FALSE(exported.isEmpty());
