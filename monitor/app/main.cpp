@@ -1,6 +1,6 @@
 // varnak: the RDS monitor.
 //
-//   varnak [--exit-when-done] [--screenshot FILE.png] [--rbds | --no-rbds] [FILE]
+//   varnak [--exit-when-done] [--screenshot FILE.png] [--rbds | --no-rbds] [--history] [FILE]
 //
 // With FILE the analysis of FILE starts right after start-up, as if chosen
 // with the File command. --exit-when-done closes the window once that
@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "command_line.h"
+#include "history_window.h"
 #include "main_window.h"
 #include "notifier.h"
 #include "settings_store.h"
@@ -83,7 +84,11 @@ int main(int argc, char* argv[]) {
                                         QStringLiteral("Show North American (RBDS) programme types; remembered."));
     const QCommandLineOption rdsOption(QStringLiteral("no-rbds"),
                                        QStringLiteral("Show the European (RDS) programme types again; remembered."));
-    const QList<QCommandLineOption> options{helpOption, versionOption, exitOption, shotOption, rbdsOption, rdsOption};
+    const QCommandLineOption historyOption(QStringLiteral("history"),
+                                           QStringLiteral("Open the history and statistics window at start (F2, or "
+                                                          "the window's context menu, opens it later)."));
+    const QList<QCommandLineOption> options{helpOption,  versionOption, exitOption,   shotOption,
+                                            rbdsOption, rdsOption,     historyOption};
     parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("Recording to analyse: bit text, or a group log (one group a line); a "
@@ -123,6 +128,8 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(rbdsOption)) window.setRbds(true);
     if (parser.isSet(rdsOption)) window.setRbds(false);
     window.show();
+    varnak::HistoryWindow* history = varnak::AttachHistoryWindow(window, *notifier, store);
+    if (parser.isSet(historyOption)) history->show();
 
     int status = 0;
     auto finish = [&](bool ok) {

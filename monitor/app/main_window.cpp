@@ -511,6 +511,7 @@ void MainWindow::onAutoReset(bool inverted) {
 // shown, and a long recording decodes at the decoder's speed.
 void MainWindow::onStatus(uint16_t status) {
     MarkSync(syncMarks_, status);
+    if (observer_) observer_->onStatus(status);
     maybeYield();
 }
 
@@ -608,6 +609,7 @@ void MainWindow::maybeYield() {
 void MainWindow::yieldNow() {
     applyView();
     refreshCounters();
+    if (observer_) observer_->runYield();
     // A decode log that cannot be written ends the run: going on would only
     // produce a log with holes in it.
     if ((analysing_ || live_->active()) && !logFailed_ && !log_.error().empty()) {
@@ -717,6 +719,7 @@ bool MainWindow::AnalyseFile(const QString& path) {
     }
     status_->showMessage(QStringLiteral("Decode log: %1").arg(QFileInfo(logName).absoluteFilePath()));
     api_->RDSInit();
+    if (observer_) observer_->runStarted(*api_, *processor_, false);
     for (ColourLabel* l : lBloc_) l->setCaption(QString());
     processor_->clearStop();
     processor_->setLog(&log_);
@@ -739,6 +742,7 @@ bool MainWindow::AnalyseFile(const QString& path) {
         if (!readFailed) processor_->endStream();
     }
     deferView_ = false;
+    if (observer_) observer_->runEnded();
     inverted_ = processor_->inverted();
     applyView();
     refreshCounters();
@@ -853,6 +857,7 @@ bool MainWindow::startLiveRun() {
     // where the log goes.
     status_->showMessage(QStringLiteral("Decode log: %1").arg(currentPath_));
     api_->RDSInit();
+    if (observer_) observer_->runStarted(*api_, *processor_, true);
     for (ColourLabel* l : lBloc_) l->setCaption(QString());
     processor_->clearStop();
     processor_->setLog(&log_);
@@ -868,6 +873,7 @@ void MainWindow::StopCommand() {
     if (processor_) processor_->requestStop();
     live_->stop();
     daskel_->CardDisconnect();
+    if (observer_ && !analysing_) observer_->runEnded();  // an analysis tells it when its decoding returns
     setIdleButtons();
     // A file analysis resets the log itself when its decoding returns.
     if (processor_ && !analysing_) processor_->setLog(nullptr);

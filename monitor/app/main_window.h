@@ -18,6 +18,7 @@
 #include "frame_processor.h"
 #include "input_file.h"
 #include "quesmer/start_sequence.h"
+#include "run_observer.h"
 
 class QPushButton;
 class QLineEdit;
@@ -109,6 +110,9 @@ public:
     ConfigDialog* configDialog() const { return configDialog_; }
     // The pauses of the card set-up (about five seconds); tests shorten them.
     void setStartPause(quesmer::StartPause pause) { startPause_ = std::move(pause); }
+
+    // Follows the runs besides the window (nullptr for none).
+    void setRunObserver(RunObserver* observer) { observer_ = observer; }
 
 signals:
     // An analysis ended (ran out, stopped or failed) and its log is closed.
@@ -202,6 +206,7 @@ private:
     std::unique_ptr<FrameProcessor> processor_;
     const MurlinApi* api_ = nullptr;
     QElapsedTimer sinceYield_;
+    RunObserver* observer_ = nullptr;
 
     // While a text is decoded, what the window must show is noted and drawn
     // at the next yield only, as nothing is painted in between.

@@ -255,6 +255,8 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     processor.setLog(logFormat ? &log : nullptr);
     processor.setInverted(options.invert);
     processor.setProgressInterval(std::size_t(1) << 30);
+    if (options.formats.history) groupOutput.enableHistory(options.formats.historyLimit);
+    if (!groupLog) groupOutput.setPositionSource(&processor, options.hex ? 4 : 1);
 
     api.RDSInit();
     api.RDSStat(-1);  // counters of this file only
@@ -315,8 +317,10 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     }
     if (!toStdout) written.emplace_back(input, outputPath);
 
-    if (options.formats.stats) {
-        const std::string table = murlindecode::StatsText(input, groupOutput.stats(), options.json);
+    if (options.formats.stats || options.formats.history) {
+        const std::string table =
+            (options.formats.stats ? murlindecode::StatsText(input, groupOutput.stats(), options.json) : "") +
+            (options.formats.history ? murlindecode::HistoryText(input, groupOutput.history(), options.json) : "");
         if (std::fputs(table.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
             Error(std::string("cannot write standard output: ") + std::strerror(errno ? errno : EIO));
             return false;
