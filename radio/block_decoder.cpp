@@ -1,0 +1,289 @@
+#include "block_decoder.h"
+
+#include "rds_encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace varnak::radio {
+
+namespace {
+
+constexpr int kBlockBits = 26;
+constexpr int kPositions = 5;  // A, B, C, C', D
+constexpr unsigned kAllPositions = 0x1F;
+
+// Acceptance of a block while synchronised: the reliability flipped for the
+// best candidate, and how much more the next best needs. Both are sums of
+// log-likelihood ratios, so a margin m means the best candidate is e^m times
+// as likely as the next one found.
+constexpr float kAcceptMetric = 9;
+constexpr float kAcceptMargin = 3;
+// The same for blocks found while searching, where a false alignment costs
+// more: two blocks in sequence are needed on top.
+constexpr float kSearchMetric = 4;
+constexpr float kSearchMargin = 4;
+// Block A read as the established programme identification.
+constexpr float kPiMetric = 15;
+constexpr int kPiEstablished = 3;
+// Doubtful blocks in a row after which the alignment counts as lost, and
+// after which a new alignment found by the search replaces the current one.
+constexpr int kLoseAfter = 24;
+constexpr int kRealignAfter = 2;
+
+rdsenc::Block BlockOf(int position) { return static_cast<rdsenc::Block>(position); }
+
+// Block position (0 A .. 4 D) to its slot in the group (A 0, B 1, C/C' 2, D 3).
+int SlotOf(int position) { return position <= 2 ? position : position - 1; }
+
+struct CodeTables {
+    uint16_t offset[kPositions];
+    uint16_t bitSyndrome[kBlockBits];    // syndrome of a word with only bit b set
+    uint32_t flipMask[kBlockBits + 1];   // data bits a flipped symbol i (0..26) toggles
+    uint16_t flipSyndrome[kBlockBits + 1];
+
+    CodeTables()
+    {
+        for (int p = 0; p < kPositions; ++p) offset[p] = rdsenc::OffsetWord(BlockOf(p));
+        // The syndrome is the remainder of the 26-bit word divided by the
+        // generator; a block with offset X leaves the offset word X.
+        for (int b = 0; b < kBlockBits; ++b)
+            bitSyndrome[b] = b < 10 ? uint16_t(1u << b)
+                                    : uint16_t(rdsenc::CheckWord(uint16_t(1u << (b - 10)), rdsenc::Block::A) ^
+                                               offset[0]);
+        // Symbol i of the block's 27 (i = 0 is the last of the previous
+        // block) takes part in data bits i and i + 1 (word bits 26 - i and
+        // 25 - i).
+        for (int i = 0; i <= kBlockBits; ++i) {
+            uint32_t mask = 0;
+            if (i >= 1) mask |= 1u << (26 - i);
+            if (i <= 25) mask |= 1u << (25 - i);
+            flipMask[i] = mask;
+            flipSyndrome[i] = syndrome(mask);
+        }
+    }
+    uint16_t syndrome(uint32_t word) const
+    {
+        uint16_t s = 0;
+        for (int b = 0; b < kBlockBits; ++b)
+            if (word >> b & 1) s ^= bitSyndrome[b];
+        return s;
+    }
+};
+
+const CodeTables& Tables()
+{
+    static const CodeTables tables;
+    return tables;
+}
+
+// Positions acceptable at a group slot, as a bit mask over A..D.
+unsigned PositionsOfSlot(int slot)
+{
+    switch (slot) {
+    case 0: return 1u << 0;
+    case 1: return 1u << 1;
+    case 2: return (1u << 2) | (1u << 3);
+    default: return 1u << 4;
+    }
+}
+
+}  // namespace
+
+SoftBlockDecoder::SoftBlockDecoder() : llr_(kRing, 0.0f) { Tables(); }
+
+SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positions, int leastReliable,
+                                                   int maxFlips) const
+{
+    const CodeTables& t = Tables();
+    float rel[kBlockBits + 1];
+    bool hard[kBlockBits + 1];
+    for (int i = 0; i <= kBlockBits; ++i) {
+        const float l = llrAt(end - kBlockBits + i);
+        rel[i] = std::abs(l);
+        hard[i] = l < 0;
+    }
+    uint32_t word = 0;
+    for (int i = 1; i <= kBlockBits; ++i)
+        if (hard[i] != hard[i - 1]) word |= 1u << (26 - i);
+    const uint16_t syn = t.syndrome(word);
+
+    int order[kBlockBits + 1];
+    for (int i = 0; i <= kBlockBits; ++i) order[i] = i;
+    const int n = std::min(leastReliable, kBlockBits + 1);
+    std::partial_sort(order, order + n, order + kBlockBits + 1,
+                      [&](int a, int b) { return rel[a] < rel[b]; });
+
+    constexpr float kNone = std::numeric_limits<float>::infinity();
+    Decision best;
+    float bestMetric = kNone, secondMetric = kNone;
+    auto consider = [&](uint16_t s, uint32_t flips, float metric) {
+        for (int p = 0; p < kPositions; ++p) {
+            if (!(positions >> p & 1) || s != t.offset[p]) continue;
+            if (metric < bestMetric) {
+                secondMetric = bestMetric;
+                bestMetric = metric;
+                best.word = word ^ flips;
+                best.position = p;
+            } else if (metric < secondMetric) {
+                secondMetric = metric;
+            }
+        }
+    };
+    consider(syn, 0, 0);
+    for (int a = 0; a < n; ++a) {
+        const int ia = order[a];
+        const uint16_t sa = syn ^ t.flipSyndrome[ia];
+        consider(sa, t.flipMask[ia], rel[ia]);
+        if (maxFlips < 2) continue;
+        for (int b = a + 1; b < n; ++b) {
+            const int ib = order[b];
+            const uint16_t sb = sa ^ t.flipSyndrome[ib];
+            const uint32_t mb = t.flipMask[ia] ^ t.flipMask[ib];
+            consider(sb, mb, rel[ia] + rel[ib]);
+            if (maxFlips < 3) continue;
+            for (int c = b + 1; c < n; ++c) {
+                const int ic = order[c];
+                consider(sb ^ t.flipSyndrome[ic], mb ^ t.flipMask[ic], rel[ia] + rel[ib] + rel[ic]);
+            }
+        }
+    }
+    if (best.position >= 0) {
+        best.found = true;
+        best.metric = bestMetric;
+        best.margin = secondMetric - bestMetric;
+    }
+    return best;
+}
+
+float SoftBlockDecoder::wordMetric(uint64_t end, uint32_t word) const
+{
+    // Symbols that carry `word`, starting from the received first symbol; the
+    // other polarity flips every symbol and costs the rest.
+    bool symbol = hardAt(end - kBlockBits);
+    float metric = 0, total = std::abs(llrAt(end - kBlockBits));
+    for (int i = 1; i <= kBlockBits; ++i) {
+        const float l = llrAt(end - kBlockBits + i);
+        symbol = symbol != bool(word >> (26 - i) & 1);
+        total += std::abs(l);
+        if (symbol != (l < 0)) metric += std::abs(l);
+    }
+    return std::min(metric, total - metric);
+}
+
+void SoftBlockDecoder::push(float llr, std::string& bits)
+{
+    llr_[symbols_ % kRing] = std::isfinite(llr) ? llr : 0.0f;
+    const uint64_t j = symbols_++;  // the newest data bit
+    if (j >= kBlockBits) searchAt(j);
+    while (synced_ && blockEnd_ <= j) decodeBlock(bits);
+    if (!synced_ && j + 1 > kRawLag) emitRaw(j + 1 - kRawLag, bits);
+}
+
+void SoftBlockDecoder::finish(std::string& bits) { emitRaw(symbols_, bits); }
+
+void SoftBlockDecoder::searchAt(uint64_t end)
+{
+    const Decision d = chase(end, kAllPositions, 6, 2);
+    if (!d.found || d.metric > kSearchMetric || d.margin < kSearchMargin) return;
+    Found& slot = found_[end % kBlockBits];
+    const bool inSequence = slot.position >= 0 && slot.end + kBlockBits == end &&
+                            SlotOf(d.position) == (SlotOf(slot.position) + 1) % 4;
+    const int previous = slot.position;
+    slot = {end, d.position};
+    if (!inSequence) return;
+    if (synced_ && (end % kBlockBits == blockEnd_ % kBlockBits || failedRun_ < kRealignAfter)) return;
+
+    // Take the new alignment from the first of the two blocks on, skipping
+    // blocks whose bits were handed on already.
+    uint64_t first = end - kBlockBits;
+    int slotOfFirst = SlotOf(previous);
+    while (first + 1 < emitted_ + kBlockBits) {
+        first += kBlockBits;
+        slotOfFirst = (slotOfFirst + 1) % 4;
+    }
+    synced_ = true;
+    blockEnd_ = first;
+    expected_ = slotOfFirst;
+    failedRun_ = 0;
+    haveB_ = false;
+}
+
+void SoftBlockDecoder::decodeBlock(std::string& bits)
+{
+    const uint64_t end = blockEnd_;
+    unsigned positions = PositionsOfSlot(expected_);
+    if (expected_ == 2 && haveB_) positions = (lastB_ & 0x0800) ? 1u << 3 : 1u << 2;
+
+    Decision d;
+    // An established programme identification is the likeliest block A and
+    // block C' of a version B group.
+    const bool piSlot = (positions == 1u << 0) || (positions == 1u << 3);
+    if (piSlot && piScore_ >= kPiEstablished) {
+        const int position = positions == 1u ? 0 : 3;
+        const uint32_t word = rdsenc::EncodeBlock(pi_, BlockOf(position));
+        if (wordMetric(end, word) <= kPiMetric) {
+            d.found = true;
+            d.word = word;
+            d.position = position;
+        }
+    }
+    if (!d.found) {
+        d = chase(end, positions, 10, 3);
+        if (d.found && (d.metric > kAcceptMetric || d.margin < kAcceptMargin)) d.found = false;
+    }
+
+    emitRaw(end + 1 - kBlockBits, bits);
+    if (d.found) {
+        emitWord(d.word, bits);
+        ++clean_;
+        failedRun_ = 0;
+        const auto info = uint16_t(d.word >> 10);
+        if (d.position == 0 || d.position == 3) notePi(info);
+        if (d.position == 1) {
+            lastB_ = info;
+            haveB_ = true;
+        }
+    } else {
+        // Hand on a block the library cannot repair: the hard decisions'
+        // information word with a check word one bit away from a valid one
+        // for the expected position.
+        uint32_t hard = 0;
+        for (int i = 1; i <= kBlockBits; ++i)
+            if (dataBit(end - kBlockBits + i)) hard |= 1u << (26 - i);
+        int position = expected_ <= 1 ? expected_ : expected_ + 1;
+        if (expected_ == 2) position = (haveB_ && (lastB_ & 0x0800)) ? 3 : 2;
+        const uint32_t word = rdsenc::EncodeBlock(uint16_t(hard >> 10), BlockOf(position));
+        emitWord(word ^ (1u << kDamageBit), bits);
+        ++damaged_;
+        if (expected_ == 1) haveB_ = false;
+        if (++failedRun_ >= kLoseAfter) synced_ = false;
+    }
+    expected_ = (expected_ + 1) % 4;
+    if (expected_ == 0) haveB_ = false;
+    blockEnd_ += kBlockBits;
+}
+
+void SoftBlockDecoder::emitRaw(uint64_t upTo, std::string& bits)
+{
+    for (; emitted_ < upTo; ++emitted_) bits.push_back(dataBit(emitted_) ? '1' : '0');
+}
+
+void SoftBlockDecoder::emitWord(uint32_t word, std::string& bits)
+{
+    for (int b = kBlockBits - 1; b >= 0; --b) bits.push_back(word >> b & 1 ? '1' : '0');
+    emitted_ += kBlockBits;
+}
+
+void SoftBlockDecoder::notePi(uint16_t pi)
+{
+    if (pi == pi_) {
+        piScore_ = std::min(piScore_ + 1, 2 * kPiEstablished);
+    } else if (--piScore_ <= 0) {
+        pi_ = pi;
+        piScore_ = 1;
+    }
+}
+
+}  // namespace varnak::radio

@@ -1,0 +1,438 @@
+#include "rds_demodulator.h"
+
+#include "block_decoder.h"
+
+#include <complex>  // before liquid.h: its complex type is then std::complex
+#include <liquid/liquid.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+namespace varnak::radio {
+
+namespace {
+
+using cf = std::complex<float>;
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kBitRate = 1187.5;
+constexpr double kPilotHz = 19000;
+constexpr double kCarrierHz = 57000;
+constexpr double kFirstRate = 40000;   // about the rate after the first decimation
+constexpr unsigned kSecondDecimation = 4;
+constexpr float kStopband = 60;        // dB
+
+// The data shaping of one impulse of the biphase pair, spectrum cos(pi f t/4)
+// up to |f| = 2/t; x in bits, 1 at x = 0.
+double ShapedImpulse(double x)
+{
+    const double d = 1 - 64 * x * x;
+    if (std::abs(d) < 1e-9) return M_PI / 4;
+    return std::cos(4 * M_PI * x) / d;
+}
+
+// The biphase symbol (impulse pair half a bit apart, shaped), x in bits from
+// the first impulse.
+double ShapedSymbol(double x) { return ShapedImpulse(x) - ShapedImpulse(x - 0.5); }
+
+// Lowpass taps with unit gain at DC.
+std::vector<float> Lowpass(unsigned taps, double cutoff)
+{
+    std::vector<float> h(taps);
+    liquid_firdes_kaiser(taps, float(cutoff), kStopband, 0, h.data());
+    double sum = 0;
+    for (float v : h) sum += v;
+    for (float& v : h) v = float(v / sum);
+    return h;
+}
+
+unsigned OddLength(double transition)
+{
+    return std::max(3u, estimate_req_filter_len(float(transition), kStopband) | 1u);
+}
+
+// Cubic (Catmull-Rom) interpolation between p1 and p2 at fraction f.
+template <class T>
+T Cubic(const T& p0, const T& p1, const T& p2, const T& p3, float f)
+{
+    const T a = (p3 - p0) * 0.5f + (p1 - p2) * 1.5f;
+    const T b = p0 - p1 * 2.5f + p2 * 2.0f - p3 * 0.5f;
+    const T c = (p2 - p0) * 0.5f;
+    return ((a * f + b) * f + c) * f + p1;
+}
+
+// Keeps the phase of a complex rotation within one turn.
+double Wrap(double phase) { return phase - kTwoPi * std::floor(phase / kTwoPi + 0.5); }
+
+// First stage: one band of the real input, mixed down to complex baseband
+// and decimated. The filter is the lowpass moved up to the band's centre, so
+// only the decimated outputs are computed, each as two real dot products;
+// the mixing then rotates just the outputs.
+class BandDecimator {
+public:
+    BandDecimator(double centre, double sampleRate, unsigned decimation, const std::vector<float>& lowpass)
+    {
+        const unsigned n = unsigned(lowpass.size());
+        std::vector<float> re(n), im(n);
+        const double w = kTwoPi * centre / sampleRate;
+        // y[m] = sum_k h[k] e^{jwk} x[n-k]; the dot products take the history
+        // oldest first, so the taps are reversed.
+        for (unsigned k = 0; k < n; ++k) {
+            re[n - 1 - k] = float(lowpass[k] * std::cos(w * k));
+            im[n - 1 - k] = float(lowpass[k] * std::sin(w * k));
+        }
+        re_ = dotprod_rrrf_create(re.data(), n);
+        im_ = dotprod_rrrf_create(im.data(), n);
+        cyclesPerOutput_ = std::fmod(centre / sampleRate * decimation, 1.0);
+    }
+    ~BandDecimator()
+    {
+        dotprod_rrrf_destroy(re_);
+        dotprod_rrrf_destroy(im_);
+    }
+    BandDecimator(const BandDecimator&) = delete;
+    BandDecimator& operator=(const BandDecimator&) = delete;
+
+    // `history` ends with the newest input sample. The mixer's phase counts
+    // from the first output; the fixed offset that leaves is the carrier
+    // loop's to take up.
+    cf execute(const float* history)
+    {
+        float re = 0, im = 0;
+        dotprod_rrrf_execute(re_, const_cast<float*>(history), &re);
+        dotprod_rrrf_execute(im_, const_cast<float*>(history), &im);
+        // The mixer's phase at this output, from an exact running fraction
+        // of a turn, so it does not drift over hours.
+        const double turn = phase_;
+        phase_ += cyclesPerOutput_;
+        phase_ -= std::floor(phase_);
+        if ((count_++ & 63) == 0) rotation_ = std::polar(1.0, -kTwoPi * turn);
+        const cf out = cf(re, im) * cf(rotation_);
+        rotation_ *= std::polar(1.0, -kTwoPi * cyclesPerOutput_);
+        return out;
+    }
+
+private:
+    dotprod_rrrf re_ = nullptr, im_ = nullptr;
+    double cyclesPerOutput_ = 0;
+    double phase_ = 0;
+    std::complex<double> rotation_{1, 0};
+    uint64_t count_ = 0;
+};
+
+// Single-pole average.
+struct Average {
+    double value = 0;
+    void add(double x, double k) { value += k * (x - value); }
+};
+
+}  // namespace
+
+struct RdsDemodulator::Impl {
+    explicit Impl(double sampleRate);
+    ~Impl();
+    void input(const float* samples, std::size_t count, std::string& bits);
+    void second(cf rds, cf pilot, std::string& bits);
+    void symbol(std::string& bits);
+    cf interpolate(double t) const;
+
+    double fs;
+    unsigned decimation;  // first stage
+    double rate2;         // after the second stage
+    double samplesPerBit;
+
+    // First stage: input history (the last taps - 1 samples lead the buffer).
+    std::vector<float> history;
+    std::size_t filled = 0;
+    unsigned taps1 = 0;
+    unsigned phase1 = 0;  // input samples since the last first-stage output
+    BandDecimator* rdsBand = nullptr;
+    BandDecimator* pilotBand = nullptr;
+
+    // Second stage.
+    firdecim_crcf rdsDecim = nullptr, pilotDecim = nullptr;
+    cf rdsPending[kSecondDecimation], pilotPending[kSecondDecimation];
+    unsigned pending = 0;
+
+    // Pilot loop (phase in radians at the second rate).
+    double pilotPhase = 0, pilotFreq = 0;
+    double pilotAlpha, pilotBeta;
+    Average pilotInPhase, pilotMagnitude;
+    bool pilotLocked = false;
+
+    // Carrier: phase = 3 * pilot phase (when locked) + offset.
+    double carrierOffset = 0, carrierFreq = 0;
+    firfilt_crcf matched = nullptr;
+    double matchedGain = 1;  // sum of the matched filter's squared taps
+    double peakPerImpulse = 0;
+
+    // Symbol timing: history of the matched filter's output at the second rate.
+    static constexpr unsigned kHistory = 64;
+    cf out[kHistory];
+    uint64_t n2 = 0;          // samples at the second rate so far
+    double strobe = 0;        // position of the next bit centre, in samples
+    double timingFreq = 0;    // correction of the bit period, samples
+    uint64_t symbolCount = 0;
+    Average energyMain, energyHalf;
+    uint64_t lastHalfCheck = 0;
+    cf previousSquare{0, 0};
+
+    // Soft values: moments of the real part at the strobes.
+    Average m2, m4, lockMeasure;
+
+    SoftBlockDecoder blocks;
+    uint64_t samples = 0, bitCount = 0;
+};
+
+RdsDemodulator::Impl::Impl(double sampleRate) : fs(sampleRate)
+{
+    decimation = std::max(1u, unsigned(std::lround(fs / kFirstRate)));
+    const double rate1 = fs / decimation;
+    rate2 = rate1 / kSecondDecimation;
+    samplesPerBit = rate2 / kBitRate;
+
+    // First stage: pass the band ± 4 kHz, stop what would fold onto it.
+    const double pass = 4000, stop = rate1 - 4000;
+    const std::vector<float> lowpass = Lowpass(OddLength((stop - pass) / fs), (pass + stop) / 2 / fs);
+    taps1 = unsigned(lowpass.size());
+    rdsBand = new BandDecimator(kCarrierHz, fs, decimation, lowpass);
+    pilotBand = new BandDecimator(kPilotHz, fs, decimation, lowpass);
+    history.assign(taps1 - 1 + 4096, 0.0f);
+    filled = taps1 - 1;
+
+    // Second stage. RDS: pass ± 2.4 kHz, stop before the fold at the next rate.
+    {
+        const double p = 2400, s = rate2 - 2400;
+        const std::vector<float> h = Lowpass(OddLength((s - p) / rate1), (p + s) / 2 / rate1);
+        rdsDecim = firdecim_crcf_create(kSecondDecimation, const_cast<float*>(h.data()), unsigned(h.size()));
+    }
+    {
+        const double p = 500, s = 2500;
+        const std::vector<float> h = Lowpass(OddLength((s - p) / rate1), (p + s) / 2 / rate1);
+        pilotDecim = firdecim_crcf_create(kSecondDecimation, const_cast<float*>(h.data()), unsigned(h.size()));
+    }
+
+    // Pilot loop: second order, about 10 Hz noise bandwidth.
+    {
+        const double bn = 10 / rate2, zeta = 0.707;
+        const double wn = 2 * bn / (zeta + 1 / (4 * zeta)) * kTwoPi / 2;
+        pilotAlpha = 2 * zeta * wn;
+        pilotBeta = wn * wn;
+    }
+
+    // Matched filter: the biphase symbol reversed, over [-1, 1.5] bits.
+    {
+        std::vector<float> g;
+        const double first = -1.0, last = 1.5;
+        const int n0 = int(std::ceil(first * samplesPerBit)), n1 = int(std::floor(last * samplesPerBit));
+        double energy = 0;
+        const unsigned length = unsigned(n1 - n0 + 1);
+        for (int n = n1; n >= n0; --n) {
+            const double w = liquid_kaiser(unsigned(n - n0), length, 6);
+            g.push_back(float(ShapedSymbol(n / samplesPerBit) * w));
+            energy += double(g.back()) * g.back();
+        }
+        matchedGain = energy;
+        matched = firfilt_crcf_create(g.data(), unsigned(g.size()));
+    }
+    // The worst-case peak of the shaped biphase signal for unit impulses: all
+    // neighbouring symbols adding up.
+    for (int step = 0; step < 64; ++step) {
+        double sum = 0;
+        for (int k = -8; k <= 8; ++k) sum += std::abs(ShapedSymbol(step / 64.0 + k));
+        peakPerImpulse = std::max(peakPerImpulse, sum);
+    }
+    for (cf& v : out) v = 0;
+    strobe = 8 * samplesPerBit;
+}
+
+RdsDemodulator::Impl::~Impl()
+{
+    delete rdsBand;
+    delete pilotBand;
+    firdecim_crcf_destroy(rdsDecim);
+    firdecim_crcf_destroy(pilotDecim);
+    firfilt_crcf_destroy(matched);
+}
+
+void RdsDemodulator::Impl::input(const float* samples_, std::size_t count, std::string& bits)
+{
+    while (count > 0) {
+        if (filled == history.size()) {
+            std::copy(history.end() - (taps1 - 1), history.end(), history.begin());
+            filled = taps1 - 1;
+        }
+        const std::size_t take = std::min(count, history.size() - filled);
+        for (std::size_t i = 0; i < take; ++i) {
+            const float x = samples_[i];
+            history[filled++] = std::isfinite(x) ? x : 0.0f;
+            if (++phase1 == decimation) {
+                phase1 = 0;
+                const float* h = history.data() + filled - taps1;
+                rdsPending[pending] = rdsBand->execute(h);
+                pilotPending[pending] = pilotBand->execute(h);
+                if (++pending == kSecondDecimation) {
+                    pending = 0;
+                    cf r, p;
+                    firdecim_crcf_execute(rdsDecim, rdsPending, &r);
+                    firdecim_crcf_execute(pilotDecim, pilotPending, &p);
+                    second(r, p, bits);
+                }
+            }
+        }
+        samples_ += take;
+        count -= take;
+        samples += take;
+    }
+}
+
+void RdsDemodulator::Impl::second(cf rds, cf pilot, std::string& bits)
+{
+    // Pilot loop.
+    const cf rotated = pilot * std::polar(1.0f, float(-pilotPhase));
+    const double error = std::arg(rotated);
+    pilotFreq += pilotBeta * error;
+    pilotPhase = Wrap(pilotPhase + pilotFreq + pilotAlpha * error);
+    constexpr double kPilotAverage = 0.002;
+    pilotInPhase.add(rotated.real(), kPilotAverage);
+    pilotMagnitude.add(std::abs(rotated), kPilotAverage);
+    const double quality = pilotInPhase.value / (pilotMagnitude.value + 1e-30);
+    const bool wasLocked = pilotLocked;
+    if (n2 > 2 * rate2 / 10) pilotLocked = pilotLocked ? quality > 0.5 : quality > 0.7;
+    if (pilotLocked != wasLocked) {
+        // Keep the carrier phase continuous across the switch.
+        carrierOffset = Wrap(carrierOffset + (pilotLocked ? -3 : 3) * pilotPhase);
+        carrierFreq = 0;
+    }
+
+    // Carrier and matched filter.
+    firfilt_crcf_push(matched, rds);
+    cf y;
+    firfilt_crcf_execute(matched, &y);
+    carrierOffset = Wrap(carrierOffset + carrierFreq);
+    const double carrier = carrierOffset + (pilotLocked ? 3 * pilotPhase : 0);
+    out[n2 % kHistory] = y * std::polar(1.0f, float(-carrier));
+    ++n2;
+
+    // A bit centre is handled once the samples half a bit beyond it are in.
+    while (double(n2) >= strobe + samplesPerBit / 2 + 3) symbol(bits);
+}
+
+cf RdsDemodulator::Impl::interpolate(double t) const
+{
+    const double base = std::floor(t);
+    const auto i = int64_t(base);
+    const float f = float(t - base);
+    auto at = [&](int64_t k) { return k < 0 ? cf(0) : out[uint64_t(k) % kHistory]; };
+    return Cubic(at(i - 1), at(i), at(i + 1), at(i + 2), f);
+}
+
+void RdsDemodulator::Impl::symbol(std::string& bits)
+{
+    const double t = strobe;
+    const cf y = interpolate(t);
+    const double quarter = samplesPerBit / 4;
+    const float early = interpolate(t - quarter).real(), late = interpolate(t + quarter).real();
+    const float half = interpolate(t + samplesPerBit / 2).real();
+    ++symbolCount;
+
+    // Moments of the soft value, for its scale and the noise.
+    const double x = y.real();
+    const double k = symbolCount < 200 ? 1.0 / double(symbolCount) : 1.0 / 200;
+    m2.add(x * x, k);
+    m4.add(x * x * x * x, k);
+    const double power = m2.value + 1e-30;
+
+    // Timing: early-late on the matched output, second-order loop whose
+    // bandwidth narrows after the start.
+    const double te = x * (late - early) / power;
+    const double gain = std::max(0.006, 0.05 * std::exp(-double(symbolCount) / 800));
+    // The detector's slope is about 4 pi / samplesPerBit per sample of error.
+    const double detectorSlope = 4 * M_PI / samplesPerBit;
+    const double correction = std::clamp(te / detectorSlope, -samplesPerBit / 8, samplesPerBit / 8);
+    timingFreq += gain * gain / 4 * correction;
+    strobe = t + samplesPerBit + timingFreq + gain * correction;
+
+    // Biphase pairing: the bit centre has more energy than the point half a
+    // bit away; if not, the strobe sits between two bits.
+    energyMain.add(x * x, 0.01);
+    energyHalf.add(double(half) * half, 0.01);
+    if (symbolCount - lastHalfCheck > 300) {
+        lastHalfCheck = symbolCount;
+        if (energyHalf.value > 1.3 * energyMain.value) {
+            strobe += samplesPerBit / 2;
+            std::swap(energyMain.value, energyHalf.value);
+        }
+    }
+
+    // Carrier: Costas error from the squared symbol; with the pilot only the
+    // fixed offset is tracked, without it a frequency-aided loop.
+    const cf square = y * y;
+    const double ce = std::arg(square) / 2;
+    const double cgain = pilotLocked ? 0.01 : std::max(0.03, 0.15 * std::exp(-double(symbolCount) / 1500));
+    carrierOffset = Wrap(carrierOffset + cgain * ce);
+    if (!pilotLocked) {
+        const double fe = std::arg(square * std::conj(previousSquare)) / 2;  // radians per bit
+        carrierFreq += (cgain * cgain / 4 * ce + 0.002 * fe * (std::norm(previousSquare) > 0)) / samplesPerBit;
+    }
+    previousSquare = square;
+    lockMeasure.add(std::cos(2 * ce), 0.005);
+
+    // Soft value: for BPSK in Gaussian noise mu^4 = (3 m2^2 - m4) / 2.
+    const double mu4 = (3 * m2.value * m2.value - m4.value) / 2;
+    const double mu = mu4 > 0 ? std::sqrt(std::sqrt(mu4)) : 0;
+    const double sigma2 = std::max(m2.value - mu * mu, m2.value * 1e-4) + 1e-30;
+    const double llr = std::clamp(2 * mu * x / sigma2, -50.0, 50.0);
+    const std::size_t before = bits.size();
+    blocks.push(float(llr), bits);
+    bitCount += bits.size() - before;
+}
+
+RdsDemodulator::RdsDemodulator(double sampleRate)
+{
+    if (!(sampleRate >= kMinRate && sampleRate <= kMaxRate))
+        throw std::invalid_argument("sample rate " + std::to_string(sampleRate) +
+                                    " Hz: the RDS demodulator takes 128 kHz to 384 kHz");
+    d_ = std::make_unique<Impl>(sampleRate);
+}
+
+RdsDemodulator::~RdsDemodulator() = default;
+
+void RdsDemodulator::push(const float* samples, std::size_t count, std::string& bits)
+{
+    if (count > 0) d_->input(samples, count, bits);
+}
+
+void RdsDemodulator::finish(std::string& bits)
+{
+    const std::size_t before = bits.size();
+    d_->blocks.finish(bits);
+    d_->bitCount += bits.size() - before;
+}
+
+SignalReport RdsDemodulator::report() const
+{
+    const Impl& d = *d_;
+    SignalReport r;
+    r.pilotPresent = d.pilotLocked;
+    // The bands' filters pass their centre with gain 1 and the mixing halves
+    // a real tone's amplitude.
+    r.pilotLevel = d.pilotLocked ? 2 * d.pilotInPhase.value : 0;
+    const double mu4 = (3 * d.m2.value * d.m2.value - d.m4.value) / 2;
+    const double mu = mu4 > 0 ? std::sqrt(std::sqrt(mu4)) : 0;
+    const double sigma2 = std::max(d.m2.value - mu * mu, 1e-30);
+    r.rdsLevel = 2 * mu / d.matchedGain * d.peakPerImpulse;
+    // Eb/N0 = mu^2 / (2 sigma^2) at the matched filter; CNR in 4.8 kHz is
+    // Eb/N0 times 1187.5 / 4800.
+    r.cnrDb = mu > 0 ? 10 * std::log10(mu * mu / (2 * sigma2) * kBitRate / 4800) : -99;
+    r.locked = d.symbolCount > 1000 && d.lockMeasure.value > 0.3;
+    r.samples = d.samples;
+    r.bits = d.bitCount;
+    return r;
+}
+
+uint64_t RdsDemodulator::blocksClean() const { return d_->blocks.blocksClean(); }
+uint64_t RdsDemodulator::blocksDamaged() const { return d_->blocks.blocksDamaged(); }
+
+}  // namespace varnak::radio
