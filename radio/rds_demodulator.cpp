@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -65,60 +66,87 @@ T Cubic(const T& p0, const T& p1, const T& p2, const T& p3, float f)
 // Keeps the phase of a complex rotation within one turn.
 double Wrap(double phase) { return phase - kTwoPi * std::floor(phase / kTwoPi + 0.5); }
 
-// First stage: one band of the real input, mixed down to complex baseband
-// and decimated. The filter is the lowpass moved up to the band's centre, so
-// only the decimated outputs are computed, each as two real dot products;
-// the mixing then rotates just the outputs.
-class BandDecimator {
+// First stage: two bands of the real input (the RDS subcarrier and the
+// pilot), each mixed down to complex baseband and decimated. The filter is
+// the lowpass moved up to the band's centre, so only the decimated outputs
+// are computed, as four real dot products over the same input history; the
+// mixing then rotates just the outputs. This is the one loop that runs at the
+// full input rate. liquid's dot product is built without SIMD in the
+// distribution's package, so the four products are written with vector types
+// here, reading the input once for all four.
+class FirstStage {
 public:
-    BandDecimator(double centre, double sampleRate, unsigned decimation, const std::vector<float>& lowpass)
+    using Vec = float __attribute__((vector_size(16)));
+    static constexpr unsigned kLanes = 4;
+
+    FirstStage(double sampleRate, unsigned decimation, const std::vector<float>& lowpass)
     {
         const unsigned n = unsigned(lowpass.size());
-        std::vector<float> re(n), im(n);
-        const double w = kTwoPi * centre / sampleRate;
-        // y[m] = sum_k h[k] e^{jwk} x[n-k]; the dot products take the history
-        // oldest first, so the taps are reversed.
-        for (unsigned k = 0; k < n; ++k) {
-            re[n - 1 - k] = float(lowpass[k] * std::cos(w * k));
-            im[n - 1 - k] = float(lowpass[k] * std::sin(w * k));
+        length_ = (n + kLanes - 1) / kLanes * kLanes;
+        taps_.assign(4 * length_ / kLanes, Vec{0, 0, 0, 0});
+        const double centres[2] = {kCarrierHz, kPilotHz};
+        for (int band = 0; band < 2; ++band) {
+            const double w = kTwoPi * centres[band] / sampleRate;
+            // y = sum_k h[k] e^{jwk} x[n-k]; the history is read oldest
+            // first, so the taps go in reversed, zeros in front.
+            for (unsigned k = 0; k < n; ++k) {
+                const unsigned at = length_ - 1 - k;
+                tap(2 * band, at) = float(lowpass[k] * std::cos(w * k));
+                tap(2 * band + 1, at) = float(lowpass[k] * std::sin(w * k));
+            }
+            const double cycles = std::fmod(centres[band] / sampleRate * decimation, 1.0);
+            mixers_[band].cyclesPerOutput = cycles;
+            mixers_[band].step = std::polar(1.0, -kTwoPi * cycles);
         }
-        re_ = dotprod_rrrf_create(re.data(), n);
-        im_ = dotprod_rrrf_create(im.data(), n);
-        cyclesPerOutput_ = std::fmod(centre / sampleRate * decimation, 1.0);
     }
-    ~BandDecimator()
-    {
-        dotprod_rrrf_destroy(re_);
-        dotprod_rrrf_destroy(im_);
-    }
-    BandDecimator(const BandDecimator&) = delete;
-    BandDecimator& operator=(const BandDecimator&) = delete;
 
-    // `history` ends with the newest input sample. The mixer's phase counts
-    // from the first output; the fixed offset that leaves is the carrier
-    // loop's to take up.
-    cf execute(const float* history)
+    // Taps (a multiple of four) the history must hold before its newest sample.
+    unsigned length() const { return length_; }
+
+    // `history` holds length() samples, the newest last.
+    void execute(const float* history, cf& rds, cf& pilot)
     {
-        float re = 0, im = 0;
-        dotprod_rrrf_execute(re_, const_cast<float*>(history), &re);
-        dotprod_rrrf_execute(im_, const_cast<float*>(history), &im);
-        // The mixer's phase at this output, from an exact running fraction
-        // of a turn, so it does not drift over hours.
-        const double turn = phase_;
-        phase_ += cyclesPerOutput_;
-        phase_ -= std::floor(phase_);
-        if ((count_++ & 63) == 0) rotation_ = std::polar(1.0, -kTwoPi * turn);
-        const cf out = cf(re, im) * cf(rotation_);
-        rotation_ *= std::polar(1.0, -kTwoPi * cyclesPerOutput_);
-        return out;
+        Vec acc[4] = {};
+        const Vec* t = taps_.data();
+        for (unsigned k = 0; k < length_; k += kLanes, t += 4) {
+            Vec x;
+            std::memcpy(&x, history + k, sizeof x);
+            acc[0] += t[0] * x;
+            acc[1] += t[1] * x;
+            acc[2] += t[2] * x;
+            acc[3] += t[3] * x;
+        }
+        float sum[4];
+        for (int i = 0; i < 4; ++i) sum[i] = acc[i][0] + acc[i][1] + acc[i][2] + acc[i][3];
+        rds = mixers_[0].apply(cf(sum[0], sum[1]));
+        pilot = mixers_[1].apply(cf(sum[2], sum[3]));
     }
 
 private:
-    dotprod_rrrf re_ = nullptr, im_ = nullptr;
-    double cyclesPerOutput_ = 0;
-    double phase_ = 0;
-    std::complex<double> rotation_{1, 0};
-    uint64_t count_ = 0;
+    float& tap(int product, unsigned at) { return taps_[at / kLanes * 4 + unsigned(product)][at % kLanes]; }
+
+    // The mixer's phase from an exact running fraction of a turn (so it does
+    // not drift over hours), stepped by multiplication in between. It counts
+    // from the first output; the fixed offset that leaves is the carrier
+    // loop's to take up.
+    struct Mixer {
+        double cyclesPerOutput = 0, turn = 0;
+        std::complex<double> rotation{1, 0}, step{1, 0};
+        unsigned count = 0;
+        cf apply(cf v)
+        {
+            if ((count++ & 255) == 0) rotation = std::polar(1.0, -kTwoPi * turn);
+            turn += cyclesPerOutput;
+            turn -= std::floor(turn);
+            const cf out = v * cf(rotation);
+            rotation *= step;
+            return out;
+        }
+    };
+
+    unsigned length_ = 0;
+    std::vector<Vec> taps_;  // per group of four taps: RDS re, RDS im, pilot re, pilot im
+    Mixer mixers_[2];
 };
 
 // Single-pole average.
@@ -147,8 +175,7 @@ struct RdsDemodulator::Impl {
     std::size_t filled = 0;
     unsigned taps1 = 0;
     unsigned phase1 = 0;  // input samples since the last first-stage output
-    BandDecimator* rdsBand = nullptr;
-    BandDecimator* pilotBand = nullptr;
+    std::unique_ptr<FirstStage> first;
 
     // Second stage.
     firdecim_crcf rdsDecim = nullptr, pilotDecim = nullptr;
@@ -195,9 +222,8 @@ RdsDemodulator::Impl::Impl(double sampleRate) : fs(sampleRate)
     // First stage: pass the band ± 4 kHz, stop what would fold onto it.
     const double pass = 4000, stop = rate1 - 4000;
     const std::vector<float> lowpass = Lowpass(OddLength((stop - pass) / fs), (pass + stop) / 2 / fs);
-    taps1 = unsigned(lowpass.size());
-    rdsBand = new BandDecimator(kCarrierHz, fs, decimation, lowpass);
-    pilotBand = new BandDecimator(kPilotHz, fs, decimation, lowpass);
+    first = std::make_unique<FirstStage>(fs, decimation, lowpass);
+    taps1 = first->length();
     history.assign(taps1 - 1 + 4096, 0.0f);
     filled = taps1 - 1;
 
@@ -208,7 +234,7 @@ RdsDemodulator::Impl::Impl(double sampleRate) : fs(sampleRate)
         rdsDecim = firdecim_crcf_create(kSecondDecimation, const_cast<float*>(h.data()), unsigned(h.size()));
     }
     {
-        const double p = 500, s = 2500;
+        const double p = 500, s = 4500;
         const std::vector<float> h = Lowpass(OddLength((s - p) / rate1), (p + s) / 2 / rate1);
         pilotDecim = firdecim_crcf_create(kSecondDecimation, const_cast<float*>(h.data()), unsigned(h.size()));
     }
@@ -249,8 +275,6 @@ RdsDemodulator::Impl::Impl(double sampleRate) : fs(sampleRate)
 
 RdsDemodulator::Impl::~Impl()
 {
-    delete rdsBand;
-    delete pilotBand;
     firdecim_crcf_destroy(rdsDecim);
     firdecim_crcf_destroy(pilotDecim);
     firfilt_crcf_destroy(matched);
@@ -270,8 +294,7 @@ void RdsDemodulator::Impl::input(const float* samples_, std::size_t count, std::
             if (++phase1 == decimation) {
                 phase1 = 0;
                 const float* h = history.data() + filled - taps1;
-                rdsPending[pending] = rdsBand->execute(h);
-                pilotPending[pending] = pilotBand->execute(h);
+                first->execute(h, rdsPending[pending], pilotPending[pending]);
                 if (++pending == kSecondDecimation) {
                     pending = 0;
                     cf r, p;
