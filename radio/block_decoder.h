@@ -47,7 +47,7 @@ private:
         uint32_t word = 0;    // the 26-bit block, first bit in bit 25
         int position = -1;    // 0 A, 1 B, 2 C, 3 C', 4 D
         float metric = 0;     // reliability flipped for the best candidate
-        float margin = 0;     // second best's metric minus the best's
+        float confidence = 0; // estimated chance that the best candidate is the block sent
     };
 
     float llrAt(uint64_t symbol) const { return llr_[symbol % kRing]; }
@@ -67,6 +67,7 @@ private:
     static constexpr uint64_t kRing = 256;     // symbols kept
     static constexpr uint64_t kRawLag = 60;    // data bits held back while not synchronised
     std::vector<float> llr_;
+    std::vector<double> weight_;  // e^-|llr|, the likelihood of the symbol being the other way
     uint64_t symbols_ = 0;   // symbols received
     uint64_t emitted_ = 1;   // index of the next data bit to hand on (bit j needs symbols j-1 and j)
 

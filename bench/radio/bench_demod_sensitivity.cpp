@@ -4,7 +4,7 @@
 // are compared with the transmitted ones around the same place in the stream.
 //
 //   bench_demod_sensitivity [--seconds S] [--rate HZ] [--ppm P] [--stereo]
-//                           [--no-pilot] [--seeds N] CNR...
+//                           [--no-pilot] [--seeds N] [--why] CNR...
 // Prints one line per CNR: groups sent, groups correct (%), wrong groups.
 #include "frame_processor.h"
 #include "generator.h"
@@ -41,7 +41,7 @@ bool Same(const rdsgen::GroupWords& a, const rdsgen::GroupWords& b)
 int main(int argc, char** argv)
 {
     double seconds = 60, rate = 171000, ppm = 0;
-    bool stereo = false, pilot = true;
+    bool stereo = false, pilot = true, why = false;
     int seeds = 1;
     std::string stationPath = VARNAK_STATION;
     std::vector<double> cnrs;
@@ -54,6 +54,7 @@ int main(int argc, char** argv)
         else if (a == "--station" && i + 1 < argc) stationPath = argv[++i];
         else if (a == "--stereo") stereo = true;
         else if (a == "--no-pilot") pilot = false;
+        else if (a == "--why") why = true;
         else cnrs.push_back(std::atof(a.c_str()));
     }
     std::string error;
@@ -115,8 +116,26 @@ int main(int argc, char** argv)
                         used[size_t(k)] = match = true;
                         break;
                     }
-                if (match) ++correct;
-                else ++wrong;
+                if (match) {
+                    ++correct;
+                } else {
+                    ++wrong;
+                    if (why) {
+                        // Which blocks differ from the closest group sent there.
+                        int bestBlocks = 0;
+                        for (long k = std::max(0L, centre - 3); k <= centre + 3 && k < long(truth.size()); ++k) {
+                            const auto& t = truth[size_t(k)];
+                            const int mask = (t.a != words.a) | (t.b != words.b) << 1 | (t.c != words.c) << 2 |
+                                             (t.d != words.d) << 3;
+                            if (k == std::max(0L, centre - 3) || __builtin_popcount(unsigned(mask)) <
+                                                                     __builtin_popcount(unsigned(bestBlocks)))
+                                bestBlocks = mask;
+                        }
+                        std::fprintf(stderr, "wrong group at bit %zu: blocks differing %s%s%s%s\n", position,
+                                     bestBlocks & 1 ? "A" : "", bestBlocks & 2 ? "B" : "", bestBlocks & 4 ? "C" : "",
+                                     bestBlocks & 8 ? "D" : "");
+                    }
+                }
             }
             sent += truth.size();
         }
