@@ -15,6 +15,7 @@
 #include "decode_log.h"
 #include "frame_processor.h"
 #include "group_json.h"
+#include "mpx_input.h"
 #include "murlin_binding.h"
 #include "output_file.h"
 
@@ -28,7 +29,9 @@ constexpr std::size_t kProgressMinimum = 1u << 20;
 
 constexpr const char* kHelp =
     "Usage: murlin-decode [OPTION]... FILE...\n"
-    "Decode recorded RDS bit streams and write the decode log.\n"
+    "  or:  murlin-decode --mpx [--rate HZ | --channel N] [OPTION]... FILE...\n"
+    "Decode recorded RDS bit streams, or the FM multiplex signal, and write the\n"
+    "decode log.\n"
     "\n"
     "Each FILE holds one character per bit: \"1\" is a one bit, any other\n"
     "character (\"0\", spaces, line ends) a zero bit. With --hex it holds\n"
@@ -43,6 +46,14 @@ constexpr const char* kHelp =
     "An output file appears only once it is complete. FILE \"-\" reads standard\n"
     "input; its output then needs -o.\n"
     "\n"
+    "With --mpx each FILE holds the FM multiplex signal (the baseband an FM\n"
+    "receiver's demodulator gives, with RDS on 57 kHz): an audio file (WAV, FLAC\n"
+    "and others libsndfile reads) at its own sample rate, 128 to 384 kHz; or with\n"
+    "--rate raw signed 16-bit little-endian mono samples at that rate, FILE \"-\"\n"
+    "for standard input, as from  rtl_fm -M fm -l 0 -A std -p 0 -s 171k -F 9 -f 95.8M\n"
+    "The demodulated bits take the same road as those of a bit file. Writing to a\n"
+    "pipe or terminal, every group is flushed as soon as it is decoded.\n"
+    "\n"
     "Options:\n"
     "  -o, --output FILE  write to FILE instead (\"-\" for standard output);\n"
     "                     with several inputs only \"-\" is allowed\n"
@@ -50,6 +61,9 @@ constexpr const char* kHelp =
     "      --json         write one JSON object per decoded group instead of the\n"
     "                     log records (group, pi, pty and the group's fields)\n"
     "      --invert       start with the bit stream inverted\n"
+    "      --mpx          the input is the FM multiplex signal (see above)\n"
+    "      --rate HZ      with --mpx: raw s16le samples at HZ (\"171000\" or \"171k\")\n"
+    "      --channel N    with --mpx: channel N (1 = first) of a multi-channel file\n"
     "  -q, --quiet        no summary and no progress bar on standard error\n"
     "  -h, --help         show this help and exit\n"
     "      --version      show the version and exit\n"
@@ -59,9 +73,15 @@ constexpr const char* kHelp =
     "polarity, so an inverted recording still decodes.\n"
     "\n"
     "At the end a summary goes to standard error: bits, groups decoded, blocks\n"
-    "accepted, check failures, repaired blocks, PI, PS and radiotext.\n"
+    "accepted, check failures, repaired blocks, PI, PS and radiotext; with --mpx\n"
+    "also the signal's length, the pilot's and the RDS signal's levels (in % of\n"
+    "full scale, where full scale is the peak deviation), an estimate of the RDS\n"
+    "carrier-to-noise ratio in 4.8 kHz and the block error rate.\n"
     "The decoder library libmurlin.so is loaded from the program's folder, or\n"
     "else from the system's library path.\n"
+    "\n"
+    "A truncated audio file or raw input ending in the middle of a sample is\n"
+    "decoded as far as it goes, with a warning.\n"
     "\n"
     "Exit status: 0 all files decoded, 1 a file could not be read, decoded\n"
     "or written, 2 wrong usage.\n";
@@ -72,6 +92,7 @@ struct Options {
     bool json = false;
     bool invert = false;
     bool quiet = false;
+    murlindecode::MpxOptions mpx;
     std::vector<std::string> files;
 };
 
@@ -83,10 +104,13 @@ int UsageError(const std::string& message) {
 // Parses the command line; returns -1 to go on, else the exit status.
 int ParseOptions(int argc, char** argv, Options& options) {
     bool optionsDone = false;
+    std::string mpxError;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (optionsDone || arg == "-" || arg.empty() || arg[0] != '-') {
             options.files.push_back(arg);
+        } else if (const int mpx = murlindecode::ParseMpxArgument(argc, argv, i, options.mpx, mpxError)) {
+            if (mpx < 0) return UsageError(mpxError);
         } else if (arg == "--") {
             optionsDone = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -116,6 +140,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
             return UsageError("unknown option '" + arg + "'");
         }
     }
+    if (const std::string m = murlindecode::CheckMpxOptions(options.mpx, options.hex, options.files); !m.empty()) return UsageError(m);
     if (options.files.empty()) return UsageError("no input file");
     for (const std::string& file : options.files)
         if (file == "-" && options.output.empty())
@@ -270,11 +295,16 @@ bool SameFile(const std::string& a, const std::string& b) {
 bool DecodeFile(const std::string& input, const Options& options, const varnak::MurlinApi& api,
                 std::vector<std::pair<std::string, std::string>>& written) {
     std::string text, reason;
-    if (!ReadWholeFile(input, text, reason)) {
+    std::unique_ptr<murlindecode::MpxInput> mpx;
+    if (options.mpx.enabled && !(mpx = murlindecode::MpxInput::open(input, options.mpx, reason))) {
+        Error(reason);
+        return false;
+    }
+    if (!mpx && !ReadWholeFile(input, text, reason)) {
         Error(input + ": cannot read: " + reason);
         return false;
     }
-    if (text.empty()) {
+    if (!mpx && text.empty()) {
         Error(input + ": empty file, nothing to decode");
         return false;
     }
@@ -334,7 +364,7 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     varnak::DecodeLog log;
     if (!options.json) log.attach(stream, outputName);
 
-    const bool progress = !options.quiet && ::isatty(STDERR_FILENO) && text.size() >= kProgressMinimum;
+    const bool progress = !options.quiet && ::isatty(STDERR_FILENO) && (mpx || text.size() >= kProgressMinimum);
     Run run(api, options.json ? stream : nullptr, progress, input);
     varnak::FrameProcessor processor(api);
     processor.setListener(&run);
@@ -344,7 +374,13 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
 
     api.RDSInit();
     api.RDSStat(-1);  // counters of this file only
-    processor.process(text, !options.hex);
+    if (!mpx) {
+        processor.process(text, !options.hex);
+    } else if (!mpx->decode(processor, run, progress, toStdout ? murlindecode::FlushTarget(stdout) : nullptr, reason)) {
+        Error(reason);
+        return false;
+    }
+    if (mpx && !mpx->truncation().empty()) Error("warning: " + mpx->truncation() + "; decoded what is there");
 
     // The log reports its own write errors; JSON lines are checked here.
     std::string writeError;
@@ -369,7 +405,7 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     if (!options.quiet) {
         DecoderState state{};
         api.RDSStruct(&state);
-        const std::size_t bits = options.hex ? (text.size() + 1) / 2 * 8 : text.size();
+        const std::size_t bits = mpx ? mpx->bits() : options.hex ? (text.size() + 1) / 2 * 8 : text.size();
         std::fprintf(stderr, "%s: %zu bits, %zu groups decoded, %d blocks accepted, %d check failures, %d repaired blocks\n",
                      input.c_str(), bits, run.groups(), api.RDSStat(0), api.RDSStat(1), api.RDSStat(2));
         if (run.groups() > 0) {
@@ -381,6 +417,7 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
         } else {
             std::fprintf(stderr, "  no group decoded\n");
         }
+        if (mpx) mpx->printSummary(stderr, api);
         if (processor.inverted() != options.invert) std::fprintf(stderr, "  polarity flipped: stream ended %s\n",
                                                                  processor.inverted() ? "inverted" : "not inverted");
         if (!toStdout) std::fprintf(stderr, "  %s: %s\n", options.json ? "JSON" : "log", outputPath.c_str());
