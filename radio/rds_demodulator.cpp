@@ -21,7 +21,8 @@ constexpr double kBitRate = 1187.5;
 constexpr double kPilotHz = 19000;
 constexpr double kCarrierHz = 57000;
 constexpr double kFirstRate = 40000;   // about the rate after the first decimation
-constexpr unsigned kSecondDecimation = 4;
+constexpr unsigned kSecondDecimation = 4;  // RDS: to about 10 kHz
+constexpr unsigned kPilotDecimation = 16;  // pilot: to about 2.5 kHz
 constexpr float kStopband = 60;        // dB
 
 // The data shaping of one impulse of the biphase pair, spectrum cos(pi f t/4)
@@ -161,7 +162,8 @@ struct RdsDemodulator::Impl {
     explicit Impl(double sampleRate);
     ~Impl();
     void input(const float* samples, std::size_t count, std::string& bits);
-    void second(cf rds, cf pilot, std::string& bits);
+    void pilotStep(cf pilot);
+    void second(cf rds, std::string& bits);
     void symbol(std::string& bits);
     cf interpolate(double t) const;
 
@@ -179,11 +181,15 @@ struct RdsDemodulator::Impl {
 
     // Second stage.
     firdecim_crcf rdsDecim = nullptr, pilotDecim = nullptr;
-    cf rdsPending[kSecondDecimation], pilotPending[kSecondDecimation];
-    unsigned pending = 0;
+    cf rdsPending[kSecondDecimation], pilotPending[kPilotDecimation];
+    unsigned pending = 0, pilotPendingCount = 0;
 
-    // Pilot loop (phase in radians at the second rate).
+    // Pilot loop (phase in radians, frequency in radians per pilot sample);
+    // the RDS samples since its last step extrapolate its phase.
+    double ratePilot;
     double pilotPhase = 0, pilotFreq = 0;
+    unsigned sincePilot = 0;
+    uint64_t pilotSamples = 0;
     double pilotAlpha, pilotBeta;
     Average pilotInPhase, pilotMagnitude;
     bool pilotLocked = false;
@@ -233,15 +239,16 @@ RdsDemodulator::Impl::Impl(double sampleRate) : fs(sampleRate)
         const std::vector<float> h = Lowpass(OddLength((s - p) / rate1), (p + s) / 2 / rate1);
         rdsDecim = firdecim_crcf_create(kSecondDecimation, const_cast<float*>(h.data()), unsigned(h.size()));
     }
+    ratePilot = rate1 / kPilotDecimation;
     {
-        const double p = 500, s = 4500;
+        const double p = 400, s = ratePilot - 400;
         const std::vector<float> h = Lowpass(OddLength((s - p) / rate1), (p + s) / 2 / rate1);
-        pilotDecim = firdecim_crcf_create(kSecondDecimation, const_cast<float*>(h.data()), unsigned(h.size()));
+        pilotDecim = firdecim_crcf_create(kPilotDecimation, const_cast<float*>(h.data()), unsigned(h.size()));
     }
 
     // Pilot loop: second order, about 10 Hz noise bandwidth.
     {
-        const double bn = 10 / rate2, zeta = 0.707;
+        const double bn = 10 / ratePilot, zeta = 0.707;
         const double wn = 2 * bn / (zeta + 1 / (4 * zeta)) * kTwoPi / 2;
         pilotAlpha = 2 * zeta * wn;
         pilotBeta = wn * wn;
@@ -294,13 +301,18 @@ void RdsDemodulator::Impl::input(const float* samples_, std::size_t count, std::
             if (++phase1 == decimation) {
                 phase1 = 0;
                 const float* h = history.data() + filled - taps1;
-                first->execute(h, rdsPending[pending], pilotPending[pending]);
+                first->execute(h, rdsPending[pending], pilotPending[pilotPendingCount]);
+                if (++pilotPendingCount == kPilotDecimation) {
+                    pilotPendingCount = 0;
+                    cf p;
+                    firdecim_crcf_execute(pilotDecim, pilotPending, &p);
+                    pilotStep(p);
+                }
                 if (++pending == kSecondDecimation) {
                     pending = 0;
-                    cf r, p;
+                    cf r;
                     firdecim_crcf_execute(rdsDecim, rdsPending, &r);
-                    firdecim_crcf_execute(pilotDecim, pilotPending, &p);
-                    second(r, p, bits);
+                    second(r, bits);
                 }
             }
         }
@@ -310,31 +322,38 @@ void RdsDemodulator::Impl::input(const float* samples_, std::size_t count, std::
     }
 }
 
-void RdsDemodulator::Impl::second(cf rds, cf pilot, std::string& bits)
+void RdsDemodulator::Impl::pilotStep(cf pilot)
 {
-    // Pilot loop.
     const cf rotated = pilot * std::polar(1.0f, float(-pilotPhase));
     const double error = std::arg(rotated);
     pilotFreq += pilotBeta * error;
+    const double previous = pilotPhase + pilotFreq * sincePilot / double(kPilotDecimation / kSecondDecimation);
     pilotPhase = Wrap(pilotPhase + pilotFreq + pilotAlpha * error);
-    constexpr double kPilotAverage = 0.002;
+    sincePilot = 0;
+    ++pilotSamples;
+    constexpr double kPilotAverage = 0.008;
     pilotInPhase.add(rotated.real(), kPilotAverage);
     pilotMagnitude.add(std::abs(rotated), kPilotAverage);
     const double quality = pilotInPhase.value / (pilotMagnitude.value + 1e-30);
     const bool wasLocked = pilotLocked;
-    if (n2 > 2 * rate2 / 10) pilotLocked = pilotLocked ? quality > 0.5 : quality > 0.7;
+    if (pilotSamples > ratePilot / 5) pilotLocked = pilotLocked ? quality > 0.5 : quality > 0.7;
     if (pilotLocked != wasLocked) {
         // Keep the carrier phase continuous across the switch.
-        carrierOffset = Wrap(carrierOffset + (pilotLocked ? -3 : 3) * pilotPhase);
+        carrierOffset = Wrap(carrierOffset + (pilotLocked ? -3 : 3) * previous);
         carrierFreq = 0;
     }
+}
+
+void RdsDemodulator::Impl::second(cf rds, std::string& bits)
+{
 
     // Carrier and matched filter.
     firfilt_crcf_push(matched, rds);
     cf y;
     firfilt_crcf_execute(matched, &y);
     carrierOffset = Wrap(carrierOffset + carrierFreq);
-    const double carrier = carrierOffset + (pilotLocked ? 3 * pilotPhase : 0);
+    const double pilotNow = pilotPhase + pilotFreq * sincePilot++ / double(kPilotDecimation / kSecondDecimation);
+    const double carrier = carrierOffset + (pilotLocked ? 3 * pilotNow : 0);
     out[n2 % kHistory] = y * std::polar(1.0f, float(-carrier));
     ++n2;
 
@@ -393,11 +412,16 @@ void RdsDemodulator::Impl::symbol(std::string& bits)
     // fixed offset is tracked, without it a frequency-aided loop.
     const cf square = y * y;
     const double ce = std::arg(square) / 2;
-    const double cgain = pilotLocked ? 0.01 : std::max(0.03, 0.15 * std::exp(-double(symbolCount) / 1500));
+    // The loops start wide and narrow over the first seconds; the frequency
+    // detector (phase step between squared symbols) helps the start but is
+    // noisy at low CNR, so it fades almost out.
+    const double start = std::exp(-double(symbolCount) / 1500);
+    const double cgain = pilotLocked ? 0.01 : std::max(0.03, 0.15 * start);
     carrierOffset = Wrap(carrierOffset + cgain * ce);
     if (!pilotLocked) {
         const double fe = std::arg(square * std::conj(previousSquare)) / 2;  // radians per bit
-        carrierFreq += (cgain * cgain / 4 * ce + 0.002 * fe * (std::norm(previousSquare) > 0)) / samplesPerBit;
+        const double fgain = std::norm(previousSquare) > 0 ? std::max(0.0003, 0.003 * start) : 0;
+        carrierFreq += (cgain * cgain / 4 * ce + fgain * fe) / samplesPerBit;
     }
     previousSquare = square;
     lockMeasure.add(std::cos(2 * ce), 0.005);
