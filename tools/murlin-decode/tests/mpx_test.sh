@@ -49,8 +49,8 @@ cmp -s wav.out raw.out || fail "the log of the raw samples differs from the WAV'
 $gen --mpx --raw --cnr 6 -o - | "$decode" -q --mpx --rate 171k --json -o - - > raw.json || fail "raw to JSON"
 cmp -s wav.json raw.json || fail "the JSON of the raw samples differs from the WAV's"
 
-# Another rate, with a clock error.
-$gen --mpx --raw --rate 228000 --cnr 6 --ppm 80 -o - | "$decode" -q --mpx --rate 228000 --json -o - - > fast.json \
+# Another rate, with a clock error and a stereo programme.
+$gen --mpx --raw --rate 228000 --cnr 6 --ppm 80 --stereo -o - | "$decode" -q --mpx --rate 228000 --json -o - - > fast.json \
     || fail "decoding raw samples at 228 kHz"
 same_groups fast.json
 
