@@ -70,6 +70,7 @@ int main(int argc, char** argv)
         if (out.exists() && in.canonicalFilePath() == out.canonicalFilePath())
             return Fail(cl.output + ": is the description file itself; choose another output", 2);
     }
+    if (const std::string problem = rdsgen::GroupListClash(cl); !problem.empty()) return Fail(problem, 2);
 
     rdsgen::Station station;
     try {

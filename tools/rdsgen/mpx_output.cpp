@@ -5,6 +5,7 @@
 #include "options.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 #include <sndfile.h>
 
@@ -224,6 +225,26 @@ bool WriteMpx(const std::string& bits, const MpxOptions& options, uint64_t seed,
         return false;
     }
     return true;
+}
+
+std::string GroupListClash(const CommandLine& cl)
+{
+    if (cl.groupList.empty()) return {};
+    if (cl.groupList == "-") {
+        if (cl.output == "-") return "--list-groups and the output cannot both be standard output";
+        return {};
+    }
+    // The same file: by identity when both exist, else by absolute path.
+    auto same = [](const std::string& a, const std::string& b) {
+        const QFileInfo x(QString::fromStdString(a)), y(QString::fromStdString(b));
+        if (x.exists() && y.exists()) return x.canonicalFilePath() == y.canonicalFilePath();
+        return x.absoluteFilePath() == y.absoluteFilePath();
+    };
+    if (same(cl.groupList, cl.description))
+        return cl.groupList + ": --list-groups would write over the description file; choose another file";
+    if (cl.output != "-" && same(cl.groupList, cl.output))
+        return cl.groupList + ": --list-groups would write over the output; choose another file";
+    return {};
 }
 
 std::string GroupListText(const std::vector<GroupWords>& groups)

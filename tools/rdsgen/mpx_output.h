@@ -41,6 +41,11 @@ MpxOptions ParseMpxOptions(const QCommandLineParser& parser);
 bool WriteMpx(const std::string& bits, const MpxOptions& options, uint64_t seed, const std::string& path,
               std::string& error, uint64_t& clipped);
 
+struct CommandLine;
+// Why the group list cannot go where the command line puts it (over the
+// description or the output), or empty.
+std::string GroupListClash(const CommandLine& cl);
+
 // The groups, one per line as four hexadecimal block words "AAAA BBBB CCCC DDDD".
 std::string GroupListText(const std::vector<GroupWords>& groups);
 

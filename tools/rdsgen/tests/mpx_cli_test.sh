@@ -54,5 +54,13 @@ tail -c "$(wc -c < "$dir/a.raw")" "$dir/a.wav" | cmp -s - "$dir/a.raw" || fail "
 grep -q "no/such/x.wav" "$dir/err" || fail "message: $(cat "$dir/err")"
 "$rdsgen" --help | grep -q -- "--mpx" || fail "--help lacks --mpx"
 
+# The group list never replaces the description or the output.
+cp "$dir/st.rds" "$dir/keep.rds"
+"$rdsgen" "$dir/keep.rds" -n 2 -o "$dir/out.txt" --list-groups "$dir/keep.rds" 2> "$dir/err"
+[ $? -eq 2 ] || fail "group list over the description should exit 2"
+cmp -s "$dir/st.rds" "$dir/keep.rds" || fail "description overwritten by the group list"
+"$rdsgen" "$dir/st.rds" -n 2 -o "$dir/new.txt" --list-groups "$dir/new.txt" 2> "$dir/err"
+[ $? -eq 2 ] || fail "group list over the output should exit 2"
+
 [ $fails -eq 0 ] && echo "all rdsgen --mpx checks passed"
 exit $fails
