@@ -10,8 +10,9 @@
 // flipped. A block it is sure of goes on as a clean block (so the library
 // accepts it without repair); a doubtful one goes on with its check word
 // damaged so that the library's burst repair rejects it rather than
-// mis-repairs it. Once the programme identification is established, block A
-// (and C' of version B groups) is checked against it first.
+// mis-repairs it. Words accepted before (the programme identification, the
+// repeated group types, the cycling texts) weigh more than unknown ones, as
+// often as they came.
 //
 // Bits are held back for about two blocks; finish() hands on the rest.
 #pragma once
@@ -48,6 +49,8 @@ private:
         int position = -1;    // 0 A, 1 B, 2 C, 3 C', 4 D
         float metric = 0;     // reliability flipped for the best candidate
         float confidence = 0; // estimated chance that the best candidate is the block sent
+        double weight = 0;    // the best candidate's likelihood, relative to the hard decisions
+        double mass = 0;      // the likelihood of all valid blocks, estimated
     };
 
     float llrAt(uint64_t symbol) const { return llr_[symbol % kRing]; }
@@ -62,7 +65,10 @@ private:
     void decodeBlock(std::string& bits);
     void emitRaw(uint64_t upTo, std::string& bits);
     void emitWord(uint32_t word, std::string& bits);
-    void notePi(uint16_t pi);
+    // How much likelier than an unknown word `info` is at `position`, from
+    // the words accepted there so far; 0 for a word never seen.
+    double prior(int position, uint16_t info) const;
+    void learn(int position, uint16_t info);
 
     static constexpr uint64_t kRing = 256;     // symbols kept
     static constexpr uint64_t kRawLag = 60;    // data bits held back while not synchronised
@@ -82,8 +88,12 @@ private:
     struct Found { uint64_t end = 0; int position = -1; };
     std::array<Found, 26> found_{};
 
-    uint16_t pi_ = 0;
-    int piScore_ = 0;
+    // Words accepted per block position, with their counts.
+    static constexpr std::size_t kSeenWords = 64;
+    struct Seen { uint16_t info; double count; };
+    struct Stats { double accepted = 0, novel = 0; };
+    std::array<std::vector<Seen>, 5> seen_;
+    std::array<Stats, 5> stats_{};
     uint64_t clean_ = 0, damaged_ = 0;
 };
 

@@ -4,7 +4,9 @@
 // are compared with the transmitted ones around the same place in the stream.
 //
 //   bench_demod_sensitivity [--seconds S] [--rate HZ] [--ppm P] [--stereo]
-//                           [--no-pilot] [--seeds N] [--why] CNR...
+//                           [--no-pilot] [--seeds N] [--why] [--random] CNR...
+// --random sends random blocks B, C and D (block A a fixed PI) instead of a
+// station's groups, so nothing repeats but the PI.
 // Prints one line per CNR: groups sent, groups correct (%), wrong groups.
 #include "frame_processor.h"
 #include "generator.h"
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,7 +44,7 @@ bool Same(const rdsgen::GroupWords& a, const rdsgen::GroupWords& b)
 int main(int argc, char** argv)
 {
     double seconds = 60, rate = 171000, ppm = 0;
-    bool stereo = false, pilot = true, why = false;
+    bool stereo = false, pilot = true, why = false, random = false;
     int seeds = 1;
     std::string stationPath = VARNAK_STATION;
     std::vector<double> cnrs;
@@ -55,6 +58,7 @@ int main(int argc, char** argv)
         else if (a == "--stereo") stereo = true;
         else if (a == "--no-pilot") pilot = false;
         else if (a == "--why") why = true;
+        else if (a == "--random") random = true;
         else cnrs.push_back(std::atof(a.c_str()));
     }
     std::string error;
@@ -70,11 +74,15 @@ int main(int argc, char** argv)
         double estimate = 0;
         for (int seed = 1; seed <= seeds; ++seed) {
             rdsgen::Transmitter tx(station);
+            std::mt19937 rng{uint32_t(seed)};
             std::vector<rdsgen::GroupWords> truth;
             std::string bits;
             const auto groups = std::size_t(seconds * 1187.5 / 104);
             for (std::size_t g = 0; g < groups; ++g) {
-                truth.push_back(tx.Next(double(g) * 104 / 1187.5));
+                if (random)
+                    truth.push_back({0x6201, uint16_t(rng()), uint16_t(rng()), uint16_t(rng())});
+                else
+                    truth.push_back(tx.Next(double(g) * 104 / 1187.5));
                 const auto& w = truth.back();
                 rdsenc::AppendGroup(bits, w.a, w.b, w.c, w.d);
             }
