@@ -187,10 +187,10 @@ struct RdsDemodulator::Impl {
     // Pilot loop (phase in radians, frequency in radians per pilot sample);
     // the RDS samples since its last step extrapolate its phase.
     double ratePilot;
+    nco_crcf pilotNco = nullptr;
     double pilotPhase = 0, pilotFreq = 0;
     unsigned sincePilot = 0;
     uint64_t pilotSamples = 0;
-    double pilotAlpha, pilotBeta;
     Average pilotInPhase, pilotMagnitude;
     bool pilotLocked = false;
 
@@ -246,12 +246,12 @@ RdsDemodulator::Impl::Impl(double sampleRate) : fs(sampleRate)
         pilotDecim = firdecim_crcf_create(kPilotDecimation, const_cast<float*>(h.data()), unsigned(h.size()));
     }
 
-    // Pilot loop: second order, about 10 Hz noise bandwidth.
+    // Pilot loop: liquid's second-order loop (frequency gain bw, phase gain
+    // sqrt(bw)); a natural frequency of about 10 Hz.
     {
-        const double bn = 10 / ratePilot, zeta = 0.707;
-        const double wn = 2 * bn / (zeta + 1 / (4 * zeta)) * kTwoPi / 2;
-        pilotAlpha = 2 * zeta * wn;
-        pilotBeta = wn * wn;
+        const double wn = kTwoPi * 10 / ratePilot;
+        pilotNco = nco_crcf_create(LIQUID_VCO);
+        nco_crcf_pll_set_bandwidth(pilotNco, float(wn * wn));
     }
 
     // Matched filter: the biphase symbol reversed, over [-1, 1.5] bits.
@@ -284,10 +284,11 @@ RdsDemodulator::Impl::~Impl()
 {
     firdecim_crcf_destroy(rdsDecim);
     firdecim_crcf_destroy(pilotDecim);
+    nco_crcf_destroy(pilotNco);
     firfilt_crcf_destroy(matched);
 }
 
-void RdsDemodulator::Impl::input(const float* samples_, std::size_t count, std::string& bits)
+void RdsDemodulator::Impl::input(const float* data, std::size_t count, std::string& bits)
 {
     while (count > 0) {
         if (filled == history.size()) {
@@ -296,7 +297,7 @@ void RdsDemodulator::Impl::input(const float* samples_, std::size_t count, std::
         }
         const std::size_t take = std::min(count, history.size() - filled);
         for (std::size_t i = 0; i < take; ++i) {
-            const float x = samples_[i];
+            const float x = data[i];
             history[filled++] = std::isfinite(x) ? x : 0.0f;
             if (++phase1 == decimation) {
                 phase1 = 0;
@@ -316,7 +317,7 @@ void RdsDemodulator::Impl::input(const float* samples_, std::size_t count, std::
                 }
             }
         }
-        samples_ += take;
+        data += take;
         count -= take;
         samples += take;
     }
@@ -324,11 +325,13 @@ void RdsDemodulator::Impl::input(const float* samples_, std::size_t count, std::
 
 void RdsDemodulator::Impl::pilotStep(cf pilot)
 {
-    const cf rotated = pilot * std::polar(1.0f, float(-pilotPhase));
-    const double error = std::arg(rotated);
-    pilotFreq += pilotBeta * error;
     const double previous = pilotPhase + pilotFreq * sincePilot / double(kPilotDecimation / kSecondDecimation);
-    pilotPhase = Wrap(pilotPhase + pilotFreq + pilotAlpha * error);
+    cf rotated;
+    nco_crcf_mix_down(pilotNco, pilot, &rotated);
+    nco_crcf_pll_step(pilotNco, std::arg(rotated));
+    nco_crcf_step(pilotNco);
+    pilotPhase = nco_crcf_get_phase(pilotNco);
+    pilotFreq = nco_crcf_get_frequency(pilotNco);
     sincePilot = 0;
     ++pilotSamples;
     constexpr double kPilotAverage = 0.008;

@@ -34,7 +34,10 @@ struct SignalReport {
     bool pilotPresent = false;
     double pilotLevel = 0;   // pilot amplitude; 0 without pilot
     double rdsLevel = 0;     // peak of the RDS signal (the shaped biphase symbols' worst-case peak)
-    double cnrDb = 0;        // estimated RDS carrier-to-noise ratio in 4.8 kHz, from the symbols' spread
+    // Estimated RDS carrier-to-noise ratio in 4.8 kHz (RDS power over the
+    // noise power in 57 ± 2.4 kHz), from the spread of the soft symbols. The
+    // symbols' own overlap limits it: above about +8 dB it reads low.
+    double cnrDb = 0;
     bool locked = false;     // carrier and symbol timing locked
     uint64_t samples = 0;    // samples consumed
     uint64_t bits = 0;       // bits produced
@@ -53,7 +56,8 @@ public:
     // full scale ±1.0) and appends the data bits decoded so far to `bits` as
     // '0'/'1' characters.
     void push(const float* samples, std::size_t count, std::string& bits);
-    // End of input: appends the bits still held back.
+    // End of input: appends the bits still held back (the last one or two
+    // bits, still inside the filters, are not demodulated).
     void finish(std::string& bits);
     SignalReport report() const;
 
