@@ -476,7 +476,10 @@ SignalReport RdsDemodulator::report() const
     // Eb/N0 = mu^2 / (2 sigma^2) at the matched filter; CNR in 4.8 kHz is
     // Eb/N0 times 1187.5 / 4800.
     r.cnrDb = mu > 0 ? 10 * std::log10(mu * mu / (2 * sigma2) * kBitRate / 4800) : -99;
-    r.locked = d.symbolCount > 1000 && d.lockMeasure.value > 0.3;
+    // Locked: the carrier loop settled (its squared phase error small on
+    // average) on symbols that stand out of the noise; a loop also settles
+    // on noise alone, where the symbols' spread gives about -12 dB or less.
+    r.locked = d.symbolCount > 1000 && d.lockMeasure.value > 0.3 && r.cnrDb > -8;
     r.samples = d.samples;
     r.bits = d.bitCount;
     return r;

@@ -126,6 +126,27 @@ TEST(RdsDemodulator, KeepsLockUnderImpairments)
     }
 }
 
+TEST(RdsDemodulator, FindsNothingInSilenceOrNoise)
+{
+    const double rate = 171000;
+    std::mt19937 rng(6);
+    std::normal_distribution<float> gauss(0, 0.1f);
+    std::vector<float> noise(size_t(rate * 3));
+    for (float& x : noise) x = gauss(rng);
+    for (const auto& samples : {std::vector<float>(noise.size(), 0.0f), noise}) {
+        RdsDemodulator demod(rate);
+        const std::string bits = Demodulate(demod, samples, 4096);
+        const SignalReport r = demod.report();
+        // One bit per bit period all the same, but no block taken for sure.
+        EXPECT_NEAR(double(bits.size()), 3 * 1187.5, 30);
+        EXPECT_EQ(demod.blocksClean(), 0u);
+        EXPECT_FALSE(r.locked);
+        EXPECT_FALSE(r.pilotPresent);
+        EXPECT_EQ(r.pilotLevel, 0);
+        EXPECT_LT(r.cnrDb, -5);
+    }
+}
+
 TEST(RdsDemodulator, BitsDoNotDependOnChunking)
 {
     MpxConfig config;
