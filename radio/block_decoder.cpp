@@ -190,9 +190,9 @@ void SoftBlockDecoder::push(float llr, std::string& bits)
     llr_[symbols_ % kRing] = std::isfinite(llr) ? llr : 0.0f;
     weight_[symbols_ % kRing] = std::exp(-double(std::abs(llr_[symbols_ % kRing])));
     const uint64_t j = symbols_++;  // the newest data bit
-    // The search runs while no alignment holds, or while the current one
-    // fails (a bit slipped, or noise).
-    if (j >= kBlockBits && (!synced_ || failedRun_ > 0)) searchAt(j);
+    // The search runs while no alignment holds, or once the current one
+    // failed twice in a row (a bit slipped, or noise).
+    if (j >= kBlockBits && (!synced_ || failedRun_ >= kRealignAfter)) searchAt(j);
     while (synced_ && blockEnd_ <= j) decodeBlock(bits);
     if (!synced_ && j + 1 > kRawLag) emitRaw(j + 1 - kRawLag, bits);
 }
@@ -232,7 +232,7 @@ void SoftBlockDecoder::decodeBlock(std::string& bits)
     unsigned positions = PositionsOfSlot(expected_);
     if (expected_ == 2 && haveB_) positions = (lastB_ & 0x0800) ? 1u << 3 : 1u << 2;
 
-    Decision d = chase(end, positions, 10, 3);
+    Decision d = chase(end, positions, 16, 3);
     if (d.found) {
         // Words seen before weigh by how often they came (and the chance of a
         // new one): the programme identification in block A, the repeated
