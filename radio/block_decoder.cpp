@@ -20,6 +20,8 @@ constexpr unsigned kAllPositions = 0x1F;
 // Measured through the decoder library, 0.98 keeps wrong groups near 1 in
 // 300 at -4 dB CNR even for content that never repeats.
 constexpr float kAcceptConfidence = 0.98f;
+// Reliability given to a symbol that a sure block decided.
+constexpr float kKnown = 20;
 // Blocks found while searching: two in sequence are needed on top.
 constexpr float kSearchConfidence = 0.9f;
 // Doubtful blocks in a row after which the alignment counts as lost, and
@@ -170,7 +172,7 @@ SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positi
     return best;
 }
 
-float SoftBlockDecoder::wordMetric(uint64_t end, uint32_t word) const
+float SoftBlockDecoder::wordMetric(uint64_t end, uint32_t word, bool* lastSymbol) const
 {
     // Symbols that carry `word`, starting from the received first symbol; the
     // other polarity flips every symbol and costs the rest.
@@ -182,6 +184,7 @@ float SoftBlockDecoder::wordMetric(uint64_t end, uint32_t word) const
         total += std::abs(l);
         if (symbol != (l < 0)) metric += std::abs(l);
     }
+    if (lastSymbol) *lastSymbol = metric <= total - metric ? symbol : !symbol;
     return std::min(metric, total - metric);
 }
 
@@ -264,6 +267,12 @@ void SoftBlockDecoder::decodeBlock(std::string& bits)
         failedRun_ = 0;
         const auto info = uint16_t(d.word >> 10);
         learn(d.position, info);
+        // The block's last symbol is also the first of the next one: as part
+        // of a sure block (in its likelier polarity) it is as good as known.
+        bool last = false;
+        wordMetric(end, d.word, &last);
+        llr_[end % kRing] = last ? -kKnown : kKnown;
+        weight_[end % kRing] = std::exp(-double(kKnown));
         if (d.position == 1) {
             lastB_ = info;
             haveB_ = true;

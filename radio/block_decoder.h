@@ -59,8 +59,9 @@ private:
     // Chase decoding of the block whose last data bit is `end`, against the
     // block positions in `positions` (bit mask).
     Decision chase(uint64_t end, unsigned positions, int leastReliable, int maxFlips) const;
-    // The reliability to flip so that the block ending at `end` reads as `word`.
-    float wordMetric(uint64_t end, uint32_t word) const;
+    // The reliability to flip so that the block ending at `end` reads as
+    // `word`; *lastSymbol (if given) receives its last symbol then.
+    float wordMetric(uint64_t end, uint32_t word, bool* lastSymbol = nullptr) const;
     void searchAt(uint64_t end);
     void decodeBlock(std::string& bits);
     void emitRaw(uint64_t upTo, std::string& bits);
