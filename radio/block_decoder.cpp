@@ -20,6 +20,10 @@ constexpr unsigned kAllPositions = 0x1F;
 // Measured through the decoder library, 0.98 keeps wrong groups near 1 in
 // 300 at -4 dB CNR even for content that never repeats.
 constexpr float kAcceptConfidence = 0.98f;
+// A block that needs symbols of more reliability than this flipped is
+// doubtful whatever else is said: the reliabilities themselves are wrong
+// (loops not settled, interference).
+constexpr float kMostFlipped = 25;
 // Reliability given to a symbol that a sure block decided.
 constexpr float kKnown = 20;
 // Blocks found while searching: two in sequence are needed on top.
@@ -172,11 +176,12 @@ SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positi
     return best;
 }
 
-float SoftBlockDecoder::wordMetric(uint64_t end, uint32_t word, bool* lastSymbol) const
+float SoftBlockDecoder::wordMetric(uint64_t end, uint32_t word, bool* firstSymbol, bool* lastSymbol) const
 {
     // Symbols that carry `word`, starting from the received first symbol; the
     // other polarity flips every symbol and costs the rest.
-    bool symbol = hardAt(end - kBlockBits);
+    const bool start = hardAt(end - kBlockBits);
+    bool symbol = start;
     float metric = 0, total = std::abs(llrAt(end - kBlockBits));
     for (int i = 1; i <= kBlockBits; ++i) {
         const float l = llrAt(end - kBlockBits + i);
@@ -184,7 +189,9 @@ float SoftBlockDecoder::wordMetric(uint64_t end, uint32_t word, bool* lastSymbol
         total += std::abs(l);
         if (symbol != (l < 0)) metric += std::abs(l);
     }
-    if (lastSymbol) *lastSymbol = metric <= total - metric ? symbol : !symbol;
+    const bool flip = metric > total - metric;
+    if (firstSymbol) *firstSymbol = start != flip;
+    if (lastSymbol) *lastSymbol = symbol != flip;
     return std::min(metric, total - metric);
 }
 
@@ -195,14 +202,18 @@ void SoftBlockDecoder::push(float llr, std::string& bits)
     const uint64_t j = symbols_++;  // the newest data bit
     // The search runs while no alignment holds, or once the current one
     // failed twice in a row (a bit slipped, or noise).
-    if (j >= kBlockBits && (!synced_ || failedRun_ >= kRealignAfter)) searchAt(j);
+    if (j >= kBlockBits && (!synced_ || failedRun_ >= kRealignAfter)) searchAt(j, bits);
     while (synced_ && blockEnd_ <= j) decodeBlock(bits);
     if (!synced_ && j + 1 > kRawLag) emitRaw(j + 1 - kRawLag, bits);
 }
 
-void SoftBlockDecoder::finish(std::string& bits) { emitRaw(symbols_, bits); }
+void SoftBlockDecoder::finish(std::string& bits)
+{
+    emitPending(bits);
+    emitRaw(symbols_, bits);
+}
 
-void SoftBlockDecoder::searchAt(uint64_t end)
+void SoftBlockDecoder::searchAt(uint64_t end, std::string& bits)
 {
     const Decision d = chase(end, kAllPositions, 8, 3);
     if (!d.found || d.confidence < kSearchConfidence) return;
@@ -216,6 +227,7 @@ void SoftBlockDecoder::searchAt(uint64_t end)
 
     // Take the new alignment from the first of the two blocks on, skipping
     // blocks whose bits were handed on already.
+    emitPending(bits);
     uint64_t first = end - kBlockBits;
     int slotOfFirst = SlotOf(previous);
     while (first + 1 < emitted_ + kBlockBits) {
@@ -229,72 +241,110 @@ void SoftBlockDecoder::searchAt(uint64_t end)
     haveB_ = false;
 }
 
+SoftBlockDecoder::Decision SoftBlockDecoder::decide(uint64_t end, unsigned positions) const
+{
+    Decision d = chase(end, positions, 16, 3);
+    if (!d.found) return d;
+    // Words seen before weigh by how often they came (and the chance of a
+    // new one): the programme identification in block A, the repeated group
+    // types in B, the cycling names and texts in C and D.
+    double best = d.weight * (1 + prior(d.position, uint16_t(d.word >> 10)));
+    double mass = d.mass + best - d.weight;
+    for (int p = 0; p < kPositions; ++p) {
+        if (!(positions >> p & 1)) continue;
+        for (const Seen& seen : seen_[p]) {
+            const uint32_t word = rdsenc::EncodeBlock(seen.info, BlockOf(p));
+            if (word == d.word) continue;
+            const double w = std::exp(-double(wordMetric(end, word))) * (1 + prior(p, seen.info));
+            mass += w;
+            if (w > best) {
+                best = w;
+                d.word = word;
+                d.position = p;
+            }
+        }
+    }
+    d.confidence = float(std::min(1.0, best / mass));
+    if (d.confidence < kAcceptConfidence || -std::log(best) > kMostFlipped) d.found = false;
+    return d;
+}
+
+void SoftBlockDecoder::setKnown(uint64_t symbol, bool value)
+{
+    llr_[symbol % kRing] = value ? -kKnown : kKnown;
+    weight_[symbol % kRing] = std::exp(-double(kKnown));
+}
+
+void SoftBlockDecoder::accepted(const Decision& d, uint64_t end)
+{
+    learn(d.position, uint16_t(d.word >> 10));
+    // The block's last symbol is also the first of the next one: as part of
+    // a sure block (in its likelier polarity) it is as good as known.
+    bool last = false;
+    wordMetric(end, d.word, nullptr, &last);
+    setKnown(end, last);
+}
+
 void SoftBlockDecoder::decodeBlock(std::string& bits)
 {
     const uint64_t end = blockEnd_;
     unsigned positions = PositionsOfSlot(expected_);
     if (expected_ == 2 && haveB_) positions = (lastB_ & 0x0800) ? 1u << 3 : 1u << 2;
+    int damagePosition = expected_ <= 1 ? expected_ : expected_ + 1;
+    if (expected_ == 2) damagePosition = (haveB_ && (lastB_ & 0x0800)) ? 3 : 2;
 
-    Decision d = chase(end, positions, 16, 3);
+    const Decision d = decide(end, positions);
     if (d.found) {
-        // Words seen before weigh by how often they came (and the chance of a
-        // new one): the programme identification in block A, the repeated
-        // group types in B, the cycling names and texts in C and D.
-        double best = d.weight * (1 + prior(d.position, uint16_t(d.word >> 10)));
-        double mass = d.mass + best - d.weight;
-        for (int p = 0; p < kPositions; ++p) {
-            if (!(positions >> p & 1)) continue;
-            for (const Seen& seen : seen_[p]) {
-                const uint32_t word = rdsenc::EncodeBlock(seen.info, BlockOf(p));
-                if (word == d.word) continue;
-                const double w = std::exp(-double(wordMetric(end, word))) * (1 + prior(p, seen.info));
-                mass += w;
-                if (w > best) {
-                    best = w;
-                    d.word = word;
-                    d.position = p;
-                }
-            }
-        }
-        d.confidence = float(std::min(1.0, best / mass));
-        if (d.confidence < kAcceptConfidence) d.found = false;
-    }
-
-    emitRaw(end + 1 - kBlockBits, bits);
-    if (d.found) {
-        emitWord(d.word, bits);
-        ++clean_;
+        accepted(d, end);
         failedRun_ = 0;
-        const auto info = uint16_t(d.word >> 10);
-        learn(d.position, info);
-        // The block's last symbol is also the first of the next one: as part
-        // of a sure block (in its likelier polarity) it is as good as known.
-        bool last = false;
-        wordMetric(end, d.word, &last);
-        llr_[end % kRing] = last ? -kKnown : kKnown;
-        weight_[end % kRing] = std::exp(-double(kKnown));
         if (d.position == 1) {
-            lastB_ = info;
+            lastB_ = uint16_t(d.word >> 10);
             haveB_ = true;
         }
+        // A doubtful block before a sure one gets a second chance: its last
+        // symbol is now known too.
+        if (pending_.active && !pending_.decision.found) {
+            bool first = false;
+            wordMetric(end, d.word, &first, nullptr);
+            setKnown(end - kBlockBits, first);
+            pending_.decision = decide(pending_.end, pending_.positions);
+            if (pending_.decision.found) accepted(pending_.decision, pending_.end);
+        }
     } else {
-        // Hand on a block the library cannot repair: the hard decisions'
-        // information word with a check word one bit away from a valid one
-        // for the expected position.
-        uint32_t hard = 0;
-        for (int i = 1; i <= kBlockBits; ++i)
-            if (dataBit(end - kBlockBits + i)) hard |= 1u << (26 - i);
-        int position = expected_ <= 1 ? expected_ : expected_ + 1;
-        if (expected_ == 2) position = (haveB_ && (lastB_ & 0x0800)) ? 3 : 2;
-        const uint32_t word = rdsenc::EncodeBlock(uint16_t(hard >> 10), BlockOf(position));
-        emitWord(word ^ (1u << kDamageBit), bits);
-        ++damaged_;
         if (expected_ == 1) haveB_ = false;
-        if (++failedRun_ >= kLoseAfter) synced_ = false;
+        ++failedRun_;
+    }
+    emitPending(bits);
+    pending_ = {true, end, positions, damagePosition, d};
+    if (failedRun_ >= kLoseAfter) {
+        emitPending(bits);
+        synced_ = false;
     }
     expected_ = (expected_ + 1) % 4;
     if (expected_ == 0) haveB_ = false;
     blockEnd_ += kBlockBits;
+}
+
+void SoftBlockDecoder::emitPending(std::string& bits)
+{
+    if (!pending_.active) return;
+    pending_.active = false;
+    const uint64_t end = pending_.end;
+    emitRaw(end + 1 - kBlockBits, bits);
+    if (pending_.decision.found) {
+        emitWord(pending_.decision.word, bits);
+        ++clean_;
+        return;
+    }
+    // Hand on a block the library cannot repair: the hard decisions'
+    // information word with a check word one bit away from a valid one for
+    // the expected position.
+    uint32_t hard = 0;
+    for (int i = 1; i <= kBlockBits; ++i)
+        if (dataBit(end - kBlockBits + i)) hard |= 1u << (26 - i);
+    const uint32_t word = rdsenc::EncodeBlock(uint16_t(hard >> 10), BlockOf(pending_.damagePosition));
+    emitWord(word ^ (1u << kDamageBit), bits);
+    ++damaged_;
 }
 
 void SoftBlockDecoder::emitRaw(uint64_t upTo, std::string& bits)

@@ -14,7 +14,7 @@
 // repeated group types, the cycling texts) weigh more than unknown ones, as
 // often as they came.
 //
-// Bits are held back for about two blocks; finish() hands on the rest.
+// Bits are held back for about three blocks; finish() hands on the rest.
 #pragma once
 
 #include <array>
@@ -60,10 +60,16 @@ private:
     // block positions in `positions` (bit mask).
     Decision chase(uint64_t end, unsigned positions, int leastReliable, int maxFlips) const;
     // The reliability to flip so that the block ending at `end` reads as
-    // `word`; *lastSymbol (if given) receives its last symbol then.
-    float wordMetric(uint64_t end, uint32_t word, bool* lastSymbol = nullptr) const;
-    void searchAt(uint64_t end);
+    // `word`; its first and last symbols then go to *firstSymbol and
+    // *lastSymbol (if given).
+    float wordMetric(uint64_t end, uint32_t word, bool* firstSymbol = nullptr, bool* lastSymbol = nullptr) const;
+    // The block ending at `end`: found only when sure enough.
+    Decision decide(uint64_t end, unsigned positions) const;
+    void accepted(const Decision& d, uint64_t end);
+    void setKnown(uint64_t symbol, bool value);
+    void searchAt(uint64_t end, std::string& bits);
     void decodeBlock(std::string& bits);
+    void emitPending(std::string& bits);
     void emitRaw(uint64_t upTo, std::string& bits);
     void emitWord(uint32_t word, std::string& bits);
     // How much likelier than an unknown word `info` is at `position`, from
@@ -84,6 +90,16 @@ private:
     int failedRun_ = 0;      // doubtful blocks in a row
     uint16_t lastB_ = 0;     // block B of the current group, when known
     bool haveB_ = false;
+    // The last block decided is handed on only after the next one: a sure
+    // next block may make a doubtful one sure.
+    struct Pending {
+        bool active = false;
+        uint64_t end = 0;
+        unsigned positions = 0;   // block positions it may have
+        int damagePosition = 0;   // the position its check word is damaged against
+        Decision decision;
+    };
+    Pending pending_;
 
     // Search: per alignment (data bit index mod 26) the last block found there.
     struct Found { uint64_t end = 0; int position = -1; };

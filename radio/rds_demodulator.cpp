@@ -24,6 +24,9 @@ constexpr double kFirstRate = 40000;   // about the rate after the first decimat
 constexpr unsigned kSecondDecimation = 4;  // RDS: to about 10 kHz
 constexpr unsigned kPilotDecimation = 16;  // pilot: to about 2.5 kHz
 constexpr float kStopband = 60;        // dB
+// Symbols given no reliability at the start: the loops settle and the
+// biphase pairing is checked once (after 250 symbols).
+constexpr uint64_t kSettleSymbols = 260;
 
 // The data shaping of one impulse of the biphase pair, spectrum cos(pi f t/4)
 // up to |f| = 2/t; x in bits, 1 at x = 0.
@@ -403,7 +406,7 @@ void RdsDemodulator::Impl::symbol(std::string& bits)
     // bit away; if not, the strobe sits between two bits.
     energyMain.add(x * x, 0.01);
     energyHalf.add(double(half) * half, 0.01);
-    if (symbolCount - lastHalfCheck > 300) {
+    if (symbolCount - lastHalfCheck > 250) {
         lastHalfCheck = symbolCount;
         if (energyHalf.value > 1.3 * energyMain.value) {
             strobe += samplesPerBit / 2;
@@ -433,7 +436,9 @@ void RdsDemodulator::Impl::symbol(std::string& bits)
     const double mu4 = (3 * m2.value * m2.value - m4.value) / 2;
     const double mu = mu4 > 0 ? std::sqrt(std::sqrt(mu4)) : 0;
     const double sigma2 = std::max(m2.value - mu * mu, m2.value * 1e-4) + 1e-30;
-    const double llr = std::clamp(2 * mu * x / sigma2, -50.0, 50.0);
+    // While the loops settle (and the pairing is checked once) the symbols
+    // count as unknown, so no block is taken from them.
+    const double llr = symbolCount <= kSettleSymbols ? 0.0 : std::clamp(2 * mu * x / sigma2, -50.0, 50.0);
     const std::size_t before = bits.size();
     blocks.push(float(llr), bits);
     bitCount += bits.size() - before;

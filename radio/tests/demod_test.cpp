@@ -47,16 +47,18 @@ std::string Demodulate(RdsDemodulator& demod, const std::vector<float>& samples,
     return bits;
 }
 
-// The demodulated stream holds the sent one from its third group on, up to
-// the last group, bit for bit.
+// The demodulated stream holds the sent one from its fifth group on (the
+// loops settle for about a fifth of a second), up to the last group, bit
+// for bit.
 void ExpectSameBits(const std::string& sent, const std::string& received)
 {
-    const std::string probe = sent.substr(208, 104);
+    constexpr size_t kFrom = 4 * 104;
+    const std::string probe = sent.substr(kFrom, 104);
     const size_t at = received.find(probe);
     ASSERT_NE(at, std::string::npos) << "the sent bits are not in the demodulated stream";
-    const size_t length = sent.size() - 208 - 104;
+    const size_t length = sent.size() - kFrom - 104;
     ASSERT_GE(received.size(), at + length);
-    EXPECT_EQ(received.substr(at, length), sent.substr(208, length));
+    EXPECT_EQ(received.substr(at, length), sent.substr(kFrom, length));
 }
 
 }  // namespace
