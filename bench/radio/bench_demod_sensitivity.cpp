@@ -139,9 +139,9 @@ int main(int argc, char** argv)
                                                                      __builtin_popcount(unsigned(bestBlocks)))
                                 bestBlocks = mask;
                         }
-                        std::fprintf(stderr, "wrong group at bit %zu: blocks differing %s%s%s%s\n", position,
-                                     bestBlocks & 1 ? "A" : "", bestBlocks & 2 ? "B" : "", bestBlocks & 4 ? "C" : "",
-                                     bestBlocks & 8 ? "D" : "");
+                        std::fprintf(stderr, "wrong group %04X %04X %04X %04X at bit %zu: blocks differing %s%s%s%s\n",
+                                     words.a, words.b, words.c, words.d, position, bestBlocks & 1 ? "A" : "",
+                                     bestBlocks & 2 ? "B" : "", bestBlocks & 4 ? "C" : "", bestBlocks & 8 ? "D" : "");
                     }
                 }
             }
