@@ -128,8 +128,13 @@ MURLIN_API const char *RDSEVTDesc(int32_t n);
 /* The record layout is part of the binary interface: pin it down. */
 #ifdef __cplusplus
 #define MURLIN_STATIC_ASSERT static_assert
-#else
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define MURLIN_STATIC_ASSERT _Static_assert
+#else
+/* C99 has no static assertion: an array of negative size fails instead. */
+#define MURLIN_STATIC_ASSERT(condition, name) MURLIN_STATIC_ASSERT_AT(condition, __LINE__)
+#define MURLIN_STATIC_ASSERT_AT(condition, line) MURLIN_STATIC_ASSERT_LINE(condition, line)
+#define MURLIN_STATIC_ASSERT_LINE(condition, line) typedef char murlin_layout_check_##line[(condition) ? 1 : -1]
 #endif
 MURLIN_STATIC_ASSERT(sizeof(DecoderState) == 272, "DecoderState must be 272 bytes");
 MURLIN_STATIC_ASSERT(offsetof(DecoderState, groupsSeen) == 0, "groupsSeen");

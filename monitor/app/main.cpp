@@ -13,57 +13,99 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
+#include "command_line.h"
 #include "main_window.h"
 #include "notifier.h"
 #include "settings_store.h"
+#include "usage.h"
 
 namespace {
 
-// True when the command line only asks for the help or the version: those
-// are answered without opening a display.
-bool OnlyAsksForText(int argc, char* argv[]) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray a(argv[i]);
-        if (a == "-h" || a == "--help" || a == "-?" || a == "--help-all" || a == "-v" || a == "--version") return true;
+constexpr const char* kProgram = "varnak";
+
+// Qt's own options, which QApplication takes off the command line: the
+// first list takes a value.
+bool IsQtOption(const QString& word, bool* takesValue) {
+    static const char* const withValue[] = {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+                                            "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style",
+                                            "stylesheet", "title", "name", "visual", "ncols", "cmap"};
+    static const char* const flags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
+    QString bare = word;
+    if (bare.startsWith(QLatin1String("--"))) bare.remove(0, 1);
+    if (!bare.startsWith(QLatin1Char('-'))) return false;
+    bare.remove(0, 1);
+    const bool inlineValue = bare.contains(QLatin1Char('='));
+    bare = bare.section(QLatin1Char('='), 0, 0);
+    *takesValue = false;
+    for (const char* o : withValue) {
+        if (bare != QLatin1String(o)) continue;
+        *takesValue = !inlineValue;
+        return true;
     }
-    return false;
+    for (const char* o : flags)
+        if (bare == QLatin1String(o)) return true;
+    return bare.startsWith(QLatin1String("qmljsdebugger"));
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    std::unique_ptr<QCoreApplication> appHolder;
-    if (OnlyAsksForText(argc, argv)) appHolder = std::make_unique<QCoreApplication>(argc, argv);
-    else appHolder = std::make_unique<QApplication>(argc, argv);
-    QCoreApplication& app = *appHolder;
+    // The command line is checked before any window system is touched, so
+    // that --help, --version and a wrong option need no display.
+    QStringList args{QString::fromLatin1(kProgram)};
+    for (int i = 1; i < argc; ++i) {
+        const QString word = QString::fromLocal8Bit(argv[i]);
+        bool takesValue = false;
+        if (word == QLatin1String("--")) {
+            for (; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+            break;
+        }
+        if (IsQtOption(word, &takesValue)) {
+            if (takesValue) ++i;
+            continue;
+        }
+        args << word;
+    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("RDS monitor: decodes a recorded RDS bit stream and shows it."));
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
+                                           QStringLiteral("Show the version."));
+    const QCommandLineOption exitOption(QStringLiteral("exit-when-done"),
+                                        QStringLiteral("Close the window when the analysis of FILE has ended."));
+    const QCommandLineOption shotOption(QStringLiteral("screenshot"),
+                                        QStringLiteral("Save a picture of the window at the end of the analysis."),
+                                        QStringLiteral("file.png"));
+    const QList<QCommandLineOption> options{helpOption, versionOption, exitOption, shotOption};
+    parser.addOptions(options);
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("Recorded bit stream to analyse (a pipe or a device is read as a stream "
+                                                "until it ends or Stop is pressed)."),
+                                 QStringLiteral("[FILE]"));
+    if (const auto error = varnak::ParseArguments(parser, options, args)) return varnak::UsageError(kProgram, *error);
+    if (parser.isSet(helpOption)) {
+        std::fputs(varnak::HelpText(parser, kProgram).c_str(), stdout);
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("%s %d.%d.%d\n", kProgram, VARNAK_VERSION_MAJOR, VARNAK_VERSION_MINOR, VARNAK_VERSION_PATCH);
+        return 0;
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1)
+        return varnak::UsageError(kProgram, "one FILE at most, got " + std::to_string(files.size()));
+    const bool exitWhenDone = parser.isSet(exitOption);
+    const QString shot = parser.value(shotOption);
+
+    QApplication app(argc, argv);
     QCoreApplication::setApplicationName(varnak::MainWindow::AppName);
     QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
                                                 .arg(VARNAK_VERSION_MAJOR)
                                                 .arg(VARNAK_VERSION_MINOR)
                                                 .arg(VARNAK_VERSION_PATCH));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("RDS monitor: decodes a recorded RDS bit stream and shows it."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption exitOption(QStringLiteral("exit-when-done"),
-                                        QStringLiteral("Close the window when the analysis of FILE has ended."));
-    const QCommandLineOption shotOption(QStringLiteral("screenshot"),
-                                        QStringLiteral("Save a picture of the window at the end of the analysis."),
-                                        QStringLiteral("FILE.png"));
-    parser.addOption(exitOption);
-    parser.addOption(shotOption);
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Recorded bit stream to analyse."), QStringLiteral("[FILE]"));
-    parser.process(app);
-    const QStringList files = parser.positionalArguments();
-    if (files.size() > 1) {
-        std::fprintf(stderr, "varnak: one FILE at most, got %lld\n", static_cast<long long>(files.size()));
-        return 2;
-    }
-    const bool exitWhenDone = parser.isSet(exitOption);
-    const QString shot = parser.value(shotOption);
 
     // Unattended runs must not wait for anybody to click OK.
     std::unique_ptr<varnak::Notifier> notifier;

@@ -39,6 +39,10 @@ const QColor kCaptionInactive(0, 0, 0);
 constexpr qint64 kYieldIntervalMs = 16;
 // Positions between two looks at the clock.
 constexpr std::size_t kProgressInterval = 512;
+// Bytes of a recording read at a time.
+constexpr std::size_t kReadChunk = std::size_t(1) << 16;
+// Longest wait for a silent stream before the window serves its events.
+constexpr int kStreamWaitMs = 16;
 
 void SetIndicator(ColourLabel* label, const char* text, const QColor& colour) {
     label->setCaption(QString::fromLatin1(text));
@@ -624,27 +628,66 @@ void MainWindow::FileCommand() {
     AnalyseFile(chosen);
 }
 
+InputFile::Result MainWindow::readRecording(InputFile& in, char* buffer, std::size_t capacity, std::size_t& got) {
+    for (;;) {
+        const InputFile::Result r = in.read(buffer, capacity, got, in.isStream() ? kStreamWaitMs : -1);
+        if (r != InputFile::Result::Again) return r;
+        // A silent stream: show what was decoded and serve the window's
+        // events, Stop among them, before waiting again.
+        yieldNow();
+        if (stopCount_ != analysisStops_) return InputFile::Result::End;
+    }
+}
+
 bool MainWindow::AnalyseFile(const QString& path) {
     if (analysing_) return false;
     currentPath_ = path;
     if (path.isEmpty()) return true;
 
-    QFile in(path);
-    QByteArray data;
-    if (in.open(QIODevice::ReadOnly)) data = in.readAll();
-    if (!in.isOpen() || in.error() != QFileDevice::NoError) {
-        notifier_.message(this, AppName, QStringLiteral("Cannot read the file %1: %2").arg(path, in.errorString()));
+    // Read piece by piece: memory stays the same whatever the length, and a
+    // pipe or a device is a stream decoded as it comes, until it ends or
+    // Stop is pressed.
+    InputFile in;
+    if (!in.open(QFile::encodeName(path).toStdString())) {
+        notifier_.message(this, AppName,
+                          QStringLiteral("Cannot read the file %1: %2").arg(path, QString::fromLocal8Bit(in.error())));
         return false;
     }
-    in.close();
-    if (data.isEmpty()) return true;  // nothing to analyse, nothing changes
-    if (!api(true)) return false;
-    fileText_.assign(data.constData(), static_cast<std::size_t>(data.size()));
-    data.clear();
+    const int stops = analysisStops_ = stopCount_;
+    const bool stopWasEnabled = stopit_->isEnabled();
+    auto running = [&] {
+        file_->setEnabled(false);
+        card_->setEnabled(false);
+        stopit_->setEnabled(true);
+    };
+    // A stream may keep the window waiting for its first data: Stop ends that.
+    if (in.isStream()) {
+        running();
+        analysing_ = true;
+        if (processor_) processor_->clearStop();
+    }
+    std::vector<char> buffer(kReadChunk);
+    std::size_t got = 0;
+    InputFile::Result r = readRecording(in, buffer.data(), buffer.size(), got);
+    analysing_ = false;
+    if (stopCount_ != stops) return true;  // stopped while waiting: Stop made the window idle
+    if (r != InputFile::Result::Data) {
+        if (in.isStream()) {
+            file_->setEnabled(true);
+            card_->setEnabled(true);
+            stopit_->setEnabled(stopWasEnabled);
+        }
+        if (r == InputFile::Result::End) return true;  // nothing to analyse, nothing changes
+        notifier_.message(this, AppName,
+                          QStringLiteral("Cannot read the file %1: %2").arg(path, QString::fromLocal8Bit(in.error())));
+        return false;
+    }
+    if (!api(true)) {
+        setIdleButtons();
+        return false;
+    }
 
-    file_->setEnabled(false);
-    card_->setEnabled(false);
-    stopit_->setEnabled(true);
+    running();
     const std::string logPath = DecodeLogPath(QFile::encodeName(path).toStdString());
     const QString logName = QFile::decodeName(QByteArray::fromStdString(logPath));
     if (QFileInfo(logName).exists() && QFileInfo(logName).canonicalFilePath() == QFileInfo(path).canonicalFilePath()) {
@@ -659,18 +702,40 @@ bool MainWindow::AnalyseFile(const QString& path) {
         setIdleButtons();
         return false;
     }
+    status_->showMessage(QStringLiteral("Decode log: %1").arg(QFileInfo(logName).absoluteFilePath()));
     api_->RDSInit();
     for (ColourLabel* l : lBloc_) l->setCaption(QString());
     processor_->clearStop();
     processor_->setLog(&log_);
     analysing_ = true;
     logFailed_ = false;
-    ProcessFrame(fileText_, true);
+
+    processor_->setInverted(inverted_);
+    deferView_ = true;
+    sinceYield_.start();
+    processor_->beginStream(true, in.size());
+    bool readFailed = false;
+    while (processor_->feed(buffer.data(), got)) {
+        r = readRecording(in, buffer.data(), buffer.size(), got);
+        if (r == InputFile::Result::Failed) readFailed = true;
+        if (r != InputFile::Result::Data) break;
+    }
+    if (!readFailed) processor_->endStream();
+    deferView_ = false;
+    inverted_ = processor_->inverted();
+    applyView();
+    refreshCounters();
+
     processor_->setLog(nullptr);
     analysing_ = false;
     file_->setEnabled(true);
     card_->setEnabled(true);
-    const bool ok = closeLog();
+    bool ok = closeLog();
+    if (readFailed) {
+        notifier_.message(this, AppName,
+                          QStringLiteral("Cannot read the file %1: %2").arg(path, QString::fromLocal8Bit(in.error())));
+        ok = false;
+    }
     if (!ok) setIdleButtons();
     emit analysisFinished(ok);
     return ok;
@@ -732,6 +797,9 @@ bool MainWindow::startLiveRun() {
         return false;
     }
     logFailed_ = false;
+    // Started from the desktop's menu the current folder is not obvious: say
+    // where the log goes.
+    status_->showMessage(QStringLiteral("Decode log: %1").arg(currentPath_));
     api_->RDSInit();
     for (ColourLabel* l : lBloc_) l->setCaption(QString());
     processor_->clearStop();

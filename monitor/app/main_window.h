@@ -16,6 +16,7 @@
 
 #include "decode_log.h"
 #include "frame_processor.h"
+#include "input_file.h"
 #include "quesmer/start_sequence.h"
 
 class QPushButton;
@@ -70,9 +71,11 @@ public:
 
     // The File command: asks for a recording and analyses it.
     void FileCommand();
-    // Analyses the recording at `path` into its decode log beside it. False
-    // when the file could not be read or the log not written (the user was
-    // told); true when the analysis ran, was stopped, or the file was empty.
+    // Analyses the recording at `path` into its decode log beside it, read
+    // piece by piece; a pipe or a device is decoded as it comes until it
+    // ends or Stop is pressed. False when the file could not be read or the
+    // log not written (the user was told); true when the analysis ran, was
+    // stopped, or the file was empty.
     bool AnalyseFile(const QString& path);
     // The Card command: asks for server, card and IF input, connects the
     // card, sets it up for the RDS bit stream and decodes live from it into
@@ -156,6 +159,9 @@ private:
         uint16_t rawWords[4] = {};
     };
     bool closeLog();
+    // Reads the next piece of a recording; a silent stream is waited for
+    // while the window serves its events. End also when Stop was pressed.
+    InputFile::Result readRecording(InputFile& in, char* buffer, std::size_t capacity, std::size_t& got);
     void setIdleButtons();
     bool startLiveRun();
 
@@ -176,7 +182,6 @@ private:
     int cardPort_ = 33234;
     int windowLeft_ = 0, windowTop_ = 0;  // twips
     QString currentPath_;
-    std::string fileText_;
     bool inverted_ = false;
     int shownGroupType_ = 0;
     int shownPi_ = 0;
@@ -184,6 +189,7 @@ private:
     // Run state.
     bool analysing_ = false;
     int stopCount_ = 0;  // Stop commands so far: tells a card set-up it was ended
+    int analysisStops_ = 0;  // stopCount_ when the current analysis began
     bool logFailed_ = false;
     DecodeLog log_;
     std::unique_ptr<FrameProcessor> processor_;

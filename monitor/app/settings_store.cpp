@@ -8,7 +8,11 @@
 #include <QStringList>
 #include <QtEndian>
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cfenv>
 #include <cmath>
 #include <cstdlib>
@@ -54,10 +58,21 @@ enum class LoadResult { Ok, Missing, Foreign };
 
 // Reads the store file. A missing file is an empty store; a file that cannot
 // be read or parsed is Foreign and leaves `hive` empty.
-LoadResult Load(const QString& filePath, Hive* hive) {
+LoadResult Load(const QString& filePath, Hive* hive, bool* reported) {
     *hive = Hive{};
+    // Only a regular file is opened: opening a pipe would wait for a writer
+    // for ever, and a device is nobody's settings. Such a path is left alone.
+    const QByteArray name = QFile::encodeName(filePath);
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0) return errno == ENOENT ? LoadResult::Missing : LoadResult::Foreign;
+    if (!S_ISREG(info.st_mode)) {
+        if (!*reported)
+            std::fprintf(stderr, "varnak: the settings file %s is not a regular file; it is left alone and the defaults are used\n",
+                         name.constData());
+        *reported = true;
+        return LoadResult::Foreign;
+    }
     QFile file(filePath);
-    if (!file.exists()) return LoadResult::Missing;
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) return LoadResult::Foreign;
     const QByteArray all = file.readAll();
     if (file.error() != QFileDevice::NoError) return LoadResult::Foreign;
@@ -125,7 +140,7 @@ QString SettingsStore::defaultPath() {
 
 std::optional<SettingsStore::Key> SettingsStore::openKey(const Key& parent, const QString& subKey) const {
     Hive hive;
-    if (Load(path_, &hive) != LoadResult::Ok) return std::nullopt;
+    if (Load(path_, &hive, &reported_) != LoadResult::Ok) return std::nullopt;
     const QString path = JoinPath(parent.path, subKey);
     if (!path.isEmpty() && !hive.keys.contains(Fold(path))) return std::nullopt;
     return Key{path};
@@ -133,7 +148,7 @@ std::optional<SettingsStore::Key> SettingsStore::openKey(const Key& parent, cons
 
 std::optional<SettingsStore::Key> SettingsStore::createKey(const Key& parent, const QString& subKey) {
     Hive hive;
-    if (Load(path_, &hive) == LoadResult::Foreign) return std::nullopt;
+    if (Load(path_, &hive, &reported_) == LoadResult::Foreign) return std::nullopt;
     const QString path = JoinPath(parent.path, subKey);
     bool added = false;
     QString partial;
@@ -152,7 +167,7 @@ std::optional<SettingsStore::Key> SettingsStore::createKey(const Key& parent, co
 bool SettingsStore::queryValue(const Key& key, const QString& name, ValueType type, int bufferSize,
                                QByteArray* data) const {
     Hive hive;
-    if (Load(path_, &hive) != LoadResult::Ok) return false;
+    if (Load(path_, &hive, &reported_) != LoadResult::Ok) return false;
     const auto k = hive.keys.constFind(Fold(key.path));
     if (k == hive.keys.cend()) return false;
     const auto v = k->values.constFind(Fold(name));
@@ -163,7 +178,7 @@ bool SettingsStore::queryValue(const Key& key, const QString& name, ValueType ty
 
 bool SettingsStore::setValue(const Key& key, const QString& name, ValueType type, const QByteArray& data) {
     Hive hive;
-    if (Load(path_, &hive) == LoadResult::Foreign) return false;
+    if (Load(path_, &hive, &reported_) == LoadResult::Foreign) return false;
     const auto k = hive.keys.find(Fold(key.path));
     if (k == hive.keys.end()) return false;
     Value& v = k->values[Fold(name)];

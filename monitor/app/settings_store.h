@@ -6,7 +6,9 @@
 // followed by one zero byte) or 32-bit signed numbers (4 bytes,
 // little-endian). Reads never create anything; every write replaces the file
 // atomically, so a crash cannot leave a half-written store. A file that is
-// not a settings store reads as an empty store and is never overwritten.
+// not a settings store reads as an empty store and is never overwritten; a
+// path that is not a regular file (a pipe, a device, a folder) is not even
+// opened, and standard error says so once.
 //
 // ReadSetting/WriteSetting sit on top, under the key
 // SOFTWARE\Ostrand Software\<App>; they never report an error: a failed read
@@ -67,6 +69,7 @@ public:
 
 private:
     QString path_;
+    mutable bool reported_ = false;  // a path that is not a regular file was told once
 };
 
 }  // namespace varnak

@@ -11,16 +11,12 @@ bool DecodeLog::open(const std::string& path) {
     close();
     error_.clear();
     path_ = path;
-    errno = 0;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        error_ = "cannot create " + path + ": " + std::strerror(errno ? errno : EIO);
+    if (!file_.open(path)) {
+        error_ = file_.error();
         return false;
     }
-    stream_ = f;
+    stream_ = file_.stream();
     owned_ = true;
-    // A large buffer: a record is a few hundred bytes, one write per group.
-    std::setvbuf(stream_, nullptr, _IOFBF, 1 << 16);
     return true;
 }
 
@@ -62,10 +58,11 @@ bool DecodeLog::flush() {
 bool DecodeLog::close() {
     if (!stream_) return true;
     bool ok = flush();
-    if (owned_) {
-        errno = 0;
-        if (std::fclose(stream_) != 0 && ok) ok = fail("close");
+    if (owned_ && !file_.commit() && ok) {
+        error_ = file_.error();
+        ok = false;
     }
+    if (owned_ && !ok) file_.discard();
     stream_ = nullptr;
     owned_ = false;
     return ok && error_.empty();

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "output_file.h"
+
 namespace varnak {
 
 class DecodeLog {
@@ -14,8 +16,10 @@ public:
     DecodeLog(const DecodeLog&) = delete;
     DecodeLog& operator=(const DecodeLog&) = delete;
 
-    // Creates the file at `path`, or empties it if it exists. On failure
-    // returns false and error() reads "cannot create PATH: reason".
+    // Creates the file at `path`, or empties it if it exists; a device or a
+    // pipe is written in place, and a pipe that nothing reads is refused at
+    // once rather than waited for. On failure returns false and error()
+    // reads "cannot create PATH: reason".
     bool open(const std::string& path);
     // Writes to a stream the caller owns (standard output, a temporary file);
     // close() flushes it but leaves it open. `name` is used in messages.
@@ -42,6 +46,7 @@ private:
     bool fail(const char* what);
 
     std::FILE* stream_ = nullptr;
+    OutputFile file_;  // the file opened by open()
     bool owned_ = false;
     std::string path_;
     std::string error_;

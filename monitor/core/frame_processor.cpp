@@ -77,6 +77,99 @@ void FrameProcessor::process(const std::string& text, bool fromFile) {
     if (listener_) listener_->onProgress(length, length);
 }
 
+void FrameProcessor::beginStream(bool fromFile, std::uint64_t total) {
+    streamRun_ = ++run_;
+    streamFromFile_ = fromFile;
+    streamPosition_ = 0;
+    streamTotal_ = total;
+    streamUntilProgress_ = progressInterval_;
+    holding_ = false;
+}
+
+// Counts the characters of one position; false when the stream must end.
+inline bool FrameProcessor::streamProgress(std::size_t characters) {
+    streamPosition_ += characters;
+    if (--streamUntilProgress_ != 0) return true;
+    streamUntilProgress_ = progressInterval_;
+    if (!listener_) return true;
+    listener_->onProgress(streamPosition_, streamPosition_ < streamTotal_ ? streamTotal_ : 0);
+    return streamGoesOn();
+}
+
+bool FrameProcessor::feedStreamByte(char high, char low, bool alone) {
+    int value = HexDigit(high);
+    if (value >= 0 && !alone) {
+        const int second = HexDigit(low);
+        value = second >= 0 ? value * 16 + second : -1;
+    }
+    if (value < 0) {
+        ++skippedPairs_;
+    } else {
+        const int32_t status = api_.RDSBytFrame(value, inverted_ ? 1 : 0);
+        if (stop_) return false;
+        if (static_cast<uint16_t>(status) != kStatusNone) {
+            handleStatus(static_cast<uint16_t>(status));
+            if (!streamGoesOn()) return false;
+        }
+    }
+    return streamProgress(alone ? 1 : 2);
+}
+
+bool FrameProcessor::feed(const char* data, std::size_t size) {
+    if (!streamGoesOn()) return false;
+    if (streamFromFile_) {
+        // The hot loop of a file analysis: one library call per character.
+        // The stop flag and the polarity change only in listener calls, so
+        // they are looked at again after those only.
+        const auto bitFrame = api_.RDSBitFrame;
+        const std::uint64_t start = streamPosition_;
+        int32_t invert = inverted_ ? 1 : 0;
+        std::size_t untilProgress = streamUntilProgress_;
+        for (std::size_t k = 0; k < size; ++k) {
+            const int32_t status = bitFrame(data[k] == '1' ? 1 : 0, invert);
+            if (static_cast<uint16_t>(status) != kStatusNone) {
+                handleStatus(static_cast<uint16_t>(status));
+                if (!streamGoesOn()) return streamPosition_ = start + k + 1, false;
+                invert = inverted_ ? 1 : 0;
+            }
+            if (--untilProgress == 0) {
+                untilProgress = progressInterval_;
+                streamPosition_ = start + k + 1;
+                if (listener_) {
+                    listener_->onProgress(streamPosition_, streamPosition_ < streamTotal_ ? streamTotal_ : 0);
+                    if (!streamGoesOn()) return false;
+                    invert = inverted_ ? 1 : 0;
+                }
+            }
+        }
+        streamPosition_ = start + size;
+        streamUntilProgress_ = untilProgress;
+        return true;
+    }
+    std::size_t k = 0;
+    if (holding_ && size > 0) {
+        holding_ = false;
+        if (!feedStreamByte(held_, data[0], false)) return false;
+        k = 1;
+    }
+    for (; k + 1 < size; k += 2)
+        if (!feedStreamByte(data[k], data[k + 1], false)) return false;
+    if (k < size) {
+        holding_ = true;
+        held_ = data[k];
+    }
+    return true;
+}
+
+void FrameProcessor::endStream() {
+    if (!streamGoesOn()) return;
+    if (holding_) {
+        holding_ = false;
+        if (!feedStreamByte(held_, 0, true)) return;
+    }
+    if (listener_ && streamPosition_ > 0) listener_->onProgress(streamPosition_, streamPosition_);
+}
+
 void FrameProcessor::handleStatus(uint16_t status) {
     if (((status >> 8) & 0xF) == 1) {
         // Polarity search: repeated automatic resets mean no block A can be

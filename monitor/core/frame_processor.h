@@ -65,6 +65,21 @@ public:
     // begins, so synchronisation carries over from one call to the next.
     void process(const std::string& text, bool fromFile);
 
+    // A recording read piece by piece: beginStream(), feed() for every piece
+    // in order, then endStream(). Positions count across the pieces, so the
+    // result is the same whatever their sizes: in hex mode a digit pair split
+    // between two pieces is joined, and a last single digit is fed alone by
+    // endStream(). `total` is the expected number of characters, or 0 when it
+    // is unknown (a pipe): onProgress() then reports a total of 0, as it does
+    // once more characters came than expected. The last onProgress() call,
+    // from endStream(), reports the number of characters fed as both position
+    // and total. feed() returns false, and feeds nothing more, once a stop was
+    // requested or another run began from a listener call; endStream() then
+    // does nothing either.
+    void beginStream(bool fromFile, std::uint64_t total = 0);
+    bool feed(const char* data, std::size_t size);
+    void endStream();
+
     // Hexadecimal pairs skipped because they were not hexadecimal.
     std::size_t skippedPairs() const { return skippedPairs_; }
 
@@ -85,6 +100,9 @@ public:
 
 private:
     void handleStatus(uint16_t status);
+    bool streamGoesOn() const { return !stop_ && run_ == streamRun_; }
+    bool feedStreamByte(char high, char low, bool alone);
+    bool streamProgress(std::size_t characters);
     void showGroup();
 
     const MurlinApi& api_;
@@ -97,6 +115,14 @@ private:
     std::size_t progressInterval_ = 4096;
     std::size_t skippedPairs_ = 0;
     DecodedGroup group_{};  // reused for every group: no allocation per group
+
+    // The stream being fed.
+    uint64_t streamRun_ = 0;
+    bool streamFromFile_ = true;
+    std::uint64_t streamPosition_ = 0, streamTotal_ = 0;
+    std::size_t streamUntilProgress_ = 0;
+    bool holding_ = false;  // hex: a first digit waits for its pair
+    char held_ = 0;
 };
 
 }  // namespace varnak

@@ -5,11 +5,22 @@
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
 
 namespace varnak {
 namespace {
 
-constexpr const char* kLibraryName = "libmurlin.so";
+// The library's file name is its SONAME (libmurlin.so.0), which an installed
+// system has even without the development package's libmurlin.so link. The
+// build passes the name and the install layout's path from the programs'
+// folder to the libraries' folder.
+#ifndef MURLIN_LIBRARY
+#define MURLIN_LIBRARY "libmurlin.so.0"
+#endif
+#ifndef MURLIN_LIBDIR_FROM_BINDIR
+#define MURLIN_LIBDIR_FROM_BINDIR "../lib"
+#endif
+constexpr const char* kLibraryName = MURLIN_LIBRARY;
 
 // The folder of the running executable, from /proc/self/exe; empty if unknown.
 std::string ExecutableFolder() {
@@ -42,27 +53,25 @@ bool Bind(void* handle, const char* name, F& slot, std::string& error) {
 Binding Load() {
     Binding b;
     void* handle = nullptr;
-    std::string besideError;
-    const std::string folder = ExecutableFolder();
-    if (!folder.empty()) {
-        const std::string beside = folder + "/" + kLibraryName;
-        if (::access(beside.c_str(), F_OK) == 0) {
-            handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (!handle) besideError = dlerror();
+    std::string tried;  // "path: reason" of every failed attempt
+    auto attempt = [&](const std::string& file, const std::string& label) {
+        handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle) return true;
+        const char* reason = dlerror();
+        if (!tried.empty()) tried += ", ";
+        tried += label + ": " + (reason ? reason : "unknown reason");
+        return false;
+    };
+    for (const std::string& candidate : MurlinCandidates(ExecutableFolder())) {
+        if (::access(candidate.c_str(), F_OK) != 0) {
+            if (!tried.empty()) tried += ", ";
+            tried += candidate + ": not found";
+            continue;
         }
+        if (attempt(candidate, candidate)) break;
     }
-    if (!handle && besideError.empty()) {
-        handle = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            const char* reason = dlerror();
-            b.error = std::string("cannot load ") + kLibraryName + " (looked in " +
-                      (folder.empty() ? std::string("?") : folder) +
-                      " and the system library path): " + (reason ? reason : "unknown reason");
-            return b;
-        }
-    }
-    if (!handle) {
-        b.error = std::string("cannot load ") + kLibraryName + ": " + besideError;
+    if (!handle && !attempt(kLibraryName, "the system library path")) {
+        b.error = std::string("cannot load ") + kLibraryName + " (tried " + tried + ")";
         return b;
     }
     MurlinApi& a = b.api;
@@ -79,6 +88,15 @@ Binding Load() {
 }
 
 }  // namespace
+
+std::vector<std::string> MurlinCandidates(const std::string& executableFolder) {
+    if (executableFolder.empty()) return {};
+    const std::filesystem::path folder(executableFolder);
+    std::vector<std::string> paths{(folder / kLibraryName).string()};
+    const std::string installed = (folder / MURLIN_LIBDIR_FROM_BINDIR / kLibraryName).lexically_normal().string();
+    if (installed != paths.front()) paths.push_back(installed);
+    return paths;
+}
 
 const MurlinApi* murlin(std::string* error) {
     static const Binding binding = Load();  // thread-safe, once

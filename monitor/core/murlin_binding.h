@@ -1,13 +1,16 @@
 // Run-time binding of the Murlin decoder library.
 //
-// The library is loaded by name on first use, looking beside the running
-// executable first and then on the system's library path; each of its ten
-// functions is bound by its export name. Both the monitor and the headless
+// The library is loaded by its SONAME on first use, looking beside the
+// running executable first (the build tree), then in the library folder of
+// the install layout relative to it (an installed, possibly relocated,
+// prefix), then on the system's library path; each of its ten functions is
+// bound by its export name. Both the monitor and the headless
 // tools go through this module, so they decode with the very same library.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "murlin.h"
 
@@ -30,6 +33,10 @@ struct MurlinApi {
 // nullptr when it cannot be loaded or an export is missing; *error (if given)
 // then names the library and the reason. Later calls return the same result.
 const MurlinApi* murlin(std::string* error = nullptr);
+
+// The library files tried before the system's library path, in order, for a
+// program in `executableFolder`; none when that folder is unknown (empty).
+std::vector<std::string> MurlinCandidates(const std::string& executableFolder);
 
 // Copies a library text into a string, at most 1024 characters up to the
 // first zero byte; a null pointer gives the empty text.

@@ -128,6 +128,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("cardctl");
+    QCoreApplication::setApplicationVersion(VARNAK_VERSION);
 
     QCommandLineParser p;
     p.setApplicationDescription(
@@ -146,6 +147,7 @@ int main(int argc, char** argv)
         "           the connection ends early.\n\n"
         "Exit status 2: wrong usage.");
     p.addHelpOption();
+    p.addVersionOption();
     p.addOption({"host", "Server host name or address (default 127.0.0.1).", "host", "127.0.0.1"});
     p.addOption({"port", "Server TCP port (default 33234).", "port", "33234"});
     p.addOption({"card", "live: card number to connect (1 to 7).", "n"});
@@ -160,6 +162,8 @@ int main(int argc, char** argv)
         std::fputs(qPrintable(p.helpText()), stdout);
         return 0;
     }
+    if (p.isSet("version"))
+        p.showVersion();  // exits
     const QStringList args = p.positionalArguments();
     if (args.size() != 1 || (args[0] != "search" && args[0] != "live"))
         return usageError("give exactly one command: search or live");

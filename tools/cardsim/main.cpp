@@ -22,6 +22,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("cardsim");
+    QCoreApplication::setApplicationVersion(VARNAK_VERSION);
 
     QCommandLineParser p;
     p.setApplicationDescription(
@@ -36,6 +37,7 @@ int main(int argc, char** argv)
         "with # are comments. Without --cards one ready card number 1 is announced.\n\n"
         "Faults for testing clients (--fault, comma-separated):\n" + faultHelp());
     p.addHelpOption();
+    p.addVersionOption();
     p.addOption({"listen", "Address to listen on (default 127.0.0.1).", "addr", "127.0.0.1"});
     p.addOption({"port", "TCP port (default 33234); 0 picks a free port.", "port", "33234"});
     p.addOption({"cards", "Card list file (format above).", "file"});
@@ -53,6 +55,8 @@ int main(int argc, char** argv)
         std::fputs(qPrintable(p.helpText()), stdout);
         return 0;
     }
+    if (p.isSet("version"))
+        p.showVersion();  // exits
     if (!p.positionalArguments().isEmpty())
         return usageError("unexpected argument " + p.positionalArguments().first());
 

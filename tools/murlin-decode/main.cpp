@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <csignal>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,18 +16,19 @@
 #include "mpx_input.h"
 #include "murlin_binding.h"
 #include "output_file.h"
+#include "text_input.h"
+#include "usage.h"
 
 namespace {
 
 constexpr const char* kProgram = "murlin-decode";
 constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 // Inputs shorter than this decode in well under a second: no progress bar.
 constexpr std::size_t kProgressMinimum = 1u << 20;
 
 constexpr const char* kHelp =
-    "Usage: murlin-decode [OPTION]... FILE...\n"
-    "  or:  murlin-decode --mpx [--rate HZ | --channel N] [OPTION]... FILE...\n"
+    "Usage: murlin-decode [OPTION]... [FILE]...\n"
+    "  or:  murlin-decode --mpx [--rate HZ | --channel N] [OPTION]... [FILE]...\n"
     "Decode recorded RDS bit streams, or the FM multiplex signal, and write the\n"
     "decode log.\n"
     "\n"
@@ -37,14 +36,17 @@ constexpr const char* kHelp =
     "character (\"0\", spaces, line ends) a zero bit. With --hex it holds\n"
     "hexadecimal text, two digits per byte, first bit in the high digit, as the\n"
     "decoder card delivers it; white space is ignored there and a last single\n"
-    "digit is read alone as one byte.\n"
+    "digit is read alone as one byte. A file is read piece by piece, so its\n"
+    "length does not matter; a pipe or a device is read until it ends.\n"
     "\n"
     "For every decoded group the log gets a line of 36 hyphens and the four\n"
     "display lines of blocks A to D, each ended by CR LF. The log of FILE is\n"
     "written to FILE without its last four characters plus \".out\"\n"
     "(\"morning.txt\" gives \"morning.out\", \"run1.text\" gives \"run1..out\").\n"
-    "An output file appears only once it is complete. FILE \"-\" reads standard\n"
-    "input; its output then needs -o.\n"
+    "An output file appears only once it is complete; a device or a pipe is\n"
+    "written in place. FILE \"-\" reads standard input and writes to standard\n"
+    "output unless -o says otherwise; with no FILE, standard input is read when\n"
+    "it is not a terminal.\n"
     "\n"
     "With --mpx each FILE holds the FM multiplex signal (the baseband an FM\n"
     "receiver's demodulator gives, with RDS on 57 kHz): an audio file (WAV, FLAC\n"
@@ -73,12 +75,19 @@ constexpr const char* kHelp =
     "polarity, so an inverted recording still decodes.\n"
     "\n"
     "At the end a summary goes to standard error: bits, groups decoded, blocks\n"
-    "accepted, check failures, repaired blocks, PI, PS and radiotext; with --mpx\n"
-    "also the signal's length, the pilot's and the RDS signal's levels (in % of\n"
-    "full scale, where full scale is the peak deviation), an estimate of the RDS\n"
-    "carrier-to-noise ratio in 4.8 kHz and the block error rate.\n"
-    "The decoder library libmurlin.so is loaded from the program's folder, or\n"
-    "else from the system's library path.\n"
+    "accepted, check failures, repaired blocks, PI, PS and radiotext. When no\n"
+    "group decodes and the text looks like the other form, it says so: \"this\n"
+    "looks like hex text: try --hex\" (or \"bit text: try without --hex\"). With\n"
+    "--mpx it adds the signal's length, the pilot's and the RDS signal's levels\n"
+    "(in % of full scale, where full scale is the peak deviation), an estimate of\n"
+    "the RDS carrier-to-noise ratio in 4.8 kHz and the block error rate.\n"
+    "The decoder library libmurlin.so.0 is loaded from the program's folder,\n"
+    "else from the library folder of the installation the program is in, else\n"
+    "from the system's library path.\n"
+    "\n"
+    "A temporary file \".NAME.varnak-tmp.PID\" beside the output holds the text\n"
+    "until it is complete; one left by a killed run is removed by the next run\n"
+    "that writes NAME.\n"
     "\n"
     "A truncated audio file or raw input ending in the middle of a sample is\n"
     "decoded as far as it goes, with a warning.\n"
@@ -96,10 +105,7 @@ struct Options {
     std::vector<std::string> files;
 };
 
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, message.c_str(), kProgram);
-    return kExitUsage;
-}
+int UsageError(const std::string& message) { return varnak::UsageError(kProgram, message); }
 
 // Parses the command line; returns -1 to go on, else the exit status.
 int ParseOptions(int argc, char** argv, Options& options) {
@@ -140,73 +146,18 @@ int ParseOptions(int argc, char** argv, Options& options) {
             return UsageError("unknown option '" + arg + "'");
         }
     }
-    if (const std::string m = murlindecode::CheckMpxOptions(options.mpx, options.hex, options.files); !m.empty()) return UsageError(m);
-    if (options.files.empty()) return UsageError("no input file");
-    for (const std::string& file : options.files)
-        if (file == "-" && options.output.empty())
-            return UsageError("standard input has no file name to derive the log from: use -o");
+    if (options.files.empty()) {
+        if (::isatty(STDIN_FILENO)) return UsageError("no input file");
+        options.files.push_back("-");
+    }
+    if (const std::string m = murlindecode::CheckMpxOptions(options.mpx, options.hex, options.files); !m.empty())
+        return UsageError(m);
     if (options.files.size() > 1 && !options.output.empty() && options.output != "-")
         return UsageError("several input files need their own logs: leave out -o, or use -o -");
     return -1;
 }
 
 void Error(const std::string& message) { std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str()); }
-
-// Reads the whole file; on failure `error` names the reason.
-bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
-    std::FILE* f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-    if (!f) {
-        error = std::strerror(errno);
-        return false;
-    }
-    struct stat info {};
-    if (::fstat(::fileno(f), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) {
-            if (f != stdin) std::fclose(f);
-            error = "is a directory";
-            return false;
-        }
-        if (S_ISREG(info.st_mode)) text.reserve(static_cast<std::size_t>(info.st_size));
-    }
-    char buffer[1 << 16];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    const bool failed = std::ferror(f);
-    const int readErrno = errno;
-    if (f != stdin) std::fclose(f);
-    if (failed) {
-        error = std::strerror(readErrno ? readErrno : EIO);
-        return false;
-    }
-    return true;
-}
-
-// Drops white space from hexadecimal text and checks every other character;
-// on a character that is not a hexadecimal digit `error` names its place.
-bool CleanHex(std::string& text, std::string& error) {
-    std::size_t line = 1, column = 0, kept = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        ++column;
-        if (c == '\n') {
-            ++line;
-            column = 0;
-            continue;
-        }
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') continue;
-        if (!std::isxdigit(c)) {
-            char shown[16];
-            if (c >= 0x20 && c < 0x7F) std::snprintf(shown, sizeof shown, "'%c'", c);
-            else std::snprintf(shown, sizeof shown, "byte 0x%02X", c);
-            error = "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + shown +
-                    " is not a hexadecimal digit";
-            return false;
-        }
-        text[kept++] = static_cast<char>(c);
-    }
-    text.resize(kept);
-    return true;
-}
 
 // A printable rendering of a record text for the summary: up to its zero
 // byte or radiotext end code, trailing spaces dropped, control bytes as '.'.
@@ -238,9 +189,10 @@ public:
         }
     }
 
-    void onProgress(std::size_t position, std::size_t total) override {
-        if (!progress_) return;
-        const int percent = static_cast<int>(position * 100 / total);
+    // Draws the progress bar at `done` of `total` bytes.
+    void showProgress(std::uint64_t done, std::uint64_t total) {
+        if (!progress_ || total == 0) return;
+        const int percent = static_cast<int>((done < total ? done : total) * 100 / total);
         if (percent == shownPercent_) return;
         shownPercent_ = percent;
         char bar[41];
@@ -248,8 +200,10 @@ public:
         for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '-';
         bar[40] = '\0';
         std::fprintf(stderr, "\r%s [%s] %3d%%", name_.c_str(), bar, percent);
-        if (position == total) std::fputs("\r\033[K", stderr);
         std::fflush(stderr);
+    }
+    void clearProgress() {
+        if (progress_ && shownPercent_ >= 0) std::fputs("\r\033[K", stderr);
     }
 
     std::size_t groups() const { return groups_; }
@@ -268,101 +222,96 @@ private:
     int shownPercent_ = -1;
 };
 
-// The temporary output of the file being decoded, for the signal handler:
-// an interrupted run must not leave a half-written file behind.
-char gTemporary[4096];
-
-void RememberTemporary(const std::string& path) {
-    const std::size_t n = path.size() < sizeof gTemporary ? path.size() : 0;
-    std::memcpy(gTemporary, path.data(), n);
-    gTemporary[n] = '\0';
-}
-
-extern "C" void OnTerminate(int signal) {
-    if (gTemporary[0]) ::unlink(gTemporary);  // async-signal-safe
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa {}, sb {};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }
 
+// Checks that `outputPath` overwrites neither an input nor a log written
+// before in this run; false (told) when it would.
+bool OutputIsFree(const std::string& input, const std::string& outputPath, const Options& options,
+                  const std::vector<std::pair<std::string, std::string>>& written) {
+    if (input != "-" && SameFile(input, outputPath)) {
+        Error(input + ": the output " + outputPath + " would replace the input");
+        return false;
+    }
+    // Several inputs can derive the same log path ("a.txt", "a.bit"), and
+    // a derived path can be another input still to be read.
+    for (const std::string& other : options.files)
+        if (other != "-" && other != input && SameFile(other, outputPath)) {
+            Error(input + ": the output " + outputPath + " would replace the input " + other);
+            return false;
+        }
+    for (const auto& [source, log] : written)
+        if (SameFile(log, outputPath)) {
+            Error(input + ": the output " + outputPath + " would replace the log of " + source);
+            return false;
+        }
+    return true;
+}
+
+// Feeds the text of a bit or hex file to the processor piece by piece;
+// false (told) when it cannot be read or holds nothing to decode.
+bool DecodeText(murlindecode::TextInput& text, const std::string& input, const Options& options,
+                varnak::FrameProcessor& processor, Run& run) {
+    processor.beginStream(!options.hex, text.size());
+    const char* piece = nullptr;
+    std::size_t size = 0;
+    while (text.next(piece, size)) {
+        processor.feed(piece, size);
+        run.showProgress(text.bytesRead(), text.size());
+    }
+    run.clearProgress();
+    if (!text.error().empty()) {
+        Error(input + ": " + text.error());
+        return false;
+    }
+    if (text.bytesRead() == 0) {
+        Error(input + ": empty file, nothing to decode");
+        return false;
+    }
+    if (text.characters() == 0) {
+        Error(input + ": no hexadecimal digits, nothing to decode");
+        return false;
+    }
+    processor.endStream();
+    if (options.hex && text.characters() % 2 && !options.quiet)
+        Error(input + ": warning: odd number of hexadecimal digits; the last one was read alone as a byte");
+    return true;
+}
+
 // Decodes one input file; returns true on success. `written` holds the
 // inputs and outputs committed so far in this run, and receives this file's.
 bool DecodeFile(const std::string& input, const Options& options, const varnak::MurlinApi& api,
                 std::vector<std::pair<std::string, std::string>>& written) {
-    std::string text, reason;
     std::unique_ptr<murlindecode::MpxInput> mpx;
+    std::string reason;
     if (options.mpx.enabled && !(mpx = murlindecode::MpxInput::open(input, options.mpx, reason))) {
         Error(reason);
         return false;
     }
-    if (!mpx && !ReadWholeFile(input, text, reason)) {
-        Error(input + ": cannot read: " + reason);
+    murlindecode::TextInput text;
+    if (!mpx && !text.open(input, options.hex)) {
+        Error(input + ": " + text.error());
         return false;
-    }
-    if (!mpx && text.empty()) {
-        Error(input + ": empty file, nothing to decode");
-        return false;
-    }
-    if (options.hex) {
-        if (!CleanHex(text, reason)) {
-            Error(input + ": " + reason);
-            return false;
-        }
-        if (text.empty()) {
-            Error(input + ": no hexadecimal digits, nothing to decode");
-            return false;
-        }
-        if (text.size() % 2 && !options.quiet)
-            Error(input + ": warning: odd number of hexadecimal digits; the last one is read alone as a byte");
     }
 
-    const bool toStdout = options.output == "-";
-    std::string outputPath;
-    if (!toStdout) {
-        if (!options.output.empty()) {
-            outputPath = options.output;
-        } else {
-            outputPath = varnak::DecodeLogPath(input);
-        }
-        if (input != "-" && SameFile(input, outputPath)) {
-            Error(input + ": the output " + outputPath + " would replace the input");
-            return false;
-        }
-        // Several inputs can derive the same log path ("a.txt", "a.bit"), and
-        // a derived path can be another input still to be read.
-        for (const std::string& other : options.files)
-            if (other != "-" && other != input && SameFile(other, outputPath)) {
-                Error(input + ": the output " + outputPath + " would replace the input " + other);
-                return false;
-            }
-        for (const auto& [source, log] : written)
-            if (SameFile(log, outputPath)) {
-                Error(input + ": the output " + outputPath + " would replace the log of " + source);
-                return false;
-            }
+    // Standard input goes to standard output unless -o names a file.
+    const std::string outputPath = !options.output.empty() ? options.output
+                                   : input == "-"          ? std::string("-")
+                                                           : varnak::DecodeLogPath(input);
+    const bool toStdout = outputPath == "-";
+    if (!toStdout && !OutputIsFree(input, outputPath, options, written)) return false;
+    varnak::OutputFile output;
+    if (!output.create(outputPath)) {
+        Error(output.error());
+        return false;
     }
-    murlindecode::OutputFile output;
-    std::FILE* stream = stdout;
-    if (!toStdout) {
-        if (!output.create(outputPath)) {
-            Error(output.error());
-            return false;
-        }
-        stream = output.stream();
-        RememberTemporary(output.temporaryPath());
-    }
-    struct Forget {
-        ~Forget() { RememberTemporary({}); }
-    } forget;
-    const std::string outputName = toStdout ? std::string("standard output") : outputPath;
+    std::FILE* stream = output.stream();
 
     varnak::DecodeLog log;
-    if (!options.json) log.attach(stream, outputName);
+    if (!options.json) log.attach(stream, output.name());
 
     const bool progress = !options.quiet && ::isatty(STDERR_FILENO) && (mpx || text.size() >= kProgressMinimum);
     Run run(api, options.json ? stream : nullptr, progress, input);
@@ -370,58 +319,69 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     processor.setListener(&run);
     processor.setLog(options.json ? nullptr : &log);
     processor.setInverted(options.invert);
-    processor.setProgressInterval(progress ? text.size() / 200 + 1 : text.size() + 1);
+    processor.setProgressInterval(std::size_t(1) << 30);
 
     api.RDSInit();
     api.RDSStat(-1);  // counters of this file only
-    if (!mpx) {
-        processor.process(text, !options.hex);
-    } else if (!mpx->decode(processor, run, progress, toStdout ? murlindecode::FlushTarget(stdout) : nullptr, reason)) {
-        Error(reason);
+    if (mpx) {
+        const bool decoded = mpx->decode(processor, run, murlindecode::FlushTarget(stream),
+                                         [&run](std::uint64_t done, std::uint64_t total) { run.showProgress(done, total); },
+                                         reason);
+        run.clearProgress();
+        if (!decoded) {
+            Error(reason);
+            return false;
+        }
+        if (!mpx->truncation().empty()) Error("warning: " + mpx->truncation() + "; decoded what is there");
+    } else if (!DecodeText(text, input, options, processor, run)) {
         return false;
     }
-    if (mpx && !mpx->truncation().empty()) Error("warning: " + mpx->truncation() + "; decoded what is there");
 
     // The log reports its own write errors; JSON lines are checked here.
     std::string writeError;
     if (!options.json) {
         if (!log.close()) writeError = log.error();
-    } else {
-        errno = 0;
-        int code = run.jsonFailed() ? run.jsonErrno() : 0;
-        if (!run.jsonFailed() && toStdout && std::fflush(stdout) != 0) code = errno ? errno : EIO;
-        if (run.jsonFailed() || code) writeError = "cannot write " + outputName + ": " + std::strerror(code ? code : EIO);
+    } else if (run.jsonFailed()) {
+        writeError = "cannot write " + output.name() + ": " + std::strerror(run.jsonErrno() ? run.jsonErrno() : EIO);
     }
     if (!writeError.empty()) {
         Error(writeError);
         return false;
     }
-    if (!toStdout && !output.commit()) {
+    if (!output.commit()) {
         Error(output.error());
         return false;
     }
     if (!toStdout) written.emplace_back(input, outputPath);
 
-    if (!options.quiet) {
-        DecoderState state{};
-        api.RDSStruct(&state);
-        const std::size_t bits = mpx ? mpx->bits() : options.hex ? (text.size() + 1) / 2 * 8 : text.size();
-        std::fprintf(stderr, "%s: %zu bits, %zu groups decoded, %d blocks accepted, %d check failures, %d repaired blocks\n",
-                     input.c_str(), bits, run.groups(), api.RDSStat(0), api.RDSStat(1), api.RDSStat(2));
-        if (run.groups() > 0) {
-            const bool rtA = state.groupsSeen & (1u << 4), rtB = state.groupsSeen & (1u << 5);
-            const std::string rt = rtA ? Printable(state.radioText, sizeof state.radioText)
-                                 : rtB ? Printable(state.radioTextB, sizeof state.radioTextB)
-                                       : std::string();
-            std::fprintf(stderr, "  PI %04X  PS '%s'  RT '%s'\n", state.pi, Printable(state.ps, 8).c_str(), rt.c_str());
-        } else {
-            std::fprintf(stderr, "  no group decoded\n");
-        }
-        if (mpx) mpx->printSummary(stderr, api);
-        if (processor.inverted() != options.invert) std::fprintf(stderr, "  polarity flipped: stream ended %s\n",
-                                                                 processor.inverted() ? "inverted" : "not inverted");
-        if (!toStdout) std::fprintf(stderr, "  %s: %s\n", options.json ? "JSON" : "log", outputPath.c_str());
+    const char* hint = mpx || !text.looksLikeOtherForm() ? nullptr
+                       : options.hex              ? "this looks like bit text: try without --hex"
+                                                  : "this looks like hex text: try --hex";
+    if (options.quiet) {
+        if (run.groups() == 0 && hint) Error(input + ": no group decoded; " + hint);
+        return true;
     }
+    DecoderState state{};
+    api.RDSStruct(&state);
+    const std::uint64_t bits = mpx ? mpx->bits() : options.hex ? (text.characters() + 1) / 2 * 8 : text.characters();
+    std::fprintf(stderr, "%s: %llu bits, %zu groups decoded, %d blocks accepted, %d check failures, %d repaired blocks\n",
+                 input.c_str(), static_cast<unsigned long long>(bits), run.groups(), api.RDSStat(0), api.RDSStat(1),
+                 api.RDSStat(2));
+    if (run.groups() > 0) {
+        const bool rtA = state.groupsSeen & (1u << 4), rtB = state.groupsSeen & (1u << 5);
+        const std::string rt = rtA ? Printable(state.radioText, sizeof state.radioText)
+                             : rtB ? Printable(state.radioTextB, sizeof state.radioTextB)
+                                   : std::string();
+        std::fprintf(stderr, "  PI %04X  PS '%s'  RT '%s'\n", state.pi, Printable(state.ps, 8).c_str(), rt.c_str());
+    } else if (hint) {
+        std::fprintf(stderr, "  no group decoded; %s\n", hint);
+    } else {
+        std::fprintf(stderr, "  no group decoded\n");
+    }
+    if (mpx) mpx->printSummary(stderr, api);
+    if (processor.inverted() != options.invert)
+        std::fprintf(stderr, "  polarity flipped: stream ended %s\n", processor.inverted() ? "inverted" : "not inverted");
+    if (!toStdout) std::fprintf(stderr, "  %s: %s\n", options.json ? "JSON" : "log", outputPath.c_str());
     return true;
 }
 
@@ -432,7 +392,7 @@ int main(int argc, char** argv) {
     const int parsed = ParseOptions(argc, argv, options);
     if (parsed >= 0) return parsed;
 
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(s, OnTerminate);
+    varnak::OutputFile::removeTemporaryOnSignals();
 
     std::string error;
     const varnak::MurlinApi* api = varnak::murlin(&error);

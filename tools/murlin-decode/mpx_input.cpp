@@ -35,8 +35,8 @@ std::optional<double> ParseRate(std::string text)
 }
 
 // Hands the processor's events on to the program's listener, all but its
-// progress (which counts bits of one chunk here, not the input's samples),
-// and flushes the output after every group when asked.
+// progress (which counts bits, not the input's samples), and flushes the
+// output after every group when asked.
 class Forwarder : public varnak::FrameListener {
 public:
     Forwarder(varnak::FrameListener& to, std::FILE* flush) : to_(to), flush_(flush) {}
@@ -155,9 +155,10 @@ std::unique_ptr<MpxInput> MpxInput::open(const std::string& path, const MpxOptio
     }
 }
 
-bool MpxInput::decode(varnak::FrameProcessor& processor, varnak::FrameListener& listener, bool progress,
-                      std::FILE* flushEachGroup, std::string& error)
+bool MpxInput::decode(varnak::FrameProcessor& processor, varnak::FrameListener& listener, std::FILE* flushEachGroup,
+                      const std::function<void(uint64_t, uint64_t)>& progress, std::string& error)
 {
+    error.clear();
     Forwarder forwarder(listener, flushEachGroup);
     processor.setListener(&forwarder);
     struct Restore {
@@ -166,33 +167,33 @@ bool MpxInput::decode(varnak::FrameProcessor& processor, varnak::FrameListener& 
         ~Restore() { p.setListener(&l); }
     } restore{processor, listener};
 
-    const std::optional<uint64_t> total = progress ? source_->frames() : std::nullopt;
+    const std::optional<uint64_t> total = source_->frames();
     std::vector<float> samples(kChunk);
     std::string bits;
     uint64_t position = 0;
+    bool goesOn = true;
     auto feed = [&] {
-        if (bits.empty()) return;
         bits_ += bits.size();
-        processor.process(bits, true);
+        if (goesOn && !bits.empty()) goesOn = processor.feed(bits.data(), bits.size());
         bits.clear();
     };
+    processor.beginStream(true);
     try {
-        while (const std::size_t n = source_->read(samples.data(), samples.size())) {
+        while (goesOn) {
+            const std::size_t n = source_->read(samples.data(), samples.size());
+            if (n == 0) break;
             demodulator_->push(samples.data(), n, bits);
             feed();
             position += n;
-            if (total && position < *total) listener.onProgress(std::size_t(position), std::size_t(*total));
+            if (total) progress(position, *total);
         }
     } catch (const SampleSourceError& e) {
-        demodulator_->finish(bits);
-        feed();
         error = e.what();
-        return false;
     }
     demodulator_->finish(bits);
     feed();
-    if (total) listener.onProgress(std::size_t(*total), std::size_t(*total));  // clears the bar
-    return true;
+    processor.endStream();
+    return error.empty();
 }
 
 void MpxInput::printSummary(std::FILE* to, const varnak::MurlinApi& api) const

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,14 +40,15 @@ public:
     // it cannot be used.
     static std::unique_ptr<MpxInput> open(const std::string& path, const MpxOptions& options, std::string& error);
 
-    // Reads the whole input and feeds the demodulated bits to `processor`.
-    // The listener gets the processor's events and, when the input's length
-    // is known and progress is set, onProgress in samples. With flushEachGroup
-    // the output stream is flushed after every group, so a pipe or terminal
-    // sees each group as it is decoded. False with `error` set when reading
-    // fails (what was decoded so far has gone through).
-    bool decode(varnak::FrameProcessor& processor, varnak::FrameListener& listener, bool progress,
-                std::FILE* flushEachGroup, std::string& error);
+    // Reads the whole input and feeds the demodulated bits to `processor` as
+    // one stream of bit text; `listener` gets the processor's events. When
+    // the input's length is known, progress(samples read, samples in all) is
+    // called after every piece. With flushEachGroup the output stream is
+    // flushed after every group, so a pipe or terminal sees each group as it
+    // is decoded. False with `error` set when reading fails (what was decoded
+    // so far has gone through).
+    bool decode(varnak::FrameProcessor& processor, varnak::FrameListener& listener, std::FILE* flushEachGroup,
+                const std::function<void(uint64_t, uint64_t)>& progress, std::string& error);
 
     std::optional<uint64_t> frames() const { return source_->frames(); }
     uint64_t bits() const { return bits_; }

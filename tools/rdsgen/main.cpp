@@ -2,12 +2,13 @@
 // hexadecimal text. The output is written completely or not at all.
 #include "generator.h"
 #include "options.h"
+#include "output_file.h"
 #include "rds_encoder.h"
 #include "station.h"
+#include "usage.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstdio>
 #include <iostream>
@@ -20,24 +21,22 @@ int Fail(const std::string& message, int code)
     return code;
 }
 
+// Writes the whole text to `path` ("-": standard output). A regular file
+// appears only once complete; a device or a pipe is written in place.
 bool WriteAll(const std::string& path, const std::string& text, std::string& error)
 {
-    if (path == "-") {
-        if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-            error = "cannot write to standard output";
-            return false;
-        }
-        return true;
-    }
-    // QSaveFile writes beside the target and renames it into place on commit.
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = path + ": " + file.errorString().toStdString();
+    varnak::OutputFile file;
+    if (!file.create(path)) {
+        error = file.error();
         return false;
     }
-    if (file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit()) {
-        error = path + ": " + file.errorString().toStdString();
-        file.cancelWriting();
+    if (std::fwrite(text.data(), 1, text.size(), file.stream()) != text.size()) {
+        file.commit();  // flushes what it can and gives the reason
+        error = file.error().empty() ? "cannot write " + file.name() : file.error();
+        return false;
+    }
+    if (!file.commit()) {
+        error = file.error();
         return false;
     }
     return true;
@@ -52,7 +51,7 @@ int main(int argc, char** argv)
     try {
         cl = rdsgen::ParseCommandLine(app.arguments());
     } catch (const rdsgen::UsageError& e) {
-        return Fail(std::string(e.what()) + " (rdsgen --help lists the options)", 2);
+        return varnak::UsageError("rdsgen", e.what());
     }
     if (cl.help) {
         std::cout << rdsgen::HelpText();
@@ -68,10 +67,12 @@ int main(int argc, char** argv)
         const QFileInfo in(QString::fromStdString(cl.description));
         const QFileInfo out(QString::fromStdString(cl.output));
         if (out.exists() && in.canonicalFilePath() == out.canonicalFilePath())
-            return Fail(cl.output + ": is the description file itself; choose another output", 2);
+            return varnak::UsageError("rdsgen", cl.output + ": is the description file itself; choose another output");
     }
-    if (const std::string problem = rdsgen::GroupListClash(cl); !problem.empty()) return Fail(problem, 2);
+    if (const std::string problem = rdsgen::GroupListClash(cl); !problem.empty())
+        return varnak::UsageError("rdsgen", problem);
 
+    varnak::OutputFile::removeTemporaryOnSignals();
     rdsgen::Station station;
     try {
         station = rdsgen::LoadStation(cl.description);

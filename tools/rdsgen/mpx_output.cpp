@@ -3,6 +3,7 @@
 #include "mpx_modulator.h"
 #include "numbers.h"
 #include "options.h"
+#include "output_file.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -15,9 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -27,47 +26,29 @@ namespace {
 
 constexpr int kMinRate = 128000, kMaxRate = 2000000;
 
-// Where the samples go: a WAV file through libsndfile or raw s16le to a
-// descriptor.
+// Where the samples go: a 16-bit WAV file through libsndfile, or raw s16le,
+// through the programs' output file (a regular file appears only once
+// complete; a device, a pipe or standard output is written in place).
 class Sink {
 public:
-    Sink(const std::string& path, const MpxOptions& options) : path_(path), raw_(options.raw)
+    Sink(const std::string& path, const MpxOptions& options)
     {
-        std::string target = path;
-        if (path == "-") {
-            fd_ = STDOUT_FILENO;
-        } else {
-            struct stat st{};
-            // FIFOs and devices are written in place; files beside their place.
-            if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
-                temp_ = path + ".XXXXXX";
-                fd_ = ::mkstemp(temp_.data());
-                if (fd_ < 0) throw std::runtime_error(path + ": " + std::strerror(errno));
-                const mode_t mask = ::umask(0);
-                ::umask(mask);
-                ::fchmod(fd_, 0666 & ~mask);
-                ownFd_ = true;
-            } else {
-                fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-                if (fd_ < 0) throw std::runtime_error(path + ": " + std::strerror(errno));
-                ownFd_ = true;
-            }
-        }
-        if (!raw_) {
+        if (!output_.create(path)) throw std::runtime_error(output_.error());
+        if (!options.raw) {
             SF_INFO info{};
             info.samplerate = options.rate;
             info.channels = 1;
             info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-            wav_ = sf_open_fd(fd_, SFM_WRITE, &info, SF_FALSE);
-            if (!wav_) throw std::runtime_error(path + ": cannot write WAV: " + sf_strerror(nullptr));
+            // libsndfile writes to the descriptor itself; the stream's
+            // buffer stays empty.
+            wav_ = sf_open_fd(::fileno(output_.stream()), SFM_WRITE, &info, SF_FALSE);
+            if (!wav_) throw std::runtime_error("cannot write " + output_.name() + " as WAV: " + sf_strerror(nullptr));
         }
     }
 
     ~Sink()
     {
         if (wav_) sf_close(wav_);
-        if (ownFd_) ::close(fd_);
-        if (!temp_.empty()) ::unlink(temp_.c_str());  // not committed: leave nothing behind
     }
 
     void write(const std::vector<float>& samples)
@@ -75,7 +56,7 @@ public:
         if (wav_) {
             const auto n = sf_count_t(samples.size());
             if (sf_write_float(wav_, samples.data(), n) != n)
-                throw std::runtime_error(path_ + ": " + sf_strerror(wav_));
+                throw std::runtime_error("cannot write " + output_.name() + ": " + sf_strerror(wav_));
             return;
         }
         bytes_.resize(samples.size() * 2);
@@ -84,37 +65,29 @@ public:
             bytes_[2 * i] = char(v & 0xFF);
             bytes_[2 * i + 1] = char(v >> 8);
         }
-        for (size_t at = 0; at < bytes_.size();) {
-            const ssize_t n = ::write(fd_, bytes_.data() + at, bytes_.size() - at);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) throw std::runtime_error((path_ == "-" ? "standard output" : path_) + ": " + std::strerror(errno));
-            at += size_t(n);
-        }
+        if (std::fwrite(bytes_.data(), 1, bytes_.size(), output_.stream()) != bytes_.size())
+            throw std::runtime_error("cannot write " + output_.name() + ": " + std::strerror(errno));
     }
 
-    // Completes the output: the WAV header, the rename into place.
+    // Pushes buffered samples on (for pacing in real time).
+    void flush()
+    {
+        if (!wav_) std::fflush(output_.stream());
+    }
+
+    // Completes the output: the WAV header, the file in its place.
     void commit()
     {
         if (wav_) {
-            sf_write_sync(wav_);
             const int err = sf_close(wav_);
             wav_ = nullptr;
-            if (err != 0) throw std::runtime_error(path_ + ": " + sf_error_number(err));
+            if (err != 0) throw std::runtime_error("cannot write " + output_.name() + ": " + sf_error_number(err));
         }
-        if (ownFd_ && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
-            throw std::runtime_error(path_ + ": " + std::strerror(errno));
-        if (!temp_.empty()) {
-            if (::rename(temp_.c_str(), path_.c_str()) != 0)
-                throw std::runtime_error(path_ + ": " + std::strerror(errno));
-            temp_.clear();
-        }
+        if (!output_.commit()) throw std::runtime_error(output_.error());
     }
 
 private:
-    std::string path_, temp_;
-    bool raw_;
-    int fd_ = -1;
-    bool ownFd_ = false;
+    varnak::OutputFile output_;
     SNDFILE* wav_ = nullptr;
     std::vector<char> bytes_;
 };
@@ -208,8 +181,10 @@ bool WriteMpx(const std::string& bits, const MpxOptions& options, uint64_t seed,
             sink.write(samples);
             written += samples.size();
             samples.clear();
-            if (options.realtime)
+            if (options.realtime) {
+                sink.flush();
                 std::this_thread::sleep_until(start + std::chrono::duration<double>(double(written) / options.rate));
+            }
         };
         // About a tenth of a second at a time: bounded memory, smooth pacing.
         constexpr size_t kBitsPerChunk = 128;

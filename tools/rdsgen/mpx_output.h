@@ -34,8 +34,8 @@ QList<QCommandLineOption> MpxCommandLineOptions();
 MpxOptions ParseMpxOptions(const QCommandLineParser& parser);
 
 // Writes the multiplex of bits to path ("-": standard output).
-// A regular file is written beside its place and renamed, so it is either
-// complete or untouched; a FIFO or device is written in place. False with
+// A regular file appears only once complete; a FIFO or device is written in
+// place. False with
 // error set when writing fails. Samples beyond full scale are clipped and
 // counted in clipped.
 bool WriteMpx(const std::string& bits, const MpxOptions& options, uint64_t seed, const std::string& path,

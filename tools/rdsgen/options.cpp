@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "command_line.h"
 #include "numbers.h"
 
 #include <QCommandLineParser>
@@ -85,9 +86,10 @@ CommandLine ParseCommandLine(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions(Options());
+    const QList<QCommandLineOption> options = Options();
+    parser.addOptions(options);
     parser.addPositionalArgument("description", "The station description file.");
-    if (!parser.parse(args)) throw UsageError(parser.errorText().toStdString());
+    if (const auto error = varnak::ParseArguments(parser, options, args)) throw UsageError(*error);
 
     CommandLine cl;
     cl.help = parser.isSet("help");
@@ -150,7 +152,7 @@ std::string HelpText()
         "or with --mpx as the FM multiplex signal a receiver's FM demodulator delivers.");
     parser.addOptions(Options());
     parser.addPositionalArgument("description", "The station description file.");
-    std::string text = parser.helpText().toStdString();
+    std::string text = varnak::HelpText(parser, "rdsgen");
     text +=
         "\nDescription file: one setting per line, '#' starts a comment, text in double quotes.\n"
         "  pi 0xC201                       programme identification (required)\n"

@@ -1,6 +1,9 @@
 #include "station.h"
 
+#include "input_file.h"
 #include "numbers.h"
+
+#include <algorithm>
 
 #include <cctype>
 #include <charconv>
@@ -478,7 +481,17 @@ std::vector<GroupId> DefaultSchedule(const Station& st)
     return s;
 }
 
-Station ParseStation(std::istream& in, const std::string& file)
+namespace {
+
+// A description is read in pieces of this size, which also bounds a line.
+constexpr size_t kDescriptionChunk = size_t(1) << 16;
+// Bytes at its start that must look like text.
+constexpr size_t kBinaryCheckSize = 4096;
+
+// Reads a description line by line through `nextLine`, which returns false
+// at the end; `readFailed` tells afterwards whether the end was an error.
+template <typename NextLine, typename ReadFailed>
+Station ParseLines(NextLine nextLine, ReadFailed readFailed, const std::string& file)
 {
     Station st;
     st.file = file;
@@ -486,7 +499,7 @@ Station ParseStation(std::istream& in, const std::string& file)
     std::string line;
     int number = 0;
     int scheduleLine = 0;
-    while (std::getline(in, line)) {
+    while (nextLine(line, number + 1)) {
         ++number;
         LineReader r(file, number);
         if (line.find('\0') != std::string::npos) r.Fail("binary data in a text file");
@@ -498,7 +511,7 @@ Station ParseStation(std::istream& in, const std::string& file)
         if (key == "schedule") scheduleLine = number;
         ParseLine(r, key, words, st, seen);
     }
-    if (in.bad()) throw DescriptionError(file, number, "read error");
+    if (const std::string reason = readFailed(); !reason.empty()) throw DescriptionError(file, number, reason);
     if (!seen.count("pi")) throw DescriptionError(file, 0, "no pi line: the programme identification is required");
     if (st.schedule.empty()) {
         st.schedule = DefaultSchedule(st);
@@ -513,11 +526,72 @@ Station ParseStation(std::istream& in, const std::string& file)
     return st;
 }
 
+// A description is a few hundred bytes of text: anything with a zero byte
+// or many control characters at its start is not one.
+bool LooksBinary(const char* data, size_t size)
+{
+    size_t control = 0;
+    for (size_t i = 0; i < size; ++i) {
+        const unsigned char c = static_cast<unsigned char>(data[i]);
+        if (c == 0) return true;
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v') || c == 0x7F) ++control;
+    }
+    return control * 10 > size;
+}
+
+}  // namespace
+
+Station ParseStation(std::istream& in, const std::string& file)
+{
+    return ParseLines([&](std::string& line, int) { return bool(std::getline(in, line)); },
+                      [&] { return in.bad() ? std::string("read error") : std::string(); }, file);
+}
+
 Station LoadStation(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw DescriptionError(path, 0, "cannot open the description file");
-    return ParseStation(in, path);
+    varnak::InputFile in;
+    if (!in.open(path)) throw DescriptionError(path, 0, "cannot open the description file: " + in.error());
+    // Read piece by piece, lines bounded: a huge or binary file is refused
+    // early instead of being read whole into memory.
+    std::vector<char> buffer(kDescriptionChunk);
+    size_t at = 0, end = 0;
+    bool atEnd = false, checked = false;
+    std::string failure;
+    auto fill = [&] {
+        if (at > 0) {
+            std::copy(buffer.begin() + ptrdiff_t(at), buffer.begin() + ptrdiff_t(end), buffer.begin());
+            end -= at;
+            at = 0;
+        }
+        size_t got = 0;
+        switch (in.read(buffer.data() + end, buffer.size() - end, got)) {
+            case varnak::InputFile::Result::Data: end += got; break;
+            case varnak::InputFile::Result::Failed: failure = in.error(); [[fallthrough]];
+            default: atEnd = true; break;
+        }
+        if (!checked && (end >= kBinaryCheckSize || atEnd)) {
+            checked = true;
+            if (LooksBinary(buffer.data(), std::min(end, kBinaryCheckSize)))
+                throw DescriptionError(path, 0, "not a text file: it holds binary data");
+        }
+    };
+    auto nextLine = [&](std::string& line, int number) {
+        for (;;) {
+            const auto first = buffer.begin() + ptrdiff_t(at), last = buffer.begin() + ptrdiff_t(end);
+            const auto newline = std::find(first, last, '\n');
+            if (newline != last || (atEnd && first != last)) {
+                line.assign(first, newline);
+                at = size_t(newline - buffer.begin()) + (newline != last ? 1 : 0);
+                return true;
+            }
+            if (atEnd) return false;
+            if (at == 0 && end == buffer.size())
+                throw DescriptionError(path, number,
+                                       "line longer than " + std::to_string(buffer.size()) + " characters");
+            fill();
+        }
+    };
+    return ParseLines(nextLine, [&] { return failure; }, path);
 }
 
 }  // namespace rdsgen

@@ -194,6 +194,9 @@ TEST_F(LiveWindowTest, ALiveRunWritesTheGroupsOfTheFileAnalysis) {
     EXPECT_EQ(buttons(), "File=0 Card=0 Stopit=1");
     EXPECT_EQ(pausedMs_, 5 * 40 + 101 * 50) << "the pauses of the card set-up";
     EXPECT_EQ(w_->CurrentPath(), QDir(QDir::currentPath()).filePath(QStringLiteral("Card.out")));
+    // The status bar tells where the live decode log goes.
+    EXPECT_EQ(w_->findChild<PanelStatusBar*>(QStringLiteral("Status"))->currentMessage(),
+              QStringLiteral("Decode log: ") + w_->CurrentPath());
     EXPECT_EQ(w_->configDialog()->CardNum(), 3) << "the last ready card found is chosen";
     EXPECT_EQ(store_->ReadSetting(MainWindow::AppName, QString(), QStringLiteral("HostPort"), 0).toInt(), sim_.port());
     EXPECT_EQ(store_->ReadSetting(MainWindow::AppName, QString(), QStringLiteral("HostName"), QString()).toString(),

@@ -20,7 +20,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "field_format.h"
 #include "capturing_notifier.h"
@@ -420,6 +428,8 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
     EXPECT_EQ(notifier_.dialogDirectory, QDir::currentPath());
     EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
     EXPECT_EQ(w_->CurrentPath(), path);
+    EXPECT_EQ(c<PanelStatusBar>(QStringLiteral("Status"))->currentMessage(),
+              QStringLiteral("Decode log: ") + dir_.filePath(QStringLiteral("station.out")));
 
     // The window shows the end of the run; Stop stays enabled after it.
     const QByteArray log = readAll(dir_.filePath(QStringLiteral("station.out")));
@@ -606,6 +616,96 @@ TEST_F(WindowTest, ALogThatCannotBeWrittenIsReportedIncomplete) {
     EXPECT_TRUE(notifier_.messages[0].startsWith(QStringLiteral("The decode log is incomplete."))) << qPrintable(notifier_.messages[0]);
     EXPECT_TRUE(notifier_.messages[0].contains(QStringLiteral("full.out"))) << qPrintable(notifier_.messages[0]);
     expectIdle();
+}
+
+// A recording that is a pipe is read as a stream: the window waits for its
+// writer without freezing, Stop ends the wait, and what the writer sends is
+// decoded as from a file. A device is a stream without end until Stop.
+TEST_F(WindowTest, PipesAndDevicesAreReadAsStreamsThatStopEnds) {
+    const QString pipe = dir_.filePath(QStringLiteral("pipe.txt"));
+    const QByteArray pipeName = QFile::encodeName(pipe);
+    ASSERT_EQ(::mkfifo(pipeName.constData(), 0600), 0);
+    // Should the window block in the pipe's open, this lets it go after a
+    // while, so the test fails instead of hanging.
+    std::atomic<bool> done{false};
+    std::thread rescue([&] {
+        for (int i = 0; i < 100 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int fd = ::open(pipeName.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    });
+    bool stoppedWhileWaiting = false;
+    QTimer::singleShot(300, w_.get(), [&] {
+        stoppedWhileWaiting = w_->isAnalysing() || c<QPushButton>(QStringLiteral("Stopit"))->isEnabled();
+        c<QPushButton>(QStringLiteral("Stopit"))->click();
+    });
+    EXPECT_TRUE(w_->AnalyseFile(pipe));
+    done = true;
+    rescue.join();
+    EXPECT_TRUE(stoppedWhileWaiting);
+    expectIdle();
+    EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("pipe.out"))));
+    EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
+
+    // A writer that sends the recording in pieces, with pauses between them.
+    const std::string bits = test::StationBits(40, 300);
+    const QByteArray expected = referenceLog(bits);
+    std::thread writer([&] {
+        const int fd = ::open(pipeName.constData(), O_WRONLY);
+        for (std::size_t at = 0; fd >= 0 && at < bits.size(); at += 5000) {
+            const std::size_t n = std::min<std::size_t>(5000, bits.size() - at);
+            if (::write(fd, bits.data() + at, n) != static_cast<ssize_t>(n)) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (fd >= 0) ::close(fd);
+    });
+    referenceLog(bits);  // the same decoder state before both runs
+    const bool ok = w_->AnalyseFile(pipe);
+    writer.join();
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(readAll(dir_.filePath(QStringLiteral("pipe.out"))) == expected);
+
+    // A private copy of /dev/zero: bits for ever, until Stop.
+    if (::geteuid() != 0) return;
+    const QString zero = dir_.filePath(QStringLiteral("zero.txt"));
+    ASSERT_EQ(::mknod(QFile::encodeName(zero).constData(), S_IFCHR | 0666, makedev(1, 5)), 0);
+    QTimer::singleShot(300, w_.get(), [&] { c<QPushButton>(QStringLiteral("Stopit"))->click(); });
+    EXPECT_TRUE(w_->AnalyseFile(zero));
+    expectIdle();
+    EXPECT_TRUE(QFile::exists(dir_.filePath(QStringLiteral("zero.out"))));
+}
+
+// The program answers --help and --version without a display, and names a
+// wrong option the way the other tools do.
+TEST_F(WindowTest, ProgramAnswersHelpVersionAndUsageErrorsWithoutADisplay) {
+    const QString varnak = QCoreApplication::applicationDirPath() + QStringLiteral("/varnak");
+    if (!QFile::exists(varnak)) GTEST_SKIP() << "varnak not built";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(QString::fromLatin1(name));
+    const struct {
+        QStringList args;
+        int status;
+        QByteArray out, err;  // expected start of standard output, all of standard error
+    } cases[] = {
+        {{QStringLiteral("--help")}, 0, "Usage: varnak [options] [FILE]\n", ""},
+        {{QStringLiteral("--version")}, 0,
+         QByteArray("varnak ") + QByteArray::number(VARNAK_VERSION_MAJOR) + '.' + QByteArray::number(VARNAK_VERSION_MINOR) + '.' +
+             QByteArray::number(VARNAK_VERSION_PATCH) + '\n',
+         ""},
+        {{QStringLiteral("--bogus")}, 2, "", "varnak: unknown option '--bogus'\nTry 'varnak --help'.\n"},
+        {{QStringLiteral("--screenshot")}, 2, "", "varnak: option '--screenshot' needs a file name\nTry 'varnak --help'.\n"},
+        {{QStringLiteral("a.txt"), QStringLiteral("b.txt")}, 2, "", "varnak: one FILE at most, got 2\nTry 'varnak --help'.\n"},
+    };
+    for (const auto& c : cases) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(varnak, c.args);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        const QByteArray out = p.readAllStandardOutput(), err = p.readAllStandardError();
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << c.args.join(' ').toStdString();
+        EXPECT_EQ(p.exitCode(), c.status) << c.args.join(' ').toStdString() << ": " << err.constData();
+        EXPECT_TRUE(out.startsWith(c.out)) << out.constData();
+        EXPECT_EQ(err, c.err);
+    }
 }
 
 TEST_F(WindowTest, CancelAndEmptyFilesChangeNothing) {

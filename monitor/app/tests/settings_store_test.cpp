@@ -7,6 +7,11 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 namespace varnak {
 namespace {
@@ -116,6 +121,42 @@ TEST_F(SettingsStoreTest, ForeignOrCorruptFileReadsAsMissingAndIsKept) {
         QFile back(path());
         ASSERT_TRUE(back.open(QIODevice::ReadOnly));
         EXPECT_EQ(back.readAll(), content);
+    }
+}
+
+// A store path that is a pipe (or a folder) must not block the start-up on
+// opening it, nor be replaced: the defaults are used, and stderr says why.
+// The reads run in a child with an alarm, so a store that blocks fails the
+// test instead of hanging it.
+TEST_F(SettingsStoreTest, StoreThatIsNotARegularFileIsNeitherOpenedNorReplaced) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path()).absolutePath()));
+    for (const char* kind : {"pipe", "folder"}) {
+        const QByteArray file = QFile::encodeName(path());
+        ASSERT_EQ(kind[0] == 'p' ? ::mkfifo(file.constData(), 0600) : ::mkdir(file.constData(), 0700), 0) << kind;
+        const QByteArray errors = QFile::encodeName(dir_.filePath(QStringLiteral("stderr")));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::alarm(10);
+            if (!std::freopen(errors.constData(), "w", stderr)) ::_exit(3);
+            const bool defaults = read(QStringLiteral("HostPort"), 33234).toInt() == 33234 &&
+                                  read(QStringLiteral("X"), 7).toInt() == 7;
+            const bool refused = !write(QStringLiteral("X"), 10);
+            std::fflush(stderr);
+            ::_exit(defaults && refused ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << kind << ": status " << status;
+        struct stat info {};
+        ASSERT_EQ(::lstat(file.constData(), &info), 0);
+        EXPECT_TRUE(kind[0] == 'p' ? S_ISFIFO(info.st_mode) : S_ISDIR(info.st_mode)) << kind;
+        QFile err(QFile::decodeName(errors));
+        ASSERT_TRUE(err.open(QIODevice::ReadOnly));
+        const QByteArray said = err.readAll();
+        EXPECT_EQ(said.count('\n'), 1) << kind << ": " << said.constData();  // said once
+        EXPECT_TRUE(said.startsWith("varnak: ") && said.contains(file) && said.contains("not a regular file"))
+            << kind << ": " << said.constData();
+        ASSERT_EQ(::remove(file.constData()), 0);
     }
 }
 

@@ -1,5 +1,6 @@
 // The decode log file: exact record bytes, path rule, and reported failures.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -37,13 +38,25 @@ TEST_F(DecodeLogFile, RecordIsSeparatorAndFourLinesWithCrLf) {
 }
 
 TEST_F(DecodeLogFile, CreateFailureNamesThePathAndReason) {
-    varnak::DecodeLog log;
-    const std::string path = dir + "/no/such/folder/x.out";
-    EXPECT_FALSE(log.open(path));
-    EXPECT_FALSE(log.isOpen());
-    EXPECT_EQ(log.error(), "cannot create " + path + ": No such file or directory");
-    const std::string lines[4];
-    EXPECT_FALSE(log.writeGroup(lines));
+    // A pipe that nothing reads is refused at once: waiting for a reader
+    // would freeze the monitor's window.
+    ASSERT_EQ(::mkfifo((dir + "/pipe.out").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir((dir + "/folder.out").c_str(), 0700), 0);
+    const struct {
+        std::string path, reason;
+    } cases[] = {
+        {dir + "/no/such/folder/x.out", "No such file or directory"},
+        {dir + "/pipe.out", "it is a pipe that nothing reads"},
+        {dir + "/folder.out", "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        varnak::DecodeLog log;
+        EXPECT_FALSE(log.open(c.path));
+        EXPECT_FALSE(log.isOpen());
+        EXPECT_EQ(log.error(), "cannot create " + c.path + ": " + c.reason);
+        const std::string lines[4];
+        EXPECT_FALSE(log.writeGroup(lines));
+    }
 }
 
 TEST_F(DecodeLogFile, WriteErrorIsReportedAtFlushOrClose) {

@@ -2,6 +2,7 @@
 // made, in which order, and what the listener hears.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -213,6 +214,79 @@ TEST_F(FrameProcessorFake, ProgressEveryIntervalAndOnceAfterTheLast) {
     recorder.progress.clear();
     processor.process("0102030", false);  // 4 positions in 7 characters
     EXPECT_EQ(recorder.progress, (std::vector<P>{{7, 7}}));
+}
+
+// A recording fed in pieces decodes exactly as in one piece, whatever the
+// pieces' sizes: hex pairs split between pieces are joined, a bad pair is
+// skipped, a last single digit is read alone.
+TEST_F(FrameProcessorFake, StreamInPiecesFeedsAsTheWholeText) {
+    const struct {
+        std::string text;
+        bool fromFile;
+    } cases[] = {{"10 1\r\nx1011", true}, {"0aFf7c12zz4G56e", false}, {"0aFf", false}};
+    for (const auto& c : cases) {
+        fakemurlin::Reset();
+        std::size_t before = processor.skippedPairs();
+        processor.process(c.text, c.fromFile);
+        const std::size_t skipped = processor.skippedPairs() - before;
+        std::vector<std::pair<bool, int32_t>> whole;
+        for (const auto& call : calls) whole.emplace_back(call.byte, call.value);
+        for (std::size_t piece = 1; piece <= 7; ++piece) {
+            fakemurlin::Reset();
+            before = processor.skippedPairs();
+            processor.beginStream(c.fromFile, c.text.size());
+            for (std::size_t at = 0; at < c.text.size(); at += piece)
+                EXPECT_TRUE(processor.feed(c.text.data() + at, std::min(piece, c.text.size() - at)));
+            processor.endStream();
+            std::vector<std::pair<bool, int32_t>> pieces;
+            for (const auto& call : calls) pieces.emplace_back(call.byte, call.value);
+            EXPECT_EQ(pieces, whole) << c.text << " in pieces of " << piece;
+            EXPECT_EQ(processor.skippedPairs() - before, skipped) << c.text;
+        }
+    }
+}
+
+TEST_F(FrameProcessorFake, StreamProgressCountsAcrossPiecesAndStopEndsIt) {
+    using P = std::pair<std::size_t, std::size_t>;
+    processor.setListener(&recorder);
+    processor.setProgressInterval(4);
+    const struct {
+        std::uint64_t total;
+        std::vector<P> progress;
+    } cases[] = {
+        {10, {{4, 10}, {8, 10}, {10, 10}}},
+        {0, {{4, 0}, {8, 0}, {10, 10}}},  // a pipe: length unknown
+        {6, {{4, 6}, {8, 0}, {10, 10}}},  // more came than expected
+    };
+    for (const auto& c : cases) {
+        recorder.progress.clear();
+        processor.beginStream(true, c.total);
+        EXPECT_TRUE(processor.feed("000", 3));
+        EXPECT_TRUE(processor.feed("0000000", 7));
+        processor.endStream();
+        EXPECT_EQ(recorder.progress, c.progress) << c.total;
+    }
+
+    // A stop from a listener call ends the stream; nothing more is fed.
+    fakemurlin::Reset();
+    fakemurlin::script = [](std::size_t n) { return n == 2 ? kGroupDone : MURLIN_STATUS_NONE; };
+    recorder.onStatusHook = [&](uint16_t) { processor.requestStop(); };
+    recorder.progress.clear();
+    processor.beginStream(true, 0);
+    EXPECT_FALSE(processor.feed("11111", 5));
+    EXPECT_FALSE(processor.feed("11111", 5));
+    processor.endStream();
+    EXPECT_EQ(calls.size(), 3u);
+    EXPECT_EQ(recorder.progress, (std::vector<P>{}));
+
+    // So does a run started from a listener call.
+    processor.clearStop();
+    fakemurlin::Reset();
+    fakemurlin::script = [](std::size_t n) { return n == 0 ? 0x1201 : MURLIN_STATUS_NONE; };
+    recorder.onStatusHook = [&](uint16_t) { processor.process("1", true); };
+    processor.beginStream(true, 0);
+    EXPECT_FALSE(processor.feed("000", 3));
+    EXPECT_EQ(calls.size(), 2u);
 }
 
 TEST_F(FrameProcessorFake, GroupRecordGoesToTheLogBeforeTheListenerHearsIt) {

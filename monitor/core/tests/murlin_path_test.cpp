@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,21 @@ TEST_F(MurlinPath, BindingGivesAllTenFunctionsAndTheSameTableEveryTime) {
     EXPECT_STREQ(api->RDSPTYDesc(31), "Alarm");
     EXPECT_EQ(api->RDSPTYDesc(32), nullptr);
     EXPECT_EQ(varnak::StrFromPtr(api->RDSDisplay(4)), "");
+}
+
+TEST(MurlinCandidates, BesideTheProgramThenTheInstalledLibraryFolder) {
+    const std::string installed =
+        std::filesystem::path("/opt/v/bin/" MURLIN_LIBDIR_FROM_BINDIR "/" MURLIN_LIBRARY).lexically_normal().string();
+    const struct {
+        std::string folder;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"", {}},  // executable unknown: the system path only
+        {"/opt/v/bin", {"/opt/v/bin/" MURLIN_LIBRARY, installed}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(varnak::MurlinCandidates(c.folder), c.expected) << c.folder;
+    EXPECT_EQ(installed.find(".."), std::string::npos) << installed;
+    EXPECT_STREQ(MURLIN_LIBRARY, "libmurlin.so.0");
 }
 
 TEST_F(MurlinPath, OneOneAnd207ZerosResetAtThe208thBitWithoutAFlip) {

@@ -21,15 +21,67 @@ echo "old contents" > "$dir/out.txt"
 grep -q "bad.rds:3: pty: 40 is out of range 0..31" "$dir/err" || fail "message: $(cat "$dir/err")"
 [ "$(cat "$dir/out.txt")" = "old contents" ] || fail "output file changed by a failed run"
 
-# A missing description file.
-"$rdsgen" "$dir/none.rds" 2> "$dir/err" > /dev/null
-[ $? -eq 1 ] || fail "missing description should exit 1"
-grep -q "none.rds: cannot open the description file" "$dir/err" || fail "message: $(cat "$dir/err")"
+# Descriptions that cannot be read, or are not text: exit 1 and the reason.
+mkdir "$dir/folder.rds"
+{ printf 'pi 0xC2A1\n'; head -c 3000000 /dev/zero; } > "$dir/binary.rds"
+head -c 3000000 /dev/zero | tr '\0' 'x' > "$dir/oneline.rds"
+while IFS='|' read -r file message; do
+  "$rdsgen" "$dir/$file" 2> "$dir/err" > /dev/null
+  [ $? -eq 1 ] || fail "$file should exit 1"
+  grep -q -- "$message" "$dir/err" || fail "$file: message: $(head -c 200 "$dir/err")"
+done <<'CASES'
+none.rds|none.rds: cannot open the description file: No such file or directory
+folder.rds|folder.rds: cannot open the description file: Is a directory
+binary.rds|binary.rds: not a text file
+oneline.rds|oneline.rds:1: line longer than
+CASES
+rm -r "$dir/folder.rds" "$dir/binary.rds" "$dir/oneline.rds"
 
-# A bad option: exit 2 and the option named.
-"$rdsgen" "$dir/good.rds" --error-rate 2 2> "$dir/err" > /dev/null
-[ $? -eq 2 ] || fail "bad option should exit 2"
-grep -q -- "--error-rate: must be within 0..1" "$dir/err" || fail "message: $(cat "$dir/err")"
+# Usage errors: exit 2, "rdsgen: what", then "Try 'rdsgen --help'."
+while IFS='|' read -r args message; do
+  # shellcheck disable=SC2086
+  "$rdsgen" "$dir/good.rds" $args 2> "$dir/err" > /dev/null
+  [ $? -eq 2 ] || fail "$args should exit 2"
+  printf "rdsgen: %s\nTry 'rdsgen --help'.\n" "$message" | cmp -s - "$dir/err" || fail "$args: message: $(cat "$dir/err")"
+done <<'CASES'
+--error-rate 2|--error-rate: must be within 0..1
+--bogus|unknown option '--bogus'
+-x|unknown option '-x'
+-o|option '-o' needs a file name
+--seed|option '--seed' needs a value
+CASES
+"$rdsgen" --help > "$dir/help" || fail "--help should exit 0"
+head -n 1 "$dir/help" | grep -qx "Usage: rdsgen \[options\] description" || fail "usage line: $(head -n 1 "$dir/help")"
+rm -f "$dir/help"
+"$rdsgen" --version | grep -q "^rdsgen [0-9]" || fail "--version"
+
+# Outputs that are not regular files are written in place, never replaced.
+mkfifo "$dir/pipe"
+cat "$dir/pipe" > "$dir/from-pipe" &
+reader=$!
+"$rdsgen" "$dir/good.rds" -n 10 -o "$dir/pipe" || fail "writing into a pipe failed"
+if [ -p "$dir/pipe" ]; then wait $reader; else fail "the pipe was replaced"; kill $reader; fi
+[ "$(wc -c < "$dir/from-pipe")" -eq 1040 ] || fail "the pipe got $(wc -c < "$dir/from-pipe") bytes"
+rm -f "$dir/pipe" "$dir/from-pipe"
+if [ "$(id -u)" -eq 0 ]; then
+  mknod "$dir/null" c 1 3  # a private copy of /dev/null
+  "$rdsgen" "$dir/good.rds" -n 10 -o "$dir/null" || fail "writing into a device failed"
+  [ -c "$dir/null" ] || fail "the device was replaced by a $(stat -c %F "$dir/null")"
+  rm -f "$dir/null"
+fi
+# A device that refuses the text, and standard output on it: exit 1, the
+# reason. As root the device is a private copy of /dev/full, so that a build
+# that replaces devices cannot harm the machine.
+full=/dev/full
+if [ "$(id -u)" -eq 0 ]; then full="$dir/full"; mknod "$full" c 1 7; fi
+"$rdsgen" "$dir/good.rds" -n 10 -o "$full" 2> "$dir/err"
+[ $? -eq 1 ] || fail "a full device should exit 1"
+grep -qx "rdsgen: cannot write $full: No space left on device" "$dir/err" || fail "message: $(cat "$dir/err")"
+[ -c "$full" ] || fail "the full device was replaced"
+rm -f "$dir/full"
+"$rdsgen" "$dir/good.rds" -n 10 > /dev/full 2> "$dir/err"
+[ $? -eq 1 ] || fail "a full standard output should exit 1"
+grep -qx "rdsgen: cannot write standard output: No space left on device" "$dir/err" || fail "message: $(cat "$dir/err")"
 
 # An output folder that does not exist: an error, nothing written.
 "$rdsgen" "$dir/good.rds" -o "$dir/no/such/out.txt" 2> "$dir/err"

@@ -177,7 +177,7 @@ TEST(CommandLine, ReadsOptionsAndRefusesBadOnes)
     const std::pair<QStringList, std::string> bad[] = {
         {{"rdsgen"}, "no station description file given"},
         {{"rdsgen", "a", "b"}, "more than one description file given: a b"},
-        {{"rdsgen", "a", "--colour"}, "Unknown option 'colour'."},
+        {{"rdsgen", "a", "--colour"}, "unknown option '--colour'"},
         {{"rdsgen", "a", "--seconds", "abc"}, "--seconds: 'abc' is not a number"},
         {{"rdsgen", "a", "--seconds", "0"}, "--seconds: must be above 0"},
         {{"rdsgen", "a", "-d", "1", "-n", "3"}, "--seconds and --groups cannot both be given"},
@@ -187,7 +187,7 @@ TEST(CommandLine, ReadsOptionsAndRefusesBadOnes)
         {{"rdsgen", "a", "--burst", "10"}, "--burst: '10' is not at:length or at:length:rate"},
         {{"rdsgen", "a", "--burst", "10:x"}, "--burst length: 'x' is not a whole number"},
         {{"rdsgen", "a", "--seed", "1", "--seed", "2"}, "--seed given more than once"},
-        {{"rdsgen", "a", "--output"}, "Missing value after '--output'."},
+        {{"rdsgen", "a", "--output"}, "option '--output' needs a file name"},
     };
     for (const auto& [args, message] : bad) {
         std::string got = "(accepted)";

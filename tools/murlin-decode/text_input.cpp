@@ -1,0 +1,89 @@
+#include "text_input.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace murlindecode {
+
+bool TextInput::open(const std::string& path, bool hex) {
+    hex_ = hex;
+    judged_ = false;
+    onlyHexDigits_ = true;
+    beyondBits_ = false;
+    characters_ = 0;
+    line_ = 1;
+    column_ = 0;
+    error_.clear();
+    if (!file_.open(path)) {
+        error_ = "cannot read: " + file_.error();
+        return false;
+    }
+    if (!buffer_) buffer_ = std::make_unique<char[]>(kChunkSize);
+    return true;
+}
+
+bool TextInput::next(const char*& data, std::size_t& size) {
+    for (;;) {
+        std::size_t got = 0;
+        switch (file_.read(buffer_.get(), kChunkSize, got)) {
+            case varnak::InputFile::Result::End: return false;
+            case varnak::InputFile::Result::Failed:
+                error_ = "cannot read: " + file_.error();
+                return false;
+            case varnak::InputFile::Result::Again: continue;
+            case varnak::InputFile::Result::Data: break;
+        }
+        if (!judged_) judge(buffer_.get(), got);
+        if (hex_ && !cleanHex(got)) return false;
+        if (got == 0) continue;  // only white space
+        characters_ += got;
+        data = buffer_.get();
+        size = got;
+        return true;
+    }
+}
+
+// Drops white space from the piece in the buffer and checks every other
+// character; line and column count across pieces.
+bool TextInput::cleanHex(std::size_t& size) {
+    char* text = buffer_.get();
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        ++column_;
+        if (c == '\n') {
+            ++line_;
+            column_ = 0;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') continue;
+        if (!std::isxdigit(c)) {
+            char shown[16];
+            if (c >= 0x20 && c < 0x7F) std::snprintf(shown, sizeof shown, "'%c'", c);
+            else std::snprintf(shown, sizeof shown, "byte 0x%02X", c);
+            error_ = "line " + std::to_string(line_) + ", column " + std::to_string(column_) + ": " + shown +
+                     " is not a hexadecimal digit";
+            return false;
+        }
+        text[kept++] = static_cast<char>(c);
+    }
+    size = kept;
+    return true;
+}
+
+void TextInput::judge(const char* data, std::size_t size) {
+    judged_ = true;
+    for (std::size_t i = 0; i < size; ++i) {
+        const unsigned char c = static_cast<unsigned char>(data[i]);
+        if (std::isspace(c)) continue;
+        if (!std::isxdigit(c)) onlyHexDigits_ = false;
+        else if (c != '0' && c != '1') beyondBits_ = true;
+    }
+}
+
+bool TextInput::looksLikeOtherForm() const {
+    if (!judged_) return false;
+    return hex_ ? !beyondBits_ : onlyHexDigits_ && beyondBits_;
+}
+
+}  // namespace murlindecode
