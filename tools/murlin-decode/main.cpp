@@ -1,5 +1,6 @@
-// murlin-decode: decodes recorded RDS bit streams without a window and
-// writes the same decode log as the monitor (or JSON lines for scripting).
+// murlin-decode: decodes recorded RDS bit streams, or RDS demodulated from
+// the FM multiplex signal (mpx_input.h), without a window and writes the same
+// decode log as the monitor (or JSON lines for scripting).
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,5 +1,6 @@
 // rdsgen: writes the RDS bit stream of a described station as bit text or
-// hexadecimal text. The output is written completely or not at all.
+// hexadecimal text, or as the FM multiplex signal (mpx_output.h). The output
+// is written completely or not at all.
 #include "generator.h"
 #include "options.h"
 #include "output_file.h"
