@@ -9,10 +9,13 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$top/build/bench-release}
 shift || true
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNAK_TESTS=OFF >/dev/null
+# A folder with bin/ but no build (a copy of the programs) is used as it is.
+if [ -f "$build/CMakeCache.txt" ] || [ ! -d "$build/bin" ]; then
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNAK_TESTS=OFF >/dev/null
+  fi
+  cmake --build "$build" -j2 --target rdsgen murlin-decode murlin >/dev/null
 fi
-cmake --build "$build" -j2 --target rdsgen murlin-decode murlin >/dev/null
 # The plot needs matplotlib: take the first Python that has it.
 python=python3
 for p in python3 /usr/bin/python3; do

@@ -8,10 +8,13 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$top/build/bench-release}
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNAK_TESTS=OFF >/dev/null
+# A folder with bin/ but no build (a copy of the programs) is used as it is.
+if [ -f "$build/CMakeCache.txt" ] || [ ! -d "$build/bin" ]; then
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNAK_TESTS=OFF >/dev/null
+  fi
+  cmake --build "$build" -j2 --target rdsgen murlin-decode murlin >/dev/null
 fi
-cmake --build "$build" -j2 --target rdsgen murlin-decode murlin >/dev/null
 bin=$build/bin
 station=$top/data/samples/station.rds
 work=$(mktemp -d)
