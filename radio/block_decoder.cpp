@@ -100,7 +100,7 @@ unsigned PositionsOfSlot(int slot)
 SoftBlockDecoder::SoftBlockDecoder() : llr_(kRing, 0.0f), weight_(kRing, 1.0) { Tables(); }
 
 SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positions, int leastReliable,
-                                                   int maxFlips) const
+                                                   int maxFlips, float minConfidence) const
 {
     const CodeTables& t = Tables();
     float rel[kBlockBits + 1];
@@ -134,6 +134,15 @@ SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positi
         total *= 1 + weight[i];
     }
     Decision best;
+    if (minConfidence > 0) {
+        // However the tried patterns fall, they carry at most the product
+        // over the least reliable symbols; the rest bounds the confidence
+        // from above. Below the bound asked for, no pattern need be tried.
+        double tried = 1;
+        for (int a = 0; a < n; ++a) tried *= 1 + weight[order[a]];
+        const double unlisted = std::max(0.0, total - tried) * std::popcount(positions) / 1024;
+        if (1 / (1 + unlisted) < minConfidence) return best;
+    }
     double bestWeight = 0;
     auto consider = [&](uint16_t s, uint32_t flips, double w) {
         listed += w;
@@ -215,7 +224,7 @@ void SoftBlockDecoder::finish(std::string& bits)
 
 void SoftBlockDecoder::searchAt(uint64_t end, std::string& bits)
 {
-    const Decision d = chase(end, kAllPositions, 8, 3);
+    const Decision d = chase(end, kAllPositions, 8, 3, kSearchConfidence);
     if (!d.found || d.confidence < kSearchConfidence) return;
     Found& slot = found_[end % kBlockBits];
     const bool inSequence = slot.position >= 0 && slot.end + kBlockBits == end &&

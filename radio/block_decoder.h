@@ -58,7 +58,8 @@ private:
     bool dataBit(uint64_t j) const { return hardAt(j) != hardAt(j - 1); }
     // Chase decoding of the block whose last data bit is `end`, against the
     // block positions in `positions` (bit mask).
-    Decision chase(uint64_t end, unsigned positions, int leastReliable, int maxFlips) const;
+    // Gives up early when the confidence cannot reach minConfidence.
+    Decision chase(uint64_t end, unsigned positions, int leastReliable, int maxFlips, float minConfidence = 0) const;
     // The reliability to flip so that the block ending at `end` reads as
     // `word`; its first and last symbols then go to *firstSymbol and
     // *lastSymbol (if given).
