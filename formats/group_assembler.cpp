@@ -66,6 +66,12 @@ bool GroupAssembler::feed(uint16_t status, const uint16_t (&words)[4]) {
     return ended;
 }
 
+int GroupAssembler::WordTaken(uint16_t status) {
+    const int sync = (status >> 8) & 0xF, check = (status >> 4) & 0xF, block = status & 0xF;
+    if (status == kNothing || sync == 1 || (check != 0 && check != 2) || block > 4) return -1;
+    return kSlotOfBlock[block];
+}
+
 bool GroupAssembler::finish() {
     const bool ended = close();
     confirmed_ = false;

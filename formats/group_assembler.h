@@ -25,6 +25,10 @@ public:
 
     const GroupRecord& group() const { return done_; }
 
+    // The block (0 A .. 3 D) whose word feed() takes from `status`, or -1
+    // for none: a caller may fetch only that word.
+    static int WordTaken(uint16_t status);
+
 private:
     bool close();
     void open();

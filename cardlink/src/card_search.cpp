@@ -39,12 +39,23 @@ Integer CardLink::CardSearch(ByRef<QString> Host, ByRef<Long> Port)
 {
     enumDone_ = false;
     cardListSeen_ = false;
+    enumEndedBy_.clear();
+    selectionFailure_.clear();
     normaliseAddress(Host.get(), Port.get());
     QPointer<CardLink> alive(this);
     if (openConnection(Host.get(), Port.get()) == 0)
         waitForCardList();
     if (!alive)
         return Integer(ERR_CONTROL_DESTROYED);
+    // The result tells what happened: 0 only when a card list arrived.
+    if (cardListSeen_) {
+        lastErrorNumber_ = 0;
+        lastErrorText_.clear();
+    } else if (lastErrorNumber_ == 0) {
+        lastErrorNumber_ = ERR_NO_CARD_LIST;
+        lastErrorText_ = enumEndedBy_.isEmpty() ? QStringLiteral("No card list")
+                                                : QStringLiteral("No card list: ") + enumEndedBy_;
+    }
     const Integer result = Integer(lastErrorNumber_);
     closeConnection();
     pauseAndProcess(timing_.waitPauseMs);
@@ -70,6 +81,8 @@ Boolean CardLink::CardStatus(ByRef<Integer> Number, CardStatusRecord& Status)
 int CardLink::prepareCardSelection(QString& host, Long& port)
 {
     enumDone_ = false;
+    enumEndedBy_.clear();
+    selectionFailure_.clear();
     normaliseAddress(host, port);
     const int opened = openConnection(host, port);
     if (opened != 0)
@@ -77,6 +90,7 @@ int CardLink::prepareCardSelection(QString& host, Long& port)
     if (!waitForCardList())
         return ERR_CONTROL_DESTROYED;
     if (lastErrorNumber_ == ERR_ENUM_TIMEOUT) {
+        selectionFailure_ = lastErrorText_;
         closeConnection();
         return -1;
     }
@@ -84,10 +98,12 @@ int CardLink::prepareCardSelection(QString& host, Long& port)
     // the handshake: a connect request could not be sent, so success would
     // be a lie.
     if (!connected_) {
+        selectionFailure_ = QStringLiteral("the connection ended before the card list arrived");
         closeConnection();
         return lastErrorNumber_ ? lastErrorNumber_ : -1;
     }
     if (!session_) {
+        selectionFailure_ = QStringLiteral("the server sent no server information");
         closeConnection();
         return -1;
     }
@@ -107,6 +123,7 @@ Integer CardLink::CardConnectByNumber(ByRef<QString> Host, ByRef<Long> Port, ByR
         sendXmlCommand(requests::connectByNumber(number));
         return 0;
     }
+    selectionFailure_ = QStringLiteral("card number %1 is beyond 7").arg(number);
     closeConnection();
     return -1;
 }
@@ -130,6 +147,7 @@ Integer CardLink::CardConnectBySerial(ByRef<QString> Host, ByRef<Long> Port, ByR
         sendXmlCommand(requests::connectBySerial(serial));
         return 0;
     }
+    selectionFailure_ = QStringLiteral("no card with serial number \"%1\" in the card list").arg(serial);
     closeConnection();
     return -1;
 }
@@ -143,6 +161,14 @@ QString CardLink::CardConnectError(ByRef<Integer> Error)
         return QStringLiteral("Connect Error");
     error = Integer(lastErrorNumber_);
     return lastErrorText_;
+}
+
+QString CardLink::connectErrorText(Integer& error)
+{
+    QString text = CardConnectError(error);
+    if (error == -1 && !selectionFailure_.isEmpty())
+        text += QStringLiteral(": ") + selectionFailure_;
+    return text;
 }
 
 void CardLink::CardDisconnect()

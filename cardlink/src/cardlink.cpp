@@ -48,7 +48,9 @@ int socketErrorNumber(QAbstractSocket::SocketError error)
     }
 }
 
-constexpr qint64 kReadChunk = 256 * 1024;
+// What the socket may hold of received bytes that the control has not yet
+// taken; TCP flow control holds back the rest at the server.
+constexpr qint64 kSocketBufferSize = 4 * 1024 * 1024;
 
 const QString kConnectionLostText = QStringLiteral("Connection closed before the card list arrived");
 
@@ -138,12 +140,10 @@ int CardLink::openConnection(const QString& host, Long port)
         onSocketError(socketErrorNumber(e));
     });
     connect(socket_, &QTcpSocket::readyRead, this, &CardLink::onReadyRead);
+    socket_->setReadBufferSize(kSocketBufferSize);
     extracting_ = false;
     // Bytes of an earlier connection must not be read as part of this one.
-    receiveBuffer_.clear();
-    reassembly_.clear();
-    skipBytes_ = 0;
-    discardingMessage_ = false;
+    clearReceiveState();
 
     if (port < 0 || port > 65535) {
         connectResult_ = ConnectResult::Error;
@@ -160,6 +160,15 @@ int CardLink::openConnection(const QString& host, Long port)
     return connectResult_ == ConnectResult::Open ? 0 : (lastErrorNumber_ ? lastErrorNumber_ : ERR_CONNECTION_LOST);
 }
 
+void CardLink::clearReceiveState()
+{
+    receiveBuffer_ = QByteArray();
+    reassembly_ = QByteArray();
+    fragmentLeft_ = 0;
+    fragmentKept_ = false;
+    discardingMessage_ = false;
+}
+
 void CardLink::closeConnection()
 {
     const bool wasOpen = connected_;
@@ -171,10 +180,7 @@ void CardLink::closeConnection()
     }
     session_ = false;
     lastSequence_ = 0;
-    receiveBuffer_.clear();
-    reassembly_.clear();
-    skipBytes_ = 0;
-    discardingMessage_ = false;
+    clearReceiveState();
     setLight(LinkLight::Closed);
     if (wasOpen && !enumDone_) {
         // A card-list wait in progress must end now: nothing more can arrive.
@@ -242,45 +248,60 @@ void CardLink::sendXmlCommand(const QString& xml)
 
 void CardLink::onReadyRead()
 {
+    // Any byte that arrives is traffic for the receive watchdog, also when
+    // the extraction already running takes it.
     received_ = true;
-    // Reads in bounded chunks, so that taking a frame off the front of the
-    // buffer never moves more than a chunk of later bytes; the loop below
-    // keeps pulling until the socket is drained.
-    auto pull = [this] {
-        QByteArray bytes = socket_->read(kReadChunk);
-        if (bytes.isEmpty())
-            return false;
-        if (skipBytes_ > 0) {
-            const qsizetype n = std::min<qsizetype>(skipBytes_, bytes.size());
-            bytes.remove(0, n);
-            skipBytes_ -= n;
-        }
-        receiveBuffer_.append(bytes);
-        return true;
-    };
-    pull();
-    // The extractor lets the event loop run; data arriving meanwhile is only
-    // buffered here and taken by the extraction already running.
-    if (extracting_)
-        return;
+    // The extractor lets the event loop run; data arriving meanwhile waits in
+    // the socket and is taken by the extraction already running.
+    if (!extracting_)
+        runExtractorStep();
+}
+
+void CardLink::runExtractorStep()
+{
     extracting_ = true;
     QPointer<CardLink> alive(this);
     const QPointer<QTcpSocket> mine(socket_);
-    while (connected_) {
-        const bool consumed = extractOne();
-        if (!alive)
-            return;
-        if (socket_ != mine)
-            return;   // a new connection was opened meanwhile; it extracts on its own
-        const bool more = connected_ && pull();
-        if (!consumed && !more)
-            break;
-    }
+    extractStep();
+    if (!alive || socket_ != mine)
+        return;   // destroyed, or a new connection was opened meanwhile; it extracts on its own
     extracting_ = false;
+    // Qt reports no new arrival for bytes that came in during the step: the
+    // next step takes them, from the event loop, so that a steady stream
+    // never keeps the host's own waits from returning.
+    if (connected_ && socket_->bytesAvailable() > 0) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, mine] {
+                if (socket_ == mine && connected_ && !extracting_ && socket_->bytesAvailable() > 0)
+                    runExtractorStep();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
-bool CardLink::extractOne()
+bool CardLink::pull()
 {
+    // The socket holds at most kSocketBufferSize bytes and a step leaves
+    // less than one small frame behind, so the receive buffer stays bounded
+    // however fast the server sends.
+    const qint64 available = std::min<qint64>(socket_->bytesAvailable(), kSocketBufferSize);
+    if (available <= 0)
+        return false;
+    const qsizetype old = receiveBuffer_.size();
+    receiveBuffer_.resize(old + available);
+    const qint64 got = socket_->read(receiveBuffer_.data() + old, available);
+    receiveBuffer_.resize(old + std::max<qint64>(got, 0));
+    if (got <= 0)
+        return false;
+    received_ = true;
+    return true;
+}
+
+bool CardLink::extractStep()
+{
+    // The flash: light orange, the event loop runs, the pause, green, the
+    // event loop runs again.
     setLight(LinkLight::Open);
     QPointer<CardLink> alive(this);
     QCoreApplication::processEvents();
@@ -292,98 +313,126 @@ bool CardLink::extractOne()
     QCoreApplication::processEvents();
     if (!alive || !connected_)
         return false;
-
-    const qsizetype at = findMarker(receiveBuffer_);
-    if (at < 0) {
-        // Only the last three bytes can begin a marker; keep no more garbage.
-        if (receiveBuffer_.size() > 3)
-            receiveBuffer_.remove(0, receiveBuffer_.size() - 3);
-        return false;
-    }
-    bool consumed = false;
-    if (at > 0) {
-        receiveBuffer_.remove(0, at);
-        consumed = true;
-    }
-    const std::optional<FrameHeader> header = readHeader(receiveBuffer_);
-    if (!header)
-        return consumed;
-
-    if (header->sequence == SEQ_NOP || header->sequence == SEQ_KEEPALIVE) {
-        receiveBuffer_.remove(0, FRAME_HEADER_SIZE);
-        return true;
-    }
-    if (header->sequence == SEQ_QUIT) {
-        receiveBuffer_.remove(0, FRAME_HEADER_SIZE);
-        setLight(LinkLight::ServerQuit);
-        if (timing_.quitPauseMs > 0)
-            QThread::msleep(ulong(timing_.quitPauseMs));
-        closeConnection();
-        emit OnCardDisconnected(TRUE_B, QStringLiteral("Server quit"));
-        return true;
-    }
-
-    lastSequence_ = header->sequence;
-    if (header->length > quint32(MAX_MESSAGE_SIZE)) {
-        // Never buffer it: skip its payload as it streams in.
-        receiveBuffer_.remove(0, FRAME_HEADER_SIZE);
-        skipBytes_ = qsizetype(header->length);
-        const qsizetype n = std::min(skipBytes_, receiveBuffer_.size());
-        receiveBuffer_.remove(0, n);
-        skipBytes_ -= n;
-        if (header->flag != 1) {   // a fragment: the rest of its message is lost too
-            reassembly_.clear();
-            discardingMessage_ = true;
-            raiseTooLong();
-        }
-        return true;
-    }
-    const qsizetype total = FRAME_HEADER_SIZE + qsizetype(header->length);
-    if (receiveBuffer_.size() < total)
-        return consumed;
-    const QByteArray payload = receiveBuffer_.mid(FRAME_HEADER_SIZE, header->length);
-    receiveBuffer_.remove(0, total);
-    onPayload(payload, header->sequence, header->flag);
-    return true;
+    pull();
+    return takeFrames();
 }
 
-void CardLink::onPayload(const QByteArray& payload, int32_t sequence, int32_t flag)
+bool CardLink::takeFrames()
 {
-    if (payload.size() < FRAGMENT_SIZE) {
-        if (discardingMessage_) {   // last piece of a message that was too long
-            discardingMessage_ = false;
-            reassembly_.clear();
-            return;
+    // Every event raised below may destroy the control, close the
+    // connection or open another one: the step then ends at once.
+    QPointer<CardLink> alive(this);
+    const QPointer<QTcpSocket> mine(socket_);
+    auto goneAway = [&] { return !alive || socket_ != mine || !connected_; };
+    bool consumed = false;
+    while (!goneAway()) {
+        if (fragmentLeft_ > 0) {
+            // The payload of a fragment streams into the reassembly buffer (or
+            // away) as it arrives, so no large frame is ever buffered whole.
+            const qsizetype n = std::min(fragmentLeft_, receiveBuffer_.size());
+            if (n == 0)
+                break;
+            if (fragmentKept_)
+                reassembly_.append(receiveBuffer_.constData(), n);
+            receiveBuffer_.remove(0, n);
+            fragmentLeft_ -= n;
+            consumed = true;
+            continue;
         }
-        const QByteArray message = reassembly_ + payload;
-        reassembly_.clear();
-        dispatch(message, sequence);
-        return;
+        const qsizetype at = findMarker(receiveBuffer_);
+        if (at < 0) {
+            // Only the last three bytes can begin a marker; keep no more garbage.
+            if (receiveBuffer_.size() > 3) {
+                receiveBuffer_.remove(0, receiveBuffer_.size() - 3);
+                consumed = true;
+            }
+            break;
+        }
+        if (at > 0) {
+            receiveBuffer_.remove(0, at);
+            consumed = true;
+        }
+        const std::optional<FrameHeader> header = readHeader(receiveBuffer_);
+        if (!header)
+            break;
+
+        if (header->sequence == SEQ_NOP || header->sequence == SEQ_KEEPALIVE) {
+            receiveBuffer_.remove(0, FRAME_HEADER_SIZE);
+            consumed = true;
+            continue;
+        }
+        if (header->sequence == SEQ_QUIT) {
+            receiveBuffer_.remove(0, FRAME_HEADER_SIZE);
+            setLight(LinkLight::ServerQuit);
+            if (timing_.quitPauseMs > 0)
+                QThread::msleep(ulong(timing_.quitPauseMs));
+            closeConnection();
+            emit OnCardDisconnected(TRUE_B, QStringLiteral("Server quit"));
+            return true;
+        }
+
+        lastSequence_ = header->sequence;
+        if (qsizetype(header->length) >= FRAGMENT_SIZE) {
+            receiveBuffer_.remove(0, FRAME_HEADER_SIZE);
+            consumed = true;
+            beginFragment(qsizetype(header->length), header->flag);
+            continue;
+        }
+        const qsizetype total = FRAME_HEADER_SIZE + qsizetype(header->length);
+        if (receiveBuffer_.size() < total)
+            break;
+        const QByteArray payload = receiveBuffer_.mid(FRAME_HEADER_SIZE, header->length);
+        receiveBuffer_.remove(0, total);
+        consumed = true;
+        endMessage(payload, header->sequence);
     }
+    return consumed;
+}
+
+void CardLink::beginFragment(qsizetype length, int32_t flag)
+{
+    fragmentLeft_ = length;
+    fragmentKept_ = false;
     if (flag == 1 || discardingMessage_)
-        return;   // a lone fragment is dropped
-    if (reassembly_.size() + payload.size() > MAX_MESSAGE_SIZE) {
+        return;   // a lone fragment, or more of a message that is lost already
+    if (reassembly_.size() + length > MAX_MESSAGE_SIZE) {
         reassembly_.clear();
+        reassembly_.squeeze();
         discardingMessage_ = true;
         raiseTooLong();
         return;
     }
-    reassembly_.append(payload);
+    fragmentKept_ = true;
 }
 
-void CardLink::raiseTooLong()
+void CardLink::endMessage(const QByteArray& payload, int32_t sequence)
 {
-    enumDone_ = true;
-    emit OnCardError(ERR_MSG, QStringLiteral("Message too long"));
+    if (discardingMessage_) {   // last piece of a message that was too long
+        discardingMessage_ = false;
+        return;
+    }
+    QByteArray message = std::exchange(reassembly_, QByteArray());
+    message.append(payload);
+    dispatch(message, sequence);
 }
+
+void CardLink::raiseServerFault(ErrTyp error, const QString& desc)
+{
+    // Ends a card-list wait: the server answered with something else.
+    if (!enumDone_)
+        enumEndedBy_ = desc.trimmed();
+    enumDone_ = true;
+    emit OnCardError(error, desc);
+}
+
+void CardLink::raiseTooLong() { raiseServerFault(ERR_MSG, QStringLiteral("Message too long")); }
 
 void CardLink::dispatch(const QByteArray& message, int32_t sequence)
 {
     // A message too short to hold its code is as unknown as a wrong code.
     const uint32_t code = message.size() >= 4 ? readU32(message, 0) : 0;
     if (message.size() >= 4 && code == MSG_PROTOCOL_ERROR) {
-        enumDone_ = true;
-        emit OnCardError(ERR_NET, QStringLiteral("Protocol error "));
+        raiseServerFault(ERR_NET, QStringLiteral("Protocol error "));
     } else if (message.size() >= 4 && code == MSG_HELLO) {
         session_ = false;
         sendBytes(encodeFrame(sequence, clientHelloPayload()));
@@ -407,8 +456,7 @@ void CardLink::dispatch(const QByteArray& message, int32_t sequence)
     } else if (message.size() >= 4 && isXmlCode(code)) {
         handleXml(message.mid(4));
     } else {
-        enumDone_ = true;
-        emit OnCardError(ERR_MSG, QStringLiteral("Unknown message"));
+        raiseServerFault(ERR_MSG, QStringLiteral("Unknown message"));
     }
 }
 

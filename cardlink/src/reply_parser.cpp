@@ -1,9 +1,9 @@
 // XML replies from the decoder-card server: parsing and event dispatch.
 //
-// A message is first checked with a streaming reader (well-formedness, error
-// number, reason and line for the "Error Loading: " text, and a bound on the
-// nesting depth), then loaded into a DOM tree and walked. Recognised elements
-// may sit at any depth; each has its own handler below. The text comes from
+// A message is first scanned for its amount of markup and its nesting depth
+// (and, when it declares a document type, read once with a streaming reader
+// for well-formedness and depth), then loaded into a DOM tree and walked.
+// Recognised elements may sit at any depth; each has its own handler below. The text comes from
 // the network: no DTD is fetched, entity expansion is bounded by the reader,
 // and absent attributes or numbers that do not parse give empty text or 0.
 #include "quesmer/cardlink.h"
@@ -24,6 +24,12 @@ namespace {
 // Deeper documents are refused: the walk is recursive and no reply of a
 // decoder-card server comes anywhere near this.
 constexpr int kMaxDepth = 128;
+// The XML reader compares each attribute of an element with all earlier ones,
+// and every element and attribute becomes a node of the tree: a reply with a
+// great many of them would take seconds and hundreds of MiB. No reply of a
+// decoder-card server needs more than a few hundred.
+constexpr int kMaxAttributesPerElement = 32;
+constexpr int kMaxMarkup = 100000;   // start tags and attributes in one reply
 
 // Local name of a node (prefix removed), lower-cased.
 QString localName(const QDomNode& node)
@@ -113,9 +119,109 @@ void pickWord(T& target, const QString& word, std::initializer_list<std::pair<co
     }
 }
 
-// Checks well-formedness and depth. On failure fills number, reason and line.
+// What the linear pre-scan of a reply found.
+struct Scan {
+    QString beyond;          // why the reply is refused, empty when it is not
+    qsizetype at = 0;        // where
+    bool hasDeclarations = false;   // a document type declaration, whose entities the scan cannot follow
+};
+
+// Counts start tags, their attributes (the '=' signs outside quoted values)
+// and the nesting depth in one linear pass over the text, before any parser
+// sees it; comments, character data sections and processing instructions
+// are stepped over. For a well-formed text without a document type
+// declaration this is the parser's own view, so the parser needs no second
+// pass to bound the depth.
+Scan scanMarkup(const QString& text)
+{
+    Scan scan;
+    const qsizetype n = text.size();
+    int markup = 0;
+    int depth = 0;
+    auto skipPast = [&](qsizetype from, QLatin1String end) {
+        const qsizetype j = text.indexOf(end, from);
+        return j < 0 ? n : j + end.size();
+    };
+    for (qsizetype i = text.indexOf(u'<'); i >= 0 && i + 1 < n; i = text.indexOf(u'<', i)) {
+        const QStringView rest = QStringView(text).mid(i);
+        if (rest.startsWith(u"<!--")) {
+            i = skipPast(i + 4, QLatin1String("-->"));
+            continue;
+        }
+        if (rest.startsWith(u"<![CDATA[")) {
+            i = skipPast(i + 9, QLatin1String("]]>"));
+            continue;
+        }
+        if (rest.startsWith(u"<?")) {
+            i = skipPast(i + 2, QLatin1String("?>"));
+            continue;
+        }
+        if (rest.startsWith(u"<!")) {
+            scan.hasDeclarations = true;
+            i += 2;
+            continue;
+        }
+        const bool endTag = rest.startsWith(u"</");
+        i += endTag ? 2 : 1;
+        const QChar first = i < n ? text[i] : QChar();
+        if (!first.isLetter() && first != u'_' && first != u':')
+            continue;
+        int attributes = 0;
+        QChar quote;
+        QChar last;
+        for (; i < n; ++i) {
+            const QChar c = text[i];
+            if (!quote.isNull()) {
+                if (c == quote)
+                    quote = QChar();
+            } else if (c == u'"' || c == u'\'') {
+                quote = c;
+            } else if (c == u'=') {
+                ++attributes;
+                ++markup;
+            } else if (c == u'>' || c == u'<') {
+                break;
+            } else if (!c.isSpace()) {
+                last = c;
+            }
+            if (attributes > kMaxAttributesPerElement) {
+                scan.at = i;
+                scan.beyond = QStringLiteral("More than %1 attributes in one element.").arg(kMaxAttributesPerElement);
+                return scan;
+            }
+        }
+        if (endTag) {
+            depth = std::max(0, depth - 1);
+            continue;
+        }
+        if (++markup > kMaxMarkup) {
+            scan.at = i;
+            scan.beyond = QStringLiteral("More than %1 elements and attributes.").arg(kMaxMarkup);
+            return scan;
+        }
+        if (last != u'/' && ++depth > kMaxDepth) {
+            scan.at = i;
+            scan.beyond = QStringLiteral("Elements nested deeper than %1 levels.").arg(kMaxDepth);
+            return scan;
+        }
+    }
+    return scan;
+}
+
+// Checks size and depth, and with a document type declaration also
+// well-formedness (entities may add markup that the scan does not see).
+// On failure fills number, reason and line.
 bool checkDocument(const QString& text, int* number, QString* reason, qint64* line)
 {
+    const Scan scan = scanMarkup(text);
+    if (!scan.beyond.isEmpty()) {
+        *number = int(QXmlStreamReader::CustomError);
+        *reason = scan.beyond;
+        *line = QStringView(text).left(scan.at).count(u'\n') + 1;
+        return false;
+    }
+    if (!scan.hasDeclarations)
+        return true;
     QXmlStreamReader reader(text);
     int depth = 0;
     while (!reader.atEnd()) {
@@ -142,40 +248,66 @@ bool checkDocument(const QString& text, int* number, QString* reason, qint64* li
 
 namespace {
 
-bool isHexDigit(QChar c)
+int hexValue(QChar c)
 {
-    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+    if (c >= u'0' && c <= u'9')
+        return c.unicode() - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c.unicode() - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c.unicode() - u'A' + 10;
+    return -1;
 }
 
-// Replaces the escapes of text data: "~cr;" and "~lf;" always, "~#xHH;" (one
-// or two hexadecimal digits) when `numeric` is set. A numeric escape is
-// replaced at every place it occurs; a malformed one stays as it is.
-QString unescapeCardText(QString text, bool numeric)
+// Replaces the escapes of text data: "~cr;" by a carriage return and "~lf;"
+// by a line feed always, and "~#xH;" or "~#xHH;" (one or two hexadecimal
+// digits) by the character with that code when `numeric` is set; anything
+// else, a malformed numeric escape included, stays as it is. One pass from
+// left to right: a character that an escape produces is never read again as
+// part of another escape ("~#x7E;#x41;" gives "~#x41;"), and the time grows
+// with the length of the text only, whatever the server puts into it.
+QString unescapeCardText(const QString& text, bool numeric)
 {
-    text.replace(QLatin1String("~cr;"), QLatin1String("\r"));
-    text.replace(QLatin1String("~lf;"), QLatin1String("\n"));
-    if (!numeric)
-        return text;
-    qsizetype pos = text.indexOf(QLatin1String("~#x"));
-    while (pos >= 0) {
-        const qsizetype semi = text.indexOf(';', pos + 3);
-        const qsizetype digits = semi - (pos + 3);
-        bool ok = false;
-        int code = 0;
-        // Only plain hexadecimal digits count: toInt would also take a sign
-        // or blanks around the number.
-        if (semi >= 0 && (digits == 1 || digits == 2) &&
-            std::all_of(text.cbegin() + pos + 3, text.cbegin() + semi, [](QChar c) { return isHexDigit(c); }))
-            code = text.mid(pos + 3, digits).toInt(&ok, 16);
-        if (ok) {
-            const QString escape = text.mid(pos, semi - pos + 1);
-            text.replace(escape, QString(QChar(char16_t(code))));
-            pos = text.indexOf(QLatin1String("~#x"), pos + 1);
-        } else {
-            pos = text.indexOf(QLatin1String("~#x"), pos + 3);
+    const qsizetype n = text.size();
+    auto at = [&](qsizetype i) { return i < n ? text[i] : QChar(); };
+    QString out;
+    qsizetype copied = 0;   // text before this index is already in `out`
+    for (qsizetype pos = text.indexOf(u'~'); pos >= 0; pos = text.indexOf(u'~', pos)) {
+        QChar replacement;
+        qsizetype length = 0;
+        const QStringView rest = QStringView(text).mid(pos + 1, 3);
+        if (rest == u"cr;") {
+            replacement = u'\r';
+            length = 4;
+        } else if (rest == u"lf;") {
+            replacement = u'\n';
+            length = 4;
+        } else if (numeric && at(pos + 1) == u'#' && at(pos + 2) == u'x') {
+            const int d1 = hexValue(at(pos + 3));
+            const int d2 = hexValue(at(pos + 4));
+            if (d1 >= 0 && at(pos + 4) == u';') {
+                replacement = QChar(char16_t(d1));
+                length = 5;
+            } else if (d1 >= 0 && d2 >= 0 && at(pos + 5) == u';') {
+                replacement = QChar(char16_t(d1 * 16 + d2));
+                length = 6;
+            }
         }
+        if (length == 0) {
+            ++pos;
+            continue;
+        }
+        if (out.isEmpty())
+            out.reserve(n);
+        out.append(QStringView(text).mid(copied, pos - copied));
+        out.append(replacement);
+        pos += length;
+        copied = pos;
     }
-    return text;
+    if (copied == 0)
+        return text;
+    out.append(QStringView(text).mid(copied));
+    return out;
 }
 
 // Walks the children of `parent`; handlers raise the events. Stops when the
@@ -266,6 +398,11 @@ void CardLink::handleXml(const QByteArray& xml)
                 return;
             self->cardListSeen_ = true;
             self->enumDone_ = true;
+            // A list that comes after the enumeration timed out voids the time-out.
+            if (self->lastErrorNumber_ == ERR_ENUM_TIMEOUT) {
+                self->lastErrorNumber_ = 0;
+                self->lastErrorText_.clear();
+            }
         }
 
         void indicators(const QDomElement& e)

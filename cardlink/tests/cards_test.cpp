@@ -138,12 +138,15 @@ TEST_F(Cards, SearchSurvivesTheServerFaultsOfCardsim)
         int statusEvents = 0, errors = 0;
         QObject::connect(&fresh, &CardLink::OnCardStatus, [&](Integer, const CardStatus&) { ++statusEvents; });
         QObject::connect(&fresh, &CardLink::OnCardError, [&](ErrTyp, const QString&) { ++errors; });
-        EXPECT_EQ(fresh.CardSearch(QString("127.0.0.1"), sim.port()), 0) << faults.toStdString();
+        const Integer result = fresh.CardSearch(QString("127.0.0.1"), sim.port());
         if (cards == 1) {
+            EXPECT_EQ(result, 0) << faults.toStdString();
             EXPECT_EQ(statusEvents, 1) << faults.toStdString();
             EXPECT_EQ(errors, 0) << faults.toStdString();
         } else {
-            // The list right behind the error may be read in the same step.
+            // The list right behind the error may be read in the same step;
+            // success only with the list.
+            EXPECT_EQ(result, statusEvents == 1 ? 0 : ERR_NO_CARD_LIST) << faults.toStdString();
             EXPECT_LE(statusEvents, 1) << faults.toStdString();
             EXPECT_EQ(errors, 1) << faults.toStdString();
         }
@@ -164,6 +167,53 @@ TEST_F(Cards, SearchAgainstASilentServerTimesOut)
     EXPECT_EQ(link.CardConnectError(result), "Card enumeration time-out");
     EXPECT_EQ(result, ERR_ENUM_TIMEOUT);
     EXPECT_FALSE(link.connected());
+}
+
+TEST_F(Cards, SearchResultSaysWhetherACardListCame)
+{
+    // What the server sends after its information; then the search's result
+    // and its text, and how many indicator flashes (extractor steps) it took.
+    const QByteArray emptyList = "<Cards></Cards>";
+    QByteArray tooLong;
+    for (int i = 0; i <= MAX_MESSAGE_SIZE / FRAGMENT_SIZE; ++i)
+        tooLong += encodeFrame(3, QByteArray(FRAGMENT_SIZE, 'f'), 0);
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        bool lateList;   // the enumeration times out before the list is read
+        int result;
+        QString text;
+        size_t cards;
+    };
+    const std::vector<Case> cases = {
+        {"keep-alives", encodeControlFrame(SEQ_KEEPALIVE).repeated(1000) + encodeFrame(3, xmlPayload(kTwoCards)),
+         false, 0, "", 3},
+        {"empty list", encodeFrame(3, xmlPayload(emptyList)), false, 0, "", 0},
+        {"late list", encodeFrame(3, xmlPayload(kTwoCards)), true, 0, "", 3},
+        {"protocol error", encodeFrame(3, codePayload(MSG_PROTOCOL_ERROR)), false, ERR_NO_CARD_LIST,
+         "No card list: Protocol error", 0},
+        {"message too long", tooLong, false, ERR_NO_CARD_LIST, "No card list: Message too long", 0},
+    };
+    for (const Case& c : cases) {
+        CardLink fresh;
+        fresh.setTiming(fastTiming());
+        size_t cards = 0;
+        int flashes = 0;
+        QObject::connect(&fresh, &CardLink::OnCardStatus, [&](Integer, const CardStatus&) { ++cards; });
+        QObject::connect(&fresh, &CardLink::lightChanged, [&](LinkLight l) { flashes += l == LinkLight::Open; });
+        QObject::connect(&fresh, &CardLink::OnServerInformation, [&](const ServerInformation&) {
+            for (int i = 0; c.lateList && i < 30; ++i)
+                Access::tick(fresh);
+        });
+        server.onConnect = [&] {
+            server.send(encodeFrame(1, codePayload(MSG_HELLO)) + encodeFrame(2, serverInfoPayload()) + c.bytes);
+        };
+        Integer result = fresh.CardSearch(QString("127.0.0.1"), Long(server.port()));
+        EXPECT_EQ(result, c.result) << c.what;
+        EXPECT_EQ(fresh.CardConnectError(result), c.text) << c.what;
+        EXPECT_EQ(cards, c.cards) << c.what;
+        EXPECT_LT(flashes, 20) << c.what;
+    }
 }
 
 TEST_F(Cards, SearchWritesBackDefaultHostAndPort)
@@ -227,7 +277,10 @@ TEST_F(Cards, NumberEightSendsNothingAndCloses)
 {
     serve(kTwoCards);
     Integer number = 8;
-    EXPECT_EQ(link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), number), -1);
+    Integer result = link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), number);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(link.connectErrorText(result), "Connect Error: card number 8 is beyond 7");
+    EXPECT_EQ(result, -1);
     EXPECT_FALSE(link.connected());
     spin(50);
     EXPECT_TRUE(commands().empty());
@@ -251,7 +304,10 @@ TEST_F(Cards, EnumerationTimeOutMakesConnectReturnMinusOne)
     t.tickMs = 5;
     link.setTiming(t);
     serve(QByteArray());
-    EXPECT_EQ(link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), Integer(1)), -1);
+    Integer result = link.CardConnectByNumber(QString("127.0.0.1"), Long(server.port()), Integer(1));
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(link.connectErrorText(result), "Connect Error: Card enumeration time-out");
+    EXPECT_EQ(link.CardConnectError(result), "Connect Error");
     EXPECT_FALSE(link.connected());
 }
 
@@ -283,7 +339,9 @@ TEST_F(Cards, SerialSelectsItsSlotOrFailsWithoutSending)
 
     // Case counts, and an empty serial looks for eight hyphens.
     QString lower = "s2";
-    EXPECT_EQ(link.CardConnectBySerial(QString("127.0.0.1"), Long(server.port()), lower), -1);
+    Integer result = link.CardConnectBySerial(QString("127.0.0.1"), Long(server.port()), lower);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(link.connectErrorText(result), "Connect Error: no card with serial number \"s2\" in the card list");
     EXPECT_EQ(link.selectedCard(), -1);
     EXPECT_FALSE(link.connected());
     QString empty;

@@ -249,23 +249,34 @@ TEST_F(Replies, TextDataIsUnescapedOnlyInTheTranslatedText)
     EXPECT_EQ(texts[0].text, "AAB\r");
 }
 
-TEST_F(Replies, NumericEscapesOfWrongLengthOrDigitsStay)
+TEST_F(Replies, TranslatedTextIsUnescapedInOnePass)
 {
-    deliver("<Data><Text><Translated>~#x;~#x123;~#xZZ;~#x+1;x~#x7e;~#x7E;~lf;</Translated></Text></Data>");
-    ASSERT_EQ(texts.size(), 1u);
-    // Every occurrence of a valid escape is replaced, also the upper-case twin
-    // is its own escape; the three malformed ones stay.
-    EXPECT_EQ(texts[0].text, "~#x;~#x123;~#xZZ;~#x+1;x~~\n");
+    const std::vector<std::pair<QByteArray, QString>> cases = {
+        // Every valid escape is replaced, upper and lower case alike; the
+        // malformed ones (no digit, three digits, no hexadecimal digit, a
+        // sign, a blank among the digits, no ';') stay.
+        {"~#x;~#x123;~#xZZ;~#x+1;x~#x7e;~#x7E;~lf;", "~#x;~#x123;~#xZZ;~#x+1;x~~\n"},
+        {"~#x 1;~#x1 ;~#x A;B", "~#x 1;~#x1 ;~#x A;B"},
+        {"~#x4", "~#x4"},
+        {"~#x41", "~#x41"},
+        {"~#x~#x41;~#x", "~#xA~#x"},
+        {"~#x0;~#xff;", QString(QChar(0)) + QChar(0xff)},
+        // What an escape produces is not read again as part of another one.
+        {"~#x7E;#x41;", "~#x41;"},
+        {"~#x7E;X~#x7E;#x41;~#x7E;cr;", "~X~#x41;~cr;"},
+        {"~~cr;~lf~lf;;", "~\r~lf\n;"},
+        {"~#x41;~#x41;" + QByteArray("~#x").repeated(20000) + "~#x42;", "AA" + QString("~#x").repeated(20000) + "B"},
+    };
+    for (const auto& [in, out] : cases) {
+        texts.clear();
+        deliver("<Data><Text><Translated>" + in + "</Translated><Raw>" + in + "</Raw></Text></Data>");
+        ASSERT_EQ(texts.size(), 1u);
+        EXPECT_EQ(texts[0].text, out) << in.left(80).data();
+        QString raw = QString::fromLatin1(in);   // without numeric escapes: only ~cr; and ~lf;
+        EXPECT_EQ(texts[0].raw, raw.replace("~cr;", "\r").replace("~lf;", "\n")) << in.left(80).data();
+    }
     EXPECT_EQ(texts[0].channel, "A");
     EXPECT_EQ(texts[0].error, TRUE_B);
-}
-
-TEST_F(Replies, NumericEscapesWithBlanksAmongTheirDigitsStay)
-{
-    // A blank is no hexadecimal digit, although a number parser would skip it.
-    deliver("<Data><Text><Translated>~#x 1;~#x1 ;~#x A;B</Translated></Text></Data>");
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0].text, "~#x 1;~#x1 ;~#x A;B");
 }
 
 TEST_F(Replies, TextWithoutOrWithEmptyTranslation)
@@ -347,6 +358,37 @@ TEST_F(Replies, DeepNestingIsRefusedWithoutCrashing)
         fine += "</a>";
     deliver(fine);
     EXPECT_EQ(indicators.size(), 1u);
+}
+
+TEST_F(Replies, MarkupBeyondAnyServerReplyIsRefused)
+{
+    // Each reply is refused with a load error before a parser builds anything
+    // of it; the same reply within the bounds is read.
+    const QByteArray card = "<Card number=\"1\" status=\"ready\"/>";
+    QByteArray attributes;
+    for (int i = 0; i < 33; ++i)
+        attributes += " a" + QByteArray::number(i) + "='=>'";
+    const std::vector<std::pair<QByteArray, bool>> cases = {
+        {"<Cards><X" + attributes + "/>" + card + "</Cards>", false},
+        {"<Cards><X" + attributes.mid(attributes.indexOf(" a1=")) + "/>" + card + "</Cards>", true},
+        {"<Cards>" + QByteArray("<x/>").repeated(100000) + card + "</Cards>", false},
+        {"<Cards>" + QByteArray("<x/>").repeated(1000) + card + "</Cards>", true},
+        // Markup inside comments and character data does not nest.
+        {"<Cards><!--" + QByteArray("<a>").repeated(200) + "--><![CDATA[" + QByteArray("<a b='>").repeated(200) +
+             "]]>" + card + "</Cards>",
+         true},
+        {"<Cards>" + QByteArray("<a>").repeated(129) + QByteArray("</a>").repeated(129) + card + "</Cards>", false},
+    };
+    for (const auto& [xml, read] : cases) {
+        loadErrors.clear();
+        statuses.clear();
+        deliver(xml);
+        EXPECT_EQ(statuses.size(), read ? 1u : 0u) << xml.left(60).data();
+        ASSERT_EQ(loadErrors.size(), read ? 0u : 1u) << xml.left(60).data();
+        if (!read) {
+            EXPECT_TRUE(loadErrors[0].startsWith("Error Loading: ")) << loadErrors[0].toStdString();
+        }
+    }
 }
 
 TEST_F(Replies, HugeAttributesAndBadNumbersAreHandled)

@@ -24,6 +24,7 @@ struct CardLinkTestAccess {
     static void tick(CardLink& link) { link.onTick(); }
     static qsizetype bufferedBytes(const CardLink& link) { return link.receiveBuffer_.size(); }
     static qsizetype reassemblyBytes(const CardLink& link) { return link.reassembly_.size(); }
+    static qint64 socketBytes(const CardLink& link) { return link.socket_ ? link.socket_->bytesAvailable() : 0; }
 };
 
 namespace test {

@@ -1,6 +1,6 @@
 // varnak: the RDS monitor.
 //
-//   varnak [--exit-when-done] [--screenshot FILE.png] [--rbds | --no-rbds]
+//   varnak [--exit-when-done] [--screenshot FILE.png] [--rbds | --no-rbds] [--history]
 //          [--realtime] [--mpx-rate HZ] [FILE]
 //
 // With FILE the analysis of FILE starts right after start-up, as if chosen
@@ -21,6 +21,7 @@
 #include <optional>
 
 #include "command_line.h"
+#include "history_window.h"
 #include "main_window.h"
 #include "notifier.h"
 #include "rds_demodulator.h"
@@ -112,6 +113,9 @@ int main(int argc, char* argv[]) {
                                         QStringLiteral("Show North American (RBDS) programme types; remembered."));
     const QCommandLineOption rdsOption(QStringLiteral("no-rbds"),
                                        QStringLiteral("Show the European (RDS) programme types again; remembered."));
+    const QCommandLineOption historyOption(QStringLiteral("history"),
+                                           QStringLiteral("Open the history and statistics window at start (F2, or "
+                                                          "the window's context menu, opens it later)."));
     const QCommandLineOption realtimeOption(
         QStringLiteral("realtime"),
         QStringLiteral("Play FILE at broadcast speed (1187.5 bit/s, or an audio recording's own sample rate), so "
@@ -123,8 +127,8 @@ int main(int argc, char* argv[]) {
                        "(\"-\"), a pipe or a device starts a live radio run logged into Radio.out in the current "
                        "folder; a regular file is analysed into its decode log."),
         QStringLiteral("HZ"));
-    const QList<QCommandLineOption> options{helpOption,  versionOption,  exitOption,   shotOption,
-                                            rbdsOption, rdsOption, realtimeOption, mpxRateOption};
+    const QList<QCommandLineOption> options{helpOption, versionOption, exitOption,     shotOption,   rbdsOption,
+                                            rdsOption,  historyOption, realtimeOption, mpxRateOption};
     parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("Recording to analyse, recognised by its content: bit text, hexadecimal "
@@ -177,6 +181,8 @@ int main(int argc, char* argv[]) {
     window.setMpxRate(mpxRate);
     window.setRealtime(parser.isSet(realtimeOption));
     window.show();
+    varnak::HistoryWindow* history = varnak::AttachHistoryWindow(window, *notifier, store);
+    if (parser.isSet(historyOption)) history->show();
 
     int status = 0;
     auto finish = [&](bool ok) {

@@ -531,6 +531,7 @@ void MainWindow::onAutoReset(bool inverted) {
 // shown, and a long recording decodes at the decoder's speed.
 void MainWindow::onStatus(uint16_t status) {
     MarkSync(syncMarks_, status);
+    if (observer_) observer_->onStatus(status);
     maybeYield();
 }
 
@@ -630,6 +631,7 @@ void MainWindow::maybeYield() {
 void MainWindow::yieldNow() {
     applyView();
     refreshCounters();
+    if (observer_) observer_->runYield();
     // A decode log that cannot be written ends the run: going on would only
     // produce a log with holes in it.
     if ((analysing_ || live_->active()) && !logFailed_ && !log_.error().empty()) {
@@ -691,8 +693,9 @@ bool MainWindow::openFileLog(const QString& path) {
 }
 
 // A run begins: the decoder starts afresh and the log takes its groups.
-void MainWindow::beginRun() {
+void MainWindow::beginRun(bool live) {
     api_->RDSInit();
+    if (observer_) observer_->runStarted(*api_, *processor_, live);
     for (ColourLabel* l : lBloc_) l->setCaption(QString());
     processor_->clearStop();
     processor_->setLog(&log_);
@@ -800,7 +803,7 @@ bool MainWindow::AnalyseFile(const QString& path) {
         setIdleButtons();
         return false;
     }
-    beginRun();
+    beginRun(false);
     analysing_ = true;
 
     const bool groupLog = kind == RecordingKind::GroupLog, hex = kind == RecordingKind::Hex;
@@ -828,6 +831,7 @@ bool MainWindow::AnalyseFile(const QString& path) {
         if (!readFailed && badText.isEmpty()) processor_->endStream();
     }
     deferView_ = false;
+    if (observer_) observer_->runEnded();
     inverted_ = processor_->inverted();
     applyView();
     refreshCounters();
@@ -956,7 +960,7 @@ bool MainWindow::runRadio(std::unique_ptr<RadioRun> run, const QString& path, bo
         setIdleButtons();
         return false;
     }
-    beginRun();
+    beginRun(live);
     analysing_ = true;
     const int stops = analysisStops_ = stopCount_;
 
@@ -989,6 +993,7 @@ bool MainWindow::runRadio(std::unique_ptr<RadioRun> run, const QString& path, bo
         drainRadio();  // the last bits, after the worker's end
         processor_->endStream();
     }
+    if (observer_) observer_->runEnded();
     inverted_ = processor_->inverted();
     yieldMs_ = kYieldIntervalMs;
     applyView();
@@ -1079,8 +1084,9 @@ void MainWindow::CardCommand() {
     quesmer::Integer number = static_cast<quesmer::Integer>(configDialog_->CardNum());
     const quesmer::Integer result = daskel_->CardConnectByNumber(host, port, number);
     if (result != 0) {
+        // The control's text for the result; for -1 also why no card was selected.
         quesmer::Integer code = result;
-        const QString reason = daskel_->CardConnectError(code);
+        const QString reason = daskel_->link().connectErrorText(code);
         notifier_.message(this, AppName, QStringLiteral("Err:%1 - %2").arg(result).arg(reason));
         return;
     }
@@ -1116,6 +1122,7 @@ bool MainWindow::startLiveRun() {
     // where the log goes.
     status_->showMessage(QStringLiteral("Decode log: %1").arg(currentPath_));
     api_->RDSInit();
+    if (observer_) observer_->runStarted(*api_, *processor_, true);
     for (ColourLabel* l : lBloc_) l->setCaption(QString());
     processor_->clearStop();
     processor_->setLog(&log_);
@@ -1133,6 +1140,7 @@ void MainWindow::StopCommand() {
     if (radio_) radio_->stop();
     if (radioLoop_) radioLoop_->quit();
     daskel_->CardDisconnect();
+    if (observer_ && !analysing_) observer_->runEnded();  // an analysis tells it when its decoding returns
     setIdleButtons();
     // A file analysis resets the log itself when its decoding returns.
     if (processor_ && !analysing_) processor_->setLog(nullptr);

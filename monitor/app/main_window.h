@@ -20,6 +20,7 @@
 #include "input_file.h"
 #include "quesmer/start_sequence.h"
 #include "radio_run.h"
+#include "run_observer.h"
 
 class QEventLoop;
 class QPushButton;
@@ -132,6 +133,9 @@ public:
     // The pauses of the card set-up (about five seconds); tests shorten them.
     void setStartPause(quesmer::StartPause pause) { startPause_ = std::move(pause); }
 
+    // Follows the runs besides the window (nullptr for none).
+    void setRunObserver(RunObserver* observer) { observer_ = observer; }
+
 signals:
     // An analysis ended (ran out, stopped or failed) and its log is closed.
     void analysisFinished(bool ok);
@@ -188,7 +192,7 @@ private:
     bool closeLog();
     bool feedGroupLog(InputFile& in, std::vector<char>& buffer, std::size_t got, const QString& path);
     bool openFileLog(const QString& path);
-    void beginRun();
+    void beginRun(bool live);
     bool endRun(const QString& path, bool stopped, const QString& failure);
     bool feedPaced(const char* data, std::size_t size, double perSecond);
     bool runRadio(std::unique_ptr<RadioRun> run, const QString& path, bool live);
@@ -247,6 +251,7 @@ private:
     const MurlinApi* api_ = nullptr;
     QElapsedTimer sinceYield_;
     qint64 yieldMs_ = 16;  // longest time between two yields while decoding
+    RunObserver* observer_ = nullptr;
 
     // While a text is decoded, what the window must show is noted and drawn
     // at the next yield only, as nothing is painted in between.

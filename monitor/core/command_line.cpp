@@ -1,6 +1,9 @@
 #include "command_line.h"
 
 #include <cctype>
+#include <cstdio>
+
+#include "usage.h"
 
 namespace varnak {
 namespace {
@@ -60,6 +63,23 @@ std::string HelpText(const QCommandLineParser& parser, const char* program) {
         text.replace(usage.size(), end - usage.size(), program);
     }
     return text;
+}
+
+std::optional<int> ParseStandardOptions(QCommandLineParser& parser, const QStringList& args, const char* program,
+                                        const char* version) {
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
+    parser.addOption(versionOption);
+    if (const auto error = ParseArguments(parser, {}, args)) return UsageError(program, *error);
+    if (parser.isSet(help)) {
+        std::fputs(HelpText(parser, program).c_str(), stdout);
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("%s %s\n", program, version);
+        return 0;
+    }
+    return std::nullopt;
 }
 
 }  // namespace varnak

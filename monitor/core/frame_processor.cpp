@@ -128,8 +128,9 @@ bool FrameProcessor::feed(const char* data, std::size_t size) {
         for (std::size_t k = 0; k < size; ++k) {
             const int32_t status = bitFrame(data[k] == '1' ? 1 : 0, invert);
             if (static_cast<uint16_t>(status) != kStatusNone) {
+                streamPosition_ = start + k + 1;
                 handleStatus(static_cast<uint16_t>(status));
-                if (!streamGoesOn()) return streamPosition_ = start + k + 1, false;
+                if (!streamGoesOn()) return false;
                 invert = inverted_ ? 1 : 0;
             }
             if (--untilProgress == 0) {

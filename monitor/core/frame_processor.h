@@ -80,6 +80,10 @@ public:
     bool feed(const char* data, std::size_t size);
     void endStream();
 
+    // Characters of the stream consumed so far; during a listener call,
+    // those up to the one that completed the reported block.
+    std::uint64_t position() const { return streamPosition_; }
+
     // Hexadecimal pairs skipped because they were not hexadecimal.
     std::size_t skippedPairs() const { return skippedPairs_; }
 

@@ -1,5 +1,7 @@
 // cardsim: a decoder-card server simulator for trying live decoding without a
 // card, and a real TCP peer for the client's tests.
+#include "command_line.h"
+#include "usage.h"
 #include "sim_server.h"
 
 #include <QCommandLineParser>
@@ -10,19 +12,16 @@ using namespace cardsim;
 
 namespace {
 
-int usageError(const QString& text)
-{
-    std::fprintf(stderr, "cardsim: %s\nTry 'cardsim --help'.\n", qPrintable(text));
-    return 2;
-}
+constexpr const char* kProgram = "cardsim";
+
+int usageError(const QString& text) { return varnak::UsageError(kProgram, text.toStdString()); }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("cardsim");
-    QCoreApplication::setApplicationVersion(VARNAK_VERSION);
+    QCoreApplication::setApplicationName(kProgram);
 
     QCommandLineParser p;
     p.setApplicationDescription(
@@ -36,8 +35,6 @@ int main(int argc, char** argv)
         "access is yes or no; status \"no-card\" marks an empty slot; lines starting\n"
         "with # are comments. Without --cards one ready card number 1 is announced.\n\n"
         "Faults for testing clients (--fault, comma-separated):\n" + faultHelp());
-    p.addHelpOption();
-    p.addVersionOption();
     p.addOption({"listen", "Address to listen on (default 127.0.0.1).", "addr", "127.0.0.1"});
     p.addOption({"port", "TCP port (default 33234); 0 picks a free port.", "port", "33234"});
     p.addOption({"cards", "Card list file (format above).", "file"});
@@ -49,16 +46,10 @@ int main(int argc, char** argv)
     p.addOption({"fault", "Inject faults into every session (names above).", "list"});
     p.addOption({"split-size", "Bytes per TCP write with the split fault (default 3).", "n", "3"});
     p.addOption({"log", "Write every received frame and XML text as JSON lines to file.", "file"});
-    if (!p.parse(app.arguments()))
-        return usageError(p.errorText());
-    if (p.isSet("help")) {
-        std::fputs(qPrintable(p.helpText()), stdout);
-        return 0;
-    }
-    if (p.isSet("version"))
-        p.showVersion();  // exits
+    if (const auto done = varnak::ParseStandardOptions(p, app.arguments(), kProgram, VARNAK_VERSION))
+        return *done;
     if (!p.positionalArguments().isEmpty())
-        return usageError("unexpected argument " + p.positionalArguments().first());
+        return usageError("unexpected argument '" + p.positionalArguments().first() + "'");
 
     SessionOptions options;
     QString error;

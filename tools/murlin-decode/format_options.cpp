@@ -1,5 +1,8 @@
 #include "format_options.h"
 
+#include <cerrno>
+#include <cstdlib>
+
 #include "group_json.h"
 #include "rds_charset.h"
 
@@ -20,32 +23,68 @@ const char kFormatHelp[] =
     "                     the call letters of a US station (\"callsign\")\n"
     "      --stats        after each file, print the count and share of each group\n"
     "                     type and version and the block error rate on standard\n"
-    "                     output (one JSON object with --json)\n";
+    "                     output (one JSON object with --json)\n"
+    "      --history      after each file, print the station history on standard\n"
+    "                     output: per PI the PS texts with the times each was\n"
+    "                     first and last seen, every complete radiotext, PTY and\n"
+    "                     TA/TP changes, AF list, clock time (with its offset from\n"
+    "                     the receiving clock) and ODA applications, then the\n"
+    "                     group statistics with the rate per second (one JSON\n"
+    "                     object with --json). A text counts only once all its\n"
+    "                     segments came in groups without a lost block. Times\n"
+    "                     are offsets from the start of a recording (bits /\n"
+    "                     1187.5), a group log's own time stamps, or wall-clock\n"
+    "                     times for a pipe or device\n"
+    "      --history-limit N  keep at most the newest N entries per list (default\n"
+    "                     10000); the output says how many older ones were dropped\n";
+
+namespace {
+
+// Whether argument `i` is option `name`, as "NAME VALUE" (`i` moved to the
+// value; an empty value when there is none) or "NAME=VALUE".
+bool OptionValue(int argc, char** argv, int& i, const std::string& name, std::string& value) {
+    const std::string arg = argv[i];
+    if (arg == name) {
+        value = i + 1 < argc ? argv[++i] : "";
+        return true;
+    }
+    if (arg.rfind(name + "=", 0) != 0) return false;
+    value = arg.substr(name.size() + 1);
+    return true;
+}
+
+}  // namespace
 
 int ParseFormatOption(int argc, char** argv, int& i, FormatOptions& o, std::string& error) {
     const std::string arg = argv[i];
+    std::string value;
     if (arg == "--groups") {
         o.groups = true;
     } else if (arg == "--rbds") {
         o.rbds = true;
     } else if (arg == "--stats") {
         o.stats = true;
-    } else if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
-        std::string value;
-        if (arg == "--format") {
-            if (i + 1 >= argc) {
-                error = "option '--format' needs log, json or hex";
-                return -1;
-            }
-            value = argv[++i];
-        } else {
-            value = arg.substr(9);
+    } else if (arg == "--history") {
+        o.history = true;
+    } else if (OptionValue(argc, argv, i, "--history-limit", value)) {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long n = std::strtoull(value.c_str(), &end, 10);
+        if (!value.empty() && value[0] != '-' && !*end && !errno && n >= 1 && n <= 100000000ull) {
+            o.historyLimit = static_cast<std::size_t>(n);
+            return 1;
         }
+        error = value.empty() && i + 1 >= argc ? "option '--history-limit' needs a number"
+                                               : "option '--history-limit' needs a number from 1 to 100000000, not '" +
+                                                     value + "'";
+        return -1;
+    } else if (OptionValue(argc, argv, i, "--format", value)) {
         if (value == "log") o.format = OutputFormat::Log;
         else if (value == "json") o.format = OutputFormat::Json;
         else if (value == "hex") o.format = OutputFormat::Hex;
         else {
-            error = "unknown format '" + value + "' (log, json or hex)";
+            error = value.empty() && i + 1 >= argc ? std::string("option '--format' needs log, json or hex")
+                                                   : "unknown format '" + value + "' (log, json or hex)";
             return -1;
         }
         o.formatGiven = true;
@@ -91,6 +130,13 @@ std::string StatsText(const std::string& input, const rdsformats::GroupStats& st
     std::string out = "{\"file\":";
     AppendUtf8JsonString(out, input);
     return out + ',' + stats.json().substr(1) + '\n';
+}
+
+std::string HistoryText(const std::string& input, const rdsformats::StationHistory& history, bool json) {
+    if (!json) return input + ": station history\n" + history.text();
+    std::string out = "{\"file\":";
+    AppendUtf8JsonString(out, input);
+    return out + ',' + history.json().substr(1) + '\n';
 }
 
 }  // namespace murlindecode

@@ -18,6 +18,8 @@ struct FormatOptions {
     bool groups = false;       // inputs are group logs
     bool rbds = false;         // North American names and call letters
     bool stats = false;        // statistics per file on standard output
+    bool history = false;      // station history per file on standard output
+    std::size_t historyLimit = rdsformats::StationHistory::kDefaultLimit;
 };
 
 // The lines of --help that describe these options.
@@ -42,5 +44,9 @@ std::string SummaryExtras(const GroupOutput& output, const rdsformats::GroupLogP
 
 // The statistics of `input`: a table, or one JSON object with `json`.
 std::string StatsText(const std::string& input, const rdsformats::GroupStats& stats, bool json);
+
+// The station history and statistics of `input`: text, or one JSON object
+// with `json` ("file" first).
+std::string HistoryText(const std::string& input, const rdsformats::StationHistory& history, bool json);
 
 }  // namespace murlindecode

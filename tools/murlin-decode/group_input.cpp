@@ -11,8 +11,10 @@ bool FeedGroupLog(varnak::InputFile& in, varnak::FrameProcessor& processor, Grou
     processor.setPolaritySearch(false);
     processor.setInverted(false);
     // Fed group by group, so that each decoded group has its own time stamp.
+    uint64_t position = 0;  // bits of the groups fed, for logs without time stamps
     auto onGroup = [&](const rdsformats::GroupRecord& g, const std::string& bits) {
         output.setTime(g.time);
+        output.setPosition(position += bits.size());
         processor.process(bits, true);
     };
     std::size_t got = 0;

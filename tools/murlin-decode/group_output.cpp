@@ -34,6 +34,10 @@ void GroupOutput::onStatus(uint16_t status) {
     uint16_t words[4];
     for (int n = 0; n < 4; ++n) words[n] = static_cast<uint16_t>(api_.RDSData(n));
     if (assembler_.feed(status, words)) groupGathered(assembler_.group());
+    if (!historyOn_) return;
+    if (positionSource_) historyFeed_.setPosition(positionSource_->position() * bitsPerCharacter_);
+    historyFeed_.setStamp(time_);
+    historyFeed_.onStatus(status, words);
 }
 
 void GroupOutput::onGroup(const varnak::DecodedGroup& group) {
@@ -52,6 +56,7 @@ void GroupOutput::onGroup(const varnak::DecodedGroup& group) {
 
 void GroupOutput::finish() {
     if (assembler_.finish()) groupGathered(assembler_.group());
+    if (historyOn_) historyFeed_.finish();
 }
 
 }  // namespace murlindecode

@@ -14,6 +14,7 @@
 #include "group_json.h"
 #include "group_stats.h"
 #include "rtplus.h"
+#include "station_history.h"
 
 namespace murlindecode {
 
@@ -30,7 +31,23 @@ public:
     // UTC), or nothing when it is not known.
     void setTime(std::optional<int64_t> time) { time_ = time; }
     // Live input: every group gets the wall-clock time it was decoded at.
-    void setLive(bool live) { live_ = live; }
+    void setLive(bool live) {
+        live_ = live;
+        historyFeed_.begin(live);
+    }
+    // Gathers the station history besides (off by default).
+    void enableHistory(std::size_t limit) {
+        history_.setLimit(limit);
+        history_.setRbds(rbds_);
+        historyOn_ = true;
+    }
+    // Where a recording's position comes from: the processor's characters,
+    // `bitsPerCharacter` bits each. Group logs set it group by group instead.
+    void setPositionSource(const varnak::FrameProcessor* processor, unsigned bitsPerCharacter) {
+        positionSource_ = processor;
+        bitsPerCharacter_ = bitsPerCharacter;
+    }
+    void setPosition(uint64_t bits) { historyFeed_.setPosition(bits); }
 
     // From the frame processor's listener.
     void onStatus(uint16_t status);
@@ -39,6 +56,7 @@ public:
     void finish();
 
     const rdsformats::GroupStats& stats() const { return stats_; }
+    const rdsformats::StationHistory& history() const { return history_; }
     // The RadioText Plus items of the current radiotext.
     std::vector<std::pair<std::string, std::string>> rtPlusItems() const { return rtPlus_.items(); }
 
@@ -59,6 +77,11 @@ private:
     rdsformats::GroupAssembler assembler_;
     rdsformats::GroupStats stats_;
     rdsformats::RtPlus rtPlus_;
+    rdsformats::StationHistory history_;
+    rdsformats::HistoryFeed historyFeed_{history_};
+    bool historyOn_ = false;
+    const varnak::FrameProcessor* positionSource_ = nullptr;
+    unsigned bitsPerCharacter_ = 1;
     std::string line_;
     bool failed_ = false;
     int errno_ = 0;

@@ -1,11 +1,13 @@
-// murlin-decode: decodes recorded RDS bit streams without a window and
-// writes the same decode log as the monitor (or JSON lines for scripting).
+// murlin-decode: decodes recorded RDS bit streams, or RDS demodulated from
+// the FM multiplex signal (mpx_input.h), without a window and writes the same
+// decode log as the monitor (or JSON lines for scripting).
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "frame_processor.h"
 #include "group_input.h"
 #include "group_output.h"
+#include "mpx_input.h"
 #include "murlin_binding.h"
 #include "output_file.h"
 #include "text_input.h"
@@ -29,7 +32,9 @@ constexpr std::size_t kProgressMinimum = 1u << 20;
 
 constexpr const char* kHelp =
     "Usage: murlin-decode [OPTION]... [FILE]...\n"
-    "Decode recorded RDS bit streams and write the decode log.\n"
+    "  or:  murlin-decode --mpx [--rate HZ | --channel N] [OPTION]... [FILE]...\n"
+    "Decode recorded RDS bit streams, or the FM multiplex signal, and write the\n"
+    "decode log.\n"
     "\n"
     "Each FILE holds one character per bit: \"1\" is a one bit, any other\n"
     "character (\"0\", spaces, line ends) a zero bit. With --hex it holds\n"
@@ -47,6 +52,14 @@ constexpr const char* kHelp =
     "output unless -o says otherwise; with no FILE, standard input is read when\n"
     "it is not a terminal.\n"
     "\n"
+    "With --mpx each FILE holds the FM multiplex signal (the baseband an FM\n"
+    "receiver's demodulator gives, with RDS on 57 kHz): an audio file (WAV, FLAC\n"
+    "and others libsndfile reads) at its own sample rate, 128 to 384 kHz; or with\n"
+    "--rate raw signed 16-bit little-endian mono samples at that rate, FILE \"-\"\n"
+    "for standard input, as from  rtl_fm -M fm -l 0 -A std -p 0 -s 171k -F 9 -f 95.8M\n"
+    "The demodulated bits take the same road as those of a bit file. Writing to a\n"
+    "pipe or terminal, every group is flushed as soon as it is decoded.\n"
+    "\n"
     "Options:\n"
     "  -o, --output FILE  write to FILE instead (\"-\" for standard output);\n"
     "                     with several inputs only \"-\" is allowed\n"
@@ -56,6 +69,9 @@ constexpr const char* kHelp =
     "                     texts in UTF-8 as the RDS character set has them)\n"
     "%s"
     "      --invert       start with the bit stream inverted\n"
+    "      --mpx          the input is the FM multiplex signal (see above)\n"
+    "      --rate HZ      with --mpx: raw s16le samples at HZ (\"171000\" or \"171k\")\n"
+    "      --channel N    with --mpx: channel N (1 = first) of a multi-channel file\n"
     "  -q, --quiet        no summary and no progress bar on standard error\n"
     "  -h, --help         show this help and exit\n"
     "      --version      show the version and exit\n"
@@ -69,7 +85,10 @@ constexpr const char* kHelp =
     "PS and radiotext, RadioText Plus items and the malformed lines of a group\n"
     "log (the first few by number). When no\n"
     "group decodes and the text looks like the other form, it says so: \"this\n"
-    "looks like hex text: try --hex\" (or \"bit text: try without --hex\").\n"
+    "looks like hex text: try --hex\" (or \"bit text: try without --hex\"). With\n"
+    "--mpx it adds the signal's length, the pilot's and the RDS signal's levels\n"
+    "(in % of full scale, where full scale is the peak deviation), an estimate of\n"
+    "the RDS carrier-to-noise ratio in 4.8 kHz and the block error rate.\n"
     "The decoder library libmurlin.so.0 is loaded from the program's folder,\n"
     "else from the library folder of the installation the program is in, else\n"
     "from the system's library path.\n"
@@ -77,6 +96,9 @@ constexpr const char* kHelp =
     "A temporary file \".NAME.varnak-tmp.PID\" beside the output holds the text\n"
     "until it is complete; one left by a killed run is removed by the next run\n"
     "that writes NAME.\n"
+    "\n"
+    "A truncated audio file or raw input ending in the middle of a sample is\n"
+    "decoded as far as it goes, with a warning.\n"
     "\n"
     "Exit status: 0 all files decoded, 1 a file could not be read, decoded\n"
     "or written, 2 wrong usage.\n";
@@ -88,6 +110,7 @@ struct Options {
     bool json = false;
     bool invert = false;
     bool quiet = false;
+    murlindecode::MpxOptions mpx;
     std::vector<std::string> files;
 };
 
@@ -97,10 +120,13 @@ int UsageError(const std::string& message) { return varnak::UsageError(kProgram,
 int ParseOptions(int argc, char** argv, Options& options) {
     bool optionsDone = false;
     std::string error;
+    std::string mpxError;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (optionsDone || arg == "-" || arg.empty() || arg[0] != '-') {
             options.files.push_back(arg);
+        } else if (const int mpx = murlindecode::ParseMpxArgument(argc, argv, i, options.mpx, mpxError)) {
+            if (mpx < 0) return UsageError(mpxError);
         } else if (arg == "--") {
             optionsDone = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -136,10 +162,13 @@ int ParseOptions(int argc, char** argv, Options& options) {
         if (::isatty(STDIN_FILENO)) return UsageError("no input file");
         options.files.push_back("-");
     }
+    if (const std::string m = murlindecode::CheckMpxOptions(options.mpx, options.hex, options.files); !m.empty())
+        return UsageError(m);
     if (options.files.size() > 1 && !options.output.empty() && options.output != "-")
         return UsageError("several input files need their own logs: leave out -o, or use -o -");
     error = murlindecode::SettleFormat(options.formats, options.hex, options.invert, options.json);
     if (!error.empty()) return UsageError(error);
+    if (options.mpx.enabled && options.formats.groups) return UsageError("--mpx and --groups cannot both be given");
     return -1;
 }
 
@@ -219,9 +248,15 @@ bool OutputIsFree(const std::string& input, const std::string& outputPath, const
 bool DecodeFile(const std::string& input, const Options& options, const varnak::MurlinApi& api,
                 std::vector<std::pair<std::string, std::string>>& written) {
     const bool groupLog = options.formats.groups;
+    std::unique_ptr<murlindecode::MpxInput> mpx;
+    std::string reason;
+    if (options.mpx.enabled && !(mpx = murlindecode::MpxInput::open(input, options.mpx, reason))) {
+        Error(reason);
+        return false;
+    }
     murlindecode::TextInput text;
     varnak::InputFile groupFile;  // a group log, read by lines
-    if (groupLog ? !groupFile.open(input) : !text.open(input, options.hex)) {
+    if (!mpx && (groupLog ? !groupFile.open(input) : !text.open(input, options.hex))) {
         Error(input + ": " + (groupLog ? groupFile.error() : text.error()));
         return false;
     }
@@ -244,24 +279,39 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     varnak::DecodeLog log;
     if (logFormat) log.attach(stream, output.name());
 
-    const bool progress = !options.quiet && ::isatty(STDERR_FILENO) && text.size() >= kProgressMinimum;
+    const bool progress =
+        !options.quiet && ::isatty(STDERR_FILENO) && (mpx || text.size() >= kProgressMinimum);
     murlindecode::GroupOutput groupOutput(api, format, logFormat ? nullptr : stream, options.formats.rbds);
     // Bits from a pipe or a device are live: each group gets the time it was decoded.
     struct stat inputInfo {};
-    groupOutput.setLive(!groupLog && input == "-" && ::fstat(STDIN_FILENO, &inputInfo) == 0 && !S_ISREG(inputInfo.st_mode));
+    const bool fromStream = input == "-" ? ::fstat(STDIN_FILENO, &inputInfo) == 0 && !S_ISREG(inputInfo.st_mode)
+                                         : ::stat(input.c_str(), &inputInfo) == 0 && !S_ISREG(inputInfo.st_mode);
+    groupOutput.setLive(!groupLog && fromStream);
     Run run(groupOutput, progress, input);
     varnak::FrameProcessor processor(api);
     processor.setListener(&run);
     processor.setLog(logFormat ? &log : nullptr);
     processor.setInverted(options.invert);
     processor.setProgressInterval(std::size_t(1) << 30);
+    if (options.formats.history) groupOutput.enableHistory(options.formats.historyLimit);
+    if (!groupLog) groupOutput.setPositionSource(&processor, options.hex && !mpx ? 4 : 1);
 
     api.RDSInit();
     api.RDSStat(-1);  // counters of this file only
     rdsformats::GroupLogParser groupLines;
     bool looksLikeGroupLog = false;
-    if (groupLog) {
-        std::string reason;
+    if (mpx) {
+        const bool decoded = mpx->decode(
+            processor, run, murlindecode::FlushTarget(stream),
+            [&run](std::uint64_t done, std::uint64_t total) { run.showProgress(done, total); }, reason);
+        run.clearProgress();
+        if (!decoded) {
+            Error(reason);
+            return false;
+        }
+        groupOutput.finish();
+        if (!mpx->truncation().empty()) Error("warning: " + mpx->truncation() + "; decoded what is there");
+    } else if (groupLog) {
         if (!murlindecode::FeedGroupLog(groupFile, processor, groupOutput, groupLines, reason)) {
             Error(input + ": " + reason);
             return false;
@@ -315,8 +365,10 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     }
     if (!toStdout) written.emplace_back(input, outputPath);
 
-    if (options.formats.stats) {
-        const std::string table = murlindecode::StatsText(input, groupOutput.stats(), options.json);
+    if (options.formats.stats || options.formats.history) {
+        const std::string table =
+            (options.formats.stats ? murlindecode::StatsText(input, groupOutput.stats(), options.json) : "") +
+            (options.formats.history ? murlindecode::HistoryText(input, groupOutput.history(), options.json) : "");
         if (std::fputs(table.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
             Error(std::string("cannot write standard output: ") + std::strerror(errno ? errno : EIO));
             return false;
@@ -324,7 +376,7 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     }
 
     const char* hint = looksLikeGroupLog           ? "this looks like a group log: try --groups"
-                       : groupLog || !text.looksLikeOtherForm() ? nullptr
+                       : mpx || groupLog || !text.looksLikeOtherForm() ? nullptr
                        : options.hex              ? "this looks like bit text: try without --hex"
                                                   : "this looks like hex text: try --hex";
     if (options.quiet) {
@@ -333,7 +385,7 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     }
     DecoderState state{};
     api.RDSStruct(&state);
-    const std::uint64_t bits = options.hex ? (text.characters() + 1) / 2 * 8 : text.characters();
+    const std::uint64_t bits = mpx ? mpx->bits() : options.hex ? (text.characters() + 1) / 2 * 8 : text.characters();
     const std::string read = groupLog ? std::to_string(groupLines.groups()) + " groups read" : std::to_string(bits) + " bits";
     std::fprintf(stderr, "%s: %s, %zu groups decoded, %d blocks accepted, %d check failures, %d repaired blocks\n",
                  input.c_str(), read.c_str(), run.groups(), api.RDSStat(0), api.RDSStat(1), api.RDSStat(2));
@@ -350,6 +402,7 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
         std::fprintf(stderr, "  no group decoded\n");
     }
     std::fputs(murlindecode::SummaryExtras(groupOutput, groupLog ? &groupLines : nullptr).c_str(), stderr);
+    if (mpx) mpx->printSummary(stderr, api);
     if (processor.inverted() != options.invert)
         std::fprintf(stderr, "  polarity flipped: stream ended %s\n", processor.inverted() ? "inverted" : "not inverted");
     static const char* const kOutputKinds[] = {"log", "JSON", "group log"};

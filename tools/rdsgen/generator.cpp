@@ -208,7 +208,7 @@ GroupWords Transmitter::Eon()
     return {st_.pi, BlockB({14, 0}, uint8_t((n.tp ? 16 : 0) | item.variant)), item.word, n.pi};
 }
 
-std::string GenerateBits(const Station& station, const StreamOptions& options)
+std::string GenerateBits(const Station& station, const StreamOptions& options, std::vector<GroupWords>* sent)
 {
     Noise noise(options.seed);
     std::string bits;
@@ -224,6 +224,7 @@ std::string GenerateBits(const Station& station, const StreamOptions& options)
         if (options.groups ? n >= *options.groups : int64_t(bits.size()) >= total) break;
         const GroupWords g = tx.Next(double(bits.size()) / kBitRate);
         rdsenc::AppendGroup(bits, g.a, g.b, g.c, g.d);
+        if (sent && (total < 0 || int64_t(bits.size()) <= total)) sent->push_back(g);
     }
     if (total >= 0) bits.resize(size_t(total));  // a recording stops mid-group
 

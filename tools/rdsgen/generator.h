@@ -70,7 +70,8 @@ struct StreamOptions {
 };
 
 // The stream as characters '0'/'1', first bit first. Same options and seed,
-// same stream.
-std::string GenerateBits(const Station& station, const StreamOptions& options);
+// same stream. With sent, also the groups whose bits all went out, in order.
+std::string GenerateBits(const Station& station, const StreamOptions& options,
+                         std::vector<GroupWords>* sent = nullptr);
 
 }  // namespace rdsgen

@@ -1,5 +1,6 @@
 // rdsgen: writes the RDS bit stream of a described station as bit text or
-// hexadecimal text. The output is written completely or not at all.
+// hexadecimal text, or as the FM multiplex signal (mpx_output.h). The output
+// is written completely or not at all.
 #include "generator.h"
 #include "options.h"
 #include "output_file.h"
@@ -69,6 +70,8 @@ int main(int argc, char** argv)
         if (out.exists() && in.canonicalFilePath() == out.canonicalFilePath())
             return varnak::UsageError("rdsgen", cl.output + ": is the description file itself; choose another output");
     }
+    if (const std::string problem = rdsgen::GroupListClash(cl); !problem.empty())
+        return varnak::UsageError("rdsgen", problem);
 
     varnak::OutputFile::removeTemporaryOnSignals();
     rdsgen::Station station;
@@ -78,8 +81,18 @@ int main(int argc, char** argv)
         return Fail(e.what(), 1);
     }
 
-    const std::string bits = rdsgen::GenerateBits(station, cl.stream);
+    std::vector<rdsgen::GroupWords> groups;
+    const std::string bits = rdsgen::GenerateBits(station, cl.stream, cl.groupList.empty() ? nullptr : &groups);
     std::string error;
+    if (!cl.groupList.empty() && !WriteAll(cl.groupList, rdsgen::GroupListText(groups), error))
+        return Fail(error, 1);
+    if (cl.mpx.enabled) {
+        uint64_t clipped = 0;
+        if (!rdsgen::WriteMpx(bits, cl.mpx, cl.stream.seed, cl.output, error, clipped)) return Fail(error, 1);
+        if (clipped > 0)
+            std::cerr << "rdsgen: " << clipped << " samples beyond full scale were clipped\n";
+        return 0;
+    }
     if (!WriteAll(cl.output, cl.hex ? rdsenc::BitsToHex(bits) : bits, error)) return Fail(error, 1);
     return 0;
 }

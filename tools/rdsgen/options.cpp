@@ -14,7 +14,7 @@ namespace {
 
 QList<QCommandLineOption> Options()
 {
-    return {
+    QList<QCommandLineOption> options{
         {{"o", "output"}, "Write to <file> (\"-\" or none: standard output).", "file"},
         {"hex", "Hexadecimal text, two characters per byte, instead of one character per bit."},
         {{"d", "seconds"}, "Length of the stream in seconds at 1187.5 bit/s (default 60).", "seconds"},
@@ -29,6 +29,8 @@ QList<QCommandLineOption> Options()
         {{"h", "help"}, "Show this help."},
         {"version", "Show the version."},
     };
+    options.append(MpxCommandLineOptions());
+    return options;
 }
 
 double Decimal(const std::string& text, const std::string& what)
@@ -130,6 +132,13 @@ CommandLine ParseCommandLine(const QStringList& args)
     s.invert = parser.isSet("invert");
     if (parser.isSet("seed"))
         s.seed = uint64_t(Whole(parser.value("seed").toStdString(), "--seed", 0, INT64_MAX));
+    cl.mpx = ParseMpxOptions(parser);
+    if (cl.mpx.enabled && !cl.mpx.raw && cl.output == "-")
+        throw UsageError("--mpx writes a WAV file: give it with -o FILE, or add --raw for raw samples on standard output");
+    if (parser.isSet("list-groups")) {
+        cl.groupList = parser.value("list-groups").toStdString();
+        if (cl.groupList.empty()) throw UsageError("--list-groups: empty file name");
+    }
     return cl;
 }
 
@@ -139,7 +148,8 @@ std::string HelpText()
     parser.setApplicationDescription(
         "Generates the bit stream an RDS encoder transmits for the station described in a file,\n"
         "as text of one character 0/1 per bit (a recording for the monitor's File command),\n"
-        "or with --hex as the hexadecimal text a decoder card delivers.");
+        "or with --hex as the hexadecimal text a decoder card delivers,\n"
+        "or with --mpx as the FM multiplex signal a receiver's FM demodulator delivers.");
     parser.addOptions(Options());
     parser.addPositionalArgument("description", "The station description file.");
     std::string text = varnak::HelpText(parser, "rdsgen");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "generator.h"
+#include "mpx_output.h"
 
 #include <QStringList>
 #include <stdexcept>
@@ -22,6 +23,8 @@ struct CommandLine {
     std::string output = "-";  // "-": standard output
     bool hex = false;
     StreamOptions stream;
+    MpxOptions mpx;
+    std::string groupList;  // also write the transmitted groups here
 };
 
 // args as main receives them, program name first.

@@ -11,8 +11,10 @@
 // running nested event loops, so signals, timer ticks and re-entrant calls
 // can happen before they return.
 //
-// Result codes of the connecting methods: 0 success, -1 no card selected,
-// 10999 card enumeration time-out, otherwise a socket error number (the
+// Result codes of the connecting methods: 0 success (for CardSearch: a card
+// list arrived, possibly an empty one), -1 no card selected, 10999 card
+// enumeration time-out, 10998 no card list but a server fault, otherwise a
+// socket error number (the
 // Winsock numbering: 10061 connection refused, 11001 host not found, 10060
 // timed out, 10053 connection closed by the peer, ...).
 #pragma once
@@ -49,14 +51,20 @@ struct Timing {
     int waitPauseMs = 100;    // pause between polls of the card-list wait and after a search
 };
 
-// Limit on one received message (and on one frame's payload). A peer that
-// exceeds it loses that message and OnCardError(ERR_MSG, ...) is raised.
+// Limit on one received message. A peer that exceeds it loses that message
+// and OnCardError(ERR_MSG, "Message too long") is raised. Large payloads are
+// never buffered whole: fragments stream into the message as they arrive, so
+// the control holds at most this much of a message plus a few MiB of
+// received bytes, whatever the server sends.
 constexpr qsizetype MAX_MESSAGE_SIZE = 16 * 1024 * 1024;
 
 // Error number and text left by the card enumeration time-out.
 constexpr int ERR_ENUM_TIMEOUT = 10999;
 // Error number left when the connection ends before the card list arrived.
 constexpr int ERR_CONNECTION_LOST = 10053;
+// Result of CardSearch when the server answered the wait for the card list
+// with a protocol error, an unknown or a too long message and sent no list.
+constexpr int ERR_NO_CARD_LIST = 10998;
 // Result of a connecting method whose control was destroyed while it waited.
 constexpr int ERR_CONTROL_DESTROYED = 10050;
 
@@ -96,6 +104,12 @@ public:
                                 ByRef<QString> Serial = QString());
     QString CardConnectError(ByRef<Integer> Error);
     void CardDisconnect();
+
+    // The text of a connecting method's result for a message to the user:
+    // CardConnectError's text, and for -1 also why no card was selected
+    // ("Connect Error: no card with serial number \"X\" in the card list").
+    // `error` is replaced as CardConnectError replaces it.
+    QString connectErrorText(Integer& error);
 
     // ---- Configuration ---------------------------------------------------
     const Timing& timing() const { return timing_; }
@@ -165,11 +179,26 @@ private:
     void onPeerClosed();
     void onSocketError(int code);
     void onReadyRead();
-    bool extractOne();
-    void onPayload(const QByteArray& payload, int32_t sequence, int32_t flag);
+    // Runs one extractor step and queues the next one while received bytes wait.
+    void runExtractorStep();
+    // Moves what the socket holds into the receive buffer; false when nothing came.
+    bool pull();
+    // One extractor step: the indicator flash, then every complete frame
+    // already received. True when it consumed anything.
+    bool extractStep();
+    bool takeFrames();
+    // A payload of FRAGMENT_SIZE bytes or more: its bytes go into the
+    // reassembly buffer as they arrive, or are dropped.
+    void beginFragment(qsizetype length, int32_t flag);
+    // A payload shorter than FRAGMENT_SIZE ends a message.
+    void endMessage(const QByteArray& payload, int32_t sequence);
+    void clearReceiveState();
     void dispatch(const QByteArray& message, int32_t sequence);
     void decodeServerInformation(const QByteArray& message);
     void onTick();
+    // OnCardError for a protocol error, an unknown or a too long message;
+    // also ends a card-list wait, remembering why.
+    void raiseServerFault(ErrTyp error, const QString& desc);
     void raiseTooLong();
 
     // ---- XML replies (reply_parser.cpp) ----------------------------------
@@ -212,10 +241,13 @@ private:
     int enumTicks_ = 0;
     bool enumDone_ = false;
     bool cardListSeen_ = false;
+    QString enumEndedBy_;       // the server fault that ended the last card-list wait
+    QString selectionFailure_;  // why the last connecting method returned -1
 
     QByteArray receiveBuffer_;
     QByteArray reassembly_;
-    qsizetype skipBytes_ = 0;          // payload bytes of an oversized frame still to discard
+    qsizetype fragmentLeft_ = 0;       // payload bytes of the current fragment still to come
+    bool fragmentKept_ = false;        // they go to the reassembly buffer, else they are dropped
     bool discardingMessage_ = false;   // the message in reassembly exceeded the limit
     bool extracting_ = false;
 

@@ -139,30 +139,50 @@ TEST_F(LiveWindowTest, CancelConnectsNothing) {
     EXPECT_FALSE(simReceived().contains(QStringLiteral("\"connected\""))) << "nobody should have connected";
 }
 
-TEST_F(LiveWindowTest, ARefusedConnectionShowsTheCodeAndChangesNothing) {
-    const quint16 closed = test::ClosedPort();
+TEST_F(LiveWindowTest, AFailedConnectionShowsTheCodeWithItsReasonAndChangesNothing) {
+    startSim();
+    // Port, the card chosen (as if a search had offered it), and the text
+    // after "Err:N - ": the control's text, with the reason for -1.
+    struct Case {
+        quint16 port;
+        int card;
+        QString text;
+    };
+    quesmer::Integer refused = 10061;
+    const std::vector<Case> cases = {
+        {test::ClosedPort(), 2, QString()},
+        {static_cast<quint16>(sim_.port()), 8, QStringLiteral("Connect Error: card number 8 is beyond 7")},
+    };
     const QString before = buttons();
-    whenDialogShows([closed](ConfigDialog& d) {
-        d.findChild<QLineEdit*>(QStringLiteral("vHostSvc"))->setText(QString::number(closed));
-        // Card 2 as if a search had offered it.
-        auto* card2 = d.findChild<QRadioButton*>(QStringLiteral("vCardNum_1"));
-        card2->setEnabled(true);
-        QTest::mouseClick(card2, Qt::LeftButton);
-        QTest::mouseClick(dialogButton(d, "OK"), Qt::LeftButton);
-    });
-    QTest::mouseClick(button("Card"), Qt::LeftButton);
-    EXPECT_EQ(w_->configDialog()->CardNum(), 2);
+    for (const Case& c : cases) {
+        notifier_.messages.clear();
+        notifier_.titles.clear();
+        whenDialogShows([&c](ConfigDialog& d) {
+            d.findChild<QLineEdit*>(QStringLiteral("vHostSvc"))->setText(QString::number(c.port));
+            auto* card = d.findChild<QRadioButton*>(QStringLiteral("vCardNum_%1").arg(c.card - 1));
+            card->setEnabled(true);
+            QTest::mouseClick(card, Qt::LeftButton);
+            QTest::mouseClick(dialogButton(d, "OK"), Qt::LeftButton);
+        });
+        QTest::mouseClick(button("Card"), Qt::LeftButton);
+        EXPECT_EQ(w_->configDialog()->CardNum(), c.card);
 
-    ASSERT_EQ(notifier_.messages.size(), 1);
-    EXPECT_EQ(notifier_.titles.front(), "Varnak");
-    const auto m = QRegularExpression(QStringLiteral("^Err:(\\d+) - (.+)$")).match(notifier_.messages.front());
-    ASSERT_TRUE(m.hasMatch()) << qPrintable(notifier_.messages.front());
-    quesmer::Integer code = static_cast<quesmer::Integer>(m.captured(1).toInt());
-    EXPECT_EQ(m.captured(2), w_->daskel().CardConnectError(code));
-    EXPECT_EQ(buttons(), before);
-    EXPECT_FALSE(w_->CardActive());
-    EXPECT_EQ(store_->ReadSetting(MainWindow::AppName, QString(), QStringLiteral("HostPort"), -7).toInt(), -7)
-        << "a failed connection stores nothing";
+        ASSERT_EQ(notifier_.messages.size(), 1);
+        EXPECT_EQ(notifier_.titles.front(), "Varnak");
+        const auto m = QRegularExpression(QStringLiteral("^Err:(-?\\d+) - (.+)$")).match(notifier_.messages.front());
+        ASSERT_TRUE(m.hasMatch()) << qPrintable(notifier_.messages.front());
+        if (c.text.isEmpty()) {
+            EXPECT_EQ(m.captured(1).toInt(), refused);
+            EXPECT_EQ(m.captured(2), w_->daskel().CardConnectError(refused));
+        } else {
+            EXPECT_EQ(m.captured(1), "-1");
+            EXPECT_EQ(m.captured(2), c.text);
+        }
+        EXPECT_EQ(buttons(), before);
+        EXPECT_FALSE(w_->CardActive());
+        EXPECT_EQ(store_->ReadSetting(MainWindow::AppName, QString(), QStringLiteral("HostPort"), -7).toInt(), -7)
+            << "a failed connection stores nothing";
+    }
 }
 
 TEST_F(LiveWindowTest, ALiveRunWritesTheGroupsOfTheFileAnalysis) {

@@ -98,7 +98,7 @@ TEST(CardCtl, SearchPrintsEventsThenTheResult)
     EXPECT_EQ(lines[2].value("text").toString(), "");
 }
 
-TEST(CardCtl, FailuresAndUsageErrors)
+TEST(CardCtl, ExitsZeroOnlyWhenWhatWasAskedHappened)
 {
     // Nothing listens on a port that was just free.
     QString closedPort;
@@ -106,32 +106,83 @@ TEST(CardCtl, FailuresAndUsageErrors)
         Sim probe({});
         closedPort = probe.port();
     }
-    const Result search = run(binary("cardctl"), {"--port", closedPort, "search"});
-    EXPECT_EQ(search.exitCode, 1);
-    const auto lines = jsonLines(search.out);
+    const Result refused = run(binary("cardctl"), {"--port", closedPort, "search"});
+    EXPECT_EQ(refused.exitCode, 1);
+    const auto lines = jsonLines(refused.out);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].value("result").toInt(), 10061);
-    EXPECT_FALSE(lines[0].value("text").toString().isEmpty());
+    EXPECT_TRUE(refused.err.contains("Err:10061 - Connection refused")) << refused.err.data();
 
-    Sim sim({});
-    const Result unknown = run(binary("cardctl"), {"--port", sim.port(), "--serial", "nope", "live"});
-    EXPECT_EQ(unknown.exitCode, 1);
-    EXPECT_TRUE(unknown.err.contains("Err:-1 - Connect Error")) << unknown.err.data();
+    QTemporaryDir dir;
+    const QString emptyCards = dir.filePath("cards.txt");
+    QFile cards(emptyCards);
+    ASSERT_TRUE(cards.open(QIODevice::WriteOnly));
+    cards.write("1;DC1;dc1-0;S1;yes;no-card\n");
+    cards.close();
 
+    // Server options, cardctl arguments, exit status, what standard error
+    // says, and an event that must not appear on standard output.
+    struct Case {
+        QStringList sim, args;
+        int exitCode;
+        QByteArray err, absent;
+    };
+    const std::vector<Case> cases = {
+        {{"--cards", emptyCards}, {"search"}, 0, "", "OnCardStatus"},   // an empty list is an answer
+        {{"--fault", "close"}, {"search"}, 1, "no card list from 127.0.0.1:", "\"result\":0"},
+        {{}, {"--serial", "nope", "live"}, 1,
+         "Err:-1 - Connect Error: no card with serial number \"nope\" in the card list", "OnCardConnected"},
+        // The server has no card 5: its error is told and the set-up skipped.
+        {{}, {"--card", "5", "live"}, 1, "cannot connect card 5 on 127.0.0.1:", "OnCardGetMode"},
+        // A card that never streams: no data within --seconds after the set-up.
+        {{}, {"--card", "1", "--seconds", "0.5", "live"}, 1, "no data from card 1", ""},
+    };
+    for (const Case& c : cases) {
+        Sim sim(c.sim);
+        ASSERT_FALSE(sim.port().isEmpty());
+        const Result r = run(binary("cardctl"), QStringList{"--port", sim.port()} + c.args);
+        const std::string what = c.args.join(' ').toStdString();
+        EXPECT_EQ(r.exitCode, c.exitCode) << what << "\n" << r.err.data();
+        EXPECT_TRUE(r.err.contains(c.err)) << what << "\n" << r.err.data();
+        if (!c.absent.isEmpty()) {
+            EXPECT_FALSE(r.out.contains(c.absent)) << what << "\n" << r.out.data();
+        }
+    }
+}
+
+TEST(CardCtl, UsageErrorsExitTwo)
+{
     for (const QStringList& args : {QStringList{}, QStringList{"dance"}, QStringList{"--port", "x", "search"},
                                     QStringList{"live"}, QStringList{"--card", "1", "--serial", "s", "live"},
                                     QStringList{"--card", "9", "live"}, QStringList{"--card", "1", "--seconds", "-1", "live"},
-                                    QStringList{"--card", "1", "--input", "0", "live"}, QStringList{"--bogus"}}) {
+                                    QStringList{"--card", "1", "--input", "0", "live"}, QStringList{"--port"}}) {
         const Result r = run(binary("cardctl"), args);
         EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
-        EXPECT_FALSE(r.err.isEmpty());
+        EXPECT_TRUE(r.err.startsWith("cardctl: ")) << r.err.data();
+        EXPECT_TRUE(r.err.endsWith("\nTry 'cardctl --help'.\n")) << r.err.data();
     }
     const Result help = run(binary("cardctl"), {"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains("--hex-out"));
+    EXPECT_TRUE(help.out.contains("since the first data arrived"));
 }
 
-TEST(CardCtl, LiveRunSavesHexThatDecodesLikeTheRecording)
+TEST(CardTools, FollowTheCommandLineConventionsOfTheSuite)
+{
+    for (const QString program : {"cardctl", "cardsim"}) {
+        const Result bogus = run(binary(qPrintable(program)), {"--bogus"});
+        EXPECT_EQ(bogus.exitCode, 2);
+        EXPECT_EQ(bogus.err, (program + ": unknown option '--bogus'\nTry '" + program + " --help'.\n").toLatin1());
+        const Result version = run(binary(qPrintable(program)), {"--version"});
+        EXPECT_EQ(version.exitCode, 0);
+        EXPECT_EQ(version.out, (program + " " VARNAK_VERSION "\n").toLatin1());
+        const Result help = run(binary(qPrintable(program)), {"--help"});
+        EXPECT_EQ(help.exitCode, 0);
+        EXPECT_TRUE(help.out.startsWith(("Usage: " + program + " [options]").toLatin1())) << help.out.left(80).data();
+    }
+}
+
+TEST(CardCtl, AFastLiveStreamArrivesWholeAndDecodesLikeTheRecording)
 {
     const QString decoder = binary("murlin-decode");
     if (!QFile::exists(decoder))
@@ -140,33 +191,40 @@ TEST(CardCtl, LiveRunSavesHexThatDecodesLikeTheRecording)
     if (!sample.open(QIODevice::ReadOnly))
         GTEST_SKIP() << "no sample recording at " VARNAK_SAMPLE_BITS;
 
-    // About twenty seconds of RDS, streamed at eight times the bit rate: all
-    // of it arrives during the five seconds of the start sequence.
+    // About a hundred seconds of RDS, streamed at twenty times the bit rate
+    // in batches every 10 ms (100 messages a second, five seconds long):
+    // every bit must arrive while the start sequence runs and after it.
     QTemporaryDir dir;
     const QString bits = dir.filePath("bits.txt");
     QFile part(bits);
     ASSERT_TRUE(part.open(QIODevice::WriteOnly));
-    part.write(sample.read(24000));
+    const QByteArray recording = sample.read(120000);
+    part.write(recording);
     part.close();
     const QString hex = dir.filePath("live.hex");
 
-    Sim sim({"--bits", bits, "--speed", "8"});
+    Sim sim({"--bits", bits, "--speed", "20", "--batch-ms", "10"});
     ASSERT_FALSE(sim.port().isEmpty());
     const Result live = run(binary("cardctl"),
-                         {"--port", sim.port(), "--card", "1", "--seconds", "1.5", "--hex-out", hex, "live"});
+                         {"--port", sim.port(), "--card", "1", "--seconds", "6.5", "--hex-out", hex, "live"});
     ASSERT_EQ(live.exitCode, 0) << live.err.data();
     const auto lines = jsonLines(live.out);
-    int connected = 0, binaries = 0;
+    int connected = 0, binaries = 0, disconnected = 0;
+    qint64 bitCount = 0;
     for (const QJsonObject& l : lines) {
         connected += l.value("event").toString() == "OnCardConnected";
+        disconnected += l.value("event").toString() == "OnCardDisconnected";
         if (l.value("event").toString() == "OnCardDataBinary") {
             ++binaries;
+            bitCount += l.value("bitCount").toInt();
             EXPECT_EQ(l.value("encoding").toString(), "base16");
             EXPECT_EQ(l.value("length").toInt() * 4, (l.value("bitCount").toInt() + 7) / 8 * 8);
         }
     }
     EXPECT_EQ(connected, 1);
-    EXPECT_GT(binaries, 5);
+    EXPECT_EQ(disconnected, 0);
+    EXPECT_GT(binaries, 100);
+    EXPECT_EQ(bitCount, recording.size());
 
     const Result fromBits = run(decoder, {"-q", "-o", "-", bits});
     const Result fromHex = run(decoder, {"-q", "--hex", "-o", "-", hex});

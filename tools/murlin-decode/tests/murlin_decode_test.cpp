@@ -18,6 +18,7 @@
 #include <tuple>
 #include <utility>
 
+#include "history_station.h"
 #include "test_files.h"
 #include "test_streams.h"
 
@@ -587,6 +588,51 @@ TEST_F(MurlinDecodeFormats, InputsThatAreNoGroupLogAreNamed) {
     EXPECT_EQ(Run("--groups --hex bits.txt").status, 2);
     EXPECT_EQ(Run("--groups --invert bits.txt").status, 2);
     EXPECT_EQ(Run("--json --format hex bits.txt").status, 2);
+}
+
+// The history of a station with a changing PS, TA on and off, two
+// radiotexts and known group shares: exactly what it sent, with times from
+// the start of the recording (group n ends at n * 104 / 1187.5 s; the
+// clock's 4A goes first, so the first PS is whole at the end of group 5).
+TEST_F(MurlinDecodeFormats, HistoryOfAStationAsTextAndJson) {
+    Generate(varnaktest::HistoryStation(), "-n " + std::to_string(varnaktest::kHistoryGroups), "station.txt");
+    const Result text = Run("-q --rbds --history -o /dev/null station.txt");
+    ASSERT_EQ(text.status, 0) << text.err;
+    const char* const expected[] = {
+        "station.txt: station history\nstation 54A8 (WAAA), 192 groups, +00:00:00.08 to +00:00:16.81\n",
+        "  PS   +00:00:00.43 to +00:00:01.83  \"KESTREL \"\n  PS   +00:00:02.53 to +00:00:03.94  \" TRAFFIC\"\n",
+        "  RTA  +00:00:01.92 to +00:00:03.32  \"First radiotext\"\n  RTA  +00:00:04.72 to +00:00:06.13  \"Second one here\"\n",
+        "  PTY  +00:00:00.08  10 Country\n  TA   +00:00:00.17  TP on, TA off\n  TA   +00:00:02.27  TP on, TA on\n",
+        "  AF   87.6 MHz 99.5 MHz\n  CT   +00:00:00.08  2026-12-08T19:55Z local +01:00\n",
+        "  ODA  +00:00:00.78  AID 4BD7 in 11A\nstatistics over 16.82 s\ngroup   count   share   per s\n"
+        "0A         96   50.0%    5.71\n1A         24   12.5%    1.43\n2A         48   25.0%    2.85\n"
+        "3A         23   12.0%    1.37\n4A          1    0.5%    0.06\n"
+        "total     192 groups, 768 blocks, 0 not received, 0 repaired\nblock error rate 0.00%\n",
+    };
+    // Each line is there; the lists in between are counted below.
+    for (const char* part : expected) {
+        std::istringstream lines(part);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_NE(text.out.find(line + "\n"), std::string::npos) << line << "\n" << text.out;
+    }
+    EXPECT_EQ(Count(text.out, "  PS "), 8u);
+    EXPECT_EQ(Count(text.out, "  RTA  "), 6u);
+    EXPECT_EQ(Count(text.out, "  TA "), 8u);
+
+    const Result json = Run("-q --history --json --history-limit 3 -o /dev/null station.txt");
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.out.substr(0, 82),
+              "{\"file\":\"station.txt\",\"absoluteTimes\":false,\"limit\":3,\"truncated\":true,\"stations\":")
+        << json.out;
+    EXPECT_NE(json.out.find("\"ps\":[{\"text\":\" TRAFFIC\",\"first\":10.94,\"last\":12.34},{\"text\":\"KESTREL \","
+                            "\"first\":13.04,\"last\":14.45},{\"text\":\" TRAFFIC\",\"first\":15.15,\"last\":16.55}],"
+                            "\"psDropped\":5"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"af\":[87600,99500]"), std::string::npos);
+    EXPECT_NE(json.out.find("\"rates\":{\"0A\":5.7083,\"1A\":1.4271,\"2A\":2.8542,\"3A\":1.3676,\"4A\":0.0595}"),
+              std::string::npos);
+    EXPECT_EQ(Run("--history-limit 0 station.txt").status, 2);
 }
 
 }  // namespace

@@ -1,0 +1,22 @@
+// Something that follows the main window's runs besides the window itself
+// (the history window): it hears every status word as the window does,
+// learns when a run begins and ends, and is told when the window yields,
+// the moment to redraw without slowing the decoding down.
+#pragma once
+
+#include "frame_processor.h"
+
+namespace varnak {
+
+class RunObserver : public FrameListener {
+public:
+    // A run begins: a recording (`live` false) or the card's data. `api`
+    // and `processor` stay valid until the run ends.
+    virtual void runStarted(const MurlinApi& api, const FrameProcessor& processor, bool live) = 0;
+    // The run ended (ran out, stopped or failed).
+    virtual void runEnded() {}
+    // The window lets the event loop run: a redraw costs nothing extra now.
+    virtual void runYield() {}
+};
+
+}  // namespace varnak

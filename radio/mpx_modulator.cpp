@@ -1,0 +1,202 @@
+#include "mpx_modulator.h"
+
+#include <complex>  // before liquid.h: its complex type is then std::complex
+#include <liquid/liquid.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace varnak::radio {
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+constexpr int kSpan = 6;          // the pulse is kept over ±kSpan symbols
+constexpr int kTableSteps = 512;  // table points per symbol
+constexpr double kKaiserBeta = 8;
+constexpr double kProgrammeHz = 15000;  // audio bandwidth of the programme
+constexpr double kProgrammeCrest = 4.5;  // programme peak over its RMS
+
+// One impulse of the biphase pair after the data-shaping filter
+// H(f) = cos(pi f t/4) for |f| <= 2/t: its inverse transform, x in symbols,
+// up to a constant factor.
+double ShapedImpulse(double x)
+{
+    const double d = 1 - 64 * x * x;
+    if (std::abs(d) < 1e-9) return 4 * M_PI;  // the limit at x = ±1/8
+    return 16 * std::cos(4 * M_PI * x) / d;
+}
+
+double Fraction(double x) { return x - std::floor(x); }
+
+// The tabulated pulse at x symbols, linearly interpolated; 0 outside its span.
+double PulseAt(const std::vector<float>& table, double x)
+{
+    const double pos = (x + kSpan) * kTableSteps;
+    if (pos < 0 || pos >= double(table.size() - 1)) return 0;
+    const auto i = size_t(pos);
+    const double f = pos - double(i);
+    return table[i] * (1 - f) + table[i + 1] * f;
+}
+
+}  // namespace
+
+// The stereo programme: two channels of band-limited noise.
+struct MpxModulator::Programme {
+    firfilt_rrrf left = nullptr, right = nullptr;
+    double gain = 0;     // programme peak, full scale
+    double noiseRms = 0; // of the raw noise after the filter, before scaling
+    ~Programme()
+    {
+        if (left) firfilt_rrrf_destroy(left);
+        if (right) firfilt_rrrf_destroy(right);
+    }
+};
+
+MpxModulator::MpxModulator(const MpxConfig& config) : cfg_(config)
+{
+    if (!(cfg_.sampleRate >= kMinSampleRate && cfg_.sampleRate <= 10e6))
+        throw std::invalid_argument("sample rate " + std::to_string(cfg_.sampleRate) +
+                                    " Hz: the multiplex needs 128 kHz to 10 MHz");
+    if (!(std::abs(cfg_.ppm) <= 1000))
+        throw std::invalid_argument("clock error of " + std::to_string(cfg_.ppm) + " ppm is beyond ±1000");
+    for (double level : {cfg_.rdsLevel, cfg_.pilotLevel, cfg_.programmeLevel})
+        if (!(level >= 0 && level <= 1)) throw std::invalid_argument("a signal level is outside 0..1");
+    if (cfg_.cnrDb && !std::isfinite(*cfg_.cnrDb)) throw std::invalid_argument("the CNR is not a number");
+
+    cyclesPerSample_ = kPilotHz / (cfg_.sampleRate * (1 + cfg_.ppm * 1e-6));
+
+    // The shaped impulse, Kaiser-windowed to its span.
+    const unsigned length = 2 * kSpan * kTableSteps + 1;
+    pulse_.resize(length);
+    for (unsigned i = 0; i < length; ++i) {
+        const double x = double(int(i) - kSpan * kTableSteps) / kTableSteps;
+        pulse_[i] = float(ShapedImpulse(x) * liquid_kaiser(i, length, kKaiserBeta));
+    }
+
+    // Over one symbol period of positions: the worst-case peak (all symbols
+    // adding up) and the mean power for random symbols.
+    double peak = 0, power = 0;
+    for (int step = 0; step < kTableSteps; ++step) {
+        const double s = 2 * kSpan + 1 + double(step) / kTableSteps;
+        double sumAbs = 0, sumSquares = 0;
+        for (int64_t k = int64_t(std::ceil(s - 2 * kSpan - 0.5)); k <= int64_t(std::floor(s)); ++k) {
+            const double x = s - kSpan - double(k);
+            const double p = PulseAt(pulse_, x) - PulseAt(pulse_, x - 0.5);
+            sumAbs += std::abs(p);
+            sumSquares += p * p;
+        }
+        peak = std::max(peak, sumAbs);
+        power += sumSquares / kTableSteps;
+    }
+    rdsScale_ = 1 / peak;
+    // The carrier halves the baseband's power.
+    rdsPower_ = cfg_.rdsLevel * cfg_.rdsLevel * rdsScale_ * rdsScale_ * power / 2;
+
+    if (cfg_.cnrDb) {
+        // White noise over 0..fs/2: the share 4800 / (fs/2) of its variance
+        // falls in the RDS band.
+        const double bandNoise = rdsPower_ / std::pow(10.0, *cfg_.cnrDb / 10);
+        noiseSigma_ = std::sqrt(bandNoise * (cfg_.sampleRate / 2) / (2 * kRdsHalfBandHz));
+    }
+
+    noiseRng_.seed(cfg_.seed * 2 + 1);
+    programmeRng_.seed(cfg_.seed * 2 + 2);
+    if (cfg_.stereo) {
+        programme_ = std::make_unique<Programme>();
+        Programme& p = *programme_;
+        p.gain = cfg_.programmeLevel - (cfg_.pilot ? cfg_.pilotLevel : 0) - cfg_.rdsLevel;
+        if (p.gain <= 0) throw std::invalid_argument("the programme level leaves no room for a programme");
+        // Sharp enough that the L-R sidebands (23..53 kHz) leave the pilot
+        // and the RDS band clean.
+        const double df = 2000 / cfg_.sampleRate;
+        const unsigned taps = std::max(3u, estimate_req_filter_len(float(df), 70) | 1u);
+        const float fc = float((kProgrammeHz + 1000) / cfg_.sampleRate);
+        p.left = firfilt_rrrf_create_kaiser(taps, fc, 70, 0);
+        p.right = firfilt_rrrf_create_kaiser(taps, fc, 70, 0);
+        // White unit noise through the filter has the variance sum(h^2).
+        const float* h = firfilt_rrrf_get_coefficients(p.left);
+        double energy = 0;
+        for (unsigned i = 0; i < taps; ++i) energy += double(h[i]) * h[i];
+        p.noiseRms = std::sqrt(energy);
+    }
+}
+
+MpxModulator::~MpxModulator() = default;
+
+double MpxModulator::baseband(double s) const
+{
+    // The pulse is delayed by kSpan symbols so that a sample needs no symbol
+    // later than its own position.
+    const int64_t first = std::max<int64_t>(firstSymbol_, int64_t(std::ceil(s - 2 * kSpan - 0.5)));
+    const int64_t last = std::min<int64_t>(symbolCount_ - 1, int64_t(std::floor(s)));
+    double sum = 0;
+    for (int64_t k = first; k <= last; ++k) {
+        const double x = s - kSpan - double(k);
+        sum += symbols_[size_t(k - firstSymbol_)] * (PulseAt(pulse_, x) - PulseAt(pulse_, x - 0.5));
+    }
+    return sum * rdsScale_;
+}
+
+void MpxModulator::emitUpTo(double symbolEnd, std::vector<float>& out)
+{
+    const bool stereo = programme_ != nullptr;
+    for (;;) {
+        const double u = double(n_) * cyclesPerSample_;  // pilot cycles
+        const double s = u / 16;                         // symbol position
+        if (s >= symbolEnd) break;
+        double v = cfg_.rdsLevel * baseband(s) * std::sin(kTwoPi * Fraction(3 * u));
+        if (cfg_.pilot) v += cfg_.pilotLevel * std::sin(kTwoPi * Fraction(u));
+        if (stereo) {
+            Programme& p = *programme_;
+            firfilt_rrrf_push(p.left, programmeGauss_(programmeRng_));
+            firfilt_rrrf_push(p.right, programmeGauss_(programmeRng_));
+            float l = 0, r = 0;
+            firfilt_rrrf_execute(p.left, &l);
+            firfilt_rrrf_execute(p.right, &r);
+            const double scale = 1 / (kProgrammeCrest * p.noiseRms);
+            const double left = std::clamp(l * scale, -1.0, 1.0);
+            const double right = std::clamp(r * scale, -1.0, 1.0);
+            v += p.gain * ((left + right) / 2 + (left - right) / 2 * std::sin(kTwoPi * Fraction(2 * u)));
+        }
+        if (noiseSigma_ > 0) v += noiseSigma_ * noiseGauss_(noiseRng_);
+        out.push_back(float(v));
+        ++n_;
+    }
+    // Forget the symbols no later sample reaches.
+    const double s = double(n_) * cyclesPerSample_ / 16;
+    const int64_t needed = int64_t(std::ceil(s - 2 * kSpan - 0.5));
+    if (needed - firstSymbol_ > 4096) {
+        const int64_t drop = std::min<int64_t>(needed, symbolCount_) - firstSymbol_;
+        symbols_.erase(symbols_.begin(), symbols_.begin() + drop);
+        firstSymbol_ += drop;
+    }
+}
+
+void MpxModulator::modulate(std::string_view bits, std::vector<float>& out)
+{
+    if (finished_) throw std::logic_error("MpxModulator: modulate after finish");
+    // Symbol positions are whole bits, so a long call is cut into pieces to
+    // keep the symbol buffer short.
+    while (!bits.empty()) {
+        const size_t take = std::min<size_t>(bits.size(), 1024);
+        for (char c : bits.substr(0, take)) {
+            lastCoded_ = lastCoded_ != (c == '1');  // differential coding
+            symbols_.push_back(lastCoded_ ? 1 : -1);
+            ++symbolCount_;
+        }
+        bits.remove_prefix(take);
+        emitUpTo(double(symbolCount_), out);
+    }
+}
+
+void MpxModulator::finish(std::vector<float>& out)
+{
+    if (finished_) return;
+    finished_ = true;
+    emitUpTo(double(symbolCount_ + 2 * kSpan + 1), out);
+}
+
+}  // namespace varnak::radio

@@ -1,0 +1,95 @@
+// The FM multiplex signal of an RDS transmitter, as test signal: RDS data on
+// the 57 kHz subcarrier, the 19 kHz stereo pilot, optionally a stereo
+// programme, white noise at a chosen carrier-to-noise ratio and a sampling
+// clock that runs off by some ppm.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string_view>
+#include <vector>
+
+namespace varnak::radio {
+
+constexpr double kRdsBitRate = 1187.5;   // bit/s, the pilot frequency / 16
+constexpr double kPilotHz = 19000;
+constexpr double kRdsCarrierHz = 57000;  // third harmonic of the pilot
+constexpr double kRdsHalfBandHz = 2400;  // the RDS signal lies within 57 kHz ± this
+constexpr double kMinSampleRate = 128000;
+
+struct MpxConfig {
+    double sampleRate = 171000;  // nominal samples per second
+    // RDS carrier-to-noise ratio in dB: RDS subcarrier power over the power of
+    // the white noise in 4.8 kHz (the 57 ± 2.4 kHz band). None: no noise.
+    std::optional<double> cnrDb;
+    double ppm = 0;          // the sampling clock runs fast by this much (negative: slow)
+    bool stereo = false;     // a stereo programme besides pilot and RDS
+    bool pilot = true;
+    uint64_t seed = 1;       // of the noise and the programme
+    double rdsLevel = 0.04;  // peak of the RDS signal, full scale 1.0 = ±75 kHz deviation
+    double pilotLevel = 0.09;
+    // With a programme: peak of the whole multiplex (programme, pilot and RDS).
+    double programmeLevel = 0.9;
+};
+
+// Turns data bits into multiplex samples. The bits are differentially coded
+// and sent as biphase symbols with the standard data shaping: the spectrum of
+// one symbol is that of an impulse pair times cos(pi f t/4) up to |f| = 2/t
+// (t the bit period) and nothing beyond, so the RDS signal stays within
+// 57 ± 2.4 kHz. The subcarrier is in phase with the pilot's third harmonic.
+//
+// The output depends only on the bits and the configuration, not on how the
+// bits are divided between calls: modulate() writes the samples up to the
+// end of the last bit given, finish() the tails of the last symbols.
+class MpxModulator {
+public:
+    // Throws std::invalid_argument for a sample rate below 128 kHz or above
+    // 10 MHz, a clock error beyond ±1000 ppm or a level outside 0..1.
+    explicit MpxModulator(const MpxConfig& config);
+    ~MpxModulator();
+    MpxModulator(const MpxModulator&) = delete;
+    MpxModulator& operator=(const MpxModulator&) = delete;
+
+    // Appends to out the samples (full scale ±1.0 = ±75 kHz) up to the end of
+    // the last of bits ('1' a one bit, any other character a zero bit).
+    void modulate(std::string_view bits, std::vector<float>& out);
+    // Appends the rest of the signal after the last bit (the symbols' tails,
+    // a few milliseconds). Nothing more may be modulated after it.
+    void finish(std::vector<float>& out);
+
+    // Mean power of the RDS subcarrier for random data, and the variance of
+    // the added white noise per sample (0 without noise).
+    double rdsPower() const { return rdsPower_; }
+    double noiseVariance() const { return noiseSigma_ * noiseSigma_; }
+    // Samples written so far.
+    uint64_t samples() const { return n_; }
+
+private:
+    void emitUpTo(double symbolEnd, std::vector<float>& out);
+    double baseband(double symbolPosition) const;
+
+    MpxConfig cfg_;
+    double cyclesPerSample_;  // pilot cycles per sample, clock error included
+    // The shaped pulse h (one impulse of a pair), tabulated over
+    // [-kSpan, kSpan] symbols at kTableSteps points per symbol.
+    std::vector<float> pulse_;
+    double rdsScale_ = 1;     // makes the baseband's worst-case peak 1
+    double rdsPower_ = 0;
+    double noiseSigma_ = 0;
+    // Symbol amplitudes (+1/-1) from symbol firstSymbol_ on; older ones are
+    // dropped once no sample needs them.
+    std::vector<int8_t> symbols_;
+    int64_t firstSymbol_ = 0;
+    int64_t symbolCount_ = 0;
+    bool lastCoded_ = false;  // the previous differentially coded bit
+    bool finished_ = false;
+    uint64_t n_ = 0;          // index of the next sample
+    std::mt19937_64 noiseRng_, programmeRng_;
+    std::normal_distribution<float> noiseGauss_, programmeGauss_;
+    struct Programme;
+    std::unique_ptr<Programme> programme_;
+};
+
+}  // namespace varnak::radio

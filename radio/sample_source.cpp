@@ -1,0 +1,196 @@
+#include "sample_source.h"
+
+#include "mpx_modulator.h"
+
+#include <sndfile.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace varnak::radio {
+
+namespace {
+
+std::string RateText(double rate)
+{
+    std::ostringstream s;
+    s << rate;
+    return s.str();
+}
+
+std::string TooSlow(const std::string& name, double rate)
+{
+    return name + ": the sample rate is " + RateText(rate) +
+           " Hz; RDS sits at 57 kHz; the multiplex needs at least 128 kHz";
+}
+
+// A length the header gives when the writer did not know it (streamed WAV).
+bool UnknownLength(uint64_t bytes) { return bytes == 0 || bytes >= 0xFFFFFF00u; }
+
+// libsndfile fits the length of a WAV/AIFF whose data chunk runs past the end
+// of the file to what is there, and notes it in its log as
+// "data : <header> (should be <actual>)". Empty if there is no such note.
+std::string ShortDataChunk(SNDFILE* file)
+{
+    std::vector<char> log(16384, '\0');
+    sf_command(file, SFC_GET_LOG_INFO, log.data(), int(log.size() - 1));
+    std::istringstream lines(log.data());
+    std::string line;
+    while (std::getline(lines, line)) {
+        unsigned long long header = 0, actual = 0;
+        if ((std::sscanf(line.c_str(), "data : %llu (should be %llu)", &header, &actual) == 2 ||
+             std::sscanf(line.c_str(), "SSND : %llu (should be %llu)", &header, &actual) == 2) &&
+            actual < header && !UnknownLength(header))
+            return "its header promises " + std::to_string(header) + " bytes of samples, the file holds " +
+                   std::to_string(actual);
+    }
+    return {};
+}
+
+class AudioFile final : public SampleSource {
+public:
+    AudioFile(const std::string& path, int channel) : SampleSource(path, 0)
+    {
+        SF_INFO info{};
+        file_ = sf_open(path.c_str(), SFM_READ, &info);
+        if (!file_) throw SampleSourceError("cannot read " + path + " as audio: " + sf_strerror(nullptr));
+        rate_ = info.samplerate;
+        channels_ = info.channels;
+        if (rate_ < kMinSampleRate) {
+            sf_close(file_);
+            throw SampleSourceError(TooSlow(path, rate_));
+        }
+        if (channel < 1 || channel > channels_) {
+            sf_close(file_);
+            throw SampleSourceError(path + ": has " + std::to_string(channels_) +
+                                    (channels_ == 1 ? " channel" : " channels") + ", no channel " +
+                                    std::to_string(channel));
+        }
+        channel_ = channel - 1;
+        if (info.frames <= 0) {
+            sf_close(file_);
+            throw SampleSourceError(path + ": holds no samples");
+        }
+        frames_ = uint64_t(info.frames);
+        shortChunk_ = ShortDataChunk(file_);
+    }
+    ~AudioFile() override { sf_close(file_); }
+
+    size_t read(float* out, size_t max) override
+    {
+        if (max == 0 || done_) return 0;
+        const size_t frames = std::min<size_t>(max, kChunk / size_t(channels_));
+        buffer_.resize(frames * size_t(channels_));
+        const sf_count_t got = sf_readf_float(file_, buffer_.data(), sf_count_t(frames));
+        if (got < 0 || sf_error(file_) != SF_ERR_NO_ERROR)
+            throw SampleSourceError(name_ + ": read error: " + sf_strerror(file_));
+        for (sf_count_t i = 0; i < got; ++i) out[i] = buffer_[size_t(i) * size_t(channels_) + size_t(channel_)];
+        read_ += uint64_t(got);
+        if (got == 0) {
+            done_ = true;
+            if (!shortChunk_.empty())
+                truncation_ = name_ + " is truncated: " + shortChunk_;
+            else if (read_ < *frames_)
+                truncation_ = name_ + " is truncated: its header promises " + std::to_string(*frames_) +
+                              " samples, " + std::to_string(read_) + " could be read";
+        }
+        return size_t(got);
+    }
+
+private:
+    static constexpr size_t kChunk = 65536;  // floats per read, all channels
+    SNDFILE* file_ = nullptr;
+    int channels_ = 1, channel_ = 0;
+    std::vector<float> buffer_;
+    uint64_t read_ = 0;
+    bool done_ = false;
+    std::string shortChunk_;
+};
+
+class RawPcm final : public SampleSource {
+public:
+    RawPcm(const std::string& path, double rate) : SampleSource(path, rate)
+    {
+        if (path == "-") {
+            fd_ = STDIN_FILENO;
+            name_ = "standard input";
+            return;
+        }
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) throw SampleSourceError("cannot open " + path + ": " + std::strerror(errno));
+        ownFd_ = true;
+        struct stat st{};
+        if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+            if (st.st_size == 0) {
+                ::close(fd_);
+                throw SampleSourceError(path + ": holds no samples");
+            }
+            frames_ = uint64_t(st.st_size) / 2;
+        }
+    }
+    ~RawPcm() override
+    {
+        if (ownFd_) ::close(fd_);
+    }
+
+    size_t read(float* out, size_t max) override
+    {
+        if (max == 0 || done_) return 0;
+        // A pipe hands over whatever it has; a sample may be split between reads.
+        bytes_.resize(std::min<size_t>(max, kChunk) * 2);
+        size_t have = carry_ ? 1 : 0;
+        if (carry_) bytes_[0] = *carry_;
+        carry_.reset();
+        while (have < 2) {
+            const ssize_t got = ::read(fd_, bytes_.data() + have, bytes_.size() - have);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                throw SampleSourceError(name_ + ": read error: " + std::strerror(errno));
+            }
+            if (got == 0) {
+                done_ = true;
+                if (have == 1) truncation_ = name_ + " is truncated: it ends in the middle of a sample (odd byte count)";
+                return 0;
+            }
+            have += size_t(got);
+        }
+        const size_t samples = have / 2;
+        if (have % 2) carry_ = bytes_[have - 1];
+        for (size_t i = 0; i < samples; ++i) {
+            const auto lo = uint16_t(bytes_[2 * i]), hi = uint16_t(bytes_[2 * i + 1]);
+            out[i] = float(int16_t(uint16_t(lo | hi << 8))) / 32768.0f;
+        }
+        return samples;
+    }
+
+private:
+    static constexpr size_t kChunk = 65536;  // samples per read
+    int fd_ = -1;
+    bool ownFd_ = false;
+    std::vector<unsigned char> bytes_;
+    std::optional<unsigned char> carry_;
+    bool done_ = false;
+};
+
+}  // namespace
+
+SampleSource::~SampleSource() = default;
+
+std::unique_ptr<SampleSource> SampleSource::openAudio(const std::string& path, int channel)
+{
+    return std::make_unique<AudioFile>(path, channel);
+}
+
+std::unique_ptr<SampleSource> SampleSource::openRaw(const std::string& path, double sampleRate)
+{
+    if (!(sampleRate >= kMinSampleRate) || !std::isfinite(sampleRate))
+        throw std::invalid_argument(TooSlow(path == "-" ? "standard input" : path, sampleRate));
+    return std::make_unique<RawPcm>(path, sampleRate);
+}
+
+}  // namespace varnak::radio

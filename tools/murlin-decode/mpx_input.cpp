@@ -1,0 +1,227 @@
+#include "mpx_input.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+namespace murlindecode {
+
+namespace {
+
+using varnak::radio::RdsDemodulator;
+using varnak::radio::SampleSource;
+using varnak::radio::SampleSourceError;
+
+// About 50 ms at 171 kHz: a group (88 ms) reaches the output soon after its
+// last bit.
+constexpr std::size_t kChunk = 8192;
+
+// "171000", "171000.5", or with a k suffix "171k" (as rtl_fm writes rates).
+std::optional<double> ParseRate(std::string text)
+{
+    double scale = 1;
+    if (!text.empty() && (text.back() == 'k' || text.back() == 'K')) {
+        scale = 1000;
+        text.pop_back();
+    }
+    double v = 0;
+    const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || p != text.data() + text.size() || !std::isfinite(v)) return std::nullopt;
+    return v * scale;
+}
+
+// Hands the processor's events on to the program's listener, all but its
+// progress (which counts bits, not the input's samples), and flushes the
+// output after every group when asked.
+class Forwarder : public varnak::FrameListener {
+public:
+    Forwarder(varnak::FrameListener& to, std::FILE* flush) : to_(to), flush_(flush) {}
+    void onAutoReset(bool inverted) override { to_.onAutoReset(inverted); }
+    void onStatus(uint16_t status) override { to_.onStatus(status); }
+    void onGroup(const varnak::DecodedGroup& group) override
+    {
+        to_.onGroup(group);
+        if (flush_) std::fflush(flush_);
+    }
+
+private:
+    varnak::FrameListener& to_;
+    std::FILE* flush_;
+};
+
+std::string Percent(double level)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %%", level * 100);
+    return text;
+}
+
+}  // namespace
+
+std::FILE* FlushTarget(std::FILE* stream)
+{
+    struct stat info {};
+    return ::fstat(::fileno(stream), &info) == 0 && !S_ISREG(info.st_mode) ? stream : nullptr;
+}
+
+int ParseMpxArgument(int argc, char** argv, int& i, MpxOptions& options, std::string& error)
+{
+    const std::string arg = argv[i];
+    if (arg == "--mpx") {
+        options.enabled = true;
+        return 1;
+    }
+    std::string name, value;
+    for (const char* option : {"--rate", "--channel"}) {
+        if (arg == option) {
+            if (i + 1 >= argc) {
+                error = "option '" + arg + "' needs a value";
+                return -1;
+            }
+            name = option;
+            value = argv[++i];
+        } else if (arg.rfind(std::string(option) + "=", 0) == 0) {
+            name = option;
+            value = arg.substr(name.size() + 1);
+        }
+    }
+    if (name.empty()) return 0;
+    if (name == "--rate") {
+        const auto rate = ParseRate(value);
+        if (!rate) {
+            error = "--rate: '" + value + "' is not a sample rate in Hz";
+            return -1;
+        }
+        if (*rate < RdsDemodulator::kMinRate || *rate > RdsDemodulator::kMaxRate) {
+            error = "--rate: " + value + " Hz is out of range; the multiplex needs 128000 to 384000 Hz";
+            return -1;
+        }
+        options.rate = *rate;
+    } else {
+        int channel = 0;
+        const auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), channel);
+        if (value.empty() || ec != std::errc() || p != value.data() + value.size() || channel < 1) {
+            error = "--channel: '" + value + "' is not a channel number (1 is the first)";
+            return -1;
+        }
+        options.channel = channel;
+    }
+    return 1;
+}
+
+std::string CheckMpxOptions(const MpxOptions& options, bool hex, const std::vector<std::string>& files)
+{
+    if (!options.enabled) {
+        if (options.rate) return "--rate needs --mpx";
+        if (options.channel) return "--channel needs --mpx";
+        return {};
+    }
+    if (hex) return "--mpx and --hex cannot both be given";
+    if (options.rate && options.channel) return "--channel is for audio files; raw samples (--rate) have one channel";
+    for (const std::string& file : files)
+        if (file == "-" && !options.rate) return "standard input carries raw samples: give their rate with --rate";
+    return {};
+}
+
+std::unique_ptr<MpxInput> MpxInput::open(const std::string& path, const MpxOptions& options, std::string& error)
+{
+    try {
+        std::unique_ptr<SampleSource> source;
+        if (options.rate) {
+            source = SampleSource::openRaw(path, *options.rate);
+        } else {
+            struct stat info {};
+            if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+                error = path + ": is a directory";
+                return nullptr;
+            }
+            source = SampleSource::openAudio(path, options.channel.value_or(1));
+        }
+        const double rate = source->sampleRate();
+        if (rate > RdsDemodulator::kMaxRate) {
+            error = source->name() + ": the sample rate is " + std::to_string(std::lround(rate)) +
+                    " Hz; the demodulator takes 128000 to 384000 Hz";
+            return nullptr;
+        }
+        auto demodulator = std::make_unique<RdsDemodulator>(rate);
+        return std::unique_ptr<MpxInput>(new MpxInput(std::move(source), std::move(demodulator)));
+    } catch (const std::exception& e) {
+        error = e.what();
+        return nullptr;
+    }
+}
+
+bool MpxInput::decode(varnak::FrameProcessor& processor, varnak::FrameListener& listener, std::FILE* flushEachGroup,
+                      const std::function<void(uint64_t, uint64_t)>& progress, std::string& error)
+{
+    error.clear();
+    Forwarder forwarder(listener, flushEachGroup);
+    processor.setListener(&forwarder);
+    struct Restore {
+        varnak::FrameProcessor& p;
+        varnak::FrameListener& l;
+        ~Restore() { p.setListener(&l); }
+    } restore{processor, listener};
+
+    const std::optional<uint64_t> total = source_->frames();
+    std::vector<float> samples(kChunk);
+    std::string bits;
+    uint64_t position = 0;
+    bool goesOn = true;
+    auto feed = [&] {
+        bits_ += bits.size();
+        if (goesOn && !bits.empty()) goesOn = processor.feed(bits.data(), bits.size());
+        bits.clear();
+    };
+    processor.beginStream(true);
+    try {
+        while (goesOn) {
+            const std::size_t n = source_->read(samples.data(), samples.size());
+            if (n == 0) break;
+            demodulator_->push(samples.data(), n, bits);
+            feed();
+            position += n;
+            if (total) progress(position, *total);
+        }
+    } catch (const SampleSourceError& e) {
+        error = e.what();
+    }
+    demodulator_->finish(bits);
+    feed();
+    processor.endStream();
+    return error.empty();
+}
+
+void MpxInput::printSummary(std::FILE* to, const varnak::MurlinApi& api) const
+{
+    const varnak::radio::SignalReport r = demodulator_->report();
+    char head[96];
+    std::snprintf(head, sizeof head, "  signal: %.1f s at %.0f Hz; ", double(r.samples) / source_->sampleRate(),
+                  source_->sampleRate());
+    std::string line = head;
+    line += r.pilotPresent ? "pilot " + Percent(r.pilotLevel) : std::string("no pilot");
+    if (r.bits == 0) {
+        line += "; no RDS signal found";
+    } else {
+        char cnr[32];
+        std::snprintf(cnr, sizeof cnr, "%.1f dB", r.cnrDb);
+        line += "; RDS " + Percent(r.rdsLevel) + "; CNR about " + cnr;
+    }
+    // Blocks checked: the accepted ones and those whose check failed
+    // without repair (a repaired block is also accepted).
+    const long long accepted = api.RDSStat(0), failed = api.RDSStat(1), repaired = api.RDSStat(2);
+    const long long checked = accepted + failed - repaired;
+    if (checked > 0) {
+        char rate[96];
+        std::snprintf(rate, sizeof rate, "; block errors %.1f %% (%lld of %lld)", 100.0 * double(failed) / double(checked),
+                      failed, checked);
+        line += rate;
+    }
+    std::fprintf(to, "%s\n", line.c_str());
+}
+
+}  // namespace murlindecode

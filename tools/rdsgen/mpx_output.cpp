@@ -1,0 +1,236 @@
+#include "mpx_output.h"
+
+#include "mpx_modulator.h"
+#include "numbers.h"
+#include "options.h"
+#include "output_file.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+#include <unistd.h>
+
+namespace rdsgen {
+
+namespace {
+
+constexpr int kMinRate = 128000, kMaxRate = 2000000;
+
+// Where the samples go: a 16-bit WAV file through libsndfile, or raw s16le,
+// through the programs' output file (a regular file appears only once
+// complete; a device, a pipe or standard output is written in place).
+class Sink {
+public:
+    Sink(const std::string& path, const MpxOptions& options)
+    {
+        if (!output_.create(path)) throw std::runtime_error(output_.error());
+        if (!options.raw) {
+            SF_INFO info{};
+            info.samplerate = options.rate;
+            info.channels = 1;
+            info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+            // libsndfile writes to the descriptor itself; the stream's
+            // buffer stays empty.
+            wav_ = sf_open_fd(::fileno(output_.stream()), SFM_WRITE, &info, SF_FALSE);
+            if (!wav_) throw std::runtime_error("cannot write " + output_.name() + " as WAV: " + sf_strerror(nullptr));
+        }
+    }
+
+    ~Sink()
+    {
+        if (wav_) sf_close(wav_);
+    }
+
+    void write(const std::vector<float>& samples)
+    {
+        if (wav_) {
+            const auto n = sf_count_t(samples.size());
+            if (sf_write_float(wav_, samples.data(), n) != n)
+                throw std::runtime_error("cannot write " + output_.name() + ": " + sf_strerror(wav_));
+            return;
+        }
+        bytes_.resize(samples.size() * 2);
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const auto v = uint16_t(int16_t(std::lrint(samples[i] * 32767.0f)));
+            bytes_[2 * i] = char(v & 0xFF);
+            bytes_[2 * i + 1] = char(v >> 8);
+        }
+        if (std::fwrite(bytes_.data(), 1, bytes_.size(), output_.stream()) != bytes_.size())
+            throw std::runtime_error("cannot write " + output_.name() + ": " + std::strerror(errno));
+    }
+
+    // Pushes buffered samples on (for pacing in real time).
+    void flush()
+    {
+        if (!wav_) std::fflush(output_.stream());
+    }
+
+    // Completes the output: the WAV header, the file in its place.
+    void commit()
+    {
+        if (wav_) {
+            const int err = sf_close(wav_);
+            wav_ = nullptr;
+            if (err != 0) throw std::runtime_error("cannot write " + output_.name() + ": " + sf_error_number(err));
+        }
+        if (!output_.commit()) throw std::runtime_error(output_.error());
+    }
+
+private:
+    varnak::OutputFile output_;
+    SNDFILE* wav_ = nullptr;
+    std::vector<char> bytes_;
+};
+
+double Decimal(const QCommandLineParser& parser, const char* name)
+{
+    const std::string text = parser.value(name).toStdString();
+    const auto v = ParseDecimal(text);
+    if (!v) throw UsageError(std::string("--") + name + ": '" + text + "' is not a number");
+    return *v;
+}
+
+}  // namespace
+
+QList<QCommandLineOption> MpxCommandLineOptions()
+{
+    return {
+        {"mpx", "Write the FM multiplex signal (pilot and RDS on 57 kHz) instead of bits: "
+                "a 16-bit mono WAV file, or raw samples with --raw."},
+        {"rate", "Multiplex sample rate in Hz (default 171000, at least 128000).", "hz"},
+        {"cnr", "Add white noise: RDS carrier-to-noise ratio in dB in 57 +-2.4 kHz (default: no noise).", "db"},
+        {"ppm", "Sampling clock error in ppm, positive fast (default 0).", "ppm"},
+        {"stereo", "Add a stereo programme (band-limited noise on L+R and on the 38 kHz L-R subcarrier)."},
+        {"no-pilot", "Leave out the 19 kHz pilot."},
+        {"raw", "Raw signed 16-bit little-endian mono samples instead of WAV (to standard output with -o -)."},
+        {"realtime", "Write the multiplex at the pace of its sample rate, as a receiver would."},
+        {"list-groups", "Also write the transmitted groups to <file>, one per line as four hex block words.",
+         "file"},
+    };
+}
+
+MpxOptions ParseMpxOptions(const QCommandLineParser& parser)
+{
+    for (const char* once : {"rate", "cnr", "ppm", "list-groups"})
+        if (parser.values(once).size() > 1) throw UsageError(std::string("--") + once + " given more than once");
+    MpxOptions m;
+    m.enabled = parser.isSet("mpx");
+    if (!m.enabled) {
+        for (const char* only : {"rate", "cnr", "ppm", "stereo", "no-pilot", "raw", "realtime"})
+            if (parser.isSet(only)) throw UsageError(std::string("--") + only + " needs --mpx");
+        return m;
+    }
+    if (parser.isSet("hex")) throw UsageError("--mpx and --hex cannot both be given");
+    if (parser.isSet("rate")) {
+        const std::string text = parser.value("rate").toStdString();
+        const auto v = ParseInteger(text);
+        if (!v) throw UsageError("--rate: '" + text + "' is not a whole number of Hz");
+        if (*v < kMinRate || *v > kMaxRate)
+            throw UsageError("--rate: " + text + " is out of range " + std::to_string(kMinRate) + ".." +
+                             std::to_string(kMaxRate) + " (RDS sits at 57 kHz)");
+        m.rate = int(*v);
+    }
+    if (parser.isSet("cnr")) {
+        m.cnrDb = Decimal(parser, "cnr");
+        if (*m.cnrDb < -40 || *m.cnrDb > 80) throw UsageError("--cnr: must be within -40..80 dB");
+    }
+    if (parser.isSet("ppm")) {
+        m.ppm = Decimal(parser, "ppm");
+        if (std::abs(m.ppm) > 1000) throw UsageError("--ppm: must be within -1000..1000");
+    }
+    m.stereo = parser.isSet("stereo");
+    m.pilot = !parser.isSet("no-pilot");
+    m.raw = parser.isSet("raw");
+    m.realtime = parser.isSet("realtime");
+    return m;
+}
+
+bool WriteMpx(const std::string& bits, const MpxOptions& options, uint64_t seed, const std::string& path,
+              std::string& error, uint64_t& clipped)
+{
+    varnak::radio::MpxConfig config;
+    config.sampleRate = options.rate;
+    config.cnrDb = options.cnrDb;
+    config.ppm = options.ppm;
+    config.stereo = options.stereo;
+    config.pilot = options.pilot;
+    config.seed = seed;
+    clipped = 0;
+    try {
+        varnak::radio::MpxModulator modulator(config);
+        Sink sink(path, options);
+        std::vector<float> samples;
+        uint64_t written = 0;
+        const auto start = std::chrono::steady_clock::now();
+        auto put = [&] {
+            for (float& v : samples)
+                if (std::abs(v) > 1.0f) {
+                    v = std::clamp(v, -1.0f, 1.0f);
+                    ++clipped;
+                }
+            sink.write(samples);
+            written += samples.size();
+            samples.clear();
+            if (options.realtime) {
+                sink.flush();
+                std::this_thread::sleep_until(start + std::chrono::duration<double>(double(written) / options.rate));
+            }
+        };
+        // About a tenth of a second at a time: bounded memory, smooth pacing.
+        constexpr size_t kBitsPerChunk = 128;
+        for (size_t at = 0; at < bits.size(); at += kBitsPerChunk) {
+            modulator.modulate(std::string_view(bits).substr(at, kBitsPerChunk), samples);
+            put();
+        }
+        modulator.finish(samples);
+        put();
+        sink.commit();
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+    return true;
+}
+
+std::string GroupListClash(const CommandLine& cl)
+{
+    if (cl.groupList.empty()) return {};
+    if (cl.groupList == "-") {
+        if (cl.output == "-") return "--list-groups and the output cannot both be standard output";
+        return {};
+    }
+    // The same file: by identity when both exist, else by absolute path.
+    auto same = [](const std::string& a, const std::string& b) {
+        const QFileInfo x(QString::fromStdString(a)), y(QString::fromStdString(b));
+        if (x.exists() && y.exists()) return x.canonicalFilePath() == y.canonicalFilePath();
+        return x.absoluteFilePath() == y.absoluteFilePath();
+    };
+    if (same(cl.groupList, cl.description))
+        return cl.groupList + ": --list-groups would write over the description file; choose another file";
+    if (cl.output != "-" && same(cl.groupList, cl.output))
+        return cl.groupList + ": --list-groups would write over the output; choose another file";
+    return {};
+}
+
+std::string GroupListText(const std::vector<GroupWords>& groups)
+{
+    std::string text;
+    char line[24];
+    for (const GroupWords& g : groups) {
+        std::snprintf(line, sizeof line, "%04X %04X %04X %04X\n", g.a, g.b, g.c, g.d);
+        text += line;
+    }
+    return text;
+}
+
+}  // namespace rdsgen

@@ -1,0 +1,52 @@
+// rdsgen --mpx: the bit stream as the FM multiplex signal an RDS transmitter
+// puts on air, written as a WAV file or as raw s16le samples, and the list of
+// the transmitted groups for measuring a receiver against.
+#pragma once
+
+#include "generator.h"
+
+#include <QCommandLineOption>
+#include <QList>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QCommandLineParser;
+
+namespace rdsgen {
+
+struct MpxOptions {
+    bool enabled = false;
+    int rate = 171000;            // samples per second
+    std::optional<double> cnrDb;  // RDS carrier-to-noise ratio; none: no noise
+    double ppm = 0;               // sampling clock error
+    bool stereo = false;
+    bool pilot = true;
+    bool raw = false;             // raw s16le instead of WAV
+    bool realtime = false;        // written at the signal's own pace
+};
+
+// The options of the multiplex output and of the group list, for the parser.
+QList<QCommandLineOption> MpxCommandLineOptions();
+// Reads them from a parser that has parsed; throws UsageError.
+MpxOptions ParseMpxOptions(const QCommandLineParser& parser);
+
+// Writes the multiplex of bits to path ("-": standard output).
+// A regular file appears only once complete; a FIFO or device is written in
+// place. False with
+// error set when writing fails. Samples beyond full scale are clipped and
+// counted in clipped.
+bool WriteMpx(const std::string& bits, const MpxOptions& options, uint64_t seed, const std::string& path,
+              std::string& error, uint64_t& clipped);
+
+struct CommandLine;
+// Why the group list cannot go where the command line puts it (over the
+// description or the output), or empty.
+std::string GroupListClash(const CommandLine& cl);
+
+// The groups, one per line as four hexadecimal block words "AAAA BBBB CCCC DDDD".
+std::string GroupListText(const std::vector<GroupWords>& groups);
+
+}  // namespace rdsgen
