@@ -196,6 +196,11 @@ std::string GroupLogParser::report() const {
 
 RecordingKind DetectRecording(std::string_view head) {
     if (head.empty()) return RecordingKind::Unknown;
+    // Audio containers open with a signature (WAV: "RIFF", size, "WAVE").
+    const auto at = [&](std::size_t offset, std::string_view magic) { return head.substr(offset, magic.size()) == magic; };
+    if (((at(0, "RIFF") || at(0, "RIFX") || at(0, "RF64")) && at(8, "WAVE")) || (at(0, "FORM") && at(8, "AIF")) ||
+        at(0, "fLaC") || at(0, "OggS") || at(0, ".snd") || at(0, "caff"))
+        return RecordingKind::Audio;
     // Lines of the head; a last line cut off by the head's end is left out.
     std::size_t groupLines = 0, otherLines = 0, seen = 0;
     bool first = true;
@@ -253,6 +258,7 @@ const char* RecordingKindName(RecordingKind kind) {
         case RecordingKind::Bits: return "bit text";
         case RecordingKind::Hex: return "hexadecimal text";
         case RecordingKind::GroupLog: return "group log";
+        case RecordingKind::Audio: return "audio";
         default: return "unknown";
     }
 }

@@ -217,15 +217,17 @@ enum class RecordingKind {
     Bits,      // one character per bit: "0"/"1" and white space
     Hex,       // hexadecimal text as the decoder card sends it
     GroupLog,  // one group a line, as above
+    Audio,     // an audio file (WAV, FLAC, Ogg, AIFF, AU, CAF): the FM multiplex
     Unknown,   // none of these (binary data, other text)
 };
 
 // Judges the kind from the first bytes of a file (a few kilobytes suffice;
 // an empty head is Unknown). A group log is recognised by its lines: most
-// of the first ones (a header line allowed) are group lines.
+// of the first ones (a header line allowed) are group lines; an audio file
+// by its container's header.
 RecordingKind DetectRecording(std::string_view head);
 
-// "bit text", "hexadecimal text", "group log", "unknown".
+// "bit text", "hexadecimal text", "group log", "audio", "unknown".
 const char* RecordingKindName(RecordingKind kind);
 
 }  // namespace rdsformats

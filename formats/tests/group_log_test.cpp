@@ -151,6 +151,10 @@ TEST_F(GroupLog, DetectsTheKindOfRecording) {
         {"A5F003C2A1", RecordingKind::Hex},
         {std::string("\x7F" "ELF\0\0", 6), RecordingKind::Unknown},
         {"Dear diary", RecordingKind::Unknown},
+        {std::string("RIFF\x24\0\0\0WAVEfmt ", 16), RecordingKind::Audio},
+        {std::string("fLaC\0\0\0\x22", 8), RecordingKind::Audio},
+        {std::string("FORM\0\0\0\x10" "AIFFCOMM", 16), RecordingKind::Audio},
+        {"RIFF1234AVI LIST", RecordingKind::Unknown},
         {"", RecordingKind::Unknown},
     };
     for (const auto& c : cases) EXPECT_EQ(DetectRecording(c.head), c.kind) << c.head;

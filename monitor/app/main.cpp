@@ -1,10 +1,13 @@
 // varnak: the RDS monitor.
 //
-//   varnak [--exit-when-done] [--screenshot FILE.png] [--rbds | --no-rbds] [--history] [FILE]
+//   varnak [--exit-when-done] [--screenshot FILE.png] [--rbds | --no-rbds] [--history]
+//          [--realtime] [--mpx-rate HZ] [FILE]
 //
 // With FILE the analysis of FILE starts right after start-up, as if chosen
-// with the File command. --exit-when-done closes the window once that
-// analysis has ended and its decode log is closed; --screenshot saves a
+// with the File command; with --mpx-rate FILE holds raw multiplex samples,
+// and standard input ("-") or a pipe starts a live radio run. --realtime
+// plays a recording at broadcast speed. --exit-when-done closes the window
+// once that run has ended and its decode log is closed; --screenshot saves a
 // picture of the window at that moment. Qt's own options (-platform
 // offscreen, ...) are accepted too.
 #include <QApplication>
@@ -15,11 +18,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "command_line.h"
 #include "history_window.h"
 #include "main_window.h"
 #include "notifier.h"
+#include "rds_demodulator.h"
 #include "settings_store.h"
 #include "usage.h"
 
@@ -51,6 +56,21 @@ bool IsQtOption(const QString& word, bool* takesValue) {
     return bare.startsWith(QLatin1String("qmljsdebugger"));
 }
 
+// "171000", "171000.5" or, as rtl_fm writes rates, "171k"; nothing when out
+// of the demodulator's range.
+std::optional<double> ParseRate(QString text) {
+    double scale = 1;
+    if (text.endsWith(QLatin1Char('k'), Qt::CaseInsensitive)) {
+        scale = 1000;
+        text.chop(1);
+    }
+    bool ok = false;
+    const double rate = text.toDouble(&ok) * scale;
+    if (!ok || !(rate >= varnak::radio::RdsDemodulator::kMinRate && rate <= varnak::radio::RdsDemodulator::kMaxRate))
+        return std::nullopt;
+    return rate;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -71,12 +91,21 @@ int main(int argc, char* argv[]) {
         args << word;
     }
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("RDS monitor: decodes a recorded RDS bit stream and shows it."));
+    parser.setApplicationDescription(QStringLiteral(
+        "RDS monitor: decodes RDS from a recording, a decoder card or an FM receiver and shows it.\n"
+        "\n"
+        "Live from an FM receiver, or from a test signal with no hardware at all:\n"
+        "  rtl_fm -M fm -l 0 -A std -p 0 -s 171k -F 9 -f 95.8M | varnak --mpx-rate 171000 -\n"
+        "  rdsgen STATION.rds --mpx --raw --realtime -o - | varnak --mpx-rate 171000 -\n"
+        "A live radio run logs every group into Radio.out in the current folder; the\n"
+        "window title shows the signal (pilot, RDS level, estimated CNR) and says when\n"
+        "the input has ended or no samples came for 2 s. Stop, or closing the window,\n"
+        "ends it."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
                                            QStringLiteral("Show the version."));
     const QCommandLineOption exitOption(QStringLiteral("exit-when-done"),
-                                        QStringLiteral("Close the window when the analysis of FILE has ended."));
+                                        QStringLiteral("Close the window when the analysis of FILE, or the radio input, has ended."));
     const QCommandLineOption shotOption(QStringLiteral("screenshot"),
                                         QStringLiteral("Save a picture of the window at the end of the analysis."),
                                         QStringLiteral("file.png"));
@@ -87,11 +116,24 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption historyOption(QStringLiteral("history"),
                                            QStringLiteral("Open the history and statistics window at start (F2, or "
                                                           "the window's context menu, opens it later)."));
-    const QList<QCommandLineOption> options{helpOption,  versionOption, exitOption,   shotOption,
-                                            rbdsOption, rdsOption,     historyOption};
+    const QCommandLineOption realtimeOption(
+        QStringLiteral("realtime"),
+        QStringLiteral("Play FILE at broadcast speed (1187.5 bit/s, or an audio recording's own sample rate), so "
+                       "the panels change as they did on air."));
+    const QCommandLineOption mpxRateOption(
+        QStringLiteral("mpx-rate"),
+        QStringLiteral("FILE holds raw signed 16-bit little-endian mono samples of the FM multiplex at HZ samples "
+                       "per second (128000 to 384000; \"171k\" is 171000), as rtl_fm writes them. Standard input "
+                       "(\"-\"), a pipe or a device starts a live radio run logged into Radio.out in the current "
+                       "folder; a regular file is analysed into its decode log."),
+        QStringLiteral("HZ"));
+    const QList<QCommandLineOption> options{helpOption, versionOption, exitOption,     shotOption,   rbdsOption,
+                                            rdsOption,  historyOption, realtimeOption, mpxRateOption};
     parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("FILE"),
-                                 QStringLiteral("Recording to analyse: bit text, or a group log (one group a line); a "
+                                 QStringLiteral("Recording to analyse, recognised by its content: bit text, hexadecimal "
+                                                "text as the card sends it, a group log (one group a line), or an audio "
+                                                "recording of the FM multiplex (WAV, FLAC, ... at 128 kHz or more). A "
                                                 "pipe or a device is read as a stream until it ends or Stop is pressed."),
                                  QStringLiteral("[FILE]"));
     if (const auto error = varnak::ParseArguments(parser, options, args)) return varnak::UsageError(kProgram, *error);
@@ -108,6 +150,15 @@ int main(int argc, char* argv[]) {
         return varnak::UsageError(kProgram, "one FILE at most, got " + std::to_string(files.size()));
     if (parser.isSet(rbdsOption) && parser.isSet(rdsOption))
         return varnak::UsageError(kProgram, "--rbds and --no-rbds cannot go together");
+    std::optional<double> mpxRate;
+    if (parser.isSet(mpxRateOption)) {
+        mpxRate = ParseRate(parser.value(mpxRateOption));
+        if (!mpxRate)
+            return varnak::UsageError(kProgram, "--mpx-rate: '" + parser.value(mpxRateOption).toStdString() +
+                                                    "' is not a sample rate from 128000 to 384000 Hz");
+        if (files.isEmpty())
+            return varnak::UsageError(kProgram, "--mpx-rate needs FILE (\"-\" for standard input)");
+    }
     const bool exitWhenDone = parser.isSet(exitOption);
     const QString shot = parser.value(shotOption);
 
@@ -127,6 +178,8 @@ int main(int argc, char* argv[]) {
     varnak::MainWindow window(store, *notifier);
     if (parser.isSet(rbdsOption)) window.setRbds(true);
     if (parser.isSet(rdsOption)) window.setRbds(false);
+    window.setMpxRate(mpxRate);
+    window.setRealtime(parser.isSet(realtimeOption));
     window.show();
     varnak::HistoryWindow* history = varnak::AttachHistoryWindow(window, *notifier, store);
     if (parser.isSet(historyOption)) history->show();

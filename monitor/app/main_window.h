@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,9 +19,12 @@
 #include "frame_processor.h"
 #include "input_file.h"
 #include "quesmer/start_sequence.h"
+#include "radio_run.h"
 #include "run_observer.h"
 
+class QEventLoop;
 class QPushButton;
+class QTimer;
 class QLineEdit;
 class QPlainTextEdit;
 
@@ -73,11 +77,29 @@ public:
     // The File command: asks for a recording and analyses it.
     void FileCommand();
     // Analyses the recording at `path` into its decode log beside it, read
-    // piece by piece; a pipe or a device is decoded as it comes until it
-    // ends or Stop is pressed. False when the file could not be read or the
-    // log not written (the user was told); true when the analysis ran, was
-    // stopped, or the file was empty.
+    // piece by piece. Its kind is recognised by its content: bit text,
+    // hexadecimal text as the card sends it, or an audio recording of the
+    // FM multiplex (demodulated on a worker thread). A pipe or a device is
+    // text decoded as it comes until it ends or Stop is pressed. With a
+    // multiplex rate set (setMpxRate), `path` holds raw s16le samples: see
+    // RunRadio(). False when the file could not be used or the log not
+    // written (the user was told); true when the analysis ran or was
+    // stopped.
     bool AnalyseFile(const QString& path);
+    // A radio run on raw s16le multiplex samples at the rate set with
+    // setMpxRate(): standard input ("-"), a FIFO or a device is a live run
+    // into Radio.out in the current directory; a regular file is analysed
+    // into its decode log beside it. Returns when the input has ended or
+    // Stop was pressed; false as AnalyseFile().
+    bool RunRadio(const QString& path);
+    // Raw multiplex samples at `rate` Hz instead of recognised recordings.
+    void setMpxRate(std::optional<double> rate) { mpxRate_ = rate; }
+    // Recordings play at broadcast speed (1187.5 bit/s, or the audio's own
+    // sample rate) instead of as fast as they decode.
+    void setRealtime(bool on) { realtime_ = on; }
+    bool realtime() const { return realtime_; }
+    // A radio run (an audio recording or raw multiplex) is in progress.
+    bool isRadioRunning() const { return radio_ != nullptr; }
     // The Card command: asks for server, card and IF input, connects the
     // card, sets it up for the RDS bit stream and decodes live from it into
     // Card.out in the current directory until Stop.
@@ -169,6 +191,14 @@ private:
     };
     bool closeLog();
     bool feedGroupLog(InputFile& in, std::vector<char>& buffer, std::size_t got, const QString& path);
+    bool openFileLog(const QString& path);
+    void beginRun(bool live);
+    bool endRun(const QString& path, bool stopped, const QString& failure);
+    bool feedPaced(const char* data, std::size_t size, double perSecond);
+    bool runRadio(std::unique_ptr<RadioRun> run, const QString& path, bool live);
+    void drainRadio();
+    void showRadioState();
+    void reportNoGroups(const QString& path);
     // Reads the next piece of a recording; a silent stream is waited for
     // while the window serves its events. End also when Stop was pressed.
     InputFile::Result readRecording(InputFile& in, char* buffer, std::size_t capacity, std::size_t& got);
@@ -202,10 +232,25 @@ private:
     int stopCount_ = 0;  // Stop commands so far: tells a card set-up it was ended
     int analysisStops_ = 0;  // stopCount_ when the current analysis began
     bool logFailed_ = false;
+    std::size_t runGroups_ = 0;  // groups decoded since the run began
+    std::optional<double> mpxRate_;
+    bool realtime_ = false;
+    QElapsedTimer sincePlay_;  // real-time playback: since the first bit
+    std::uint64_t played_ = 0;  // real-time playback: characters fed
+
+    // The radio run in progress.
+    std::unique_ptr<RadioRun> radio_;
+    RadioRun::State radioState_;
+    bool radioLive_ = false;
+    bool draining_ = false;
+    QEventLoop* radioLoop_ = nullptr;
+    QTimer* radioTimer_ = nullptr;
+    QString title_;  // the window title without the run's state
     DecodeLog log_;
     std::unique_ptr<FrameProcessor> processor_;
     const MurlinApi* api_ = nullptr;
     QElapsedTimer sinceYield_;
+    qint64 yieldMs_ = 16;  // longest time between two yields while decoding
     RunObserver* observer_ = nullptr;
 
     // While a text is decoded, what the window must show is noted and drawn

@@ -1,7 +1,6 @@
 #include "text_input.h"
 
 #include <cctype>
-#include <cstdio>
 
 namespace murlindecode {
 
@@ -11,8 +10,7 @@ bool TextInput::open(const std::string& path, bool hex) {
     onlyHexDigits_ = true;
     beyondBits_ = false;
     characters_ = 0;
-    line_ = 1;
-    column_ = 0;
+    hexText_.reset();
     error_.clear();
     if (!file_.open(path)) {
         error_ = "cannot read: " + file_.error();
@@ -46,29 +44,9 @@ bool TextInput::next(const char*& data, std::size_t& size) {
 // Drops white space from the piece in the buffer and checks every other
 // character; line and column count across pieces.
 bool TextInput::cleanHex(std::size_t& size) {
-    char* text = buffer_.get();
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        ++column_;
-        if (c == '\n') {
-            ++line_;
-            column_ = 0;
-            continue;
-        }
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') continue;
-        if (!std::isxdigit(c)) {
-            char shown[16];
-            if (c >= 0x20 && c < 0x7F) std::snprintf(shown, sizeof shown, "'%c'", c);
-            else std::snprintf(shown, sizeof shown, "byte 0x%02X", c);
-            error_ = "line " + std::to_string(line_) + ", column " + std::to_string(column_) + ": " + shown +
-                     " is not a hexadecimal digit";
-            return false;
-        }
-        text[kept++] = static_cast<char>(c);
-    }
-    size = kept;
-    return true;
+    if (hexText_.clean(buffer_.get(), size)) return true;
+    error_ = hexText_.error();
+    return false;
 }
 
 void TextInput::judge(const char* data, std::size_t size) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "hex_text.h"
 #include "input_file.h"
 
 namespace murlindecode {
@@ -49,7 +50,7 @@ private:
     bool judged_ = false;
     bool onlyHexDigits_ = true, beyondBits_ = false;
     std::uint64_t characters_ = 0;
-    std::uint64_t line_ = 1, column_ = 0;
+    varnak::HexText hexText_;
     std::string error_;
 };
 

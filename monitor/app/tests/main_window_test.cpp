@@ -1,6 +1,7 @@
 // The main window with its real widgets (offscreen): layout, indicators,
-// panels, file analysis, Stop, the polarity search, status-bar clicks and
-// the settings it reads and writes.
+// panels, file analysis of every kind of recording, live radio on standard
+// input, Stop, the polarity search, status-bar clicks and the settings it
+// reads and writes.
 #include "main_window.h"
 
 #include <QApplication>
@@ -25,13 +26,18 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <sndfile.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "field_format.h"
 #include "capturing_notifier.h"
+#include "mpx_modulator.h"
+#include "rds_demodulator.h"
 #include "settings_store.h"
 #include "test_streams.h"
 #include "widgets.h"
@@ -424,7 +430,7 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
     c<QPushButton>(QStringLiteral("File"))->click();
     EXPECT_TRUE(finished);
     EXPECT_EQ(notifier_.dialogTitle, QStringLiteral("Load "));
-    EXPECT_EQ(notifier_.dialogFilter, QStringLiteral(" Files (*.txt)"));
+    EXPECT_EQ(notifier_.dialogFilter, QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
     EXPECT_EQ(notifier_.dialogDirectory, QDir::currentPath());
     EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
     EXPECT_EQ(w_->CurrentPath(), path);
@@ -746,17 +752,19 @@ TEST_F(WindowTest, ProgramAnswersHelpVersionAndUsageErrorsWithoutADisplay) {
     }
 }
 
-TEST_F(WindowTest, CancelAndEmptyFilesChangeNothing) {
+TEST_F(WindowTest, CancelChangesNothingAndAnEmptyFileIsNamed) {
     notifier_.nextFile.clear();
     c<QPushButton>(QStringLiteral("File"))->click();
     EXPECT_EQ(notifier_.dialogTitle, QStringLiteral("Load "));
     EXPECT_TRUE(notifier_.messages.isEmpty());
     expectIdle();
 
+    // An empty recording would otherwise leave the window silent.
     const QString empty = writeFile(QStringLiteral("empty.txt"), std::string());
-    EXPECT_TRUE(w_->AnalyseFile(empty));
+    EXPECT_FALSE(w_->AnalyseFile(empty));
     EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("empty.out"))));
-    EXPECT_TRUE(notifier_.messages.isEmpty());
+    ASSERT_EQ(notifier_.messages.size(), 1);
+    EXPECT_EQ(notifier_.messages[0], QStringLiteral("Cannot analyse %1: it is empty.").arg(empty));
     expectIdle();
 }
 
@@ -796,6 +804,278 @@ TEST_F(WindowTest, StartUpReadsSettingsAndClosingSavesThePosition) {
     ASSERT_TRUE(store_.WriteSetting(app, {}, QStringLiteral("Y"), 30000));
     makeWindow();
     EXPECT_EQ(w_->pos(), designPosition);
+}
+
+// ---------------------------------------------------------------------------
+// Audio and hexadecimal recordings, live radio, bad input, real-time playback
+
+constexpr double kRate = 171000;
+const QByteArray kSeparator = "------------------------------------\r\n";
+
+std::vector<float> Multiplex(const std::string& bits, double rate = kRate) {
+    radio::MpxConfig config;
+    config.sampleRate = rate;
+    radio::MpxModulator modulator(config);
+    std::vector<float> out;
+    modulator.modulate(bits, out);
+    modulator.finish(out);
+    return out;
+}
+
+std::string S16le(const std::vector<float>& samples) {
+    std::string bytes(samples.size() * 2, '\0');
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto v = static_cast<uint16_t>(static_cast<int16_t>(std::lround(samples[i] * 32767.0f)));
+        bytes[2 * i] = static_cast<char>(v & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(v >> 8);
+    }
+    return bytes;
+}
+
+void WriteWav(const QString& path, const std::vector<float>& samples, int rate) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(sf_write_float(f, samples.data(), static_cast<sf_count_t>(samples.size())),
+              static_cast<sf_count_t>(samples.size()));
+    sf_close(f);
+}
+
+// The bits the demodulator makes of raw samples, as the window's worker reads them.
+std::string Demodulated(const std::string& s16le, double rate = kRate) {
+    std::vector<float> samples(s16le.size() / 2);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<float>(static_cast<int16_t>(static_cast<uint16_t>(
+                         static_cast<unsigned char>(s16le[2 * i]) | static_cast<unsigned char>(s16le[2 * i + 1]) << 8))) /
+                     32768.0f;
+    radio::RdsDemodulator d(rate);
+    std::string bits;
+    d.push(samples.data(), samples.size(), bits);
+    d.finish(bits);
+    return bits;
+}
+
+// An audio recording and a hexadecimal one, opened with File, give the same
+// decode log as their bits through the shared frame processor (for the hex
+// recording: as murlin-decode --hex, started as a user would).
+TEST_F(WindowTest, FileRecognisesAudioAndHexRecordings) {
+    const std::string bits = test::StationBits(4, 100);
+    const std::vector<float> samples = Multiplex(bits);
+    const QString wav = dir_.filePath(QStringLiteral("station.wav"));
+    WriteWav(wav, samples, static_cast<int>(kRate));
+    const std::string demodulated = Demodulated(S16le(samples));
+    referenceLog(demodulated);  // the same decoder state before both runs
+    notifier_.nextFile = wav;
+    c<QPushButton>(QStringLiteral("File"))->click();
+    EXPECT_EQ(notifier_.dialogFilter, QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
+    EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
+    const QByteArray log = readAll(dir_.filePath(QStringLiteral("station.out")));
+    EXPECT_GE(log.count(kSeparator), 3 * test::kGroupsPerCycle);
+    EXPECT_EQ(log, referenceLog(demodulated));
+    EXPECT_EQ(text(QStringLiteral("vPS")), QStringLiteral("VARNAK  "));
+    EXPECT_EQ(text(QStringLiteral("vPI")), QStringLiteral("C2A1"));
+    EXPECT_TRUE(w_->windowTitle().contains(QStringLiteral("pilot 9.0 %"))) << qPrintable(w_->windowTitle());
+
+    // Hexadecimal text in lines, as cardctl records the card's batches.
+    std::string hex;
+    for (std::size_t at = 0; at + 8 <= bits.size(); at += 8) {
+        int byte = 0;
+        for (int k = 0; k < 8; ++k) byte = byte * 2 + (bits[at + k] == '1');
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        hex += digits;
+        if ((at / 8) % 32 == 31) hex += "\r\n";
+    }
+    const QString hexPath = writeFile(QStringLiteral("card.hex"), hex);
+    const QString bin = QCoreApplication::applicationDirPath();
+    if (!QFile::exists(bin + QStringLiteral("/murlin-decode")) || !QFile::exists(bin + QStringLiteral("/varnak")))
+        GTEST_SKIP() << "murlin-decode or varnak not built";
+    // Both programs started fresh, as a user would, on both recordings.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.filePath(QStringLiteral("config")));
+    const struct {
+        QString path;
+        QString option;  // murlin-decode's name for the kind
+    } cases[] = {{hexPath, QStringLiteral("--hex")}, {wav, QStringLiteral("--mpx")}};
+    for (const auto& c : cases) {
+        QProcess varnak;
+        varnak.setProcessEnvironment(env);
+        varnak.start(bin + QStringLiteral("/varnak"),
+                     {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--exit-when-done"), c.path});
+        ASSERT_TRUE(varnak.waitForFinished(60000));
+        EXPECT_EQ(varnak.exitCode(), 0) << varnak.readAllStandardError().toStdString();
+        const QString headless = dir_.filePath(QStringLiteral("headless.out"));
+        const int status = QProcess::execute(bin + QStringLiteral("/murlin-decode"),
+                                             {QStringLiteral("-q"), c.option, QStringLiteral("-o"), headless, c.path});
+        if (status == 2) continue;  // a murlin-decode without this option
+        EXPECT_EQ(status, 0) << qPrintable(c.option);
+        const QByteArray log = readAll(c.path.left(c.path.size() - 4) + QStringLiteral(".out"));
+        EXPECT_GE(log.count(kSeparator), 3 * test::kGroupsPerCycle) << qPrintable(c.option);
+        EXPECT_EQ(log, readAll(headless)) << qPrintable(c.option);
+    }
+}
+
+// Recordings that cannot be used are named in a message box with the
+// reason; the window stays idle and no decode log claims success.
+TEST_F(WindowTest, BadRecordingsAreNamedWithTheReason) {
+    const std::vector<float> samples = Multiplex(test::StationBits(1));
+    const QString slow = dir_.filePath(QStringLiteral("slow.wav"));
+    WriteWav(slow, std::vector<float>(4410), 44100);
+    const QString truncated = dir_.filePath(QStringLiteral("cut.wav"));
+    WriteWav(truncated, samples, static_cast<int>(kRate));
+    ASSERT_TRUE(QFile::resize(truncated, QFileInfo(truncated).size() / 2 + 1));
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("folder.wav")));
+    const struct {
+        QString path;
+        QString reason;  // part of the message
+        bool logLeft;    // a log of what could be decoded, said to be partial
+    } cases[] = {
+        {writeFile(QStringLiteral("empty.txt"), ""), QStringLiteral("it is empty"), false},
+        {dir_.filePath(QStringLiteral("folder.wav")), QStringLiteral("Is a directory"), false},
+        {truncated, QStringLiteral("truncated"), true},
+        {slow, QStringLiteral("44100 Hz"), false},
+        {writeFile(QStringLiteral("program.bin"), std::string("\x7F" "ELF\2\1\1\0\0\0\0\0", 12) + std::string(5000, '\0')),
+         QStringLiteral("no recording of a kind Varnak reads"), false},
+        {writeFile(QStringLiteral("silence.txt"), std::string(5000, '0')), QStringLiteral("No RDS group found in silence.txt"),
+         true},
+    };
+    for (const auto& c : cases) {
+        notifier_.messages.clear();
+        const QString log = c.path.left(c.path.size() - 4) + QStringLiteral(".out");
+        w_->AnalyseFile(c.path);
+        ASSERT_EQ(notifier_.messages.size(), 1) << qPrintable(c.path);
+        EXPECT_TRUE(notifier_.messages[0].contains(QFileInfo(c.path).fileName())) << qPrintable(notifier_.messages[0]);
+        EXPECT_TRUE(notifier_.messages[0].contains(c.reason)) << qPrintable(notifier_.messages[0]);
+        EXPECT_EQ(QFileInfo(log).isFile(), c.logLeft) << qPrintable(c.path);
+        SCOPED_TRACE(c.path.toStdString());
+        expectIdle();
+        EXPECT_FALSE(w_->isLogOpen());
+    }
+}
+
+// Raw multiplex on standard input: a live run into Radio.out, the signal
+// and the input's state in the title, Stop, a writer that pauses or ends,
+// and one faster than real time.
+TEST_F(WindowTest, LiveRadioFromStandardInput) {
+    const std::string bits = test::StationBits(3, 50);
+    const std::string raw = S16le(Multiplex(bits));
+    const std::string demodulated = Demodulated(raw);
+    const QString previousDir = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir_.path()));
+    const int savedStdin = ::dup(STDIN_FILENO);
+    w_->setMpxRate(kRate);
+    enum class Writer { RealTimeThenStop, RealTimeThenClose, PausesThenStop, FloodsAndEnds };
+    for (Writer mode : {Writer::RealTimeThenStop, Writer::RealTimeThenClose, Writer::PausesThenStop, Writer::FloodsAndEnds}) {
+        w_->show();
+        SCOPED_TRACE(static_cast<int>(mode));
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        ASSERT_EQ(::dup2(fds[0], STDIN_FILENO), STDIN_FILENO);
+        ::close(fds[0]);
+        std::atomic<bool> quit{false};
+        std::atomic<std::size_t> written{0};
+        std::thread writer([&, fd = fds[1]] {
+            const std::size_t piece = static_cast<std::size_t>(kRate / 20) * 2;  // 50 ms
+            const auto start = std::chrono::steady_clock::now();
+            for (std::size_t at = 0; at < raw.size() && !quit; at += piece) {
+                if (mode == Writer::PausesThenStop && at >= raw.size() / 3) {
+                    while (!quit) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    break;
+                }
+                const std::size_t n = std::min(piece, raw.size() - at);
+                if (::write(fd, raw.data() + at, n) != static_cast<ssize_t>(n)) break;
+                written = at + n;
+                if (mode != Writer::FloodsAndEnds)
+                    std::this_thread::sleep_until(start + std::chrono::milliseconds(50 * (at / piece + 1)));
+            }
+            ::close(fd);
+        });
+        if (mode == Writer::FloodsAndEnds) referenceLog(demodulated);
+        QString titleSeen;
+        QTimer probe;
+        probe.setInterval(50);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            if (!w_->isRadioRunning()) return;
+            const QString title = w_->windowTitle();
+            if (title.contains(QStringLiteral("no samples for 2 s"))) titleSeen = title;
+            // The panels still show an earlier run's station: this run's
+            // groups have come once 1.5 s of signal went in.
+            const bool stationShown = written >= static_cast<std::size_t>(kRate * 1.5) * 2 &&
+                                      text(QStringLiteral("vPS")) == QStringLiteral("VARNAK  ") &&
+                                      text(QStringLiteral("vPI")) == QStringLiteral("C2A1");
+            const bool real = mode == Writer::RealTimeThenStop || mode == Writer::RealTimeThenClose;
+            if ((real && stationShown) || (mode == Writer::PausesThenStop && !titleSeen.isEmpty())) {
+                EXPECT_TRUE(c<QPushButton>(QStringLiteral("Stopit"))->isEnabled());
+                EXPECT_FALSE(c<QPushButton>(QStringLiteral("File"))->isEnabled());
+                QElapsedTimer stopping;
+                stopping.start();
+                if (mode == Writer::RealTimeThenClose) w_->close();
+                else c<QPushButton>(QStringLiteral("Stopit"))->click();
+                EXPECT_LT(stopping.elapsed(), 100);
+            }
+        });
+        probe.start();
+        const bool ok = w_->RunRadio(QStringLiteral("-"));
+        probe.stop();
+        quit = true;
+        writer.join();
+        EXPECT_TRUE(ok);
+        expectIdle();
+        const QByteArray log = readAll(dir_.filePath(QStringLiteral("Radio.out")));
+        EXPECT_GT(log.count(kSeparator), 0);
+        EXPECT_EQ(log.count("\r\n"), 5 * log.count(kSeparator));  // whole records only
+        if (mode == Writer::PausesThenStop) {
+            EXPECT_FALSE(titleSeen.isEmpty()) << "the silence is shown";
+        }
+        if (mode == Writer::FloodsAndEnds) {
+            EXPECT_TRUE(w_->windowTitle().endsWith(QStringLiteral("input ended"))) << qPrintable(w_->windowTitle());
+            EXPECT_EQ(log, referenceLog(demodulated)) << "no group lost";
+        }
+    }
+    ::dup2(savedStdin, STDIN_FILENO);
+    ::close(savedStdin);
+    QDir::setCurrent(previousDir);
+}
+
+// The program as scripts use it: raw multiplex on standard input, the
+// window closing after the input has ended and the last group is logged.
+TEST_F(WindowTest, ProgramEndsWithItsRadioInput) {
+    const QString bin = QCoreApplication::applicationDirPath();
+    if (!QFile::exists(bin + QStringLiteral("/varnak"))) GTEST_SKIP() << "varnak not built";
+    const std::string bits = test::StationBits(3, 50);
+    const std::string raw = S16le(Multiplex(bits));
+    QProcess varnak;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.filePath(QStringLiteral("config")));
+    varnak.setProcessEnvironment(env);
+    varnak.setWorkingDirectory(dir_.filePath(QStringLiteral("run")));
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("run")));
+    varnak.start(bin + QStringLiteral("/varnak"), {QStringLiteral("-platform"), QStringLiteral("offscreen"),
+                                                   QStringLiteral("--exit-when-done"), QStringLiteral("--mpx-rate"),
+                                                   QStringLiteral("171k"), QStringLiteral("-")});
+    ASSERT_TRUE(varnak.waitForStarted());
+    varnak.write(raw.data(), static_cast<qint64>(raw.size()));
+    varnak.closeWriteChannel();
+    ASSERT_TRUE(varnak.waitForFinished(60000));
+    EXPECT_EQ(varnak.exitCode(), 0) << varnak.readAllStandardError().toStdString();
+    const QByteArray log = readAll(dir_.filePath(QStringLiteral("run/Radio.out")));
+    EXPECT_GE(log.count(kSeparator), 2 * test::kGroupsPerCycle);
+    EXPECT_EQ(log.count(kSeparator), referenceLog(Demodulated(raw)).count(kSeparator));
+}
+
+// At broadcast speed a bit recording takes as long as it took on air.
+TEST_F(WindowTest, RealtimePlaybackKeepsTheBroadcastPace) {
+    const std::string bits = test::StationBits(1);
+    const QString path = writeFile(QStringLiteral("short.txt"), bits);
+    w_->setRealtime(true);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_GE(t.elapsed(), static_cast<qint64>(bits.size() * 1000 / 1187.5) - 100);
+    EXPECT_EQ(readAll(dir_.filePath(QStringLiteral("short.out"))).count(kSeparator), test::kGroupsPerCycle);
 }
 
 }  // namespace
