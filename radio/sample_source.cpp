@@ -5,6 +5,7 @@
 #include <sndfile.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
@@ -191,6 +192,19 @@ std::unique_ptr<SampleSource> SampleSource::openRaw(const std::string& path, dou
     if (!(sampleRate >= kMinSampleRate) || !std::isfinite(sampleRate))
         throw std::invalid_argument(TooSlow(path == "-" ? "standard input" : path, sampleRate));
     return std::make_unique<RawPcm>(path, sampleRate);
+}
+
+std::optional<double> ParseSampleRate(std::string_view text)
+{
+    double scale = 1;
+    if (!text.empty() && (text.back() == 'k' || text.back() == 'K')) {
+        scale = 1000;
+        text.remove_suffix(1);
+    }
+    double v = 0;
+    const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || p != text.data() + text.size() || !std::isfinite(v)) return std::nullopt;
+    return v * scale;
 }
 
 }  // namespace varnak::radio

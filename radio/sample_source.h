@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace varnak::radio {
@@ -52,5 +53,10 @@ protected:
     std::optional<uint64_t> frames_;
     std::string truncation_;
 };
+
+// A sample rate as users write it: "171000", "171000.5", or with a k suffix
+// "171k" (as rtl_fm writes rates). Nothing when it is not a finite number;
+// the range is the caller's to check.
+std::optional<double> ParseSampleRate(std::string_view text);
 
 }  // namespace varnak::radio

@@ -25,6 +25,7 @@
 #include "main_window.h"
 #include "notifier.h"
 #include "rds_demodulator.h"
+#include "sample_source.h"
 #include "settings_store.h"
 #include "usage.h"
 
@@ -56,17 +57,11 @@ bool IsQtOption(const QString& word, bool* takesValue) {
     return bare.startsWith(QLatin1String("qmljsdebugger"));
 }
 
-// "171000", "171000.5" or, as rtl_fm writes rates, "171k"; nothing when out
-// of the demodulator's range.
-std::optional<double> ParseRate(QString text) {
-    double scale = 1;
-    if (text.endsWith(QLatin1Char('k'), Qt::CaseInsensitive)) {
-        scale = 1000;
-        text.chop(1);
-    }
-    bool ok = false;
-    const double rate = text.toDouble(&ok) * scale;
-    if (!ok || !(rate >= varnak::radio::RdsDemodulator::kMinRate && rate <= varnak::radio::RdsDemodulator::kMaxRate))
+// A rate as varnak::radio::ParseSampleRate reads it ("171k" too); nothing
+// when out of the demodulator's range.
+std::optional<double> ParseRate(const QString& text) {
+    const std::optional<double> rate = varnak::radio::ParseSampleRate(text.toStdString());
+    if (!rate || !(*rate >= varnak::radio::RdsDemodulator::kMinRate && *rate <= varnak::radio::RdsDemodulator::kMaxRate))
         return std::nullopt;
     return rate;
 }

@@ -20,20 +20,6 @@ using varnak::radio::SampleSourceError;
 // last bit.
 constexpr std::size_t kChunk = 8192;
 
-// "171000", "171000.5", or with a k suffix "171k" (as rtl_fm writes rates).
-std::optional<double> ParseRate(std::string text)
-{
-    double scale = 1;
-    if (!text.empty() && (text.back() == 'k' || text.back() == 'K')) {
-        scale = 1000;
-        text.pop_back();
-    }
-    double v = 0;
-    const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || p != text.data() + text.size() || !std::isfinite(v)) return std::nullopt;
-    return v * scale;
-}
-
 // Hands the processor's events on to the program's listener, all but its
 // progress (which counts bits, not the input's samples), and flushes the
 // output after every group when asked.
@@ -91,7 +77,7 @@ int ParseMpxArgument(int argc, char** argv, int& i, MpxOptions& options, std::st
     }
     if (name.empty()) return 0;
     if (name == "--rate") {
-        const auto rate = ParseRate(value);
+        const auto rate = varnak::radio::ParseSampleRate(value);
         if (!rate) {
             error = "--rate: '" + value + "' is not a sample rate in Hz";
             return -1;

@@ -1014,7 +1014,10 @@ TEST_F(WindowTest, LiveRadioFromStandardInput) {
                 stopping.start();
                 if (mode == Writer::RealTimeThenClose) w_->close();
                 else c<QPushButton>(QStringLiteral("Stopit"))->click();
-                EXPECT_LT(stopping.elapsed(), 100);
+                // Stop joins the reading thread, which polls every 40 ms: well
+                // under 100 ms on an idle machine. The bound here only catches a
+                // Stop that waits for the input, on a loaded sanitizer build too.
+                EXPECT_LT(stopping.elapsed(), 1000);
             }
         });
         probe.start();
