@@ -10,15 +10,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$top/build/monitor-release}
 seconds=${2:-3600}
-jobs=${JOBS:-2}
-
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNAK_TESTS=OFF -DVARNAK_BENCH=OFF >/dev/null
-cmake --build "$build" --target varnak murlin murlin-decode rdsgen -j "$jobs" >/dev/null
-bin=$build/bin
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen
+. "$top/bench/monitor/common.sh"
 
 # The sample station at 171 kHz with noise (RDS CNR 6 dB): about 1.2 GB for an hour.
 "$bin/rdsgen" "$top/data/samples/station.rds" --mpx --cnr 6 -d "$seconds" -o "$work/mpx.wav"

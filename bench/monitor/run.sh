@@ -9,15 +9,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$top/build/monitor-release}
-jobs=${JOBS:-2}
-
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNAK_TESTS=OFF -DVARNAK_BENCH=OFF >/dev/null
-cmake --build "$build" --target varnak murlin murlin-decode rdsgen -j "$jobs" >/dev/null
-bin=$build/bin
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen
+. "$top/bench/monitor/common.sh"
 
 # One hour at 1187.5 bit/s (4 275 000 bits) of the sample station, with
 # noise before it and a few bit errors throughout.
