@@ -46,8 +46,8 @@ TEST_F(GroupLog, ParsesLines) {
         {"C2A1 ---- E0CD 4B45 @2026/12/08 19:55:10.25", false, LineKind::Group, 0xD, 0xC2A1, 0x4B45, true},
         {"---- ---- ---- ----", false, LineKind::Group, 0x0, 0, 0, false},
         {"C2A10408E0CD4B45", false, LineKind::Group, 0xF, 0xC2A1, 0x4B45, false},
-        {"<recorder=\"RDS Spy\" date=\"2026/12/08\" time=\"19:55:10\">", true, LineKind::Header, 0, 0, 0, false},
-        {"<recorder=\"RDS Spy\">", false, LineKind::Malformed, 0, 0, 0, false},
+        {"<recorder=\"RDS Logger\" date=\"2026/12/08\" time=\"19:55:10\">", true, LineKind::Header, 0, 0, 0, false},
+        {"<recorder=\"RDS Logger\">", false, LineKind::Malformed, 0, 0, 0, false},
         {"", false, LineKind::Blank, 0, 0, 0, false},
         {" \t\r", false, LineKind::Blank, 0, 0, 0, false},
         {"C2A1 0408 E0CD", false, LineKind::Malformed, 0, 0, 0, false},
@@ -140,7 +140,7 @@ TEST_F(GroupLog, DetectsTheKindOfRecording) {
         std::string head;
         RecordingKind kind;
     } cases[] = {
-        {"<recorder=\"RDS Spy\">\r\nC2A1 0408 E0CD 4B45 @2026/12/08 19:55:10.25\r\nC2A1 ---- ---- 4B45\r\n",
+        {"<recorder=\"RDS Logger\">\r\nC2A1 0408 E0CD 4B45 @2026/12/08 19:55:10.25\r\nC2A1 ---- ---- 4B45\r\n",
          RecordingKind::GroupLog},
         {"C2A1 0408 E0CD 4B45\nC2A1 0409 E0CD 5452\nC2A1 040A E0", RecordingKind::GroupLog},
         {"C2A10408E0CD4B45\n", RecordingKind::GroupLog},

@@ -513,7 +513,7 @@ TEST_F(MurlinDecodeFormats, RdsTextRbdsAndRtPlus) {
 }
 
 TEST_F(MurlinDecodeFormats, GroupLogsWithGapsTimeStampsAndBadLines) {
-    std::string log = "<recorder=\"RDS Spy\" date=\"2026/12/08\" time=\"19:55:10\">\r\n";
+    std::string log = "<recorder=\"RDS Logger\" date=\"2026/12/08\" time=\"19:55:10\">\r\n";
     const char* const lines[] = {
         "2001 0558 E501 5641 @2026/12/08 19:55:10.25",  // 0A segment 0: "VA"
         "junk",
