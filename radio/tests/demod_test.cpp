@@ -3,6 +3,7 @@
 // impairments, whatever the chunking; and the block decoder hands doubtful
 // blocks on so damaged that the decoder library cannot take them.
 #include "block_decoder.h"
+#include "modulate.h"
 #include "mpx_modulator.h"
 #include "rds_demodulator.h"
 #include "rds_encoder.h"
@@ -27,15 +28,6 @@ std::string RandomGroups(size_t groups, uint32_t seed)
     for (size_t g = 0; g < groups; ++g)
         rdsenc::AppendGroup(bits, 0x6201, uint16_t(rng() & 0xF7FF), uint16_t(rng()), uint16_t(rng()));
     return bits;
-}
-
-std::vector<float> Modulate(const MpxConfig& config, const std::string& bits)
-{
-    MpxModulator m(config);
-    std::vector<float> out;
-    m.modulate(bits, out);
-    m.finish(out);
-    return out;
 }
 
 std::string Demodulate(RdsDemodulator& demod, const std::vector<float>& samples, size_t chunk)

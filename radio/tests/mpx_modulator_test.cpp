@@ -1,6 +1,7 @@
 // The test-signal modulator: its noise really has the CNR asked for, the RDS
 // signal stays in its band, the clock error shows, and the output does not
 // depend on how the bits are divided between calls.
+#include "modulate.h"
 #include "mpx_modulator.h"
 
 #include <gtest/gtest.h>
@@ -23,15 +24,6 @@ std::string RandomBits(size_t count, uint32_t seed)
     std::string bits;
     for (size_t i = 0; i < count; ++i) bits.push_back(char('0' + (rng() & 1)));
     return bits;
-}
-
-std::vector<float> Modulate(const MpxConfig& config, const std::string& bits)
-{
-    MpxModulator m(config);
-    std::vector<float> out;
-    m.modulate(bits, out);
-    m.finish(out);
-    return out;
 }
 
 // Power spectrum averaged over Hann-windowed blocks (Welch), one value per bin
