@@ -83,25 +83,28 @@ std::optional<int64_t> ParseLogTime(std::string_view t) {
     return static_cast<int64_t>(seconds) * 100 + cs;
 }
 
-std::string FormatLogTime(int64_t centiseconds) {
+namespace {
+
+// `centiseconds` since the epoch as `format` has it (year, month, day, hour,
+// minute, second, hundredths), in local time or UTC.
+std::string FormatTime(int64_t centiseconds, bool utc, const char* format) {
     const std::time_t seconds = static_cast<std::time_t>(FloorDiv(centiseconds, 100));
     std::tm tm{};
-    localtime_r(&seconds, &tm);
+    if (utc) gmtime_r(&seconds, &tm);
+    else localtime_r(&seconds, &tm);
     char text[40];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d.%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(centiseconds - seconds * int64_t(100)));
+    std::snprintf(text, sizeof text, format, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                  tm.tm_sec, static_cast<int>(centiseconds - seconds * int64_t(100)));
     return text;
 }
 
-std::string FormatIsoUtc(int64_t centiseconds) {
-    const std::time_t seconds = static_cast<std::time_t>(FloorDiv(centiseconds, 100));
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%02dZ", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(centiseconds - seconds * int64_t(100)));
-    return text;
+}  // namespace
+
+std::string FormatLogTime(int64_t centiseconds) {
+    return FormatTime(centiseconds, false, "%04d/%02d/%02d %02d:%02d:%02d.%02d");
 }
+
+std::string FormatIsoUtc(int64_t centiseconds) { return FormatTime(centiseconds, true, "%04d-%02d-%02dT%02d:%02d:%02d.%02dZ"); }
 
 LineKind ParseGroupLine(std::string_view line, bool first, GroupRecord& out) {
     while (!line.empty() && IsSpace(line.back())) line.remove_suffix(1);

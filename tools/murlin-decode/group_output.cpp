@@ -31,8 +31,10 @@ void GroupOutput::groupGathered(const rdsformats::GroupRecord& gathered) {
 }
 
 void GroupOutput::onStatus(uint16_t status) {
-    uint16_t words[4];
-    for (int n = 0; n < 4; ++n) words[n] = static_cast<uint16_t>(api_.RDSData(n));
+    // The assembler takes at most one block word per status word: fetch only that one.
+    uint16_t words[4] = {0, 0, 0, 0};
+    if (const int n = rdsformats::GroupAssembler::WordTaken(status); n >= 0)
+        words[n] = static_cast<uint16_t>(api_.RDSData(n));
     if (assembler_.feed(status, words)) groupGathered(assembler_.group());
     if (!historyOn_) return;
     if (positionSource_) historyFeed_.setPosition(positionSource_->position() * bitsPerCharacter_);
