@@ -15,18 +15,7 @@ seconds=${2:-3600}
 # The sample station at 171 kHz with noise (RDS CNR 6 dB): about 1.2 GB for an hour.
 "$bin/rdsgen" "$top/data/samples/station.rds" --mpx --cnr 6 -d "$seconds" -o "$work/mpx.wav"
 
-# Best of three wall-clock runs, in milliseconds: the machine is shared.
-best() {
-  local best_ms= t0 t1 ms i
-  for i in 1 2 3; do
-    t0=$(date +%s%N)
-    "$@" >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
-    t1=$(date +%s%N)
-    ms=$(( (t1 - t0) / 1000000 ))
-    if [ -z "$best_ms" ] || [ "$ms" -lt "$best_ms" ]; then best_ms=$ms; fi
-  done
-  echo "$best_ms"
-}
+RUNS=3  # an hour of multiplex takes seconds per run
 
 headless_ms=$(best "$bin/murlin-decode" -q --mpx -o "$work/headless.out" "$work/mpx.wav")
 window_ms=$(best "$bin/varnak" --exit-when-done "$work/mpx.wav")

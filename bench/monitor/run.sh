@@ -16,18 +16,6 @@ build=${1:-$top/build/monitor-release}
 "$bin/rdsgen" -d 3600 --garbage 2000 --error-rate 0.0002 -o "$work/hour.txt" "$top/data/samples/station.rds"
 bits=$(stat -c %s "$work/hour.txt")
 
-# Best of five wall-clock runs, in milliseconds: the machine is shared.
-best() {
-  local best_ms= t0 t1 ms i
-  for i in 1 2 3 4 5; do
-    t0=$(date +%s%N)
-    "$@" >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
-    t1=$(date +%s%N)
-    ms=$(( (t1 - t0) / 1000000 ))
-    if [ -z "$best_ms" ] || [ "$ms" -lt "$best_ms" ]; then best_ms=$ms; fi
-  done
-  echo "$best_ms"
-}
 
 headless_ms=$(best "$bin/murlin-decode" -q -o "$work/headless.out" "$work/hour.txt")
 window_ms=$(best "$bin/varnak" --exit-when-done "$work/hour.txt")
