@@ -15,7 +15,7 @@ seconds=${2:-3600}
 # The sample station at 171 kHz with noise (RDS CNR 6 dB): about 1.2 GB for an hour.
 "$bin/rdsgen" "$top/data/samples/station.rds" --mpx --cnr 6 -d "$seconds" -o "$work/mpx.wav"
 
-RUNS=3  # an hour of multiplex takes seconds per run
+RUNS=${RUNS:-3}  # an hour of multiplex takes seconds per run
 
 headless_ms=$(best "$bin/murlin-decode" -q --mpx -o "$work/headless.out" "$work/mpx.wav")
 window_ms=$(best "$bin/varnak" --exit-when-done "$work/mpx.wav")
