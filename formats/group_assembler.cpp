@@ -1,13 +1,8 @@
 #include "group_assembler.h"
 
+#include "status_word.h"
+
 namespace rdsformats {
-namespace {
-
-constexpr uint16_t kNothing = 0x1215;
-// Slot of each block code of the status word: A 1, B 2, C 3, C' 4, D 0.
-constexpr int kSlotOfBlock[6] = {3, 0, 1, 2, 2, -1};
-
-}  // namespace
 
 void GroupAssembler::open() {
     current_ = GroupRecord{};
@@ -22,14 +17,15 @@ bool GroupAssembler::close() {
 }
 
 bool GroupAssembler::feed(uint16_t status, const uint16_t (&words)[4]) {
-    if (status == kNothing) return false;
-    const int sync = (status >> 8) & 0xF, check = (status >> 4) & 0xF, block = status & 0xF;
-    if (sync == 1) {  // automatic reset: the decoder starts afresh
+    const StatusWord word(status);
+    if (word.nothing()) return false;
+    const int sync = word.sync();
+    if (word.autoReset()) {  // the decoder starts afresh
         const bool ended = close();
         confirmed_ = false;
         return ended;
     }
-    if (check == 3) {
+    if (word.check() == StatusWord::kFailed) {
         // A block that failed: the one expected at this place.
         bool ended = false;
         if (active_ || confirmed_) {
@@ -37,28 +33,28 @@ bool GroupAssembler::feed(uint16_t status, const uint16_t (&words)[4]) {
             expected_ = (expected_ + 1) % 4;
             if (expected_ == 0) ended = close();
         }
-        if (sync == 3) {  // synchronisation lost
+        if (sync == StatusWord::kLost) {
             ended = close() || ended;
             confirmed_ = false;
         }
         return ended;
     }
-    if (block > 4 || (check != 0 && check != 2)) return false;
-    const int slot = kSlotOfBlock[block];
+    const int slot = word.blockIndex();
+    if (slot < 0 || !word.blockUsable()) return false;
     bool ended = false;
     if (slot == 0) {
         ended = close();
         open();
         // A block A found while searching waits for block B to confirm it.
-        if (sync == 2) confirmed_ = false;
+        if (sync == StatusWord::kSearching) confirmed_ = false;
     } else if (!active_) {
         if (!confirmed_) return false;
         open();
     }
-    if (slot == 1 && sync == 0) confirmed_ = true;
+    if (slot == 1 && sync == StatusWord::kSynchronised) confirmed_ = true;
     current_.blocks[slot] = words[slot];
     current_.received |= static_cast<uint8_t>(1u << slot);
-    if (check == 2) current_.repaired |= static_cast<uint8_t>(1u << slot);
+    if (word.check() == StatusWord::kRepaired) current_.repaired |= static_cast<uint8_t>(1u << slot);
     expected_ = (slot + 1) % 4;
     // Block D ends the group (block A, which closes the one before, never
     // comes in the same call).
@@ -67,9 +63,9 @@ bool GroupAssembler::feed(uint16_t status, const uint16_t (&words)[4]) {
 }
 
 int GroupAssembler::WordTaken(uint16_t status) {
-    const int sync = (status >> 8) & 0xF, check = (status >> 4) & 0xF, block = status & 0xF;
-    if (status == kNothing || sync == 1 || (check != 0 && check != 2) || block > 4) return -1;
-    return kSlotOfBlock[block];
+    const StatusWord word(status);
+    if (word.nothing() || word.autoReset() || !word.blockUsable()) return -1;
+    return word.blockIndex();
 }
 
 bool GroupAssembler::finish() {

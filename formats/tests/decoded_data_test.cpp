@@ -8,6 +8,7 @@
 #include "group_assembler.h"
 #include "group_stats.h"
 #include "rtplus.h"
+#include "status_word.h"
 
 namespace {
 
@@ -17,6 +18,36 @@ using namespace rdsformats;
 constexpr uint16_t kSearchA = 0x1201, kSearchB = 0x1002, kA = 0x1001, kB = 0x1002, kC = 0x1003, kCp = 0x1004,
                    kDGroup = 0x0000, kDDamaged = 0x1000, kRepairedC = 0x1023, kFailed = 0x1035, kLost = 0x1335,
                    kReset = 0x1115;
+
+TEST(StatusWord, ReadsItsFields) {
+    const struct {
+        uint16_t word;
+        int sequence, sync, check, blockIndex;
+        bool nothing, groupDecoded, usable, known;
+    } cases[] = {
+        {0x1215, 1, 2, 1, -1, true, false, false, true},  // nothing happened
+        {0x0000, 0, 0, 0, 3, false, true, true, true},    // D ends a group
+        {0x1201, 1, 2, 0, 0, false, false, true, true},   // A while searching
+        {0x1022, 1, 0, 2, 1, false, false, true, true},   // B repaired
+        {0x1004, 1, 0, 0, 2, false, false, true, true},   // C'
+        {0x1335, 1, 3, 3, -1, false, false, false, true}, // lost, no block
+        {0x1115, 1, 1, 1, -1, false, false, false, true}, // automatic reset
+        {0xFFF6, 15, 15, 15, -1, false, false, false, false},
+    };
+    for (const auto& c : cases) {
+        const StatusWord s(c.word);
+        EXPECT_EQ(s.word(), c.word);
+        EXPECT_EQ(s.sequence(), c.sequence) << std::hex << c.word;
+        EXPECT_EQ(s.sync(), c.sync) << std::hex << c.word;
+        EXPECT_EQ(s.check(), c.check) << std::hex << c.word;
+        EXPECT_EQ(s.blockIndex(), c.blockIndex) << std::hex << c.word;
+        EXPECT_EQ(s.nothing(), c.nothing) << std::hex << c.word;
+        EXPECT_EQ(s.groupDecoded(), c.groupDecoded) << std::hex << c.word;
+        EXPECT_EQ(s.blockUsable(), c.usable) << std::hex << c.word;
+        EXPECT_EQ(s.blockKnown(), c.known) << std::hex << c.word;
+        EXPECT_EQ(s.autoReset(), c.sync == StatusWord::kAutoReset) << std::hex << c.word;
+    }
+}
 
 TEST(GroupAssembler, GathersGroupsFromStatusWords) {
     const uint16_t words[4] = {0xC2A1, 0x0408, 0xE0CD, 0x4B45};

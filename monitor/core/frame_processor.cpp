@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "status_word.h"
+
 namespace varnak {
 namespace {
 
@@ -172,7 +174,8 @@ void FrameProcessor::endStream() {
 }
 
 void FrameProcessor::handleStatus(uint16_t status) {
-    if (((status >> 8) & 0xF) == 1) {
+    const rdsformats::StatusWord word(status);
+    if (word.autoReset()) {
         // Polarity search: repeated automatic resets mean no block A can be
         // found, most likely because the stream arrives inverted.
         if (resetCount_ < kResetCountMax) ++resetCount_;
@@ -180,7 +183,7 @@ void FrameProcessor::handleStatus(uint16_t status) {
         if (listener_) listener_->onAutoReset(inverted_);
     }
     if (listener_) listener_->onStatus(status);
-    if ((status >> 12) == 0) showGroup();
+    if (word.groupDecoded()) showGroup();
 }
 
 void FrameProcessor::showGroup() {
