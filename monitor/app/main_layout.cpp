@@ -104,34 +104,42 @@ constexpr Qt::Alignment kLeft = Qt::AlignLeft;
 
 }  // namespace
 
-void BuildMainLayout(QWidget* form, const Twips& t) {
+MainLayout BuildMainLayout(QWidget* form, const Twips& t) {
     form->setFont(SansFont(false));
     form->setFixedSize(t.px(kClientWidthTwips), t.px(kClientHeightTwips));
     Builder b(form, t);
+    MainLayout ui;
+    GroupPanelWidgets& p = ui.panels;
 
     // Top row.
     struct Button {
+        QPushButton* MainLayout::*member;
         const char* name;
         const char* text;
         int left, width;
     };
-    for (const Button& btn : {Button{"File", "&File", 20, 855}, Button{"Card", "&Card", 880, 975},
-                              Button{"Stopit", "&Stop", 2180, 600}}) {
-        auto* p = new QPushButton(QString::fromLatin1(btn.text), form);
-        p->setObjectName(QString::fromLatin1(btn.name));
-        p->setGeometry(t.rect(btn.left, 0, btn.width, 255));
+    for (const Button& btn : {Button{&MainLayout::file, "File", "&File", 20, 855},
+                              Button{&MainLayout::card, "Card", "&Card", 880, 975},
+                              Button{&MainLayout::stop, "Stopit", "&Stop", 2180, 600}}) {
+        auto* button = new QPushButton(QString::fromLatin1(btn.text), form);
+        button->setObjectName(QString::fromLatin1(btn.name));
+        button->setGeometry(t.rect(btn.left, 0, btn.width, 255));
+        ui.*btn.member = button;
     }
-    form->findChild<QPushButton*>(QStringLiteral("Stopit"))->setEnabled(false);
+    ui.stop->setEnabled(false);
     auto* log = new QCheckBox(QStringLiteral("Log"), form);
     log->setObjectName(QStringLiteral("vLog"));
     log->setGeometry(t.rect(2880, 0, 735, 255));
-    b.lamp(QStringLiteral("lFULL"), QStringLiteral("F"), 3720, 315, kRed, true)->hide();
-    b.lamp(QStringLiteral("lSYNC"), QStringLiteral("--"), 4080, 675, kRed, false);
-    b.lamp(QStringLiteral("lCRC"), QStringLiteral("--"), 4800, 675, kRed, false);
-    b.lamp(QStringLiteral("lSEQ"), QStringLiteral("--"), 5520, 675, kRed, false);
+    ui.full = b.lamp(QStringLiteral("lFULL"), QStringLiteral("F"), 3720, 315, kRed, true);
+    ui.full->hide();
+    IndicatorWidgets& ind = ui.indicators;
+    ind.sync = b.lamp(QStringLiteral("lSYNC"), QStringLiteral("--"), 4080, 675, kRed, false);
+    ind.check = b.lamp(QStringLiteral("lCRC"), QStringLiteral("--"), 4800, 675, kRed, false);
+    ind.sequence = b.lamp(QStringLiteral("lSEQ"), QStringLiteral("--"), 5520, 675, kRed, false);
     const char* blockNames[] = {"A", "B", "C", "D"};
     for (int i = 0; i < 4; ++i)
-        b.lamp(b.arrayName("lBLOCN", i), QString::fromLatin1(blockNames[i]), 6420 + 360 * i, 315, kLampYellow, true);
+        ind.blockLamps[i] =
+            b.lamp(b.arrayName("lBLOCN", i), QString::fromLatin1(blockNames[i]), 6420 + 360 * i, 315, kLampYellow, true);
     auto* line = new QFrame(form);
     line->setObjectName(QStringLiteral("Line1"));
     line->setFrameStyle(QFrame::HLine | QFrame::Sunken);
@@ -145,148 +153,170 @@ void BuildMainLayout(QWidget* form, const Twips& t) {
                            b.caption(bab, QStringLiteral("lTP"), QStringLiteral("TP"), 1360, 240, 300),
                            b.caption(bab, QStringLiteral("lPTY"), QStringLiteral("PTY"), 1695, 240, 810)})
         c->setBackground(kLightYellow);
-    b.value(bab, QStringLiteral("vPI"), 120, 440, 555, kRight);
-    b.value(bab, QStringLiteral("vGRP"), 720, 440, 375, kCentre);
-    b.value(bab, QStringLiteral("vB0"), 1080, 440, 255, kCentre);
-    b.value(bab, QStringLiteral("vTP"), 1360, 440, 300, kCentre);
-    b.value(bab, QStringLiteral("vPTY"), 1700, 440, 340, kCentre);
-    b.value(bab, QStringLiteral("iPTY"), 2040, 440, 1740, kLeft)->setFont(SansFont(true));
+    p.pi = b.value(bab, QStringLiteral("vPI"), 120, 440, 555, kRight);
+    p.groupType = b.value(bab, QStringLiteral("vGRP"), 720, 440, 375, kCentre);
+    p.groupVersion = b.value(bab, QStringLiteral("vB0"), 1080, 440, 255, kCentre);
+    p.tp = b.value(bab, QStringLiteral("vTP"), 1360, 440, 300, kCentre);
+    p.pty = b.value(bab, QStringLiteral("vPTY"), 1700, 440, 340, kCentre);
+    p.ptyName = b.value(bab, QStringLiteral("iPTY"), 2040, 440, 1740, kLeft);
+    p.ptyName->setFont(SansFont(true));
 
-    // Panel "GRP 01".
-    PanelFrame* g1 = b.frame(b.arrayName("lGrp", 1), QStringLiteral("GRP 01"), 3960, 360, 1665, 760);
-    g1->setCaptionColour(Qt::black);
-    b.caption(g1, QStringLiteral("lRPC"), QStringLiteral("RPC"), 40, 220, 420);
-    b.value(g1, QStringLiteral("vRPC"), 120, 440, 300, kCentre);
-    b.caption(g1, QStringLiteral("lPIN"), QStringLiteral("PIN"), 480, 220, 495);
-    b.value(g1, QStringLiteral("vPIN"), 480, 440, 495, kRight);
-    b.caption(g1, QStringLiteral("lSLC"), QStringLiteral("SLC"), 1080, 220, 495);
-    b.value(g1, QStringLiteral("vSLC"), 1080, 440, 495, kRight);
-
-    // Panel "GRP 04A".
-    PanelFrame* g4 = b.frame(b.arrayName("lGrp", 4), QStringLiteral("GRP 04A"), 5680, 360, 2175, 760);
-    b.caption(g4, QStringLiteral("lTime"), QStringLiteral("Time"), 120, 240, 780);
-    b.value(g4, QStringLiteral("vTime"), 80, 435, 2020, kLeft);
-
-    // Panel "GRP 00".
-    PanelFrame* g0 = b.frame(b.arrayName("lGrp", 0), QStringLiteral("GRP 00"), 0, 1140, 7860, 1245);
+    // A group panel's caption over its value, one row of the panel.
     struct Field {
         const char* caption;
         const char* text;
         const char* value;
         int left, width;
         Qt::Alignment align;
+        ColourLabel* GroupPanelWidgets::*member;
+        int captionTop = 240;
+        int valueLeft = -1;  // under the caption unless given
     };
-    for (const Field& f : {Field{"lDI", "DI", "vDI", 120, 555, kCentre}, Field{"lPS", "PS", "vPS", 720, 1260, kCentre},
-                           Field{"lTA", "TA", "vTA", 2160, 300, kCentre}, Field{"lMS", "MS", "vMS", 2500, 300, kCentre},
-                           Field{"lAFn", "AFn", "vAFn", 3000, 375, kRight}}) {
-        b.caption(g0, QString::fromLatin1(f.caption), QString::fromLatin1(f.text), f.left,
-                  qstrcmp(f.caption, "lDI") == 0 ? 240 : 225, f.width);
-        b.value(g0, QString::fromLatin1(f.value), f.left, 440, f.width, f.align);
-    }
-    ColourLabel* ps = g0->findChild<ColourLabel*>(QStringLiteral("vPS"));
-    ps->setFont(MonoFont());
-    QPalette red = ps->palette();
+    auto fields = [&](int group, std::initializer_list<Field> list) {
+        PanelFrame* frame = p.frames[group];
+        for (const Field& f : list) {
+            ColourLabel* caption =
+                b.caption(frame, QString::fromLatin1(f.caption), QString::fromLatin1(f.text), f.left, f.captionTop, f.width);
+            ColourLabel* value = b.value(frame, QString::fromLatin1(f.value), f.valueLeft < 0 ? f.left : f.valueLeft, 440,
+                                         f.width, f.align);
+            p.*f.member = value;
+            p.rows[group].push_back(PanelRow{caption, {value}});
+        }
+    };
+    auto row = [&](int group, ColourLabel* caption, std::initializer_list<ColourLabel*> values) {
+        p.rows[group].push_back(PanelRow{caption, values});
+    };
+
+    // Panel "GRP 01".
+    PanelFrame* g1 = p.frames[1] = b.frame(b.arrayName("lGrp", 1), QStringLiteral("GRP 01"), 3960, 360, 1665, 760);
+    g1->setCaptionColour(Qt::black);
+    ColourLabel* rpc = b.caption(g1, QStringLiteral("lRPC"), QStringLiteral("RPC"), 40, 220, 420);
+    p.rpc = b.value(g1, QStringLiteral("vRPC"), 120, 440, 300, kCentre);
+    ColourLabel* pin = b.caption(g1, QStringLiteral("lPIN"), QStringLiteral("PIN"), 480, 220, 495);
+    p.pin = b.value(g1, QStringLiteral("vPIN"), 480, 440, 495, kRight);
+    ColourLabel* slc = b.caption(g1, QStringLiteral("lSLC"), QStringLiteral("SLC"), 1080, 220, 495);
+    p.slc = b.value(g1, QStringLiteral("vSLC"), 1080, 440, 495, kRight);
+    row(1, rpc, {p.rpc});
+    row(1, pin, {p.pin});
+    row(1, slc, {p.slc});
+
+    // Panel "GRP 04A".
+    PanelFrame* g4 = p.frames[4] = b.frame(b.arrayName("lGrp", 4), QStringLiteral("GRP 04A"), 5680, 360, 2175, 760);
+    ColourLabel* time = b.caption(g4, QStringLiteral("lTime"), QStringLiteral("Time"), 120, 240, 780);
+    p.clockTime = b.value(g4, QStringLiteral("vTime"), 80, 435, 2020, kLeft);
+    row(4, time, {p.clockTime});
+
+    // Panel "GRP 00".
+    PanelFrame* g0 = p.frames[0] = b.frame(b.arrayName("lGrp", 0), QStringLiteral("GRP 00"), 0, 1140, 7860, 1245);
+    fields(0, {Field{"lDI", "DI", "vDI", 120, 555, kCentre, &GroupPanelWidgets::di},
+               Field{"lPS", "PS", "vPS", 720, 1260, kCentre, &GroupPanelWidgets::ps, 225},
+               Field{"lTA", "TA", "vTA", 2160, 300, kCentre, &GroupPanelWidgets::ta, 225},
+               Field{"lMS", "MS", "vMS", 2500, 300, kCentre, &GroupPanelWidgets::ms, 225},
+               Field{"lAFn", "AFn", "vAFn", 3000, 375, kRight, &GroupPanelWidgets::afCount, 225}});
+    p.ps->setFont(MonoFont());
+    QPalette red = p.ps->palette();
     red.setColor(QPalette::Active, QPalette::WindowText, kRed);
     red.setColor(QPalette::Inactive, QPalette::WindowText, kRed);
-    ps->setPalette(red);
+    p.ps->setPalette(red);
     for (int i = 0; i < 25; ++i) {
         const bool first = i < 9;
         const int left = first ? 3480 + 480 * i : 120 + 480 * (i - 9);
-        b.caption(g0, b.arrayName("lAF", i), QStringLiteral("AF%1").arg(i + 1), left, first ? 225 : 705, 480);
-        b.value(g0, b.arrayName("vAF", i), left, first ? 440 : 910, 480, kRight);
+        ColourLabel* caption =
+            b.caption(g0, b.arrayName("lAF", i), QStringLiteral("AF%1").arg(i + 1), left, first ? 225 : 705, 480);
+        p.af[i] = b.value(g0, b.arrayName("vAF", i), left, first ? 440 : 910, 480, kRight);
+        row(0, caption, {p.af[i]});
     }
 
     // Panel "GRP 02".
-    PanelFrame* g2 = b.frame(b.arrayName("lGrp", 2), QStringLiteral("GRP 02"), 0, 2400, 7860, 915);
-    b.caption(g2, QStringLiteral("lRSa"), QStringLiteral("RSa"), 120, 260, 435);
-    b.value(g2, QStringLiteral("vRSA"), 600, 240, 7200, kLeft)->setFont(MonoFont());
-    b.caption(g2, QStringLiteral("lRSb"), QStringLiteral("RSb"), 120, 580, 435);
-    b.value(g2, QStringLiteral("vRSb"), 600, 555, 4380, kLeft)->setFont(MonoFont());
-    b.caption(g2, QStringLiteral("lTAB"), QStringLiteral("TA/B"), 5040, 580, 435);
-    b.value(g2, QStringLiteral("vTAB"), 5520, 555, 300, kCentre);
+    PanelFrame* g2 = p.frames[2] = b.frame(b.arrayName("lGrp", 2), QStringLiteral("GRP 02"), 0, 2400, 7860, 915);
+    ColourLabel* rsa = b.caption(g2, QStringLiteral("lRSa"), QStringLiteral("RSa"), 120, 260, 435);
+    p.radioTextA = b.value(g2, QStringLiteral("vRSA"), 600, 240, 7200, kLeft);
+    p.radioTextA->setFont(MonoFont());
+    ColourLabel* rsb = b.caption(g2, QStringLiteral("lRSb"), QStringLiteral("RSb"), 120, 580, 435);
+    p.radioTextB = b.value(g2, QStringLiteral("vRSb"), 600, 555, 4380, kLeft);
+    p.radioTextB->setFont(MonoFont());
+    ColourLabel* tab = b.caption(g2, QStringLiteral("lTAB"), QStringLiteral("TA/B"), 5040, 580, 435);
+    p.textAB = b.value(g2, QStringLiteral("vTAB"), 5520, 555, 300, kCentre);
+    row(2, rsa, {p.radioTextA});
+    row(2, rsb, {p.radioTextB});
+    row(2, tab, {p.textAB});
 
     // Panel "GRP 03".
-    PanelFrame* g3 = b.frame(b.arrayName("lGrp", 3), QStringLiteral("GRP 03"), 0, 3360, 1480, 1240);
-    b.caption(g3, QStringLiteral("lRDSGRP"), QStringLiteral("GRP"), 120, 260, 675);
-    b.value(g3, QStringLiteral("vRDSGRP"), 135, 440, 375, kCentre);
-    b.value(g3, QStringLiteral("vRDSB0"), 495, 440, 255, kCentre);
-    b.caption(g3, QStringLiteral("lODA"), QStringLiteral("ODA"), 840, 260, 555);
-    b.value(g3, QStringLiteral("vODA"), 840, 440, 555, kRight);
-    b.caption(g3, QStringLiteral("lAID"), QStringLiteral("AID"), 840, 705, 555);
-    b.value(g3, QStringLiteral("vAID"), 840, 910, 555, kRight);
+    PanelFrame* g3 = p.frames[3] = b.frame(b.arrayName("lGrp", 3), QStringLiteral("GRP 03"), 0, 3360, 1480, 1240);
+    ColourLabel* odaGroup = b.caption(g3, QStringLiteral("lRDSGRP"), QStringLiteral("GRP"), 120, 260, 675);
+    p.odaGroupType = b.value(g3, QStringLiteral("vRDSGRP"), 135, 440, 375, kCentre);
+    p.odaGroupVersion = b.value(g3, QStringLiteral("vRDSB0"), 495, 440, 255, kCentre);
+    ColourLabel* oda = b.caption(g3, QStringLiteral("lODA"), QStringLiteral("ODA"), 840, 260, 555);
+    p.odaMessage = b.value(g3, QStringLiteral("vODA"), 840, 440, 555, kRight);
+    ColourLabel* aid = b.caption(g3, QStringLiteral("lAID"), QStringLiteral("AID"), 840, 705, 555);
+    p.odaAid = b.value(g3, QStringLiteral("vAID"), 840, 910, 555, kRight);
+    row(3, odaGroup, {p.odaGroupType, p.odaGroupVersion});
+    row(3, oda, {p.odaMessage});
+    row(3, aid, {p.odaAid});
 
     // Panel "GRP 08A".
-    PanelFrame* g8 = b.frame(b.arrayName("lGrp", 8), QStringLiteral("GRP 08A"), 1560, 3360, 6300, 1240);
-    for (const Field& f : {Field{"lT", "T", "vT", 120, 300, kCentre}, Field{"lF", "F", "vF", 440, 300, kCentre},
-                           Field{"lDP", "DP", "vDP", 740, 380, kCentre}, Field{"lD", "D", "vD", 1120, 300, kCentre},
-                           Field{"lPN", "PN", "vPN", 1440, 300, kCentre},
-                           Field{"lEXT", "EXT", "vEXT", 1755, 555, kCentre},
-                           Field{"lEVT", "EVT", "vEVT", 2320, 555, kCentre},
-                           Field{"lLOC", "LOC", "vLOC", 2880, 555, kCentre}}) {
-        b.caption(g8, QString::fromLatin1(f.caption), QString::fromLatin1(f.text), f.left, 240, f.width);
-        b.value(g8, QString::fromLatin1(f.value), f.left, 440, f.width, f.align);
-    }
+    PanelFrame* g8 = p.frames[8] = b.frame(b.arrayName("lGrp", 8), QStringLiteral("GRP 08A"), 1560, 3360, 6300, 1240);
+    fields(8, {Field{"lT", "T", "vT", 120, 300, kCentre, &GroupPanelWidgets::tmcT},
+               Field{"lF", "F", "vF", 440, 300, kCentre, &GroupPanelWidgets::tmcF},
+               Field{"lDP", "DP", "vDP", 740, 380, kCentre, &GroupPanelWidgets::tmcDP},
+               Field{"lD", "D", "vD", 1120, 300, kCentre, &GroupPanelWidgets::tmcD},
+               Field{"lPN", "PN", "vPN", 1440, 300, kCentre, &GroupPanelWidgets::tmcPN},
+               Field{"lEXT", "EXT", "vEXT", 1755, 555, kCentre, &GroupPanelWidgets::tmcExtent},
+               Field{"lEVT", "EVT", "vEVT", 2320, 555, kCentre, &GroupPanelWidgets::tmcEvent},
+               Field{"lLOC", "LOC", "vLOC", 2880, 555, kCentre, &GroupPanelWidgets::tmcLocation}});
     // The duration and event texts: read-only boxes the user can select from.
     QColor boxColour = form->palette().color(QPalette::Midlight);
     auto styleBox = [&](QWidget* box, const QString& name, QRect r) {
         box->setObjectName(name);
         box->setFont(SansFont(true));
-        QPalette p = box->palette();
-        p.setColor(QPalette::Base, boxColour);
-        box->setPalette(p);
+        QPalette pal = box->palette();
+        pal.setColor(QPalette::Base, boxColour);
+        box->setPalette(pal);
         box->setGeometry(r);
     };
-    auto* dp = new QLineEdit(g8);
-    dp->setReadOnly(true);
-    styleBox(dp, QStringLiteral("vDPDesc"), t.rect(4320, 415, 1900, 285));
-    auto* evt = new QPlainTextEdit(g8);
-    evt->setReadOnly(true);
-    evt->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    evt->document()->setDocumentMargin(1);
-    styleBox(evt, QStringLiteral("vEvtDsc"), t.rect(120, 720, 6100, 420));
+    p.tmcDurationText = new QLineEdit(g8);
+    p.tmcDurationText->setReadOnly(true);
+    styleBox(p.tmcDurationText, QStringLiteral("vDPDesc"), t.rect(4320, 415, 1900, 285));
+    p.tmcEventText = new QPlainTextEdit(g8);
+    p.tmcEventText->setReadOnly(true);
+    p.tmcEventText->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    p.tmcEventText->document()->setDocumentMargin(1);
+    styleBox(p.tmcEventText, QStringLiteral("vEvtDsc"), t.rect(120, 720, 6100, 420));
 
     // Panel "GRP 14".
-    PanelFrame* g14 = b.frame(b.arrayName("lGrp", 14), QStringLiteral("GRP 14"), 0, 4640, 5140, 1280);
-    struct EonField {
-        const char* caption;
-        const char* text;
-        const char* value;
-        int left, width, valueLeft;
-        Qt::Alignment align;
-    };
-    for (const EonField& f :
-         {EonField{"lEONPI", "PI ", "vEONPI", 120, 555, 120, kRight}, EonField{"lEONTP", "TP", "vEONTP", 720, 300, 720, kCentre},
-          EonField{"lEONPTY", "PTY", "vEONPTY", 1060, 555, 1060, kRight},
-          EonField{"lEONPS", "PS", "vEONPS", 1660, 1260, 1660, kCentre},
-          EonField{"lEONTA", "TA", "vEONTA", 3075, 300, 3075, kCentre},
-          EonField{"lEONPIN", "PIN", "vEONPIN", 3405, 495, 3405, kRight},
-          EonField{"lEONAF1", "AF1", "vEONAF1", 3840, 480, 4080, kRight},
-          EonField{"lEONAF2", "AF2", "vEONAF2", 4320, 480, 4560, kRight}}) {
-        b.caption(g14, QString::fromLatin1(f.caption), QString::fromLatin1(f.text), f.left, 240, f.width);
-        b.value(g14, QString::fromLatin1(f.value), f.valueLeft, 440, f.width, f.align);
-    }
-    ColourLabel* eonPs = g14->findChild<ColourLabel*>(QStringLiteral("vEONPS"));
-    eonPs->setFont(SansFont(true));
-    eonPs->setPalette(red);
+    PanelFrame* g14 = p.frames[14] = b.frame(b.arrayName("lGrp", 14), QStringLiteral("GRP 14"), 0, 4640, 5140, 1280);
+    fields(14, {Field{"lEONPI", "PI ", "vEONPI", 120, 555, kRight, &GroupPanelWidgets::eonPi},
+                Field{"lEONTP", "TP", "vEONTP", 720, 300, kCentre, &GroupPanelWidgets::eonTp},
+                Field{"lEONPTY", "PTY", "vEONPTY", 1060, 555, kRight, &GroupPanelWidgets::eonPty},
+                Field{"lEONPS", "PS", "vEONPS", 1660, 1260, kCentre, &GroupPanelWidgets::eonPs},
+                Field{"lEONTA", "TA", "vEONTA", 3075, 300, kCentre, &GroupPanelWidgets::eonTa},
+                Field{"lEONPIN", "PIN", "vEONPIN", 3405, 495, kRight, &GroupPanelWidgets::eonPin},
+                Field{"lEONAF1", "AF1", "vEONAF1", 3840, 480, kRight, &GroupPanelWidgets::eonAf1, 240, 4080},
+                Field{"lEONAF2", "AF2", "vEONAF2", 4320, 480, kRight, &GroupPanelWidgets::eonAf2, 240, 4560}});
+    p.eonPs->setFont(SansFont(true));
+    p.eonPs->setPalette(red);
     for (int i = 0; i < 5; ++i) {
-        b.caption(g14, b.arrayName("lEONTN", i), QStringLiteral("TN%1").arg(i + 1), 120 + 480 * i, 720, 480);
-        b.value(g14, b.arrayName("vEONTN", i), 120 + 480 * i, 910, 480, kRight);
-        b.caption(g14, b.arrayName("lEONMF", i), QStringLiteral("MF%1").arg(i + 1), 2640 + 480 * i, 720, 480);
-        b.value(g14, b.arrayName("vEONMF", i), 2640 + 480 * i, 910, 480, kRight);
+        ColourLabel* tn = b.caption(g14, b.arrayName("lEONTN", i), QStringLiteral("TN%1").arg(i + 1), 120 + 480 * i, 720, 480);
+        p.eonTuned[i] = b.value(g14, b.arrayName("vEONTN", i), 120 + 480 * i, 910, 480, kRight);
+        ColourLabel* mf = b.caption(g14, b.arrayName("lEONMF", i), QStringLiteral("MF%1").arg(i + 1), 2640 + 480 * i, 720, 480);
+        p.eonMapped[i] = b.value(g14, b.arrayName("vEONMF", i), 2640 + 480 * i, 910, 480, kRight);
+        row(14, tn, {p.eonTuned[i]});
+        row(14, mf, {p.eonMapped[i]});
     }
 
     // The raw-block panel "GRP XX".
-    PanelFrame* all = b.frame(QStringLiteral("lAll"), QStringLiteral("GRP XX"), 5160, 4640, 2700, 1280);
+    p.raw = b.frame(QStringLiteral("lAll"), QStringLiteral("GRP XX"), 5160, 4640, 2700, 1280);
     for (int row = 1; row <= 4; ++row) {
         const int left = 120 + 620 * (row - 1);
-        b.caption(all, QStringLiteral("lB%1").arg(row), QStringLiteral("B%1").arg(row), left, 240, 555);
-        b.value(all, QStringLiteral("vB%1").arg(row), left, 440, 555, kRight);
-        b.value(all, QStringLiteral("tB%1").arg(row), left, 910, 555, kCentre)->setFont(MonoFont());
+        p.rawCaptions[row - 1] = b.caption(p.raw, QStringLiteral("lB%1").arg(row), QStringLiteral("B%1").arg(row), left, 240, 555);
+        p.rawWords[row - 1] = b.value(p.raw, QStringLiteral("vB%1").arg(row), left, 440, 555, kRight);
+        p.rawChars[row - 1] = b.value(p.raw, QStringLiteral("tB%1").arg(row), left, 910, 555, kCentre);
+        p.rawChars[row - 1]->setFont(MonoFont());
     }
 
     // The four display lines.
     for (int i = 0; i < 4; ++i) {
-        auto* l = new ColourLabel(form);
+        auto* l = p.lines[i] = new ColourLabel(form);
         l->setObjectName(b.arrayName("lBloc", i));
         l->setFont(MonoFont());
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -294,15 +324,16 @@ void BuildMainLayout(QWidget* form, const Twips& t) {
     }
 
     // The status bar with its four keyed panels.
-    auto* status = new PanelStatusBar(form);
-    status->setObjectName(QStringLiteral("Status"));
-    status->setGeometry(QRect(0, t.px(7035), form->width(), form->height() - t.px(7035)));
+    ui.status = new PanelStatusBar(form);
+    ui.status->setObjectName(QStringLiteral("Status"));
+    ui.status->setGeometry(QRect(0, t.px(7035), form->width(), form->height() - t.px(7035)));
     const QString clear = QStringLiteral("Click here to clear counters");
-    status->addPanel(QStringLiteral("TOTAL"), QStringLiteral("Total Blocs:"), clear, 3);
-    status->addPanel(QStringLiteral("ERROR"), QStringLiteral("Total Errors:"), clear, 3);
-    status->addPanel(QStringLiteral("CRC"), QStringLiteral("Total Corrected:"), clear, 4);
-    status->addPanel(QStringLiteral("BITSTREAM"), QStringLiteral("Bitstream: "),
-                     QStringLiteral("Click here to invert bitstream "), 3);
+    ui.status->addPanel(QStringLiteral("TOTAL"), QStringLiteral("Total Blocs:"), clear, 3);
+    ui.status->addPanel(QStringLiteral("ERROR"), QStringLiteral("Total Errors:"), clear, 3);
+    ui.status->addPanel(QStringLiteral("CRC"), QStringLiteral("Total Corrected:"), clear, 4);
+    ui.status->addPanel(QStringLiteral("BITSTREAM"), QStringLiteral("Bitstream: "),
+                        QStringLiteral("Click here to invert bitstream "), 3);
+    return ui;
 }
 
 }  // namespace varnak

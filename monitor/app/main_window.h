@@ -1,9 +1,10 @@
-// The monitor's main window: the fixed panel arrangement, the block and
-// frame indicators, the decoded-field panels, the File, Card and Stop
-// commands, the status bar and the window's start-up and shut-down.
+// The monitor's main window: the File, Card and Stop commands, the status bar
+// and the window's start-up and shut-down. The fixed panel arrangement comes
+// from BuildMainLayout; the indicators (SyncIndicators) and the decoded-group
+// panels (GroupPanels) draw into it.
 //
 // Decoding itself is the shared FrameProcessor's job; the window listens to
-// it and shows what it reports. Message boxes and the file dialog go through
+// it and hands what it reports to the indicators and panels. Message boxes and the file dialog go through
 // a Notifier, so tests and unattended runs can replace them.
 #pragma once
 
@@ -18,6 +19,7 @@
 #include "decode_log.h"
 #include "frame_processor.h"
 #include "input_file.h"
+#include "main_layout.h"
 #include "quesmer/start_sequence.h"
 #include "radio_run.h"
 #include "run_observer.h"
@@ -25,8 +27,6 @@
 class QEventLoop;
 class QPushButton;
 class QTimer;
-class QLineEdit;
-class QPlainTextEdit;
 
 namespace quesmer {
 class Daskel;
@@ -34,13 +34,13 @@ class Daskel;
 
 namespace varnak {
 
-class ColourLabel;
 class ConfigDialog;
+class GroupPanels;
 class LiveFeed;
 class Notifier;
-class PanelFrame;
 class PanelStatusBar;
 class SettingsStore;
+class SyncIndicators;
 
 class MainWindow : public QWidget, private FrameListener {
     Q_OBJECT
@@ -52,23 +52,11 @@ public:
 
     static const QString AppName;  // "Varnak": message titles and settings key
 
-    // Block and frame indicators.
-    void ClearBloc(int idx = 0);          // lights lamps 0..idx, darkens the others
-    void BlocState(bool state);           // the raw-block panel on or off
-    void FrameClearState();               // empties every group panel's values
-    void FrameState(int index, bool state);  // one group panel on or off
-    void ShowSync(int status);            // sequence, sync, check and lamp indicators
-    void ShowBitstream();                 // status panel 4 from the polarity
-
-    // Decoded-field panels, from a decoder state record.
-    void ShowBlocAB(const DecoderState& r);
-    void ShowGrp00(const DecoderState& r);
-    void ShowGrp01(const DecoderState& r);
-    void ShowGrp02(const DecoderState& r);
-    void ShowGrp03(const DecoderState& r);
-    void ShowGrp04A(const DecoderState& r);
-    void ShowGrp08A(const DecoderState& r);
-    void ShowGrp14(const DecoderState& r);
+    // The indicators that follow the status word and the panels that show
+    // decoded groups.
+    SyncIndicators& indicators() { return *indicators_; }
+    GroupPanels& panels() { return *panels_; }
+    void ShowBitstream();  // status panel 4 from the polarity
 
     // Feeds text to the decoder (one character per bit when `fromFile`,
     // else two hexadecimal characters per byte) and shows what it decodes.
@@ -152,43 +140,11 @@ private:
 
     void Load();
     const MurlinApi* api(bool reportFailure);
-    QString libraryText(const char* text) const;
-    using Lookup = const char* (*)(int32_t);
-    QString describe(Lookup MurlinApi::*lookup, int code);
     void refreshCounters();
     void maybeYield();
     void yieldNow();
-    void applyPanelStates();
+    // Draws what the status words and groups since the last redraw left.
     void applyView();
-    void setPanel(int group, bool state);
-    void setRawPanel(bool state);
-    void showRawBlocks(int type, const uint16_t (&words)[4]);
-    static bool CarriesTmcMessage(const DecoderState& r);
-
-    // What the status words since the last redraw leave on the indicators:
-    // the last value of each field that changes one, -1 for none.
-    struct SyncMarks {
-        static constexpr int8_t kUntouched = 100;
-        int8_t seq = -1, sync = -1, check = -1;
-        int8_t lamps = kUntouched;  // the last ClearBloc index
-    };
-    static void MarkSync(SyncMarks& marks, int status);
-    void applySync(SyncMarks& marks);
-
-    // What the groups since the last redraw leave on the panels.
-    struct PendingView {
-        bool group = false;  // any group at all
-        std::string lines[4];
-        DecoderState header{};
-        bool clear = false;     // a new PI: empty the panels first
-        uint32_t panels = 0;    // bit per group type with a record below
-        std::array<DecoderState, 16> records{};
-        bool tmcMessage = false, tmcEvent = false;
-        DecoderState tmcMessageRecord{}, tmcEventRecord{};
-        bool raw = false;
-        int rawType = 0;
-        uint16_t rawWords[4] = {};
-    };
     bool closeLog();
     bool feedGroupLog(InputFile& in, std::vector<char>& buffer, std::size_t got, const QString& path);
     bool openFileLog(const QString& path);
@@ -205,14 +161,6 @@ private:
     void setIdleButtons();
     bool startLiveRun();
 
-    struct Row {
-        ColourLabel* caption;
-        std::vector<ColourLabel*> values;
-    };
-    template <typename T>
-    T* control(const QString& name) const;
-    ColourLabel* label(const QString& name) const;
-
     SettingsStore& store_;
     Notifier& notifier_;
     double dpi_ = 96.0;
@@ -224,8 +172,6 @@ private:
     QString currentPath_;
     bool inverted_ = false;
     bool rbds_ = false;
-    int shownGroupType_ = 0;
-    int shownPi_ = 0;
 
     // Run state.
     bool analysing_ = false;
@@ -256,12 +202,6 @@ private:
     // While a text is decoded, what the window must show is noted and drawn
     // at the next yield only, as nothing is painted in between.
     bool deferView_ = false;
-    SyncMarks syncMarks_;
-    PendingView pending_;
-    // Panel states wanted and shown.
-    std::array<int8_t, 16> panelWanted_{};
-    std::array<int8_t, 16> panelShown_{};
-    int8_t rawWanted_ = -1, rawShown_ = -1;
 
     // Live decoding.
     quesmer::Daskel* daskel_;
@@ -270,26 +210,11 @@ private:
     quesmer::StartPause startPause_ = quesmer::runEventsFor;
 
     // Controls.
+    MainLayout ui_;
     QPushButton *file_, *card_, *stopit_;
-    ColourLabel* lFULL_;
-    ColourLabel *lSEQ_, *lSYNC_, *lCRC_;
-    std::array<ColourLabel*, 4> lBLOCN_{}, lBloc_{};
-    std::array<PanelFrame*, 16> lGrp_{};
-    std::array<std::vector<Row>, 16> rows_;
-    PanelFrame* lAll_;
-    std::array<ColourLabel*, 4> lB_{}, vB_{}, tB_{};
     PanelStatusBar* status_;
-    ColourLabel *vPI_, *vGRP_, *vB0_, *vTP_, *vPTY_, *iPTY_;
-    ColourLabel *vDI_, *vPS_, *vTA_, *vMS_, *vAFn_;
-    std::array<ColourLabel*, 25> vAF_{};
-    ColourLabel *vRPC_, *vPIN_, *vSLC_, *vRSA_, *vRSb_, *vTAB_, *vTime_;
-    ColourLabel *vT_, *vF_, *vD_, *vDP_, *vPN_, *vEXT_, *vEVT_, *vLOC_;
-    QLineEdit* vDPDesc_;
-    QPlainTextEdit* vEvtDsc_;
-    QString evtText_;
-    ColourLabel *vRDSGRP_, *vRDSB0_, *vODA_, *vAID_;
-    ColourLabel *vEONPI_, *vEONTP_, *vEONPTY_, *vEONPS_, *vEONTA_, *vEONPIN_, *vEONAF1_, *vEONAF2_;
-    std::array<ColourLabel*, 5> vEONTN_{}, vEONMF_{};
+    std::unique_ptr<SyncIndicators> indicators_;
+    std::unique_ptr<GroupPanels> panels_;
 };
 
 }  // namespace varnak

@@ -34,11 +34,14 @@
 #include <functional>
 #include <thread>
 
-#include "field_format.h"
 #include "capturing_notifier.h"
+#include "field_format.h"
+#include "group_panels.h"
 #include "mpx_modulator.h"
 #include "rds_demodulator.h"
 #include "settings_store.h"
+#include "status_word.h"
+#include "sync_indicators.h"
 #include "test_streams.h"
 #include "widgets.h"
 
@@ -218,14 +221,14 @@ TEST_F(WindowTest, SyncIndicatorsFollowTheStatusWord) {
         for (int i = 0; i < 4; ++i) s += bg(QStringLiteral("lBLOCN_%1").arg(i)) == lit ? '1' : '0';
         return s;
     };
-    w_->ShowSync(0x0000);
+    w_->indicators().show(rdsformats::StatusWord(0x0000));
     EXPECT_EQ(text(QStringLiteral("lSEQ")), QStringLiteral("FULL"));
     EXPECT_EQ(text(QStringLiteral("lSYNC")), QStringLiteral("SYN"));
     EXPECT_EQ(text(QStringLiteral("lCRC")), QStringLiteral("OK"));
     for (const char* n : {"lSEQ", "lSYNC", "lCRC"}) EXPECT_EQ(bg(QString::fromLatin1(n)), green);
     EXPECT_EQ(lamps(), QStringLiteral("1111"));
 
-    w_->ShowSync(0x1201);
+    w_->indicators().show(rdsformats::StatusWord(0x1201));
     EXPECT_EQ(text(QStringLiteral("lSEQ")), QStringLiteral("PART"));
     EXPECT_EQ(bg(QStringLiteral("lSEQ")), orange);
     EXPECT_EQ(text(QStringLiteral("lSYNC")), QStringLiteral("ACQ"));
@@ -233,42 +236,42 @@ TEST_F(WindowTest, SyncIndicatorsFollowTheStatusWord) {
     EXPECT_EQ(bg(QStringLiteral("lCRC")), green);
     EXPECT_EQ(lamps(), QStringLiteral("1000"));
 
-    w_->ShowSync(0x0331);
+    w_->indicators().show(rdsformats::StatusWord(0x0331));
     EXPECT_EQ(text(QStringLiteral("lSYNC")), QStringLiteral("LOS"));
     EXPECT_EQ(text(QStringLiteral("lCRC")), QStringLiteral("BAD"));
     EXPECT_EQ(bg(QStringLiteral("lSYNC")), red);
     EXPECT_EQ(bg(QStringLiteral("lCRC")), red);
     EXPECT_EQ(lamps(), QStringLiteral("1000"));
 
-    w_->ShowSync(0x1123);
+    w_->indicators().show(rdsformats::StatusWord(0x1123));
     EXPECT_EQ(text(QStringLiteral("lSYNC")), QStringLiteral("NOT"));
     EXPECT_EQ(text(QStringLiteral("lCRC")), QStringLiteral("COR"));
     EXPECT_EQ(lamps(), QStringLiteral("1110"));
-    w_->ShowSync(0x1214);  // block C'
+    w_->indicators().show(rdsformats::StatusWord(0x1214));  // block C'
     EXPECT_EQ(text(QStringLiteral("lCRC")), QStringLiteral("UNC"));
     EXPECT_EQ(lamps(), QStringLiteral("1110"));
 
-    w_->ShowSync(0x0005);  // no block: dark whatever else
+    w_->indicators().show(rdsformats::StatusWord(0x0005));  // no block: dark whatever else
     EXPECT_EQ(lamps(), QStringLiteral("0000"));
     // Values outside the listed ones leave their indicator alone.
-    w_->ShowSync(0x0000);
-    w_->ShowSync(0xFFF6);
+    w_->indicators().show(rdsformats::StatusWord(0x0000));
+    w_->indicators().show(rdsformats::StatusWord(0xFFF6));
     EXPECT_EQ(text(QStringLiteral("lSEQ")), QStringLiteral("FULL"));
     EXPECT_EQ(text(QStringLiteral("lSYNC")), QStringLiteral("SYN"));
     EXPECT_EQ(text(QStringLiteral("lCRC")), QStringLiteral("OK"));
     EXPECT_EQ(lamps(), QStringLiteral("1111"));
 
-    w_->ClearBloc(-1);
+    w_->indicators().lightLamps(-1);
     EXPECT_EQ(lamps(), QStringLiteral("0000"));
-    w_->ClearBloc(1);
+    w_->indicators().lightLamps(1);
     EXPECT_EQ(lamps(), QStringLiteral("1100"));
-    w_->ClearBloc();
+    w_->indicators().lightLamps(0);
     EXPECT_EQ(lamps(), QStringLiteral("1000"));
     EXPECT_EQ(bg(QStringLiteral("lBLOCN_3")), dark);
 }
 
 TEST_F(WindowTest, FrameAndBlocStateSwitchPanels) {
-    w_->FrameState(8, true);
+    w_->panels().setPanelState(8, true);
     auto* f8 = c<PanelFrame>(QStringLiteral("lGrp_8"));
     EXPECT_TRUE(f8->isEnabled());
     EXPECT_EQ(f8->background(), QColor(255, 255, 224));
@@ -282,7 +285,7 @@ TEST_F(WindowTest, FrameAndBlocStateSwitchPanels) {
     EXPECT_TRUE(c<QWidget>(QStringLiteral("vDPDesc"))->isEnabled());
     EXPECT_FALSE(c<QWidget>(QStringLiteral("lGrp_0"))->isEnabled());  // others untouched
 
-    w_->FrameState(8, false);
+    w_->panels().setPanelState(8, false);
     EXPECT_FALSE(f8->isEnabled());
     EXPECT_EQ(f8->background(), buttonFace());
     EXPECT_EQ(f8->captionColour(), QColor(0, 0, 0));
@@ -290,15 +293,15 @@ TEST_F(WindowTest, FrameAndBlocStateSwitchPanels) {
     EXPECT_FALSE(c(QStringLiteral("vLOC"))->isEnabled());
     EXPECT_FALSE(c<QWidget>(QStringLiteral("vEvtDsc"))->isEnabled());
 
-    w_->FrameState(0, true);
+    w_->panels().setPanelState(0, true);
     EXPECT_TRUE(c(QStringLiteral("vAF_24"))->isEnabled());
     EXPECT_EQ(bg(QStringLiteral("lAF_24")), QColor(255, 255, 224));
 
-    w_->BlocState(true);
+    w_->panels().setRawState(true);
     EXPECT_TRUE(c<QWidget>(QStringLiteral("lAll"))->isEnabled());
     EXPECT_EQ(bg(QStringLiteral("lB3")), QColor(255, 255, 192));
     EXPECT_TRUE(c(QStringLiteral("tB4"))->isEnabled());
-    w_->BlocState(false);
+    w_->panels().setRawState(false);
     EXPECT_FALSE(c(QStringLiteral("vB2"))->isEnabled());
     EXPECT_EQ(bg(QStringLiteral("lB3")), buttonFace());
 }
@@ -312,7 +315,7 @@ TEST_F(WindowTest, HeaderAndGroupPanelsShowTheRecord) {
     r.groupType = 8;
     r.pty = 5;
     r.tp = 1;
-    w_->ShowBlocAB(r);
+    w_->panels().showHeader(r);
     EXPECT_EQ(text(QStringLiteral("vPI")), QStringLiteral("C3A"));
     EXPECT_EQ(text(QStringLiteral("vGRP")), QStringLiteral("08"));
     EXPECT_EQ(text(QStringLiteral("vB0")), QStringLiteral("A"));
@@ -321,7 +324,7 @@ TEST_F(WindowTest, HeaderAndGroupPanelsShowTheRecord) {
     EXPECT_EQ(text(QStringLiteral("iPTY")), QString::fromLatin1(StrFromPtr(api_->RDSPTYDesc(5))));
     EXPECT_FALSE(text(QStringLiteral("iPTY")).isEmpty());
     r.pty = 40;  // no text for it: empty, not garbage
-    w_->ShowBlocAB(r);
+    w_->panels().showHeader(r);
     EXPECT_EQ(text(QStringLiteral("iPTY")), QString());
 
     const uint8_t di[4] = {1, 0, 0xFF, 0xFF};
@@ -330,7 +333,7 @@ TEST_F(WindowTest, HeaderAndGroupPanelsShowTheRecord) {
     r.afCount = 2;
     r.afList[0] = 875;
     r.afList[1] = 1079;
-    w_->ShowGrp00(r);
+    w_->panels().showBasic(r);
     EXPECT_EQ(text(QStringLiteral("vDI")), QStringLiteral("__01"));
     EXPECT_EQ(text(QStringLiteral("vPS")), QStringLiteral("KESTREL "));
     EXPECT_EQ(text(QStringLiteral("vAFn")), QStringLiteral("2"));
@@ -342,7 +345,7 @@ TEST_F(WindowTest, HeaderAndGroupPanelsShowTheRecord) {
     r.rpc = 10;
     r.slc = 0x1E05;
     r.pin = 0x00C3;
-    w_->ShowGrp01(r);
+    w_->panels().showSlowLabels(r);
     EXPECT_EQ(text(QStringLiteral("vRPC")), QStringLiteral("0A"));
     EXPECT_EQ(text(QStringLiteral("vSLC")), QStringLiteral("1E05"));
     EXPECT_EQ(text(QStringLiteral("vPIN")), QStringLiteral("00C3"));
@@ -350,7 +353,7 @@ TEST_F(WindowTest, HeaderAndGroupPanelsShowTheRecord) {
     r.odaAid = 0xCD46;
     r.odaMessage = 0x00C3;
     r.odaGroupType = 8;
-    w_->ShowGrp03(r);
+    w_->panels().showOda(r);
     EXPECT_EQ(text(QStringLiteral("vAID")), QStringLiteral("CD46"));
     EXPECT_EQ(text(QStringLiteral("vODA")), QStringLiteral("  C3"));
     EXPECT_EQ(text(QStringLiteral("vRDSGRP")), QStringLiteral("08"));
@@ -360,14 +363,14 @@ TEST_F(WindowTest, HeaderAndGroupPanelsShowTheRecord) {
     r.eonTuned[0] = 974;
     r.eonPin = 0xC3;
     r.eonPi = 0xC2A2;
-    w_->ShowGrp14(r);
+    w_->panels().showEon(r);
     EXPECT_EQ(text(QStringLiteral("vEONPI")), QStringLiteral("C2A2"));
     EXPECT_EQ(text(QStringLiteral("vEONPIN")), QStringLiteral("  C3"));
     EXPECT_EQ(text(QStringLiteral("vEONTN_0")), QStringLiteral("97.4"));
     for (int i = 0; i < 5; ++i) EXPECT_EQ(text(QStringLiteral("vEONMF_%1").arg(i)), QString());
 
     // Clearing empties every group panel but keeps the header.
-    w_->FrameClearState();
+    w_->panels().clearValues();
     for (const char* n : {"vDI", "vPS", "vAF_0", "vRPC", "vAID", "vEONPI", "vEONTN_0"})
         EXPECT_EQ(text(QString::fromLatin1(n)), QString()) << n;
     EXPECT_EQ(text(QStringLiteral("vPI")), QStringLiteral("C3A"));
@@ -380,7 +383,7 @@ TEST_F(WindowTest, TmcPanelUpdatesMessageFieldsOnlyForFirstGroups) {
     r.tmcLocation = 0xFFFF;
     r.tmcExtent = 2;
     r.tmcDP = 3;
-    w_->ShowGrp08A(r);
+    w_->panels().showTmc(r);
     EXPECT_EQ(text(QStringLiteral("vEVT")), QStringLiteral("0001"));
     EXPECT_EQ(text(QStringLiteral("vLOC")), QStringLiteral("65535"));
     EXPECT_EQ(text(QStringLiteral("vEXT")), QStringLiteral("2"));
@@ -396,7 +399,7 @@ TEST_F(WindowTest, TmcPanelUpdatesMessageFieldsOnlyForFirstGroups) {
     later.tmcEvent = 7;
     later.tmcDP = 5;
     later.tmcPN = 1;
-    w_->ShowGrp08A(later);
+    w_->panels().showTmc(later);
     EXPECT_EQ(text(QStringLiteral("vD")), QStringLiteral("0"));
     EXPECT_EQ(text(QStringLiteral("vDP")), QStringLiteral("5"));
     EXPECT_EQ(text(QStringLiteral("vF")), QStringLiteral("M"));
@@ -409,7 +412,7 @@ TEST_F(WindowTest, TmcPanelUpdatesMessageFieldsOnlyForFirstGroups) {
     DecoderState none{};
     none.tmcF = 1;
     none.tmcDP = 1;
-    w_->ShowGrp08A(none);
+    w_->panels().showTmc(none);
     EXPECT_EQ(text(QStringLiteral("vEVT")), QStringLiteral("0000"));
     EXPECT_EQ(c<QPlainTextEdit>(QStringLiteral("vEvtDsc"))->toPlainText(), event);
     EXPECT_EQ(c<QLineEdit>(QStringLiteral("vDPDesc"))->text(), duration);
@@ -494,12 +497,12 @@ TEST_F(WindowTest, RbdsNamesAreChosenAndRemembered) {
     r.pty = 5;
     EXPECT_FALSE(w_->Rbds());
     w_->setRbds(true);
-    w_->ShowBlocAB(r);
+    w_->panels().showHeader(r);
     EXPECT_EQ(text(QStringLiteral("iPTY")), QStringLiteral("Rock"));
     makeWindow();
     EXPECT_TRUE(w_->Rbds());
     w_->setRbds(false);
-    w_->ShowBlocAB(r);
+    w_->panels().showHeader(r);
     EXPECT_EQ(text(QStringLiteral("iPTY")), QStringLiteral("Education"));
     makeWindow();
     EXPECT_FALSE(w_->Rbds());
