@@ -10,7 +10,6 @@
 
 #include <QElapsedTimer>
 #include <QWidget>
-#include <array>
 #include <memory>
 #include <optional>
 #include <string>
