@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <utility>
 
 #include "field_format.h"
 #include "rbds.h"
@@ -25,8 +26,8 @@ QString Text(const char (&field)[N]) {
 
 }  // namespace
 
-GroupPanels::GroupPanels(const GroupPanelWidgets& widgets, const QWidget& palette, ApiSource api)
-    : w_(widgets), paletteSource_(palette), api_(std::move(api)) {
+GroupPanels::GroupPanels(const GroupPanelWidgets& widgets, const QWidget& paletteSource, ApiSource api)
+    : w_(widgets), paletteSource_(paletteSource), api_(std::move(api)) {
     panelWanted_.fill(-1);
     panelShown_.fill(-1);
 }

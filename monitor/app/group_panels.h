@@ -26,9 +26,9 @@ public:
     // loaded (the fields stay empty then).
     using ApiSource = std::function<const MurlinApi*()>;
 
-    // Draws into `widgets`, which outlive this; `palette` gives the face
+    // Draws into `widgets`, which outlive this; `paletteSource` gives the face
     // colour of a dimmed panel.
-    GroupPanels(const GroupPanelWidgets& widgets, const QWidget& palette, ApiSource api);
+    GroupPanels(const GroupPanelWidgets& widgets, const QWidget& paletteSource, ApiSource api);
 
     // North American programme-type names (RBDS) instead of the European ones.
     void setRbds(bool on) { rbds_ = on; }
