@@ -478,16 +478,16 @@ TEST_F(WindowTest, RbdsNamesAreChosenAndRemembered) {
     DecoderState r{};
     r.pty = 5;
     EXPECT_FALSE(w_->Rbds());
-    w_->setRbds(true);
-    w_->panels().showHeader(r);
-    EXPECT_EQ(text(QStringLiteral("iPTY")), QStringLiteral("Rock"));
-    makeWindow();
-    EXPECT_TRUE(w_->Rbds());
-    w_->setRbds(false);
-    w_->panels().showHeader(r);
-    EXPECT_EQ(text(QStringLiteral("iPTY")), QStringLiteral("Education"));
-    makeWindow();
-    EXPECT_FALSE(w_->Rbds());
+    const std::pair<bool, const char*> cases[] = {{true, "Rock"}, {false, "Education"}};
+    for (const auto& [rbds, name] : cases) {
+        w_->setRbds(rbds);
+        w_->panels().showHeader(r);
+        EXPECT_EQ(text(QStringLiteral("iPTY")), QString::fromLatin1(name));
+        makeWindow();  // the next start shows the same names
+        EXPECT_EQ(w_->Rbds(), rbds);
+        w_->panels().showHeader(r);
+        EXPECT_EQ(text(QStringLiteral("iPTY")), QString::fromLatin1(name));
+    }
 }
 
 // Stop, or closing the window, ends an analysis with a log of whole
