@@ -180,10 +180,10 @@ TEST_F(FeedTest, ANewRunStartedInsideAnOldBatchGetsOnlyItsOwnText) {
 class GroupRecorder : public FrameListener {
 public:
     std::vector<std::string> groups;
-    std::function<void()> onProgressHook;
+    std::function<void()> onStatusHook;
     void onGroup(const DecodedGroup& g) override { groups.push_back(g.lines[0] + g.lines[1] + g.lines[2] + g.lines[3]); }
-    void onProgress(std::size_t, std::size_t) override {
-        if (onProgressHook) onProgressHook();
+    void onStatus(uint16_t) override {
+        if (onStatusHook) onStatusHook();
     }
 };
 
@@ -207,10 +207,9 @@ TEST(LiveFeedDecoding, PiecesArrivingDuringBatchesGiveTheSameGroups) {
     GroupRecorder live;
     FrameProcessor p(*api);
     p.setListener(&live);
-    p.setProgressInterval(16);
     LiveFeed feed([&](const std::string& text) { p.process(text, false); });
     // Pieces of 38 characters (not a multiple of a block), the next one
-    // delivered at every progress call of a batch, as the event loop would.
+    // delivered at every status word of a batch.
     std::size_t sent = 0;
     int duringBatch = 0;
     auto deliver = [&] {
@@ -220,7 +219,7 @@ TEST(LiveFeedDecoding, PiecesArrivingDuringBatchesGiveTheSameGroups) {
         feed.onData(ENC_HEX, QString::fromLatin1(hex.data() + sent, static_cast<qsizetype>(n)));
         sent += n;
     };
-    live.onProgressHook = deliver;
+    live.onStatusHook = deliver;
     api->RDSInit();
     feed.start();
     while (sent < hex.size()) deliver();

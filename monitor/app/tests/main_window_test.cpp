@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,6 +39,7 @@
 #include "capturing_notifier.h"
 #include "mpx_modulator.h"
 #include "rds_demodulator.h"
+#include "run_wait.h"
 #include "settings_store.h"
 #include "test_streams.h"
 #include "widgets.h"
@@ -101,6 +103,13 @@ protected:
         p.process(bits, true);
         EXPECT_TRUE(log.close());
         return readAll(path);
+    }
+    bool analyse(const QString& path) { return test::Analyse(*w_, path); }
+    void clickFileAndWait() {
+        test::UntilFinished(*w_, [&] {
+            c<QPushButton>(QStringLiteral("File"))->click();
+            return true;
+        });
     }
     void expectIdle() const {
         EXPECT_TRUE(c<QPushButton>(QStringLiteral("File"))->isEnabled());
@@ -427,7 +436,7 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
     notifier_.nextFile = path;
     bool finished = false;
     QObject::connect(w_.get(), &MainWindow::analysisFinished, [&](bool ok) { finished = ok; });
-    c<QPushButton>(QStringLiteral("File"))->click();
+    clickFileAndWait();
     EXPECT_TRUE(finished);
     EXPECT_EQ(notifier_.dialogTitle, QStringLiteral("Load "));
     EXPECT_EQ(notifier_.dialogFilter, QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
@@ -463,7 +472,7 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
     EXPECT_EQ(log.count("------------------------------------\r\n"), 24 * test::kGroupsPerCycle);
     EXPECT_EQ(log, referenceLog(bits));
     // Analysing again replaces the log.
-    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_TRUE(analyse(path));
     EXPECT_EQ(readAll(dir_.filePath(QStringLiteral("station.out"))), log);
 }
 
@@ -480,7 +489,7 @@ TEST_F(WindowTest, GroupLogsDecodeAsTheirBitStream) {
         groups += g == 0 ? "\r\njunk\r\n" : "\r\n";
     }
     const QByteArray reference = referenceLog(bits);
-    EXPECT_TRUE(w_->AnalyseFile(writeFile(QStringLiteral("station.spy"), groups)));
+    EXPECT_TRUE(analyse(writeFile(QStringLiteral("station.spy"), groups)));
     EXPECT_EQ(readAll(dir_.filePath(QStringLiteral("station.out"))), reference);
     EXPECT_EQ(notifier_.messages.join('\n').toStdString(),
               dir_.filePath(QStringLiteral("station.spy")).toStdString() + ": 1 malformed line skipped (line 3)");
@@ -531,11 +540,15 @@ TEST_F(WindowTest, StopEndsAnAnalysisWithACompleteLog) {
     const std::string bits = test::StationBits(1500);
     const QString path = writeFile(QStringLiteral("long.txt"), bits);
     bool clickedWhileRunning = false;
-    QTimer::singleShot(0, w_.get(), [&] {
+    int polls = 0;  // event-loop turns seen during the run: a few slices have run
+    QTimer stopper;
+    test::WhenReady(stopper, [&] { return w_->isAnalysing() && ++polls >= 3; }, [&] {
         clickedWhileRunning = w_->isAnalysing();
         c<QPushButton>(QStringLiteral("Stopit"))->click();
+        EXPECT_FALSE(w_->isAnalysing()) << "Stop ends the run at once";
+        EXPECT_FALSE(w_->isLogOpen());
     });
-    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_TRUE(analyse(path));
     EXPECT_TRUE(clickedWhileRunning);
     expectIdle();
     const QByteArray log = readAll(dir_.filePath(QStringLiteral("long.out")));
@@ -546,11 +559,38 @@ TEST_F(WindowTest, StopEndsAnAnalysisWithACompleteLog) {
     EXPECT_TRUE(log.endsWith("\r\n"));
 }
 
+// A long analysis runs in slices that return to the event loop, and a new
+// analysis started after Stop replaces the running one.
+TEST_F(WindowTest, SlicesServeTheEventLoopAndANewRunReplacesTheOld) {
+    const QString first = writeFile(QStringLiteral("long.txt"), test::StationBits(1500));
+    const QString second = writeFile(QStringLiteral("station.txt"), test::StationBits(24, 300));
+    int polls = 0;  // event-loop turns seen during the first run
+    bool replaced = false;
+    QTimer replacer;
+    test::WhenReady(replacer, [&] { return w_->isAnalysing() && ++polls >= 3; }, [&] {
+        c<QPushButton>(QStringLiteral("Stopit"))->click();
+        replaced = w_->AnalyseFile(second);
+    });
+    QSignalSpy finished(w_.get(), &MainWindow::analysisFinished);
+    ASSERT_TRUE(w_->AnalyseFile(first));
+    while (finished.size() < 2 && finished.wait(60000)) {
+    }
+    ASSERT_EQ(finished.size(), 2);
+    EXPECT_TRUE(replaced);
+    EXPECT_TRUE(finished[0][0].toBool());
+    EXPECT_TRUE(finished[1][0].toBool());
+    const QByteArray stopped = readAll(dir_.filePath(QStringLiteral("long.out")));
+    EXPECT_LT(stopped.count("------------------------------------\r\n"), 1500 * test::kGroupsPerCycle);
+    EXPECT_EQ(readAll(dir_.filePath(QStringLiteral("station.out"))).count("------------------------------------\r\n"),
+              24 * test::kGroupsPerCycle);
+    EXPECT_EQ(w_->CurrentPath(), second);
+}
+
 TEST_F(WindowTest, ClosingTheWindowDuringAnAnalysisStopsItAndSavesThePosition) {
     const QString path = writeFile(QStringLiteral("long.txt"), test::StationBits(1500));
     w_->move(90, 60);
     QTimer::singleShot(0, w_.get(), [&] { w_->close(); });
-    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_TRUE(analyse(path));
     EXPECT_FALSE(w_->isVisible());
     EXPECT_FALSE(w_->isAnalysing());
     EXPECT_EQ(store_.ReadSetting(QStringLiteral("Varnak"), {}, QStringLiteral("X"), 0).toInt(), 1350);
@@ -580,7 +620,7 @@ TEST_F(WindowTest, InvertedRecordingDecodesAfterThePolaritySearch) {
     // and the whole recording inverted.
     const std::string bits = test::Inverted(std::string(208 * 12, '0') + test::StationBits(40));
     const QString path = writeFile(QStringLiteral("inverted.txt"), bits);
-    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_TRUE(analyse(path));
     EXPECT_TRUE(w_->Inverted());
     EXPECT_GE(w_->ResetCount(), 11);
     EXPECT_EQ(panel("BITSTREAM")->text(), QStringLiteral("Bitstream: Inverted"));
@@ -589,7 +629,7 @@ TEST_F(WindowTest, InvertedRecordingDecodesAfterThePolaritySearch) {
 }
 
 TEST_F(WindowTest, StatusBarClicksClearCountersAndInvert) {
-    EXPECT_TRUE(w_->AnalyseFile(writeFile(QStringLiteral("s.txt"), test::StationBits(4))));
+    EXPECT_TRUE(analyse(writeFile(QStringLiteral("s.txt"), test::StationBits(4))));
     EXPECT_NE(panel("TOTAL")->text(), QStringLiteral("Total Blocs      0"));
     QTest::mouseClick(panel("ERROR"), Qt::LeftButton);
     EXPECT_EQ(api_->RDSStat(0), 0);
@@ -609,11 +649,13 @@ TEST_F(WindowTest, CounterClickInTheMiddleOfARunTakesEffectAtOnce) {
     const int cycles = 1500;
     const QString path = writeFile(QStringLiteral("long.txt"), test::StationBits(cycles));
     bool clickedWhileRunning = false;
-    QTimer::singleShot(0, w_.get(), [&] {
+    int polls = 0;
+    QTimer clicker;
+    test::WhenReady(clicker, [&] { return w_->isAnalysing() && ++polls >= 3; }, [&] {
         clickedWhileRunning = w_->isAnalysing();
         QTest::mouseClick(panel("CRC"), Qt::LeftButton);
     });
-    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_TRUE(analyse(path));
     ASSERT_TRUE(clickedWhileRunning);
     // Only the blocks after the click are counted, and the panel is current.
     EXPECT_GT(api_->RDSStat(0), 0);
@@ -623,7 +665,7 @@ TEST_F(WindowTest, CounterClickInTheMiddleOfARunTakesEffectAtOnce) {
 
 TEST_F(WindowTest, FilesThatCannotBeReadOrLoggedAreReported) {
     const QString missing = dir_.filePath(QStringLiteral("missing.txt"));
-    EXPECT_FALSE(w_->AnalyseFile(missing));
+    EXPECT_FALSE(analyse(missing));
     ASSERT_EQ(notifier_.messages.size(), 1);
     EXPECT_EQ(notifier_.titles[0], QStringLiteral("Varnak"));
     EXPECT_TRUE(notifier_.messages[0].contains(missing)) << qPrintable(notifier_.messages[0]);
@@ -634,7 +676,7 @@ TEST_F(WindowTest, FilesThatCannotBeReadOrLoggedAreReported) {
     // The decode log's name is taken by a folder.
     const QString blocked = writeFile(QStringLiteral("blocked.txt"), test::StationBits(2));
     ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("blocked.out")));
-    EXPECT_FALSE(w_->AnalyseFile(blocked));
+    EXPECT_FALSE(analyse(blocked));
     ASSERT_EQ(notifier_.messages.size(), 2);
     EXPECT_TRUE(notifier_.messages[1].contains(dir_.filePath(QStringLiteral("blocked.out"))))
         << qPrintable(notifier_.messages[1]);
@@ -644,7 +686,7 @@ TEST_F(WindowTest, FilesThatCannotBeReadOrLoggedAreReported) {
     // A recording named like its own decode log is left as it is.
     const std::string bits = test::StationBits(2);
     const QString self = writeFile(QStringLiteral("rec.out"), bits);
-    EXPECT_FALSE(w_->AnalyseFile(self));
+    EXPECT_FALSE(analyse(self));
     ASSERT_EQ(notifier_.messages.size(), 3);
     EXPECT_TRUE(notifier_.messages[2].contains(self)) << qPrintable(notifier_.messages[2]);
     EXPECT_EQ(readAll(self), QByteArray::fromStdString(bits));
@@ -655,7 +697,7 @@ TEST_F(WindowTest, ALogThatCannotBeWrittenIsReportedIncomplete) {
     // The decode log lands on a device that is always full.
     const QString input = writeFile(QStringLiteral("full.txt"), test::StationBits(600));
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), dir_.filePath(QStringLiteral("full.out"))));
-    EXPECT_FALSE(w_->AnalyseFile(input));
+    EXPECT_FALSE(analyse(input));
     ASSERT_EQ(notifier_.messages.size(), 1);
     EXPECT_TRUE(notifier_.messages[0].startsWith(QStringLiteral("The decode log is incomplete."))) << qPrintable(notifier_.messages[0]);
     EXPECT_TRUE(notifier_.messages[0].contains(QStringLiteral("full.out"))) << qPrintable(notifier_.messages[0]);
@@ -682,7 +724,7 @@ TEST_F(WindowTest, PipesAndDevicesAreReadAsStreamsThatStopEnds) {
         stoppedWhileWaiting = w_->isAnalysing() || c<QPushButton>(QStringLiteral("Stopit"))->isEnabled();
         c<QPushButton>(QStringLiteral("Stopit"))->click();
     });
-    EXPECT_TRUE(w_->AnalyseFile(pipe));
+    EXPECT_TRUE(analyse(pipe));
     done = true;
     rescue.join();
     EXPECT_TRUE(stoppedWhileWaiting);
@@ -703,7 +745,7 @@ TEST_F(WindowTest, PipesAndDevicesAreReadAsStreamsThatStopEnds) {
         if (fd >= 0) ::close(fd);
     });
     referenceLog(bits);  // the same decoder state before both runs
-    const bool ok = w_->AnalyseFile(pipe);
+    const bool ok = analyse(pipe);
     writer.join();
     EXPECT_TRUE(ok);
     EXPECT_TRUE(readAll(dir_.filePath(QStringLiteral("pipe.out"))) == expected);
@@ -713,7 +755,7 @@ TEST_F(WindowTest, PipesAndDevicesAreReadAsStreamsThatStopEnds) {
     const QString zero = dir_.filePath(QStringLiteral("zero.txt"));
     ASSERT_EQ(::mknod(QFile::encodeName(zero).constData(), S_IFCHR | 0666, makedev(1, 5)), 0);
     QTimer::singleShot(300, w_.get(), [&] { c<QPushButton>(QStringLiteral("Stopit"))->click(); });
-    EXPECT_TRUE(w_->AnalyseFile(zero));
+    EXPECT_TRUE(analyse(zero));
     expectIdle();
     EXPECT_TRUE(QFile::exists(dir_.filePath(QStringLiteral("zero.out"))));
 }
@@ -761,7 +803,7 @@ TEST_F(WindowTest, CancelChangesNothingAndAnEmptyFileIsNamed) {
 
     // An empty recording would otherwise leave the window silent.
     const QString empty = writeFile(QStringLiteral("empty.txt"), std::string());
-    EXPECT_FALSE(w_->AnalyseFile(empty));
+    EXPECT_FALSE(analyse(empty));
     EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("empty.out"))));
     ASSERT_EQ(notifier_.messages.size(), 1);
     EXPECT_EQ(notifier_.messages[0], QStringLiteral("Cannot analyse %1: it is empty.").arg(empty));
@@ -869,7 +911,7 @@ TEST_F(WindowTest, FileRecognisesAudioAndHexRecordings) {
     const std::string demodulated = Demodulated(S16le(samples));
     referenceLog(demodulated);  // the same decoder state before both runs
     notifier_.nextFile = wav;
-    c<QPushButton>(QStringLiteral("File"))->click();
+    clickFileAndWait();
     EXPECT_EQ(notifier_.dialogFilter, QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
     EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
     const QByteArray log = readAll(dir_.filePath(QStringLiteral("station.out")));
@@ -945,7 +987,7 @@ TEST_F(WindowTest, BadRecordingsAreNamedWithTheReason) {
     for (const auto& c : cases) {
         notifier_.messages.clear();
         const QString log = c.path.left(c.path.size() - 4) + QStringLiteral(".out");
-        w_->AnalyseFile(c.path);
+        analyse(c.path);
         ASSERT_EQ(notifier_.messages.size(), 1) << qPrintable(c.path);
         EXPECT_TRUE(notifier_.messages[0].contains(QFileInfo(c.path).fileName())) << qPrintable(notifier_.messages[0]);
         EXPECT_TRUE(notifier_.messages[0].contains(c.reason)) << qPrintable(notifier_.messages[0]);
@@ -1021,7 +1063,7 @@ TEST_F(WindowTest, LiveRadioFromStandardInput) {
             }
         });
         probe.start();
-        const bool ok = w_->RunRadio(QStringLiteral("-"));
+        const bool ok = test::UntilFinished(*w_, [&] { return w_->RunRadio(QStringLiteral("-")); });
         probe.stop();
         quit = true;
         writer.join();
@@ -1076,7 +1118,7 @@ TEST_F(WindowTest, RealtimePlaybackKeepsTheBroadcastPace) {
     w_->setRealtime(true);
     QElapsedTimer t;
     t.start();
-    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_TRUE(analyse(path));
     EXPECT_GE(t.elapsed(), static_cast<qint64>(bits.size() * 1000 / 1187.5) - 100);
     EXPECT_EQ(readAll(dir_.filePath(QStringLiteral("short.out"))).count(kSeparator), test::kGroupsPerCycle);
 }
