@@ -2,9 +2,10 @@
 // frame indicators, the decoded-field panels, the File, Card and Stop
 // commands, the status bar and the window's start-up and shut-down.
 //
-// Decoding itself is the shared FrameProcessor's job; the window listens to
-// it and shows what it reports. Message boxes and the file dialog go through
-// a Notifier, so tests and unattended runs can replace them.
+// The runs themselves are the RunController's job, and decoding the shared
+// FrameProcessor's; the window shows what they report and what a run asks
+// (RunView). Message boxes and the file dialog go through a Notifier, so
+// tests and unattended runs can replace them.
 #pragma once
 
 #include <QWidget>

@@ -288,7 +288,7 @@ bool RunController::analyseFile(const QString& path) {
         analysing_ = true;
     }
     const InputFile::Result r = f.in.read(f.buffer.data(), f.buffer.size(), f.got, f.in.isStream() ? kStreamWaitMs : -1);
-    if (r != InputFile::Result::Again) return afterFirstRead(static_cast<int>(r));
+    if (r != InputFile::Result::Again) return afterFirstRead(r);
     // A silent stream: show what there is and wait in slices.
     yieldView();
     slice_.start(0);
@@ -297,9 +297,8 @@ bool RunController::analyseFile(const QString& path) {
 
 // Goes on from the first read of a recording: recognises its kind and starts
 // decoding it. False when the run could not start (the user was told).
-bool RunController::afterFirstRead(int result) {
+bool RunController::afterFirstRead(InputFile::Result r) {
     FileRun& f = *file_;
-    const auto r = static_cast<InputFile::Result>(result);
     analysing_ = false;
     auto fail = [&] {
         file_.reset();
@@ -332,42 +331,51 @@ bool RunController::afterFirstRead(int result) {
     }
     // A stream is bit text unless it shows another kind: any character but
     // "1" is a zero bit there, as it always was.
-    if (kind == RecordingKind::Audio || (kind == RecordingKind::Unknown && !f.in.isStream())) {
-        f.in.close();
-        RadioInput input;
-        input.path = QFile::encodeName(f.path).toStdString();
-        input.realtime = realtime_;
-        std::string error;
-        std::unique_ptr<RadioRun> run = RadioRun::open(input, error);
-        const QString path = f.path;
-        file_.reset();
-        if (!run) {
-            view_.tell(kind == RecordingKind::Audio
-                           ? (error.rfind("cannot ", 0) == 0
-                                  ? Sentence(error)
-                                  : QStringLiteral("Cannot analyse %1").arg(QString::fromLocal8Bit(error)))
-                           : QStringLiteral("Cannot analyse %1: it is no recording of a kind Varnak reads (bit "
-                                            "text, hexadecimal text or audio).")
-                                 .arg(path));
-            return false;
-        }
-        return startRadio(std::move(run), path, false);
+    if (kind == RecordingKind::Audio || (kind == RecordingKind::Unknown && !f.in.isStream()))
+        return startAudioFile(kind == RecordingKind::Audio);
+    return startText(kind == RecordingKind::GroupLog, kind == RecordingKind::Hex);
+}
+
+// A recording that is no text: an audio recording of the FM multiplex (or,
+// when `audio` is false, whatever libsndfile makes of it) becomes a radio run.
+bool RunController::startAudioFile(bool audio) {
+    const QString path = file_->path;
+    file_.reset();
+    RadioInput input;
+    input.path = QFile::encodeName(path).toStdString();
+    input.realtime = realtime_;
+    std::string error;
+    std::unique_ptr<RadioRun> run = RadioRun::open(input, error);
+    if (!run) {
+        view_.tell(audio ? (error.rfind("cannot ", 0) == 0
+                                ? Sentence(error)
+                                : QStringLiteral("Cannot analyse %1").arg(QString::fromLocal8Bit(error)))
+                         : QStringLiteral("Cannot analyse %1: it is no recording of a kind Varnak reads (bit "
+                                          "text, hexadecimal text or audio).")
+                               .arg(path));
+        return false;
     }
-    if (!ensureProcessor(true)) {
+    return startRadio(std::move(run), path, false);
+}
+
+// Text, its first piece read: bit text, hexadecimal text or a group log. The
+// slices that decode it begin.
+bool RunController::startText(bool groupLog, bool hex) {
+    FileRun& f = *file_;
+    auto fail = [&] {
         setIdle();
-        return fail();
-    }
+        file_.reset();
+        return false;
+    };
+    if (!ensureProcessor(true)) return fail();
     view_.setStartEnabled(false);
     view_.setStopEnabled(true);
-    if (!openFileLog(f.path)) {
-        setIdle();
-        return fail();
-    }
+    if (!openFileLog(f.path)) return fail();
     beginRun(false);
     analysing_ = true;
 
-    f.groupLog = kind == RecordingKind::GroupLog;
-    f.hex = kind == RecordingKind::Hex;
+    f.groupLog = groupLog;
+    f.hex = hex;
     f.perSecond = f.hex ? kBitRate / 4 : kBitRate;  // four bits a digit
     processor_->setInverted(view_.inverted());
     view_.setDecoding(true);
@@ -409,17 +417,9 @@ void RunController::loadPiece() {
 // up (or, at broadcast speed, until the next piece is not yet due), then
 // returns to the event loop with the next slice queued.
 void RunController::fileSlice() {
-    if (!file_) return;
     FileRun& f = *file_;
     if (!f.decoding) {
-        // Waiting for a stream's first data.
-        const InputFile::Result r = f.in.read(f.buffer.data(), f.buffer.size(), f.got, kStreamWaitMs);
-        if (r == InputFile::Result::Again) {
-            yieldView();
-            slice_.start(0);
-        } else if (!afterFirstRead(static_cast<int>(r))) {
-            emit finished(false);
-        }
+        waitSlice();
         return;
     }
     QElapsedTimer spent;
@@ -477,6 +477,18 @@ void RunController::fileSlice() {
                 f.left = f.bits.size();
             }
         }
+    }
+}
+
+// A slice of the wait for a stream's first data.
+void RunController::waitSlice() {
+    FileRun& f = *file_;
+    const InputFile::Result r = f.in.read(f.buffer.data(), f.buffer.size(), f.got, kStreamWaitMs);
+    if (r == InputFile::Result::Again) {
+        yieldView();
+        slice_.start(0);
+    } else if (!afterFirstRead(r)) {
+        emit finished(false);  // analyseFile() returned true long ago
     }
 }
 

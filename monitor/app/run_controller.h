@@ -25,6 +25,7 @@
 
 #include "decode_log.h"
 #include "frame_processor.h"
+#include "input_file.h"
 #include "radio_run.h"
 
 namespace varnak {
@@ -142,9 +143,12 @@ private:
     bool yieldView();
 
     // File runs.
-    bool afterFirstRead(int result);
+    bool afterFirstRead(InputFile::Result result);
+    bool startAudioFile(bool audio);
+    bool startText(bool groupLog, bool hex);
     void startSlices();
     void fileSlice();
+    void waitSlice();
     void loadPiece();
     void finishFile(bool complete, bool stopped);
 

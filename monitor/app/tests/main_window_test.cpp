@@ -14,7 +14,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -557,33 +556,6 @@ TEST_F(WindowTest, StopEndsAnAnalysisWithACompleteLog) {
     EXPECT_LT(records, 1500 * test::kGroupsPerCycle);
     EXPECT_EQ(log.count("\r\n"), 5 * records);  // whole records only
     EXPECT_TRUE(log.endsWith("\r\n"));
-}
-
-// A long analysis runs in slices that return to the event loop, and a new
-// analysis started after Stop replaces the running one.
-TEST_F(WindowTest, SlicesServeTheEventLoopAndANewRunReplacesTheOld) {
-    const QString first = writeFile(QStringLiteral("long.txt"), test::StationBits(1500));
-    const QString second = writeFile(QStringLiteral("station.txt"), test::StationBits(24, 300));
-    int polls = 0;  // event-loop turns seen during the first run
-    bool replaced = false;
-    QTimer replacer;
-    test::WhenReady(replacer, [&] { return w_->isAnalysing() && ++polls >= 3; }, [&] {
-        c<QPushButton>(QStringLiteral("Stopit"))->click();
-        replaced = w_->AnalyseFile(second);
-    });
-    QSignalSpy finished(w_.get(), &MainWindow::analysisFinished);
-    ASSERT_TRUE(w_->AnalyseFile(first));
-    while (finished.size() < 2 && finished.wait(60000)) {
-    }
-    ASSERT_EQ(finished.size(), 2);
-    EXPECT_TRUE(replaced);
-    EXPECT_TRUE(finished[0][0].toBool());
-    EXPECT_TRUE(finished[1][0].toBool());
-    const QByteArray stopped = readAll(dir_.filePath(QStringLiteral("long.out")));
-    EXPECT_LT(stopped.count("------------------------------------\r\n"), 1500 * test::kGroupsPerCycle);
-    EXPECT_EQ(readAll(dir_.filePath(QStringLiteral("station.out"))).count("------------------------------------\r\n"),
-              24 * test::kGroupsPerCycle);
-    EXPECT_EQ(w_->CurrentPath(), second);
 }
 
 TEST_F(WindowTest, ClosingTheWindowDuringAnAnalysisStopsItAndSavesThePosition) {
