@@ -128,7 +128,9 @@ public:
     }
 
 signals:
-    // An analysis ended (ran out, stopped or failed) and its log is closed.
+    // A run that AnalyseFile() or RunRadio() started has ended (ran out,
+    // stopped or failed) and its log is closed; `ok` false when it failed or
+    // found no group.
     void analysisFinished(bool ok);
 
 protected:
