@@ -25,11 +25,12 @@
 namespace {
 
 struct Counter : varnak::FrameListener {
-    std::size_t position = 0;
+    const varnak::FrameProcessor* processor = nullptr;
     std::vector<std::pair<std::size_t, rdsgen::GroupWords>> groups;
-    void onProgress(std::size_t p, std::size_t) override { position = p; }
     void onGroup(const varnak::DecodedGroup& g) override
     {
+        // The bits before the one that completed the group.
+        const std::size_t position = std::size_t(processor->position()) - 1;
         groups.push_back({position, {g.blockWords[0], g.blockWords[1], g.blockWords[2], g.blockWords[3]}});
     }
 };
@@ -112,7 +113,7 @@ int main(int argc, char** argv)
             varnak::FrameProcessor processor(*api);
             Counter counter;
             processor.setListener(&counter);
-            processor.setProgressInterval(1);
+            counter.processor = &processor;
             processor.process(out, true);
             std::vector<bool> used(truth.size(), false);
             for (const auto& [position, words] : counter.groups) {

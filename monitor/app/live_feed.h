@@ -1,12 +1,12 @@
 // The live data handler: hexadecimal text arriving from the card, queued and
-// handed to the decoder in batches.
+// handed to the decoder in whole digit pairs.
 //
-// The card delivers its bit stream in small pieces while a batch is being
-// decoded (decoding yields to the event loop), so text that arrives then is
-// kept and decoded right after the batch; only the overflow rule drops text.
-// The class holds no widgets: the window wires the card's data event to
-// onData(), the decoding call to the constructor's callback and the "F"
-// label to the overflow callback.
+// Each data event is decoded before the next one is taken (decoding never
+// runs the event loop), so the queue holds at most a lone last digit between
+// events; the overflow rule bounds what one event may bring. The class holds
+// no widgets: the window wires the card's data event to onData(), the
+// decoding call to the constructor's callback and the "F" label to the
+// overflow callback.
 #pragma once
 
 #include <cstddef>
@@ -19,9 +19,7 @@ namespace varnak {
 
 class LiveFeed {
 public:
-    // Decodes one batch of hexadecimal text (two characters per byte). May
-    // run the event loop, so onData(), start() and stop() can be entered
-    // from inside it.
+    // Decodes one batch of hexadecimal text (two characters per byte).
     using Decode = std::function<void(const std::string& hex)>;
     // Called with true when text had to be dropped, with false when the next
     // accepted data event hides the mark again.
@@ -39,8 +37,8 @@ public:
     // A live run begins: pending text and the overflow mark are cleared and
     // data is accepted from now on.
     void start();
-    // The run ends: data is ignored from now on, text not yet decoded is
-    // dropped and a batch in progress feeds nothing more.
+    // The run ends: data is ignored from now on and text not yet decoded is
+    // dropped.
     void stop();
     bool active() const { return active_; }
 
@@ -48,23 +46,19 @@ public:
     // text while no run is active, changes nothing.
     void onData(quesmer::EncTyp encoding, const QString& bin);
 
-    // Text received and not yet decoded, counting the whole batch in
-    // progress (the text the overflow rule is applied to).
-    std::string pendingHex() const;
-    bool busy() const { return busy_; }
+    // Text received and not yet decoded: a lone digit waiting for its pair.
+    const std::string& pendingHex() const { return queue_; }
     bool overflow() const { return overflow_; }
 
 private:
     void setOverflow(bool shown);
-    void drain();
 
     Decode decode_;
     OverflowChanged overflowChanged_;
     bool active_ = false;
-    bool busy_ = false;
     bool overflow_ = false;
-    std::string batch_;  // the batch being decoded; emptied to cut it short
-    std::string queue_;  // text received after the batch began
+    std::string queue_;  // text received and not yet decoded
+    std::string batch_;  // the whole pairs handed to the decoder
 };
 
 }  // namespace varnak

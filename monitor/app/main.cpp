@@ -180,23 +180,22 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(historyOption)) history->show();
 
     int status = 0;
+    // Queued, so that what the run's end left to draw and lay out is done
+    // before the picture is taken.
     auto finish = [&](bool ok) {
-        if (!ok) status = 1;
-        if (!shot.isEmpty()) {
-            QApplication::processEvents();
-            if (!window.grab().save(shot)) {
+        QTimer::singleShot(0, &window, [&, ok] {
+            if (!ok) status = 1;
+            if (!shot.isEmpty() && !window.grab().save(shot)) {
                 std::fprintf(stderr, "varnak: cannot save the picture %s\n", qPrintable(shot));
                 status = 1;
             }
-        }
-        if (exitWhenDone) window.close();
+            if (exitWhenDone) window.close();
+        });
     };
+    QObject::connect(&window, &varnak::MainWindow::analysisFinished, &window, finish);
     QTimer::singleShot(0, &window, [&] {
-        if (files.isEmpty()) {
-            finish(true);
-            return;
-        }
-        finish(window.AnalyseFile(files.front()));
+        if (files.isEmpty()) finish(true);
+        else if (!window.AnalyseFile(files.front())) finish(false);  // else the run's end finishes
     });
     const int rc = app.exec();
     return rc != 0 ? rc : status;

@@ -1,7 +1,7 @@
 // Something that follows the main window's runs besides the window itself
 // (the history window): it hears every status word as the window does,
-// learns when a run begins and ends, and is told when the window yields,
-// the moment to redraw without slowing the decoding down.
+// learns when a run begins and ends, and is told when a run lets the window
+// draw, the moment to redraw without slowing the decoding down.
 #pragma once
 
 #include "frame_processor.h"
@@ -15,7 +15,8 @@ public:
     virtual void runStarted(const MurlinApi& api, const FrameProcessor& processor, bool live) = 0;
     // The run ended (ran out, stopped or failed).
     virtual void runEnded() {}
-    // The window lets the event loop run: a redraw costs nothing extra now.
+    // A slice of the run has ended and the window draws: a redraw costs
+    // nothing extra now.
     virtual void runYield() {}
 };
 

@@ -31,74 +31,18 @@ inline int HexDigit(char c) { return kHex[static_cast<unsigned char>(c)]; }
 FrameProcessor::FrameProcessor(const MurlinApi& api) : api_(api) {}
 
 void FrameProcessor::process(const std::string& text, bool fromFile) {
-    const std::size_t length = text.size();  // positions fixed at entry
-    if (length == 0) return;
-    const std::size_t step = fromFile ? 1 : 2;
-    const uint64_t run = ++run_;
-    std::size_t untilProgress = progressInterval_;
-
-    for (std::size_t i = 0; i < length; i += step) {
-        int32_t status = kStatusNone;
-        bool fed = false;
-        if (fromFile) {
-            // A position beyond a shortened text reads as "not a 1".
-            const bool one = i < text.size() && text[i] == '1';
-            status = api_.RDSBitFrame(one ? 1 : 0, inverted_ ? 1 : 0);
-            fed = true;
-        } else if (i < text.size()) {
-            int value = HexDigit(text[i]);
-            if (value >= 0 && i + 1 < text.size()) {
-                const int low = HexDigit(text[i + 1]);
-                value = low >= 0 ? value * 16 + low : -1;
-            }
-            if (value >= 0) {
-                status = api_.RDSBytFrame(value, inverted_ ? 1 : 0);
-                fed = true;
-            } else {
-                ++skippedPairs_;
-            }
-        }
-        if (stop_) return;
-        // A skipped position feeds nothing and so reports nothing: acting on
-        // the previous status again would repeat its group record.
-        // A listener call may let the user press Stop, or start another run:
-        // look again after it, so that no further bit is fed once either
-        // happened.
-        if (fed && static_cast<uint16_t>(status) != kStatusNone) {
-            handleStatus(static_cast<uint16_t>(status));
-            if (stop_ || run_ != run) return;
-        }
-        if (--untilProgress == 0) {
-            untilProgress = progressInterval_;
-            if (listener_ && i + step < length) {
-                listener_->onProgress(i + step, length);
-                if (stop_ || run_ != run) return;
-            }
-        }
-    }
-    if (listener_) listener_->onProgress(length, length);
+    beginStream(fromFile);
+    feed(text.data(), text.size());
+    endStream();
 }
 
-void FrameProcessor::beginStream(bool fromFile, std::uint64_t total) {
-    streamRun_ = ++run_;
+void FrameProcessor::beginStream(bool fromFile) {
     streamFromFile_ = fromFile;
     streamPosition_ = 0;
-    streamTotal_ = total;
-    streamUntilProgress_ = progressInterval_;
     holding_ = false;
 }
 
-// Counts the characters of one position; false when the stream must end.
-inline bool FrameProcessor::streamProgress(std::size_t characters) {
-    streamPosition_ += characters;
-    if (--streamUntilProgress_ != 0) return true;
-    streamUntilProgress_ = progressInterval_;
-    if (!listener_) return true;
-    listener_->onProgress(streamPosition_, streamPosition_ < streamTotal_ ? streamTotal_ : 0);
-    return streamGoesOn();
-}
-
-bool FrameProcessor::feedStreamByte(char high, char low, bool alone) {
+void FrameProcessor::feedStreamByte(char high, char low, bool alone) {
     int value = HexDigit(high);
     if (value >= 0 && !alone) {
         const int second = HexDigit(low);
@@ -107,70 +51,50 @@ bool FrameProcessor::feedStreamByte(char high, char low, bool alone) {
     if (value < 0) {
         ++skippedPairs_;
     } else {
+        // A skipped pair feeds nothing and so reports nothing: acting on the
+        // previous status again would repeat its group record.
         const int32_t status = api_.RDSBytFrame(value, inverted_ ? 1 : 0);
-        if (stop_) return false;
-        if (static_cast<uint16_t>(status) != kStatusNone) {
-            handleStatus(static_cast<uint16_t>(status));
-            if (!streamGoesOn()) return false;
-        }
+        if (static_cast<uint16_t>(status) != kStatusNone) handleStatus(static_cast<uint16_t>(status));
     }
-    return streamProgress(alone ? 1 : 2);
+    streamPosition_ += alone ? 1 : 2;
 }
 
-bool FrameProcessor::feed(const char* data, std::size_t size) {
-    if (!streamGoesOn()) return false;
+void FrameProcessor::feed(const char* data, std::size_t size) {
     if (streamFromFile_) {
         // The hot loop of a file analysis: one library call per character.
-        // The stop flag and the polarity change only in listener calls, so
-        // they are looked at again after those only.
+        // The polarity changes only in handleStatus(), so it is looked at
+        // again after that only.
         const auto bitFrame = api_.RDSBitFrame;
         const std::uint64_t start = streamPosition_;
         int32_t invert = inverted_ ? 1 : 0;
-        std::size_t untilProgress = streamUntilProgress_;
         for (std::size_t k = 0; k < size; ++k) {
             const int32_t status = bitFrame(data[k] == '1' ? 1 : 0, invert);
             if (static_cast<uint16_t>(status) != kStatusNone) {
                 streamPosition_ = start + k + 1;
                 handleStatus(static_cast<uint16_t>(status));
-                if (!streamGoesOn()) return false;
                 invert = inverted_ ? 1 : 0;
-            }
-            if (--untilProgress == 0) {
-                untilProgress = progressInterval_;
-                streamPosition_ = start + k + 1;
-                if (listener_) {
-                    listener_->onProgress(streamPosition_, streamPosition_ < streamTotal_ ? streamTotal_ : 0);
-                    if (!streamGoesOn()) return false;
-                    invert = inverted_ ? 1 : 0;
-                }
             }
         }
         streamPosition_ = start + size;
-        streamUntilProgress_ = untilProgress;
-        return true;
+        return;
     }
     std::size_t k = 0;
     if (holding_ && size > 0) {
         holding_ = false;
-        if (!feedStreamByte(held_, data[0], false)) return false;
+        feedStreamByte(held_, data[0], false);
         k = 1;
     }
-    for (; k + 1 < size; k += 2)
-        if (!feedStreamByte(data[k], data[k + 1], false)) return false;
+    for (; k + 1 < size; k += 2) feedStreamByte(data[k], data[k + 1], false);
     if (k < size) {
         holding_ = true;
         held_ = data[k];
     }
-    return true;
 }
 
 void FrameProcessor::endStream() {
-    if (!streamGoesOn()) return;
-    if (holding_) {
-        holding_ = false;
-        if (!feedStreamByte(held_, 0, true)) return;
-    }
-    if (listener_ && streamPosition_ > 0) listener_->onProgress(streamPosition_, streamPosition_);
+    if (!holding_) return;
+    holding_ = false;
+    feedStreamByte(held_, 0, true);
 }
 
 void FrameProcessor::handleStatus(uint16_t status) {

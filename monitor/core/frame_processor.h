@@ -24,7 +24,8 @@ struct DecodedGroup {
     uint16_t blockWords[4];   // the information words of blocks A, B, C/C', D (RDSData)
 };
 
-// Receives the processor's events. Every method has an empty default.
+// Receives the processor's events. Every method has an empty default. A
+// listener call must not feed the processor that made it.
 class FrameListener {
 public:
     virtual ~FrameListener() = default;
@@ -35,53 +36,37 @@ public:
     virtual void onStatus(uint16_t /*status*/) {}
     // A complete group, after its record was written to the decode log.
     virtual void onGroup(const DecodedGroup& /*group*/) {}
-    // Called every `progressInterval` positions and once after the last one
-    // (not after a stop): the place to refresh counters and let the event
-    // loop run. `position` counts the characters of the text consumed so far,
-    // `total` is the text's length at entry.
-    virtual void onProgress(std::size_t /*position*/, std::size_t /*total*/) {}
 };
 
-// One processor per stream source. A run started from inside one of the
-// listener calls of another (Stop and File clicked during a yield) takes
-// over: when the listener call returns, the older run returns too, so it
-// never goes on feeding its old text. The group record handed to the
-// listener is reused, so it is valid during the call only.
+// One processor per stream source: text is pushed in and every event is
+// reported before the push returns. How much to push at a time, and when to
+// let a user interface draw, is the caller's business. The group record
+// handed to the listener is reused, so it is valid during the call only.
 class FrameProcessor {
 public:
     explicit FrameProcessor(const MurlinApi& api);
 
-    // Decodes `text`. fromFile true: one character per bit ("1" is a one
-    // bit, any other character a zero bit). false: two hexadecimal characters
-    // per byte (a last single character is read alone). The text is read
-    // afresh at every position, so the caller may append to it from inside a
-    // listener call; the number of positions is fixed at entry, and in hex
-    // mode a position that lies beyond the current length is skipped. A pair
-    // holding a character that is not hexadecimal is skipped too (counted in
-    // skippedPairs()): nothing is fed for it and decoding goes on. The stop
-    // flag is looked at after every feed and after every listener call:
-    // once requestStop() was called, process() returns before the next bit.
-    // Does not call RDSInit: the caller resets the decoder when a new stream
-    // begins, so synchronisation carries over from one call to the next.
-    void process(const std::string& text, bool fromFile);
-
     // A recording read piece by piece: beginStream(), feed() for every piece
-    // in order, then endStream(). Positions count across the pieces, so the
-    // result is the same whatever their sizes: in hex mode a digit pair split
-    // between two pieces is joined, and a last single digit is fed alone by
-    // endStream(). `total` is the expected number of characters, or 0 when it
-    // is unknown (a pipe): onProgress() then reports a total of 0, as it does
-    // once more characters came than expected. The last onProgress() call,
-    // from endStream(), reports the number of characters fed as both position
-    // and total. feed() returns false, and feeds nothing more, once a stop was
-    // requested or another run began from a listener call; endStream() then
-    // does nothing either.
-    void beginStream(bool fromFile, std::uint64_t total = 0);
-    bool feed(const char* data, std::size_t size);
+    // in order, then endStream(). fromFile true: one character per bit ("1"
+    // is a one bit, any other character a zero bit). false: two hexadecimal
+    // characters per byte; a digit pair split between two pieces is joined,
+    // a last single digit is fed alone by endStream(), and a pair holding a
+    // character that is not hexadecimal is skipped (counted in
+    // skippedPairs()): nothing is fed for it and decoding goes on. Positions
+    // count across the pieces, so the result is the same whatever their
+    // sizes. Does not call RDSInit: the caller resets the decoder when a new
+    // stream begins, so synchronisation carries over from one stream to the
+    // next.
+    void beginStream(bool fromFile);
+    void feed(const char* data, std::size_t size);
     void endStream();
 
-    // Characters of the stream consumed so far; during a listener call,
-    // those up to the one that completed the reported block.
+    // `text` as a stream of its own: beginStream(), feed(), endStream().
+    void process(const std::string& text, bool fromFile);
+
+    // Characters of the stream consumed so far; during a listener call, in
+    // bit text those up to the one that completed the reported block, in
+    // hexadecimal text those before the pair that completed it.
     std::uint64_t position() const { return streamPosition_; }
 
     // Hexadecimal pairs skipped because they were not hexadecimal.
@@ -100,17 +85,9 @@ public:
     // Automatic resets seen since creation; saturates at 32767.
     int16_t resetCount() const { return resetCount_; }
 
-    void requestStop() { stop_ = true; }
-    void clearStop() { stop_ = false; }
-    bool stopRequested() const { return stop_; }
-
-    void setProgressInterval(std::size_t positions) { progressInterval_ = positions ? positions : 1; }
-
 private:
     void handleStatus(uint16_t status);
-    bool streamGoesOn() const { return !stop_ && run_ == streamRun_; }
-    bool feedStreamByte(char high, char low, bool alone);
-    bool streamProgress(std::size_t characters);
+    void feedStreamByte(char high, char low, bool alone);
     void showGroup();
 
     const MurlinApi& api_;
@@ -118,18 +95,13 @@ private:
     DecodeLog* log_ = nullptr;
     bool inverted_ = false;
     bool polaritySearch_ = true;
-    bool stop_ = false;
-    uint64_t run_ = 0;  // number of the newest run of process()
     int16_t resetCount_ = 0;
-    std::size_t progressInterval_ = 4096;
     std::size_t skippedPairs_ = 0;
     DecodedGroup group_{};  // reused for every group: no allocation per group
 
     // The stream being fed.
-    uint64_t streamRun_ = 0;
     bool streamFromFile_ = true;
-    std::uint64_t streamPosition_ = 0, streamTotal_ = 0;
-    std::size_t streamUntilProgress_ = 0;
+    std::uint64_t streamPosition_ = 0;
     bool holding_ = false;  // hex: a first digit waits for its pair
     char held_ = 0;
 };

@@ -24,7 +24,6 @@ bool FeedGroupLog(varnak::InputFile& in, varnak::FrameProcessor& processor, Grou
             error = reader.error();
             return false;
         }
-        if (processor.stopRequested()) break;
     }
     if (r == varnak::InputFile::Result::Failed) {
         error = in.error();

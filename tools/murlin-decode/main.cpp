@@ -292,7 +292,6 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     processor.setListener(&run);
     processor.setLog(logFormat ? &log : nullptr);
     processor.setInverted(options.invert);
-    processor.setProgressInterval(std::size_t(1) << 30);
     if (options.formats.history) groupOutput.enableHistory(options.formats.historyLimit);
     if (!groupLog) groupOutput.setPositionSource(&processor, options.hex && !mpx ? 4 : 1);
 
@@ -317,7 +316,7 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
             return false;
         }
     } else {
-        processor.beginStream(!options.hex, text.size());
+        processor.beginStream(!options.hex);
         const char* piece = nullptr;
         std::size_t size = 0;
         bool first = true;

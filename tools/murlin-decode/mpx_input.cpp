@@ -157,15 +157,14 @@ bool MpxInput::decode(varnak::FrameProcessor& processor, varnak::FrameListener& 
     std::vector<float> samples(kChunk);
     std::string bits;
     uint64_t position = 0;
-    bool goesOn = true;
     auto feed = [&] {
         bits_ += bits.size();
-        if (goesOn && !bits.empty()) goesOn = processor.feed(bits.data(), bits.size());
+        processor.feed(bits.data(), bits.size());
         bits.clear();
     };
     processor.beginStream(true);
     try {
-        while (goesOn) {
+        for (;;) {
             const std::size_t n = source_->read(samples.data(), samples.size());
             if (n == 0) break;
             demodulator_->push(samples.data(), n, bits);

@@ -20,6 +20,7 @@
 #include "capturing_notifier.h"
 #include "history_station.h"
 #include "main_window.h"
+#include "run_wait.h"
 #include "settings_store.h"
 
 namespace varnak {
@@ -86,7 +87,7 @@ TEST_F(HistoryWindowTest, OpensFromTheMainWindowAndShowsWhatTheHeadlessDecoderPr
     EXPECT_TRUE(history_->isVisible());
 
     const QString file = recording("station.txt", varnaktest::kHistoryGroups);
-    ASSERT_TRUE(main_->AnalyseFile(file));
+    ASSERT_TRUE(test::Analyse(*main_, file));
     const QByteArray expected = headless(file);
     const QByteArray shown = history_->historyText().toUtf8();
     EXPECT_TRUE(expected.startsWith(shown)) << shown.toStdString() << "\n---\n" << expected.toStdString();
@@ -127,7 +128,7 @@ TEST_F(HistoryWindowTest, OpensFromTheMainWindowAndShowsWhatTheHeadlessDecoderPr
 
 TEST_F(HistoryWindowTest, KeepsItsContentUntilTheNextRunAndSaysWhenEntriesWereDropped) {
     const QString file = recording("station.txt", varnaktest::kHistoryGroups);
-    ASSERT_TRUE(main_->AnalyseFile(file));
+    ASSERT_TRUE(test::Analyse(*main_, file));
     history_->show();
     const QString first = history_->historyText();
     EXPECT_FALSE(first.isEmpty());
@@ -135,7 +136,7 @@ TEST_F(HistoryWindowTest, KeepsItsContentUntilTheNextRunAndSaysWhenEntriesWereDr
     EXPECT_EQ(history_->historyText(), first);  // the run ended, the content stays
 
     history_->setLimit(3);
-    ASSERT_TRUE(main_->AnalyseFile(recording("short.txt", 96)));
+    ASSERT_TRUE(test::Analyse(*main_, recording("short.txt", 96)));
     EXPECT_NE(history_->historyText(), first);
     EXPECT_TRUE(history_->notice().contains(QStringLiteral("Older entries were dropped: each list keeps its newest 3.")))
         << history_->notice().toStdString();

@@ -25,6 +25,7 @@
 #include "config_dialog.h"
 #include "live_feed.h"
 #include "main_window.h"
+#include "run_wait.h"
 #include "quesmer/daskel.h"
 #include "settings_store.h"
 #include "widgets.h"
@@ -191,8 +192,8 @@ TEST_F(LiveWindowTest, ALiveRunWritesTheGroupsOfTheFileAnalysis) {
     ASSERT_TRUE(QFile::copy(sample, recording)) << qPrintable(sample);
     // The decoder keeps some fields across RDSInit: both runs start after a
     // complete run of the same recording.
-    ASSERT_TRUE(w_->AnalyseFile(recording));
-    ASSERT_TRUE(w_->AnalyseFile(recording));
+    ASSERT_TRUE(test::Analyse(*w_, recording));
+    ASSERT_TRUE(test::Analyse(*w_, recording));
     const QByteArray reference = ReadAll(dir_.filePath(QStringLiteral("station.out")));
     ASSERT_GT(reference.size(), 100000);
 
@@ -223,7 +224,7 @@ TEST_F(LiveWindowTest, ALiveRunWritesTheGroupsOfTheFileAnalysis) {
               "127.0.0.1");
 
     // The recording lasts 214050 bits: about 12 s at 15 times the bit rate.
-    ASSERT_TRUE(waitFor([&] { return dataEvents > 0 && sinceData.elapsed() > 1500 && !w_->liveFeed().busy(); },
+    ASSERT_TRUE(waitFor([&] { return dataEvents > 0 && sinceData.elapsed() > 1500; },
                         60000))
         << dataEvents << " data events";
     EXPECT_FALSE(w_->findChild<QLabel*>(QStringLiteral("lFULL"))->isVisible()) << "nothing may be dropped";
@@ -239,29 +240,26 @@ TEST_F(LiveWindowTest, ALiveRunWritesTheGroupsOfTheFileAnalysis) {
     EXPECT_TRUE(live == reference) << "Card.out differs from the file analysis";
 }
 
-TEST_F(LiveWindowTest, StopDuringABatchEndsItAndClosesTheLog) {
+TEST_F(LiveWindowTest, StopDuringALiveRunEndsItAndClosesTheLog) {
     startSim({QStringLiteral("--bits"), QStringLiteral(VARNAK_SAMPLE_RECORDING), QStringLiteral("--speed"),
               QStringLiteral("25"), QStringLiteral("--loop")});
     startLive(sim_.port());
     ASSERT_TRUE(w_->CardActive()) << qPrintable(notifier_.messages.join('\n'));
 
-    // Stop is pressed from inside a batch, as the batch's yields let it.
+    // Stop is pressed between two batches, once the card's data decodes.
     const MurlinApi* api = murlin();
     ASSERT_NE(api, nullptr);
+    const int32_t blocksAtStart = api->RDSStat(0);
     bool pressed = false;
     int blocksAtStop = -1;
     QTimer presser;
-    presser.setInterval(0);
-    QObject::connect(&presser, &QTimer::timeout, &presser, [&] {
-        if (pressed || !w_->liveFeed().busy()) return;
+    test::WhenReady(presser, [&] { return api->RDSStat(0) > blocksAtStart; }, [&] {
         pressed = true;
-        presser.stop();
         QTest::mouseClick(button("Stopit"), Qt::LeftButton);
         blocksAtStop = api->RDSStat(0);
         EXPECT_FALSE(w_->isLogOpen()) << "Stop closes the log at once";
     });
-    presser.start();
-    ASSERT_TRUE(waitFor([&] { return pressed && !w_->liveFeed().busy(); }, 20000));
+    ASSERT_TRUE(waitFor([&] { return pressed; }, 20000));
     EXPECT_EQ(api->RDSStat(0), blocksAtStop) << "bits were decoded after Stop";
     EXPECT_EQ(buttons(), "File=1 Card=1 Stopit=0");
     EXPECT_FALSE(w_->CardActive());

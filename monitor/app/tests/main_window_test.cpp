@@ -42,6 +42,7 @@
 #include "group_panels.h"
 #include "mpx_modulator.h"
 #include "rds_demodulator.h"
+#include "run_wait.h"
 #include "settings_store.h"
 #include "status_word.h"
 #include "sync_indicators.h"
@@ -117,6 +118,13 @@ protected:
         p.process(bits, true);
         EXPECT_TRUE(log.close());
         return readAll(path);
+    }
+    bool analyse(const QString& path) { return test::Analyse(*w_, path); }
+    void clickFileAndWait() {
+        test::UntilFinished(*w_, [&] {
+            c<QPushButton>(QStringLiteral("File"))->click();
+            return true;
+        });
     }
     void expectIdle() const {
         EXPECT_TRUE(c<QPushButton>(QStringLiteral("File"))->isEnabled());
@@ -412,7 +420,7 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
     notifier_.nextFile = path;
     bool finished = false;
     QObject::connect(w_.get(), &MainWindow::analysisFinished, [&](bool ok) { finished = ok; });
-    c<QPushButton>(QStringLiteral("File"))->click();
+    clickFileAndWait();
     EXPECT_TRUE(finished);
     EXPECT_EQ(notifier_.dialogTitle, QStringLiteral("Load "));
     EXPECT_EQ(notifier_.dialogFilter, QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
@@ -448,7 +456,7 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
     EXPECT_EQ(log.count(kSeparator), 24 * test::kGroupsPerCycle);
     EXPECT_EQ(log, referenceLog(bits));
     // Analysing again replaces the log.
-    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_TRUE(analyse(path));
     EXPECT_EQ(readAll(dir_.filePath(QStringLiteral("station.out"))), log);
 }
 
@@ -465,7 +473,7 @@ TEST_F(WindowTest, GroupLogsDecodeAsTheirBitStream) {
         groups += g == 0 ? "\r\njunk\r\n" : "\r\n";
     }
     const QByteArray reference = referenceLog(bits);
-    EXPECT_TRUE(w_->AnalyseFile(writeFile(QStringLiteral("station.spy"), groups)));
+    EXPECT_TRUE(analyse(writeFile(QStringLiteral("station.spy"), groups)));
     EXPECT_EQ(readAll(dir_.filePath(QStringLiteral("station.out"))), reference);
     EXPECT_EQ(notifier_.messages.join('\n').toStdString(),
               dir_.filePath(QStringLiteral("station.spy")).toStdString() + ": 1 malformed line skipped (line 3)");
@@ -490,7 +498,7 @@ TEST_F(WindowTest, RbdsNamesAreChosenAndRemembered) {
     }
 }
 
-// Stop, or closing the window, ends an analysis with a log of whole
+// Stop, or closing the window, ends an analysis at once with a log of whole
 // records; closing saves the window's position too.
 TEST_F(WindowTest, StopOrCloseEndsAnAnalysisWithACompleteLog) {
     const QString path = writeFile(QStringLiteral("long.txt"), test::StationBits(1500));
@@ -498,14 +506,17 @@ TEST_F(WindowTest, StopOrCloseEndsAnAnalysisWithACompleteLog) {
         SCOPED_TRACE(close ? "close" : "Stop");
         w_->move(90, 60);
         bool endedWhileRunning = false;
-        QTimer::singleShot(0, w_.get(), [&] {
+        int polls = 0;  // event-loop turns seen during the run: a few slices have run
+        QTimer stopper;
+        test::WhenReady(stopper, [&] { return w_->isAnalysing() && ++polls >= 3; }, [&] {
             endedWhileRunning = w_->isAnalysing();
             if (close) w_->close();
             else c<QPushButton>(QStringLiteral("Stopit"))->click();
+            EXPECT_FALSE(w_->isAnalysing()) << "the run ends at once";
+            EXPECT_FALSE(w_->isLogOpen());
         });
-        EXPECT_TRUE(w_->AnalyseFile(path));
+        EXPECT_TRUE(analyse(path));
         EXPECT_TRUE(endedWhileRunning);
-        EXPECT_FALSE(w_->isAnalysing());
         EXPECT_EQ(w_->isVisible(), !close);
         expectIdle();
         const QByteArray log = readAll(dir_.filePath(QStringLiteral("long.out")));
@@ -542,7 +553,7 @@ TEST_F(WindowTest, InvertedRecordingDecodesAfterThePolaritySearch) {
     // and the whole recording inverted.
     const std::string bits = test::Inverted(std::string(208 * 12, '0') + test::StationBits(40));
     const QString path = writeFile(QStringLiteral("inverted.txt"), bits);
-    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_TRUE(analyse(path));
     EXPECT_TRUE(w_->Inverted());
     EXPECT_GE(w_->ResetCount(), 11);
     EXPECT_EQ(panel("BITSTREAM")->text(), QStringLiteral("Bitstream: Inverted"));
@@ -551,7 +562,7 @@ TEST_F(WindowTest, InvertedRecordingDecodesAfterThePolaritySearch) {
 }
 
 TEST_F(WindowTest, StatusBarClicksClearCountersAndInvert) {
-    EXPECT_TRUE(w_->AnalyseFile(writeFile(QStringLiteral("s.txt"), test::StationBits(4))));
+    EXPECT_TRUE(analyse(writeFile(QStringLiteral("s.txt"), test::StationBits(4))));
     EXPECT_NE(panel("TOTAL")->text(), QStringLiteral("Total Blocs      0"));
     QTest::mouseClick(panel("ERROR"), Qt::LeftButton);
     EXPECT_EQ(api_->RDSStat(0), 0);
@@ -571,11 +582,13 @@ TEST_F(WindowTest, CounterClickInTheMiddleOfARunTakesEffectAtOnce) {
     const int cycles = 1500;
     const QString path = writeFile(QStringLiteral("long.txt"), test::StationBits(cycles));
     bool clickedWhileRunning = false;
-    QTimer::singleShot(0, w_.get(), [&] {
+    int polls = 0;
+    QTimer clicker;
+    test::WhenReady(clicker, [&] { return w_->isAnalysing() && ++polls >= 3; }, [&] {
         clickedWhileRunning = w_->isAnalysing();
         QTest::mouseClick(panel("CRC"), Qt::LeftButton);
     });
-    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_TRUE(analyse(path));
     ASSERT_TRUE(clickedWhileRunning);
     // Only the blocks after the click are counted, and the panel is current.
     EXPECT_GT(api_->RDSStat(0), 0);
@@ -587,7 +600,7 @@ TEST_F(WindowTest, ALogThatCannotBeWrittenIsReportedIncomplete) {
     // The decode log lands on a device that is always full.
     const QString input = writeFile(QStringLiteral("full.txt"), test::StationBits(600));
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), dir_.filePath(QStringLiteral("full.out"))));
-    EXPECT_FALSE(w_->AnalyseFile(input));
+    EXPECT_FALSE(analyse(input));
     ASSERT_EQ(notifier_.messages.size(), 1);
     EXPECT_TRUE(notifier_.messages[0].startsWith(QStringLiteral("The decode log is incomplete."))) << qPrintable(notifier_.messages[0]);
     EXPECT_TRUE(notifier_.messages[0].contains(QStringLiteral("full.out"))) << qPrintable(notifier_.messages[0]);
@@ -614,7 +627,7 @@ TEST_F(WindowTest, PipesAndDevicesAreReadAsStreamsThatStopEnds) {
         stoppedWhileWaiting = w_->isAnalysing() || c<QPushButton>(QStringLiteral("Stopit"))->isEnabled();
         c<QPushButton>(QStringLiteral("Stopit"))->click();
     });
-    EXPECT_TRUE(w_->AnalyseFile(pipe));
+    EXPECT_TRUE(analyse(pipe));
     done = true;
     rescue.join();
     EXPECT_TRUE(stoppedWhileWaiting);
@@ -635,7 +648,7 @@ TEST_F(WindowTest, PipesAndDevicesAreReadAsStreamsThatStopEnds) {
         if (fd >= 0) ::close(fd);
     });
     referenceLog(bits);  // the same decoder state before both runs
-    const bool ok = w_->AnalyseFile(pipe);
+    const bool ok = analyse(pipe);
     writer.join();
     EXPECT_TRUE(ok);
     EXPECT_TRUE(readAll(dir_.filePath(QStringLiteral("pipe.out"))) == expected);
@@ -645,7 +658,7 @@ TEST_F(WindowTest, PipesAndDevicesAreReadAsStreamsThatStopEnds) {
     const QString zero = dir_.filePath(QStringLiteral("zero.txt"));
     ASSERT_EQ(::mknod(QFile::encodeName(zero).constData(), S_IFCHR | 0666, makedev(1, 5)), 0);
     QTimer::singleShot(300, w_.get(), [&] { c<QPushButton>(QStringLiteral("Stopit"))->click(); });
-    EXPECT_TRUE(w_->AnalyseFile(zero));
+    EXPECT_TRUE(analyse(zero));
     expectIdle();
     EXPECT_TRUE(QFile::exists(dir_.filePath(QStringLiteral("zero.out"))));
 }
@@ -792,7 +805,7 @@ TEST_F(WindowTest, FileRecognisesAudioAndHexRecordings) {
     const std::string demodulated = Demodulated(S16le(samples));
     referenceLog(demodulated);  // the same decoder state before both runs
     notifier_.nextFile = wav;
-    c<QPushButton>(QStringLiteral("File"))->click();
+    clickFileAndWait();
     EXPECT_EQ(notifier_.dialogFilter, QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
     EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
     const QByteArray log = readAll(dir_.filePath(QStringLiteral("station.out")));
@@ -885,7 +898,7 @@ TEST_F(WindowTest, BadRecordingsAreNamedWithTheReason) {
         notifier_.messages.clear();
         notifier_.titles.clear();
         const QString log = c.path.left(c.path.size() - 4) + QStringLiteral(".out");
-        EXPECT_FALSE(w_->AnalyseFile(c.path));
+        EXPECT_FALSE(analyse(c.path));
         ASSERT_EQ(notifier_.messages.size(), 1);
         EXPECT_EQ(notifier_.titles[0], QStringLiteral("Varnak"));
         const QString named = c.named.isEmpty() ? QFileInfo(c.path).fileName() : c.named;
@@ -964,7 +977,7 @@ TEST_F(WindowTest, LiveRadioFromStandardInput) {
             }
         });
         probe.start();
-        const bool ok = w_->RunRadio(QStringLiteral("-"));
+        const bool ok = test::UntilFinished(*w_, [&] { return w_->RunRadio(QStringLiteral("-")); });
         probe.stop();
         quit = true;
         writer.join();
@@ -1019,7 +1032,7 @@ TEST_F(WindowTest, RealtimePlaybackKeepsTheBroadcastPace) {
     w_->setRealtime(true);
     QElapsedTimer t;
     t.start();
-    EXPECT_TRUE(w_->AnalyseFile(path));
+    EXPECT_TRUE(analyse(path));
     EXPECT_GE(t.elapsed(), static_cast<qint64>(bits.size() * 1000 / 1187.5) - 100);
     EXPECT_EQ(readAll(dir_.filePath(QStringLiteral("short.out"))).count(kSeparator), test::kGroupsPerCycle);
 }

@@ -24,7 +24,6 @@ struct Recorder : varnak::FrameListener {
     std::vector<uint16_t> statuses;
     std::vector<bool> resets;  // polarity reported with each automatic reset
     std::vector<std::string> groupLines;
-    std::vector<std::pair<std::size_t, std::size_t>> progress;
     std::function<void(uint16_t)> onStatusHook;
 
     void onAutoReset(bool inverted) override { resets.push_back(inverted); }
@@ -37,7 +36,6 @@ struct Recorder : varnak::FrameListener {
         EXPECT_EQ(g.state.pi, 0xBEEF);
         EXPECT_EQ(g.blockWords[2], 0x102);
     }
-    void onProgress(std::size_t position, std::size_t total) override { progress.emplace_back(position, total); }
 };
 
 class FrameProcessorFake : public ::testing::Test {
@@ -52,28 +50,28 @@ TEST_F(FrameProcessorFake, EmptyTextCallsNothing) {
     processor.process("", true);
     processor.process("", false);
     EXPECT_TRUE(calls.empty());
-    EXPECT_TRUE(recorder.progress.empty());
     EXPECT_EQ(fakemurlin::readBacks, 0);
 }
 
-TEST_F(FrameProcessorFake, BitTextFeedsOneForCharacterOneOnly) {
-    processor.process("10 1\r\nx1", true);
-    std::vector<int32_t> bits;
-    for (const auto& c : calls) {
-        EXPECT_FALSE(c.byte);
-        EXPECT_EQ(c.invert, 0);
-        bits.push_back(c.value);
+// Bit text: "1" is a one bit, anything else a zero bit. Hex text: a byte
+// per digit pair, an odd last digit read alone.
+TEST_F(FrameProcessorFake, TextFeedsBitsOrBytes) {
+    const struct {
+        std::string text;
+        bool fromFile;
+        std::vector<int32_t> values;
+    } cases[] = {{"10 1\r\nx1", true, {1, 0, 0, 1, 0, 0, 0, 1}}, {"0aFf7", false, {0x0A, 0xFF, 0x07}}};
+    for (const auto& c : cases) {
+        fakemurlin::Reset();
+        processor.process(c.text, c.fromFile);
+        std::vector<int32_t> values;
+        for (const auto& call : calls) {
+            EXPECT_EQ(call.byte, !c.fromFile) << c.text;
+            EXPECT_EQ(call.invert, 0);
+            values.push_back(call.value);
+        }
+        EXPECT_EQ(values, c.values) << c.text;
     }
-    EXPECT_EQ(bits, (std::vector<int32_t>{1, 0, 0, 1, 0, 0, 0, 1}));
-}
-
-TEST_F(FrameProcessorFake, HexTextFeedsBytesAndReadsAnOddLastCharacterAlone) {
-    processor.process("0aFf7", false);
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_TRUE(calls[0].byte);
-    EXPECT_EQ(calls[0].value, 0x0A);
-    EXPECT_EQ(calls[1].value, 0xFF);
-    EXPECT_EQ(calls[2].value, 0x07);
 }
 
 TEST_F(FrameProcessorFake, NonHexPairIsSkippedWithoutRepeatingTheLastStatus) {
@@ -87,70 +85,6 @@ TEST_F(FrameProcessorFake, NonHexPairIsSkippedWithoutRepeatingTheLastStatus) {
     EXPECT_EQ(processor.skippedPairs(), 2u);
     EXPECT_EQ(recorder.groupLines.size(), 1u);
     EXPECT_EQ(recorder.statuses.size(), 1u);
-}
-
-TEST_F(FrameProcessorFake, TextAppendedDuringTheCallIsNotRead) {
-    std::string text = "0000";
-    fakemurlin::script = [](std::size_t n) { return n == 1 ? 0x1201 : MURLIN_STATUS_NONE; };
-    recorder.onStatusHook = [&](uint16_t) { text += std::string(5000, '1'); };  // forces a reallocation
-    processor.setListener(&recorder);
-    processor.process(text, true);
-    ASSERT_EQ(calls.size(), 4u);
-    for (const auto& c : calls) EXPECT_EQ(c.value, 0);
-}
-
-TEST_F(FrameProcessorFake, HexPositionsBeyondAShortenedTextAreSkipped) {
-    std::string text = "0102030405";
-    fakemurlin::script = [](std::size_t n) { return n == 0 ? 0x1201 : MURLIN_STATUS_NONE; };
-    // The text is cut to 5 characters and then grows by appending at the end:
-    // positions 3 and 5 read the new text, positions beyond it are skipped.
-    recorder.onStatusHook = [&](uint16_t) { text = "01A2B"; };
-    processor.setListener(&recorder);
-    processor.process(text, false);
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[1].value, 0xA2);
-    EXPECT_EQ(calls[2].value, 0x0B);
-    EXPECT_EQ(recorder.statuses.size(), 1u);
-}
-
-TEST_F(FrameProcessorFake, StopReturnsBeforeTheNextBit) {
-    fakemurlin::script = [](std::size_t n) { return n == 2 ? kGroupDone : MURLIN_STATUS_NONE; };
-    recorder.onStatusHook = [&](uint16_t) { processor.requestStop(); };
-    processor.setListener(&recorder);
-    processor.process(std::string(100, '1'), true);
-    EXPECT_EQ(calls.size(), 3u);
-    EXPECT_TRUE(processor.stopRequested());
-    // The status that asked for the stop was handled in full.
-    EXPECT_EQ(recorder.groupLines.size(), 1u);
-
-    // A stop already requested still lets exactly one bit through, then returns.
-    processor.process(std::string(100, '1'), true);
-    EXPECT_EQ(calls.size(), 4u);
-    processor.clearStop();
-    recorder.onStatusHook = nullptr;
-    processor.process("11", true);
-    EXPECT_EQ(calls.size(), 6u);
-}
-
-TEST_F(FrameProcessorFake, ANewRunStartedFromAListenerCallEndsTheOldOne) {
-    // Stop and a new analysis can both be clicked while a run yields inside a
-    // listener call. The new run clears the stop flag; once it has ended, the
-    // old run further up the stack must not go on feeding its old text.
-    fakemurlin::script = [](std::size_t n) { return n == 1 ? 0x1201 : MURLIN_STATUS_NONE; };
-    bool nested = false;
-    recorder.onStatusHook = [&](uint16_t) {
-        if (nested) return;
-        nested = true;
-        processor.requestStop();
-        processor.clearStop();
-        processor.process("11", true);
-    };
-    processor.setListener(&recorder);
-    processor.process(std::string(100, '0'), true);
-    // Two bits of the old run, then the two of the new one, and nothing more.
-    ASSERT_EQ(calls.size(), 4u);
-    EXPECT_EQ(calls[2].value, 1);
-    EXPECT_EQ(calls[3].value, 1);
 }
 
 TEST_F(FrameProcessorFake, StatusNoneReportsNothingAndOtherStatusesAreReported) {
@@ -213,22 +147,6 @@ TEST_F(FrameProcessorFake, InvertedFlagIsHandedToEveryCall) {
     for (const auto& c : calls) EXPECT_EQ(c.invert, 1);
 }
 
-TEST_F(FrameProcessorFake, ProgressEveryIntervalAndOnceAfterTheLast) {
-    processor.setListener(&recorder);
-    processor.setProgressInterval(4);
-    processor.process(std::string(10, '0'), true);
-    using P = std::pair<std::size_t, std::size_t>;
-    EXPECT_EQ(recorder.progress, (std::vector<P>{{4, 10}, {8, 10}, {10, 10}}));
-
-    recorder.progress.clear();
-    processor.process(std::string(8, '0'), true);  // the last position falls on the interval
-    EXPECT_EQ(recorder.progress, (std::vector<P>{{4, 8}, {8, 8}}));
-
-    recorder.progress.clear();
-    processor.process("0102030", false);  // 4 positions in 7 characters
-    EXPECT_EQ(recorder.progress, (std::vector<P>{{7, 7}}));
-}
-
 // A recording fed in pieces decodes exactly as in one piece, whatever the
 // pieces' sizes: hex pairs split between pieces are joined, a bad pair is
 // skipped, a last single digit is read alone.
@@ -247,9 +165,9 @@ TEST_F(FrameProcessorFake, StreamInPiecesFeedsAsTheWholeText) {
         for (std::size_t piece = 1; piece <= 7; ++piece) {
             fakemurlin::Reset();
             before = processor.skippedPairs();
-            processor.beginStream(c.fromFile, c.text.size());
+            processor.beginStream(c.fromFile);
             for (std::size_t at = 0; at < c.text.size(); at += piece)
-                EXPECT_TRUE(processor.feed(c.text.data() + at, std::min(piece, c.text.size() - at)));
+                processor.feed(c.text.data() + at, std::min(piece, c.text.size() - at));
             processor.endStream();
             std::vector<std::pair<bool, int32_t>> pieces;
             for (const auto& call : calls) pieces.emplace_back(call.byte, call.value);
@@ -259,47 +177,26 @@ TEST_F(FrameProcessorFake, StreamInPiecesFeedsAsTheWholeText) {
     }
 }
 
-TEST_F(FrameProcessorFake, StreamProgressCountsAcrossPiecesAndStopEndsIt) {
-    using P = std::pair<std::size_t, std::size_t>;
-    processor.setListener(&recorder);
-    processor.setProgressInterval(4);
+// The position counts characters across pieces; during a listener call it
+// names where the reported block ended (in hex text, the pair before it).
+TEST_F(FrameProcessorFake, PositionCountsCharactersAcrossPieces) {
     const struct {
-        std::uint64_t total;
-        std::vector<P> progress;
-    } cases[] = {
-        {10, {{4, 10}, {8, 10}, {10, 10}}},
-        {0, {{4, 0}, {8, 0}, {10, 10}}},  // a pipe: length unknown
-        {6, {{4, 6}, {8, 0}, {10, 10}}},  // more came than expected
-    };
+        bool fromFile;
+        std::vector<std::string> pieces;
+        std::uint64_t atStatus, atEnd;
+    } cases[] = {{true, {"000", "0000000"}, 3, 10}, {false, {"010", "2030"}, 2, 7}};
+    processor.setListener(&recorder);
     for (const auto& c : cases) {
-        recorder.progress.clear();
-        processor.beginStream(true, c.total);
-        EXPECT_TRUE(processor.feed("000", 3));
-        EXPECT_TRUE(processor.feed("0000000", 7));
+        fakemurlin::Reset();
+        fakemurlin::script = [&c](std::size_t n) { return n == (c.fromFile ? 2u : 1u) ? 0x1201 : MURLIN_STATUS_NONE; };
+        std::vector<std::uint64_t> seen;
+        recorder.onStatusHook = [&](uint16_t) { seen.push_back(processor.position()); };
+        processor.beginStream(c.fromFile);
+        for (const std::string& p : c.pieces) processor.feed(p.data(), p.size());
         processor.endStream();
-        EXPECT_EQ(recorder.progress, c.progress) << c.total;
+        EXPECT_EQ(seen, std::vector<std::uint64_t>{c.atStatus}) << c.fromFile;
+        EXPECT_EQ(processor.position(), c.atEnd) << c.fromFile;
     }
-
-    // A stop from a listener call ends the stream; nothing more is fed.
-    fakemurlin::Reset();
-    fakemurlin::script = [](std::size_t n) { return n == 2 ? kGroupDone : MURLIN_STATUS_NONE; };
-    recorder.onStatusHook = [&](uint16_t) { processor.requestStop(); };
-    recorder.progress.clear();
-    processor.beginStream(true, 0);
-    EXPECT_FALSE(processor.feed("11111", 5));
-    EXPECT_FALSE(processor.feed("11111", 5));
-    processor.endStream();
-    EXPECT_EQ(calls.size(), 3u);
-    EXPECT_EQ(recorder.progress, (std::vector<P>{}));
-
-    // So does a run started from a listener call.
-    processor.clearStop();
-    fakemurlin::Reset();
-    fakemurlin::script = [](std::size_t n) { return n == 0 ? 0x1201 : MURLIN_STATUS_NONE; };
-    recorder.onStatusHook = [&](uint16_t) { processor.process("1", true); };
-    processor.beginStream(true, 0);
-    EXPECT_FALSE(processor.feed("000", 3));
-    EXPECT_EQ(calls.size(), 2u);
 }
 
 TEST_F(FrameProcessorFake, GroupRecordGoesToTheLogBeforeTheListenerHearsIt) {

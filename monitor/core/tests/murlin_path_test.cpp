@@ -20,19 +20,13 @@ struct Collector : varnak::FrameListener {
     std::vector<bool> resets;
     std::vector<std::string> records;  // the four lines of each group
     std::vector<DecoderState> states;
-    std::size_t bitsAtFirstReset = 0;
-    std::size_t position = 0;  // progress is reported at every position
 
-    void onAutoReset(bool inverted) override {
-        if (resets.empty()) bitsAtFirstReset = position + 1;
-        resets.push_back(inverted);
-    }
+    void onAutoReset(bool inverted) override { resets.push_back(inverted); }
     void onStatus(uint16_t status) override { statuses.push_back(status); }
     void onGroup(const varnak::DecodedGroup& g) override {
         records.push_back(g.lines[0] + "\n" + g.lines[1] + "\n" + g.lines[2] + "\n" + g.lines[3]);
         states.push_back(g.state);
     }
-    void onProgress(std::size_t p, std::size_t) override { position = p; }
 };
 
 class MurlinPath : public ::testing::Test {
@@ -48,7 +42,6 @@ protected:
         api->RDSInit();
         processor = std::make_unique<varnak::FrameProcessor>(*api);
         processor->setListener(&collector);
-        processor->setProgressInterval(1);
     }
     const varnak::MurlinApi* api = nullptr;
     std::unique_ptr<varnak::FrameProcessor> processor;
