@@ -35,17 +35,13 @@ MainWindow::MainWindow(SettingsStore& store, Notifier& notifier, QWidget* parent
     pal.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 120));
     setPalette(pal);
     ui_ = BuildMainLayout(this, Twips(dpi_));
-    file_ = ui_.file;
-    card_ = ui_.card;
-    stopit_ = ui_.stop;
-    status_ = ui_.status;
     indicators_ = std::make_unique<SyncIndicators>(ui_.indicators);
     // The descriptor texts load the library on first use, like every other call.
     panels_ = std::make_unique<GroupPanels>(ui_.panels, *this, [this] { return api(false); });
 
-    connect(file_, &QPushButton::clicked, this, &MainWindow::FileCommand);
-    connect(stopit_, &QPushButton::clicked, this, &MainWindow::StopCommand);
-    connect(card_, &QPushButton::clicked, this, &MainWindow::CardCommand);
+    connect(ui_.file, &QPushButton::clicked, this, &MainWindow::FileCommand);
+    connect(ui_.stop, &QPushButton::clicked, this, &MainWindow::StopCommand);
+    connect(ui_.card, &QPushButton::clicked, this, &MainWindow::CardCommand);
 
     // The card client of live decoding, in the top row; its data events feed
     // the live data handler, which shows the "F" mark when it drops text.
@@ -57,7 +53,7 @@ MainWindow::MainWindow(SettingsStore& store, Notifier& notifier, QWidget* parent
     connect(runs_.get(), &RunController::finished, this, &MainWindow::analysisFinished);
     connect(daskel_, &quesmer::Daskel::OnCardDataBinary, this, [this](quesmer::EncTyp encoding, quesmer::Integer,
                                                                       const QString& bin) { liveFeed().onData(encoding, bin); });
-    connect(status_, &PanelStatusBar::panelClicked, this, &MainWindow::PanelClick);
+    connect(ui_.status, &PanelStatusBar::panelClicked, this, &MainWindow::PanelClick);
 
     Load();
 }
@@ -127,7 +123,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 // Indicators and panels
 
 void MainWindow::ShowBitstream() {
-    status_->panel(4)->setText(inverted_ ? QStringLiteral("Bitstream: Inverted") : QStringLiteral("Bitstream: Direct"));
+    ui_.status->panel(4)->setText(inverted_ ? QStringLiteral("Bitstream: Inverted") : QStringLiteral("Bitstream: Direct"));
 }
 
 void MainWindow::setRbds(bool on) {
@@ -179,9 +175,9 @@ void MainWindow::applyView() {
 
 void MainWindow::refreshCounters() {
     if (!api_) return;
-    status_->panel(1)->setText(CounterText("Total Blocs", api_->RDSStat(0)));
-    status_->panel(2)->setText(CounterText("Total Errors", api_->RDSStat(1)));
-    status_->panel(3)->setText(CounterText("Total CRC corrected", api_->RDSStat(2)));
+    ui_.status->panel(1)->setText(CounterText("Total Blocs", api_->RDSStat(0)));
+    ui_.status->panel(2)->setText(CounterText("Total Errors", api_->RDSStat(1)));
+    ui_.status->panel(3)->setText(CounterText("Total CRC corrected", api_->RDSStat(2)));
 }
 
 // ---------------------------------------------------------------------------
@@ -230,8 +226,8 @@ void MainWindow::CardCommand() {
     store_.WriteSetting(AppName, QString(), QStringLiteral("HostName"), cardHost_);
     store_.WriteSetting(AppName, QString(), QStringLiteral("HostPort"), cardPort_);
 
-    file_->setEnabled(false);
-    card_->setEnabled(false);
+    ui_.file->setEnabled(false);
+    ui_.card->setEnabled(false);
     const int stops = runs_->stopCount();
     quesmer::sendRdsStartSequence(daskel_->link(), static_cast<quesmer::Integer>(configDialog_->IFInput()),
                                   startPause_);
@@ -248,9 +244,9 @@ bool MainWindow::CardActive() const { return runs_->cardActive(); }
 void MainWindow::StopCommand() { runs_->stop(); }
 
 void MainWindow::setIdleButtons() {
-    file_->setEnabled(true);
-    card_->setEnabled(true);
-    stopit_->setEnabled(false);
+    ui_.file->setEnabled(true);
+    ui_.card->setEnabled(true);
+    ui_.stop->setEnabled(false);
 }
 
 void MainWindow::PanelClick(int number) {
@@ -271,15 +267,15 @@ void MainWindow::PanelClick(int number) {
 void MainWindow::tell(const QString& text) { notifier_.message(this, AppName, text); }
 
 void MainWindow::setStartEnabled(bool on) {
-    file_->setEnabled(on);
-    card_->setEnabled(on);
+    ui_.file->setEnabled(on);
+    ui_.card->setEnabled(on);
 }
 
-void MainWindow::setStopEnabled(bool on) { stopit_->setEnabled(on); }
+void MainWindow::setStopEnabled(bool on) { ui_.stop->setEnabled(on); }
 
-bool MainWindow::stopEnabled() const { return stopit_->isEnabled(); }
+bool MainWindow::stopEnabled() const { return ui_.stop->isEnabled(); }
 
-void MainWindow::showLogPath(const QString& path) { status_->showMessage(QStringLiteral("Decode log: %1").arg(path)); }
+void MainWindow::showLogPath(const QString& path) { ui_.status->showMessage(QStringLiteral("Decode log: %1").arg(path)); }
 
 void MainWindow::clearBlockLines() { panels_->clearLines(); }
 

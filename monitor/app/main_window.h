@@ -178,8 +178,6 @@ private:
 
     // Controls.
     MainLayout ui_;
-    QPushButton *file_, *card_, *stopit_;
-    PanelStatusBar* status_;
     std::unique_ptr<SyncIndicators> indicators_;
     std::unique_ptr<GroupPanels> panels_;
     // The runs: File, Card, radio and Stop (created after the controls).
