@@ -25,14 +25,27 @@ void normaliseAddress(QString& host, Long& port)
 
 }  // namespace
 
-// Lets events run until the card list arrived or the wait ended otherwise:
-// the enumeration-done flag is also set by the time-out, a server fault and
-// when the connection is closed or lost, so the wait always ends; check
-// connected() afterwards. False when the control was destroyed meanwhile:
-// the caller must then return at once.
+// Polls every waitPauseMs until the card list arrived or the wait ended
+// otherwise: the enumeration-done flag is also set by the time-out, a server
+// fault and when the connection is closed or lost, so the wait always ends;
+// check connected() afterwards. Between polls no step begins: bytes that
+// arrive wait for the next poll, which takes them in one step, as when the
+// wait slept between polls; so the handshake goes out at the pace it always
+// had. False when the control was destroyed meanwhile: the caller must then
+// return at once.
 bool CardLink::waitForCardList()
 {
-    return detail::waitUntil(this, [this] { return enumDone_; }) != detail::WaitEnd::OwnerDestroyed;
+    while (!enumDone_) {
+        holdSteps_ = true;
+        if (!detail::pauseFor(this, timing_.waitPauseMs))
+            return false;
+        resumeSteps();
+        holdSteps_ = true;   // what arrives from now on waits for the next poll
+        if (!detail::letControlPausesEnd(this))
+            return false;
+    }
+    resumeSteps();
+    return true;
 }
 
 Integer CardLink::CardSearch(ByRef<QString> Host, ByRef<Long> Port)

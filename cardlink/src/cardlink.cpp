@@ -71,6 +71,7 @@ CardLink::CardLink(QObject* parent)
     quitTimer_->setSingleShot(true);
     quitTimer_->setTimerType(Qt::PreciseTimer);
     connect(quitTimer_, &QTimer::timeout, this, [this] {
+        detail::controlPauseEnds();
         quitting_ = false;
         closeConnection();
         emit OnCardDisconnected(TRUE_B, QStringLiteral("Server quit"));
@@ -81,6 +82,8 @@ CardLink::~CardLink()
 {
     // No disconnect request: the connection simply ends with the control.
     timer_->stop();
+    stopPause(stepTimer_);
+    stopPause(quitTimer_);
     if (socket_) {
         socket_->disconnect(this);
         socket_->abort();
@@ -94,6 +97,20 @@ void CardLink::setTiming(const Timing& timing)
 }
 
 void CardLink::setErrorNotifier(Notifier notifier) { notifier_ = std::move(notifier); }
+
+void CardLink::startPause(QTimer* timer, int ms)
+{
+    if (!timer->isActive())
+        detail::controlPauseBegins();
+    timer->start(ms);
+}
+
+void CardLink::stopPause(QTimer* timer)
+{
+    if (timer->isActive())
+        detail::controlPauseEnds();
+    timer->stop();
+}
 
 void CardLink::setLight(LinkLight light)
 {
@@ -119,7 +136,7 @@ int CardLink::startConnection(const QString& host, Long port)
 
     connected_ = false;
     quitting_ = false;
-    quitTimer_->stop();
+    stopPause(quitTimer_);
     // Every connection gets a fresh socket: the old one's notifications
     // must not reach the new connection. A step of the old connection that
     // is still taking frames (a host may open a connection from an event
@@ -142,7 +159,7 @@ int CardLink::startConnection(const QString& host, Long port)
     });
     connect(socket_, &QTcpSocket::readyRead, this, &CardLink::onReadyRead);
     socket_->setReadBufferSize(kSocketBufferSize);
-    stepTimer_->stop();
+    stopPause(stepTimer_);
     extracting_ = false;
     // Bytes of an earlier connection must not be read as part of this one.
     reader_->clear();
@@ -184,7 +201,7 @@ void CardLink::closeConnection()
     }
     session_ = false;
     // A step waiting for its flash to end has nothing left to take.
-    stepTimer_->stop();
+    stopPause(stepTimer_);
     extracting_ = false;
     reader_->clear();
     lastSequence_ = 0;
@@ -260,7 +277,7 @@ void CardLink::onReadyRead()
     // Any byte that arrives is traffic for the receive watchdog, also when
     // a step is already under way: that step takes it.
     received_ = true;
-    if (!extracting_ && !quitting_)
+    if (!extracting_ && !quitting_ && !holdSteps_)
         beginStep();
 }
 
@@ -268,11 +285,19 @@ void CardLink::beginStep()
 {
     extracting_ = true;
     setLight(LinkLight::Open);
-    stepTimer_->start(timing_.flashMs);
+    startPause(stepTimer_, timing_.flashMs);
+}
+
+void CardLink::resumeSteps()
+{
+    holdSteps_ = false;
+    if (connected_ && !extracting_ && !quitting_ && socket_->bytesAvailable() > 0)
+        beginStep();
 }
 
 void CardLink::finishStep()
 {
+    detail::controlPauseEnds();
     setLight(LinkLight::InSession);
     if (!connected_ || quitting_) {
         extracting_ = false;
@@ -292,7 +317,7 @@ void CardLink::finishStep()
     extracting_ = false;
     // Qt reports no new arrival for bytes that came in during the step, and
     // a steady stream is read one step per flash.
-    if (connected_ && !quitting_ && socket_->bytesAvailable() > 0)
+    if (connected_ && !quitting_ && !holdSteps_ && socket_->bytesAvailable() > 0)
         beginStep();
 }
 
@@ -325,7 +350,7 @@ bool CardLink::takeFrames()
         }
         if (!self)
             return false;
-        if (connection_ == connection)
+        if (!answer.isEmpty() && connection_ == connection)
             sendBytes(answer);
     }
     return true;
@@ -337,7 +362,7 @@ void CardLink::serverQuit()
     // read, sent or counted meanwhile.
     setLight(LinkLight::ServerQuit);
     quitting_ = true;
-    quitTimer_->start(std::max(0, timing_.quitPauseMs));
+    startPause(quitTimer_, std::max(0, timing_.quitPauseMs));
 }
 
 void CardLink::raiseServerFault(ErrTyp error, const QString& desc)

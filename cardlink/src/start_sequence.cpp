@@ -9,8 +9,12 @@ void runEventsFor(int ms) { (void)detail::pauseFor(nullptr, ms); }
 void sendRdsStartSequence(CardLink& link, Integer ifInput, const StartPause& pause)
 {
     // A handler may destroy the link while a pause lets events run: the
-    // sequence then ends.
-    auto paused = [&](int ms) { return detail::outlives(&link, [&] { pause(ms); }); };
+    // sequence then ends. A pause lasts at least until the link has taken
+    // the frames it was looking at when the time ran out, so that the card's
+    // answer counts into the pause.
+    auto paused = [&](int ms) {
+        return detail::outlives(&link, [&] { pause(ms); }) && detail::letControlPausesEnd(&link);
+    };
     auto settle = [&] { return paused(20) && paused(20); };
 
     link.CardSetConfiguration(TRUE_B, TXT_RAW, ENC_HEX);

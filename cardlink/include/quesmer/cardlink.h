@@ -180,6 +180,10 @@ private:
     // sends nothing while the session flag is clear or the text is empty.
     void sendXmlCommand(const QString& xml);
 
+    // The flash of a step and the pause after a quit run on timers; waits
+    // of the blocking methods end only after them (local_wait.h).
+    void startPause(QTimer* timer, int ms);
+    void stopPause(QTimer* timer);
     void sendBytes(const QByteArray& bytes);
     void setLight(LinkLight light);
     void onConnected();
@@ -194,6 +198,8 @@ private:
     void onReadyRead();
     void beginStep();
     void finishStep();
+    // Ends a hold of the card-list wait: a step begins for bytes waiting.
+    void resumeSteps();
     // Takes every complete frame; false when an event handler destroyed the control.
     bool takeFrames();
     // Acts on one whole message; returns what to answer with once its
@@ -252,6 +258,7 @@ private:
     std::unique_ptr<FrameReader> reader_;
     Long lastSequence_ = 0;     // the reader's, as of its last use
     bool extracting_ = false;   // a step is scheduled or taking frames
+    bool holdSteps_ = false;    // the card-list wait is between two polls
 
     ServerInformation serverInfo_;
     std::array<CardStatusRecord, 9> cards_{};   // card numbers 1..9 in slots 0..8
