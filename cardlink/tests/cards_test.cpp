@@ -220,7 +220,7 @@ TEST_F(Cards, SearchWritesBackDefaultHostAndPort)
 {
     QString host;
     Long port = -5;
-    link.CardSearch(host, port);
+    (void)link.CardSearch(host, port);   // only the written-back arguments matter here
     EXPECT_EQ(host, "127.0.0.1");
     EXPECT_EQ(port, 33234);
 }
