@@ -201,7 +201,7 @@ private:
     // Ends a hold of the card-list wait: a step begins for bytes waiting.
     void resumeSteps();
     // Takes every complete frame; false when an event handler destroyed the control.
-    bool takeFrames();
+    [[nodiscard]] bool takeFrames();
     // Acts on one whole message; returns what to answer with once its
     // events were raised (the handshake replies), else nothing.
     QByteArray dispatch(const QByteArray& message, int32_t sequence);
