@@ -5,9 +5,8 @@
 // handshake, and then either close again (CardSearch) or ask for one card.
 #include "quesmer/cardlink.h"
 
+#include "local_wait.h"
 #include "quesmer/requests.h"
-
-#include <QPointer>
 
 namespace quesmer {
 
@@ -26,13 +25,27 @@ void normaliseAddress(QString& host, Long& port)
 
 }  // namespace
 
+// Polls every waitPauseMs until the card list arrived or the wait ended
+// otherwise: the enumeration-done flag is also set by the time-out, a server
+// fault and when the connection is closed or lost, so the wait always ends;
+// check connected() afterwards. Between polls no step begins: bytes that
+// arrive wait for the next poll, which takes them in one step, as when the
+// wait slept between polls; so the handshake goes out at the pace it always
+// had. False when the control was destroyed meanwhile: the caller must then
+// return at once.
 bool CardLink::waitForCardList()
 {
-    // Anything the event loop runs may destroy the control.
-    QPointer<CardLink> alive(this);
-    while (alive && !enumDone_)
-        pauseAndProcess(timing_.waitPauseMs);
-    return !alive.isNull();
+    while (!enumDone_) {
+        holdSteps_ = true;
+        if (!detail::pauseFor(this, timing_.waitPauseMs))
+            return false;
+        resumeSteps();
+        holdSteps_ = true;   // what arrives from now on waits for the next poll
+        if (!detail::letControlPausesEnd(this))
+            return false;
+    }
+    resumeSteps();
+    return true;
 }
 
 Integer CardLink::CardSearch(ByRef<QString> Host, ByRef<Long> Port)
@@ -42,11 +55,10 @@ Integer CardLink::CardSearch(ByRef<QString> Host, ByRef<Long> Port)
     enumEndedBy_.clear();
     selectionFailure_.clear();
     normaliseAddress(Host.get(), Port.get());
-    QPointer<CardLink> alive(this);
-    if (openConnection(Host.get(), Port.get()) == 0)
-        waitForCardList();
-    if (!alive)
-        return Integer(ERR_CONTROL_DESTROYED);
+    if (startConnection(Host.get(), Port.get()) == 0) {
+        if (!waitForConnection() || (connectResult_ == ConnectResult::Open && !waitForCardList()))
+            return Integer(ERR_CONTROL_DESTROYED);
+    }
     // The result tells what happened: 0 only when a card list arrived.
     if (cardListSeen_) {
         lastErrorNumber_ = 0;
@@ -58,7 +70,8 @@ Integer CardLink::CardSearch(ByRef<QString> Host, ByRef<Long> Port)
     }
     const Integer result = Integer(lastErrorNumber_);
     closeConnection();
-    pauseAndProcess(timing_.waitPauseMs);
+    // A short pause with the events running before the result goes back.
+    (void)detail::pauseFor(this, timing_.waitPauseMs);
     return result;
 }
 

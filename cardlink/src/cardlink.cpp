@@ -1,16 +1,18 @@
-// Connection, binary framing, reassembly, timer and the sending side of the
-// card client engine. XML replies are parsed in reply_parser.cpp, the card
-// search and selection live in card_search.cpp.
+// Connection, receiving steps, timer and the sending side of the card client
+// engine. Frames are read by FrameReader, XML replies are parsed by
+// ReplyParser and acted on in reply_events.cpp, the card search and
+// selection live in card_search.cpp.
 #include "quesmer/cardlink.h"
 
+#include "local_wait.h"
 #include "quesmer/frame.h"
+#include "quesmer/frame_reader.h"
 #include "quesmer/requests.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <limits>
 
 namespace quesmer {
@@ -56,26 +58,35 @@ const QString kConnectionLostText = QStringLiteral("Connection closed before the
 
 }  // namespace
 
-CardLink::CardLink(QObject* parent) : QObject(parent), timer_(new QTimer(this))
+CardLink::CardLink(QObject* parent)
+    : QObject(parent), timer_(new QTimer(this)), stepTimer_(new QTimer(this)), quitTimer_(new QTimer(this)),
+      reader_(std::make_unique<FrameReader>(MAX_MESSAGE_SIZE))
 {
     connect(timer_, &QTimer::timeout, this, &CardLink::onTick);
     timer_->start(timing_.tickMs);
+    // A step never comes sooner than the flash allows.
+    stepTimer_->setSingleShot(true);
+    stepTimer_->setTimerType(Qt::PreciseTimer);
+    connect(stepTimer_, &QTimer::timeout, this, &CardLink::finishStep);
+    quitTimer_->setSingleShot(true);
+    quitTimer_->setTimerType(Qt::PreciseTimer);
+    connect(quitTimer_, &QTimer::timeout, this, [this] {
+        detail::controlPauseEnds();
+        quitting_ = false;
+        closeConnection();
+        emit OnCardDisconnected(TRUE_B, QStringLiteral("Server quit"));
+    });
 }
 
 CardLink::~CardLink()
 {
     // No disconnect request: the connection simply ends with the control.
     timer_->stop();
+    stopPause(stepTimer_);
+    stopPause(quitTimer_);
     if (socket_) {
         socket_->disconnect(this);
         socket_->abort();
-        if (extracting_) {
-            // Destroyed by a handler of an event raised from inside the
-            // socket's own data notification: Qt still uses the socket when
-            // that notification returns, so it goes later.
-            socket_->setParent(nullptr);
-            socket_->deleteLater();
-        }
     }
 }
 
@@ -87,6 +98,20 @@ void CardLink::setTiming(const Timing& timing)
 
 void CardLink::setErrorNotifier(Notifier notifier) { notifier_ = std::move(notifier); }
 
+void CardLink::startPause(QTimer* timer, int ms)
+{
+    if (!timer->isActive())
+        detail::controlPauseBegins();
+    timer->start(ms);
+}
+
+void CardLink::stopPause(QTimer* timer)
+{
+    if (timer->isActive())
+        detail::controlPauseEnds();
+    timer->stop();
+}
+
 void CardLink::setLight(LinkLight light)
 {
     if (light_ == light)
@@ -95,16 +120,9 @@ void CardLink::setLight(LinkLight light)
     emit lightChanged(light);
 }
 
-void CardLink::pauseAndProcess(int ms)
-{
-    if (ms > 0)
-        QThread::msleep(ulong(ms));
-    QCoreApplication::processEvents();
-}
-
 // ---- Connection ------------------------------------------------------------
 
-int CardLink::openConnection(const QString& host, Long port)
+int CardLink::startConnection(const QString& host, Long port)
 {
     connectResult_ = ConnectResult::Pending;
     lastErrorNumber_ = 0;
@@ -113,17 +131,17 @@ int CardLink::openConnection(const QString& host, Long port)
     idleSend_ = idleReceive_ = enumTicks_ = 0;
 
     session_ = false;
-    lastSequence_ = 0;
     serverInfo_.IsOk = FALSE_B;
     selectedCard_ = -1;
 
     connected_ = false;
-    // Every connection gets a fresh socket. A host may open a connection from
-    // an event handler, that is from inside the old socket's data
-    // notification; Qt does not raise that notification again while it is
-    // running, so the old socket would never report the new connection's
-    // data. The extraction running further up the stack sees the socket
-    // change and stops.
+    quitting_ = false;
+    stopPause(quitTimer_);
+    // Every connection gets a fresh socket: the old one's notifications
+    // must not reach the new connection. A step of the old connection that
+    // is still taking frames (a host may open a connection from an event
+    // handler) sees the connection count change and stops.
+    ++connection_;
     if (socket_) {
         socket_->disconnect(this);
         socket_->abort();
@@ -141,9 +159,11 @@ int CardLink::openConnection(const QString& host, Long port)
     });
     connect(socket_, &QTcpSocket::readyRead, this, &CardLink::onReadyRead);
     socket_->setReadBufferSize(kSocketBufferSize);
+    stopPause(stepTimer_);
     extracting_ = false;
     // Bytes of an earlier connection must not be read as part of this one.
-    clearReceiveState();
+    reader_->clear();
+    lastSequence_ = 0;
 
     if (port < 0 || port > 65535) {
         connectResult_ = ConnectResult::Error;
@@ -152,21 +172,22 @@ int CardLink::openConnection(const QString& host, Long port)
         return lastErrorNumber_;
     }
     socket_->connectToHost(host, quint16(port));
-    QPointer<CardLink> alive(this);
-    while (alive && connectResult_ == ConnectResult::Pending)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (!alive)
+    return 0;
+}
+
+int CardLink::openConnection(const QString& host, Long port)
+{
+    if (const int refused = startConnection(host, port))
+        return refused;
+    if (!waitForConnection())
         return ERR_CONTROL_DESTROYED;
     return connectResult_ == ConnectResult::Open ? 0 : (lastErrorNumber_ ? lastErrorNumber_ : ERR_CONNECTION_LOST);
 }
 
-void CardLink::clearReceiveState()
+bool CardLink::waitForConnection()
 {
-    receiveBuffer_ = QByteArray();
-    reassembly_ = QByteArray();
-    fragmentLeft_ = 0;
-    fragmentKept_ = false;
-    discardingMessage_ = false;
+    return detail::waitUntil(this, [this] { return connectResult_ != ConnectResult::Pending; }) !=
+           detail::WaitEnd::OwnerDestroyed;
 }
 
 void CardLink::closeConnection()
@@ -179,16 +200,25 @@ void CardLink::closeConnection()
         serverInfo_.IsOk = FALSE_B;
     }
     session_ = false;
+    // A step waiting for its flash to end has nothing left to take.
+    stopPause(stepTimer_);
+    extracting_ = false;
+    reader_->clear();
     lastSequence_ = 0;
-    clearReceiveState();
     setLight(LinkLight::Closed);
-    if (wasOpen && !enumDone_) {
-        // A card-list wait in progress must end now: nothing more can arrive.
-        enumDone_ = true;
-        if (lastErrorNumber_ == 0) {
-            lastErrorNumber_ = ERR_CONNECTION_LOST;
-            lastErrorText_ = kConnectionLostText;
-        }
+    if (wasOpen)
+        endCardListWait();
+}
+
+void CardLink::endCardListWait()
+{
+    // A card-list wait in progress must end now: nothing more can arrive.
+    if (enumDone_)
+        return;
+    enumDone_ = true;
+    if (lastErrorNumber_ == 0) {
+        lastErrorNumber_ = ERR_CONNECTION_LOST;
+        lastErrorText_ = kConnectionLostText;
     }
 }
 
@@ -201,23 +231,19 @@ void CardLink::onConnected()
 
 void CardLink::onPeerClosed()
 {
-    if (!connected_)
-        return;   // our own close, already handled
+    if (!connected_ || quitting_)
+        return;   // our own close, already handled, or one that the server's quit announced
     connectResult_ = ConnectResult::Closed;
     connected_ = false;
-    if (!enumDone_) {
-        // The timer counts only while connected, so without this a card-list
-        // wait would never end.
-        enumDone_ = true;
-        if (lastErrorNumber_ == 0) {
-            lastErrorNumber_ = ERR_CONNECTION_LOST;
-            lastErrorText_ = kConnectionLostText;
-        }
-    }
+    // The timer counts only while connected, so without this a card-list
+    // wait would never end.
+    endCardListWait();
 }
 
 void CardLink::onSocketError(int code)
 {
+    if (quitting_)
+        return;
     if (connectResult_ == ConnectResult::Pending || connected_) {
         connectResult_ = ConnectResult::Error;
         lastErrorNumber_ = code;
@@ -229,7 +255,7 @@ void CardLink::onSocketError(int code)
 
 void CardLink::sendBytes(const QByteArray& bytes)
 {
-    if (!connected_)
+    if (!connected_ || quitting_)
         return;
     socket_->write(bytes);
     socket_->flush();
@@ -249,171 +275,94 @@ void CardLink::sendXmlCommand(const QString& xml)
 void CardLink::onReadyRead()
 {
     // Any byte that arrives is traffic for the receive watchdog, also when
-    // the extraction already running takes it.
+    // a step is already under way: that step takes it.
     received_ = true;
-    // The extractor lets the event loop run; data arriving meanwhile waits in
-    // the socket and is taken by the extraction already running.
-    if (!extracting_)
-        runExtractorStep();
+    if (!extracting_ && !quitting_ && !holdSteps_)
+        beginStep();
 }
 
-void CardLink::runExtractorStep()
+void CardLink::beginStep()
 {
     extracting_ = true;
-    QPointer<CardLink> alive(this);
-    const QPointer<QTcpSocket> mine(socket_);
-    extractStep();
-    if (!alive || socket_ != mine)
-        return;   // destroyed, or a new connection was opened meanwhile; it extracts on its own
-    extracting_ = false;
-    // Qt reports no new arrival for bytes that came in during the step: the
-    // next step takes them, from the event loop, so that a steady stream
-    // never keeps the host's own waits from returning.
-    if (connected_ && socket_->bytesAvailable() > 0) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, mine] {
-                if (socket_ == mine && connected_ && !extracting_ && socket_->bytesAvailable() > 0)
-                    runExtractorStep();
-            },
-            Qt::QueuedConnection);
-    }
+    setLight(LinkLight::Open);
+    startPause(stepTimer_, timing_.flashMs);
 }
 
-bool CardLink::pull()
+void CardLink::resumeSteps()
 {
+    holdSteps_ = false;
+    if (connected_ && !extracting_ && !quitting_ && socket_->bytesAvailable() > 0)
+        beginStep();
+}
+
+void CardLink::finishStep()
+{
+    detail::controlPauseEnds();
+    setLight(LinkLight::InSession);
+    if (!connected_ || quitting_) {
+        extracting_ = false;
+        return;
+    }
     // The socket holds at most kSocketBufferSize bytes and a step leaves
-    // less than one small frame behind, so the receive buffer stays bounded
+    // less than one small frame behind, so the reader stays bounded
     // however fast the server sends.
     const qint64 available = std::min<qint64>(socket_->bytesAvailable(), kSocketBufferSize);
-    if (available <= 0)
-        return false;
-    const qsizetype old = receiveBuffer_.size();
-    receiveBuffer_.resize(old + available);
-    const qint64 got = socket_->read(receiveBuffer_.data() + old, available);
-    receiveBuffer_.resize(old + std::max<qint64>(got, 0));
-    if (got <= 0)
-        return false;
-    received_ = true;
-    return true;
-}
-
-bool CardLink::extractStep()
-{
-    // The flash: light orange, the event loop runs, the pause, green, the
-    // event loop runs again.
-    setLight(LinkLight::Open);
-    QPointer<CardLink> alive(this);
-    QCoreApplication::processEvents();
-    if (!alive)
-        return false;
-    if (timing_.flashMs > 0)
-        QThread::msleep(ulong(timing_.flashMs));
-    setLight(LinkLight::InSession);
-    QCoreApplication::processEvents();
-    if (!alive || !connected_)
-        return false;
-    pull();
-    return takeFrames();
+    if (available > 0) {
+        reader_->push(socket_->read(available));
+        received_ = true;
+    }
+    const quint64 connection = connection_;
+    if (!takeFrames() || connection_ != connection)
+        return;   // destroyed, or a new connection was opened meanwhile; it has its own steps
+    extracting_ = false;
+    // Qt reports no new arrival for bytes that came in during the step, and
+    // a steady stream is read one step per flash.
+    if (connected_ && !quitting_ && !holdSteps_ && socket_->bytesAvailable() > 0)
+        beginStep();
 }
 
 bool CardLink::takeFrames()
 {
     // Every event raised below may destroy the control, close the
     // connection or open another one: the step then ends at once.
-    QPointer<CardLink> alive(this);
-    const QPointer<QTcpSocket> mine(socket_);
-    auto goneAway = [&] { return !alive || socket_ != mine || !connected_; };
-    bool consumed = false;
-    while (!goneAway()) {
-        if (fragmentLeft_ > 0) {
-            // The payload of a fragment streams into the reassembly buffer (or
-            // away) as it arrives, so no large frame is ever buffered whole.
-            const qsizetype n = std::min(fragmentLeft_, receiveBuffer_.size());
-            if (n == 0)
-                break;
-            if (fragmentKept_)
-                reassembly_.append(receiveBuffer_.constData(), n);
-            receiveBuffer_.remove(0, n);
-            fragmentLeft_ -= n;
-            consumed = true;
-            continue;
-        }
-        const qsizetype at = findMarker(receiveBuffer_);
-        if (at < 0) {
-            // Only the last three bytes can begin a marker; keep no more garbage.
-            if (receiveBuffer_.size() > 3) {
-                receiveBuffer_.remove(0, receiveBuffer_.size() - 3);
-                consumed = true;
-            }
+    const QPointer<CardLink> self(this);
+    const quint64 connection = connection_;
+    while (connected_ && connection_ == connection && !quitting_) {
+        const std::optional<ReadEvent> event = reader_->pop();
+        lastSequence_ = reader_->lastSequence();
+        if (!event)
+            break;
+        QByteArray answer;   // sent after the events the frame raised
+        switch (event->kind) {
+        case ReadEvent::Kind::Control:
+            if (event->header.sequence == SEQ_QUIT)
+                serverQuit();
+            break;   // no-operation and keep-alive frames only count as traffic
+        case ReadEvent::Kind::Message:
+            answer = dispatch(event->payload, event->header.sequence);
+            break;
+        case ReadEvent::Kind::MessageTooLong:
+            raiseServerFault(ERR_MSG, QStringLiteral("Message too long"));
+            break;
+        case ReadEvent::Kind::Skipped:
+        case ReadEvent::Kind::FrameTooLong:
             break;
         }
-        if (at > 0) {
-            receiveBuffer_.remove(0, at);
-            consumed = true;
-        }
-        const std::optional<FrameHeader> header = readHeader(receiveBuffer_);
-        if (!header)
-            break;
-
-        if (header->sequence == SEQ_NOP || header->sequence == SEQ_KEEPALIVE) {
-            receiveBuffer_.remove(0, FRAME_HEADER_SIZE);
-            consumed = true;
-            continue;
-        }
-        if (header->sequence == SEQ_QUIT) {
-            receiveBuffer_.remove(0, FRAME_HEADER_SIZE);
-            setLight(LinkLight::ServerQuit);
-            if (timing_.quitPauseMs > 0)
-                QThread::msleep(ulong(timing_.quitPauseMs));
-            closeConnection();
-            emit OnCardDisconnected(TRUE_B, QStringLiteral("Server quit"));
-            return true;
-        }
-
-        lastSequence_ = header->sequence;
-        if (qsizetype(header->length) >= FRAGMENT_SIZE) {
-            receiveBuffer_.remove(0, FRAME_HEADER_SIZE);
-            consumed = true;
-            beginFragment(qsizetype(header->length), header->flag);
-            continue;
-        }
-        const qsizetype total = FRAME_HEADER_SIZE + qsizetype(header->length);
-        if (receiveBuffer_.size() < total)
-            break;
-        const QByteArray payload = receiveBuffer_.mid(FRAME_HEADER_SIZE, header->length);
-        receiveBuffer_.remove(0, total);
-        consumed = true;
-        endMessage(payload, header->sequence);
+        if (!self)
+            return false;
+        if (!answer.isEmpty() && connection_ == connection)
+            sendBytes(answer);
     }
-    return consumed;
+    return true;
 }
 
-void CardLink::beginFragment(qsizetype length, int32_t flag)
+void CardLink::serverQuit()
 {
-    fragmentLeft_ = length;
-    fragmentKept_ = false;
-    if (flag == 1 || discardingMessage_)
-        return;   // a lone fragment, or more of a message that is lost already
-    if (reassembly_.size() + length > MAX_MESSAGE_SIZE) {
-        reassembly_.clear();
-        reassembly_.squeeze();
-        discardingMessage_ = true;
-        raiseTooLong();
-        return;
-    }
-    fragmentKept_ = true;
-}
-
-void CardLink::endMessage(const QByteArray& payload, int32_t sequence)
-{
-    if (discardingMessage_) {   // last piece of a message that was too long
-        discardingMessage_ = false;
-        return;
-    }
-    QByteArray message = std::exchange(reassembly_, QByteArray());
-    message.append(payload);
-    dispatch(message, sequence);
+    // Light blue for the pause, then the connection closes. Nothing is
+    // read, sent or counted meanwhile.
+    setLight(LinkLight::ServerQuit);
+    quitting_ = true;
+    startPause(quitTimer_, std::max(0, timing_.quitPauseMs));
 }
 
 void CardLink::raiseServerFault(ErrTyp error, const QString& desc)
@@ -425,9 +374,7 @@ void CardLink::raiseServerFault(ErrTyp error, const QString& desc)
     emit OnCardError(error, desc);
 }
 
-void CardLink::raiseTooLong() { raiseServerFault(ERR_MSG, QStringLiteral("Message too long")); }
-
-void CardLink::dispatch(const QByteArray& message, int32_t sequence)
+QByteArray CardLink::dispatch(const QByteArray& message, int32_t sequence)
 {
     // A message too short to hold its code is as unknown as a wrong code.
     const uint32_t code = message.size() >= 4 ? readU32(message, 0) : 0;
@@ -435,22 +382,17 @@ void CardLink::dispatch(const QByteArray& message, int32_t sequence)
         raiseServerFault(ERR_NET, QStringLiteral("Protocol error "));
     } else if (message.size() >= 4 && code == MSG_HELLO) {
         session_ = false;
-        sendBytes(encodeFrame(sequence, clientHelloPayload()));
+        return encodeFrame(sequence, clientHelloPayload());
     } else if (message.size() >= 4 && code == MSG_SERVER_INFO) {
         session_ = true;
-        QByteArray ack;
-        appendU32(ack, MSG_SERVER_INFO_ACK);
-        const QByteArray reply = encodeFrame(sequence, ack);
         decodeServerInformation(message);
         setLight(LinkLight::InSession);
         const ServerInformation info = serverInfo_;
-        // The handler may destroy the control or open another connection;
-        // the acknowledgement belongs to this connection only.
-        QPointer<CardLink> alive(this);
-        const QPointer<QTcpSocket> mine(socket_);
+        // The acknowledgement follows the event, and only on this connection.
+        QByteArray ack;
+        appendU32(ack, MSG_SERVER_INFO_ACK);
         emit OnServerInformation(info);
-        if (alive && socket_ == mine)
-            sendBytes(reply);
+        return encodeFrame(sequence, ack);
     } else if (message.size() >= 4 && (code == MSG_CLIENT_HELLO || code == MSG_SERVER_INFO_ACK)) {
         // our own codes echoed back: nothing to do
     } else if (message.size() >= 4 && isXmlCode(code)) {
@@ -458,6 +400,7 @@ void CardLink::dispatch(const QByteArray& message, int32_t sequence)
     } else {
         raiseServerFault(ERR_MSG, QStringLiteral("Unknown message"));
     }
+    return QByteArray();
 }
 
 void CardLink::decodeServerInformation(const QByteArray& message)
@@ -500,6 +443,8 @@ void CardLink::decodeServerInformation(const QByteArray& message)
 
 void CardLink::onTick()
 {
+    if (quitting_)
+        return;   // the connection closes when the pause ends
     if (connected_ && !enumDone_) {
         if (++enumTicks_ >= 30) {
             enumDone_ = true;

@@ -1,23 +1,20 @@
-// XML replies from the decoder-card server: parsing and event dispatch.
+// XML replies from the decoder-card server: parsing into typed replies.
 //
 // A message is first scanned for its amount of markup and its nesting depth
 // (and, when it declares a document type, read once with a streaming reader
 // for well-formedness and depth), then loaded into a DOM tree and walked.
-// Recognised elements may sit at any depth; each has its own handler below. The text comes from
+// Recognised elements may sit at any depth; each has its own reader below. The text comes from
 // the network: no DTD is fetched, entity expansion is bounded by the reader,
 // and absent attributes or numbers that do not parse give empty text or 0.
-#include "quesmer/cardlink.h"
+#include "reply_parser.h"
 
-#include <QCoreApplication>
 #include <QDomDocument>
-#include <QPointer>
 #include <QXmlStreamReader>
 #include <algorithm>
-#include <cstdio>
 #include <initializer_list>
 #include <limits>
 
-namespace quesmer {
+namespace quesmer::reply {
 
 namespace {
 
@@ -310,34 +307,200 @@ QString unescapeCardText(const QString& text, bool numeric)
     return out;
 }
 
-// Walks the children of `parent`; handlers raise the events. Stops when the
-// control is destroyed by an event handler.
-class ReplyWalker {
-public:
-    ReplyWalker(CardLink* link, const QString& wholeText) : link_(link), text_(wholeText) {}
+void readCards(const QDomElement& cards, std::vector<Reply>& out)
+{
+    out.push_back(CardListBegin{});
+    for (QDomElement c = cards.firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) {
+        if (localName(c) != QLatin1String("card"))
+            continue;
+        const int slot = int(toInteger(c.attribute("number"))) - 1;
+        const QString status = c.attribute("status");
+        if (slot < 0 || slot > 7 || status == QLatin1String("no-card"))
+            continue;
+        CardStatus entry;
+        entry.IsOk = TRUE_B;
+        entry.Number = Integer(slot + 1);
+        entry.Name = c.attribute("name");
+        entry.Status = status;
+        entry.Device = c.attribute("device");
+        entry.Serial = c.attribute("serial-nr");
+        entry.Connections = toInteger(c.attribute("connections"));
+        entry.Access = c.attribute("remote-access") == QLatin1String("yes") ? TRUE_B : FALSE_B;
+        entry.Ready = status == QLatin1String("ready") ? TRUE_B : FALSE_B;
+        out.push_back(Card{entry});
+    }
+    out.push_back(CardListEnd{});
+}
 
-    template <class Handler>
-    void walk(const QDomNode& parent, Handler&& handle)
-    {
-        for (QDomNode n = parent.firstChild(); !n.isNull() && link_; n = n.nextSibling()) {
-            const QString name = localName(n);
-            const bool handled = handle(name, n);
-            if (!handled && n.hasChildNodes())
-                walk(n, handle);
+Indicator readIndicators(const QDomElement& e)
+{
+    Indicator r;
+    r.info.Status = e.attribute("status");
+    r.info.Level = toInteger(e.attribute("level"));
+    r.info.Bargraph = e.attribute("bargraph");
+    return r;
+}
+
+// A parameter list gives up to four replies, in this order: mode,
+// frequency, input, filter; each only when one of its parameters is there.
+void readParameters(const QDomElement& list, std::vector<Reply>& out)
+{
+    Mode mode;
+    Frequency frequency;
+    Input input;
+    Filter filter;
+    bool inputSeen = false, modeSeen = false, frequencySeen = false, filterSeen = false;
+    for (QDomElement p = list.firstChildElement(); !p.isNull(); p = p.nextSiblingElement()) {
+        if (localName(p) != QLatin1String("parameter"))
+            continue;
+        const QString name = p.attribute("name");
+        const QString value = p.attribute("value");
+        if (name == QLatin1String("input")) {
+            input.source = toInteger(value.mid(3, 1));
+            inputSeen = true;
+        } else if (name == QLatin1String("inputgain")) {
+            input.gain = toInteger(value);
+            inputSeen = true;
+        } else if (name == QLatin1String("translation")) {
+            input.translation = toLong(value);
+            inputSeen = true;
+        } else if (name == QLatin1String("agc")) {
+            pickWord(input.agc, value, {{"off", AGC_OFF}, {"on", AGC_ON}, {"low-noise", AGC_LOWNOISE}});
+            inputSeen = true;
+        } else if (name == QLatin1String("als")) {
+            pickWord(input.als, value, {{"off", ALS_OFF}, {"stop", ALS_STOP}, {"start", ALS_START}});
+            inputSeen = true;
+        } else if (name == QLatin1String("modulation")) {
+            mode.modulation = value;
+            modeSeen = true;
+        } else if (name == QLatin1String("code")) {
+            mode.code = value;
+            modeSeen = true;
+        } else if (name == QLatin1String("speed")) {
+            mode.speed = leadingNumber(value);
+            modeSeen = true;
+        } else if (name == QLatin1String("polarity")) {
+            pickWord(mode.polarity, value, {{"normal", FALSE_B}, {"inverse", TRUE_B}});
+            modeSeen = true;
+        } else if (name == QLatin1String("shift")) {
+            mode.shift = leadingNumber(value);
+            modeSeen = true;
+        } else if (name == QLatin1String("alphabet")) {
+            mode.alphabet = value;
+            modeSeen = true;
+        } else if (name == QLatin1String("center")) {
+            frequency.center = toInteger(value);
+            frequencySeen = true;
+        } else if (name == QLatin1String("bandwidth")) {
+            (void)toInteger(value);   // read, not delivered
+            frequencySeen = true;
+        } else if (name == QLatin1String("afc")) {
+            pickWord(frequency.afc, value, {{"off", AFC_OFF}, {"on", AFC_ON}});
+            frequencySeen = true;
+        } else if (name == QLatin1String("passband-center")) {
+            filter.center = toInteger(value);
+            filterSeen = true;
+        } else if (name == QLatin1String("passband-bandwidth")) {
+            filter.bandwidth = toInteger(value);
+            filterSeen = true;
         }
     }
+    if (modeSeen)
+        out.push_back(mode);
+    if (frequencySeen)
+        out.push_back(frequency);
+    if (inputSeen)
+        out.push_back(input);
+    if (filterSeen)
+        out.push_back(filter);
+}
 
-    bool alive() const { return !link_.isNull(); }
-    const QString& text() const { return text_; }
+void readMetadata(const QDomElement& metadata, const QString& wholeText, std::vector<Reply>& out)
+{
+    for (QDomElement c = metadata.firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) {
+        const QString info = c.attribute("info");
+        if (info == QLatin1String("code-list"))
+            out.push_back(CodeList{wholeText});
+        else if (info == QLatin1String("code"))
+            out.push_back(CodeInfo{wholeText});
+    }
+}
 
-private:
-    QPointer<CardLink> link_;
-    QString text_;
-};
+DataText readText(const QDomElement& c)
+{
+    DataText r;
+    r.channel = c.hasAttribute("channel") ? c.attribute("channel") : QStringLiteral("A");
+    r.error = c.attribute("error-indication") == QLatin1String("no") ? FALSE_B : TRUE_B;
+    for (QDomElement t = c.firstChildElement(); !t.isNull(); t = t.nextSiblingElement()) {
+        const QString part = localName(t);
+        if (part == QLatin1String("translated")) {
+            r.code = t.attribute("alphabet");
+            r.text = t.hasChildNodes() ? firstChildValue(t) : QStringLiteral(" ");
+        } else if (part == QLatin1String("raw")) {
+            r.raw = t.hasChildNodes() ? firstChildValue(t) : QStringLiteral(" ");
+        }
+    }
+    r.text = unescapeCardText(r.text, true);
+    r.raw = unescapeCardText(r.raw, false);
+    return r;
+}
+
+void readData(const QDomElement& data, std::vector<Reply>& out)
+{
+    for (QDomElement c = data.firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) {
+        const QString name = localName(c);
+        if (name == QLatin1String("text")) {
+            out.push_back(readText(c));
+        } else if (name == QLatin1String("binary")) {
+            DataBinary r;
+            pickWord(r.encoding, c.attribute("encoding").toLower(),
+                     {{"base16", ENC_HEX}, {"base64", ENC_B64}, {"base64-mime", ENC_B64MIME}});
+            r.bitCount = toInteger(c.attribute("bit-count"));
+            r.bits = firstChildValue(c);
+            out.push_back(r);
+        }
+        // "graphic", "result" and anything else: nothing to do.
+    }
+}
+
+// Reads the recognised elements among the children of `parent`, and looks
+// inside any other element for more.
+void walk(const QDomNode& parent, const QString& wholeText, std::vector<Reply>& out)
+{
+    for (QDomNode n = parent.firstChild(); !n.isNull(); n = n.nextSibling()) {
+        const QDomElement e = n.toElement();
+        const QString name = localName(n);
+        if (e.isNull()) {
+            // not an element: only its children may hold more
+        } else if (name == QLatin1String("cards")) {
+            readCards(e, out);
+            continue;
+        } else if (name == QLatin1String("indicators")) {
+            out.push_back(readIndicators(e));
+            continue;
+        } else if (name == QLatin1String("parameterlist")) {
+            readParameters(e, out);
+            continue;
+        } else if (name == QLatin1String("metadata")) {
+            readMetadata(e, wholeText, out);
+            continue;
+        } else if (name == QLatin1String("data")) {
+            readData(e, out);
+            continue;
+        } else if (name == QLatin1String("error")) {
+            QString desc = firstChildValue(e);
+            desc.remove('\n');
+            out.push_back(ServerError{desc});
+            continue;
+        }
+        if (n.hasChildNodes())
+            walk(n, wholeText, out);
+    }
+}
 
 }  // namespace
 
-void CardLink::handleXml(const QByteArray& xml)
+std::vector<Reply> ReplyParser::parse(const QByteArray& xml)
 {
     // One character per byte, so every byte value survives.
     const QString text = QString::fromLatin1(xml);
@@ -357,235 +520,11 @@ void CardLink::handleXml(const QByteArray& xml)
             number = 0;
         }
     }
-    if (number != 0 || doc.isNull()) {
-        notifyError(QStringLiteral("Error Loading: %1 %2 line %3").arg(number).arg(reason).arg(line));
-        return;
-    }
-
-    // The handlers of the recognised elements. A local class has the access
-    // of this member function, so it reaches the control's state directly.
-    struct Handlers {
-        CardLink* self;
-        void cards(const QDomElement& cards)
-        {
-            QPointer<CardLink> alive(self);
-            self->cardCount_ = 0;
-            for (auto& entry : self->cards_)
-                entry.IsOk = FALSE_B;
-            for (QDomElement c = cards.firstChildElement(); !c.isNull() && alive; c = c.nextSiblingElement()) {
-                if (localName(c) != QLatin1String("card"))
-                    continue;
-                const int slot = int(toInteger(c.attribute("number"))) - 1;
-                const QString status = c.attribute("status");
-                if (slot < 0 || slot > 7 || status == QLatin1String("no-card"))
-                    continue;
-                CardStatusRecord& entry = self->cards_[size_t(slot)];
-                entry.IsOk = TRUE_B;
-                entry.Number = Integer(slot + 1);
-                entry.Name = c.attribute("name");
-                entry.Status = status;
-                entry.Device = c.attribute("device");
-                entry.Serial = c.attribute("serial-nr");
-                entry.Connections = toInteger(c.attribute("connections"));
-                entry.Access = c.attribute("remote-access") == QLatin1String("yes") ? TRUE_B : FALSE_B;
-                entry.Ready = status == QLatin1String("ready") ? TRUE_B : FALSE_B;
-                ++self->cardCount_;
-                // Handlers get a copy: a re-entrant card list must not change it under them.
-                const CardStatusRecord copy = entry;
-                emit self->OnCardStatus(Integer(slot + 1), copy);
-            }
-            if (!alive)
-                return;
-            self->cardListSeen_ = true;
-            self->enumDone_ = true;
-            // A list that comes after the enumeration timed out voids the time-out.
-            if (self->lastErrorNumber_ == ERR_ENUM_TIMEOUT) {
-                self->lastErrorNumber_ = 0;
-                self->lastErrorText_.clear();
-            }
-        }
-
-        void indicators(const QDomElement& e)
-        {
-            QPointer<CardLink> alive(self);
-            IndicatorInfo info;
-            info.Status = e.attribute("status");
-            info.Level = toInteger(e.attribute("level"));
-            info.Bargraph = e.attribute("bargraph");
-            if (info.Status != self->lastIndicator_.Status || info.Level != self->lastIndicator_.Level ||
-                info.Bargraph != self->lastIndicator_.Bargraph) {
-                self->lastIndicator_ = info;
-                emit self->OnCardIndicator(info);
-                if (!alive)
-                    return;
-            }
-            if (self->selectedCard_ > 0 && self->selectedCard_ <= Integer(self->cards_.size()) &&
-                !self->cards_[size_t(self->selectedCard_ - 1)].IsConnected) {
-                self->cards_[size_t(self->selectedCard_ - 1)].IsConnected = TRUE_B;
-                QCoreApplication::processEvents();
-                if (!alive)
-                    return;
-                emit self->OnCardConnected();
-            }
-        }
-
-        void parameters(const QDomElement& list)
-        {
-            QPointer<CardLink> alive(self);
-            Integer source = 0, gain = 0, center = 0, passCenter = 0, passBandwidth = 0;
-            Long translation = 0;
-            AGCTyp agc = AGC_OFF;
-            ALSTyp als = ALS_OFF;
-            QString modulation, code, alphabet;
-            double speed = 0, shift = 0;
-            Boolean polarity = FALSE_B;
-            AFCTyp afc = AFC_OFF;
-            bool inputSeen = false, modeSeen = false, frequencySeen = false, filterSeen = false;
-
-            for (QDomElement p = list.firstChildElement(); !p.isNull(); p = p.nextSiblingElement()) {
-                if (localName(p) != QLatin1String("parameter"))
-                    continue;
-                const QString name = p.attribute("name");
-                const QString value = p.attribute("value");
-                if (name == QLatin1String("input")) {
-                    source = toInteger(value.mid(3, 1));
-                    inputSeen = true;
-                } else if (name == QLatin1String("inputgain")) {
-                    gain = toInteger(value);
-                    inputSeen = true;
-                } else if (name == QLatin1String("translation")) {
-                    translation = toLong(value);
-                    inputSeen = true;
-                } else if (name == QLatin1String("agc")) {
-                    pickWord(agc, value, {{"off", AGC_OFF}, {"on", AGC_ON}, {"low-noise", AGC_LOWNOISE}});
-                    inputSeen = true;
-                } else if (name == QLatin1String("als")) {
-                    pickWord(als, value, {{"off", ALS_OFF}, {"stop", ALS_STOP}, {"start", ALS_START}});
-                    inputSeen = true;
-                } else if (name == QLatin1String("modulation")) {
-                    modulation = value;
-                    modeSeen = true;
-                } else if (name == QLatin1String("code")) {
-                    code = value;
-                    modeSeen = true;
-                } else if (name == QLatin1String("speed")) {
-                    speed = leadingNumber(value);
-                    modeSeen = true;
-                } else if (name == QLatin1String("polarity")) {
-                    pickWord(polarity, value, {{"normal", FALSE_B}, {"inverse", TRUE_B}});
-                    modeSeen = true;
-                } else if (name == QLatin1String("shift")) {
-                    shift = leadingNumber(value);
-                    modeSeen = true;
-                } else if (name == QLatin1String("alphabet")) {
-                    alphabet = value;
-                    modeSeen = true;
-                } else if (name == QLatin1String("center")) {
-                    center = toInteger(value);
-                    frequencySeen = true;
-                } else if (name == QLatin1String("bandwidth")) {
-                    (void)toInteger(value);   // read, not delivered
-                    frequencySeen = true;
-                } else if (name == QLatin1String("afc")) {
-                    pickWord(afc, value, {{"off", AFC_OFF}, {"on", AFC_ON}});
-                    frequencySeen = true;
-                } else if (name == QLatin1String("passband-center")) {
-                    passCenter = toInteger(value);
-                    filterSeen = true;
-                } else if (name == QLatin1String("passband-bandwidth")) {
-                    passBandwidth = toInteger(value);
-                    filterSeen = true;
-                }
-            }
-            if (modeSeen && alive)
-                emit self->OnCardGetMode(modulation, code, speed, shift, polarity, alphabet);
-            if (frequencySeen && alive)
-                emit self->OnCardGetFrequency(center, afc);
-            if (inputSeen && alive)
-                emit self->OnCardGetInput(source, gain, translation, agc, als);
-            if (filterSeen && alive)
-                emit self->OnCardGetFilter(passCenter, passBandwidth);
-        }
-
-        void metadata(const QDomElement& metadata, const QString& wholeText)
-        {
-            QPointer<CardLink> alive(self);
-            for (QDomElement c = metadata.firstChildElement(); !c.isNull() && alive; c = c.nextSiblingElement()) {
-                const QString info = c.attribute("info");
-                if (info == QLatin1String("code-list"))
-                    emit self->OnCardCodeList(wholeText);
-                else if (info == QLatin1String("code"))
-                    emit self->OnCardCodeInfo(wholeText);
-            }
-        }
-
-        void data(const QDomElement& data)
-        {
-            QPointer<CardLink> alive(self);
-            for (QDomElement c = data.firstChildElement(); !c.isNull() && alive; c = c.nextSiblingElement()) {
-                const QString name = localName(c);
-                if (name == QLatin1String("text")) {
-                    const QString channel = c.hasAttribute("channel") ? c.attribute("channel") : QStringLiteral("A");
-                    const Boolean error = c.attribute("error-indication") == QLatin1String("no") ? FALSE_B : TRUE_B;
-                    QString raw, code, text;
-                    for (QDomElement t = c.firstChildElement(); !t.isNull(); t = t.nextSiblingElement()) {
-                        const QString part = localName(t);
-                        if (part == QLatin1String("translated")) {
-                            code = t.attribute("alphabet");
-                            text = t.hasChildNodes() ? firstChildValue(t) : QStringLiteral(" ");
-                        } else if (part == QLatin1String("raw")) {
-                            raw = t.hasChildNodes() ? firstChildValue(t) : QStringLiteral(" ");
-                        }
-                    }
-                    text = unescapeCardText(text, true);
-                    raw = unescapeCardText(raw, false);
-                    emit self->OnCardDataText(channel, error, raw, code, text);
-                } else if (name == QLatin1String("binary")) {
-                    const QString encoding = c.attribute("encoding").toLower();
-                    EncTyp enc = ENC_BIN;
-                    pickWord(enc, encoding, {{"base16", ENC_HEX}, {"base64", ENC_B64}, {"base64-mime", ENC_B64MIME}});
-                    const Integer bitCount = toInteger(c.attribute("bit-count"));
-                    emit self->OnCardDataBinary(enc, bitCount, firstChildValue(c));
-                }
-                // "graphic", "result" and anything else: nothing to do.
-            }
-        }
-    };
-    Handlers handlers{this};
-
-    ReplyWalker walker(this, text);
-    auto handle = [&](const QString& name, const QDomNode& node) -> bool {
-        const QDomElement e = node.toElement();
-        if (e.isNull())
-            return false;
-        if (name == QLatin1String("cards")) {
-            handlers.cards(e);
-        } else if (name == QLatin1String("indicators")) {
-            handlers.indicators(e);
-        } else if (name == QLatin1String("parameterlist")) {
-            handlers.parameters(e);
-        } else if (name == QLatin1String("metadata")) {
-            handlers.metadata(e, walker.text());
-        } else if (name == QLatin1String("data")) {
-            handlers.data(e);
-        } else if (name == QLatin1String("error")) {
-            QString desc = firstChildValue(e);
-            desc.remove('\n');
-            emit OnCardError(ERR_XML, desc);
-        } else {
-            return false;
-        }
-        return true;
-    };
-    walker.walk(doc, handle);
+    if (number != 0 || doc.isNull())
+        return {LoadError{QStringLiteral("Error Loading: %1 %2 line %3").arg(number).arg(reason).arg(line)}};
+    std::vector<Reply> replies;
+    walk(doc, text, replies);
+    return replies;
 }
 
-void CardLink::notifyError(const QString& text)
-{
-    if (notifier_)
-        notifier_(text);
-    else
-        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-}
-
-}  // namespace quesmer
+}  // namespace quesmer::reply

@@ -1,28 +1,21 @@
 #include "quesmer/start_sequence.h"
 
-#include <QEventLoop>
-#include <QPointer>
-#include <QTimer>
+#include "local_wait.h"
 
 namespace quesmer {
 
-void runEventsFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+void runEventsFor(int ms) { (void)detail::pauseFor(nullptr, ms); }
 
 void sendRdsStartSequence(CardLink& link, Integer ifInput, const StartPause& pause)
 {
-    // A handler may destroy the link while a pause lets events run.
-    QPointer<CardLink> alive(&link);
-    auto settle = [&] {
-        pause(20);
-        if (alive)
-            pause(20);
-        return !alive.isNull();
+    // A handler may destroy the link while a pause lets events run: the
+    // sequence then ends. A pause lasts at least until the link has taken
+    // the frames it was looking at when the time ran out, so that the card's
+    // answer counts into the pause.
+    auto paused = [&](int ms) {
+        return detail::outlives(&link, [&] { pause(ms); }) && detail::letControlPausesEnd(&link);
     };
+    auto settle = [&] { return paused(20) && paused(20); };
 
     link.CardSetConfiguration(TRUE_B, TXT_RAW, ENC_HEX);
     if (!settle())
@@ -41,10 +34,11 @@ void sendRdsStartSequence(CardLink& link, Integer ifInput, const StartPause& pau
         return;
 
     link.CardSetALS(ALS_START);
-    for (int i = 0; i < 101 && alive; ++i)
-        pause(50);
-    if (alive)
-        link.CardSetALS(ALS_STOP);
+    for (int i = 0; i < 101; ++i) {
+        if (!paused(50))
+            return;
+    }
+    link.CardSetALS(ALS_STOP);
 }
 
 }  // namespace quesmer

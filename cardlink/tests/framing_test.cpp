@@ -1,10 +1,12 @@
 // The connection and frame layer of CardLink against a loopback server:
-// handshake, acknowledgements, keep-alive, watchdog, quit, reassembly,
-// garbage, split frames, sequence numbers and the message size bound.
+// handshake, acknowledgements, keep-alive, watchdog, quit, sequence numbers,
+// the memory bound under floods and re-entry. How bytes become frames and
+// messages is FrameReader's, tested without a socket in frame_reader_test.
 #include "test_server.h"
 
 #include "quesmer/requests.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 #include <limits>
@@ -295,29 +297,23 @@ TEST_F(Framing, ServerQuitTurnsBlueThenClosesAndRaisesTheEvent)
     EXPECT_TRUE(waitUntil([&] { return !server.clientConnected(); }));
 }
 
-TEST_F(Framing, PeerCloseOnlyClearsTheConnectedFlagAndEndsAPendingWait)
+TEST_F(Framing, PeerCloseOnlyClearsTheConnectedFlagAndEndsAPendingWaitWithAnError)
 {
-    open();
-    server.handshake(link);
-    EXPECT_FALSE(link.enumerationDone());
-    server.closeClient();
-    ASSERT_TRUE(waitUntil([&] { return !link.connected(); }));
-    EXPECT_TRUE(disconnects.empty());
-    EXPECT_EQ(link.light(), LinkLight::InSession);   // keeps its colour
-    EXPECT_TRUE(link.enumerationDone());            // a card-list wait would end here
-    EXPECT_EQ(link.lastErrorNumber(), ERR_CONNECTION_LOST);
-    EXPECT_EQ(link.lastErrorText(), "Connection closed before the card list arrived");
-}
-
-TEST_F(Framing, PeerCloseAfterTheEnumerationLeavesNoError)
-{
-    openInSession();
-    server.sendFrame(3, codePayload(0x00100002));   // ends the enumeration, as a card list would
-    ASSERT_TRUE(waitUntil([&] { return link.enumerationDone(); }));
-    server.closeClient();
-    ASSERT_TRUE(waitUntil([&] { return !link.connected(); }));
-    EXPECT_EQ(link.lastErrorNumber(), 0);
-    EXPECT_TRUE(link.lastErrorText().isEmpty());
+    for (const bool listCame : {false, true}) {
+        openInSession();
+        if (listCame) {   // ends the enumeration, as a card list would
+            server.sendFrame(3, codePayload(0x00100002));
+            ASSERT_TRUE(waitUntil([&] { return link.enumerationDone(); }));
+        }
+        EXPECT_EQ(link.enumerationDone(), listCame);
+        server.closeClient();
+        ASSERT_TRUE(waitUntil([&] { return !link.connected(); }));
+        EXPECT_TRUE(disconnects.empty());
+        EXPECT_EQ(link.light(), LinkLight::InSession);   // keeps its colour
+        EXPECT_TRUE(link.enumerationDone());            // a card-list wait would end here
+        EXPECT_EQ(link.lastErrorNumber(), listCame ? 0 : ERR_CONNECTION_LOST) << listCame;
+        EXPECT_EQ(link.lastErrorText(), listCame ? "" : "Connection closed before the card list arrived");
+    }
 }
 
 TEST_F(Framing, ServerQuitDuringTheEnumerationEndsTheWaitWithAnError)
@@ -331,42 +327,6 @@ TEST_F(Framing, ServerQuitDuringTheEnumerationEndsTheWaitWithAnError)
 
 // ---- Reassembly and dispatch ---------------------------------------------
 
-TEST_F(Framing, FragmentsAreJoinedIntoOneMessage)
-{
-    open();
-    // One server information message of 65636 bytes whose card type spans
-    // all three pieces.
-    QByteArray message = serverInfoPayload(1, "d", "t", "r", QByteArray(65636 - 35, 'x'));
-    for (int i = 0; i < message.size(); i += 997)
-        message[std::min<qsizetype>(i + 35, message.size() - 1)] = char('a' + (i % 26));
-    ASSERT_EQ(message.size(), 65636);
-    server.sendFrame(10, message.left(32768), 0);
-    server.sendFrame(11, message.mid(32768, 32768), 0);
-    ASSERT_TRUE(waitUntil([&] { return Access::reassemblyBytes(link) == 65536; }));
-    EXPECT_TRUE(infos.empty());
-    server.sendFrame(12, message.mid(65536), 1);
-    ASSERT_TRUE(waitUntil([&] { return !infos.empty(); }));
-    ASSERT_EQ(infos.size(), 1u);
-    EXPECT_EQ(infos[0].CardType.toLatin1(), message.mid(35));
-    EXPECT_EQ(Access::reassemblyBytes(link), 0);
-    // The acknowledgement answers the last piece.
-    ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 1; }));
-    EXPECT_EQ(server.frames()[0].header.sequence, 12);
-}
-
-TEST_F(Framing, ALoneFragmentWithFlagOneIsDropped)
-{
-    open();
-    server.sendFrame(3, codePayload(0x00100002, QByteArray(32764, 'z')), 1);
-    server.sendFrame(4, codePayload(0x00100002));
-    ASSERT_TRUE(waitUntil([&] { return !errors.empty(); }));
-    spin(20);
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].first, ERR_MSG);
-    EXPECT_EQ(errors[0].second, "Unknown message");
-    EXPECT_TRUE(link.enumerationDone());
-}
-
 TEST_F(Framing, ProtocolErrorAndShortMessagesAreReported)
 {
     open();
@@ -378,35 +338,6 @@ TEST_F(Framing, ProtocolErrorAndShortMessagesAreReported)
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[0], std::make_pair(ERR_NET, QString("Protocol error ")));
     EXPECT_EQ(errors[1], std::make_pair(ERR_MSG, QString("Unknown message")));
-}
-
-TEST_F(Framing, GarbageBeforeTheMarkerIsSkipped)
-{
-    open();
-    QByteArray junk("hello\x34\x27\x83 world \x34\x27", 18);
-    server.send(junk + encodeFrame(7, codePayload(MSG_HELLO)) + QByteArray(5000, '\xAA'));
-    ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 1; }));
-    EXPECT_EQ(server.frames()[0].header.sequence, 7);
-    EXPECT_EQ(server.frames()[0].code(), MSG_CLIENT_HELLO);
-    spin(20);
-    EXPECT_LE(Access::bufferedBytes(link), 3);   // garbage without a marker is not hoarded
-    server.sendFrame(8, serverInfoPayload());
-    ASSERT_TRUE(waitUntil([&] { return infos.size() == 1; }));
-}
-
-TEST_F(Framing, AFrameSplitAtEveryByteIsDispatchedOnceWhenComplete)
-{
-    open();
-    const QByteArray frame = encodeFrame(9, serverInfoPayload());
-    for (qsizetype cut = 1; cut < frame.size(); ++cut) {
-        server.send(frame.left(cut));
-        ASSERT_TRUE(waitUntil([&] { return Access::bufferedBytes(link) == std::min<qsizetype>(cut, cut < 4 ? 3 : cut); }))
-            << "cut " << cut;
-        EXPECT_EQ(infos.size(), size_t(cut - 1));
-        server.send(frame.mid(cut));
-        ASSERT_TRUE(waitUntil([&] { return infos.size() == size_t(cut); })) << "cut " << cut;
-    }
-    EXPECT_EQ(infos.back().CardType, "DC1");
 }
 
 TEST_F(Framing, FloodsStayWithinTheBoundAndTheLinkRecovers)
@@ -457,6 +388,45 @@ TEST_F(Framing, FloodsStayWithinTheBoundAndTheLinkRecovers)
         EXPECT_EQ(Access::reassemblyBytes(link), 0) << what;
         EXPECT_TRUE(link.connected()) << what;
     }
+}
+
+TEST_F(Framing, AStepFlashesOrangeForTheFlashTimeThenTakesEveryBufferedFrameAndStepsKeepThatPace)
+{
+    Timing t = fastTiming();
+    t.flashMs = 40;
+    link.setTiming(t);
+    openInSession();
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::pair<qint64, LinkLight>> lights;   // when each colour came
+    std::vector<std::pair<qint64, LinkLight>> seen;     // the colour each event saw
+    QObject::connect(&link, &CardLink::lightChanged, [&](LinkLight l) { lights.push_back({clock.elapsed(), l}); });
+    QObject::connect(&link, &CardLink::OnCardError, [&](ErrTyp, const QString&) {
+        seen.push_back({clock.elapsed(), link.light()});
+    });
+    // Three frames at once are one step; then a frame every 5 ms for 300 ms.
+    server.send(encodeFrame(1, codePayload(0x00100002)).repeated(3));
+    ASSERT_TRUE(waitUntil([&] { return seen.size() == 3; }));
+    for (int i = 0; i < 60; ++i) {
+        server.sendFrame(i, codePayload(0x00100002));
+        spin(5);
+    }
+    ASSERT_TRUE(waitUntil([&] { return seen.size() == 63; }));
+    ASSERT_GE(lights.size(), 4u);
+    EXPECT_EQ(lights[0].second, LinkLight::Open);
+    EXPECT_EQ(lights[1].second, LinkLight::InSession);
+    EXPECT_GE(lights[1].first - lights[0].first, 39);
+    EXPECT_EQ(seen[2].first, seen[0].first) << "the first three frames in one step";
+    for (const auto& [when, light] : seen)
+        EXPECT_EQ(light, LinkLight::InSession);   // events come after the flash
+    size_t steps = 0;
+    for (size_t i = 1; i < lights.size(); ++i) {
+        if (lights[i].second == LinkLight::InSession && lights[i - 1].second == LinkLight::Open) {
+            ++steps;
+            EXPECT_GE(lights[i].first - lights[i - 1].first, 39) << "step " << steps;
+        }
+    }
+    EXPECT_LE(steps, 1 + 300 / 40 + 2u);   // one step per flash at most, each taking all that came
 }
 
 TEST_F(Framing, BytesTakenDuringAStepCountAsTrafficForTheWatchdog)

@@ -5,6 +5,7 @@
 
 #include "quesmer/cardlink.h"
 #include "quesmer/frame.h"
+#include "quesmer/frame_reader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -22,8 +23,8 @@ struct CardLinkTestAccess {
     static void close(CardLink& link) { link.closeConnection(); }
     static void sendXml(CardLink& link, const QString& xml) { link.sendXmlCommand(xml); }
     static void tick(CardLink& link) { link.onTick(); }
-    static qsizetype bufferedBytes(const CardLink& link) { return link.receiveBuffer_.size(); }
-    static qsizetype reassemblyBytes(const CardLink& link) { return link.reassembly_.size(); }
+    static qsizetype bufferedBytes(const CardLink& link) { return link.reader_->bufferedBytes(); }
+    static qsizetype reassemblyBytes(const CardLink& link) { return link.reader_->reassemblyBytes(); }
     static qint64 socketBytes(const CardLink& link) { return link.socket_ ? link.socket_->bytesAvailable() : 0; }
 };
 

@@ -15,6 +15,8 @@ namespace {
 
 constexpr double kBitRate = 1187.5;        // RDS bit rate, bit/s
 constexpr uint32_t kUnknownCode = 0x00100002;
+// Limit on what a client may send in one frame and in one message.
+constexpr qsizetype kMaxReceived = 16 * 1024 * 1024;
 
 // Values are inserted into attributes, so the XML special characters are escaped.
 QByteArray attr(const char* name, const QString& value)
@@ -93,7 +95,7 @@ bool setParameter(CardSettings& s, const QString& name, const QString& value)
 SimSession::SimSession(QTcpSocket* socket, int id, const SessionOptions& options, Logger logger,
                        QObject* parent)
     : QObject(parent), socket_(socket), id_(id), options_(options), logger_(std::move(logger)),
-      cards_(options.cards)
+      cards_(options.cards), reader_(kMaxReceived, kMaxReceived)
 {
     socket_->setParent(this);
     connect(socket_, &QTcpSocket::readyRead, this, &SimSession::onReadyRead);
@@ -224,88 +226,75 @@ void SimSession::sendError(const QString& text)
 
 void SimSession::onReadyRead()
 {
-    inBuffer_ += socket_->readAll();
+    reader_.push(socket_->readAll());
     for (;;) {
-        const qsizetype marker = findMarker(inBuffer_);
-        if (marker < 0) {
-            // Keep the last three bytes: they may be the start of a marker.
-            if (inBuffer_.size() > 3)
-                inBuffer_.remove(0, inBuffer_.size() - 3);
+        const std::optional<ReadEvent> event = reader_.pop();
+        if (!event)
             return;
-        }
-        if (marker > 0) {
-            log({{"event", "skipped"}, {"bytes", int(marker)}});
-            inBuffer_.remove(0, marker);
-        }
-        const auto header = readHeader(inBuffer_);
-        if (!header)
-            return;
-        if (header->sequence == SEQ_NOP || header->sequence == SEQ_KEEPALIVE ||
-            header->sequence == SEQ_QUIT) {
-            inBuffer_.remove(0, FRAME_HEADER_SIZE);
-            const char* kind = header->sequence == SEQ_NOP        ? "nop"
-                               : header->sequence == SEQ_KEEPALIVE ? "keep-alive"
-                                                                   : "quit";
-            log({{"dir", "in"}, {"kind", kind}, {"seq", header->sequence}});
-            if (header->sequence == SEQ_KEEPALIVE)
+        switch (event->kind) {
+        case ReadEvent::Kind::Skipped:
+            log({{"event", "skipped"}, {"bytes", int(event->skipped)}});
+            break;
+        case ReadEvent::Kind::Control: {
+            const int32_t sequence = event->header.sequence;
+            const char* kind = sequence == SEQ_NOP ? "nop" : sequence == SEQ_KEEPALIVE ? "keep-alive" : "quit";
+            log({{"dir", "in"}, {"kind", kind}, {"seq", sequence}});
+            if (sequence == SEQ_KEEPALIVE)
                 sendFrame(SEQ_KEEPALIVE, QByteArray());
-            else if (header->sequence == SEQ_QUIT)
+            else if (sequence == SEQ_QUIT)
                 socket_->disconnectFromHost();
-            continue;
+            break;
         }
-        // A client never sends anything near this size; a larger length is
-        // a broken header, not a reason to buffer without limit.
-        if (header->length > 16u * 1024 * 1024) {
-            log({{"event", "bad-length"}, {"length", qint64(header->length)}});
-            QByteArray err;
-            appendU32(err, MSG_PROTOCOL_ERROR);
-            appendU32(err, 2);
-            err += "frame too long";
-            sendMessage(err);
+        case ReadEvent::Kind::FrameTooLong:
+            // A client never sends anything near this size; a larger length
+            // is a broken header, not a reason to buffer without limit.
+            log({{"event", "bad-length"}, {"length", qint64(event->header.length)}});
+            sendProtocolError(2, "frame too long");
             socket_->disconnectFromHost();
             return;
+        case ReadEvent::Kind::MessageTooLong:
+            log({{"event", "too-long"}, {"seq", event->header.sequence}});
+            sendProtocolError(2, "message too long");
+            break;
+        case ReadEvent::Kind::Message:
+            logMessage(event->header, event->payload);
+            handlePayload(event->header.sequence, event->payload);
+            if (state_ == State::Closed)
+                return;
+            break;
         }
-        if (inBuffer_.size() < FRAME_HEADER_SIZE + qsizetype(header->length))
-            return;
-        const QByteArray payload = inBuffer_.mid(FRAME_HEADER_SIZE, header->length);
-        inBuffer_.remove(0, FRAME_HEADER_SIZE + header->length);
-        if (payload.size() >= FRAGMENT_SIZE) {
-            if (header->flag != 1)
-                reassembly_ += payload;
-            continue;
-        }
-        const QByteArray message = reassembly_ + payload;
-        reassembly_.clear();
-        QJsonObject entry{{"dir", "in"},
-                          {"seq", header->sequence},
-                          {"length", qint64(header->length)},
-                          {"flag", header->flag}};
-        if (message.size() >= 4) {
-            const uint32_t code = readU32(message, 0);
-            entry.insert("code", QString("0x%1").arg(code, 8, 16, QChar('0')));
-            if (isXmlCode(code))
-                entry.insert("xml", QString::fromLatin1(message.mid(4)));
-            else
-                entry.insert("payload", QString::fromLatin1(message.toHex()));
-        } else {
-            entry.insert("payload", QString::fromLatin1(message.toHex()));
-        }
-        log(entry);
-        handlePayload(header->sequence, message);
-        if (state_ == State::Closed)
-            return;
     }
+}
+
+void SimSession::logMessage(const FrameHeader& header, const QByteArray& message)
+{
+    QJsonObject entry{{"dir", "in"}, {"seq", header.sequence}, {"length", qint64(header.length)}, {"flag", header.flag}};
+    if (message.size() >= 4) {
+        const uint32_t code = readU32(message, 0);
+        entry.insert("code", QString("0x%1").arg(code, 8, 16, QChar('0')));
+        if (isXmlCode(code))
+            entry.insert("xml", QString::fromLatin1(message.mid(4)));
+        else
+            entry.insert("payload", QString::fromLatin1(message.toHex()));
+    } else {
+        entry.insert("payload", QString::fromLatin1(message.toHex()));
+    }
+    log(entry);
+}
+
+void SimSession::sendProtocolError(uint32_t number, const QByteArray& text)
+{
+    QByteArray err;
+    appendU32(err, MSG_PROTOCOL_ERROR);
+    appendU32(err, number);
+    sendMessage(err + text);
 }
 
 void SimSession::handlePayload(int32_t sequence, const QByteArray& payload)
 {
     (void)sequence;
     if (payload.size() < 4) {
-        QByteArray err;
-        appendU32(err, MSG_PROTOCOL_ERROR);
-        appendU32(err, 1);
-        err += "payload without code";
-        sendMessage(err);
+        sendProtocolError(1, "payload without code");
         return;
     }
     const uint32_t code = readU32(payload, 0);
@@ -344,11 +333,7 @@ void SimSession::handlePayload(int32_t sequence, const QByteArray& payload)
         handleXml(payload.mid(4));
         return;
     }
-    QByteArray err;
-    appendU32(err, MSG_PROTOCOL_ERROR);
-    appendU32(err, 1);
-    err += "unknown payload code";
-    sendMessage(err);
+    sendProtocolError(1, "unknown payload code");
 }
 
 void SimSession::startSession()
@@ -366,13 +351,8 @@ void SimSession::startSession()
         appendU32(p, kUnknownCode);
         sendMessage(p);
     }
-    if (f.contains(Fault::ProtocolError)) {
-        QByteArray p;
-        appendU32(p, MSG_PROTOCOL_ERROR);
-        appendU32(p, 7);
-        p += "simulated protocol error";
-        sendMessage(p);
-    }
+    if (f.contains(Fault::ProtocolError))
+        sendProtocolError(7, "simulated protocol error");
     if (f.contains(Fault::BadXml))
         sendXml("<Message><Information><Cards><Card number=\"1\"></Information>");
     sendCardList();

@@ -5,6 +5,8 @@
 
 #include "sim_config.h"
 
+#include "quesmer/frame_reader.h"
+
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
@@ -82,7 +84,9 @@ private:
     enum class State { Greeting, Info, Session, Closed };
 
     void onReadyRead();
+    void logMessage(const quesmer::FrameHeader& header, const QByteArray& message);
     void handlePayload(int32_t sequence, const QByteArray& payload);
+    void sendProtocolError(uint32_t number, const QByteArray& text);
     void handleXml(const QByteArray& xml);
     void handleCommand(const QDomElement& command);
     void handleSet(const QDomElement& set);
@@ -111,8 +115,7 @@ private:
     QList<SimCard> cards_;
     int selected_ = -1;
     int32_t sequence_ = 0;
-    QByteArray inBuffer_;
-    QByteArray reassembly_;
+    quesmer::FrameReader reader_;
     QByteArray splitPending_;
     QTimer splitTimer_;
     QTimer keepAliveTimer_;

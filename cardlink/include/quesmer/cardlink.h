@@ -27,11 +27,14 @@
 #include <QString>
 #include <array>
 #include <functional>
+#include <memory>
 
 class QTcpSocket;
 class QTimer;
 
 namespace quesmer {
+
+class FrameReader;
 
 // Colour of the connection indicator.
 enum class LinkLight {
@@ -96,11 +99,11 @@ public:
                      ByRef<QString> Alphabet = QString(), ByRef<Boolean> Auto = FALSE_B);
     void CardSetFrequency(ByRef<Integer> Center = Integer(-1), ByRef<AFCTyp> AFC = AFCTyp(-1));
     void CardSetFilter(ByRef<Integer> Center = Integer(-1), ByRef<Integer> Bandwidth = Integer(-1));
-    Integer CardSearch(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234));
-    Boolean CardStatus(ByRef<Integer> Number, CardStatusRecord& Status);
-    Integer CardConnectByNumber(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234),
+    [[nodiscard]] Integer CardSearch(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234));
+    [[nodiscard]] Boolean CardStatus(ByRef<Integer> Number, CardStatusRecord& Status);
+    [[nodiscard]] Integer CardConnectByNumber(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234),
                                 ByRef<Integer> Number = Integer(1));
-    Integer CardConnectBySerial(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234),
+    [[nodiscard]] Integer CardConnectBySerial(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234),
                                 ByRef<QString> Serial = QString());
     QString CardConnectError(ByRef<Integer> Error);
     void CardDisconnect();
@@ -109,7 +112,7 @@ public:
     // CardConnectError's text, and for -1 also why no card was selected
     // ("Connect Error: no card with serial number \"X\" in the card list").
     // `error` is replaced as CardConnectError replaces it.
-    QString connectErrorText(Integer& error);
+    [[nodiscard]] QString connectErrorText(Integer& error);
 
     // ---- Configuration ---------------------------------------------------
     const Timing& timing() const { return timing_; }
@@ -160,68 +163,77 @@ private:
     // Tests reach the connection primitives and the timer tick through this.
     friend struct CardLinkTestAccess;
 
-    // ---- Connection and framing (cardlink.cpp) ---------------------------
-    // Opens the connection, running the event loop until the socket reports
-    // connected, closed or an error; 0 when open, else the last error number.
-    int openConnection(const QString& host, Long port);
+    // ---- Connection (cardlink.cpp) ---------------------------------------
+    // Starts opening the connection with a fresh socket; 0 when under way,
+    // else the error number (the port is out of range).
+    [[nodiscard]] int startConnection(const QString& host, Long port);
+    // Opens the connection, waiting until the socket reports connected,
+    // closed or an error; 0 when open, else the last error number.
+    [[nodiscard]] int openConnection(const QString& host, Long port);
+    // Lets events run until the socket reports connected, closed or an
+    // error; false when the control was destroyed meanwhile.
+    [[nodiscard]] bool waitForConnection();
     // Closes the connection: indicator red, session cleared. Also ends a
     // pending card-list wait (sets the enumeration-done flag).
     void closeConnection();
     // Frames `xml` as MSG_XML with the next sequence number and sends it;
     // sends nothing while the session flag is clear or the text is empty.
     void sendXmlCommand(const QString& xml);
-    // Lets pending events run once, after pausing `ms` milliseconds.
-    void pauseAndProcess(int ms);
 
+    // The flash of a step and the pause after a quit run on timers; waits
+    // of the blocking methods end only after them (local_wait.h).
+    void startPause(QTimer* timer, int ms);
+    void stopPause(QTimer* timer);
     void sendBytes(const QByteArray& bytes);
     void setLight(LinkLight light);
     void onConnected();
     void onPeerClosed();
     void onSocketError(int code);
+    void endCardListWait();
+
+    // ---- Receiving (cardlink.cpp) ----------------------------------------
+    // An extractor step: the indicator turns light orange, and flashMs later
+    // green, and then every complete frame already received is taken. The
+    // next step is scheduled while received bytes wait.
     void onReadyRead();
-    // Runs one extractor step and queues the next one while received bytes wait.
-    void runExtractorStep();
-    // Moves what the socket holds into the receive buffer; false when nothing came.
-    bool pull();
-    // One extractor step: the indicator flash, then every complete frame
-    // already received. True when it consumed anything.
-    bool extractStep();
-    bool takeFrames();
-    // A payload of FRAGMENT_SIZE bytes or more: its bytes go into the
-    // reassembly buffer as they arrive, or are dropped.
-    void beginFragment(qsizetype length, int32_t flag);
-    // A payload shorter than FRAGMENT_SIZE ends a message.
-    void endMessage(const QByteArray& payload, int32_t sequence);
-    void clearReceiveState();
-    void dispatch(const QByteArray& message, int32_t sequence);
+    void beginStep();
+    void finishStep();
+    // Ends a hold of the card-list wait: a step begins for bytes waiting.
+    void resumeSteps();
+    // Takes every complete frame; false when an event handler destroyed the control.
+    [[nodiscard]] bool takeFrames();
+    // Acts on one whole message; returns what to answer with once its
+    // events were raised (the handshake replies), else nothing.
+    QByteArray dispatch(const QByteArray& message, int32_t sequence);
+    void serverQuit();
     void decodeServerInformation(const QByteArray& message);
     void onTick();
     // OnCardError for a protocol error, an unknown or a too long message;
     // also ends a card-list wait, remembering why.
     void raiseServerFault(ErrTyp error, const QString& desc);
-    void raiseTooLong();
 
-    // ---- XML replies (reply_parser.cpp) ----------------------------------
-    // Parses one complete MSG_XML message (the text after the code) and
-    // raises the events it carries.
+    // ---- XML replies (reply_events.cpp) ----------------------------------
+    // Parses one MSG_XML message (the text after the code) and raises the
+    // events it carries, in document order.
     void handleXml(const QByteArray& xml);
     // Shows or logs the "Error Loading: " text through the notifier.
     void notifyError(const QString& text);
 
     // ---- Card search (card_search.cpp) -----------------------------------
-    // Pauses waitPauseMs and lets events run, until the enumeration-done flag
-    // is set. The flag is also set when the connection is closed or lost, so
-    // the wait always ends; check connected() afterwards. False when the
-    // control was destroyed meanwhile: the caller must then return at once.
-    bool waitForCardList();
+    // Lets events run until the card list arrived or the wait ended
+    // otherwise; false when the control was destroyed meanwhile.
+    [[nodiscard]] bool waitForCardList();
     // Steps shared by the two card-selecting methods: defaults for host and
     // port, open, wait for the list. 0 when a card may be asked for, else
     // the method's result (the connection is then closed or never opened).
-    int prepareCardSelection(QString& host, Long& port);
+    [[nodiscard]] int prepareCardSelection(QString& host, Long& port);
 
     // ---- State -----------------------------------------------------------
     QTcpSocket* socket_ = nullptr;
+    quint64 connection_ = 0;   // counts the connections opened, so a step knows its own
     QTimer* timer_ = nullptr;
+    QTimer* stepTimer_ = nullptr;   // the flash of an extractor step
+    QTimer* quitTimer_ = nullptr;   // the pause after the server announced that it quits
     Timing timing_;
     Notifier notifier_;
     LinkLight light_ = LinkLight::None;
@@ -230,10 +242,9 @@ private:
     ConnectResult connectResult_ = ConnectResult::Closed;
     bool connected_ = false;
     bool session_ = false;
-    bool ignoreSocketClose_ = false;
+    bool quitting_ = false;     // the server quit: the connection closes when the pause ends
     int lastErrorNumber_ = 0;
     QString lastErrorText_;
-    Long lastSequence_ = 0;
     bool sent_ = false;
     bool received_ = false;
     int idleSend_ = 0;
@@ -244,12 +255,10 @@ private:
     QString enumEndedBy_;       // the server fault that ended the last card-list wait
     QString selectionFailure_;  // why the last connecting method returned -1
 
-    QByteArray receiveBuffer_;
-    QByteArray reassembly_;
-    qsizetype fragmentLeft_ = 0;       // payload bytes of the current fragment still to come
-    bool fragmentKept_ = false;        // they go to the reassembly buffer, else they are dropped
-    bool discardingMessage_ = false;   // the message in reassembly exceeded the limit
-    bool extracting_ = false;
+    std::unique_ptr<FrameReader> reader_;
+    Long lastSequence_ = 0;     // the reader's, as of its last use
+    bool extracting_ = false;   // a step is scheduled or taking frames
+    bool holdSteps_ = false;    // the card-list wait is between two polls
 
     ServerInformation serverInfo_;
     std::array<CardStatusRecord, 9> cards_{};   // card numbers 1..9 in slots 0..8

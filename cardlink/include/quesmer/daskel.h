@@ -43,11 +43,11 @@ public:
                      ByRef<QString> Alphabet = QString(), ByRef<Boolean> Auto = FALSE_B);
     void CardSetFrequency(ByRef<Integer> Center = Integer(-1), ByRef<AFCTyp> AFC = AFCTyp(-1));
     void CardSetFilter(ByRef<Integer> Center = Integer(-1), ByRef<Integer> Bandwidth = Integer(-1));
-    Integer CardSearch(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234));
-    Boolean CardStatus(ByRef<Integer> Number, CardStatusRecord& Status);
-    Integer CardConnectByNumber(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234),
+    [[nodiscard]] Integer CardSearch(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234));
+    [[nodiscard]] Boolean CardStatus(ByRef<Integer> Number, CardStatusRecord& Status);
+    [[nodiscard]] Integer CardConnectByNumber(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234),
                                 ByRef<Integer> Number = Integer(1));
-    Integer CardConnectBySerial(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234),
+    [[nodiscard]] Integer CardConnectBySerial(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234),
                                 ByRef<QString> Serial = QString());
     QString CardConnectError(ByRef<Integer> Error);
     void CardDisconnect();

@@ -50,9 +50,9 @@ QByteArray encodeControlFrame(int32_t sequence);
 // The payload of an XML message: the code 0x03000000 followed by the text.
 QByteArray xmlPayload(const QByteArray& xml);
 // Reads the 16-byte header at `offset`; nothing when fewer than 16 bytes remain.
-std::optional<FrameHeader> readHeader(const QByteArray& data, qsizetype offset = 0);
+[[nodiscard]] std::optional<FrameHeader> readHeader(const QByteArray& data, qsizetype offset = 0);
 // Position of the first marker at or after `from`, or -1.
-qsizetype findMarker(const QByteArray& data, qsizetype from = 0);
+[[nodiscard]] qsizetype findMarker(const QByteArray& data, qsizetype from = 0);
 
 // The 32-byte client greeting (payload of MSG_CLIENT_HELLO).
 QByteArray clientHelloPayload();
