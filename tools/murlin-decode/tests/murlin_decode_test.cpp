@@ -357,6 +357,7 @@ TEST_F(MurlinDecode, UsageErrorsExitWithTwoAndOneWording) {
     const Result help = Run("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: murlin-decode [OPTION]... [FILE]...\n", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("levels\n(in % of full scale,"), std::string::npos) << help.out;
     const Result version = Run("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("murlin-decode ", 0), 0u) << version.out;
