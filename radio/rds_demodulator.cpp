@@ -95,8 +95,8 @@ public:
             // first, so the taps go in reversed, zeros in front.
             for (unsigned k = 0; k < n; ++k) {
                 const unsigned at = length_ - 1 - k;
-                tap(2 * band, at) = float(lowpass[k] * std::cos(w * k));
-                tap(2 * band + 1, at) = float(lowpass[k] * std::sin(w * k));
+                setTap(2 * band, at, float(lowpass[k] * std::cos(w * k)));
+                setTap(2 * band + 1, at, float(lowpass[k] * std::sin(w * k)));
             }
             const double cycles = std::fmod(centres[band] / sampleRate * decimation, 1.0);
             mixers_[band].cyclesPerOutput = cycles;
@@ -127,7 +127,11 @@ public:
     }
 
 private:
-    float& tap(int product, unsigned at) { return taps_[at / kLanes * 4 + unsigned(product)][at % kLanes]; }
+    // A lane of a vector is assigned in place (clang binds no reference to one).
+    void setTap(int product, unsigned at, float value)
+    {
+        taps_[at / kLanes * 4 + unsigned(product)][at % kLanes] = value;
+    }
 
     // The mixer's phase from an exact running fraction of a turn (so it does
     // not drift over hours), stepped by multiplication in between. It counts
