@@ -23,6 +23,9 @@ constexpr double kCarrierHz = 57000;
 constexpr double kFirstRate = 40000;   // about the rate after the first decimation
 constexpr unsigned kSecondDecimation = 4;  // RDS: to about 10 kHz
 constexpr unsigned kPilotDecimation = 16;  // pilot: to about 2.5 kHz
+// RDS samples per pilot sample.
+constexpr unsigned kSecondPerPilot = kPilotDecimation / kSecondDecimation;
+static_assert(kPilotDecimation % kSecondDecimation == 0);
 constexpr float kStopband = 60;        // dB
 // Symbols given no reliability at the start: the loops settle and the
 // biphase pairing is checked once (after 250 symbols).
@@ -332,7 +335,7 @@ void RdsDemodulator::Impl::input(const float* data, std::size_t count, std::stri
 
 void RdsDemodulator::Impl::pilotStep(cf pilot)
 {
-    const double previous = pilotPhase + pilotFreq * sincePilot / double(kPilotDecimation / kSecondDecimation);
+    const double previous = pilotPhase + pilotFreq * sincePilot / double(kSecondPerPilot);
     cf rotated;
     nco_crcf_mix_down(pilotNco, pilot, &rotated);
     nco_crcf_pll_step(pilotNco, std::arg(rotated));
@@ -346,7 +349,7 @@ void RdsDemodulator::Impl::pilotStep(cf pilot)
     pilotMagnitude.add(std::abs(rotated), kPilotAverage);
     const double quality = pilotInPhase.value / (pilotMagnitude.value + 1e-30);
     const bool wasLocked = pilotLocked;
-    if (pilotSamples > ratePilot / 5) pilotLocked = pilotLocked ? quality > 0.5 : quality > 0.7;
+    if (double(pilotSamples) > ratePilot / 5) pilotLocked = pilotLocked ? quality > 0.5 : quality > 0.7;
     if (pilotLocked != wasLocked) {
         // Keep the carrier phase continuous across the switch.
         carrierOffset = Wrap(carrierOffset + (pilotLocked ? -3 : 3) * previous);
@@ -362,7 +365,7 @@ void RdsDemodulator::Impl::second(cf rds, std::string& bits)
     cf y;
     firfilt_crcf_execute(matched, &y);
     carrierOffset = Wrap(carrierOffset + carrierFreq);
-    const double pilotNow = pilotPhase + pilotFreq * sincePilot++ / double(kPilotDecimation / kSecondDecimation);
+    const double pilotNow = pilotPhase + pilotFreq * sincePilot++ / double(kSecondPerPilot);
     const double carrier = carrierOffset + (pilotLocked ? 3 * pilotNow : 0);
     out[n2 % kHistory] = y * std::polar(1.0f, float(-carrier));
     ++n2;

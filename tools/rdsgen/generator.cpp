@@ -158,7 +158,7 @@ GroupWords Transmitter::RadioText(bool versionB)
     const int segments = used == std::string::npos ? 1 : int(used / perSegment) + 1;
 
     const int a = state.segment;
-    const auto ch = [&](int i) { return uint8_t(text[size_t(a * perSegment + i)]); };
+    const auto ch = [&](int i) { return uint8_t(text[size_t(a) * size_t(perSegment) + size_t(i)]); };
     GroupWords g;
     const GroupId id{2, uint8_t(versionB)};
     g.a = st_.pi;

@@ -257,6 +257,7 @@ void ParseEon(const LineReader& r, const Args& a, Station& st)
         auto list = LineReader::SplitOn(kv["af"], ',');
         if (list.size() > 25) r.Fail("eon af: more than 25 frequencies");
         std::vector<uint8_t> codes;
+        codes.reserve(list.size() + 1);
         for (const auto& f : list) codes.push_back(r.FmCode(f, "eon af"));
         if (codes.size() % 2) codes.push_back(205);  // filler code
         for (size_t i = 0; i < codes.size(); i += 2) {

@@ -51,6 +51,7 @@ TEST(EventTable, HoldsExactlyTheListedCodesInAscendingOrder) {
     for (int i = 1; i < EventTableSize; ++i)
         ASSERT_LT(EventTable[i - 1].code, EventTable[i].code) << "row " << i;
     std::vector<int> codes;
+    codes.reserve(EventTableSize);
     for (int i = 0; i < EventTableSize; ++i) codes.push_back(EventTable[i].code);
     EXPECT_EQ(codes, ExpectedCodes());
     EXPECT_EQ(EventTable[0].code, 1);
