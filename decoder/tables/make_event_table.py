@@ -198,13 +198,13 @@ def render(rows):
         "",
         "namespace murlin {",
         "",
-        "const EventRow EventTable[] = {",
+        "const EventRow kEventTable[] = {",
     ]
     lines += ["    {%d, %s}," % (code, c_string(text)) for code, text in rows]
     lines += [
         "};",
         "",
-        "const int EventTableSize = %d;" % len(rows),
+        "const int kEventTableSize = %d;" % len(rows),
         "",
         "}  // namespace murlin",
         "",
