@@ -8,7 +8,7 @@
 # which installs it to bin/ and a manual page to man1/, made at build time
 # by help2man from the program's own --help and --version (so the page never
 # drifts from the program), with name.h2m beside the CMakeLists.txt as the
-# help2man include file when there is one. A library joins with
+# help2man include file (its description and further sections). A library joins with
 # varnak_install_library() and varnak_install_pkgconfig() (see decoder/).
 #
 # Debian package names are the install components: libmurlin0,
@@ -73,12 +73,8 @@ function(varnak_install_program target)
   endif()
   set(page ${CMAKE_BINARY_DIR}/man/${target}.1)
   set(include ${CMAKE_CURRENT_SOURCE_DIR}/${target}.h2m)
-  set(options --no-info --section=1 --output=${page})
-  set(depends ${target})
-  if(EXISTS ${include})
-    list(APPEND options --include=${include})
-    list(APPEND depends ${include})
-  endif()
+  set(options --no-info --section=1 --output=${page} --include=${include})
+  set(depends ${target} ${include})
   # The program runs at build time: without a display, and a sanitized build
   # must not fail the page on the leaks Qt leaves at exit.
   add_custom_command(OUTPUT ${page}

@@ -23,6 +23,9 @@ constexpr double kCarrierHz = 57000;
 constexpr double kFirstRate = 40000;   // about the rate after the first decimation
 constexpr unsigned kSecondDecimation = 4;  // RDS: to about 10 kHz
 constexpr unsigned kPilotDecimation = 16;  // pilot: to about 2.5 kHz
+// RDS samples per pilot sample.
+constexpr unsigned kSecondPerPilot = kPilotDecimation / kSecondDecimation;
+static_assert(kPilotDecimation % kSecondDecimation == 0);
 constexpr float kStopband = 60;        // dB
 // Symbols given no reliability at the start: the loops settle and the
 // biphase pairing is checked once (after 250 symbols).
@@ -95,8 +98,8 @@ public:
             // first, so the taps go in reversed, zeros in front.
             for (unsigned k = 0; k < n; ++k) {
                 const unsigned at = length_ - 1 - k;
-                tap(2 * band, at) = float(lowpass[k] * std::cos(w * k));
-                tap(2 * band + 1, at) = float(lowpass[k] * std::sin(w * k));
+                setTap(2 * band, at, float(lowpass[k] * std::cos(w * k)));
+                setTap(2 * band + 1, at, float(lowpass[k] * std::sin(w * k)));
             }
             const double cycles = std::fmod(centres[band] / sampleRate * decimation, 1.0);
             mixers_[band].cyclesPerOutput = cycles;
@@ -127,7 +130,11 @@ public:
     }
 
 private:
-    float& tap(int product, unsigned at) { return taps_[at / kLanes * 4 + unsigned(product)][at % kLanes]; }
+    // A lane of a vector is assigned in place (clang binds no reference to one).
+    void setTap(int product, unsigned at, float value)
+    {
+        taps_[at / kLanes * 4 + unsigned(product)][at % kLanes] = value;
+    }
 
     // The mixer's phase from an exact running fraction of a turn (so it does
     // not drift over hours), stepped by multiplication in between. It counts
@@ -328,7 +335,7 @@ void RdsDemodulator::Impl::input(const float* data, std::size_t count, std::stri
 
 void RdsDemodulator::Impl::pilotStep(cf pilot)
 {
-    const double previous = pilotPhase + pilotFreq * sincePilot / double(kPilotDecimation / kSecondDecimation);
+    const double previous = pilotPhase + pilotFreq * sincePilot / double(kSecondPerPilot);
     cf rotated;
     nco_crcf_mix_down(pilotNco, pilot, &rotated);
     nco_crcf_pll_step(pilotNco, std::arg(rotated));
@@ -342,7 +349,7 @@ void RdsDemodulator::Impl::pilotStep(cf pilot)
     pilotMagnitude.add(std::abs(rotated), kPilotAverage);
     const double quality = pilotInPhase.value / (pilotMagnitude.value + 1e-30);
     const bool wasLocked = pilotLocked;
-    if (pilotSamples > ratePilot / 5) pilotLocked = pilotLocked ? quality > 0.5 : quality > 0.7;
+    if (double(pilotSamples) > ratePilot / 5) pilotLocked = pilotLocked ? quality > 0.5 : quality > 0.7;
     if (pilotLocked != wasLocked) {
         // Keep the carrier phase continuous across the switch.
         carrierOffset = Wrap(carrierOffset + (pilotLocked ? -3 : 3) * previous);
@@ -358,7 +365,7 @@ void RdsDemodulator::Impl::second(cf rds, std::string& bits)
     cf y;
     firfilt_crcf_execute(matched, &y);
     carrierOffset = Wrap(carrierOffset + carrierFreq);
-    const double pilotNow = pilotPhase + pilotFreq * sincePilot++ / double(kPilotDecimation / kSecondDecimation);
+    const double pilotNow = pilotPhase + pilotFreq * sincePilot++ / double(kSecondPerPilot);
     const double carrier = carrierOffset + (pilotLocked ? 3 * pilotNow : 0);
     out[n2 % kHistory] = y * std::polar(1.0f, float(-carrier));
     ++n2;

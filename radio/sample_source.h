@@ -25,11 +25,11 @@ public:
     // An audio file. channel is 1-based. Throws SampleSourceError when the
     // file cannot be read as audio, its sample rate is below 128 kHz, it has
     // no such channel or holds no samples.
-    static std::unique_ptr<SampleSource> openAudio(const std::string& path, int channel = 1);
+    [[nodiscard]] static std::unique_ptr<SampleSource> openAudio(const std::string& path, int channel = 1);
     // Raw s16le mono PCM at sampleRate; path "-" is standard input. Throws
     // SampleSourceError when the file cannot be opened and std::invalid_argument
     // for a sample rate below 128 kHz.
-    static std::unique_ptr<SampleSource> openRaw(const std::string& path, double sampleRate);
+    [[nodiscard]] static std::unique_ptr<SampleSource> openRaw(const std::string& path, double sampleRate);
 
     virtual ~SampleSource();
 

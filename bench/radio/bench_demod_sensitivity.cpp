@@ -83,7 +83,7 @@ int main(int argc, char** argv)
                 if (random)
                     truth.push_back({0x6201, uint16_t(rng()), uint16_t(rng()), uint16_t(rng())});
                 else
-                    truth.push_back(tx.Next(double(g) * 104 / 1187.5));
+                    truth.push_back(tx.next(double(g) * 104 / 1187.5));
                 const auto& w = truth.back();
                 rdsenc::AppendGroup(bits, w.a, w.b, w.c, w.d);
             }

@@ -113,8 +113,8 @@ inline void Trace(const char* format, int64_t value)
 }
 
 // tables.cpp
-extern const char* const PtyTexts[32];
-extern const char* const DurationTexts[8];
+extern const char* const kPtyTexts[32];
+extern const char* const kDurationTexts[8];
 const char* FindEvent(int32_t code);
 
 }  // namespace murlin

@@ -4,7 +4,7 @@
 
 namespace murlin {
 
-const EventRow EventTable[] = {
+const EventRow kEventTable[] = {
     {1, "Traffic problem"},
     {2, "Queuing traffic (with average speeds Q). Danger of stationary traffic"},
     {11, "Overheight warning system triggered"},
@@ -1382,6 +1382,6 @@ const EventRow EventTable[] = {
     {2047, "Null message"},
 };
 
-const int EventTableSize = 1375;
+const int kEventTableSize = 1375;
 
 }  // namespace murlin

@@ -10,7 +10,7 @@ struct EventRow {
     const char* text;
 };
 
-extern const EventRow EventTable[];
-extern const int EventTableSize;
+extern const EventRow kEventTable[];
+extern const int kEventTableSize;
 
 }  // namespace murlin

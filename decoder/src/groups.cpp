@@ -14,8 +14,8 @@ inline char Digit(unsigned value) { return char('0' + value); }
 // "<label><i>:'<c>' <label><i+1>:'<c>'", the two-character pair of PS and radiotext.
 TextBuilder& CharPair(TextBuilder& t, const char* label, int index, char first, char second)
 {
-    return t.Str(label).Dec(index, 2).Str(":'").Chr(first).Str("' ").Str(label).Dec(index + 1, 2).Str(":'")
-        .Chr(second).Chr('\'');
+    return t.str(label).dec(index, 2).str(":'").chr(first).str("' ").str(label).dec(index + 1, 2).str(":'")
+        .chr(second).chr('\'');
 }
 
 // Group 0A and 0B: decoder identification, PS name and (0A only) the
@@ -55,7 +55,7 @@ void DecodeBasicTuning(uint16_t b, uint16_t c, uint16_t d, char* textC, char* te
             r.afCount = uint8_t(c1 - 224);
             gDecoder.afNext = 1;
             r.afList[0] = AfFrequency(c2);
-            afLine.Str("AFnn: ").Dec(r.afCount, 2).Str("   AF01:").Tenths(r.afList[0], 5);
+            afLine.str("AFnn: ").dec(r.afCount, 2).str("   AF01:").tenths(r.afList[0], 5);
         } else if (c1 <= 204) {
             const uint16_t f1 = AfFrequency(c1);
             const uint16_t f2 = AfFrequency(c2);
@@ -68,20 +68,20 @@ void DecodeBasicTuning(uint16_t b, uint16_t c, uint16_t d, char* textC, char* te
                 if (p + 1 < 25)
                     r.afList[p + 1] = f2;
                 gDecoder.afNext = uint8_t(p + 2);
-                afLine.Str("AF").Dec(int(p), 2).Chr(':').Tenths(f1, 5);
-                afLine.Str(" AF").Dec(int(p + 1), 2).Chr(':').Tenths(f2, 5);
+                afLine.str("AF").dec(int(p), 2).chr(':').tenths(f1, 5);
+                afLine.str(" AF").dec(int(p + 1), 2).chr(':').tenths(f2, 5);
             } else {
-                afLine.Str("AF..:").Tenths(f1, 5).Str(" AF..:").Tenths(f2, 5);
+                afLine.str("AF..:").tenths(f1, 5).str(" AF..:").tenths(f2, 5);
             }
         } else if (c1 == 250) {
-            afLine.Str("AFMF:").Tenths(LfMfFrequency(c2), 5);
+            afLine.str("AFMF:").tenths(LfMfFrequency(c2), 5);
         } else {
-            afLine.Str("NO AF");   // other codes: nothing to show or store
+            afLine.str("NO AF");   // other codes: nothing to show or store
         }
     }
     TextBuilder line(textD, kTextSize);
-    line.Str("DI:").Str(gDecoder.diDigits).Str(" (").Str(gDecoder.diLetters).Str(") ");
-    CharPair(line, "PS", int(2 * s), r.ps[2 * s], r.ps[2 * s + 1]).Str(" ('").Str(r.ps).Str("')");
+    line.str("DI:").str(gDecoder.diDigits).str(" (").str(gDecoder.diLetters).str(") ");
+    CharPair(line, "PS", int(2 * s), r.ps[2 * s], r.ps[2 * s + 1]).str(" ('").str(r.ps).str("')");
 }
 
 // Group 4A: clock time and date (Modified Julian Day, EN 50067 Annex G).
@@ -107,10 +107,10 @@ void DecodeClock(uint16_t b, uint16_t c, uint16_t d, char* textC, char* textD)
     r.day = uint8_t(day);
     RenderClockText();
 
-    TextBuilder(textC, kTextSize).Str("Julian:").Dec(mjd, 1).Str(" (").Dec(y, 4, ' ').Chr('/')
-        .Dec(m, 2).Chr('/').Dec(day, 2).Chr(')');
-    TextBuilder(textD, kTextSize).Str("H:").Dec(r.hour, 2).Str(" M:").Dec(r.minute, 2).Str(" O:")
-        .Tenths(r.localOffset, 2, true);
+    TextBuilder(textC, kTextSize).str("Julian:").dec(mjd, 1).str(" (").dec(y, 4, ' ').chr('/')
+        .dec(m, 2).chr('/').dec(day, 2).chr(')');
+    TextBuilder(textD, kTextSize).str("H:").dec(r.hour, 2).str(" M:").dec(r.minute, 2).str(" O:")
+        .tenths(r.localOffset, 2, true);
 }
 
 // Group 14A: enhanced other networks, by variant.
@@ -132,39 +132,39 @@ void DecodeOtherNetwork(uint16_t b, uint16_t c, uint16_t d, char* textC, char* t
         r.eonPs[2 * v + 1] = char(lo);
         {
             TextBuilder line(textC, kTextSize);
-            CharPair(line.Str("EON "), "PS", int(2 * v), r.eonPs[2 * v], r.eonPs[2 * v + 1]);
-            line.Str(" ('").Str(r.eonPs).Str("')");
+            CharPair(line.str("EON "), "PS", int(2 * v), r.eonPs[2 * v], r.eonPs[2 * v + 1]);
+            line.str(" ('").str(r.eonPs).str("')");
         }
         break;
     case 4:
         r.eonAf1 = AfFrequency(hi);
         r.eonAf2 = AfFrequency(lo);
-        TextBuilder(textC, kTextSize).Str("EON AF1:").Tenths(r.eonAf1, 5).Str(" AF2:").Tenths(r.eonAf2, 5);
+        TextBuilder(textC, kTextSize).str("EON AF1:").tenths(r.eonAf1, 5).str(" AF2:").tenths(r.eonAf2, 5);
         break;
     case 5: case 6: case 7: case 8: case 9:
         r.eonTuned[v - 5] = AfFrequency(hi);
         r.eonMapped[v - 5] = v == 9 ? LfMfFrequency(lo) : AfFrequency(lo);
-        TextBuilder(textC, kTextSize).Str("EON TF").Dec(int(v - 4), 1).Chr(':').Tenths(r.eonTuned[v - 5], 5)
-            .Str(" MF").Dec(int(v - 4), 1).Chr(':').Tenths(r.eonMapped[v - 5], 5).Chr(' ');
+        TextBuilder(textC, kTextSize).str("EON TF").dec(int(v - 4), 1).chr(':').tenths(r.eonTuned[v - 5], 5)
+            .str(" MF").dec(int(v - 4), 1).chr(':').tenths(r.eonMapped[v - 5], 5).chr(' ');
         break;
     case 12:
-        TextBuilder(textC, kTextSize).Str("EON LA:").Digit((c >> 14) & 1u).Str(" EG:").Digit((c >> 13) & 1u)
-            .Str(" ILS:").Digit((c >> 12) & 1u).Str(" LSN:").Hex(c & 0x0FFFu, 4);
+        TextBuilder(textC, kTextSize).str("EON LA:").digit((c >> 14) & 1u).str(" EG:").digit((c >> 13) & 1u)
+            .str(" ILS:").digit((c >> 12) & 1u).str(" LSN:").hex(c & 0x0FFFu, 4);
         break;
     case 13:
         r.eonPty = uint8_t(c >> 11);
         r.eonTa = uint8_t(c & 1u);
-        TextBuilder(textC, kTextSize).Str("EON TA:").Digit(r.eonTa).Str(" PTY:").Hex(r.eonPty, 1);
+        TextBuilder(textC, kTextSize).str("EON TA:").digit(r.eonTa).str(" PTY:").hex(r.eonPty, 1);
         break;
     case 14:
         r.eonPin = c;
-        TextBuilder(textC, kTextSize).Str("EON PIN:").Hex(r.eonPin, 4);
+        TextBuilder(textC, kTextSize).str("EON PIN:").hex(r.eonPin, 4);
         break;
     default:
         break;
     }
     r.eonPi = gDecoder.lastEonPi;
-    TextBuilder(textD, kTextSize).Str("EON PI:").Hex(r.eonPi, 4);
+    TextBuilder(textD, kTextSize).str("EON PI:").hex(r.eonPi, 4);
 }
 
 }  // namespace
@@ -188,7 +188,7 @@ void HandleBlockA(uint16_t quality)
         gDecoder.lastPi = r.pi;
     }
     char text[kTextSize];
-    TextBuilder(text, sizeof text).Str("PI:").Hex(r.pi, 4);
+    TextBuilder(text, sizeof text).str("PI:").hex(r.pi, 4);
     SetBlockLine(0, text);
 }
 
@@ -209,11 +209,11 @@ void HandleBlockB()
     case 0: case 1: case 31:   // 0A, 0B, 15B
         r.ta = uint8_t((b >> 4) & 1u);
         r.ms = uint8_t((b >> 3) & 1u);
-        TextBuilder(group, sizeof group).Str("TA:").Digit(r.ta).Str(" MS:").Digit(r.ms);
+        TextBuilder(group, sizeof group).str("TA:").digit(r.ta).str(" MS:").digit(r.ms);
         break;
     case 2: case 3:   // 1A, 1B
         r.rpc = uint8_t(b & 0x1Fu);
-        TextBuilder(group, sizeof group).Str("RPC:").Hex(r.rpc, 1);
+        TextBuilder(group, sizeof group).str("RPC:").hex(r.rpc, 1);
         break;
     case 4: case 5: {   // 2A, 2B
         const uint8_t flag = uint8_t((b >> 4) & 1u);
@@ -221,39 +221,39 @@ void HandleBlockB()
             FillSpaces(r.radioText, 64);
             FillSpaces(r.radioTextB, 32);
             r.textAB = flag;
-            TextBuilder(group, sizeof group).Str("TAB:").Digit(r.textAB);
+            TextBuilder(group, sizeof group).str("TAB:").digit(r.textAB);
         }
         break;
     }
     case 6:   // 3A
         r.odaGroupType = uint8_t((b >> 1) & 0x0Fu);
         r.odaGroupVersion = uint8_t(b & 1u);
-        TextBuilder(group, sizeof group).Str("GRP:").Dec(r.odaGroupType, 2).Chr(char('A' + r.odaGroupVersion));
+        TextBuilder(group, sizeof group).str("GRP:").dec(r.odaGroupType, 2).chr(char('A' + r.odaGroupVersion));
         break;
     case 16:   // 8A
         r.tmcT = uint8_t((b >> 4) & 1u);
         r.tmcF = uint8_t((b >> 3) & 1u);
         r.tmcDP = uint8_t(b & 7u);
-        TextBuilder(group, sizeof group).Str("T:").Digit(r.tmcT).Str(" F:").Digit(r.tmcF).Str(" DP:")
-            .Hex(r.tmcDP, 1).Str(" (").Str(DurationTexts[r.tmcDP]).Chr(')');
+        TextBuilder(group, sizeof group).str("T:").digit(r.tmcT).str(" F:").digit(r.tmcF).str(" DP:")
+            .hex(r.tmcDP, 1).str(" (").str(kDurationTexts[r.tmcDP]).chr(')');
         break;
     case 28:   // 14A
         r.eonTp = uint8_t((b >> 4) & 1u);
-        TextBuilder(group, sizeof group).Str("EON TP:").Digit(r.eonTp);
+        TextBuilder(group, sizeof group).str("EON TP:").digit(r.eonTp);
         break;
     case 29:   // 14B
         r.eonTp = uint8_t((b >> 4) & 1u);
         r.eonTa = uint8_t((b >> 3) & 1u);
-        TextBuilder(group, sizeof group).Str("EON TP:").Digit(r.eonTp).Str(" TA:").Digit(r.eonTa);
+        TextBuilder(group, sizeof group).str("EON TP:").digit(r.eonTp).str(" TA:").digit(r.eonTa);
         break;
     default:
         break;
     }
 
     char text[kTextSize];
-    TextBuilder(text, sizeof text).Str("GRP:").Dec(r.groupType, 2).Chr(char('A' + r.groupVersion))
-        .Str(" TP:").Digit(r.tp).Str(" PTY:").Hex(r.pty, 1).Str(" (").Str(PtyTexts[r.pty]).Str(") ")
-        .Chr(group[0] != '\0' ? '-' : ' ').Chr(' ').Str(group);
+    TextBuilder(text, sizeof text).str("GRP:").dec(r.groupType, 2).chr(char('A' + r.groupVersion))
+        .str(" TP:").digit(r.tp).str(" PTY:").hex(r.pty, 1).str(" (").str(kPtyTexts[r.pty]).str(") ")
+        .chr(group[0] != '\0' ? '-' : ' ').chr(' ').str(group);
     SetBlockLine(1, text);
 }
 
@@ -274,10 +274,10 @@ void DecodeGroup()
         if (gDecoder.groupCode == 2)
             r.slc = c;
         r.pin = d;
-        TextBuilder(textC, kTextSize).Str("SLC:").Hex(r.slc, 4).Str(" (LA:").Digit(r.slc >> 15).Str(" VC:")
-            .Hex((r.slc >> 12) & 7u, 1).Str(" SLC:").Hex(r.slc & 0x0FFFu, 2).Chr(')');
-        TextBuilder(textD, kTextSize).Str("PIN:").Hex(r.pin, 4).Str(" (D:").Dec(r.pin >> 11, 2).Str(" H:")
-            .Dec((r.pin >> 6) & 0x1F, 2).Str(" M:").Dec(r.pin & 0x3F, 2).Chr(')');
+        TextBuilder(textC, kTextSize).str("SLC:").hex(r.slc, 4).str(" (LA:").digit(r.slc >> 15).str(" VC:")
+            .hex((r.slc >> 12) & 7u, 1).str(" SLC:").hex(r.slc & 0x0FFFu, 2).chr(')');
+        TextBuilder(textD, kTextSize).str("PIN:").hex(r.pin, 4).str(" (D:").dec(r.pin >> 11, 2).str(" H:")
+            .dec((r.pin >> 6) & 0x1F, 2).str(" M:").dec(r.pin & 0x3F, 2).chr(')');
         break;
     case 4: {   // 2A
         gDecoder.rtAddress = uint8_t(b & 0x0Fu);
@@ -297,7 +297,7 @@ void DecodeGroup()
         const int a = 2 * gDecoder.rtAddress;
         r.radioTextB[a] = char(d >> 8);
         r.radioTextB[a + 1] = char(d & 0xFF);
-        TextBuilder(textC, kTextSize).Str("PI:").Hex(c, 4);
+        TextBuilder(textC, kTextSize).str("PI:").hex(c, 4);
         TextBuilder lineD(textD, kTextSize);
         CharPair(lineD, "RS", a, r.radioTextB[a], r.radioTextB[a + 1]);
         break;
@@ -305,7 +305,7 @@ void DecodeGroup()
     case 6:   // 3A
         r.odaMessage = c;
         r.odaAid = d;
-        TextBuilder(textD, kTextSize).Str("ODA:").Hex(r.odaMessage, 4).Str(" AID:").Hex(r.odaAid, 4);
+        TextBuilder(textD, kTextSize).str("ODA:").hex(r.odaMessage, 4).str(" AID:").hex(r.odaAid, 4);
         break;
     case 8:   // 4A
         DecodeClock(b, c, d, textC, textD);
@@ -316,16 +316,16 @@ void DecodeGroup()
         r.tmcExtent = uint8_t((c >> 11) & 7u);
         r.tmcEvent = uint16_t(c & 0x07FFu);
         r.tmcLocation = d;
-        TextBuilder(textC, kTextSize).Str("D:").Digit(r.tmcD).Str(" PN:").Digit(r.tmcPN).Str(" EXT:")
-            .Hex(r.tmcExtent, 1).Str(" EVT:").Hex(r.tmcEvent, 3);
-        TextBuilder(textD, kTextSize).Str("LOC: ").Hex(r.tmcLocation, 4);
+        TextBuilder(textC, kTextSize).str("D:").digit(r.tmcD).str(" PN:").digit(r.tmcPN).str(" EXT:")
+            .hex(r.tmcExtent, 1).str(" EVT:").hex(r.tmcEvent, 3);
+        TextBuilder(textD, kTextSize).str("LOC: ").hex(r.tmcLocation, 4);
         break;
     case 28:   // 14A
         DecodeOtherNetwork(b, c, d, textC, textD);
         break;
     case 29:   // 14B: names the other network without touching lastEonPi
         r.eonPi = d;
-        TextBuilder(textD, kTextSize).Str("EON PI:").Hex(r.eonPi, 4);
+        TextBuilder(textD, kTextSize).str("EON PI:").hex(r.eonPi, 4);
         break;
     default:
         break;

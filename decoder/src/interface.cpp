@@ -149,14 +149,14 @@ const char* RDSPTYDesc(int32_t n)
 {
     if (n < 0 || n > 31)
         return nullptr;
-    return PtyTexts[n];
+    return kPtyTexts[n];
 }
 
 const char* RDSDPDesc(int32_t n)
 {
     if (n < 0 || n > 7)
         return nullptr;
-    return DurationTexts[n];
+    return kDurationTexts[n];
 }
 
 const char* RDSEVTDesc(int32_t n)

@@ -25,8 +25,8 @@ void SetBlockLine(int n, const char* text)
     for (int i = 0; i < 4; ++i)
         std::memcpy(bits + 4 * i, kNibbles[(word >> (12 - 4 * i)) & 0xF], 4);
     const char marker = text[0] != '\0' ? '-' : ' ';
-    TextBuilder(gDecoder.displayLines[n], kLineSize).Str("Bloc ").Chr(char('A' + n)).Str(": ")
-        .Append(bits, sizeof bits).Chr(' ').Hex(word, 4).Chr(' ').Chr(marker).Chr(' ').Str(text);
+    TextBuilder(gDecoder.displayLines[n], kLineSize).str("Bloc ").chr(char('A' + n)).str(": ")
+        .append(bits, sizeof bits).chr(' ').hex(word, 4).chr(' ').chr(marker).chr(' ').str(text);
 }
 
 // Renders the clock fields into clockText. Dates before March 1900 can give a
@@ -35,8 +35,8 @@ void SetBlockLine(int n, const char* text)
 void RenderClockText()
 {
     DecoderState& r = gDecoder.record;
-    TextBuilder(r.clockText, sizeof r.clockText).Dec(r.year, 4, ' ').Chr('/').Dec(r.month, 2).Chr('/')
-        .Dec(r.day, 2).Chr(' ').Dec(r.hour, 2).Chr(':').Dec(r.minute, 2).Str("TU ").Tenths(r.localOffset, 2, true);
+    TextBuilder(r.clockText, sizeof r.clockText).dec(r.year, 4, ' ').chr('/').dec(r.month, 2).chr('/')
+        .dec(r.day, 2).chr(' ').dec(r.hour, 2).chr(':').dec(r.minute, 2).str("TU ").tenths(r.localOffset, 2, true);
 }
 
 void TraceMessage(const char* format, int64_t value)

@@ -4,7 +4,7 @@
 
 namespace murlin {
 
-const char* const PtyTexts[32] = {
+const char* const kPtyTexts[32] = {
     "None",           "News",           "Current Affairs",   "Information",
     "Sport",          "Education",      "Drama",             "Culture",
     "Science",        "Varied Speech",  "Pop Music",         "Rock Music",
@@ -15,7 +15,7 @@ const char* const PtyTexts[32] = {
     "Folk Music",     "Documentary",    "Alarm Test",        "Alarm",
 };
 
-const char* const DurationTexts[8] = {
+const char* const kDurationTexts[8] = {
     "No duration", "15 minutes", "30 minutes", "1 hour", "2 hours", "3 hours", "4 hours", "All day",
 };
 
@@ -24,9 +24,9 @@ const char* FindEvent(int32_t code)
 {
     if (code < 0 || code > 2048)
         return nullptr;
-    for (int i = 0; i < EventTableSize; ++i)
-        if (EventTable[i].code == code)
-            return EventTable[i].text;
+    for (int i = 0; i < kEventTableSize; ++i)
+        if (kEventTable[i].code == code)
+            return kEventTable[i].text;
     return nullptr;
 }
 

@@ -25,9 +25,9 @@ int Digits(unsigned value, char* out)
 
 TextBuilder::TextBuilder(char* out, std::size_t size) : p_(out), last_(out + size - 1) { *p_ = '\0'; }
 
-TextBuilder& TextBuilder::Str(const char* text) { return Append(text, std::strlen(text)); }
+TextBuilder& TextBuilder::str(const char* text) { return append(text, std::strlen(text)); }
 
-TextBuilder& TextBuilder::Hex(unsigned value, int digits)
+TextBuilder& TextBuilder::hex(unsigned value, int digits)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     int n = 1;
@@ -38,10 +38,10 @@ TextBuilder& TextBuilder::Hex(unsigned value, int digits)
     char text[8];
     for (int i = 0; i < n; ++i)
         text[i] = kHex[(value >> (4 * (n - 1 - i))) & 0xF];
-    return Append(text, std::size_t(n));
+    return append(text, std::size_t(n));
 }
 
-TextBuilder& TextBuilder::Append(const char* text, std::size_t length)
+TextBuilder& TextBuilder::append(const char* text, std::size_t length)
 {
     if (ended_)
         return *this;
@@ -52,7 +52,7 @@ TextBuilder& TextBuilder::Append(const char* text, std::size_t length)
     return *this;
 }
 
-TextBuilder& TextBuilder::Dec(int value, int width, char pad)
+TextBuilder& TextBuilder::dec(int value, int width, char pad)
 {
     char digits[10];
     const bool negative = value < 0;
@@ -60,18 +60,18 @@ TextBuilder& TextBuilder::Dec(int value, int width, char pad)
     const int padding = width - n - (negative ? 1 : 0);
     if (pad == ' ')
         for (int i = 0; i < padding; ++i)
-            Put(' ');
+            put(' ');
     if (negative)
-        Put('-');
+        put('-');
     if (pad != ' ')
         for (int i = 0; i < padding; ++i)
-            Put('0');
+            put('0');
     for (int i = 0; i < n; ++i)
-        Put(digits[i]);
+        put(digits[i]);
     return *this;
 }
 
-TextBuilder& TextBuilder::Tenths(int tenths, int width, bool plus)
+TextBuilder& TextBuilder::tenths(int tenths, int width, bool plus)
 {
     // A whole number of tenths prints exactly as value / 10.0 with %.1f.
     const bool negative = tenths < 0;
@@ -80,13 +80,13 @@ TextBuilder& TextBuilder::Tenths(int tenths, int width, bool plus)
     const int n = Digits(magnitude / 10, digits);
     const bool sign = negative || plus;
     if (sign)
-        Put(negative ? '-' : '+');
+        put(negative ? '-' : '+');
     for (int i = n + 2 + (sign ? 1 : 0); i < width; ++i)
-        Put('0');
+        put('0');
     for (int i = 0; i < n; ++i)
-        Put(digits[i]);
-    Put('.');
-    Put(char('0' + magnitude % 10));
+        put(digits[i]);
+    put('.');
+    put(char('0' + magnitude % 10));
     return *this;
 }
 

@@ -13,26 +13,26 @@ public:
     // size includes the terminating zero; the text is cut to fit.
     TextBuilder(char* out, std::size_t size);
 
-    TextBuilder& Str(const char* text);                 // %s
+    TextBuilder& str(const char* text);                 // %s
     // %c: a zero character ends the text, as it ends the C string.
-    TextBuilder& Chr(char c)
+    TextBuilder& chr(char c)
     {
         if (c == '\0')
             ended_ = true;
         else
-            Put(c);
+            put(c);
         return *this;
     }
-    TextBuilder& Digit(unsigned value) { return Chr(char('0' + value)); }
-    TextBuilder& Hex(unsigned value, int digits);       // %0<digits>X
-    TextBuilder& Dec(int value, int width, char pad = '0');  // %0<width>d, or %<width>d with ' '
-    TextBuilder& Tenths(int tenths, int width, bool plus = false);  // %0<width>.1f, %+0<width>.1f
+    TextBuilder& digit(unsigned value) { return chr(char('0' + value)); }
+    TextBuilder& hex(unsigned value, int digits);       // %0<digits>X
+    TextBuilder& dec(int value, int width, char pad = '0');  // %0<width>d, or %<width>d with ' '
+    TextBuilder& tenths(int tenths, int width, bool plus = false);  // %0<width>.1f, %+0<width>.1f
 
     // The first `length` characters of text (no zero among them).
-    TextBuilder& Append(const char* text, std::size_t length);
+    TextBuilder& append(const char* text, std::size_t length);
 
 private:
-    void Put(char c)
+    void put(char c)
     {
         if (!ended_ && p_ < last_) {
             *p_++ = c;

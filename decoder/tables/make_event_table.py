@@ -9,11 +9,15 @@ the list also gives a phrase with the quantifier Q, both are merged into one
 phrase whose optional part stands in brackets: "accident" and "(Q) accidents"
 give "(Q) accident(s)".
 
-Usage: make_event_table.py [--csv PATH] [--out PATH] [--check]
-  --csv    the event list (default: ../shared/data/alertc-events.csv beside
-           the repository)
-  --out    the C++ file to write (default: decoder/src/event_table.cpp)
-  --check  do not write; exit 1 when the checked-in file differs
+Usage: make_event_table.py [--csv PATH] [--out PATH] [--check | --verify]
+  --csv     the event list (default: ../shared/data/alertc-events.csv beside
+            the repository)
+  --out     the C++ file to write (default: decoder/src/event_table.cpp)
+  --check   do not write; exit 1 when the checked-in file differs from what
+            the event list gives
+  --verify  without the event list: exit 1 unless the checked-in file is
+            this script's rendering of the script's own code list and fixed
+            phrases (the build's test, which needs nothing outside the tree)
 Standard library only, so it runs wherever python3 does.
 """
 
@@ -147,15 +151,18 @@ def capitalise(phrase):
 
 
 def build_rows(csv_path):
-    with open(csv_path, newline="", encoding="utf-8") as f:
-        reader = csv.DictReader(f, delimiter=";")
-        listed = {}
-        for line, rec in enumerate(reader, start=2):
-            try:
-                code = int(rec["Code"])
-            except (TypeError, ValueError):
-                raise SystemExit("%s:%d: bad event code %r" % (csv_path, line, rec.get("Code")))
-            listed[code] = (rec["Description"] or "", rec["Description with Q"] or "")
+    try:
+        with open(csv_path, newline="", encoding="utf-8") as f:
+            reader = csv.DictReader(f, delimiter=";")
+            listed = {}
+            for line, rec in enumerate(reader, start=2):
+                try:
+                    code = int(rec["Code"])
+                except (TypeError, ValueError):
+                    raise SystemExit("%s:%d: bad event code %r" % (csv_path, line, rec.get("Code")))
+                listed[code] = (rec["Description"] or "", rec["Description with Q"] or "")
+    except OSError as e:
+        raise SystemExit("%s: %s (give the event list with --csv)" % (csv_path, e.strerror))
 
     rows = []
     for code in table_codes():
@@ -191,13 +198,13 @@ def render(rows):
         "",
         "namespace murlin {",
         "",
-        "const EventRow EventTable[] = {",
+        "const EventRow kEventTable[] = {",
     ]
     lines += ["    {%d, %s}," % (code, c_string(text)) for code, text in rows]
     lines += [
         "};",
         "",
-        "const int EventTableSize = %d;" % len(rows),
+        "const int kEventTableSize = %d;" % len(rows),
         "",
         "}  // namespace murlin",
         "",
@@ -205,13 +212,56 @@ def render(rows):
     return "\n".join(lines)
 
 
+ROW = re.compile(r'^    \{(\d+), "((?:[^"\\]|\\.)*)"\},$')
+
+
+def verify(path):
+    """Problems of the checked-in table against the script's own inputs."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+    except OSError as e:
+        return ["%s: %s" % (path, e.strerror)]
+    rows = []
+    for line in text.splitlines():
+        m = ROW.match(line)
+        if m:
+            rows.append((int(m.group(1)), re.sub(r"\\(.)", r"\1", m.group(2))))
+    problems = []
+    codes = [code for code, _ in rows]
+    if codes != table_codes():
+        missing = sorted(set(table_codes()) - set(codes))
+        extra = sorted(set(codes) - set(table_codes()))
+        problems.append("%s: codes differ from the code list (missing %s, extra %s, or out of order)"
+                        % (path, missing[:10], extra[:10]))
+    by_code = dict(rows)
+    for code, phrase in sorted(FIXED_PHRASES.items()):
+        if by_code.get(code) != phrase:
+            problems.append("%s: event %d reads %r, not the fixed %r"
+                            % (path, code, by_code.get(code), phrase))
+    try:
+        if render(rows) != text:
+            problems.append("%s: not in the generator's layout; regenerate it" % path)
+    except SystemExit as e:
+        problems.append("%s: %s" % (path, e))
+    return problems
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--csv", default=DEFAULT_CSV, help="the ALERT-C event list")
     ap.add_argument("--out", default=DEFAULT_OUT, help="the C++ file to write")
     ap.add_argument("--check", action="store_true", help="compare instead of writing")
+    ap.add_argument("--verify", action="store_true",
+                    help="check the checked-in file against the script's own inputs only")
     ap.add_argument("--stats", action="store_true", help="print counts of the table")
     args = ap.parse_args()
+
+    if args.verify:
+        problems = verify(args.out)
+        for problem in problems:
+            print(problem, file=sys.stderr)
+        return 1 if problems else 0
 
     rows = build_rows(args.csv)
     text = render(rows)

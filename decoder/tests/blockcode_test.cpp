@@ -184,20 +184,20 @@ TEST(TextBuilder, MatchesTheCFormats)
     for (int v = -2100; v <= 27000; v += (v > -50 && v < 1200) ? 1 : 7) {
         const unsigned u = unsigned(v) & 0xFFFF;
         for (int width : {1, 2, 3, 4}) {
-            TextBuilder(built, sizeof built).Hex(u, width);
+            TextBuilder(built, sizeof built).hex(u, width);
             std::snprintf(expected, sizeof expected, "%0*X", width, u);
             ASSERT_STREQ(built, expected);
-            TextBuilder(built, sizeof built).Dec(v, width);
+            TextBuilder(built, sizeof built).dec(v, width);
             std::snprintf(expected, sizeof expected, "%0*d", width, v);
             ASSERT_STREQ(built, expected);
-            TextBuilder(built, sizeof built).Dec(v, width, ' ');
+            TextBuilder(built, sizeof built).dec(v, width, ' ');
             std::snprintf(expected, sizeof expected, "%*d", width, v);
             ASSERT_STREQ(built, expected);
         }
-        TextBuilder(built, sizeof built).Tenths(v, 5);
+        TextBuilder(built, sizeof built).tenths(v, 5);
         std::snprintf(expected, sizeof expected, "%#05.1f", v / 10.0);
         ASSERT_STREQ(built, expected);
-        TextBuilder(built, sizeof built).Tenths(v, 2, true);
+        TextBuilder(built, sizeof built).tenths(v, 2, true);
         std::snprintf(expected, sizeof expected, "%+02.1f", v / 10.0);
         ASSERT_STREQ(built, expected);
     }
@@ -206,9 +206,9 @@ TEST(TextBuilder, MatchesTheCFormats)
 TEST(TextBuilder, CutsToFitAndAZeroCharacterEndsTheText)
 {
     char out[8];
-    TextBuilder(out, sizeof out).Str("abc").Dec(123456, 1);
+    TextBuilder(out, sizeof out).str("abc").dec(123456, 1);
     EXPECT_STREQ(out, "abc1234");
-    TextBuilder(out, sizeof out).Str("ab").Chr('\0').Str("cd");
+    TextBuilder(out, sizeof out).str("ab").chr('\0').str("cd");
     EXPECT_STREQ(out, "ab");
 }
 

@@ -20,7 +20,7 @@ public:
     // pipe is written in place, and a pipe that nothing reads is refused at
     // once rather than waited for. On failure returns false and error()
     // reads "cannot create PATH: reason".
-    bool open(const std::string& path);
+    [[nodiscard]] bool open(const std::string& path);
     // Writes to a stream the caller owns (standard output, a temporary file);
     // close() flushes it but leaves it open. `name` is used in messages.
     void attach(std::FILE* stream, const std::string& name);

@@ -15,7 +15,7 @@ public:
     // Drops the white space of `text` in place and sets `size` to the digits
     // kept. False at the first character that is not a hexadecimal digit:
     // error() then reads "line 2, column 4: 'x' is not a hexadecimal digit".
-    bool clean(char* text, std::size_t& size);
+    [[nodiscard]] bool clean(char* text, std::size_t& size);
     const std::string& error() const { return error_; }
     void reset() { *this = HexText(); }
 

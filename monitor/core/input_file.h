@@ -21,7 +21,7 @@ public:
     // Opens `path` ("-" is standard input). Never waits: a pipe without a
     // writer opens at once. On failure returns false and error() holds the
     // reason ("No such file or directory", "Is a directory").
-    bool open(const std::string& path);
+    [[nodiscard]] bool open(const std::string& path);
     void close();
 
     // Not a regular file: its length is unknown and reads may have to wait.

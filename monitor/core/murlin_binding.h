@@ -32,7 +32,7 @@ struct MurlinApi {
 // Loads the library on the first call and returns its bound functions, or
 // nullptr when it cannot be loaded or an export is missing; *error (if given)
 // then names the library and the reason. Later calls return the same result.
-const MurlinApi* murlin(std::string* error = nullptr);
+[[nodiscard]] const MurlinApi* murlin(std::string* error = nullptr);
 
 // The library files tried before the system's library path, in order, for a
 // program in `executableFolder`; none when that folder is unknown (empty).

@@ -30,9 +30,9 @@ public:
 
     // Prepares the output at `path` ("-" is standard output). On failure
     // returns false and error() reads "cannot create PATH: reason".
-    bool create(const std::string& path);
+    [[nodiscard]] bool create(const std::string& path);
     // Creates or empties `path` now; see above.
-    bool open(const std::string& path);
+    [[nodiscard]] bool open(const std::string& path);
 
     // The stream to write to; buffered in one large block.
     std::FILE* stream() const { return stream_; }
@@ -45,7 +45,7 @@ public:
     // Flushes and closes (standard output is only flushed) and puts a
     // temporary file in the target's place. On a write error returns false,
     // error() reads "cannot write NAME: reason" and the target is untouched.
-    bool commit();
+    [[nodiscard]] bool commit();
     // Closes and removes a temporary file; the target is left untouched.
     void discard();
 

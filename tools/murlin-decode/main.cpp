@@ -87,7 +87,7 @@ constexpr const char* kHelp =
     "group decodes and the text looks like the other form, it says so: \"this\n"
     "looks like hex text: try --hex\" (or \"bit text: try without --hex\"). With\n"
     "--mpx it adds the signal's length, the pilot's and the RDS signal's levels\n"
-    "(in % of full scale, where full scale is the peak deviation), an estimate of\n"
+    "(in %% of full scale, where full scale is the peak deviation), an estimate of\n"
     "the RDS carrier-to-noise ratio in 4.8 kHz and the block error rate.\n"
     "The decoder library libmurlin.so.0 is loaded from the program's folder,\n"
     "else from the library folder of the installation the program is in, else\n"

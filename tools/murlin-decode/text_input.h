@@ -19,7 +19,7 @@ class TextInput {
 public:
     // Opens `path` ("-" is standard input). On failure returns false and
     // error() holds the reason.
-    bool open(const std::string& path, bool hex);
+    [[nodiscard]] bool open(const std::string& path, bool hex);
 
     // The next piece of text to feed. False at the end, and on a read error
     // or a character that is not a hexadecimal digit: error() then says what

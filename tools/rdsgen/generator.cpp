@@ -36,8 +36,8 @@ std::vector<uint16_t> AfWords(const std::vector<AltFrequency>& af)
 class Noise {
 public:
     explicit Noise(uint64_t seed) : engine_(seed) {}
-    double Uniform() { return double(engine_() >> 11) * 0x1.0p-53; }
-    char Bit() { return (engine_() >> 63) ? '1' : '0'; }
+    double uniform() { return double(engine_() >> 11) * 0x1.0p-53; }
+    char bit() { return (engine_() >> 63) ? '1' : '0'; }
 
 private:
     std::mt19937_64 engine_;
@@ -67,20 +67,20 @@ uint16_t Transmitter::BlockB(GroupId g, uint8_t low5) const
     return uint16_t(g.type << 12 | g.version << 11 | (st_.tp ? 1 : 0) << 10 | (st_.pty & 31) << 5 | (low5 & 31));
 }
 
-GroupWords Transmitter::Next(double seconds)
+GroupWords Transmitter::next(double seconds)
 {
     if (st_.clock) {
         const int64_t now = st_.clock->startSeconds + int64_t(std::floor(seconds));
         const int64_t minute = (now >= 0 ? now : now - 59) / 60;
-        if (!lastClockMinute_ || *lastClockMinute_ != minute) return Clock(seconds);
+        if (!lastClockMinute_ || *lastClockMinute_ != minute) return clock(seconds);
     }
-    if (st_.schedule.empty()) return Basic({0, 0});
+    if (st_.schedule.empty()) return basic({0, 0});
     const GroupId g = st_.schedule[slot_ % st_.schedule.size()];
     ++slot_;
-    return Make(g, seconds);
+    return make(g, seconds);
 }
 
-GroupWords Transmitter::Make(GroupId g, double seconds)
+GroupWords Transmitter::make(GroupId g, double seconds)
 {
     const uint16_t pi = st_.pi;
     const int code = g.type * 2 + g.version;
@@ -95,19 +95,19 @@ GroupWords Transmitter::Make(GroupId g, double seconds)
     }
 
     switch (code) {
-        case 0: case 1: return Basic(g);
+        case 0: case 1: return basic(g);
         case 2: case 3: {
             const uint16_t c = g.version ? pi
                                          : (st_.slc.empty() ? uint16_t(0) : st_.slc[slcIndex_++ % st_.slc.size()]);
             return {pi, BlockB(g, st_.rpc), c, st_.pin.value_or(0)};
         }
-        case 4: return RadioText(false);
-        case 5: return RadioText(true);
+        case 4: return radioText(false);
+        case 5: return radioText(true);
         case 6: {
             const OdaEntry& o = st_.oda[odaIndex_++ % st_.oda.size()];
             return {pi, BlockB(g, uint8_t(o.group.type << 1 | o.group.version)), o.message, o.aid};
         }
-        case 8: return Clock(seconds);
+        case 8: return clock(seconds);
         case 16: {
             const TmcMessage& m = st_.tmc[tmcIndex_++ % st_.tmc.size()];
             const uint8_t low5 = uint8_t((m.tuning ? 16 : 0) | (m.single ? 8 : 0) | (m.duration & 7));
@@ -115,7 +115,7 @@ GroupWords Transmitter::Make(GroupId g, double seconds)
                                         (m.extent & 7) << 11 | (m.event & 0x7FF));
             return {pi, BlockB(g, low5), c, m.location};
         }
-        case 28: return Eon();
+        case 28: return eon();
         case 29: {
             const EonNetwork& n = st_.eon[eon14bIndex_++ % st_.eon.size()];
             return {pi, BlockB(g, uint8_t((n.tp ? 16 : 0) | (n.ta ? 8 : 0))), pi, n.pi};
@@ -133,7 +133,7 @@ GroupWords Transmitter::Make(GroupId g, double seconds)
     }
 }
 
-GroupWords Transmitter::Basic(GroupId g)
+GroupWords Transmitter::basic(GroupId g)
 {
     const int s = psSegment_;
     psSegment_ = (s + 1) % 4;
@@ -147,7 +147,7 @@ GroupWords Transmitter::Basic(GroupId g)
     return {st_.pi, BlockB(g, low5), c, d};
 }
 
-GroupWords Transmitter::RadioText(bool versionB)
+GroupWords Transmitter::radioText(bool versionB)
 {
     const std::vector<std::string>& texts = versionB ? st_.radioTextB : st_.radioTextA;
     const int perSegment = versionB ? 2 : 4;
@@ -158,7 +158,7 @@ GroupWords Transmitter::RadioText(bool versionB)
     const int segments = used == std::string::npos ? 1 : int(used / perSegment) + 1;
 
     const int a = state.segment;
-    const auto ch = [&](int i) { return uint8_t(text[size_t(a * perSegment + i)]); };
+    const auto ch = [&](int i) { return uint8_t(text[size_t(a) * size_t(perSegment) + size_t(i)]); };
     GroupWords g;
     const GroupId id{2, uint8_t(versionB)};
     g.a = st_.pi;
@@ -183,7 +183,7 @@ GroupWords Transmitter::RadioText(bool versionB)
     return g;
 }
 
-GroupWords Transmitter::Clock(double seconds)
+GroupWords Transmitter::clock(double seconds)
 {
     const ClockTime clock = st_.clock.value_or(ClockTime{});
     const int64_t now = clock.startSeconds + int64_t(std::floor(seconds));
@@ -201,7 +201,7 @@ GroupWords Transmitter::Clock(double seconds)
     return {st_.pi, b, c, d};
 }
 
-GroupWords Transmitter::Eon()
+GroupWords Transmitter::eon()
 {
     const EonItem& item = eonItems_[eonIndex_++ % eonItems_.size()];
     const EonNetwork& n = st_.eon[item.network];
@@ -217,12 +217,12 @@ std::string GenerateBits(const Station& station, const StreamOptions& options, s
     if (options.groups) bits.reserve(size_t(options.garbageBits + *options.groups * 104));
     else bits.reserve(size_t(total) + 104);
 
-    for (int64_t i = 0; i < options.garbageBits; ++i) bits.push_back(noise.Bit());
+    for (int64_t i = 0; i < options.garbageBits; ++i) bits.push_back(noise.bit());
 
     Transmitter tx(station);
     for (int64_t n = 0;; ++n) {
         if (options.groups ? n >= *options.groups : int64_t(bits.size()) >= total) break;
-        const GroupWords g = tx.Next(double(bits.size()) / kBitRate);
+        const GroupWords g = tx.next(double(bits.size()) / kBitRate);
         rdsenc::AppendGroup(bits, g.a, g.b, g.c, g.d);
         if (sent && (total < 0 || int64_t(bits.size()) <= total)) sent->push_back(g);
     }
@@ -230,11 +230,11 @@ std::string GenerateBits(const Station& station, const StreamOptions& options, s
 
     if (options.errorRate > 0)
         for (char& b : bits)
-            if (noise.Uniform() < options.errorRate) b ^= 1;  // '0' <-> '1'
+            if (noise.uniform() < options.errorRate) b ^= 1;  // '0' <-> '1'
     for (const Burst& burst : options.bursts) {
         const int64_t end = std::min<int64_t>(int64_t(bits.size()), burst.start + burst.length);
         for (int64_t i = std::max<int64_t>(0, burst.start); i < end; ++i)
-            if (noise.Uniform() < burst.rate) bits[size_t(i)] ^= 1;
+            if (noise.uniform() < burst.rate) bits[size_t(i)] ^= 1;
     }
     if (options.invert)
         for (char& b : bits) b ^= 1;

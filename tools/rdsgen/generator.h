@@ -25,15 +25,15 @@ class Transmitter {
 public:
     explicit Transmitter(const Station& station);
     // The next group; `seconds` is the stream time of its first bit.
-    GroupWords Next(double seconds);
-    GroupWords Make(GroupId g, double seconds);
+    GroupWords next(double seconds);
+    GroupWords make(GroupId g, double seconds);
 
 private:
     uint16_t BlockB(GroupId g, uint8_t low5) const;
-    GroupWords Basic(GroupId g);
-    GroupWords RadioText(bool versionB);
-    GroupWords Clock(double seconds);
-    GroupWords Eon();
+    GroupWords basic(GroupId g);
+    GroupWords radioText(bool versionB);
+    GroupWords clock(double seconds);
+    GroupWords eon();
 
     const Station& st_;
     size_t slot_ = 0;

@@ -32,7 +32,7 @@ bool WriteAll(const std::string& path, const std::string& text, std::string& err
         return false;
     }
     if (std::fwrite(text.data(), 1, text.size(), file.stream()) != text.size()) {
-        file.commit();  // flushes what it can and gives the reason
+        (void)file.commit();  // flushes what it can and gives the reason
         error = file.error().empty() ? "cannot write " + file.name() : file.error();
         return false;
     }

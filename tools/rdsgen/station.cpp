@@ -47,9 +47,9 @@ struct Token {
 class LineReader {
 public:
     LineReader(std::string file, int line) : file_(std::move(file)), line_(line) {}
-    [[noreturn]] void Fail(const std::string& problem) const { throw DescriptionError(file_, line_, problem); }
+    [[noreturn]] void fail(const std::string& problem) const { throw DescriptionError(file_, line_, problem); }
 
-    std::vector<Token> Split(const std::string& line) const
+    std::vector<Token> split(const std::string& line) const
     {
         std::vector<Token> words;
         size_t i = 0;
@@ -70,7 +70,7 @@ public:
                         if (c == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) c = line[i++];
                         t.text.push_back(c);
                     }
-                    if (!closed) Fail("quoted text is not closed");
+                    if (!closed) fail("quoted text is not closed");
                 } else if (line[i] == '#' && !t.quoted && t.text.empty()) {
                     break;
                 } else {
@@ -82,68 +82,68 @@ public:
         return words;
     }
 
-    long Number(const std::string& text, const std::string& what, long lo, long hi) const
+    long number(const std::string& text, const std::string& what, long lo, long hi) const
     {
         const auto value = ParseInteger(text, true);
-        if (!value) Fail(what + ": '" + text + "' is not a number");
+        if (!value) fail(what + ": '" + text + "' is not a number");
         if (*value < lo || *value > hi)
-            Fail(what + ": " + text + " is out of range " + std::to_string(lo) + ".." + std::to_string(hi));
+            fail(what + ": " + text + " is out of range " + std::to_string(lo) + ".." + std::to_string(hi));
         return long(*value);
     }
 
-    bool Flag(const std::string& text, const std::string& what) const
+    bool flag(const std::string& text, const std::string& what) const
     {
         if (text == "1" || text == "on" || text == "yes") return true;
         if (text == "0" || text == "off" || text == "no") return false;
-        Fail(what + ": '" + text + "' is not 0/1 or on/off");
+        fail(what + ": '" + text + "' is not 0/1 or on/off");
     }
 
-    double Decimal(const std::string& text, const std::string& what) const
+    double decimal(const std::string& text, const std::string& what) const
     {
         const auto v = ParseDecimal(text);
-        if (!v) Fail(what + ": '" + text + "' is not a number");
+        if (!v) fail(what + ": '" + text + "' is not a number");
         return *v;
     }
 
     // "97.4" (MHz, FM) or "531" (kHz, LF/MF: values of 150 and more).
-    AltFrequency Frequency(const std::string& text, const std::string& what) const
+    AltFrequency frequency(const std::string& text, const std::string& what) const
     {
-        const double v = Decimal(text, what);
+        const double v = decimal(text, what);
         if (v >= 150) {
             const long khz = std::lround(v);
-            if (std::fabs(v - double(khz)) > 1e-9) Fail(what + ": " + text + " kHz is not a whole number");
+            if (std::fabs(v - double(khz)) > 1e-9) fail(what + ": " + text + " kHz is not a whole number");
             if (khz >= 153 && khz <= 279 && (khz - 153) % 9 == 0)
                 return {true, uint8_t(1 + (khz - 153) / 9)};
             if (khz >= 531 && khz <= 1602 && (khz - 531) % 9 == 0)
                 return {true, uint8_t(16 + (khz - 531) / 9)};
-            Fail(what + ": " + text + " kHz is not an LF (153..279) or MF (531..1602) channel in 9 kHz steps");
+            fail(what + ": " + text + " kHz is not an LF (153..279) or MF (531..1602) channel in 9 kHz steps");
         }
         const long tenths = std::lround(v * 10);
         if (std::fabs(v * 10 - double(tenths)) > 1e-6)
-            Fail(what + ": " + text + " MHz is not on the 100 kHz raster");
-        if (tenths < 876 || tenths > 1079) Fail(what + ": " + text + " MHz is outside 87.6..107.9");
+            fail(what + ": " + text + " MHz is not on the 100 kHz raster");
+        if (tenths < 876 || tenths > 1079) fail(what + ": " + text + " MHz is outside 87.6..107.9");
         return {false, uint8_t(tenths - 875)};
     }
 
-    uint8_t FmCode(const std::string& text, const std::string& what) const
+    uint8_t fmCode(const std::string& text, const std::string& what) const
     {
-        AltFrequency f = Frequency(text, what);
-        if (f.lfmf) Fail(what + ": " + text + " must be an FM frequency in MHz");
+        AltFrequency f = frequency(text, what);
+        if (f.lfmf) fail(what + ": " + text + " must be an FM frequency in MHz");
         return f.code;
     }
 
     // "D:H:M", the day of month, hour and minute of a programme-item number.
-    uint16_t Pin(const std::string& text, const std::string& what) const
+    uint16_t pin(const std::string& text, const std::string& what) const
     {
-        std::vector<std::string> parts = SplitOn(text, ':');
-        if (parts.size() != 3) Fail(what + ": '" + text + "' is not day:hour:minute");
-        const long d = Number(parts[0], what + " day", 0, 31);
-        const long h = Number(parts[1], what + " hour", 0, 23);
-        const long m = Number(parts[2], what + " minute", 0, 59);
+        std::vector<std::string> parts = splitOn(text, ':');
+        if (parts.size() != 3) fail(what + ": '" + text + "' is not day:hour:minute");
+        const long d = number(parts[0], what + " day", 0, 31);
+        const long h = number(parts[1], what + " hour", 0, 23);
+        const long m = number(parts[2], what + " minute", 0, 59);
         return uint16_t(d << 11 | h << 6 | m);
     }
 
-    static std::vector<std::string> SplitOn(const std::string& text, char sep)
+    static std::vector<std::string> splitOn(const std::string& text, char sep)
     {
         std::vector<std::string> parts;
         std::string cur;
@@ -157,12 +157,12 @@ public:
 
     // UTF-8 text of up to `max` characters in the RDS character set, as
     // the bytes it is sent as, padded with spaces.
-    std::string Text(const std::string& text, const std::string& what, size_t max) const
+    std::string text(const std::string& text, const std::string& what, size_t max) const
     {
         rdsformats::RdsEncoding e = rdsformats::Utf8ToRds(text);
-        if (!e.ok) Fail(what + ": " + e.problem);
+        if (!e.ok) fail(what + ": " + e.problem);
         if (e.bytes.size() > max)
-            Fail(what + ": text of " + std::to_string(e.bytes.size()) + " characters is longer than " + std::to_string(max));
+            fail(what + ": text of " + std::to_string(e.bytes.size()) + " characters is longer than " + std::to_string(max));
         e.bytes.resize(max, ' ');
         return e.bytes;
     }
@@ -178,7 +178,7 @@ void NeedArgs(const LineReader& r, const std::string& key, const Args& a, size_t
 {
     if (a.size() < lo || a.size() > hi) {
         std::string want = lo == hi ? std::to_string(lo) : std::to_string(lo) + ".." + std::to_string(hi);
-        r.Fail(key + ": expects " + want + " value" + (hi == 1 ? "" : "s") + ", got " + std::to_string(a.size()));
+        r.fail(key + ": expects " + want + " value" + (hi == 1 ? "" : "s") + ", got " + std::to_string(a.size()));
     }
 }
 
@@ -189,16 +189,16 @@ std::map<std::string, std::string> KeyValues(const LineReader& r, const std::str
     std::map<std::string, std::string> kv;
     for (size_t i = first; i < a.size(); ++i) {
         auto eq = a[i].text.find('=');
-        if (eq == std::string::npos || eq == 0) r.Fail(key + ": '" + a[i].text + "' is not name=value");
+        if (eq == std::string::npos || eq == 0) r.fail(key + ": '" + a[i].text + "' is not name=value");
         std::string name = a[i].text.substr(0, eq);
         bool known = false;
         for (const auto& k : allowed) known |= k == name;
         if (!known) {
             std::string list;
             for (const auto& k : allowed) list += (list.empty() ? "" : ", ") + k;
-            r.Fail(key + ": unknown field '" + name + "' (known: " + list + ")");
+            r.fail(key + ": unknown field '" + name + "' (known: " + list + ")");
         }
-        if (kv.count(name)) r.Fail(key + ": field '" + name + "' given twice");
+        if (kv.count(name)) r.fail(key + ": field '" + name + "' given twice");
         kv[name] = a[i].text.substr(eq + 1);
     }
     return kv;
@@ -206,19 +206,19 @@ std::map<std::string, std::string> KeyValues(const LineReader& r, const std::str
 
 int64_t ParseClock(const LineReader& r, const std::string& date, const std::string& time)
 {
-    auto d = LineReader::SplitOn(date, '-');
-    if (d.size() != 3) r.Fail("ct: date '" + date + "' is not YYYY-MM-DD");
-    const int y = int(r.Number(d[0], "ct year", 1900, 2100));
-    const unsigned mo = unsigned(r.Number(d[1], "ct month", 1, 12));
-    const unsigned dd = unsigned(r.Number(d[2], "ct day", 1, 31));
+    auto d = LineReader::splitOn(date, '-');
+    if (d.size() != 3) r.fail("ct: date '" + date + "' is not YYYY-MM-DD");
+    const int y = int(r.number(d[0], "ct year", 1900, 2100));
+    const unsigned mo = unsigned(r.number(d[1], "ct month", 1, 12));
+    const unsigned dd = unsigned(r.number(d[2], "ct day", 1, 31));
     const std::chrono::year_month_day ymd{std::chrono::year{y}, std::chrono::month{mo}, std::chrono::day{dd}};
-    if (!ymd.ok()) r.Fail("ct: " + date + " is not a date");
-    if (y == 1900 && mo < 3) r.Fail("ct: dates before 1900-03-01 cannot be sent");
-    auto t = LineReader::SplitOn(time, ':');
-    if (t.size() < 2 || t.size() > 3) r.Fail("ct: time '" + time + "' is not HH:MM or HH:MM:SS");
-    const long h = r.Number(t[0], "ct hour", 0, 23);
-    const long mi = r.Number(t[1], "ct minute", 0, 59);
-    const long s = t.size() == 3 ? r.Number(t[2], "ct second", 0, 59) : 0;
+    if (!ymd.ok()) r.fail("ct: " + date + " is not a date");
+    if (y == 1900 && mo < 3) r.fail("ct: dates before 1900-03-01 cannot be sent");
+    auto t = LineReader::splitOn(time, ':');
+    if (t.size() < 2 || t.size() > 3) r.fail("ct: time '" + time + "' is not HH:MM or HH:MM:SS");
+    const long h = r.number(t[0], "ct hour", 0, 23);
+    const long mi = r.number(t[1], "ct minute", 0, 59);
+    const long s = t.size() == 3 ? r.number(t[2], "ct second", 0, 59) : 0;
     const auto days = std::chrono::sys_days(ymd).time_since_epoch().count();
     return int64_t(days) * 86400 + h * 3600 + mi * 60 + s;
 }
@@ -226,38 +226,39 @@ int64_t ParseClock(const LineReader& r, const std::string& date, const std::stri
 int ParseOffset(const LineReader& r, const std::string& text)
 {
     if (text.empty() || (text[0] != '+' && text[0] != '-'))
-        r.Fail("ct: local offset '" + text + "' must start with + or -, in hours, e.g. +1 or -5.5");
+        r.fail("ct: local offset '" + text + "' must start with + or -, in hours, e.g. +1 or -5.5");
     // The sign is the one before the hours: a second one would silently
     // turn "--5" into five hours ahead.
     if (text.size() > 1 && (text[1] == '+' || text[1] == '-'))
-        r.Fail("ct: local offset " + text + " has more than one sign");
-    const double hours = r.Decimal(text.substr(1), "ct offset");
+        r.fail("ct: local offset " + text + " has more than one sign");
+    const double hours = r.decimal(text.substr(1), "ct offset");
     const double half = hours * 2;
-    if (std::fabs(half - std::round(half)) > 1e-9) r.Fail("ct: local offset " + text + " is not a multiple of half an hour");
-    if (half > 31) r.Fail("ct: local offset " + text + " is beyond 15.5 hours");
+    if (std::fabs(half - std::round(half)) > 1e-9) r.fail("ct: local offset " + text + " is not a multiple of half an hour");
+    if (half > 31) r.fail("ct: local offset " + text + " is beyond 15.5 hours");
     return int(std::lround(half)) * (text[0] == '-' ? -1 : 1);
 }
 
 void ParseEon(const LineReader& r, const Args& a, Station& st)
 {
-    if (a.empty()) r.Fail("eon: expects the PI of the other network first");
+    if (a.empty()) r.fail("eon: expects the PI of the other network first");
     EonNetwork n;
-    n.pi = uint16_t(r.Number(a[0].text, "eon PI", 0, 0xFFFF));
+    n.pi = uint16_t(r.number(a[0].text, "eon PI", 0, 0xFFFF));
     for (const auto& other : st.eon)
-        if (other.pi == n.pi) r.Fail("eon: network " + a[0].text + " is described twice");
+        if (other.pi == n.pi) r.fail("eon: network " + a[0].text + " is described twice");
     auto kv = KeyValues(r, "eon", a, 1,
                         {"tp", "ta", "ps", "af", "mapped", "am", "linkage", "pty", "pin", "v10", "v11", "v15"});
-    if (kv.count("tp")) n.tp = r.Flag(kv["tp"], "eon tp");
-    if (kv.count("ta")) n.ta = r.Flag(kv["ta"], "eon ta");
+    if (kv.count("tp")) n.tp = r.flag(kv["tp"], "eon tp");
+    if (kv.count("ta")) n.ta = r.flag(kv["ta"], "eon ta");
     if (kv.count("ps")) {
-        std::string ps = r.Text(kv["ps"], "eon ps", 8);
+        std::string ps = r.text(kv["ps"], "eon ps", 8);
         for (int v = 0; v < 4; ++v) n.variants[v] = uint16_t(uint8_t(ps[2 * v]) << 8 | uint8_t(ps[2 * v + 1]));
     }
     if (kv.count("af")) {
-        auto list = LineReader::SplitOn(kv["af"], ',');
-        if (list.size() > 25) r.Fail("eon af: more than 25 frequencies");
+        auto list = LineReader::splitOn(kv["af"], ',');
+        if (list.size() > 25) r.fail("eon af: more than 25 frequencies");
         std::vector<uint8_t> codes;
-        for (const auto& f : list) codes.push_back(r.FmCode(f, "eon af"));
+        codes.reserve(list.size() + 1);
+        for (const auto& f : list) codes.push_back(r.fmCode(f, "eon af"));
         if (codes.size() % 2) codes.push_back(205);  // filler code
         for (size_t i = 0; i < codes.size(); i += 2) {
             uint16_t w = uint16_t(codes[i] << 8 | codes[i + 1]);
@@ -266,30 +267,30 @@ void ParseEon(const LineReader& r, const Args& a, Station& st)
         }
     }
     if (kv.count("mapped")) {
-        auto pairs = LineReader::SplitOn(kv["mapped"], ',');
-        if (pairs.size() > 4) r.Fail("eon mapped: at most 4 tuned:mapped pairs (variants 5..8)");
+        auto pairs = LineReader::splitOn(kv["mapped"], ',');
+        if (pairs.size() > 4) r.fail("eon mapped: at most 4 tuned:mapped pairs (variants 5..8)");
         for (size_t i = 0; i < pairs.size(); ++i) {
-            auto tm = LineReader::SplitOn(pairs[i], ':');
-            if (tm.size() != 2) r.Fail("eon mapped: '" + pairs[i] + "' is not tuned:mapped");
-            n.variants[5 + i] = uint16_t(r.FmCode(tm[0], "eon mapped") << 8 | r.FmCode(tm[1], "eon mapped"));
+            auto tm = LineReader::splitOn(pairs[i], ':');
+            if (tm.size() != 2) r.fail("eon mapped: '" + pairs[i] + "' is not tuned:mapped");
+            n.variants[5 + i] = uint16_t(r.fmCode(tm[0], "eon mapped") << 8 | r.fmCode(tm[1], "eon mapped"));
         }
     }
     if (kv.count("am")) {
-        auto tm = LineReader::SplitOn(kv["am"], ':');
-        if (tm.size() != 2) r.Fail("eon am: '" + kv["am"] + "' is not tuned-MHz:mapped-kHz");
-        AltFrequency mapped = r.Frequency(tm[1], "eon am");
-        if (!mapped.lfmf) r.Fail("eon am: the mapped frequency " + tm[1] + " must be LF/MF in kHz");
-        n.variants[9] = uint16_t(r.FmCode(tm[0], "eon am") << 8 | mapped.code);
+        auto tm = LineReader::splitOn(kv["am"], ':');
+        if (tm.size() != 2) r.fail("eon am: '" + kv["am"] + "' is not tuned-MHz:mapped-kHz");
+        AltFrequency mapped = r.frequency(tm[1], "eon am");
+        if (!mapped.lfmf) r.fail("eon am: the mapped frequency " + tm[1] + " must be LF/MF in kHz");
+        n.variants[9] = uint16_t(r.fmCode(tm[0], "eon am") << 8 | mapped.code);
     }
-    if (kv.count("linkage")) n.variants[12] = uint16_t(r.Number(kv["linkage"], "eon linkage", 0, 0xFFFF));
+    if (kv.count("linkage")) n.variants[12] = uint16_t(r.number(kv["linkage"], "eon linkage", 0, 0xFFFF));
     if (kv.count("pty") || kv.count("ta")) {
-        const long pty = kv.count("pty") ? r.Number(kv["pty"], "eon pty", 0, 31) : 0;
+        const long pty = kv.count("pty") ? r.number(kv["pty"], "eon pty", 0, 31) : 0;
         n.variants[13] = uint16_t(pty << 11 | (n.ta ? 1 : 0));
     }
-    if (kv.count("pin")) n.variants[14] = r.Pin(kv["pin"], "eon pin");
+    if (kv.count("pin")) n.variants[14] = r.pin(kv["pin"], "eon pin");
     for (int v : {10, 11, 15}) {
         const std::string k = "v" + std::to_string(v);
-        if (kv.count(k)) n.variants[v] = uint16_t(r.Number(kv[k], "eon " + k, 0, 0xFFFF));
+        if (kv.count(k)) n.variants[v] = uint16_t(r.number(kv[k], "eon " + k, 0, 0xFFFF));
     }
     st.eon.push_back(std::move(n));
 }
@@ -298,23 +299,23 @@ void ParseTmc(const LineReader& r, const Args& a, Station& st)
 {
     auto kv = KeyValues(r, "tmc", a, 0,
                         {"event", "location", "extent", "duration", "direction", "diversion", "t", "f"});
-    if (!kv.count("event") || !kv.count("location")) r.Fail("tmc: event= and location= are required");
+    if (!kv.count("event") || !kv.count("location")) r.fail("tmc: event= and location= are required");
     TmcMessage m;
-    m.event = uint16_t(r.Number(kv["event"], "tmc event", 0, 2047));
-    m.location = uint16_t(r.Number(kv["location"], "tmc location", 0, 0xFFFF));
-    if (kv.count("extent")) m.extent = uint8_t(r.Number(kv["extent"], "tmc extent", 0, 7));
-    if (kv.count("duration")) m.duration = uint8_t(r.Number(kv["duration"], "tmc duration", 0, 7));
-    if (kv.count("direction")) m.direction = r.Flag(kv["direction"], "tmc direction");
-    if (kv.count("diversion")) m.diversion = r.Flag(kv["diversion"], "tmc diversion");
-    if (kv.count("t")) m.tuning = r.Flag(kv["t"], "tmc t");
-    if (kv.count("f")) m.single = r.Flag(kv["f"], "tmc f");
+    m.event = uint16_t(r.number(kv["event"], "tmc event", 0, 2047));
+    m.location = uint16_t(r.number(kv["location"], "tmc location", 0, 0xFFFF));
+    if (kv.count("extent")) m.extent = uint8_t(r.number(kv["extent"], "tmc extent", 0, 7));
+    if (kv.count("duration")) m.duration = uint8_t(r.number(kv["duration"], "tmc duration", 0, 7));
+    if (kv.count("direction")) m.direction = r.flag(kv["direction"], "tmc direction");
+    if (kv.count("diversion")) m.diversion = r.flag(kv["diversion"], "tmc diversion");
+    if (kv.count("t")) m.tuning = r.flag(kv["t"], "tmc t");
+    if (kv.count("f")) m.single = r.flag(kv["f"], "tmc f");
     st.tmc.push_back(m);
 }
 
 GroupId Group(const LineReader& r, const std::string& what, const std::string& text)
 {
     auto g = ParseGroupId(text);
-    if (!g) r.Fail(what + ": '" + text + "' is not a group such as 0A or 14B");
+    if (!g) r.fail(what + ": '" + text + "' is not a group such as 0A or 14B");
     return *g;
 }
 
@@ -325,26 +326,26 @@ void ParseLine(const LineReader& r, const std::string& key, const Args& a, Stati
     static const char* const once[] = {"pi", "pty", "tp", "ta", "ms", "di", "ps", "af", "rt-repeat",
                                        "rpc", "pin", "ct", "schedule"};
     for (const char* k : once) {
-        if (key == k && seen[key]++) r.Fail(key + ": given twice");
+        if (key == k && seen[key]++) r.fail(key + ": given twice");
     }
 
     if (key == "pi") {
         NeedArgs(r, key, a, 1, 1);
-        st.pi = uint16_t(r.Number(a[0].text, "pi", 0, 0xFFFF));
+        st.pi = uint16_t(r.number(a[0].text, "pi", 0, 0xFFFF));
     } else if (key == "pty") {
         NeedArgs(r, key, a, 1, 1);
-        st.pty = uint8_t(r.Number(a[0].text, "pty", 0, 31));
+        st.pty = uint8_t(r.number(a[0].text, "pty", 0, 31));
     } else if (key == "tp") {
         NeedArgs(r, key, a, 1, 1);
-        st.tp = r.Flag(a[0].text, "tp");
+        st.tp = r.flag(a[0].text, "tp");
     } else if (key == "ta") {
         NeedArgs(r, key, a, 1, 1);
-        st.ta = r.Flag(a[0].text, "ta");
+        st.ta = r.flag(a[0].text, "ta");
     } else if (key == "ms") {
         NeedArgs(r, key, a, 1, 1);
         if (a[0].text == "music") st.ms = true;
         else if (a[0].text == "speech") st.ms = false;
-        else st.ms = r.Flag(a[0].text, "ms (music/speech)");
+        else st.ms = r.flag(a[0].text, "ms (music/speech)");
     } else if (key == "di") {
         NeedArgs(r, key, a, 1, 4);
         st.di = 0;
@@ -354,41 +355,41 @@ void ParseLine(const LineReader& r, const std::string& key, const Args& a, Stati
             else if (t.text == "compressed") st.di |= 4;
             else if (t.text == "dynamic-pty") st.di |= 8;
             else if (t.text == "none" && a.size() == 1) st.di = 0;
-            else r.Fail("di: '" + t.text + "' is not stereo, artificial-head, compressed, dynamic-pty or none");
+            else r.fail("di: '" + t.text + "' is not stereo, artificial-head, compressed, dynamic-pty or none");
         }
     } else if (key == "ps") {
         NeedArgs(r, key, a, 1, 1);
-        st.ps = r.Text(a[0].text, "ps", 8);
+        st.ps = r.text(a[0].text, "ps", 8);
     } else if (key == "af") {
         NeedArgs(r, key, a, 1, 25);
-        for (const auto& t : a) st.af.push_back(r.Frequency(t.text, "af"));
+        for (const auto& t : a) st.af.push_back(r.frequency(t.text, "af"));
     } else if (key == "rt") {
         NeedArgs(r, key, a, 1, 2);
         bool b = false;
         if (a.size() == 2) {
             if (a[0].text == "B" || a[0].text == "b") b = true;
-            else if (a[0].text != "A" && a[0].text != "a") r.Fail("rt: version '" + a[0].text + "' is not A or B");
+            else if (a[0].text != "A" && a[0].text != "a") r.fail("rt: version '" + a[0].text + "' is not A or B");
         }
         const std::string& text = a.back().text;
-        if (text.empty()) r.Fail("rt: empty text");
-        if (b) st.radioTextB.push_back(r.Text(text, "rt B", 32));
-        else st.radioTextA.push_back(r.Text(text, "rt A", 64));
+        if (text.empty()) r.fail("rt: empty text");
+        if (b) st.radioTextB.push_back(r.text(text, "rt B", 32));
+        else st.radioTextA.push_back(r.text(text, "rt A", 64));
     } else if (key == "rt-repeat") {
         NeedArgs(r, key, a, 1, 1);
-        st.rtRepeat = int(r.Number(a[0].text, "rt-repeat", 1, 1000));
+        st.rtRepeat = int(r.number(a[0].text, "rt-repeat", 1, 1000));
     } else if (key == "rpc") {
         NeedArgs(r, key, a, 1, 1);
-        st.rpc = uint8_t(r.Number(a[0].text, "rpc", 0, 31));
+        st.rpc = uint8_t(r.number(a[0].text, "rpc", 0, 31));
     } else if (key == "pin") {
         NeedArgs(r, key, a, 1, 1);
-        st.pin = r.Pin(a[0].text, "pin");
+        st.pin = r.pin(a[0].text, "pin");
     } else if (key == "slc") {
         NeedArgs(r, key, a, 2, 3);
-        const long variant = r.Number(a[0].text, "slc variant", 0, 7);
-        const long data = r.Number(a[1].text, "slc data", 0, 0xFFF);
+        const long variant = r.number(a[0].text, "slc variant", 0, 7);
+        const long data = r.number(a[1].text, "slc data", 0, 0xFFF);
         bool la = false;
         if (a.size() == 3) {
-            if (a[2].text != "la") r.Fail("slc: third value '" + a[2].text + "' is not la");
+            if (a[2].text != "la") r.fail("slc: third value '" + a[2].text + "' is not la");
             la = true;
         }
         st.slc.push_back(uint16_t((la ? 0x8000 : 0) | variant << 12 | data));
@@ -401,9 +402,9 @@ void ParseLine(const LineReader& r, const std::string& key, const Args& a, Stati
     } else if (key == "oda") {
         NeedArgs(r, key, a, 2, 3);
         OdaEntry o;
-        o.aid = uint16_t(r.Number(a[0].text, "oda AID", 0, 0xFFFF));
+        o.aid = uint16_t(r.number(a[0].text, "oda AID", 0, 0xFFFF));
         o.group = Group(r, "oda", a[1].text);
-        if (a.size() == 3) o.message = uint16_t(r.Number(a[2].text, "oda message", 0, 0xFFFF));
+        if (a.size() == 3) o.message = uint16_t(r.number(a[2].text, "oda message", 0, 0xFFFF));
         st.oda.push_back(o);
     } else if (key == "tmc") {
         ParseTmc(r, a, st);
@@ -413,20 +414,20 @@ void ParseLine(const LineReader& r, const std::string& key, const Args& a, Stati
         NeedArgs(r, key, a, 4, 4);
         RawGroup g;
         g.group = Group(r, "raw", a[0].text);
-        g.low5 = uint8_t(r.Number(a[1].text, "raw block B bits 4..0", 0, 31));
-        if (a[2].text != "pi") g.c = uint16_t(r.Number(a[2].text, "raw block C", 0, 0xFFFF));
-        g.d = uint16_t(r.Number(a[3].text, "raw block D", 0, 0xFFFF));
+        g.low5 = uint8_t(r.number(a[1].text, "raw block B bits 4..0", 0, 31));
+        if (a[2].text != "pi") g.c = uint16_t(r.number(a[2].text, "raw block C", 0, 0xFFFF));
+        g.d = uint16_t(r.number(a[3].text, "raw block D", 0, 0xFFFF));
         st.raw.push_back(g);
     } else if (key == "schedule") {
         NeedArgs(r, key, a, 1, 1000);
         for (const auto& t : a) {
             auto star = t.text.find('*');
             GroupId g = Group(r, "schedule", t.text.substr(0, star));
-            long times = star == std::string::npos ? 1 : r.Number(t.text.substr(star + 1), "schedule count", 1, 1000);
+            long times = star == std::string::npos ? 1 : r.number(t.text.substr(star + 1), "schedule count", 1, 1000);
             st.schedule.insert(st.schedule.end(), size_t(times), g);
         }
     } else {
-        r.Fail("unknown key '" + key + "'");
+        r.fail("unknown key '" + key + "'");
     }
 }
 
@@ -504,10 +505,10 @@ Station ParseLines(NextLine nextLine, ReadFailed readFailed, const std::string& 
     while (nextLine(line, number + 1)) {
         ++number;
         LineReader r(file, number);
-        if (line.find('\0') != std::string::npos) r.Fail("binary data in a text file");
-        Args words = r.Split(line);
+        if (line.find('\0') != std::string::npos) r.fail("binary data in a text file");
+        Args words = r.split(line);
         if (words.empty()) continue;
-        if (words[0].quoted) r.Fail("a line must start with a key, not quoted text");
+        if (words[0].quoted) r.fail("a line must start with a key, not quoted text");
         const std::string key = words[0].text;
         words.erase(words.begin());
         if (key == "schedule") scheduleLine = number;

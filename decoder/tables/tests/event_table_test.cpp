@@ -12,8 +12,8 @@
 
 namespace {
 
-using murlin::EventTable;
-using murlin::EventTableSize;
+using murlin::kEventTable;
+using murlin::kEventTableSize;
 
 // The event codes of the table, a-b standing for every code from a to b.
 const char* const kCodeRanges =
@@ -42,22 +42,23 @@ std::vector<int> ExpectedCodes() {
 
 std::map<int, std::string> TableByCode() {
     std::map<int, std::string> rows;
-    for (int i = 0; i < EventTableSize; ++i) rows[EventTable[i].code] = EventTable[i].text;
+    for (int i = 0; i < kEventTableSize; ++i) rows[kEventTable[i].code] = kEventTable[i].text;
     return rows;
 }
 
-TEST(EventTable, HoldsExactlyTheListedCodesInAscendingOrder) {
-    ASSERT_EQ(EventTableSize, 1375);
-    for (int i = 1; i < EventTableSize; ++i)
-        ASSERT_LT(EventTable[i - 1].code, EventTable[i].code) << "row " << i;
+TEST(kEventTable, HoldsExactlyTheListedCodesInAscendingOrder) {
+    ASSERT_EQ(kEventTableSize, 1375);
+    for (int i = 1; i < kEventTableSize; ++i)
+        ASSERT_LT(kEventTable[i - 1].code, kEventTable[i].code) << "row " << i;
     std::vector<int> codes;
-    for (int i = 0; i < EventTableSize; ++i) codes.push_back(EventTable[i].code);
+    codes.reserve(kEventTableSize);
+    for (int i = 0; i < kEventTableSize; ++i) codes.push_back(kEventTable[i].code);
     EXPECT_EQ(codes, ExpectedCodes());
-    EXPECT_EQ(EventTable[0].code, 1);
-    EXPECT_EQ(EventTable[EventTableSize - 1].code, 2047);
+    EXPECT_EQ(kEventTable[0].code, 1);
+    EXPECT_EQ(kEventTable[kEventTableSize - 1].code, 2047);
 }
 
-TEST(EventTable, QuotedRowsReadExactly) {
+TEST(kEventTable, QuotedRowsReadExactly) {
     const std::map<int, std::string> quoted = {
         {1, "Traffic problem"},
         {2, "Queuing traffic (with average speeds Q). Danger of stationary traffic"},
@@ -78,19 +79,19 @@ TEST(EventTable, QuotedRowsReadExactly) {
     for (const auto& [code, text] : quoted) EXPECT_EQ(rows[code], text) << "event " << code;
 }
 
-TEST(EventTable, MessageCancelledStandsForItsThirtyOneCodes) {
+TEST(kEventTable, MessageCancelledStandsForItsThirtyOneCodes) {
     const std::set<int> cancelled = {128,  334,  399,  468,  625,  672,  673,  801,
                                      971,  1025, 1127, 1214, 1314, 1585, 1589, 1620,
                                      1703, 1763, 1837, 1857, 1883, 1911, 2028, 2029,
                                      2030, 2033, 2034, 2035, 2038, 2039, 2040};
     ASSERT_EQ(cancelled.size(), 31u);
     std::set<int> found;
-    for (int i = 0; i < EventTableSize; ++i)
-        if (std::string(EventTable[i].text) == "Message cancelled") found.insert(EventTable[i].code);
+    for (int i = 0; i < kEventTableSize; ++i)
+        if (std::string(kEventTable[i].text) == "Message cancelled") found.insert(kEventTable[i].code);
     EXPECT_EQ(found, cancelled);
 }
 
-TEST(EventTable, PhrasesAreCleanAndFitALine) {
+TEST(kEventTable, PhrasesAreCleanAndFitALine) {
     // Phrases longer than 78 characters are the list's own phrases, unchanged.
     const std::map<int, std::string> longOnes = {
         {1062, "Icy patches above Q hundred metres on bridges, in shaded areas and on slip roads"},
@@ -98,10 +99,10 @@ TEST(EventTable, PhrasesAreCleanAndFitALine) {
         {1910, "Alarm set: new information will be broadcast between these times in normal programme"},
     };
     int withQ = 0;
-    for (int i = 0; i < EventTableSize; ++i) {
-        const int code = EventTable[i].code;
-        ASSERT_NE(EventTable[i].text, nullptr) << "event " << code;
-        const std::string text = EventTable[i].text;
+    for (int i = 0; i < kEventTableSize; ++i) {
+        const int code = kEventTable[i].code;
+        ASSERT_NE(kEventTable[i].text, nullptr) << "event " << code;
+        const std::string text = kEventTable[i].text;
         ASSERT_FALSE(text.empty()) << "event " << code;
         if (text.size() > 78) {
             auto it = longOnes.find(code);

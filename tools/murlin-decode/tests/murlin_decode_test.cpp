@@ -357,6 +357,7 @@ TEST_F(MurlinDecode, UsageErrorsExitWithTwoAndOneWording) {
     const Result help = Run("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: murlin-decode [OPTION]... [FILE]...\n", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("levels\n(in % of full scale,"), std::string::npos) << help.out;
     const Result version = Run("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("murlin-decode ", 0), 0u) << version.out;
@@ -604,6 +605,7 @@ TEST_F(MurlinDecodeFormats, HistoryOfAStationAsTextAndJson) {
         "  RTA  +00:00:01.92 to +00:00:03.32  \"First radiotext\"\n  RTA  +00:00:04.72 to +00:00:06.13  \"Second one here\"\n",
         "  PTY  +00:00:00.08  10 Country\n  TA   +00:00:00.17  TP on, TA off\n  TA   +00:00:02.27  TP on, TA on\n",
         "  AF   87.6 MHz 99.5 MHz\n  CT   +00:00:00.08  2026-12-08T19:55Z local +01:00\n",
+        // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): ODA and the statistics are one part over several lines
         "  ODA  +00:00:00.78  AID 4BD7 in 11A\nstatistics over 16.82 s\ngroup   count   share   per s\n"
         "0A         96   50.0%    5.71\n1A         24   12.5%    1.43\n2A         48   25.0%    2.85\n"
         "3A         23   12.0%    1.37\n4A          1    0.5%    0.06\n"
