@@ -36,6 +36,7 @@
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <stdexcept>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -193,13 +194,14 @@ BENCHMARK(BM_TextMessage)
 // client's socket takes it, as a server process on the network would.
 class FloodServer {
 public:
-    explicit FloodServer(std::function<void(int fd)> writer)
+    explicit FloodServer(const std::function<void(int fd)>& writer)
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+            throw std::runtime_error("cannot bind a loopback socket");
         ::listen(listener_, 1);
         socklen_t len = sizeof a;
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
@@ -249,9 +251,7 @@ void BM_Flood(benchmark::State& state)
     const int kind = int(state.range(0));
     const qsizetype size = qsizetype(state.range(1)) << 20;
     QByteArray piece;
-    if (kind == 0) {
-        piece = QByteArray(1 << 20, 'x');
-    } else if (kind == 1) {
+    if (kind == 0 || kind == 1) {   // garbage, or the payload of one announced frame
         piece = QByteArray(1 << 20, 'x');
     } else if (kind == 2) {
         piece = encodeFrame(5, QByteArray(FRAGMENT_SIZE, 'f'), 0).repeated(32);

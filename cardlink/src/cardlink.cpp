@@ -420,7 +420,7 @@ void CardLink::decodeServerInformation(const QByteArray& message)
     auto text = [&]() {
         const uint32_t length = u32();
         const qsizetype n = std::min<qsizetype>(qsizetype(length), message.size() - pos);
-        const QString s = QString::fromLatin1(message.constData() + pos, n);
+        QString s = QString::fromLatin1(message.constData() + pos, n);
         pos += n;
         return s;
     };

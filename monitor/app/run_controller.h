@@ -115,7 +115,7 @@ public:
     void clearCurrentPath() { currentPath_.clear(); }
     // Stop commands so far: tells a card set-up that it was ended.
     int stopCount() const { return stopCount_; }
-    int16_t resetCount() const { return processor_ ? processor_->resetCount() : 0; }
+    int16_t resetCount() const { return processor_ ? processor_->resetCount() : int16_t(0); }
     LiveFeed& liveFeed() { return *live_; }
 
 signals:

@@ -57,7 +57,7 @@ void SimServer::onNewConnection()
 {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
         const int id = nextId_++;
-        auto logger = [this](QJsonObject entry) {
+        auto logger = [this](const QJsonObject& entry) {
             received_.append(entry);
             if (logFile_.isOpen()) {
                 logFile_.write(QJsonDocument(entry).toJson(QJsonDocument::Compact) + "\n");

@@ -569,7 +569,7 @@ void SimSession::updateStreaming()
 
 void SimSession::streamTick()
 {
-    const double due = streamClock_.elapsed() / 1000.0 * kBitRate * options_.speed;
+    const double due = double(streamClock_.elapsed()) / 1000.0 * kBitRate * options_.speed;
     // Whole bytes only, so every batch is an exact hexadecimal text.
     qint64 count = (qint64(due) - streamBitsSent_) / 8 * 8;
     if (count <= 0)

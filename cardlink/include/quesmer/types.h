@@ -79,7 +79,9 @@ public:
         requires(std::is_convertible_v<U &&, T> && !std::is_same_v<std::remove_cvref_t<U>, ByRef> &&
                  !(std::is_lvalue_reference_v<U> && std::is_same_v<std::remove_cvref_t<U>, T> &&
                    !std::is_const_v<std::remove_reference_t<U>>))
-    ByRef(U&& value) : own_(std::forward<U>(value)), ptr_(&own_) {}
+    // The constraint above already keeps ByRef and plain T lvalues away from
+    // this constructor; clang-tidy does not read requires-clauses.
+    ByRef(U&& value) : own_(std::forward<U>(value)), ptr_(&own_) {}  // NOLINT(bugprone-forwarding-reference-overload)
     ByRef(const ByRef&) = delete;
     ByRef& operator=(const ByRef&) = delete;
 

@@ -50,7 +50,7 @@ quint16 ClosedPort() {
 }
 
 QString WriteCardFile(const QString& dir, const QStringList& lines) {
-    const QString path = QDir(dir).filePath(QStringLiteral("cards.txt"));
+    QString path = QDir(dir).filePath(QStringLiteral("cards.txt"));
     QFile f(path);
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(lines.join(u'\n').toLatin1() + '\n');
     return path;

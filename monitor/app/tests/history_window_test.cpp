@@ -46,14 +46,14 @@ protected:
         EXPECT_TRUE(d.open(QIODevice::WriteOnly));
         d.write(QByteArray::fromStdString(varnaktest::HistoryStation()));
         d.close();
-        const QString out = path(name);
+        QString out = path(name);
         EXPECT_EQ(QProcess::execute(tool("rdsgen"), {path("station.rds"), QStringLiteral("-n"), QString::number(groups),
                                                      QStringLiteral("-o"), out}),
                   0);
         return out;
     }
     // What murlin-decode --history prints for `file`, without its first line.
-    QByteArray headless(const QString& file, QStringList extra = {}) {
+    QByteArray headless(const QString& file, const QStringList& extra = {}) {
         QProcess p;
         p.start(tool("murlin-decode"), QStringList{QStringLiteral("-q"), QStringLiteral("--history"),
                                                    QStringLiteral("-o"), QStringLiteral("/dev/null")} +

@@ -78,7 +78,7 @@ protected:
     QString simReceived() const { return QString::fromUtf8(ReadAll(simLog_)).replace(QStringLiteral("\\\""), QStringLiteral("\"")); }
 
     // Runs `answer` on the configuration dialog as soon as it is shown.
-    void whenDialogShows(std::function<void(ConfigDialog&)> answer) {
+    void whenDialogShows(const std::function<void(ConfigDialog&)>& answer) {
         auto* timer = new QTimer(w_.get());
         timer->setInterval(5);
         QObject::connect(timer, &QTimer::timeout, timer, [this, timer, answer] {

@@ -97,7 +97,7 @@ protected:
     QColor buttonFace() const { return w_->palette().color(QPalette::Button); }
 
     QString writeFile(const QString& name, const std::string& content) const {
-        const QString path = dir_.filePath(name);
+        QString path = dir_.filePath(name);
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(content.data(), static_cast<qint64>(content.size()));

@@ -47,7 +47,7 @@ struct GroupCount : FrameListener {
 };
 
 QString Write(const QTemporaryDir& dir, const char* name, const std::string& text) {
-    const QString path = dir.filePath(QString::fromLatin1(name));
+    QString path = dir.filePath(QString::fromLatin1(name));
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(text.data(), static_cast<qint64>(text.size()));

@@ -161,6 +161,7 @@ TEST_F(FrameProcessorFake, StreamInPiecesFeedsAsTheWholeText) {
         processor.process(c.text, c.fromFile);
         const std::size_t skipped = processor.skippedPairs() - before;
         std::vector<std::pair<bool, int32_t>> whole;
+        whole.reserve(calls.size());
         for (const auto& call : calls) whole.emplace_back(call.byte, call.value);
         for (std::size_t piece = 1; piece <= 7; ++piece) {
             fakemurlin::Reset();
@@ -170,6 +171,7 @@ TEST_F(FrameProcessorFake, StreamInPiecesFeedsAsTheWholeText) {
                 processor.feed(c.text.data() + at, std::min(piece, c.text.size() - at));
             processor.endStream();
             std::vector<std::pair<bool, int32_t>> pieces;
+            pieces.reserve(calls.size());
             for (const auto& call : calls) pieces.emplace_back(call.byte, call.value);
             EXPECT_EQ(pieces, whole) << c.text << " in pieces of " << piece;
             EXPECT_EQ(processor.skippedPairs() - before, skipped) << c.text;
