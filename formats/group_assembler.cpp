@@ -4,19 +4,22 @@
 
 namespace rdsformats {
 
-void GroupAssembler::open() {
+void GroupAssembler::open()
+{
     current_ = GroupRecord{};
     active_ = true;
 }
 
-bool GroupAssembler::close() {
+bool GroupAssembler::close()
+{
     const bool keep = active_ && confirmed_ && current_.received != 0;
     if (keep) done_ = current_;
     active_ = false;
     return keep;
 }
 
-bool GroupAssembler::feed(uint16_t status, const uint16_t (&words)[4]) {
+bool GroupAssembler::feed(uint16_t status, const uint16_t (&words)[4])
+{
     const StatusWord word(status);
     if (word.nothing()) return false;
     const int sync = word.sync();
@@ -62,13 +65,15 @@ bool GroupAssembler::feed(uint16_t status, const uint16_t (&words)[4]) {
     return ended;
 }
 
-int GroupAssembler::WordTaken(uint16_t status) {
+int GroupAssembler::WordTaken(uint16_t status)
+{
     const StatusWord word(status);
     if (word.nothing() || word.autoReset() || !word.blockUsable()) return -1;
     return word.blockIndex();
 }
 
-bool GroupAssembler::finish() {
+bool GroupAssembler::finish()
+{
     const bool ended = close();
     confirmed_ = false;
     return ended;

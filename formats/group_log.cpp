@@ -9,7 +9,8 @@
 namespace rdsformats {
 namespace {
 
-int HexValue(char c) {
+int HexValue(char c)
+{
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -19,7 +20,8 @@ int HexValue(char c) {
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
 // Reads `digits` hexadecimal digits at `text`; -1 if any is not one.
-long HexWord(std::string_view text, int digits) {
+long HexWord(std::string_view text, int digits)
+{
     long v = 0;
     for (int i = 0; i < digits; ++i) {
         const int d = HexValue(text[i]);
@@ -29,7 +31,8 @@ long HexWord(std::string_view text, int digits) {
     return v;
 }
 
-std::vector<std::string_view> Words(std::string_view line) {
+std::vector<std::string_view> Words(std::string_view line)
+{
     std::vector<std::string_view> words;
     std::size_t i = 0;
     while (i < line.size()) {
@@ -42,7 +45,8 @@ std::vector<std::string_view> Words(std::string_view line) {
 }
 
 // Reads a decimal number of exactly `digits` digits.
-bool Digits(std::string_view text, std::size_t at, int digits, int& value) {
+bool Digits(std::string_view text, std::size_t at, int digits, int& value)
+{
     if (at + digits > text.size()) return false;
     value = 0;
     for (int i = 0; i < digits; ++i) {
@@ -57,7 +61,8 @@ int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0
 
 }  // namespace
 
-std::optional<int64_t> ParseLogTime(std::string_view t) {
+std::optional<int64_t> ParseLogTime(std::string_view t)
+{
     // YYYY/MM/DD hh:mm:ss[.cc]
     int y, mo, d, h, mi, s, cs = 0;
     if (t.size() != 19 && t.size() != 22) return std::nullopt;
@@ -87,11 +92,14 @@ namespace {
 
 // `centiseconds` since the epoch as `format` has it (year, month, day, hour,
 // minute, second, hundredths), in local time or UTC.
-std::string FormatTime(int64_t centiseconds, bool utc, const char* format) {
+std::string FormatTime(int64_t centiseconds, bool utc, const char* format)
+{
     const std::time_t seconds = static_cast<std::time_t>(FloorDiv(centiseconds, 100));
     std::tm tm{};
-    if (utc) gmtime_r(&seconds, &tm);
-    else localtime_r(&seconds, &tm);
+    if (utc)
+        gmtime_r(&seconds, &tm);
+    else
+        localtime_r(&seconds, &tm);
     char text[40];
     std::snprintf(text, sizeof text, format, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
                   tm.tm_sec, static_cast<int>(centiseconds - seconds * int64_t(100)));
@@ -100,13 +108,18 @@ std::string FormatTime(int64_t centiseconds, bool utc, const char* format) {
 
 }  // namespace
 
-std::string FormatLogTime(int64_t centiseconds) {
+std::string FormatLogTime(int64_t centiseconds)
+{
     return FormatTime(centiseconds, false, "%04d/%02d/%02d %02d:%02d:%02d.%02d");
 }
 
-std::string FormatIsoUtc(int64_t centiseconds) { return FormatTime(centiseconds, true, "%04d-%02d-%02dT%02d:%02d:%02d.%02dZ"); }
+std::string FormatIsoUtc(int64_t centiseconds)
+{
+    return FormatTime(centiseconds, true, "%04d-%02d-%02dT%02d:%02d:%02d.%02dZ");
+}
 
-LineKind ParseGroupLine(std::string_view line, bool first, GroupRecord& out) {
+LineKind ParseGroupLine(std::string_view line, bool first, GroupRecord& out)
+{
     while (!line.empty() && IsSpace(line.back())) line.remove_suffix(1);
     while (!line.empty() && IsSpace(line.front())) line.remove_prefix(1);
     if (line.empty()) return LineKind::Blank;
@@ -147,7 +160,8 @@ LineKind ParseGroupLine(std::string_view line, bool first, GroupRecord& out) {
     return LineKind::Group;
 }
 
-void AppendGroupLine(std::string& out, const GroupRecord& g) {
+void AppendGroupLine(std::string& out, const GroupRecord& g)
+{
     char word[8];
     for (int n = 0; n < 4; ++n) {
         if (n) out += ' ';
@@ -164,17 +178,21 @@ void AppendGroupLine(std::string& out, const GroupRecord& g) {
     }
 }
 
-void AppendGroupBits(std::string& bits, const GroupRecord& g) {
+void AppendGroupBits(std::string& bits, const GroupRecord& g)
+{
     using rdsenc::Block;
     const bool versionB = g.has(1) && (g.blocks[1] & 0x0800);
     const Block positions[4] = {Block::A, Block::B, versionB ? Block::Cprime : Block::C, Block::D};
     for (int n = 0; n < 4; ++n) {
-        if (g.has(n)) rdsenc::AppendBlock(bits, g.blocks[n], positions[n]);
-        else bits.append(26, '0');
+        if (g.has(n))
+            rdsenc::AppendBlock(bits, g.blocks[n], positions[n]);
+        else
+            bits.append(26, '0');
     }
 }
 
-bool GroupLogParser::parse(std::string_view line, std::size_t number, bool tooLong, GroupRecord& out) {
+bool GroupLogParser::parse(std::string_view line, std::size_t number, bool tooLong, GroupRecord& out)
+{
     const LineKind kind = tooLong ? LineKind::Malformed : ParseGroupLine(line, first_, out);
     if (kind != LineKind::Blank) first_ = false;
     if (kind == LineKind::Group) {
@@ -188,7 +206,8 @@ bool GroupLogParser::parse(std::string_view line, std::size_t number, bool tooLo
     return false;
 }
 
-std::string GroupLogParser::report() const {
+std::string GroupLogParser::report() const
+{
     if (malformed_ == 0) return {};
     std::string s = std::to_string(malformed_) + (malformed_ == 1 ? " malformed line" : " malformed lines") +
                     " skipped (line" + (badLines_.size() == 1 ? " " : "s ");
@@ -197,10 +216,13 @@ std::string GroupLogParser::report() const {
     return s + ")";
 }
 
-RecordingKind DetectRecording(std::string_view head) {
+RecordingKind DetectRecording(std::string_view head)
+{
     if (head.empty()) return RecordingKind::Unknown;
     // Audio containers open with a signature (WAV: "RIFF", size, "WAVE").
-    const auto at = [&](std::size_t offset, std::string_view magic) { return head.substr(offset, magic.size()) == magic; };
+    const auto at = [&](std::size_t offset, std::string_view magic) {
+        return head.substr(offset, magic.size()) == magic;
+    };
     if (((at(0, "RIFF") || at(0, "RIFX") || at(0, "RF64")) && at(8, "WAVE")) || (at(0, "FORM") && at(8, "AIF")) ||
         at(0, "fLaC") || at(0, "OggS") || at(0, ".snd") || at(0, "caff"))
         return RecordingKind::Audio;
@@ -223,8 +245,10 @@ RecordingKind DetectRecording(std::string_view head) {
         if (kind != LineKind::Blank) {
             first = false;
             ++seen;
-            if (kind == LineKind::Group || kind == LineKind::Header) ++groupLines;
-            else ++otherLines;
+            if (kind == LineKind::Group || kind == LineKind::Header)
+                ++groupLines;
+            else
+                ++otherLines;
         }
         start = end + 1;
     }
@@ -245,24 +269,38 @@ RecordingKind DetectRecording(std::string_view head) {
     return RecordingKind::Unknown;
 }
 
-bool GroupLogReader::recognise(std::string_view head) {
+bool GroupLogReader::recognise(std::string_view head)
+{
     if (head.empty()) return false;  // empty: nothing to say
     switch (DetectRecording(head)) {
-        case RecordingKind::GroupLog: return true;
-        case RecordingKind::Bits: error_ = "not a group log: it holds bit text"; break;
-        case RecordingKind::Hex: error_ = "not a group log: it holds hexadecimal text"; break;
-        default: error_ = "not a recording: neither a group log nor bit or hexadecimal text"; break;
+        case RecordingKind::GroupLog:
+            return true;
+        case RecordingKind::Bits:
+            error_ = "not a group log: it holds bit text";
+            break;
+        case RecordingKind::Hex:
+            error_ = "not a group log: it holds hexadecimal text";
+            break;
+        default:
+            error_ = "not a recording: neither a group log nor bit or hexadecimal text";
+            break;
     }
     return false;
 }
 
-const char* RecordingKindName(RecordingKind kind) {
+const char* RecordingKindName(RecordingKind kind)
+{
     switch (kind) {
-        case RecordingKind::Bits: return "bit text";
-        case RecordingKind::Hex: return "hexadecimal text";
-        case RecordingKind::GroupLog: return "group log";
-        case RecordingKind::Audio: return "audio";
-        default: return "unknown";
+        case RecordingKind::Bits:
+            return "bit text";
+        case RecordingKind::Hex:
+            return "hexadecimal text";
+        case RecordingKind::GroupLog:
+            return "group log";
+        case RecordingKind::Audio:
+            return "audio";
+        default:
+            return "unknown";
     }
 }
 

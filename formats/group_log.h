@@ -74,7 +74,8 @@ public:
     explicit LineSplitter(std::size_t maxLength = 4096) : max_(maxLength) {}
 
     template <typename OnLine>  // void(std::string_view line, std::size_t number, bool tooLong)
-    void feed(const char* data, std::size_t size, OnLine&& onLine) {
+    void feed(const char* data, std::size_t size, OnLine&& onLine)
+    {
         for (std::size_t i = 0; i < size; ++i) {
             const char c = data[i];
             if (c == '\n' || c == '\r') {
@@ -87,21 +88,25 @@ public:
                 continue;
             }
             lastCr_ = false;
-            if (line_.size() < max_) line_ += c;
-            else tooLong_ = true;
+            if (line_.size() < max_)
+                line_ += c;
+            else
+                tooLong_ = true;
             pending_ = true;
         }
     }
     // Hands on a last line that has no line end.
     template <typename OnLine>
-    void finish(OnLine&& onLine) {
+    void finish(OnLine&& onLine)
+    {
         if (pending_) endLine(onLine);
     }
     std::size_t lines() const { return number_; }
 
 private:
     template <typename OnLine>
-    void endLine(OnLine& onLine) {
+    void endLine(OnLine& onLine)
+    {
         ++number_;
         onLine(std::string_view(line_), number_, tooLong_);
         line_.clear();
@@ -151,7 +156,8 @@ public:
     // bits)` is called for each group. False once the head of the input
     // shows it is no group log: error() then says what it looks like.
     template <typename OnGroup>
-    bool feed(const char* data, std::size_t size, OnGroup&& onGroup) {
+    bool feed(const char* data, std::size_t size, OnGroup&& onGroup)
+    {
         if (failed_) return false;
         if (!recognised_) {
             // The head is held back until it is long enough to judge.
@@ -167,12 +173,12 @@ public:
     // The input has ended: a last line without a line end is read. False
     // when the input was no group log (or empty: error() is empty then).
     template <typename OnGroup>
-    bool finish(OnGroup&& onGroup) {
+    bool finish(OnGroup&& onGroup)
+    {
         if (failed_) return false;
         if (!recognised_ && !releaseHead(onGroup)) return false;
-        splitter_.finish([&](std::string_view line, std::size_t number, bool tooLong) {
-            read(line, number, tooLong, onGroup);
-        });
+        splitter_.finish(
+            [&](std::string_view line, std::size_t number, bool tooLong) { read(line, number, tooLong, onGroup); });
         return true;
     }
 
@@ -182,7 +188,8 @@ public:
 private:
     bool recognise(std::string_view head);
     template <typename OnGroup>
-    bool releaseHead(OnGroup& onGroup) {
+    bool releaseHead(OnGroup& onGroup)
+    {
         std::string head;
         head.swap(head_);
         std::string_view text(head);
@@ -195,7 +202,8 @@ private:
         return feed(text.data(), text.size(), onGroup);
     }
     template <typename OnGroup>
-    void read(std::string_view line, std::size_t number, bool tooLong, OnGroup& onGroup) {
+    void read(std::string_view line, std::size_t number, bool tooLong, OnGroup& onGroup)
+    {
         if (!parser_.parse(line, number, tooLong, group_)) return;
         bits_.clear();
         AppendGroupBits(bits_, group_);

@@ -5,15 +5,19 @@
 
 namespace rdsformats {
 
-void GroupStats::add(const GroupRecord& g) {
+void GroupStats::add(const GroupRecord& g)
+{
     ++groups_;
-    if (g.has(1)) ++counts_[g.type() * 2 + g.version()];
-    else ++untyped_;
+    if (g.has(1))
+        ++counts_[g.type() * 2 + g.version()];
+    else
+        ++untyped_;
     missing_ += 4 - static_cast<unsigned>(std::popcount(static_cast<unsigned>(g.received & 0xF)));
     repaired_ += static_cast<unsigned>(std::popcount(static_cast<unsigned>(g.repaired & 0xF)));
 }
 
-std::string GroupStats::text() const {
+std::string GroupStats::text() const
+{
     std::string out = "group   count   share\n";
     char line[96];
     for (int code = 0; code < 32; ++code) {
@@ -38,7 +42,8 @@ std::string GroupStats::text() const {
     return out;
 }
 
-std::string GroupStats::json() const {
+std::string GroupStats::json() const
+{
     std::string out = "{\"groups\":" + std::to_string(groups_) + ",\"types\":{";
     char item[96];
     bool first = true;

@@ -18,7 +18,8 @@ constexpr char32_t kUpperHalf[128] = {
     U'ã', U'å', U'æ', U'œ', U'ŵ', U'ý', U'õ', U'ø', U'þ', U'ŋ', U'ŕ', U'ć', U'ś', U'ź', U'ŧ', 0,     // 0xF0
 };
 
-constexpr std::array<char32_t, 256> MakeTable() {
+constexpr std::array<char32_t, 256> MakeTable()
+{
     std::array<char32_t, 256> t{};
     for (int c = 0x20; c < 0x7F; ++c) t[c] = static_cast<char32_t>(c);
     // Where the lower half differs from ASCII.
@@ -35,7 +36,8 @@ constexpr std::array<char32_t, 256> kTable = MakeTable();
 
 char32_t RdsToUnicode(uint8_t code) { return kTable[code]; }
 
-int UnicodeToRds(char32_t character) {
+int UnicodeToRds(char32_t character)
+{
     if (character == 0) return -1;
     // 0x20..0x7D map to themselves except the four codes patched above.
     if (character >= 0x20 && character < 0x7F && kTable[character] == character) return static_cast<int>(character);
@@ -46,7 +48,8 @@ int UnicodeToRds(char32_t character) {
     return -1;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
+void AppendUtf8(std::string& out, char32_t c)
+{
     if (c < 0x80) {
         out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -64,18 +67,22 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
-std::string RdsToUtf8(const char* text, std::size_t length, std::string_view placeholder) {
+std::string RdsToUtf8(const char* text, std::size_t length, std::string_view placeholder)
+{
     std::string out;
     out.reserve(length);
     for (std::size_t i = 0; i < length && text[i] != '\0'; ++i) {
         const char32_t c = kTable[static_cast<uint8_t>(text[i])];
-        if (c) AppendUtf8(out, c);
-        else out += placeholder;
+        if (c)
+            AppendUtf8(out, c);
+        else
+            out += placeholder;
     }
     return out;
 }
 
-long NextUtf8(std::string_view text, std::size_t& pos) {
+long NextUtf8(std::string_view text, std::size_t& pos)
+{
     if (pos >= text.size()) return -1;
     const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(text[i]); };
     const uint8_t first = byte(pos);
@@ -108,7 +115,8 @@ long NextUtf8(std::string_view text, std::size_t& pos) {
     return static_cast<long>(c);
 }
 
-RdsEncoding Utf8ToRds(std::string_view utf8) {
+RdsEncoding Utf8ToRds(std::string_view utf8)
+{
     RdsEncoding r;
     std::size_t pos = 0;
     while (pos < utf8.size()) {

@@ -38,9 +38,9 @@ long NextUtf8(std::string_view text, std::size_t& pos);
 
 // The result of encoding UTF-8 text in the RDS set.
 struct RdsEncoding {
-    std::string bytes;          // one RDS code per character
+    std::string bytes;  // one RDS code per character
     bool ok = true;
-    std::string problem;        // when not ok: what was wrong, for a message
+    std::string problem;  // when not ok: what was wrong, for a message
 };
 
 // Encodes UTF-8 text in the RDS set, one byte per character. Fails on

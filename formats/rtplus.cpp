@@ -6,22 +6,70 @@ namespace rdsformats {
 namespace {
 
 constexpr const char* kClasses[64] = {
-    "dummy_class",          "item.title",          "item.album",          "item.tracknumber",
-    "item.artist",          "item.composition",    "item.movement",       "item.conductor",
-    "item.composer",        "item.band",           "item.comment",        "item.genre",
-    "info.news",            "info.news.local",     "info.stockmarket",    "info.sport",
-    "info.lottery",         "info.horoscope",      "info.daily_diversion", "info.health",
-    "info.event",           "info.scene",          "info.cinema",         "info.stupidity_machine",
-    "info.date_time",       "info.weather",        "info.traffic",        "info.alarm",
-    "info.advertisement",   "info.url",            "info.other",          "stationname.short",
-    "stationname.long",     "programme.now",       "programme.next",      "programme.part",
-    "programme.host",       "programme.editorial_staff", "programme.frequency", "programme.homepage",
-    "programme.subchannel", "phone.hotline",       "phone.studio",        "phone.other",
-    "sms.studio",           "sms.other",           "email.hotline",       "email.studio",
-    "email.other",          "mms.other",           "chat",                "chat.centre",
-    "vote.question",        "vote.centre",         "rfu.54",              "rfu.55",
-    "private.56",           "private.57",          "private.58",          "place",
-    "appointment",          "identifier",          "purchase",            "get_data",
+    "dummy_class",
+    "item.title",
+    "item.album",
+    "item.tracknumber",
+    "item.artist",
+    "item.composition",
+    "item.movement",
+    "item.conductor",
+    "item.composer",
+    "item.band",
+    "item.comment",
+    "item.genre",
+    "info.news",
+    "info.news.local",
+    "info.stockmarket",
+    "info.sport",
+    "info.lottery",
+    "info.horoscope",
+    "info.daily_diversion",
+    "info.health",
+    "info.event",
+    "info.scene",
+    "info.cinema",
+    "info.stupidity_machine",
+    "info.date_time",
+    "info.weather",
+    "info.traffic",
+    "info.alarm",
+    "info.advertisement",
+    "info.url",
+    "info.other",
+    "stationname.short",
+    "stationname.long",
+    "programme.now",
+    "programme.next",
+    "programme.part",
+    "programme.host",
+    "programme.editorial_staff",
+    "programme.frequency",
+    "programme.homepage",
+    "programme.subchannel",
+    "phone.hotline",
+    "phone.studio",
+    "phone.other",
+    "sms.studio",
+    "sms.other",
+    "email.hotline",
+    "email.studio",
+    "email.other",
+    "mms.other",
+    "chat",
+    "chat.centre",
+    "vote.question",
+    "vote.centre",
+    "rfu.54",
+    "rfu.55",
+    "private.56",
+    "private.57",
+    "private.58",
+    "place",
+    "appointment",
+    "identifier",
+    "purchase",
+    "get_data",
 };
 
 // Content types 1..11 describe the running item (title, artist, ...).
@@ -31,13 +79,15 @@ constexpr int kLastItemClass = 11;
 
 const char* RtPlus::ClassName(int type) { return type >= 0 && type < 64 ? kClasses[type] : nullptr; }
 
-void RtPlus::addTag(int type, int start, int length) {
+void RtPlus::addTag(int type, int start, int length)
+{
     if (type == 0) return;  // the dummy class marks an unused tag
     tags_[type] = Tag{static_cast<uint8_t>(start), static_cast<uint8_t>(length)};
     present_ |= uint64_t(1) << type;
 }
 
-void RtPlus::feed(const uint16_t (&b)[4], const char* radioTextA, const char* radioTextB) {
+void RtPlus::feed(const uint16_t (&b)[4], const char* radioTextA, const char* radioTextB)
+{
     touched_ = false;
     const int type = b[1] >> 12, version = (b[1] >> 11) & 1;
     if (type == 3 && version == 0 && b[3] == kAid) {
@@ -66,7 +116,8 @@ void RtPlus::feed(const uint16_t (&b)[4], const char* radioTextA, const char* ra
     text_ = versionB_ ? std::string(radioTextB, 32) : std::string(radioTextA, 64);
 }
 
-std::vector<std::pair<std::string, std::string>> RtPlus::items() const {
+std::vector<std::pair<std::string, std::string>> RtPlus::items() const
+{
     std::vector<std::pair<std::string, std::string>> out;
     for (int type = 1; type < 64; ++type) {
         if (!((present_ >> type) & 1)) continue;

@@ -13,13 +13,15 @@ namespace {
 
 constexpr int kPsSegments = 4;
 
-std::string TrimRight(std::string text) {
+std::string TrimRight(std::string text)
+{
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
 }
 
 // A JSON string literal of UTF-8 text.
-void AppendJson(std::string& out, const std::string& text) {
+void AppendJson(std::string& out, const std::string& text)
+{
     out += '"';
     for (const char c : text) {
         if (c == '"' || c == '\\') {
@@ -37,7 +39,8 @@ void AppendJson(std::string& out, const std::string& text) {
 }
 
 // A CSV field, quoted when it holds a separator, a quote or a line end.
-void AppendCsv(std::string& out, const std::string& text) {
+void AppendCsv(std::string& out, const std::string& text)
+{
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
         out += text;
         return;
@@ -50,7 +53,8 @@ void AppendCsv(std::string& out, const std::string& text) {
     out += '"';
 }
 
-std::string Hex4(uint16_t value) {
+std::string Hex4(uint16_t value)
+{
     char text[8];
     std::snprintf(text, sizeof text, "%04X", value);
     return text;
@@ -58,20 +62,25 @@ std::string Hex4(uint16_t value) {
 
 std::string GroupName(int type, int version) { return std::to_string(type) + (version ? "B" : "A"); }
 
-std::string Frequency(int khz) {
+std::string Frequency(int khz)
+{
     char text[24];
-    if (khz >= 87500) std::snprintf(text, sizeof text, "%.1f MHz", khz / 1000.0);
-    else std::snprintf(text, sizeof text, "%d kHz", khz);
+    if (khz >= 87500)
+        std::snprintf(text, sizeof text, "%.1f MHz", khz / 1000.0);
+    else
+        std::snprintf(text, sizeof text, "%d kHz", khz);
     return text;
 }
 
-std::string Number(double value, const char* format = "%.2f") {
+std::string Number(double value, const char* format = "%.2f")
+{
     char text[32];
     std::snprintf(text, sizeof text, format, value);
     return text;
 }
 
-std::string LocalOffset(int halfHours) {
+std::string LocalOffset(int halfHours)
+{
     char text[16];
     const int a = halfHours < 0 ? -halfHours : halfHours;
     std::snprintf(text, sizeof text, "%c%02d:%02d", halfHours < 0 ? '-' : '+', a / 2, a % 2 * 30);
@@ -80,7 +89,8 @@ std::string LocalOffset(int halfHours) {
 
 }  // namespace
 
-void StationHistory::reset(bool absolute) {
+void StationHistory::reset(bool absolute)
+{
     const std::size_t limit = limit_;
     const bool rbds = rbds_;
     const uint64_t revision = revision_;
@@ -90,23 +100,27 @@ void StationHistory::reset(bool absolute) {
     revision_ = revision + 1;
 }
 
-bool StationHistory::truncated() const {
+bool StationHistory::truncated() const
+{
     for (const auto& [pi, s] : stations_)
         if (s.ps.dropped || s.radiotext.dropped || s.pty.dropped || s.flags.dropped || s.clock.dropped) return true;
     return false;
 }
 
-double StationHistory::seconds() const {
+double StationHistory::seconds() const
+{
     if (!first_) return 0.0;
     return (double(*last_ - *first_) + kGroupCentiseconds) / 100.0;
 }
 
-double StationHistory::rate(int type, int version) const {
+double StationHistory::rate(int type, int version) const
+{
     const double s = seconds();
     return s > 0 ? double(stats_.count(type, version)) / s : 0.0;
 }
 
-void StationHistory::addPoint(int64_t time, unsigned missing) {
+void StationHistory::addPoint(int64_t time, unsigned missing)
+{
     if (series_.empty() || time >= series_.back().start + interval_) {
         // A new interval, aligned to the interval length.
         const int64_t start = time - ((time % interval_) + interval_) % interval_;
@@ -128,7 +142,8 @@ void StationHistory::addPoint(int64_t time, unsigned missing) {
     series_.back().blocksMissing += missing;
 }
 
-void StationHistory::add(const GroupRecord& g, int64_t time) {
+void StationHistory::add(const GroupRecord& g, int64_t time)
+{
     ++revision_;
     stats_.add(g);
     if (!first_) first_ = time;
@@ -137,22 +152,27 @@ void StationHistory::add(const GroupRecord& g, int64_t time) {
     // Everything else only from groups of four valid blocks; a repaired
     // block A does not open a station of its own (as the decoder takes a
     // new PI only from an error-free block A): a wrong repair would.
-    if (!g.complete()) ++losses_;
-    else if (!(g.repaired & 1) || stations_.count(g.blocks[0])) addContent(g, time);
+    if (!g.complete())
+        ++losses_;
+    else if (!(g.repaired & 1) || stations_.count(g.blocks[0]))
+        addContent(g, time);
 }
 
-std::size_t StationHistory::cleanLength(const TextAssembly& t, int per, uint64_t losses) {
+std::size_t StationHistory::cleanLength(const TextAssembly& t, int per, uint64_t losses)
+{
     if (t.lastSegment < 0 || t.losses != losses) return 0;
     if (t.received != (2u << t.lastSegment) - 1) return 0;  // exactly 0..last
     return std::size_t(t.lastSegment + 1) * per;
 }
 
 void StationHistory::commitText(BoundedList<TextEntry>& list, TextAssembly& t, std::size_t length, int64_t time,
-                                int version) {
+                                int version)
+{
     // The same bytes as last time: only the entry's last time moves. Most
     // groups repeat a text already taken, so this spares the conversion.
     if (t.committed.size() == length && t.committedIndex >= list.dropped &&
-        t.committedIndex - list.dropped < list.items.size() && t.committed.compare(0, length, t.bytes, 0, length) == 0) {
+        t.committedIndex - list.dropped < list.items.size() &&
+        t.committed.compare(0, length, t.bytes, 0, length) == 0) {
         list.items[t.committedIndex - list.dropped].last = time;
         return;
     }
@@ -173,7 +193,8 @@ void StationHistory::commitText(BoundedList<TextEntry>& list, TextAssembly& t, s
     t.committedIndex = list.dropped + list.items.size() - 1;
 }
 
-void StationHistory::addPs(StationRecord& s, Gathering& a, const GroupRecord& g, int64_t time) {
+void StationHistory::addPs(StationRecord& s, Gathering& a, const GroupRecord& g, int64_t time)
+{
     TextAssembly& t = a.ps;
     if (t.bytes.size() != 8) t.bytes.assign(8, ' ');
     const int segment = g.blocks[1] & 3;
@@ -183,12 +204,11 @@ void StationHistory::addPs(StationRecord& s, Gathering& a, const GroupRecord& g,
     t.bytes[segment * 2] = chars[0];
     t.bytes[segment * 2 + 1] = chars[1];
     t.received |= 1u << segment;
-    if (t.received == (1u << kPsSegments) - 1)
-        commitText(s.ps, t, t.bytes.size(), time, -1);
+    if (t.received == (1u << kPsSegments) - 1) commitText(s.ps, t, t.bytes.size(), time, -1);
 }
 
-void StationHistory::addRadiotext(StationRecord& s, TextAssembly& t, const GroupRecord& g, int64_t time,
-                                  int version) {
+void StationHistory::addRadiotext(StationRecord& s, TextAssembly& t, const GroupRecord& g, int64_t time, int version)
+{
     const std::size_t size = version ? 32 : 64;
     const int per = version ? 2 : 4;  // characters per segment
     if (t.bytes.size() != size) t.bytes.assign(size, ' ');
@@ -196,8 +216,7 @@ void StationHistory::addRadiotext(StationRecord& s, TextAssembly& t, const Group
     if (ab != t.ab) {
         // A/B flipped: a new text begins. A text sent without end code is
         // over when its segments came complete and in order up to here.
-        if (const std::size_t length = cleanLength(t, per, losses_))
-            commitText(s.radiotext, t, length, time, version);
+        if (const std::size_t length = cleanLength(t, per, losses_)) commitText(s.radiotext, t, length, time, version);
         t.ab = ab;
         t.lastSegment = -1;
         t.received = 0;
@@ -241,7 +260,8 @@ void StationHistory::addRadiotext(StationRecord& s, TextAssembly& t, const Group
     commitText(s.radiotext, t, length, time, version);
 }
 
-void StationHistory::addContent(const GroupRecord& g, int64_t time) {
+void StationHistory::addContent(const GroupRecord& g, int64_t time)
+{
     const uint16_t pi = g.blocks[0];
     auto [it, fresh] = stations_.try_emplace(pi);
     StationRecord& s = it->second;
@@ -272,8 +292,10 @@ void StationHistory::addContent(const GroupRecord& g, int64_t time) {
             // Method A list: codes 1..204 are FM frequencies; 250 announces
             // an LF/MF frequency in the next code.
             const int codes[2] = {g.blocks[2] >> 8, g.blocks[2] & 0xFF};
-            if (codes[0] == 250 && codes[1] >= 1 && codes[1] <= 15) s.af.insert(153 + (codes[1] - 1) * 9);
-            else if (codes[0] == 250 && codes[1] >= 16 && codes[1] <= 135) s.af.insert(531 + (codes[1] - 16) * 9);
+            if (codes[0] == 250 && codes[1] >= 1 && codes[1] <= 15)
+                s.af.insert(153 + (codes[1] - 1) * 9);
+            else if (codes[0] == 250 && codes[1] >= 16 && codes[1] <= 135)
+                s.af.insert(531 + (codes[1] - 16) * 9);
             else
                 for (const int code : codes)
                     if (code >= 1 && code <= 204) s.af.insert(87500 + code * 100);
@@ -306,7 +328,8 @@ void StationHistory::addContent(const GroupRecord& g, int64_t time) {
     }
 }
 
-std::string StationHistory::formatTime(int64_t time) const {
+std::string StationHistory::formatTime(int64_t time) const
+{
     if (absolute_) return FormatLogTime(time);
     char text[32];
     const int64_t t = time < 0 ? 0 : time;
@@ -318,7 +341,8 @@ std::string StationHistory::formatTime(int64_t time) const {
 
 std::string StationHistory::text() const { return historyText() + statsText(); }
 
-std::string StationHistory::historyText() const {
+std::string StationHistory::historyText() const
+{
     std::string out;
     const auto dropped = [&](const char* what, uint64_t n) {
         if (n) out += "  (" + std::to_string(n) + " older " + what + " entries dropped)\n";
@@ -357,13 +381,14 @@ std::string StationHistory::historyText() const {
         }
         dropped("clock-time", s.clock.dropped);
         for (const OdaEntry& e : s.oda)
-            out += "  ODA  " + formatTime(e.first) + "  AID " + Hex4(e.aid) + " in " + GroupName(e.type, e.version) +
-                   "\n";
+            out +=
+                "  ODA  " + formatTime(e.first) + "  AID " + Hex4(e.aid) + " in " + GroupName(e.type, e.version) + "\n";
     }
     return out;
 }
 
-std::string StationHistory::statsText() const {
+std::string StationHistory::statsText() const
+{
     std::string out = "statistics over " + Number(seconds()) + " s\n";
     out += "group   count   share   per s\n";
     for (int code = 0; code < 32; ++code) {
@@ -382,7 +407,8 @@ std::string StationHistory::statsText() const {
     return out;
 }
 
-std::string StationHistory::json() const {
+std::string StationHistory::json() const
+{
     std::string out = "{\"absoluteTimes\":";
     out += absolute_ ? "true" : "false";
     out += ",\"limit\":" + std::to_string(limit_) + ",\"truncated\":" + (truncated() ? "true" : "false");
@@ -457,8 +483,8 @@ std::string StationHistory::json() const {
     bool firstRate = true;
     for (int code = 0; code < 32; ++code) {
         if (!stats_.count(code / 2, code % 2)) continue;
-        out += (firstRate ? "\"" : ",\"") + GroupName(code / 2, code % 2) + "\":" +
-               Number(rate(code / 2, code % 2), "%.4f");
+        out += (firstRate ? "\"" : ",\"") + GroupName(code / 2, code % 2) +
+               "\":" + Number(rate(code / 2, code % 2), "%.4f");
         firstRate = false;
     }
     out += "}},\"series\":{\"interval\":" + Number(double(interval_) / 100.0) + ",\"points\":[";
@@ -470,7 +496,8 @@ std::string StationHistory::json() const {
     return out + "]}}";
 }
 
-std::string StationHistory::historyCsv() const {
+std::string StationHistory::historyCsv() const
+{
     std::string out = "pi,kind,first,last,value\r\n";
     const auto row = [&](uint16_t pi, const char* kind, int64_t first, int64_t last, const std::string& value) {
         out += Hex4(pi) + ',' + kind + ',' + formatTime(first) + ',' + formatTime(last) + ',';
@@ -487,12 +514,14 @@ std::string StationHistory::historyCsv() const {
         for (const ClockEntry& e : s.clock.items)
             row(pi, "CT", e.time, e.time,
                 FormatIsoUtc(e.utc) + (e.offset ? " offset " + Number(double(*e.offset) / 100.0, "%+.2f") : ""));
-        for (const OdaEntry& e : s.oda) row(pi, "ODA", e.first, e.last, Hex4(e.aid) + " " + GroupName(e.type, e.version));
+        for (const OdaEntry& e : s.oda)
+            row(pi, "ODA", e.first, e.last, Hex4(e.aid) + " " + GroupName(e.type, e.version));
     }
     return out;
 }
 
-std::string StationHistory::statsCsv() const {
+std::string StationHistory::statsCsv() const
+{
     std::string out = "group,count,percent,per_second\r\n";
     for (int code = 0; code < 32; ++code) {
         const uint64_t n = stats_.count(code / 2, code % 2);
@@ -500,14 +529,17 @@ std::string StationHistory::statsCsv() const {
         out += GroupName(code / 2, code % 2) + ',' + std::to_string(n) + ',' + Number(stats_.percent(n)) + ',' +
                Number(rate(code / 2, code % 2), "%.4f") + "\r\n";
     }
-    if (stats_.untyped()) out += "?," + std::to_string(stats_.untyped()) + ',' + Number(stats_.percent(stats_.untyped())) + ",\r\n";
+    if (stats_.untyped())
+        out += "?," + std::to_string(stats_.untyped()) + ',' + Number(stats_.percent(stats_.untyped())) + ",\r\n";
     out += "total," + std::to_string(stats_.groups()) + ",100.00," +
            Number(seconds() > 0 ? double(stats_.groups()) / seconds() : 0.0, "%.4f") + "\r\n";
-    out += "block error rate," + std::to_string(stats_.blocksMissing()) + ',' + Number(stats_.blockErrorRate()) + ",\r\n";
+    out +=
+        "block error rate," + std::to_string(stats_.blocksMissing()) + ',' + Number(stats_.blockErrorRate()) + ",\r\n";
     return out;
 }
 
-void HistoryFeed::begin(bool live) {
+void HistoryFeed::begin(bool live)
+{
     live_ = live;
     started_ = false;
     bits_ = 0;
@@ -516,7 +548,8 @@ void HistoryFeed::begin(bool live) {
     history_.reset(live);
 }
 
-void HistoryFeed::take(const GroupRecord& group) {
+void HistoryFeed::take(const GroupRecord& group)
+{
     if (!started_) {
         // Times are absolute for live input and for logs with time stamps.
         started_ = true;
@@ -534,11 +567,13 @@ void HistoryFeed::take(const GroupRecord& group) {
     history_.add(group, time);
 }
 
-void HistoryFeed::onStatus(uint16_t status, const uint16_t (&words)[4]) {
+void HistoryFeed::onStatus(uint16_t status, const uint16_t (&words)[4])
+{
     if (assembler_.feed(status, words)) take(assembler_.group());
 }
 
-void HistoryFeed::finish() {
+void HistoryFeed::finish()
+{
     if (assembler_.finish()) take(assembler_.group());
 }
 

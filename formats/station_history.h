@@ -39,7 +39,8 @@ struct BoundedList {
     std::deque<T> items;
     uint64_t dropped = 0;  // older entries left out
 
-    void push(T item, std::size_t limit) {
+    void push(T item, std::size_t limit)
+    {
         items.push_back(std::move(item));
         while (items.size() > limit) {
             items.pop_front();
@@ -62,9 +63,9 @@ struct FlagEntry {
     bool tp = false, ta = false;
 };
 struct ClockEntry {
-    int64_t time = 0;         // reception time
-    int64_t utc = 0;          // the station's clock, UTC, 1/100 s since the epoch
-    int localOffset = 0;      // local time offset in half hours
+    int64_t time = 0;               // reception time
+    int64_t utc = 0;                // the station's clock, UTC, 1/100 s since the epoch
+    int localOffset = 0;            // local time offset in half hours
     std::optional<int64_t> offset;  // station clock minus receiving clock (absolute times only)
 };
 struct OdaEntry {
@@ -77,7 +78,7 @@ struct StationRecord {
     uint16_t pi = 0;
     std::string callLetters;  // with RBDS, for US PI codes
     int64_t first = 0, last = 0;
-    uint64_t groups = 0;       // complete groups of this station
+    uint64_t groups = 0;  // complete groups of this station
     BoundedList<TextEntry> ps, radiotext;
     BoundedList<PtyEntry> pty;
     BoundedList<FlagEntry> flags;
@@ -150,11 +151,11 @@ private:
     // Text being gathered segment by segment.
     struct TextAssembly {
         std::string bytes;
-        uint32_t received = 0;  // bit n: segment n arrived since the text last changed
-        int ab = -1;            // radiotext A/B flag
-        int lastSegment = -1;   // the segment received last
-        uint64_t losses = 0;    // groups lost before that segment came
-        std::string committed;  // the bytes last taken as a text ...
+        uint32_t received = 0;                   // bit n: segment n arrived since the text last changed
+        int ab = -1;                             // radiotext A/B flag
+        int lastSegment = -1;                    // the segment received last
+        uint64_t losses = 0;                     // groups lost before that segment came
+        std::string committed;                   // the bytes last taken as a text ...
         uint64_t committedIndex = ~uint64_t(0);  // ... and its entry, counting dropped ones
     };
     struct Gathering {
@@ -206,7 +207,8 @@ public:
     void onStatus(uint16_t status, const uint16_t (&words)[4]);
     // The same, fetching only the word needed: `word(n)` gives block n's.
     template <typename Word>
-    void onStatusFetching(uint16_t status, Word&& word) {
+    void onStatusFetching(uint16_t status, Word&& word)
+    {
         uint16_t words[4] = {0, 0, 0, 0};
         if (const int n = GroupAssembler::WordTaken(status); n >= 0) words[n] = word(n);
         onStatus(status, words);

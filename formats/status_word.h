@@ -42,7 +42,8 @@ public:
     constexpr bool blockKnown() const { return blockCode() <= kNoBlock; }
     // The block's place in its group: 0 A, 1 B, 2 C or C', 3 D; -1 for no
     // block or a code outside the list.
-    constexpr int blockIndex() const {
+    constexpr int blockIndex() const
+    {
         constexpr int kIndexOfCode[kNoBlock + 1] = {3, 0, 1, 2, 2, -1};
         return blockKnown() ? kIndexOfCode[blockCode()] : -1;
     }

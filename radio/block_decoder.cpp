@@ -40,10 +40,10 @@ int SlotOf(int position) { return position <= 2 ? position : position - 1; }
 
 struct CodeTables {
     uint16_t offset[kPositions];
-    uint16_t bitSyndrome[kBlockBits];    // syndrome of a word with only bit b set
-    uint32_t flipMask[kBlockBits + 1];   // data bits a flipped symbol i (0..26) toggles
+    uint16_t bitSyndrome[kBlockBits];   // syndrome of a word with only bit b set
+    uint32_t flipMask[kBlockBits + 1];  // data bits a flipped symbol i (0..26) toggles
     uint16_t flipSyndrome[kBlockBits + 1];
-    int8_t positionOf[1024];             // block position whose offset a syndrome is, or -1
+    int8_t positionOf[1024];  // block position whose offset a syndrome is, or -1
 
     CodeTables()
     {
@@ -55,9 +55,9 @@ struct CodeTables {
         // The syndrome is the remainder of the 26-bit word divided by the
         // generator; a block with offset X leaves the offset word X.
         for (int b = 0; b < kBlockBits; ++b)
-            bitSyndrome[b] = b < 10 ? uint16_t(1u << b)
-                                    : uint16_t(rdsenc::CheckWord(uint16_t(1u << (b - 10)), rdsenc::Block::A) ^
-                                               offset[0]);
+            bitSyndrome[b] = b < 10
+                                 ? uint16_t(1u << b)
+                                 : uint16_t(rdsenc::CheckWord(uint16_t(1u << (b - 10)), rdsenc::Block::A) ^ offset[0]);
         // Symbol i of the block's 27 (i = 0 is the last of the previous
         // block) takes part in data bits i and i + 1 (word bits 26 - i and
         // 25 - i).
@@ -88,10 +88,14 @@ const CodeTables& Tables()
 unsigned PositionsOfSlot(int slot)
 {
     switch (slot) {
-    case 0: return 1u << 0;
-    case 1: return 1u << 1;
-    case 2: return (1u << 2) | (1u << 3);
-    default: return 1u << 4;
+        case 0:
+            return 1u << 0;
+        case 1:
+            return 1u << 1;
+        case 2:
+            return (1u << 2) | (1u << 3);
+        default:
+            return 1u << 4;
     }
 }
 
@@ -99,8 +103,8 @@ unsigned PositionsOfSlot(int slot)
 
 SoftBlockDecoder::SoftBlockDecoder() : llr_(kRing, 0.0f), weight_(kRing, 1.0) { Tables(); }
 
-SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positions, int leastReliable,
-                                                   int maxFlips, float minConfidence) const
+SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positions, int leastReliable, int maxFlips,
+                                                   float minConfidence) const
 {
     const CodeTables& t = Tables();
     float rel[kBlockBits + 1];
@@ -118,8 +122,7 @@ SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positi
     int order[kBlockBits + 1];
     for (int i = 0; i <= kBlockBits; ++i) order[i] = i;
     const int n = std::min(leastReliable, kBlockBits + 1);
-    std::partial_sort(order, order + n, order + kBlockBits + 1,
-                      [&](int a, int b) { return rel[a] < rel[b]; });
+    std::partial_sort(order, order + n, order + kBlockBits + 1, [&](int a, int b) { return rel[a] < rel[b]; });
 
     // Likelihoods relative to the hard decisions: flipping a set of symbols
     // weighs e^-(their reliabilities). The patterns tried carry `listed` of
@@ -227,8 +230,8 @@ void SoftBlockDecoder::searchAt(uint64_t end, std::string& bits)
     const Decision d = chase(end, kAllPositions, 8, 3, kSearchConfidence);
     if (!d.found || d.confidence < kSearchConfidence) return;
     Found& slot = found_[end % kBlockBits];
-    const bool inSequence = slot.position >= 0 && slot.end + kBlockBits == end &&
-                            SlotOf(d.position) == (SlotOf(slot.position) + 1) % 4;
+    const bool inSequence =
+        slot.position >= 0 && slot.end + kBlockBits == end && SlotOf(d.position) == (SlotOf(slot.position) + 1) % 4;
     const int previous = slot.position;
     slot = {end, d.position};
     if (!inSequence) return;

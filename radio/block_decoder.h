@@ -45,12 +45,12 @@ public:
 private:
     struct Decision {
         bool found = false;
-        uint32_t word = 0;    // the 26-bit block, first bit in bit 25
-        int position = -1;    // 0 A, 1 B, 2 C, 3 C', 4 D
-        float metric = 0;     // reliability flipped for the best candidate
-        float confidence = 0; // estimated chance that the best candidate is the block sent
-        double weight = 0;    // the best candidate's likelihood, relative to the hard decisions
-        double mass = 0;      // the likelihood of all valid blocks, estimated
+        uint32_t word = 0;     // the 26-bit block, first bit in bit 25
+        int position = -1;     // 0 A, 1 B, 2 C, 3 C', 4 D
+        float metric = 0;      // reliability flipped for the best candidate
+        float confidence = 0;  // estimated chance that the best candidate is the block sent
+        double weight = 0;     // the best candidate's likelihood, relative to the hard decisions
+        double mass = 0;       // the likelihood of all valid blocks, estimated
     };
 
     float llrAt(uint64_t symbol) const { return llr_[symbol % kRing]; }
@@ -78,12 +78,12 @@ private:
     double prior(int position, uint16_t info) const;
     void learn(int position, uint16_t info);
 
-    static constexpr uint64_t kRing = 256;     // symbols kept
-    static constexpr uint64_t kRawLag = 60;    // data bits held back while not synchronised
+    static constexpr uint64_t kRing = 256;   // symbols kept
+    static constexpr uint64_t kRawLag = 60;  // data bits held back while not synchronised
     std::vector<float> llr_;
     std::vector<double> weight_;  // e^-|llr|, the likelihood of the symbol being the other way
-    uint64_t symbols_ = 0;   // symbols received
-    uint64_t emitted_ = 1;   // index of the next data bit to hand on (bit j needs symbols j-1 and j)
+    uint64_t symbols_ = 0;        // symbols received
+    uint64_t emitted_ = 1;        // index of the next data bit to hand on (bit j needs symbols j-1 and j)
 
     bool synced_ = false;
     uint64_t blockEnd_ = 0;  // last data bit of the next block to decode
@@ -96,20 +96,28 @@ private:
     struct Pending {
         bool active = false;
         uint64_t end = 0;
-        unsigned positions = 0;   // block positions it may have
-        int damagePosition = 0;   // the position its check word is damaged against
+        unsigned positions = 0;  // block positions it may have
+        int damagePosition = 0;  // the position its check word is damaged against
         Decision decision;
     };
     Pending pending_;
 
     // Search: per alignment (data bit index mod 26) the last block found there.
-    struct Found { uint64_t end = 0; int position = -1; };
+    struct Found {
+        uint64_t end = 0;
+        int position = -1;
+    };
     std::array<Found, 26> found_{};
 
     // Words accepted per block position, with their counts.
     static constexpr std::size_t kSeenWords = 64;
-    struct Seen { uint16_t info; double count; };
-    struct Stats { double accepted = 0, novel = 0; };
+    struct Seen {
+        uint16_t info;
+        double count;
+    };
+    struct Stats {
+        double accepted = 0, novel = 0;
+    };
     std::array<std::vector<Seen>, 5> seen_;
     std::array<Stats, 5> stats_{};
     uint64_t clean_ = 0, damaged_ = 0;

@@ -1,6 +1,8 @@
 #include "mpx_modulator.h"
 
-#include <complex>  // before liquid.h: its complex type is then std::complex
+// <complex> before liquid.h: its complex type is then std::complex.
+#include <complex>
+
 #include <liquid/liquid.h>
 
 #include <algorithm>
@@ -16,7 +18,7 @@ constexpr double kTwoPi = 6.283185307179586;
 constexpr int kSpan = 6;          // the pulse is kept over ±kSpan symbols
 constexpr int kTableSteps = 512;  // table points per symbol
 constexpr double kKaiserBeta = 8;
-constexpr double kProgrammeHz = 15000;  // audio bandwidth of the programme
+constexpr double kProgrammeHz = 15000;   // audio bandwidth of the programme
 constexpr double kProgrammeCrest = 4.5;  // programme peak over its RMS
 
 // One impulse of the biphase pair after the data-shaping filter
@@ -46,8 +48,8 @@ double PulseAt(const std::vector<float>& table, double x)
 // The stereo programme: two channels of band-limited noise.
 struct MpxModulator::Programme {
     firfilt_rrrf left = nullptr, right = nullptr;
-    double gain = 0;     // programme peak, full scale
-    double noiseRms = 0; // of the raw noise after the filter, before scaling
+    double gain = 0;      // programme peak, full scale
+    double noiseRms = 0;  // of the raw noise after the filter, before scaling
     ~Programme()
     {
         if (left) firfilt_rrrf_destroy(left);

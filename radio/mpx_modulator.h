@@ -13,7 +13,7 @@
 
 namespace varnak::radio {
 
-constexpr double kRdsBitRate = 1187.5;   // bit/s, the pilot frequency / 16
+constexpr double kRdsBitRate = 1187.5;  // bit/s, the pilot frequency / 16
 constexpr double kPilotHz = 19000;
 constexpr double kRdsCarrierHz = 57000;  // third harmonic of the pilot
 constexpr double kRdsHalfBandHz = 2400;  // the RDS signal lies within 57 kHz ± this
@@ -24,8 +24,8 @@ struct MpxConfig {
     // RDS carrier-to-noise ratio in dB: RDS subcarrier power over the power of
     // the white noise in 4.8 kHz (the 57 ± 2.4 kHz band). None: no noise.
     std::optional<double> cnrDb;
-    double ppm = 0;          // the sampling clock runs fast by this much (negative: slow)
-    bool stereo = false;     // a stereo programme besides pilot and RDS
+    double ppm = 0;       // the sampling clock runs fast by this much (negative: slow)
+    bool stereo = false;  // a stereo programme besides pilot and RDS
     bool pilot = true;
     uint64_t seed = 1;       // of the noise and the programme
     double rdsLevel = 0.04;  // peak of the RDS signal, full scale 1.0 = ±75 kHz deviation
@@ -75,7 +75,7 @@ private:
     // The shaped pulse h (one impulse of a pair), tabulated over
     // [-kSpan, kSpan] symbols at kTableSteps points per symbol.
     std::vector<float> pulse_;
-    double rdsScale_ = 1;     // makes the baseband's worst-case peak 1
+    double rdsScale_ = 1;  // makes the baseband's worst-case peak 1
     double rdsPower_ = 0;
     double noiseSigma_ = 0;
     // Symbol amplitudes (+1/-1) from symbol firstSymbol_ on; older ones are
@@ -85,7 +85,7 @@ private:
     int64_t symbolCount_ = 0;
     bool lastCoded_ = false;  // the previous differentially coded bit
     bool finished_ = false;
-    uint64_t n_ = 0;          // index of the next sample
+    uint64_t n_ = 0;  // index of the next sample
     std::mt19937_64 noiseRng_, programmeRng_;
     std::normal_distribution<float> noiseGauss_, programmeGauss_;
     struct Programme;

@@ -2,7 +2,9 @@
 
 #include "block_decoder.h"
 
-#include <complex>  // before liquid.h: its complex type is then std::complex
+// <complex> before liquid.h: its complex type is then std::complex.
+#include <complex>
+
 #include <liquid/liquid.h>
 
 #include <algorithm>
@@ -20,13 +22,13 @@ constexpr double kTwoPi = 6.283185307179586;
 constexpr double kBitRate = 1187.5;
 constexpr double kPilotHz = 19000;
 constexpr double kCarrierHz = 57000;
-constexpr double kFirstRate = 40000;   // about the rate after the first decimation
+constexpr double kFirstRate = 40000;       // about the rate after the first decimation
 constexpr unsigned kSecondDecimation = 4;  // RDS: to about 10 kHz
 constexpr unsigned kPilotDecimation = 16;  // pilot: to about 2.5 kHz
 // RDS samples per pilot sample.
 constexpr unsigned kSecondPerPilot = kPilotDecimation / kSecondDecimation;
 static_assert(kPilotDecimation % kSecondDecimation == 0);
-constexpr float kStopband = 60;        // dB
+constexpr float kStopband = 60;  // dB
 // Symbols given no reliability at the start: the loops settle and the
 // biphase pairing is checked once (after 250 symbols).
 constexpr uint64_t kSettleSymbols = 260;
@@ -213,9 +215,9 @@ struct RdsDemodulator::Impl {
     // Symbol timing: history of the matched filter's output at the second rate.
     static constexpr unsigned kHistory = 64;
     cf out[kHistory];
-    uint64_t n2 = 0;          // samples at the second rate so far
-    double strobe = 0;        // position of the next bit centre, in samples
-    double timingFreq = 0;    // correction of the bit period, samples
+    uint64_t n2 = 0;        // samples at the second rate so far
+    double strobe = 0;      // position of the next bit centre, in samples
+    double timingFreq = 0;  // correction of the bit period, samples
     uint64_t symbolCount = 0;
     Average energyMain, energyHalf;
     uint64_t lastHalfCheck = 0;
@@ -359,7 +361,6 @@ void RdsDemodulator::Impl::pilotStep(cf pilot)
 
 void RdsDemodulator::Impl::second(cf rds, std::string& bits)
 {
-
     // Carrier and matched filter.
     firfilt_crcf_push(matched, rds);
     cf y;

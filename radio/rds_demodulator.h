@@ -34,15 +34,15 @@ namespace varnak::radio {
 // ratio rdsLevel / pilotLevel is meaningful either way.
 struct SignalReport {
     bool pilotPresent = false;
-    double pilotLevel = 0;   // pilot amplitude; 0 without pilot
-    double rdsLevel = 0;     // peak of the RDS signal (the shaped biphase symbols' worst-case peak)
+    double pilotLevel = 0;  // pilot amplitude; 0 without pilot
+    double rdsLevel = 0;    // peak of the RDS signal (the shaped biphase symbols' worst-case peak)
     // Estimated RDS carrier-to-noise ratio in 4.8 kHz (RDS power over the
     // noise power in 57 ± 2.4 kHz), from the spread of the soft symbols. The
     // symbols' own overlap limits it: above about +8 dB it reads low.
     double cnrDb = 0;
-    bool locked = false;     // carrier and symbol timing locked
-    uint64_t samples = 0;    // samples consumed
-    uint64_t bits = 0;       // bits produced
+    bool locked = false;   // carrier and symbol timing locked
+    uint64_t samples = 0;  // samples consumed
+    uint64_t bits = 0;     // bits produced
 };
 
 class RdsDemodulator {

@@ -4,14 +4,14 @@
 
 #include <sndfile.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace varnak::radio {
 
@@ -97,8 +97,8 @@ public:
             if (!shortChunk_.empty())
                 truncation_ = name_ + " is truncated: " + shortChunk_;
             else if (read_ < *frames_)
-                truncation_ = name_ + " is truncated: its header promises " + std::to_string(*frames_) +
-                              " samples, " + std::to_string(read_) + " could be read";
+                truncation_ = name_ + " is truncated: its header promises " + std::to_string(*frames_) + " samples, " +
+                              std::to_string(read_) + " could be read";
         }
         return size_t(got);
     }
@@ -125,7 +125,7 @@ public:
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) throw SampleSourceError("cannot open " + path + ": " + std::strerror(errno));
         ownFd_ = true;
-        struct stat st{};
+        struct stat st {};
         if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
             if (st.st_size == 0) {
                 ::close(fd_);
@@ -155,7 +155,8 @@ public:
             }
             if (got == 0) {
                 done_ = true;
-                if (have == 1) truncation_ = name_ + " is truncated: it ends in the middle of a sample (odd byte count)";
+                if (have == 1)
+                    truncation_ = name_ + " is truncated: it ends in the middle of a sample (odd byte count)";
                 return 0;
             }
             have += size_t(got);

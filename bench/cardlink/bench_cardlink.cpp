@@ -28,19 +28,19 @@
 
 #include "quesmer/requests.h"
 
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
-#include <arpa/inet.h>
 #include <atomic>
-#include <benchmark/benchmark.h>
 #include <chrono>
 #include <stdexcept>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace quesmer;
 using namespace quesmer::test;
@@ -51,8 +51,7 @@ namespace {
 long residentKiB()
 {
     QFile statm("/proc/self/statm");
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
+    if (!statm.open(QIODevice::ReadOnly)) return 0;
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
 }
@@ -103,7 +102,7 @@ void runFrames(benchmark::State& state, int flashMs)
     appendU32(payload, MSG_SERVER_INFO_ACK);
     payload.append(QByteArray(int(state.range(1)) - 4, 'p'));
     const QByteArray batch = encodeFrame(1, payload).repeated(frames);
-    int32_t seq = 1;   // the batch frames carry 1, the last one of each round a higher number
+    int32_t seq = 1;  // the batch frames carry 1, the last one of each round a higher number
     for (auto _ : state) {
         ++seq;
         QByteArray last = encodeFrame(seq, payload);
@@ -118,7 +117,12 @@ void BM_ExtractFrames(benchmark::State& state) { runFrames(state, 0); }
 BENCHMARK(BM_ExtractFrames)->Args({1000, 200})->Args({200, 32767})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ExtractWithFlash(benchmark::State& state) { runFrames(state, 40); }
-BENCHMARK(BM_ExtractWithFlash)->Args({10, 200})->Args({1000, 200})->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ExtractWithFlash)
+    ->Args({10, 200})
+    ->Args({1000, 200})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_SearchBehindKeepAlives(benchmark::State& state)
 {
@@ -129,7 +133,7 @@ void BM_SearchBehindKeepAlives(benchmark::State& state)
         server.send(encodeControlFrame(SEQ_KEEPALIVE).repeated(int(state.range(0))));
         server.sendXml(3, "<Cards><Card number=\"1\" status=\"ready\"/></Cards>");
     };
-    CardLink link;   // the standard timing: 40 ms flash, 1 s ticks
+    CardLink link;  // the standard timing: 40 ms flash, 1 s ticks
     Integer result = 0;
     QElapsedTimer clock;
     for (auto _ : state) {
@@ -144,16 +148,14 @@ BENCHMARK(BM_SearchBehindKeepAlives)->Arg(1000)->Iterations(1)->Unit(benchmark::
 QByteArray textMessage(int kind, qsizetype bytes)
 {
     static const char* const fill[] = {"~#x", "~#x41;", "~cr;", "plain text ", "<x/>", "&amp;&#65;"};
-    if (kind == 6) {   // one element with a great many attributes
+    if (kind == 6) {  // one element with a great many attributes
         QByteArray attributes;
-        for (int i = 0; attributes.size() < bytes; ++i)
-            attributes += " a" + QByteArray::number(i) + "=\"v\"";
+        for (int i = 0; attributes.size() < bytes; ++i) attributes += " a" + QByteArray::number(i) + "=\"v\"";
         return "<Data><X" + attributes + "/><Text><Translated>t</Translated></Text></Data>";
     }
     const QByteArray piece(fill[kind]);
     const QByteArray body = piece.repeated(bytes / piece.size());
-    if (kind == 4)
-        return "<Data>" + body + "<Text><Translated>t</Translated></Text></Data>";
+    if (kind == 4) return "<Data>" + body + "<Text><Translated>t</Translated></Text></Data>";
     return "<Data><Text><Translated>" + body + "</Translated></Text></Data>";
 }
 
@@ -165,8 +167,8 @@ void BM_TextMessage(benchmark::State& state)
     // A reply beyond the parser's bounds is refused with a load error: handled too.
     int handled = 0, refused = 0;
     link.setErrorNotifier([&](const QString&) { ++handled, ++refused; });
-    QObject::connect(&link, &CardLink::OnCardDataText, [&](const QString&, Boolean, const QString&,
-                                                           const QString&, const QString&) { ++handled; });
+    QObject::connect(&link, &CardLink::OnCardDataText,
+                     [&](const QString&, Boolean, const QString&, const QString&, const QString&) { ++handled; });
     if (CardLinkTestAccess::open(link, "127.0.0.1", server.port()) != 0) {
         state.SkipWithError("cannot open the loopback connection");
         return;
@@ -177,8 +179,7 @@ void BM_TextMessage(benchmark::State& state)
     for (auto _ : state) {
         const int expected = handled + 1;
         sendMessage(server, ++seq, payload);
-        if (!waitUntil([&] { return handled == expected; }, 600000))
-            state.SkipWithError("the message was not handled");
+        if (!waitUntil([&] { return handled == expected; }, 600000)) state.SkipWithError("the message was not handled");
     }
     state.counters["refused"] = refused;
     state.counters["MiB_per_s"] = benchmark::Counter(double(payload.size()) * double(state.iterations()) / 1048576.0,
@@ -208,12 +209,10 @@ public:
         port_ = ntohs(a.sin_port);
         thread_ = std::thread([this, writer] {
             const int fd = ::accept(listener_, nullptr, nullptr);
-            if (fd < 0)
-                return;
+            if (fd < 0) return;
             writer(fd);
             done_ = true;
-            while (!stop_)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
             ::close(fd);
         });
     }
@@ -231,8 +230,7 @@ public:
     {
         for (qsizetype pos = 0; pos < bytes.size();) {
             const ssize_t n = ::send(fd, bytes.constData() + pos, size_t(bytes.size() - pos), MSG_NOSIGNAL);
-            if (n <= 0)
-                return false;
+            if (n <= 0) return false;
             pos += n;
         }
         return true;
@@ -251,7 +249,7 @@ void BM_Flood(benchmark::State& state)
     const int kind = int(state.range(0));
     const qsizetype size = qsizetype(state.range(1)) << 20;
     QByteArray piece;
-    if (kind == 0 || kind == 1) {   // garbage, or the payload of one announced frame
+    if (kind == 0 || kind == 1) {  // garbage, or the payload of one announced frame
         piece = QByteArray(1 << 20, 'x');
     } else if (kind == 2) {
         piece = encodeFrame(5, QByteArray(FRAGMENT_SIZE, 'f'), 0).repeated(32);
@@ -265,7 +263,7 @@ void BM_Flood(benchmark::State& state)
     for (auto _ : state) {
         PeakSampler sampler;
         FloodServer server([&](int fd) {
-            if (kind == 1) {   // one frame announcing the whole flood as its payload
+            if (kind == 1) {  // one frame announcing the whole flood as its payload
                 QByteArray header;
                 appendU32(header, FRAME_MARKER);
                 appendU32(header, 5);
@@ -274,18 +272,16 @@ void BM_Flood(benchmark::State& state)
                 FloodServer::writeAll(fd, header);
             }
             for (qsizetype sent = 0; sent < size; sent += piece.size())
-                if (!FloodServer::writeAll(fd, piece))
-                    return;
+                if (!FloodServer::writeAll(fd, piece)) return;
             // Ends the flood's message, if any (dropped or reported), then an
             // unknown message, reported.
             FloodServer::writeAll(fd, tail);
         });
-        CardLink link;   // the standard timing: 40 ms flash
+        CardLink link;  // the standard timing: 40 ms flash
         link.setErrorNotifier([](const QString&) {});
         int errors = 0;
-        QObject::connect(&link, &CardLink::OnCardError, [&](ErrTyp, const QString& desc) {
-            errors += desc == QLatin1String("Unknown message");
-        });
+        QObject::connect(&link, &CardLink::OnCardError,
+                         [&](ErrTyp, const QString& desc) { errors += desc == QLatin1String("Unknown message"); });
         if (CardLinkTestAccess::open(link, "127.0.0.1", server.port()) != 0) {
             state.SkipWithError("cannot open the loopback connection");
             return;
@@ -298,11 +294,7 @@ void BM_Flood(benchmark::State& state)
     }
     state.counters["flood_MiB"] = double(size >> 20);
 }
-BENCHMARK(BM_Flood)
-    ->ArgsProduct({{0, 1, 2, 3}, {200}})
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_Flood)->ArgsProduct({{0, 1, 2, 3}, {200}})->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_BuildSetMode(benchmark::State& state)
 {

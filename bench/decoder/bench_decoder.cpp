@@ -28,8 +28,7 @@ const std::string& CleanStream()
 std::vector<uint8_t> ToBits(const std::string& chars)
 {
     std::vector<uint8_t> bits(chars.size());
-    for (std::size_t i = 0; i < chars.size(); ++i)
-        bits[i] = chars[i] == '1';
+    for (std::size_t i = 0; i < chars.size(); ++i) bits[i] = chars[i] == '1';
     return bits;
 }
 
@@ -39,8 +38,7 @@ void RunBits(benchmark::State& state, const std::vector<uint8_t>& bits)
     int64_t fed = 0;
     for (auto _ : state) {
         int32_t sum = 0;
-        for (uint8_t b : bits)
-            sum += RDSBitFrame(b, 0);
+        for (uint8_t b : bits) sum += RDSBitFrame(b, 0);
         benchmark::DoNotOptimize(sum);
         fed += int64_t(bits.size());
     }
@@ -58,8 +56,7 @@ void BM_BitFrameNoise(benchmark::State& state)
     static const std::vector<uint8_t> bits = [] {
         std::mt19937 rng(99);
         std::vector<uint8_t> v(2'000'000);
-        for (auto& b : v)
-            b = rng() & 1;
+        for (auto& b : v) b = rng() & 1;
         return v;
     }();
     RunBits(state, bits);
@@ -72,8 +69,7 @@ void BM_BytFrameClean(benchmark::State& state)
     int64_t fed = 0;
     for (auto _ : state) {
         int32_t sum = 0;
-        for (unsigned char b : bytes)
-            sum += RDSBytFrame(b, 0);
+        for (unsigned char b : bytes) sum += RDSBytFrame(b, 0);
         benchmark::DoNotOptimize(sum);
         fed += int64_t(bytes.size()) * 8;
     }

@@ -7,7 +7,8 @@
 
 #include "rds_encoder.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s OUTPUT [SECONDS]\n", argv[0]);
         return 2;
@@ -29,7 +30,8 @@ int main(int argc, char** argv) {
                                 static_cast<uint16_t>((ps[2 * s] << 8) | ps[2 * s + 1]));
         } else if (kind < 8) {  // 2A radiotext
             const unsigned a = g % 16;
-            rdsenc::AppendGroup(bits, pi, (2u << 12) | header | a, static_cast<uint16_t>((rt[4 * a] << 8) | rt[4 * a + 1]),
+            rdsenc::AppendGroup(bits, pi, (2u << 12) | header | a,
+                                static_cast<uint16_t>((rt[4 * a] << 8) | rt[4 * a + 1]),
                                 static_cast<uint16_t>((rt[4 * a + 2] << 8) | rt[4 * a + 3]));
         } else if (kind == 8) {  // 8A TMC
             rdsenc::AppendGroup(bits, pi, (8u << 12) | header | (1u << 3) | 2, 0x0065, 0x3A41);

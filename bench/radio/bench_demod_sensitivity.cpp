@@ -51,16 +51,26 @@ int main(int argc, char** argv)
     std::vector<double> cnrs;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--seconds" && i + 1 < argc) seconds = std::atof(argv[++i]);
-        else if (a == "--rate" && i + 1 < argc) rate = std::atof(argv[++i]);
-        else if (a == "--ppm" && i + 1 < argc) ppm = std::atof(argv[++i]);
-        else if (a == "--seeds" && i + 1 < argc) seeds = std::atoi(argv[++i]);
-        else if (a == "--station" && i + 1 < argc) stationPath = argv[++i];
-        else if (a == "--stereo") stereo = true;
-        else if (a == "--no-pilot") pilot = false;
-        else if (a == "--why") why = true;
-        else if (a == "--random") random = true;
-        else cnrs.push_back(std::atof(a.c_str()));
+        if (a == "--seconds" && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else if (a == "--rate" && i + 1 < argc)
+            rate = std::atof(argv[++i]);
+        else if (a == "--ppm" && i + 1 < argc)
+            ppm = std::atof(argv[++i]);
+        else if (a == "--seeds" && i + 1 < argc)
+            seeds = std::atoi(argv[++i]);
+        else if (a == "--station" && i + 1 < argc)
+            stationPath = argv[++i];
+        else if (a == "--stereo")
+            stereo = true;
+        else if (a == "--no-pilot")
+            pilot = false;
+        else if (a == "--why")
+            why = true;
+        else if (a == "--random")
+            random = true;
+        else
+            cnrs.push_back(std::atof(a.c_str()));
     }
     std::string error;
     const varnak::MurlinApi* api = varnak::murlin(&error);
@@ -136,8 +146,8 @@ int main(int argc, char** argv)
                             const auto& t = truth[size_t(k)];
                             const int mask = (t.a != words.a) | (t.b != words.b) << 1 | (t.c != words.c) << 2 |
                                              (t.d != words.d) << 3;
-                            if (k == std::max(0L, centre - 3) || __builtin_popcount(unsigned(mask)) <
-                                                                     __builtin_popcount(unsigned(bestBlocks)))
+                            if (k == std::max(0L, centre - 3) ||
+                                __builtin_popcount(unsigned(mask)) < __builtin_popcount(unsigned(bestBlocks)))
                                 bestBlocks = mask;
                         }
                         std::fprintf(stderr, "wrong group %04X %04X %04X %04X at bit %zu: blocks differing %s%s%s%s\n",
@@ -148,8 +158,8 @@ int main(int argc, char** argv)
             }
             sent += truth.size();
         }
-        std::printf("%8.1f %8zu %8.2f%% %7zu %6.3f%% %8.1f\n", cnr, sent, 100.0 * double(correct) / double(sent),
-                    wrong, decoded ? 100.0 * double(wrong) / double(decoded) : 0.0, estimate);
+        std::printf("%8.1f %8zu %8.2f%% %7zu %6.3f%% %8.1f\n", cnr, sent, 100.0 * double(correct) / double(sent), wrong,
+                    decoded ? 100.0 * double(wrong) / double(decoded) : 0.0, estimate);
         std::fflush(stdout);
     }
     return 0;

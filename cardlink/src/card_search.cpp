@@ -17,10 +17,8 @@ constexpr Long kDefaultPort = 33234;
 // Empty host and negative port take their defaults, written back.
 void normaliseAddress(QString& host, Long& port)
 {
-    if (host.isEmpty())
-        host = QStringLiteral("127.0.0.1");
-    if (port < 0)
-        port = kDefaultPort;
+    if (host.isEmpty()) host = QStringLiteral("127.0.0.1");
+    if (port < 0) port = kDefaultPort;
 }
 
 }  // namespace
@@ -37,12 +35,10 @@ bool CardLink::waitForCardList()
 {
     while (!enumDone_) {
         holdSteps_ = true;
-        if (!detail::pauseFor(this, timing_.waitPauseMs))
-            return false;
+        if (!detail::pauseFor(this, timing_.waitPauseMs)) return false;
         resumeSteps();
-        holdSteps_ = true;   // what arrives from now on waits for the next poll
-        if (!detail::letControlPausesEnd(this))
-            return false;
+        holdSteps_ = true;  // what arrives from now on waits for the next poll
+        if (!detail::letControlPausesEnd(this)) return false;
     }
     resumeSteps();
     return true;
@@ -65,8 +61,8 @@ Integer CardLink::CardSearch(ByRef<QString> Host, ByRef<Long> Port)
         lastErrorText_.clear();
     } else if (lastErrorNumber_ == 0) {
         lastErrorNumber_ = ERR_NO_CARD_LIST;
-        lastErrorText_ = enumEndedBy_.isEmpty() ? QStringLiteral("No card list")
-                                                : QStringLiteral("No card list: ") + enumEndedBy_;
+        lastErrorText_ =
+            enumEndedBy_.isEmpty() ? QStringLiteral("No card list") : QStringLiteral("No card list: ") + enumEndedBy_;
     }
     const Integer result = Integer(lastErrorNumber_);
     closeConnection();
@@ -77,14 +73,12 @@ Integer CardLink::CardSearch(ByRef<QString> Host, ByRef<Long> Port)
 
 Boolean CardLink::CardStatus(ByRef<Integer> Number, CardStatusRecord& Status)
 {
-    if (!cardListSeen_)
-        return FALSE_B;
+    if (!cardListSeen_) return FALSE_B;
     Integer& number = Number.get();
     number = Integer(number - 1);
     // A number below 1 is out of range: reported as a failed look-up, with
     // the caller's variable decreased as for any other number.
-    if (number < 0 || number > 6)
-        return FALSE_B;
+    if (number < 0 || number > 6) return FALSE_B;
     Status = cards_[size_t(number)];
     return TRUE_B;
 }
@@ -98,10 +92,8 @@ int CardLink::prepareCardSelection(QString& host, Long& port)
     selectionFailure_.clear();
     normaliseAddress(host, port);
     const int opened = openConnection(host, port);
-    if (opened != 0)
-        return opened;
-    if (!waitForCardList())
-        return ERR_CONTROL_DESTROYED;
+    if (opened != 0) return opened;
+    if (!waitForCardList()) return ERR_CONTROL_DESTROYED;
     if (lastErrorNumber_ == ERR_ENUM_TIMEOUT) {
         selectionFailure_ = lastErrorText_;
         closeConnection();
@@ -126,11 +118,9 @@ int CardLink::prepareCardSelection(QString& host, Long& port)
 Integer CardLink::CardConnectByNumber(ByRef<QString> Host, ByRef<Long> Port, ByRef<Integer> Number)
 {
     const int prepared = prepareCardSelection(Host.get(), Port.get());
-    if (prepared != 0)
-        return Integer(prepared);
+    if (prepared != 0) return Integer(prepared);
     Integer& number = Number.get();
-    if (number < 1)
-        number = 1;
+    if (number < 1) number = 1;
     if (number <= 7) {
         selectedCard_ = number;
         sendXmlCommand(requests::connectByNumber(number));
@@ -144,11 +134,9 @@ Integer CardLink::CardConnectByNumber(ByRef<QString> Host, ByRef<Long> Port, ByR
 Integer CardLink::CardConnectBySerial(ByRef<QString> Host, ByRef<Long> Port, ByRef<QString> Serial)
 {
     const int prepared = prepareCardSelection(Host.get(), Port.get());
-    if (prepared != 0)
-        return Integer(prepared);
+    if (prepared != 0) return Integer(prepared);
     QString& serial = Serial.get();
-    if (serial.isEmpty())
-        serial = QStringLiteral("--------");
+    if (serial.isEmpty()) serial = QStringLiteral("--------");
     selectedCard_ = -1;
     for (size_t slot = 0; slot < cards_.size(); ++slot) {
         if (cards_[slot].Serial == serial) {
@@ -168,10 +156,8 @@ Integer CardLink::CardConnectBySerial(ByRef<QString> Host, ByRef<Long> Port, ByR
 QString CardLink::CardConnectError(ByRef<Integer> Error)
 {
     Integer& error = Error.get();
-    if (error == 0)
-        return QString();
-    if (error == -1)
-        return QStringLiteral("Connect Error");
+    if (error == 0) return QString();
+    if (error == -1) return QStringLiteral("Connect Error");
     error = Integer(lastErrorNumber_);
     return lastErrorText_;
 }
@@ -179,8 +165,7 @@ QString CardLink::CardConnectError(ByRef<Integer> Error)
 QString CardLink::connectErrorText(Integer& error)
 {
     QString text = CardConnectError(error);
-    if (error == -1 && !selectionFailure_.isEmpty())
-        text += QStringLiteral(": ") + selectionFailure_;
+    if (error == -1 && !selectionFailure_.isEmpty()) text += QStringLiteral(": ") + selectionFailure_;
     return text;
 }
 

@@ -20,11 +20,15 @@ namespace quesmer {
 QColor lightColour(LinkLight light)
 {
     switch (light) {
-    case LinkLight::Open: return QColor(255, 192, 128);
-    case LinkLight::InSession: return QColor(0, 255, 0);
-    case LinkLight::ServerQuit: return QColor(128, 128, 255);
-    case LinkLight::None:
-    case LinkLight::Closed: break;
+        case LinkLight::Open:
+            return QColor(255, 192, 128);
+        case LinkLight::InSession:
+            return QColor(0, 255, 0);
+        case LinkLight::ServerQuit:
+            return QColor(128, 128, 255);
+        case LinkLight::None:
+        case LinkLight::Closed:
+            break;
     }
     return QColor(255, 0, 0);
 }
@@ -36,17 +40,28 @@ namespace {
 int socketErrorNumber(QAbstractSocket::SocketError error)
 {
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return 10061;
-    case QAbstractSocket::RemoteHostClosedError: return 10053;
-    case QAbstractSocket::HostNotFoundError: return 11001;
-    case QAbstractSocket::SocketAccessError: return 10013;
-    case QAbstractSocket::SocketResourceError: return 10055;
-    case QAbstractSocket::SocketTimeoutError: return 10060;
-    case QAbstractSocket::DatagramTooLargeError: return 10040;
-    case QAbstractSocket::AddressInUseError: return 10048;
-    case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
-    case QAbstractSocket::UnsupportedSocketOperationError: return 10045;
-    default: return 10050;   // network down / other failure
+        case QAbstractSocket::ConnectionRefusedError:
+            return 10061;
+        case QAbstractSocket::RemoteHostClosedError:
+            return 10053;
+        case QAbstractSocket::HostNotFoundError:
+            return 11001;
+        case QAbstractSocket::SocketAccessError:
+            return 10013;
+        case QAbstractSocket::SocketResourceError:
+            return 10055;
+        case QAbstractSocket::SocketTimeoutError:
+            return 10060;
+        case QAbstractSocket::DatagramTooLargeError:
+            return 10040;
+        case QAbstractSocket::AddressInUseError:
+            return 10048;
+        case QAbstractSocket::SocketAddressNotAvailableError:
+            return 10049;
+        case QAbstractSocket::UnsupportedSocketOperationError:
+            return 10045;
+        default:
+            return 10050;  // network down / other failure
     }
 }
 
@@ -59,7 +74,10 @@ const QString kConnectionLostText = QStringLiteral("Connection closed before the
 }  // namespace
 
 CardLink::CardLink(QObject* parent)
-    : QObject(parent), timer_(new QTimer(this)), stepTimer_(new QTimer(this)), quitTimer_(new QTimer(this)),
+    : QObject(parent),
+      timer_(new QTimer(this)),
+      stepTimer_(new QTimer(this)),
+      quitTimer_(new QTimer(this)),
       reader_(std::make_unique<FrameReader>(MAX_MESSAGE_SIZE))
 {
     connect(timer_, &QTimer::timeout, this, &CardLink::onTick);
@@ -100,22 +118,19 @@ void CardLink::setErrorNotifier(Notifier notifier) { notifier_ = std::move(notif
 
 void CardLink::startPause(QTimer* timer, int ms)
 {
-    if (!timer->isActive())
-        detail::controlPauseBegins();
+    if (!timer->isActive()) detail::controlPauseBegins();
     timer->start(ms);
 }
 
 void CardLink::stopPause(QTimer* timer)
 {
-    if (timer->isActive())
-        detail::controlPauseEnds();
+    if (timer->isActive()) detail::controlPauseEnds();
     timer->stop();
 }
 
 void CardLink::setLight(LinkLight light)
 {
-    if (light_ == light)
-        return;
+    if (light_ == light) return;
     light_ = light;
     emit lightChanged(light);
 }
@@ -153,8 +168,7 @@ int CardLink::startConnection(const QString& host, Long port)
     connect(socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
         // A close by the peer is a close notification, not an error: it
         // must not turn a finished card search into a failure.
-        if (e == QAbstractSocket::RemoteHostClosedError && connected_)
-            return;
+        if (e == QAbstractSocket::RemoteHostClosedError && connected_) return;
         onSocketError(socketErrorNumber(e));
     });
     connect(socket_, &QTcpSocket::readyRead, this, &CardLink::onReadyRead);
@@ -177,10 +191,8 @@ int CardLink::startConnection(const QString& host, Long port)
 
 int CardLink::openConnection(const QString& host, Long port)
 {
-    if (const int refused = startConnection(host, port))
-        return refused;
-    if (!waitForConnection())
-        return ERR_CONTROL_DESTROYED;
+    if (const int refused = startConnection(host, port)) return refused;
+    if (!waitForConnection()) return ERR_CONTROL_DESTROYED;
     return connectResult_ == ConnectResult::Open ? 0 : (lastErrorNumber_ ? lastErrorNumber_ : ERR_CONNECTION_LOST);
 }
 
@@ -206,15 +218,13 @@ void CardLink::closeConnection()
     reader_->clear();
     lastSequence_ = 0;
     setLight(LinkLight::Closed);
-    if (wasOpen)
-        endCardListWait();
+    if (wasOpen) endCardListWait();
 }
 
 void CardLink::endCardListWait()
 {
     // A card-list wait in progress must end now: nothing more can arrive.
-    if (enumDone_)
-        return;
+    if (enumDone_) return;
     enumDone_ = true;
     if (lastErrorNumber_ == 0) {
         lastErrorNumber_ = ERR_CONNECTION_LOST;
@@ -231,8 +241,7 @@ void CardLink::onConnected()
 
 void CardLink::onPeerClosed()
 {
-    if (!connected_ || quitting_)
-        return;   // our own close, already handled, or one that the server's quit announced
+    if (!connected_ || quitting_) return;  // our own close, already handled, or one that the server's quit announced
     connectResult_ = ConnectResult::Closed;
     connected_ = false;
     // The timer counts only while connected, so without this a card-list
@@ -242,8 +251,7 @@ void CardLink::onPeerClosed()
 
 void CardLink::onSocketError(int code)
 {
-    if (quitting_)
-        return;
+    if (quitting_) return;
     if (connectResult_ == ConnectResult::Pending || connected_) {
         connectResult_ = ConnectResult::Error;
         lastErrorNumber_ = code;
@@ -255,8 +263,7 @@ void CardLink::onSocketError(int code)
 
 void CardLink::sendBytes(const QByteArray& bytes)
 {
-    if (!connected_ || quitting_)
-        return;
+    if (!connected_ || quitting_) return;
     socket_->write(bytes);
     socket_->flush();
     sent_ = true;
@@ -264,8 +271,7 @@ void CardLink::sendBytes(const QByteArray& bytes)
 
 void CardLink::sendXmlCommand(const QString& xml)
 {
-    if (!session_ || xml.isEmpty())
-        return;
+    if (!session_ || xml.isEmpty()) return;
     const int32_t sequence = lastSequence_ == std::numeric_limits<int32_t>::max() ? 0 : lastSequence_ + 1;
     sendBytes(encodeFrame(sequence, xmlPayload(xml.toLatin1())));
 }
@@ -277,8 +283,7 @@ void CardLink::onReadyRead()
     // Any byte that arrives is traffic for the receive watchdog, also when
     // a step is already under way: that step takes it.
     received_ = true;
-    if (!extracting_ && !quitting_ && !holdSteps_)
-        beginStep();
+    if (!extracting_ && !quitting_ && !holdSteps_) beginStep();
 }
 
 void CardLink::beginStep()
@@ -291,8 +296,7 @@ void CardLink::beginStep()
 void CardLink::resumeSteps()
 {
     holdSteps_ = false;
-    if (connected_ && !extracting_ && !quitting_ && socket_->bytesAvailable() > 0)
-        beginStep();
+    if (connected_ && !extracting_ && !quitting_ && socket_->bytesAvailable() > 0) beginStep();
 }
 
 void CardLink::finishStep()
@@ -313,12 +317,11 @@ void CardLink::finishStep()
     }
     const quint64 connection = connection_;
     if (!takeFrames() || connection_ != connection)
-        return;   // destroyed, or a new connection was opened meanwhile; it has its own steps
+        return;  // destroyed, or a new connection was opened meanwhile; it has its own steps
     extracting_ = false;
     // Qt reports no new arrival for bytes that came in during the step, and
     // a steady stream is read one step per flash.
-    if (connected_ && !quitting_ && !holdSteps_ && socket_->bytesAvailable() > 0)
-        beginStep();
+    if (connected_ && !quitting_ && !holdSteps_ && socket_->bytesAvailable() > 0) beginStep();
 }
 
 bool CardLink::takeFrames()
@@ -330,28 +333,24 @@ bool CardLink::takeFrames()
     while (connected_ && connection_ == connection && !quitting_) {
         const std::optional<ReadEvent> event = reader_->pop();
         lastSequence_ = reader_->lastSequence();
-        if (!event)
-            break;
-        QByteArray answer;   // sent after the events the frame raised
+        if (!event) break;
+        QByteArray answer;  // sent after the events the frame raised
         switch (event->kind) {
-        case ReadEvent::Kind::Control:
-            if (event->header.sequence == SEQ_QUIT)
-                serverQuit();
-            break;   // no-operation and keep-alive frames only count as traffic
-        case ReadEvent::Kind::Message:
-            answer = dispatch(event->payload, event->header.sequence);
-            break;
-        case ReadEvent::Kind::MessageTooLong:
-            raiseServerFault(ERR_MSG, QStringLiteral("Message too long"));
-            break;
-        case ReadEvent::Kind::Skipped:
-        case ReadEvent::Kind::FrameTooLong:
-            break;
+            case ReadEvent::Kind::Control:
+                if (event->header.sequence == SEQ_QUIT) serverQuit();
+                break;  // no-operation and keep-alive frames only count as traffic
+            case ReadEvent::Kind::Message:
+                answer = dispatch(event->payload, event->header.sequence);
+                break;
+            case ReadEvent::Kind::MessageTooLong:
+                raiseServerFault(ERR_MSG, QStringLiteral("Message too long"));
+                break;
+            case ReadEvent::Kind::Skipped:
+            case ReadEvent::Kind::FrameTooLong:
+                break;
         }
-        if (!self)
-            return false;
-        if (!answer.isEmpty() && connection_ == connection)
-            sendBytes(answer);
+        if (!self) return false;
+        if (!answer.isEmpty() && connection_ == connection) sendBytes(answer);
     }
     return true;
 }
@@ -368,8 +367,7 @@ void CardLink::serverQuit()
 void CardLink::raiseServerFault(ErrTyp error, const QString& desc)
 {
     // Ends a card-list wait: the server answered with something else.
-    if (!enumDone_)
-        enumEndedBy_ = desc.trimmed();
+    if (!enumDone_) enumEndedBy_ = desc.trimmed();
     enumDone_ = true;
     emit OnCardError(error, desc);
 }
@@ -443,8 +441,7 @@ void CardLink::decodeServerInformation(const QByteArray& message)
 
 void CardLink::onTick()
 {
-    if (quitting_)
-        return;   // the connection closes when the pause ends
+    if (quitting_) return;  // the connection closes when the pause ends
     if (connected_ && !enumDone_) {
         if (++enumTicks_ >= 30) {
             enumDone_ = true;

@@ -59,10 +59,7 @@ void Daskel::CardGetStatus() { link_->CardGetStatus(); }
 void Daskel::CardGetCodeList() { link_->CardGetCodeList(); }
 void Daskel::CardGetCodeInf(ByRef<QString> Code) { link_->CardGetCodeInf(Code.get()); }
 
-void Daskel::CardActivateGUI(ByRef<QString> Host, ByRef<Long> Port)
-{
-    link_->CardActivateGUI(Host.get(), Port.get());
-}
+void Daskel::CardActivateGUI(ByRef<QString> Host, ByRef<Long> Port) { link_->CardActivateGUI(Host.get(), Port.get()); }
 
 void Daskel::CardSetConfiguration(ByRef<Integer> HeaderLong, ByRef<TXTTyp> TextFmt, ByRef<EncTyp> BinFmt,
                                   ByRef<Integer> IndicatorPerMin, ByRef<Integer> FFTPerSec)
@@ -84,7 +81,10 @@ void Daskel::CardSetMode(ByRef<QString> Modulation, ByRef<QString> Code, ByRef<d
                        Auto.get());
 }
 
-void Daskel::CardSetFrequency(ByRef<Integer> Center, ByRef<AFCTyp> AFC) { link_->CardSetFrequency(Center.get(), AFC.get()); }
+void Daskel::CardSetFrequency(ByRef<Integer> Center, ByRef<AFCTyp> AFC)
+{
+    link_->CardSetFrequency(Center.get(), AFC.get());
+}
 
 void Daskel::CardSetFilter(ByRef<Integer> Center, ByRef<Integer> Bandwidth)
 {

@@ -4,8 +4,7 @@ namespace quesmer {
 
 void appendU32(QByteArray& out, uint32_t value)
 {
-    for (int i = 0; i < 4; ++i)
-        out.append(char((value >> (8 * i)) & 0xFF));
+    for (int i = 0; i < 4; ++i) out.append(char((value >> (8 * i)) & 0xFF));
 }
 
 void appendU16(QByteArray& out, uint16_t value)
@@ -17,8 +16,7 @@ void appendU16(QByteArray& out, uint16_t value)
 uint32_t readU32(const QByteArray& data, qsizetype offset)
 {
     uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | uint8_t(data.at(offset + i));
+    for (int i = 3; i >= 0; --i) v = (v << 8) | uint8_t(data.at(offset + i));
     return v;
 }
 
@@ -34,10 +32,7 @@ QByteArray encodeFrame(int32_t sequence, const QByteArray& payload, int32_t flag
     return out;
 }
 
-QByteArray encodeControlFrame(int32_t sequence)
-{
-    return encodeFrame(sequence, QByteArray(), 1);
-}
+QByteArray encodeControlFrame(int32_t sequence) { return encodeFrame(sequence, QByteArray(), 1); }
 
 QByteArray xmlPayload(const QByteArray& xml)
 {
@@ -50,8 +45,7 @@ QByteArray xmlPayload(const QByteArray& xml)
 
 std::optional<FrameHeader> readHeader(const QByteArray& data, qsizetype offset)
 {
-    if (offset < 0 || data.size() - offset < FRAME_HEADER_SIZE)
-        return std::nullopt;
+    if (offset < 0 || data.size() - offset < FRAME_HEADER_SIZE) return std::nullopt;
     FrameHeader h;
     h.marker = readU32(data, offset);
     h.sequence = int32_t(readU32(data, offset + 4));
@@ -70,8 +64,8 @@ QByteArray clientHelloPayload()
 {
     QByteArray p;
     appendU32(p, MSG_CLIENT_HELLO);
-    appendU32(p, 0);   // first text field, empty
-    appendU32(p, 0);   // second text field, empty
+    appendU32(p, 0);  // first text field, empty
+    appendU32(p, 0);  // second text field, empty
     p.append('\x01');
     p.append('\x02');
     appendU32(p, 0xFFFFFFFFu);
@@ -81,7 +75,7 @@ QByteArray clientHelloPayload()
     appendU32(p, 0);
     appendU16(p, 0);
     appendU16(p, 1);
-    return p;   // 32 bytes
+    return p;  // 32 bytes
 }
 
 }  // namespace quesmer

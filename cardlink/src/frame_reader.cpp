@@ -9,7 +9,7 @@ FrameReader::FrameReader(qsizetype maxMessage, qsizetype maxFrame) : maxMessage_
 
 void FrameReader::push(QByteArrayView bytes)
 {
-    if (pos_ > 0) {   // what was taken goes before anything is added
+    if (pos_ > 0) {  // what was taken goes before anything is added
         buffer_.remove(0, pos_);
         pos_ = 0;
     }
@@ -40,8 +40,7 @@ bool FrameReader::beginFragment(qsizetype length, int32_t flag)
 {
     fragmentLeft_ = length;
     fragmentKept_ = false;
-    if (flag == 1 || discardingMessage_)
-        return false;   // a lone fragment, or more of a message that is lost already
+    if (flag == 1 || discardingMessage_) return false;  // a lone fragment, or more of a message that is lost already
     if (reassembly_.size() + length > maxMessage_) {
         reassembly_ = QByteArray();
         discardingMessage_ = true;
@@ -58,10 +57,8 @@ std::optional<ReadEvent> FrameReader::pop()
             // The payload of a fragment streams into the reassembly buffer (or
             // away) as it arrives, so no large frame is ever buffered whole.
             const qsizetype n = std::min(fragmentLeft_, bufferedBytes());
-            if (n == 0)
-                return std::nullopt;
-            if (fragmentKept_)
-                reassembly_.append(buffer_.constData() + pos_, n);
+            if (n == 0) return std::nullopt;
+            if (fragmentKept_) reassembly_.append(buffer_.constData() + pos_, n);
             consume(n);
             fragmentLeft_ -= n;
             continue;
@@ -69,8 +66,7 @@ std::optional<ReadEvent> FrameReader::pop()
         const qsizetype at = findMarker(buffer_, pos_);
         if (at < 0) {
             // Only the last three bytes can begin a marker; keep no more garbage.
-            if (bufferedBytes() > 3)
-                consume(bufferedBytes() - 3);
+            if (bufferedBytes() > 3) consume(bufferedBytes() - 3);
             return std::nullopt;
         }
         if (at > pos_) {
@@ -79,8 +75,7 @@ std::optional<ReadEvent> FrameReader::pop()
             return skipped;
         }
         const std::optional<FrameHeader> header = readHeader(buffer_, pos_);
-        if (!header)
-            return std::nullopt;
+        if (!header) return std::nullopt;
         if (header->sequence == SEQ_NOP || header->sequence == SEQ_KEEPALIVE || header->sequence == SEQ_QUIT) {
             consume(FRAME_HEADER_SIZE);
             return ReadEvent{ReadEvent::Kind::Control, *header, {}, 0};
@@ -97,11 +92,10 @@ std::optional<ReadEvent> FrameReader::pop()
             continue;
         }
         const qsizetype total = FRAME_HEADER_SIZE + qsizetype(header->length);
-        if (bufferedBytes() < total)
-            return std::nullopt;
+        if (bufferedBytes() < total) return std::nullopt;
         const QByteArray payload(buffer_.constData() + pos_ + FRAME_HEADER_SIZE, qsizetype(header->length));
         consume(total);
-        if (discardingMessage_) {   // last piece of a message that was too long
+        if (discardingMessage_) {  // last piece of a message that was too long
             discardingMessage_ = false;
             continue;
         }

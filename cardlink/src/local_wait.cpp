@@ -26,12 +26,11 @@ namespace {
 
 WaitEnd runLoop(QObject* owner, const std::function<bool()>& done, int timeoutMs)
 {
-    if (done())
-        return WaitEnd::Done;
+    if (done()) return WaitEnd::Done;
     QEventLoop loop;
     WaitEnd end = WaitEnd::TimedOut;
-    bool due = false;          // the condition held or the time ran out
-    quint64 endedAtDue = 0;    // pausesEnded at that moment
+    bool due = false;        // the condition held or the time ran out
+    quint64 endedAtDue = 0;  // pausesEnded at that moment
     bool destroyed = false;
     // A handler may destroy the owner: only this flag may be looked at then.
     if (owner) {
@@ -42,8 +41,7 @@ WaitEnd runLoop(QObject* owner, const std::function<bool()>& done, int timeoutMs
         });
     }
     auto finish = [&] {
-        if (pausesRunning == 0 || pausesEnded > endedAtDue)
-            loop.quit();
+        if (pausesRunning == 0 || pausesEnded > endedAtDue) loop.quit();
     };
     auto becomeDue = [&](WaitEnd why) {
         due = true;
@@ -54,8 +52,7 @@ WaitEnd runLoop(QObject* owner, const std::function<bool()>& done, int timeoutMs
     // The condition changes only while events are handled: look at it each
     // time the loop has handled what was pending, before it sleeps.
     auto check = [&] {
-        if (destroyed)
-            return;
+        if (destroyed) return;
         if (due)
             finish();
         else if (done())
@@ -69,8 +66,7 @@ WaitEnd runLoop(QObject* owner, const std::function<bool()>& done, int timeoutMs
     if (timeoutMs >= 0) {
         timeout.setSingleShot(true);
         QObject::connect(&timeout, &QTimer::timeout, &loop, [&] {
-            if (!destroyed && !due)
-                becomeDue(WaitEnd::TimedOut);
+            if (!destroyed && !due) becomeDue(WaitEnd::TimedOut);
         });
         timeout.start(timeoutMs);
     }
@@ -87,13 +83,15 @@ WaitEnd waitUntil(QObject* owner, const std::function<bool()>& done, int timeout
 
 bool pauseFor(QObject* owner, int ms)
 {
-    return waitUntil(owner, [] { return false; }, ms) != WaitEnd::OwnerDestroyed;
+    return waitUntil(
+               owner, [] { return false; }, ms) != WaitEnd::OwnerDestroyed;
 }
 
 bool letControlPausesEnd(QObject* owner)
 {
     // Due at once: the wait then ends when the pause running now is over.
-    return pausesRunning == 0 || waitUntil(owner, [] { return false; }, 0) != WaitEnd::OwnerDestroyed;
+    return pausesRunning == 0 || waitUntil(
+                                     owner, [] { return false; }, 0) != WaitEnd::OwnerDestroyed;
 }
 
 bool outlives(QObject* owner, const std::function<void()>& pause)
@@ -102,8 +100,7 @@ bool outlives(QObject* owner, const std::function<void()>& pause)
     const QMetaObject::Connection watch =
         QObject::connect(owner, &QObject::destroyed, [&destroyed] { destroyed = true; });
     pause();
-    if (!destroyed)
-        QObject::disconnect(watch);
+    if (!destroyed) QObject::disconnect(watch);
     return !destroyed;
 }
 

@@ -13,9 +13,9 @@
 namespace quesmer::detail {
 
 enum class WaitEnd {
-    Done,             // the condition holds
-    TimedOut,         // the time ran out first
-    OwnerDestroyed,   // the owner is gone: the caller must return without touching it
+    Done,            // the condition holds
+    TimedOut,        // the time ran out first
+    OwnerDestroyed,  // the owner is gone: the caller must return without touching it
 };
 
 // Runs a local event loop until `done` holds (looked at whenever the loop has

@@ -26,15 +26,14 @@ constexpr int kMaxDepth = 128;
 // great many of them would take seconds and hundreds of MiB. No reply of a
 // decoder-card server needs more than a few hundred.
 constexpr int kMaxAttributesPerElement = 32;
-constexpr int kMaxMarkup = 100000;   // start tags and attributes in one reply
+constexpr int kMaxMarkup = 100000;  // start tags and attributes in one reply
 
 // Local name of a node (prefix removed), lower-cased.
 QString localName(const QDomNode& node)
 {
     QString name = node.nodeName();
     const qsizetype colon = name.indexOf(':');
-    if (colon >= 0 && node.isElement())
-        name = name.mid(colon + 1);
+    if (colon >= 0 && node.isElement()) name = name.mid(colon + 1);
     return name.toLower();
 }
 
@@ -55,12 +54,9 @@ qint64 wholeNumber(const QString& text, qint64 lo, qint64 hi)
     qint64 v = t.toLongLong(&ok);
     if (!ok) {
         const double d = t.toDouble(&ok);
-        if (!ok || !(d == d))
-            return 0;
-        if (d <= double(lo))
-            return lo;
-        if (d >= double(hi))
-            return hi;
+        if (!ok || !(d == d)) return 0;
+        if (d <= double(lo)) return lo;
+        if (d >= double(hi)) return hi;
         v = qint64(d < 0 ? d - 0.5 : d + 0.5);
     }
     return std::clamp(v, lo, hi);
@@ -80,11 +76,9 @@ Long toLong(const QString& text)
 double leadingNumber(const QString& text)
 {
     qsizetype i = 0;
-    while (i < text.size() && text[i].isSpace())
-        ++i;
+    while (i < text.size() && text[i].isSpace()) ++i;
     const qsizetype start = i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
     bool digits = false;
     while (i < text.size() && text[i].isDigit() && text[i].unicode() < 128) {
         ++i;
@@ -97,8 +91,7 @@ double leadingNumber(const QString& text)
             digits = true;
         }
     }
-    if (!digits)
-        return 0;
+    if (!digits) return 0;
     bool ok = false;
     const double v = text.mid(start, i - start).toDouble(&ok);
     return ok ? v : 0;
@@ -118,9 +111,9 @@ void pickWord(T& target, const QString& word, std::initializer_list<std::pair<co
 
 // What the linear pre-scan of a reply found.
 struct Scan {
-    QString beyond;          // why the reply is refused, empty when it is not
-    qsizetype at = 0;        // where
-    bool hasDeclarations = false;   // a document type declaration, whose entities the scan cannot follow
+    QString beyond;                // why the reply is refused, empty when it is not
+    qsizetype at = 0;              // where
+    bool hasDeclarations = false;  // a document type declaration, whose entities the scan cannot follow
 };
 
 // Counts start tags, their attributes (the '=' signs outside quoted values)
@@ -161,16 +154,14 @@ Scan scanMarkup(const QString& text)
         const bool endTag = rest.startsWith(u"</");
         i += endTag ? 2 : 1;
         const QChar first = i < n ? text[i] : QChar();
-        if (!first.isLetter() && first != u'_' && first != u':')
-            continue;
+        if (!first.isLetter() && first != u'_' && first != u':') continue;
         int attributes = 0;
         QChar quote;
         QChar last;
         for (; i < n; ++i) {
             const QChar c = text[i];
             if (!quote.isNull()) {
-                if (c == quote)
-                    quote = QChar();
+                if (c == quote) quote = QChar();
             } else if (c == u'"' || c == u'\'') {
                 quote = c;
             } else if (c == u'=') {
@@ -217,8 +208,7 @@ bool checkDocument(const QString& text, int* number, QString* reason, qint64* li
         *line = QStringView(text).left(scan.at).count(u'\n') + 1;
         return false;
     }
-    if (!scan.hasDeclarations)
-        return true;
+    if (!scan.hasDeclarations) return true;
     QXmlStreamReader reader(text);
     int depth = 0;
     while (!reader.atEnd()) {
@@ -229,8 +219,7 @@ bool checkDocument(const QString& text, int* number, QString* reason, qint64* li
             *line = reader.lineNumber();
             return false;
         }
-        if (token == QXmlStreamReader::EndElement)
-            --depth;
+        if (token == QXmlStreamReader::EndElement) --depth;
     }
     if (reader.hasError()) {
         *number = int(reader.error());
@@ -247,12 +236,9 @@ namespace {
 
 int hexValue(QChar c)
 {
-    if (c >= u'0' && c <= u'9')
-        return c.unicode() - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c.unicode() - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c.unicode() - u'A' + 10;
+    if (c >= u'0' && c <= u'9') return c.unicode() - u'0';
+    if (c >= u'a' && c <= u'f') return c.unicode() - u'a' + 10;
+    if (c >= u'A' && c <= u'F') return c.unicode() - u'A' + 10;
     return -1;
 }
 
@@ -268,7 +254,7 @@ QString unescapeCardText(const QString& text, bool numeric)
     const qsizetype n = text.size();
     auto at = [&](qsizetype i) { return i < n ? text[i] : QChar(); };
     QString out;
-    qsizetype copied = 0;   // text before this index is already in `out`
+    qsizetype copied = 0;  // text before this index is already in `out`
     for (qsizetype pos = text.indexOf(u'~'); pos >= 0; pos = text.indexOf(u'~', pos)) {
         QChar replacement;
         qsizetype length = 0;
@@ -294,15 +280,13 @@ QString unescapeCardText(const QString& text, bool numeric)
             ++pos;
             continue;
         }
-        if (out.isEmpty())
-            out.reserve(n);
+        if (out.isEmpty()) out.reserve(n);
         out.append(QStringView(text).mid(copied, pos - copied));
         out.append(replacement);
         pos += length;
         copied = pos;
     }
-    if (copied == 0)
-        return text;
+    if (copied == 0) return text;
     out.append(QStringView(text).mid(copied));
     return out;
 }
@@ -311,12 +295,10 @@ void readCards(const QDomElement& cards, std::vector<Reply>& out)
 {
     out.push_back(CardListBegin{});
     for (QDomElement c = cards.firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) {
-        if (localName(c) != QLatin1String("card"))
-            continue;
+        if (localName(c) != QLatin1String("card")) continue;
         const int slot = int(toInteger(c.attribute("number"))) - 1;
         const QString status = c.attribute("status");
-        if (slot < 0 || slot > 7 || status == QLatin1String("no-card"))
-            continue;
+        if (slot < 0 || slot > 7 || status == QLatin1String("no-card")) continue;
         CardStatus entry;
         entry.IsOk = TRUE_B;
         entry.Number = Integer(slot + 1);
@@ -351,8 +333,7 @@ void readParameters(const QDomElement& list, std::vector<Reply>& out)
     Filter filter;
     bool inputSeen = false, modeSeen = false, frequencySeen = false, filterSeen = false;
     for (QDomElement p = list.firstChildElement(); !p.isNull(); p = p.nextSiblingElement()) {
-        if (localName(p) != QLatin1String("parameter"))
-            continue;
+        if (localName(p) != QLatin1String("parameter")) continue;
         const QString name = p.attribute("name");
         const QString value = p.attribute("value");
         if (name == QLatin1String("input")) {
@@ -392,7 +373,7 @@ void readParameters(const QDomElement& list, std::vector<Reply>& out)
             frequency.center = toInteger(value);
             frequencySeen = true;
         } else if (name == QLatin1String("bandwidth")) {
-            (void)toInteger(value);   // read, not delivered
+            (void)toInteger(value);  // read, not delivered
             frequencySeen = true;
         } else if (name == QLatin1String("afc")) {
             pickWord(frequency.afc, value, {{"off", AFC_OFF}, {"on", AFC_ON}});
@@ -405,14 +386,10 @@ void readParameters(const QDomElement& list, std::vector<Reply>& out)
             filterSeen = true;
         }
     }
-    if (modeSeen)
-        out.push_back(mode);
-    if (frequencySeen)
-        out.push_back(frequency);
-    if (inputSeen)
-        out.push_back(input);
-    if (filterSeen)
-        out.push_back(filter);
+    if (modeSeen) out.push_back(mode);
+    if (frequencySeen) out.push_back(frequency);
+    if (inputSeen) out.push_back(input);
+    if (filterSeen) out.push_back(filter);
 }
 
 void readMetadata(const QDomElement& metadata, const QString& wholeText, std::vector<Reply>& out)
@@ -493,8 +470,7 @@ void walk(const QDomNode& parent, const QString& wholeText, std::vector<Reply>& 
             out.push_back(ServerError{desc});
             continue;
         }
-        if (n.hasChildNodes())
-            walk(n, wholeText, out);
+        if (n.hasChildNodes()) walk(n, wholeText, out);
     }
 }
 

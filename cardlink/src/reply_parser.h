@@ -15,32 +15,57 @@
 namespace quesmer::reply {
 
 // The text did not load; `text` is the "Error Loading: ..." message.
-struct LoadError { QString text; };
+struct LoadError {
+    QString text;
+};
 // Start of a card list: the table is emptied.
 struct CardListBegin {};
 // One card of the list, in slot Number - 1 (1 to 8); IsConnected is not part of it.
-struct Card { CardStatus status; };
+struct Card {
+    CardStatus status;
+};
 // End of a card list.
 struct CardListEnd {};
-struct Indicator { IndicatorInfo info; };
+struct Indicator {
+    IndicatorInfo info;
+};
 struct Mode {
     QString modulation, code, alphabet;
     double speed = 0, shift = 0;
     Boolean polarity = FALSE_B;
 };
-struct Frequency { Integer center = 0; AFCTyp afc = AFC_OFF; };
+struct Frequency {
+    Integer center = 0;
+    AFCTyp afc = AFC_OFF;
+};
 struct Input {
     Integer source = 0, gain = 0;
     Long translation = 0;
     AGCTyp agc = AGC_OFF;
     ALSTyp als = ALS_OFF;
 };
-struct Filter { Integer center = 0, bandwidth = 0; };
-struct CodeList { QString xml; };   // the whole reply text
-struct CodeInfo { QString xml; };
-struct DataText { QString channel; Boolean error = TRUE_B; QString raw, code, text; };
-struct DataBinary { EncTyp encoding = ENC_BIN; Integer bitCount = 0; QString bits; };
-struct ServerError { QString desc; };
+struct Filter {
+    Integer center = 0, bandwidth = 0;
+};
+struct CodeList {
+    QString xml;
+};  // the whole reply text
+struct CodeInfo {
+    QString xml;
+};
+struct DataText {
+    QString channel;
+    Boolean error = TRUE_B;
+    QString raw, code, text;
+};
+struct DataBinary {
+    EncTyp encoding = ENC_BIN;
+    Integer bitCount = 0;
+    QString bits;
+};
+struct ServerError {
+    QString desc;
+};
 
 using Reply = std::variant<LoadError, CardListBegin, Card, CardListEnd, Indicator, Mode, Frequency, Input, Filter,
                            CodeList, CodeInfo, DataText, DataBinary, ServerError>;

@@ -18,25 +18,19 @@ void sendRdsStartSequence(CardLink& link, Integer ifInput, const StartPause& pau
     auto settle = [&] { return paused(20) && paused(20); };
 
     link.CardSetConfiguration(TRUE_B, TXT_RAW, ENC_HEX);
-    if (!settle())
-        return;
+    if (!settle()) return;
     link.CardSetMode(QString("dbpsk"), QString("hf-analysis-bit-stream"), 1187.5, 2400.0);
-    if (!settle())
-        return;
+    if (!settle()) return;
     link.CardSetInput(ifInput, Integer(40), Long(57000));
-    if (!settle())
-        return;
+    if (!settle()) return;
     link.CardSetFilter(Integer(1200), Integer(2400));
-    if (!settle())
-        return;
+    if (!settle()) return;
     link.CardSetFrequency(Integer(1200), AFC_OFF);
-    if (!settle())
-        return;
+    if (!settle()) return;
 
     link.CardSetALS(ALS_START);
     for (int i = 0; i < 101; ++i) {
-        if (!paused(50))
-            return;
+        if (!paused(50)) return;
     }
     link.CardSetALS(ALS_STOP);
 }

@@ -6,12 +6,12 @@
 
 #include "quesmer/start_sequence.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 using namespace quesmer;
 using namespace quesmer::test;
@@ -32,12 +32,10 @@ public:
     bool start(const QStringList& args)
     {
         const QString program = QCoreApplication::applicationDirPath() + "/cardsim";
-        if (!QFile::exists(program))
-            return false;
+        if (!QFile::exists(program)) return false;
         process_.start(program, QStringList{"--port", "0"} + args);
-        if (!process_.waitForStarted(5000) || !waitUntil([&] { return process_.canReadLine(); }, 10000))
-            return false;
-        const QByteArray line = process_.readLine().trimmed();   // "listening on 127.0.0.1:PORT"
+        if (!process_.waitForStarted(5000) || !waitUntil([&] { return process_.canReadLine(); }, 10000)) return false;
+        const QByteArray line = process_.readLine().trimmed();  // "listening on 127.0.0.1:PORT"
         port_ = line.mid(line.lastIndexOf(':') + 1).toInt();
         return port_ > 0;
     }
@@ -58,8 +56,9 @@ protected:
     void SetUp() override
     {
         link.setTiming(fastTiming());
-        QObject::connect(&link, &CardLink::OnCardStatus,
-                         [this](Integer n, const CardStatus& s) { statuses.push_back({n, s}); });
+        QObject::connect(&link, &CardLink::OnCardStatus, [this](Integer n, const CardStatus& s) {
+            statuses.push_back({n, s});
+        });
         QObject::connect(&link, &CardLink::OnServerInformation, [this](const ServerInformation&) { ++infos; });
         QObject::connect(&link, &CardLink::OnCardConnected, [this] { ++connectedEvents; });
     }
@@ -70,8 +69,7 @@ protected:
         server.onConnect = [this, cards] {
             server.sendFrame(1, codePayload(MSG_HELLO));
             server.sendFrame(2, serverInfoPayload());
-            if (!cards.isEmpty())
-                server.sendXml(3, cards);
+            if (!cards.isEmpty()) server.sendXml(3, cards);
         };
     }
 
@@ -80,8 +78,7 @@ protected:
     {
         std::vector<QString> out;
         for (const Frame& f : server.frames())
-            if (f.code() == MSG_XML)
-                out.push_back(QString::fromLatin1(f.xml()));
+            if (f.code() == MSG_XML) out.push_back(QString::fromLatin1(f.xml()));
         return out;
     }
 
@@ -105,8 +102,7 @@ TEST_F(Cards, SearchAgainstCardsimReturnsZeroAfterTwoCardsAndClosesTheConnection
     f.write("# two cards\n1;Roof;dc1-0;R-0001;yes;ready\n2;Cellar;dc1-1;C-0002;no;busy;1\n");
     f.close();
     CardSimProcess sim;
-    if (!sim.start({"--cards", cardFile}))
-        GTEST_SKIP() << "cardsim is not built beside the tests";
+    if (!sim.start({"--cards", cardFile})) GTEST_SKIP() << "cardsim is not built beside the tests";
 
     QString host = "127.0.0.1";
     Long port = sim.port();
@@ -130,8 +126,7 @@ TEST_F(Cards, SearchSurvivesTheServerFaultsOfCardsim)
         {"split,garbage,nop", 1}, {"large", 1}, {"bad-xml", 1}, {"protocol-error", 0}, {"unknown", 0}};
     for (const auto& [faults, cards] : cases) {
         CardSimProcess sim;
-        if (!sim.start({"--fault", faults}))
-            GTEST_SKIP() << "cardsim is not built beside the tests";
+        if (!sim.start({"--fault", faults})) GTEST_SKIP() << "cardsim is not built beside the tests";
         CardLink fresh;
         fresh.setTiming(fastTiming());
         fresh.setErrorNotifier([](const QString&) {});
@@ -180,14 +175,14 @@ TEST_F(Cards, SearchResultSaysWhetherACardListCame)
     struct Case {
         const char* what;
         QByteArray bytes;
-        bool lateList;   // the enumeration times out before the list is read
+        bool lateList;  // the enumeration times out before the list is read
         int result;
         QString text;
         size_t cards;
     };
     const std::vector<Case> cases = {
-        {"keep-alives", encodeControlFrame(SEQ_KEEPALIVE).repeated(1000) + encodeFrame(3, xmlPayload(kTwoCards)),
-         false, 0, "", 3},
+        {"keep-alives", encodeControlFrame(SEQ_KEEPALIVE).repeated(1000) + encodeFrame(3, xmlPayload(kTwoCards)), false,
+         0, "", 3},
         {"empty list", encodeFrame(3, xmlPayload(emptyList)), false, 0, "", 0},
         {"late list", encodeFrame(3, xmlPayload(kTwoCards)), true, 0, "", 3},
         {"protocol error", encodeFrame(3, codePayload(MSG_PROTOCOL_ERROR)), false, ERR_NO_CARD_LIST,
@@ -202,8 +197,7 @@ TEST_F(Cards, SearchResultSaysWhetherACardListCame)
         QObject::connect(&fresh, &CardLink::OnCardStatus, [&](Integer, const CardStatus&) { ++cards; });
         QObject::connect(&fresh, &CardLink::lightChanged, [&](LinkLight l) { flashes += l == LinkLight::Open; });
         QObject::connect(&fresh, &CardLink::OnServerInformation, [&](const ServerInformation&) {
-            for (int i = 0; c.lateList && i < 30; ++i)
-                Access::tick(fresh);
+            for (int i = 0; c.lateList && i < 30; ++i) Access::tick(fresh);
         });
         server.onConnect = [&] {
             server.send(encodeFrame(1, codePayload(MSG_HELLO)) + encodeFrame(2, serverInfoPayload()) + c.bytes);
@@ -220,7 +214,7 @@ TEST_F(Cards, SearchWritesBackDefaultHostAndPort)
 {
     QString host;
     Long port = -5;
-    (void)link.CardSearch(host, port);   // only the written-back arguments matter here
+    (void)link.CardSearch(host, port);  // only the written-back arguments matter here
     EXPECT_EQ(host, "127.0.0.1");
     EXPECT_EQ(port, 33234);
 }
@@ -268,8 +262,8 @@ TEST_F(Cards, SelectionsThatCannotSucceedSendNothingAndLeaveTheConnectionClosed)
     struct Case {
         const char* what;
         Server server;
-        int method;   // 0 search, else connect by this card number
-        Integer result;   // 1: any error number
+        int method;      // 0 search, else connect by this card number
+        Integer result;  // 1: any error number
         const char* text;
     };
     const std::vector<Case> cases = {
@@ -287,8 +281,7 @@ TEST_F(Cards, SelectionsThatCannotSucceedSendNothingAndLeaveTheConnectionClosed)
         else
             server.onConnect = [this, &c] {
                 server.sendFrame(1, codePayload(MSG_HELLO));
-                if (c.server == InformationThenClose)
-                    server.sendFrame(2, serverInfoPayload());
+                if (c.server == InformationThenClose) server.sendFrame(2, serverInfoPayload());
                 server.closeClient();
             };
         Integer number = Integer(c.method);
@@ -377,7 +370,7 @@ TEST_F(Cards, DisconnectSendsTheRequestOnlyForASelectedCard)
 {
     serve(kTwoCards);
     ASSERT_EQ(link.CardSearch(QString("127.0.0.1"), Long(server.port())), 0);
-    link.CardDisconnect();   // nothing selected: nothing sent, still closed
+    link.CardDisconnect();  // nothing selected: nothing sent, still closed
     EXPECT_FALSE(link.connected());
 
     ASSERT_EQ(Access::open(link, "127.0.0.1", server.port()), 0);
@@ -410,16 +403,14 @@ TEST_F(Cards, DisconnectRequestReachesTheServerWhileDataIsStillArriving)
     server.sendXml(4, "<Indicators status=\"z\"/>");
     ASSERT_TRUE(waitUntil([&] { return link.cardEntry(0).IsConnected == TRUE_B; }));
     server.take();
-    const QByteArray batch = "<data><binary encoding=\"base16\" bit-count=\"8000\">" + QByteArray(2000, 'A') +
-                             "</binary></data>";
-    for (int i = 0; i < 64; ++i)
-        server.sendXml(5 + i, batch);
+    const QByteArray batch =
+        "<data><binary encoding=\"base16\" bit-count=\"8000\">" + QByteArray(2000, 'A') + "</binary></data>";
+    for (int i = 0; i < 64; ++i) server.sendXml(5 + i, batch);
     link.CardDisconnect();
     EXPECT_FALSE(link.connected());
     ASSERT_TRUE(waitUntil([&] {
         for (const QString& c : commands())
-            if (c.contains("<Disconnect/>"))
-                return true;
+            if (c.contains("<Disconnect/>")) return true;
         return false;
     }));
 }
@@ -451,12 +442,14 @@ TEST_F(Cards, StartSequenceSendsTheBitStreamSetUpWithItsPauses)
         return xml.mid(from, xml.indexOf("</Command>") - from).toStdString();
     };
     // HeaderLong is passed as true (-1), which is also "left out": no header attribute.
-    EXPECT_EQ(body(0), "<Set>\r\n<Configuration text-data-format=\"raw\" "
-                       "binary-data-format=\"base16\" />\r\n</Set>\r\n");
-    EXPECT_EQ(body(1), "<Set>\r\n<ParameterList>\r\n<Parameter name=\"modulation\" value=\"dbpsk\"/>\r\n"
-                       "<Parameter name=\"code\" value=\"hf-analysis-bit-stream\"/>\r\n"
-                       "<Parameter name=\"speed\" value=\"1187.5\"/>\r\n<Parameter name=\"shift\" value=\"2400\"/>\r\n"
-                       "\r\n</ParameterList>\r\n\r\n</Set>\r\n");
+    EXPECT_EQ(body(0),
+              "<Set>\r\n<Configuration text-data-format=\"raw\" "
+              "binary-data-format=\"base16\" />\r\n</Set>\r\n");
+    EXPECT_EQ(body(1),
+              "<Set>\r\n<ParameterList>\r\n<Parameter name=\"modulation\" value=\"dbpsk\"/>\r\n"
+              "<Parameter name=\"code\" value=\"hf-analysis-bit-stream\"/>\r\n"
+              "<Parameter name=\"speed\" value=\"1187.5\"/>\r\n<Parameter name=\"shift\" value=\"2400\"/>\r\n"
+              "\r\n</ParameterList>\r\n\r\n</Set>\r\n");
     EXPECT_NE(body(2).find("<Parameter name=\"input\" value=\"inp3\"/>\r\n<Parameter name=\"translation\" "
                            "value=\"57000\"/>\r\n<Parameter name=\"inputgain\" value=\"40\"/>\r\n\r\n</ParameterList>"),
               std::string::npos);
@@ -487,7 +480,7 @@ TEST_F(Cards, StartSequenceStopsWhenAHandlerDestroysTheLink)
 
 TEST_F(Cards, TheConnectingMethodsReturnWhenTheControlIsDestroyedDuringTheirWaits)
 {
-    serve(QByteArray());   // greets, never lists: the card-list wait goes on
+    serve(QByteArray());  // greets, never lists: the card-list wait goes on
     // Destroyed at once (while the connection is being opened) or later
     // (while the card list is awaited), by something the event loop runs.
     for (int delayMs : {0, 30}) {
@@ -531,5 +524,5 @@ TEST_F(Cards, AHandlerOfACardListMayDestroyTheControl)
     const Integer result = doomed->CardSearch(host, port);
     EXPECT_EQ(doomed, nullptr);
     EXPECT_NE(result, 0);
-    EXPECT_TRUE(waitUntil([&] { return socket.isNull(); }));   // the socket is not leaked
+    EXPECT_TRUE(waitUntil([&] { return socket.isNull(); }));  // the socket is not leaked
 }

@@ -4,8 +4,8 @@
 #include "quesmer/daskel.h"
 #include "test_server.h"
 
-#include <QImage>
 #include <gtest/gtest.h>
+#include <QImage>
 
 using namespace quesmer;
 using namespace quesmer::test;
@@ -46,7 +46,7 @@ TEST(DaskelIndicator, ColoursFollowTheConnection)
     EXPECT_EQ(centrePixel(daskel), QColor(0, 255, 0));
 
     painted.clear();
-    server.send(encodeControlFrame(SEQ_NOP));   // looking at data flashes orange, then back to green
+    server.send(encodeControlFrame(SEQ_NOP));  // looking at data flashes orange, then back to green
     ASSERT_TRUE(waitUntil([&] { return painted.size() >= 2; }));
     EXPECT_EQ(painted[0], QColor(255, 192, 128));
     EXPECT_EQ(painted[1], QColor(0, 255, 0));

@@ -23,13 +23,17 @@ QByteArray code(uint32_t value, const QByteArray& rest = QByteArray())
 std::string describe(const ReadEvent& e)
 {
     switch (e.kind) {
-    case Kind::Control: return "control " + std::to_string(e.header.sequence);
-    case Kind::Message:
-        return "message " + std::to_string(e.header.sequence) + " " + e.payload.left(40).toHex().toStdString() +
-               (e.payload.size() > 40 ? "... " + std::to_string(e.payload.size()) : std::string());
-    case Kind::Skipped: return "skipped " + std::to_string(e.skipped);
-    case Kind::MessageTooLong: return "too long " + std::to_string(e.header.sequence);
-    case Kind::FrameTooLong: return "frame too long " + std::to_string(e.header.length);
+        case Kind::Control:
+            return "control " + std::to_string(e.header.sequence);
+        case Kind::Message:
+            return "message " + std::to_string(e.header.sequence) + " " + e.payload.left(40).toHex().toStdString() +
+                   (e.payload.size() > 40 ? "... " + std::to_string(e.payload.size()) : std::string());
+        case Kind::Skipped:
+            return "skipped " + std::to_string(e.skipped);
+        case Kind::MessageTooLong:
+            return "too long " + std::to_string(e.header.sequence);
+        case Kind::FrameTooLong:
+            return "frame too long " + std::to_string(e.header.length);
     }
     return "?";
 }
@@ -37,8 +41,7 @@ std::string describe(const ReadEvent& e)
 std::vector<std::string> drain(FrameReader& reader)
 {
     std::vector<std::string> out;
-    while (const std::optional<ReadEvent> e = reader.pop())
-        out.push_back(describe(*e));
+    while (const std::optional<ReadEvent> e = reader.pop()) out.push_back(describe(*e));
     return out;
 }
 
@@ -49,7 +52,7 @@ std::string message(int32_t sequence, const QByteArray& payload)
 
 struct Case {
     const char* what;
-    std::vector<QByteArray> chunks;   // pushed one after the other, events taken after each
+    std::vector<QByteArray> chunks;  // pushed one after the other, events taken after each
     std::vector<std::string> events;
     int32_t lastSequence;
     qsizetype maxMessage = MAX_MESSAGE;
@@ -63,7 +66,7 @@ const QByteArray kFragment(FRAGMENT_SIZE, 'f');
 
 TEST(FrameReader, TurnsBytesIntoFramesAndMessages)
 {
-    const QByteArray junk("hello\x34\x27\x83 world \x34\x27", 18);   // with pieces of markers
+    const QByteArray junk("hello\x34\x27\x83 world \x34\x27", 18);  // with pieces of markers
     const QByteArray large = code(0x00100002, QByteArray(2 * FRAGMENT_SIZE + 96, 'x'));
     const std::vector<Case> cases = {
         {"one message", {encodeFrame(7, code(MSG_HELLO))}, {message(7, code(MSG_HELLO))}, 7},
@@ -108,12 +111,11 @@ TEST(FrameReader, TurnsBytesIntoFramesAndMessages)
         std::vector<std::string> events;
         for (const QByteArray& chunk : c.chunks) {
             reader.push(chunk);
-            for (const std::string& e : drain(reader))
-                events.push_back(e);
+            for (const std::string& e : drain(reader)) events.push_back(e);
         }
         EXPECT_EQ(events, c.events) << c.what;
         EXPECT_EQ(reader.lastSequence(), c.lastSequence) << c.what;
-        EXPECT_LE(reader.bufferedBytes(), 3) << c.what;   // garbage without a marker is not hoarded
+        EXPECT_LE(reader.bufferedBytes(), 3) << c.what;  // garbage without a marker is not hoarded
         EXPECT_EQ(reader.reassemblyBytes(), 0) << c.what;
     }
 }
@@ -136,7 +138,7 @@ TEST(FrameReader, FragmentsStreamIntoTheMessageAndClearForgetsEverything)
 {
     FrameReader reader(Case::MAX_MESSAGE);
     const QByteArray first = encodeFrame(1, kFragment, 0);
-    reader.push(first.left(FRAME_HEADER_SIZE + 1000));   // no large frame is buffered whole
+    reader.push(first.left(FRAME_HEADER_SIZE + 1000));  // no large frame is buffered whole
     EXPECT_FALSE(reader.pop());
     EXPECT_EQ(reader.reassemblyBytes(), 1000);
     EXPECT_EQ(reader.bufferedBytes(), 0);

@@ -6,9 +6,9 @@
 
 #include "quesmer/requests.h"
 
+#include <gtest/gtest.h>
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <gtest/gtest.h>
 #include <limits>
 
 using namespace quesmer;
@@ -22,10 +22,12 @@ protected:
     void SetUp() override
     {
         link.setTiming(fastTiming());
-        QObject::connect(&link, &CardLink::OnCardError,
-                         [this](ErrTyp e, const QString& d) { errors.push_back({e, d}); });
-        QObject::connect(&link, &CardLink::OnCardDisconnected,
-                         [this](Boolean r, const QString& c) { disconnects.push_back({r, c}); });
+        QObject::connect(&link, &CardLink::OnCardError, [this](ErrTyp e, const QString& d) {
+            errors.push_back({e, d});
+        });
+        QObject::connect(&link, &CardLink::OnCardDisconnected, [this](Boolean r, const QString& c) {
+            disconnects.push_back({r, c});
+        });
         QObject::connect(&link, &CardLink::OnServerInformation,
                          [this](const ServerInformation& i) { infos.push_back(i); });
     }
@@ -43,15 +45,13 @@ protected:
     // Ends the enumeration wait the way the timer does, after 30 ticks.
     void endEnumeration()
     {
-        for (int i = 0; i < 30; ++i)
-            Access::tick(link);
+        for (int i = 0; i < 30; ++i) Access::tick(link);
         ASSERT_TRUE(link.enumerationDone());
     }
     size_t keepAlives() const
     {
         size_t n = 0;
-        for (const Frame& f : server.frames())
-            n += f.header.sequence == SEQ_KEEPALIVE;
+        for (const Frame& f : server.frames()) n += f.header.sequence == SEQ_KEEPALIVE;
         return n;
     }
 
@@ -83,7 +83,7 @@ TEST_F(Framing, OpenTurnsTheIndicatorOrangeAndRefusalGivesTheSocketError)
     }
     CardLink other;
     const int result = Access::open(other, "127.0.0.1", unused);
-    if (result != 0) {   // the port may, rarely, have been taken again
+    if (result != 0) {  // the port may, rarely, have been taken again
         EXPECT_EQ(result, 10061);
         EXPECT_EQ(other.lastErrorNumber(), 10061);
         EXPECT_FALSE(other.lastErrorText().isEmpty());
@@ -102,8 +102,17 @@ TEST_F(Framing, HandshakeAnswersHelloAndAcknowledgesServerInformation)
     EXPECT_EQ(f[0].header.marker, FRAME_MARKER);
     EXPECT_EQ(f[0].header.sequence, 41);
     EXPECT_EQ(f[0].header.flag, 1);
-    const QByteArray hello = QByteArray::fromHex("00002000" "00000000" "00000000" "0102" "ffffffff" "0001"
-                                                 "01000000" "00000000" "0000" "0100");
+    const QByteArray hello = QByteArray::fromHex(
+        "00002000"
+        "00000000"
+        "00000000"
+        "0102"
+        "ffffffff"
+        "0001"
+        "01000000"
+        "00000000"
+        "0000"
+        "0100");
     EXPECT_EQ(f[0].payload, hello);
     EXPECT_FALSE(link.sessionOpen());
 
@@ -125,7 +134,7 @@ TEST_F(Framing, HandshakeAnswersHelloAndAcknowledgesServerInformation)
     EXPECT_EQ(i.ServerBuildId, 4711);
     EXPECT_EQ(i.BuildDate, "Dec  8 2026");
     EXPECT_EQ(i.BuildTime, "20:00:01");
-    EXPECT_EQ(i.SoftwareRelease, QString::fromLatin1("2.4.1 \xe9"));   // every byte survives
+    EXPECT_EQ(i.SoftwareRelease, QString::fromLatin1("2.4.1 \xe9"));  // every byte survives
     EXPECT_EQ(i.CardType, "DC1");
     EXPECT_TRUE(link.sessionOpen());
     EXPECT_EQ(link.light(), LinkLight::InSession);
@@ -136,7 +145,7 @@ TEST_F(Framing, TruncatedServerInformationFillsWhatIsThereWithoutReadingPastTheE
 {
     open();
     QByteArray p = serverInfoPayload();
-    p.truncate(24);   // the BuildDate length claims more than follows
+    p.truncate(24);  // the BuildDate length claims more than follows
     server.sendFrame(5, p);
     ASSERT_TRUE(waitUntil([&] { return !infos.empty(); }));
     EXPECT_EQ(infos[0].ServerBuildId, 4711);
@@ -161,7 +170,7 @@ TEST_F(Framing, NoCommandIsSentBeforeTheServerInformation)
     link.CardGetStatus();
     ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 3; }));
     const Frame f = server.frames()[2];
-    EXPECT_EQ(f.header.sequence, 3);   // last received sequence plus one
+    EXPECT_EQ(f.header.sequence, 3);  // last received sequence plus one
     EXPECT_EQ(f.header.flag, 1);
     EXPECT_EQ(f.code(), MSG_XML);
     EXPECT_EQ(f.header.length, uint32_t(4 + requests::getStatus().size()));
@@ -171,17 +180,17 @@ TEST_F(Framing, NoCommandIsSentBeforeTheServerInformation)
 TEST_F(Framing, SequenceFollowsTheLastReceivedFrameAndWrapsToZero)
 {
     openInSession();
-    server.sendFrame(std::numeric_limits<int32_t>::max(), codePayload(MSG_SERVER_INFO_ACK));   // ignored code
+    server.sendFrame(std::numeric_limits<int32_t>::max(), codePayload(MSG_SERVER_INFO_ACK));  // ignored code
     ASSERT_TRUE(waitUntil([&] { return link.lastSequence() == std::numeric_limits<int32_t>::max(); }));
     link.CardGetCodeList();
-    link.CardGetCodeList();   // nothing received in between: same number again
+    link.CardGetCodeList();  // nothing received in between: same number again
     ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 2; }));
     EXPECT_EQ(server.frames()[0].header.sequence, 0);
     EXPECT_EQ(server.frames()[1].header.sequence, 0);
 
     // Control sequences leave the last sequence alone.
     server.sendFrame(-1, QByteArray());
-    server.sendFrame(-7, codePayload(MSG_CLIENT_HELLO));   // a negative, non-control number counts
+    server.sendFrame(-7, codePayload(MSG_CLIENT_HELLO));  // a negative, non-control number counts
     ASSERT_TRUE(waitUntil([&] { return link.lastSequence() == -7; }));
     link.CardGetCodeList();
     ASSERT_TRUE(waitUntil([&] { return server.frameCount() == 3; }));
@@ -194,8 +203,7 @@ TEST_F(Framing, SequenceFollowsTheLastReceivedFrameAndWrapsToZero)
 TEST_F(Framing, EnumerationTimesOutOnTheThirtiethTickWithoutSendingKeepAlives)
 {
     openInSession();
-    for (int i = 0; i < 29; ++i)
-        Access::tick(link);
+    for (int i = 0; i < 29; ++i) Access::tick(link);
     EXPECT_FALSE(link.enumerationDone());
     Access::tick(link);
     EXPECT_TRUE(link.enumerationDone());
@@ -209,9 +217,8 @@ TEST_F(Framing, KeepAliveGoesOutOnEveryFifthIdleSendTick)
 {
     openInSession();
     endEnumeration();
-    Access::tick(link);   // the handshake replies still count as sent
-    for (int i = 0; i < 4; ++i)
-        Access::tick(link);
+    Access::tick(link);  // the handshake replies still count as sent
+    for (int i = 0; i < 4; ++i) Access::tick(link);
     spin(20);
     EXPECT_EQ(keepAlives(), 0u);
     Access::tick(link);
@@ -225,7 +232,7 @@ TEST_F(Framing, KeepAliveGoesOutOnEveryFifthIdleSendTick)
     Access::tick(link);
     Access::tick(link);
     link.CardGetStatus();
-    Access::tick(link);   // sent flag set: not counted
+    Access::tick(link);  // sent flag set: not counted
     Access::tick(link);
     Access::tick(link);
     spin(20);
@@ -237,15 +244,15 @@ TEST_F(Framing, KeepAliveGoesOutOnEveryFifthIdleSendTick)
 TEST_F(Framing, WatchdogClosesOnTheNinetiethTickWithoutData)
 {
     openInSession();
-    endEnumeration();   // these ticks do not count for the watchdog
-    Access::tick(link);   // data arrived before: not counted
-    for (int i = 0; i < 50; ++i)   // idle ticks 1 to 50
+    endEnumeration();             // these ticks do not count for the watchdog
+    Access::tick(link);           // data arrived before: not counted
+    for (int i = 0; i < 50; ++i)  // idle ticks 1 to 50
         Access::tick(link);
-    server.sendFrame(-3, QByteArray());   // a keep-alive from the server
+    server.sendFrame(-3, QByteArray());  // a keep-alive from the server
     ASSERT_TRUE(waitUntil([&] { return Access::bufferedBytes(link) == 0 && server.client()->bytesToWrite() == 0; }));
     spin(10);
-    Access::tick(link);   // received: not counted, and not reset either
-    for (int i = 0; i < 39; ++i)   // idle ticks 51 to 89
+    Access::tick(link);           // received: not counted, and not reset either
+    for (int i = 0; i < 39; ++i)  // idle ticks 51 to 89
         Access::tick(link);
     EXPECT_TRUE(link.connected());
     EXPECT_TRUE(disconnects.empty());
@@ -273,7 +280,7 @@ TEST(Timer, RunsByItselfWithTheInjectedInterval)
     ASSERT_TRUE(waitUntil([&] { return !causes.empty(); }, 5000));
     EXPECT_EQ(causes[0], "Network connexion lost");
     EXPECT_EQ(link.lastErrorNumber(), 10999);
-    EXPECT_GE(server.frames().size(), 10u);   // keep-alives: the server never answered anything
+    EXPECT_GE(server.frames().size(), 10u);  // keep-alives: the server never answered anything
 }
 
 // ---- Closing ---------------------------------------------------------------
@@ -301,7 +308,7 @@ TEST_F(Framing, PeerCloseOnlyClearsTheConnectedFlagAndEndsAPendingWaitWithAnErro
 {
     for (const bool listCame : {false, true}) {
         openInSession();
-        if (listCame) {   // ends the enumeration, as a card list would
+        if (listCame) {  // ends the enumeration, as a card list would
             server.sendFrame(3, codePayload(0x00100002));
             ASSERT_TRUE(waitUntil([&] { return link.enumerationDone(); }));
         }
@@ -309,7 +316,7 @@ TEST_F(Framing, PeerCloseOnlyClearsTheConnectedFlagAndEndsAPendingWaitWithAnErro
         server.closeClient();
         ASSERT_TRUE(waitUntil([&] { return !link.connected(); }));
         EXPECT_TRUE(disconnects.empty());
-        EXPECT_EQ(link.light(), LinkLight::InSession);   // keeps its colour
+        EXPECT_EQ(link.light(), LinkLight::InSession);  // keeps its colour
         EXPECT_TRUE(link.enumerationDone());            // a card-list wait would end here
         EXPECT_EQ(link.lastErrorNumber(), listCame ? 0 : ERR_CONNECTION_LOST) << listCame;
         EXPECT_EQ(link.lastErrorText(), listCame ? "" : "Connection closed before the card list arrived");
@@ -331,7 +338,7 @@ TEST_F(Framing, ProtocolErrorAndShortMessagesAreReported)
 {
     open();
     server.sendFrame(1, codePayload(MSG_PROTOCOL_ERROR, QByteArray("\x05\0\0\0oops", 8)));
-    server.sendFrame(2, QByteArray("\x01\x02", 2));   // too short to hold a code
+    server.sendFrame(2, QByteArray("\x01\x02", 2));  // too short to hold a code
     server.sendFrame(3, codePayload(MSG_CLIENT_HELLO));
     ASSERT_TRUE(waitUntil([&] { return errors.size() == 2; }));
     spin(20);
@@ -348,15 +355,14 @@ TEST_F(Framing, FloodsStayWithinTheBoundAndTheLinkRecovers)
     // the frames after the flood are read as usual.
     const qsizetype flood = 40 << 20;
     QByteArray oversized;
-    for (const uint32_t v : {FRAME_MARKER, 20u, uint32_t(flood), 0u})
-        appendU32(oversized, v);
+    for (const uint32_t v : {FRAME_MARKER, 20u, uint32_t(flood), 0u}) appendU32(oversized, v);
     // Inside the oversized payload: frames that must not be taken for frames.
     oversized += encodeFrame(99, codePayload(0x00100002)).repeated(int(flood / 20));
     oversized += QByteArray(flood - (oversized.size() - FRAME_HEADER_SIZE), '\0');
     QByteArray fragments;
     for (int i = 0; i <= MAX_MESSAGE_SIZE / FRAGMENT_SIZE; ++i)
         fragments += encodeFrame(100 + i, QByteArray(FRAGMENT_SIZE, 'f'), 0);
-    fragments += encodeFrame(1, QByteArray(FRAGMENT_SIZE, 'f'), 0);   // more of the lost message: ignored
+    fragments += encodeFrame(1, QByteArray(FRAGMENT_SIZE, 'f'), 0);  // more of the lost message: ignored
     const std::vector<std::pair<const char*, QByteArray>> cases = {
         {"no marker", QByteArray(flood, 'x')},
         {"oversized frame", oversized},
@@ -371,14 +377,17 @@ TEST_F(Framing, FloodsStayWithinTheBoundAndTheLinkRecovers)
     for (const auto& [what, bytes] : cases) {
         errors.clear();
         server.send(bytes);
-        server.sendFrame(21, codePayload(MSG_PROTOCOL_ERROR));   // ends a lost message: dropped
+        server.sendFrame(21, codePayload(MSG_PROTOCOL_ERROR));  // ends a lost message: dropped
         server.sendFrame(22, codePayload(0x00100002));
         qint64 peak = 0;
-        ASSERT_TRUE(waitUntil([&] {
-            peak = std::max(peak, Access::socketBytes(link) + Access::bufferedBytes(link) +
-                                      Access::reassemblyBytes(link));
-            return !errors.empty() && errors.back().second == "Unknown message";
-        }, 60000)) << what;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                peak = std::max(
+                    peak, Access::socketBytes(link) + Access::bufferedBytes(link) + Access::reassemblyBytes(link));
+                return !errors.empty() && errors.back().second == "Unknown message";
+            },
+            60000))
+            << what;
         EXPECT_LE(peak, MAX_MESSAGE_SIZE + (9 << 20)) << what;
         // A lost message is reported and its end piece dropped; otherwise
         // that piece is a protocol error of its own.
@@ -398,8 +407,8 @@ TEST_F(Framing, AStepFlashesOrangeForTheFlashTimeThenTakesEveryBufferedFrameAndS
     openInSession();
     QElapsedTimer clock;
     clock.start();
-    std::vector<std::pair<qint64, LinkLight>> lights;   // when each colour came
-    std::vector<std::pair<qint64, LinkLight>> seen;     // the colour each event saw
+    std::vector<std::pair<qint64, LinkLight>> lights;  // when each colour came
+    std::vector<std::pair<qint64, LinkLight>> seen;    // the colour each event saw
     QObject::connect(&link, &CardLink::lightChanged, [&](LinkLight l) { lights.push_back({clock.elapsed(), l}); });
     QObject::connect(&link, &CardLink::OnCardError, [&](ErrTyp, const QString&) {
         seen.push_back({clock.elapsed(), link.light()});
@@ -417,8 +426,7 @@ TEST_F(Framing, AStepFlashesOrangeForTheFlashTimeThenTakesEveryBufferedFrameAndS
     EXPECT_EQ(lights[1].second, LinkLight::InSession);
     EXPECT_GE(lights[1].first - lights[0].first, 39);
     EXPECT_EQ(seen[2].first, seen[0].first) << "the first three frames in one step";
-    for (const auto& [when, light] : seen)
-        EXPECT_EQ(light, LinkLight::InSession);   // events come after the flash
+    for (const auto& [when, light] : seen) EXPECT_EQ(light, LinkLight::InSession);  // events come after the flash
     size_t steps = 0;
     for (size_t i = 1; i < lights.size(); ++i) {
         if (lights[i].second == LinkLight::InSession && lights[i - 1].second == LinkLight::Open) {
@@ -466,7 +474,7 @@ TEST_F(Framing, DataArrivingDuringTheFlashDoesNotStartASecondExtraction)
         ++depth;
         maxDepth = std::max(maxDepth, depth);
         ++count;
-        if (count == 1) {   // let more data arrive while inside an event
+        if (count == 1) {  // let more data arrive while inside an event
             server.sendFrame(2, codePayload(0x00100002));
             spin(30);
         }
@@ -512,8 +520,7 @@ TEST_F(Framing, TheAcknowledgementOfAnOldSessionDoesNotReachAConnectionOpenedByI
     };
     bool reconnected = false;
     QObject::connect(&link, &CardLink::OnServerInformation, [&](const ServerInformation&) {
-        if (infos.size() != 1)
-            return;
+        if (infos.size() != 1) return;
         // The first session's handler moves the control to another server.
         ASSERT_EQ(Access::open(link, "127.0.0.1", other.port()), 0);
         reconnected = waitUntil([&] { return link.sessionOpen() && other.frameCount() >= 2; });
@@ -537,12 +544,12 @@ TEST(Watchdog, AHandlerMayDestroyTheControlWhenTheConnectionIsLost)
     TestServer server;
     auto* doomed = new CardLink;
     Timing t = fastTiming();
-    t.tickMs = 1;   // the enumeration time-out, then 90 idle ticks, run by the timer itself
+    t.tickMs = 1;  // the enumeration time-out, then 90 idle ticks, run by the timer itself
     doomed->setTiming(t);
     bool lost = false;
     QObject::connect(doomed, &CardLink::OnCardDisconnected, [&](Boolean remote, const QString&) {
         lost = remote == FALSE_B;
-        delete doomed;   // a host that drops its control with the connection
+        delete doomed;  // a host that drops its control with the connection
         doomed = nullptr;
     });
     ASSERT_EQ(CardLinkTestAccess::open(*doomed, "127.0.0.1", server.port()), 0);

@@ -3,8 +3,8 @@
 // elements, and hostile text (malformed, huge, deeply nested, entities).
 #include "test_server.h"
 
-#include <QSignalSpy>
 #include <gtest/gtest.h>
+#include <QSignalSpy>
 
 using namespace quesmer;
 using namespace quesmer::test;
@@ -36,8 +36,7 @@ protected:
         QObject::connect(&link, &CardLink::OnCardIndicator,
                          [this](const IndicatorInfo& i) { indicators.push_back(i); });
         QObject::connect(&link, &CardLink::OnCardGetMode,
-                         [this](const QString& m, const QString& c, double sp, double sh, Boolean p,
-                                const QString& a) {
+                         [this](const QString& m, const QString& c, double sp, double sh, Boolean p, const QString& a) {
                              order.push_back("mode");
                              mode = {m, c, QString::number(sp), QString::number(sh), QString::number(p), a};
                          });
@@ -55,8 +54,9 @@ protected:
             filter = {c, b};
         });
         QObject::connect(&link, &CardLink::OnCardDataText,
-                         [this](const QString& ch, Boolean e, const QString& r, const QString& c,
-                                const QString& t) { texts.push_back({ch, e, r, c, t}); });
+                         [this](const QString& ch, Boolean e, const QString& r, const QString& c, const QString& t) {
+                             texts.push_back({ch, e, r, c, t});
+                         });
         QObject::connect(&link, &CardLink::OnCardDataBinary, [this](EncTyp e, Integer n, const QString& b) {
             binaries.push_back({e, n, b});
         });
@@ -109,12 +109,13 @@ protected:
 TEST_F(Replies, CardListSkipsEmptySlotsAndNumbersBeyondEightAndEndsTheWait)
 {
     EXPECT_FALSE(link.enumerationDone());
-    deliver("<Cards>"
-            "<Card number=\"1\" name=\"Roof\" device=\"dc1-0\" serial-nr=\"A1\" status=\"ready\""
-            " remote-access=\"yes\" connections=\"2\"/>"
-            "<Card number=\"2\" status=\"no-card\" serial-nr=\"B2\"/>"
-            "<Card number=\"9\" name=\"Nine\" status=\"ready\"/>"
-            "</Cards>");
+    deliver(
+        "<Cards>"
+        "<Card number=\"1\" name=\"Roof\" device=\"dc1-0\" serial-nr=\"A1\" status=\"ready\""
+        " remote-access=\"yes\" connections=\"2\"/>"
+        "<Card number=\"2\" status=\"no-card\" serial-nr=\"B2\"/>"
+        "<Card number=\"9\" name=\"Nine\" status=\"ready\"/>"
+        "</Cards>");
     ASSERT_EQ(statuses.size(), 1u);
     EXPECT_EQ(statuses[0].first, 1);
     const CardStatus& s = statuses[0].second;
@@ -136,8 +137,9 @@ TEST_F(Replies, CardListSkipsEmptySlotsAndNumbersBeyondEightAndEndsTheWait)
 
 TEST_F(Replies, NewListClearsPresenceButKeepsTheFieldsOfVanishedCards)
 {
-    deliver("<Cards><Card number=\"3\" name=\"Three\" serial-nr=\"S3\" status=\"busy\""
-            " remote-access=\"no\"/></Cards>");
+    deliver(
+        "<Cards><Card number=\"3\" name=\"Three\" serial-nr=\"S3\" status=\"busy\""
+        " remote-access=\"no\"/></Cards>");
     ASSERT_EQ(statuses.size(), 1u);
     EXPECT_EQ(statuses[0].second.Ready, FALSE_B);
     EXPECT_EQ(statuses[0].second.Access, FALSE_B);
@@ -167,8 +169,9 @@ TEST_F(Replies, IndicatorEventsOnlyOnChange)
 
 TEST_F(Replies, ReplyInsideMessageAndInformationIsFound)
 {
-    deliver("<?xml version=\"1.0\"?>\r\n<Message version=\"1.0\"><Information>"
-            "<Indicators status=\"ok\" level=\"5\" bargraph=\"#\"/></Information></Message>");
+    deliver(
+        "<?xml version=\"1.0\"?>\r\n<Message version=\"1.0\"><Information>"
+        "<Indicators status=\"ok\" level=\"5\" bargraph=\"#\"/></Information></Message>");
     ASSERT_EQ(indicators.size(), 1u);
     EXPECT_EQ(indicators[0].Level, 5);
     // Unknown wrappers are walked too, and names are compared in lower case,
@@ -182,8 +185,9 @@ TEST_F(Replies, ReplyInsideMessageAndInformationIsFound)
 
 TEST_F(Replies, ParameterGroupsAreRaisedInFixedOrderWithZeroDefaults)
 {
-    deliver("<ParameterList><Parameter name=\"passband-bandwidth\" value=\"2400\"/>"
-            "<Parameter name=\"center\" value=\"1200\"/></ParameterList>");
+    deliver(
+        "<ParameterList><Parameter name=\"passband-bandwidth\" value=\"2400\"/>"
+        "<Parameter name=\"center\" value=\"1200\"/></ParameterList>");
     EXPECT_EQ(order, (std::vector<std::string>{"frequency", "filter"}));
     EXPECT_EQ(frequency, std::make_tuple(Integer(1200), AFC_OFF));
     EXPECT_EQ(filter, std::make_tuple(Integer(0), Integer(2400)));
@@ -196,24 +200,25 @@ TEST_F(Replies, ParameterGroupsAreRaisedInFixedOrderWithZeroDefaults)
 
 TEST_F(Replies, EveryParameterReachesItsEvent)
 {
-    deliver("<ParameterList>"
-            "<Parameter name=\"als\" value=\"start\"/>"
-            "<Parameter name=\"passband-center\" value=\"1800\"/>"
-            "<Parameter name=\"input\" value=\"inp3\"/>"
-            "<Parameter name=\"inputgain\" value=\"40\"/>"
-            "<Parameter name=\"translation\" value=\"57000\"/>"
-            "<Parameter name=\"agc\" value=\"low-noise\"/>"
-            "<Parameter name=\"agc\" value=\"sideways\"/>"
-            "<Parameter name=\"modulation\" value=\"dbpsk\"/>"
-            "<Parameter name=\"code\" value=\"hf-analysis-bit-stream\"/>"
-            "<Parameter name=\"speed\" value=\"1187.5 Bd\"/>"
-            "<Parameter name=\"shift\" value=\"x\"/>"
-            "<Parameter name=\"polarity\" value=\"inverse\"/>"
-            "<Parameter name=\"alphabet\" value=\"latin\"/>"
-            "<Parameter name=\"afc\" value=\"on\"/>"
-            "<Parameter name=\"center\" value=\"1500\"/>"
-            "<Parameter name=\"no-such\" value=\"1\"/>"
-            "</ParameterList>");
+    deliver(
+        "<ParameterList>"
+        "<Parameter name=\"als\" value=\"start\"/>"
+        "<Parameter name=\"passband-center\" value=\"1800\"/>"
+        "<Parameter name=\"input\" value=\"inp3\"/>"
+        "<Parameter name=\"inputgain\" value=\"40\"/>"
+        "<Parameter name=\"translation\" value=\"57000\"/>"
+        "<Parameter name=\"agc\" value=\"low-noise\"/>"
+        "<Parameter name=\"agc\" value=\"sideways\"/>"
+        "<Parameter name=\"modulation\" value=\"dbpsk\"/>"
+        "<Parameter name=\"code\" value=\"hf-analysis-bit-stream\"/>"
+        "<Parameter name=\"speed\" value=\"1187.5 Bd\"/>"
+        "<Parameter name=\"shift\" value=\"x\"/>"
+        "<Parameter name=\"polarity\" value=\"inverse\"/>"
+        "<Parameter name=\"alphabet\" value=\"latin\"/>"
+        "<Parameter name=\"afc\" value=\"on\"/>"
+        "<Parameter name=\"center\" value=\"1500\"/>"
+        "<Parameter name=\"no-such\" value=\"1\"/>"
+        "</ParameterList>");
     EXPECT_EQ(order, (std::vector<std::string>{"mode", "frequency", "input", "filter"}));
     EXPECT_EQ(mode, (std::vector<QString>{"dbpsk", "hf-analysis-bit-stream", "1187.5", "0", "-1", "latin"}));
     EXPECT_EQ(frequency, std::make_tuple(Integer(1500), AFC_ON));
@@ -226,8 +231,9 @@ TEST_F(Replies, EveryParameterReachesItsEvent)
 
 TEST_F(Replies, MetadataPassesTheWholeMessageText)
 {
-    const QByteArray xml = "<Message><Metadata><Codes info=\"code-list\"><Code name=\"a\"/></Codes>"
-                           "<Code info=\"code\" name=\"b\"/><Other info=\"x\"/></Metadata></Message>";
+    const QByteArray xml =
+        "<Message><Metadata><Codes info=\"code-list\"><Code name=\"a\"/></Codes>"
+        "<Code info=\"code\" name=\"b\"/><Other info=\"x\"/></Metadata></Message>";
     deliver(xml);
     ASSERT_EQ(codeLists.size(), 1u);
     ASSERT_EQ(codeInfos.size(), 1u);
@@ -239,8 +245,9 @@ TEST_F(Replies, MetadataPassesTheWholeMessageText)
 
 TEST_F(Replies, TextDataIsUnescapedOnlyInTheTranslatedText)
 {
-    deliver("<Data><Text channel=\"B\" error-indication=\"no\">"
-            "<Raw>~#x41;~cr;</Raw><Translated alphabet=\"ita2\">A~#x41;B~cr;</Translated></Text></Data>");
+    deliver(
+        "<Data><Text channel=\"B\" error-indication=\"no\">"
+        "<Raw>~#x41;~cr;</Raw><Translated alphabet=\"ita2\">A~#x41;B~cr;</Translated></Text></Data>");
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0].channel, "B");
     EXPECT_EQ(texts[0].error, FALSE_B);
@@ -272,7 +279,7 @@ TEST_F(Replies, TranslatedTextIsUnescapedInOnePass)
         deliver("<Data><Text><Translated>" + in + "</Translated><Raw>" + in + "</Raw></Text></Data>");
         ASSERT_EQ(texts.size(), 1u);
         EXPECT_EQ(texts[0].text, out) << in.left(80).data();
-        QString raw = QString::fromLatin1(in);   // without numeric escapes: only ~cr; and ~lf;
+        QString raw = QString::fromLatin1(in);  // without numeric escapes: only ~cr; and ~lf;
         EXPECT_EQ(texts[0].raw, raw.replace("~cr;", "\r").replace("~lf;", "\n")) << in.left(80).data();
     }
     EXPECT_EQ(texts[0].channel, "A");
@@ -293,12 +300,13 @@ TEST_F(Replies, TextWithoutOrWithEmptyTranslation)
 
 TEST_F(Replies, BinaryEncodingsAndBitCount)
 {
-    deliver("<Data><Binary encoding=\"BASE64\" bit-count=\"16\">AAA=</Binary>"
-            "<Binary encoding=\"base16\" bit-count=\"8\">A5</Binary>"
-            "<Binary encoding=\"Base64-Mime\"/>"
-            "<Binary encoding=\"base2\" bit-count=\"lots\">0101</Binary>"
-            "<Binary encoding=\"base32\" bit-count=\"99999\">x</Binary>"
-            "<Graphic/><Result/></Data>");
+    deliver(
+        "<Data><Binary encoding=\"BASE64\" bit-count=\"16\">AAA=</Binary>"
+        "<Binary encoding=\"base16\" bit-count=\"8\">A5</Binary>"
+        "<Binary encoding=\"Base64-Mime\"/>"
+        "<Binary encoding=\"base2\" bit-count=\"lots\">0101</Binary>"
+        "<Binary encoding=\"base32\" bit-count=\"99999\">x</Binary>"
+        "<Graphic/><Result/></Data>");
     ASSERT_EQ(binaries.size(), 5u);
     EXPECT_EQ(binaries[0], std::make_tuple(ENC_B64, Integer(16), QString("AAA=")));
     EXPECT_EQ(binaries[1], std::make_tuple(ENC_HEX, Integer(8), QString("A5")));
@@ -340,22 +348,18 @@ TEST_F(Replies, DeepNestingIsRefusedWithoutCrashing)
 {
     const int depth = 100000;
     QByteArray xml;
-    for (int i = 0; i < depth; ++i)
-        xml += "<a>";
+    for (int i = 0; i < depth; ++i) xml += "<a>";
     xml += "<Indicators status=\"deep\"/>";
-    for (int i = 0; i < depth; ++i)
-        xml += "</a>";
+    for (int i = 0; i < depth; ++i) xml += "</a>";
     deliver(xml);
     ASSERT_EQ(loadErrors.size(), 1u);
     EXPECT_TRUE(indicators.empty());
 
     // Nesting of an ordinary depth still works.
     QByteArray fine;
-    for (int i = 0; i < 50; ++i)
-        fine += "<a>";
+    for (int i = 0; i < 50; ++i) fine += "<a>";
     fine += "<Indicators status=\"ok\"/>";
-    for (int i = 0; i < 50; ++i)
-        fine += "</a>";
+    for (int i = 0; i < 50; ++i) fine += "</a>";
     deliver(fine);
     EXPECT_EQ(indicators.size(), 1u);
 }
@@ -366,8 +370,7 @@ TEST_F(Replies, MarkupBeyondAnyServerReplyIsRefused)
     // of it; the same reply within the bounds is read.
     const QByteArray card = "<Card number=\"1\" status=\"ready\"/>";
     QByteArray attributes;
-    for (int i = 0; i < 33; ++i)
-        attributes += " a" + QByteArray::number(i) + "='=>'";
+    for (int i = 0; i < 33; ++i) attributes += " a" + QByteArray::number(i) + "='=>'";
     const std::vector<std::pair<QByteArray, bool>> cases = {
         {"<Cards><X" + attributes + "/>" + card + "</Cards>", false},
         {"<Cards><X" + attributes.mid(attributes.indexOf(" a1=")) + "/>" + card + "</Cards>", true},
@@ -394,7 +397,8 @@ TEST_F(Replies, MarkupBeyondAnyServerReplyIsRefused)
 TEST_F(Replies, HugeAttributesAndBadNumbersAreHandled)
 {
     const QByteArray big(2 * 1024 * 1024, 'x');
-    deliver("<Cards><Card number=\"1\" name=\"" + big + "\" status=\"ready\" connections=\"many\"/>"
+    deliver("<Cards><Card number=\"1\" name=\"" + big +
+            "\" status=\"ready\" connections=\"many\"/>"
             "<Card number=\"two\" status=\"ready\"/><Card number=\"1e9\" status=\"ready\"/>"
             "<Card number=\" 4 \" status=\"ready\" connections=\"70000\"/></Cards>");
     ASSERT_EQ(statuses.size(), 2u);
@@ -410,21 +414,22 @@ TEST_F(Replies, HugeAttributesAndBadNumbersAreHandled)
 TEST_F(Replies, EntitiesAreNeitherFetchedNorExpandedWithoutBound)
 {
     // An external entity must not pull a local file into the reply.
-    deliver("<?xml version=\"1.0\"?><!DOCTYPE e [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
-            "<Error>[&x;]</Error>");
-    for (const auto& e : errors)
-        EXPECT_FALSE(e.second.contains("root:")) << e.second.toStdString();
+    deliver(
+        "<?xml version=\"1.0\"?><!DOCTYPE e [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
+        "<Error>[&x;]</Error>");
+    for (const auto& e : errors) EXPECT_FALSE(e.second.contains("root:")) << e.second.toStdString();
 
     // Exponential expansion ("billion laughs") ends in a load error or a
     // bounded text, never in an exhausted memory.
     QByteArray bomb = "<?xml version=\"1.0\"?><!DOCTYPE b [<!ENTITY l0 \"lollollollollollollollollollol\">";
     for (int i = 1; i < 10; ++i)
         bomb += QString("<!ENTITY l%1 \"&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;&l%2;\">")
-                    .arg(i).arg(i - 1).toLatin1();
+                    .arg(i)
+                    .arg(i - 1)
+                    .toLatin1();
     bomb += "]><Error>&l9;</Error>";
     deliver(bomb);
-    for (const auto& e : errors)
-        EXPECT_LT(e.second.size(), 10 * 1000 * 1000);
+    for (const auto& e : errors) EXPECT_LT(e.second.size(), 10 * 1000 * 1000);
     EXPECT_TRUE(link.connected());
 }
 
@@ -455,8 +460,7 @@ TEST_F(Replies, EveryTruncationAndByteFlipOfARealReplyIsSurvived)
         "<ParameterList><Parameter name=\"input\" value=\"inp2\"/><Parameter name=\"speed\" value=\"1.5\"/>"
         "</ParameterList></Information><Data><Text><Translated>~#x41;</Translated></Text>"
         "<Binary encoding=\"base16\" bit-count=\"8\">A5</Binary></Data><Error>e</Error></Message>";
-    for (qsizetype cut = 0; cut < reply.size(); cut += 3)
-        deliver(reply.left(cut));
+    for (qsizetype cut = 0; cut < reply.size(); cut += 3) deliver(reply.left(cut));
     const char flips[] = {'<', '>', '"', '&', '\0', '\xff', '/'};
     for (qsizetype at = 0; at < reply.size(); at += 5) {
         QByteArray bad = reply;

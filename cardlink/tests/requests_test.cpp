@@ -4,8 +4,8 @@
 #include "quesmer/daskel.h"
 #include "test_server.h"
 
-#include <QLocale>
 #include <gtest/gtest.h>
+#include <QLocale>
 
 using namespace quesmer;
 using namespace quesmer::test;
@@ -62,7 +62,7 @@ TEST(RequestBuilder, InsertedValuesAreEscaped)
     QString code = "X\"/><Evil";
     EXPECT_EQ(rq::getCodeInfo(code), wrap("<Get item=\"metadata\" information=\"code\" "
                                           "additional-information=\"x&quot;/&gt;&lt;evil\"/>\r\n"));
-    EXPECT_EQ(code, "x\"/><evil");   // the caller gets the plain text back
+    EXPECT_EQ(code, "x\"/><evil");  // the caller gets the plain text back
     EXPECT_EQ(rq::connectBySerial("<&>"), wrap("<Connect>\r\n<Card serial-nr=\"&lt;&amp;&gt;\"/>\r\n</Connect>\r\n"));
     QString m = "A&B", c, a;
     double shift = -1;
@@ -173,9 +173,8 @@ TEST(RequestBuilder, ModePolarityShiftAlphabetAndAuto)
     shift = 160000;
     EXPECT_EQ(rq::setMode(m, c, -1, shift, -1, a, FALSE_B), setParams(param("shift", "160000")));
     shift = -1;
-    EXPECT_EQ(rq::setMode(m, c, -1, shift, -1, a, FALSE_B), QString());   // everything left out
-    EXPECT_EQ(rq::setMode(m, c, 0, shift, 2, a, FALSE_B),
-              setParams(param("speed", "0") + param("polarity", "normal")));
+    EXPECT_EQ(rq::setMode(m, c, -1, shift, -1, a, FALSE_B), QString());  // everything left out
+    EXPECT_EQ(rq::setMode(m, c, 0, shift, 2, a, FALSE_B), setParams(param("speed", "0") + param("polarity", "normal")));
 }
 
 TEST(RequestBuilder, FrequencyAndFilter)
@@ -198,8 +197,7 @@ TEST(RequestBuilder, FrequencyAndFilter)
     EXPECT_EQ(rq::setFrequency(center, AFCTyp(-1)), QString());
 
     Integer pc = 50, bw = 5000;
-    EXPECT_EQ(rq::setFilter(pc, bw),
-              setParams(param("passband-center", "1800") + param("passband-bandwidth", "3600")));
+    EXPECT_EQ(rq::setFilter(pc, bw), setParams(param("passband-center", "1800") + param("passband-bandwidth", "3600")));
     EXPECT_EQ(pc, 1800);
     EXPECT_EQ(bw, 3600);
     pc = 3600, bw = 100;
@@ -224,8 +222,7 @@ protected:
     {
         spin(30);
         std::vector<QString> out;
-        for (const Frame& f : server.frames())
-            out.push_back(QString::fromLatin1(f.xml()));
+        for (const Frame& f : server.frames()) out.push_back(QString::fromLatin1(f.xml()));
         server.take();
         return out;
     }
@@ -246,7 +243,7 @@ TEST_F(Methods, EveryMethodSendsItsTextAndWritesBack)
     link.CardActivateGUI();
     Integer ind = 7000;
     link.CardSetConfiguration(Integer(-1), TXTTyp(-1), EncTyp(-1), ind);
-    link.CardSetInput();   // everything left out: nothing sent
+    link.CardSetInput();  // everything left out: nothing sent
     Integer src = 9;
     link.CardSetInput(src, Integer(40), Long(57000));
     link.CardSetALS(ALS_START);
@@ -271,15 +268,21 @@ TEST_F(Methods, EveryMethodSendsItsTextAndWritesBack)
     Long t57 = 57000;
     QString rtty = "rtty", dbpsk = "dbpsk", x = "x", empty;
     double s50 = 50;
-    const std::vector<QString> want = {
-        rq::raw("<Raw/>"), rq::set("<Y/>"), rq::get(""), rq::getStatus(), rq::getCodeList(), rq::getCodeInfo(rtty),
-        rq::activateGui("127.0.0.1", 33135), rq::setConfiguration(-1, TXTTyp(-1), EncTyp(-1), i6001, no),
-        rq::setInput(one, g40, t57, AGCTyp(-1)), rq::setAls(ALS_START),
-        rq::setMode(dbpsk, x, 1187.5, s50, -1, empty, FALSE_B), rq::setFrequency(c1800, AFC_OFF),
-        rq::setFilter(p1200, b3600)};
+    const std::vector<QString> want = {rq::raw("<Raw/>"),
+                                       rq::set("<Y/>"),
+                                       rq::get(""),
+                                       rq::getStatus(),
+                                       rq::getCodeList(),
+                                       rq::getCodeInfo(rtty),
+                                       rq::activateGui("127.0.0.1", 33135),
+                                       rq::setConfiguration(-1, TXTTyp(-1), EncTyp(-1), i6001, no),
+                                       rq::setInput(one, g40, t57, AGCTyp(-1)),
+                                       rq::setAls(ALS_START),
+                                       rq::setMode(dbpsk, x, 1187.5, s50, -1, empty, FALSE_B),
+                                       rq::setFrequency(c1800, AFC_OFF),
+                                       rq::setFilter(p1200, b3600)};
     ASSERT_EQ(got.size(), want.size());
-    for (size_t i = 0; i < want.size(); ++i)
-        EXPECT_EQ(got[i], want[i]) << "command " << i;
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << "command " << i;
 }
 
 TEST_F(Methods, TheWidgetForwardsCallsAndWriteBacks)

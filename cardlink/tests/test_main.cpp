@@ -1,7 +1,7 @@
 // Shared main of the card client tests: a QApplication (offscreen in CI) so
 // sockets, timers and widgets all work, then GoogleTest.
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 int main(int argc, char** argv)
 {

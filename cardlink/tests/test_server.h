@@ -36,8 +36,7 @@ inline bool waitUntil(const std::function<bool()>& done, int ms = 3000)
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
+        if (clock.elapsed() > ms) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::usleep(200);
     }
@@ -64,7 +63,7 @@ inline QByteArray serverInfoPayload(uint32_t connectionInfo = 0x11223344, const 
     QByteArray p;
     appendU32(p, MSG_SERVER_INFO);
     appendU32(p, connectionInfo);
-    p.append('\x02').append('\x07').append('\x01').append('\x03');   // server 2.7, protocol 1.3
+    p.append('\x02').append('\x07').append('\x01').append('\x03');  // server 2.7, protocol 1.3
     appendU32(p, 4711);
     for (const QByteArray* s : {&date, &time, &release, &cardType}) {
         appendU32(p, uint32_t(s->size()));
@@ -88,14 +87,12 @@ public:
         QObject::connect(&server_, &QTcpServer::newConnection, [this] {
             while (QTcpSocket* s = server_.nextPendingConnection()) {
                 client_ = s;
-                s->setSocketOption(QAbstractSocket::LowDelayOption, 1);   // tiny pieces go out at once
+                s->setSocketOption(QAbstractSocket::LowDelayOption, 1);  // tiny pieces go out at once
                 received_.clear();
                 QObject::connect(s, &QTcpSocket::readyRead, [this, s] {
-                    if (s == client_)
-                        received_.append(s->readAll());
+                    if (s == client_) received_.append(s->readAll());
                 });
-                if (onConnect)
-                    onConnect();
+                if (onConnect) onConnect();
             }
         });
     }
@@ -106,8 +103,7 @@ public:
 
     void send(const QByteArray& bytes)
     {
-        if (!client_)
-            return;
+        if (!client_) return;
         client_->write(bytes);
         client_->flush();
     }
@@ -118,8 +114,7 @@ public:
     void sendXml(int32_t sequence, const QByteArray& xml) { sendFrame(sequence, xmlPayload(xml)); }
     void closeClient()
     {
-        if (client_)
-            client_->disconnectFromHost();
+        if (client_) client_->disconnectFromHost();
     }
 
     // Bytes the client sent since it connected (or since the last take).
@@ -132,8 +127,7 @@ public:
         std::vector<Frame> out;
         qsizetype pos = 0;
         while (auto h = readHeader(received_, pos)) {
-            if (received_.size() - pos - FRAME_HEADER_SIZE < qsizetype(h->length))
-                break;
+            if (received_.size() - pos - FRAME_HEADER_SIZE < qsizetype(h->length)) break;
             out.push_back({*h, received_.mid(pos + FRAME_HEADER_SIZE, h->length)});
             pos += FRAME_HEADER_SIZE + h->length;
         }

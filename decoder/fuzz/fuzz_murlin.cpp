@@ -18,14 +18,10 @@ namespace {
 
 void Require(bool condition)
 {
-    if (!condition)
-        std::abort();
+    if (!condition) std::abort();
 }
 
-void RequireText(const char* text, std::size_t size)
-{
-    Require(std::memchr(text, '\0', size) != nullptr);
-}
+void RequireText(const char* text, std::size_t size) { Require(std::memchr(text, '\0', size) != nullptr); }
 
 void ReadBack(int32_t status, int32_t probe)
 {
@@ -37,8 +33,7 @@ void ReadBack(int32_t status, int32_t probe)
     Require(sequence <= 1 && sync <= 3 && check <= 3 && block <= 5);
     // The full read-back is for completed groups and resets; the lookups scan
     // a table, so doing them at every block would only slow the search down.
-    if (sequence != 0 && sync != 1 && (probe & 7) != 0)
-        return;
+    if (sequence != 0 && sync != 1 && (probe & 7) != 0) return;
 
     DecoderState s;
     std::memset(&s, 0xA5, sizeof s);
@@ -72,13 +67,10 @@ void ReadBack(int32_t status, int32_t probe)
     }
     for (int32_t n : {int32_t(s.tmcEvent), probe & 0xFFF, -probe, 2049}) {
         const char* event = RDSEVTDesc(n);
-        if (n < 0 || n > 2048)
-            Require(event == nullptr);
-        if (event != nullptr)
-            RequireText(event, 256);
+        if (n < 0 || n > 2048) Require(event == nullptr);
+        if (event != nullptr) RequireText(event, 256);
     }
-    for (int n = 0; n < 3; ++n)
-        (void)RDSStat(n);
+    for (int n = 0; n < 3; ++n) (void)RDSStat(n);
 }
 
 }  // namespace
@@ -87,8 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     RDSInit();
     RDSStat(3);
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     const uint8_t mode = data[0];
     ++data;
     --size;
@@ -97,8 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         const int invert = (mode >> 1) & 1;
         for (std::size_t i = 0; i < size; ++i) {
             const int32_t status = RDSBytFrame(data[i], invert);
-            if (status != MURLIN_STATUS_NONE)
-                ReadBack(status, int32_t(i));
+            if (status != MURLIN_STATUS_NONE) ReadBack(status, int32_t(i));
         }
         return 0;
     }
@@ -108,34 +98,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         const uint8_t value = data[i + 1];
         int32_t status = MURLIN_STATUS_NONE;
         switch (control & 7) {
-        case 0: case 1:
-            status = RDSBytFrame(value, control & 1);
-            break;
-        case 2: case 3:
-            for (int bit = 7; bit >= 0 && status == MURLIN_STATUS_NONE; --bit)
-                status = RDSBitFrame((value >> bit) & 1, control & 1);
-            break;
-        case 4:
-            // Any nonzero value is a one; out-of-range argument values too.
-            status = RDSBitFrame(int32_t(value) << (control >> 3), control >> 7);
-            break;
-        case 5:
-            status = RDSBytFrame(int32_t(value) | (int32_t(control) << 8), value & 0x80);
-            break;
-        case 6:
-            if ((control >> 3) == 0x1F)
-                RDSInit();
-            else if ((control >> 3) == 0x1E)
-                RDSStat(value - 128);
-            else
-                status = RDSBitFrame(value & 1, (value >> 1) & 1);
-            break;
-        default:
-            ReadBack(MURLIN_STATUS_NONE, int32_t(value) * 9);
-            break;
+            case 0:
+            case 1:
+                status = RDSBytFrame(value, control & 1);
+                break;
+            case 2:
+            case 3:
+                for (int bit = 7; bit >= 0 && status == MURLIN_STATUS_NONE; --bit)
+                    status = RDSBitFrame((value >> bit) & 1, control & 1);
+                break;
+            case 4:
+                // Any nonzero value is a one; out-of-range argument values too.
+                status = RDSBitFrame(int32_t(value) << (control >> 3), control >> 7);
+                break;
+            case 5:
+                status = RDSBytFrame(int32_t(value) | (int32_t(control) << 8), value & 0x80);
+                break;
+            case 6:
+                if ((control >> 3) == 0x1F)
+                    RDSInit();
+                else if ((control >> 3) == 0x1E)
+                    RDSStat(value - 128);
+                else
+                    status = RDSBitFrame(value & 1, (value >> 1) & 1);
+                break;
+            default:
+                ReadBack(MURLIN_STATUS_NONE, int32_t(value) * 9);
+                break;
         }
-        if (status != MURLIN_STATUS_NONE)
-            ReadBack(status, int32_t(control) << 4 | value);
+        if (status != MURLIN_STATUS_NONE) ReadBack(status, int32_t(control) << 4 | value);
     }
     return 0;
 }

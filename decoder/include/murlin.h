@@ -44,47 +44,47 @@ extern "C" {
  * spaces. Frequencies are in units of 100 kHz (875 = 87.5 MHz).
  */
 typedef struct DecoderState {
-    uint32_t groupsSeen;       /* bit n set once group code n (type*2+version) was seen */
-    uint16_t pi;               /* programme identification (error-free block A only) */
-    uint8_t groupType;         /* 0..15, of the last block B */
-    uint8_t groupVersion;      /* 0 = A, 1 = B */
-    uint8_t pty;               /* programme type 0..31 */
-    uint8_t tp;                /* traffic programme 0/1 */
-    uint8_t di[4];             /* d0 stereo, d1 artificial head, d2 compressed, d3 dynamic PTY; 0xFF = unknown */
-    uint8_t ta;                /* traffic announcement 0/1 */
-    uint8_t ms;                /* music/speech 0/1 */
-    char ps[9];                /* programme-service name */
-    uint8_t afCount;           /* alternative frequencies announced, 0..25 */
-    uint16_t afList[25];       /* alternative frequencies, 0 = none */
-    uint8_t rpc;               /* radio paging codes, 5 bits */
-    uint8_t reserved77;        /* never written */
-    uint16_t slc;              /* slow labelling: LA bit 15, variant 14..12, data 11..0 */
-    uint16_t pin;              /* programme-item number: day 15..11, hour 10..6, minute 5..0 */
-    uint8_t textAB;            /* radiotext A/B flag last received */
-    char radioText[65];        /* radiotext of version A groups */
-    char radioTextB[33];       /* radiotext of version B groups */
-    uint8_t reserved181;       /* never written */
-    uint8_t odaGroupType;      /* open data application: carrying group type 0..15 */
-    uint8_t odaGroupVersion;   /* its version, 0 = A, 1 = B */
-    uint16_t odaMessage;       /* block C of group 3A */
-    uint16_t odaAid;           /* application identification, block D of group 3A */
-    uint16_t year;             /* clock time (UTC), four-digit year */
+    uint32_t groupsSeen;     /* bit n set once group code n (type*2+version) was seen */
+    uint16_t pi;             /* programme identification (error-free block A only) */
+    uint8_t groupType;       /* 0..15, of the last block B */
+    uint8_t groupVersion;    /* 0 = A, 1 = B */
+    uint8_t pty;             /* programme type 0..31 */
+    uint8_t tp;              /* traffic programme 0/1 */
+    uint8_t di[4];           /* d0 stereo, d1 artificial head, d2 compressed, d3 dynamic PTY; 0xFF = unknown */
+    uint8_t ta;              /* traffic announcement 0/1 */
+    uint8_t ms;              /* music/speech 0/1 */
+    char ps[9];              /* programme-service name */
+    uint8_t afCount;         /* alternative frequencies announced, 0..25 */
+    uint16_t afList[25];     /* alternative frequencies, 0 = none */
+    uint8_t rpc;             /* radio paging codes, 5 bits */
+    uint8_t reserved77;      /* never written */
+    uint16_t slc;            /* slow labelling: LA bit 15, variant 14..12, data 11..0 */
+    uint16_t pin;            /* programme-item number: day 15..11, hour 10..6, minute 5..0 */
+    uint8_t textAB;          /* radiotext A/B flag last received */
+    char radioText[65];      /* radiotext of version A groups */
+    char radioTextB[33];     /* radiotext of version B groups */
+    uint8_t reserved181;     /* never written */
+    uint8_t odaGroupType;    /* open data application: carrying group type 0..15 */
+    uint8_t odaGroupVersion; /* its version, 0 = A, 1 = B */
+    uint16_t odaMessage;     /* block C of group 3A */
+    uint16_t odaAid;         /* application identification, block D of group 3A */
+    uint16_t year;           /* clock time (UTC), four-digit year */
     uint8_t month;
     uint8_t day;
     uint8_t hour;
     uint8_t minute;
-    int16_t localOffset;       /* local offset in tenths of an hour */
-    char clockText[25];        /* e.g. "2008/02/25 15:51TU +1.0" */
-    uint8_t reserved221;       /* never written */
-    uint8_t tmcT;              /* TMC user message (group 8A) */
+    int16_t localOffset; /* local offset in tenths of an hour */
+    char clockText[25];  /* e.g. "2008/02/25 15:51TU +1.0" */
+    uint8_t reserved221; /* never written */
+    uint8_t tmcT;        /* TMC user message (group 8A) */
     uint8_t tmcF;
-    uint8_t tmcDP;             /* duration and persistence 0..7 */
-    uint8_t tmcD;              /* diversion bit */
-    uint8_t tmcPN;             /* direction bit */
-    uint8_t tmcExtent;         /* extent 0..7 */
-    uint16_t tmcEvent;         /* event code 0..2047 */
-    uint16_t tmcLocation;      /* location code */
-    uint16_t eonPi;            /* enhanced other networks: PI of the other network */
+    uint8_t tmcDP;        /* duration and persistence 0..7 */
+    uint8_t tmcD;         /* diversion bit */
+    uint8_t tmcPN;        /* direction bit */
+    uint8_t tmcExtent;    /* extent 0..7 */
+    uint16_t tmcEvent;    /* event code 0..2047 */
+    uint16_t tmcLocation; /* location code */
+    uint16_t eonPi;       /* enhanced other networks: PI of the other network */
     uint8_t eonPty;
     uint8_t eonTp;
     uint8_t eonTa;
@@ -92,8 +92,8 @@ typedef struct DecoderState {
     uint16_t eonPin;
     uint16_t eonAf1;
     uint16_t eonAf2;
-    uint16_t eonTuned[5];      /* tuned frequencies of the mapped pairs */
-    uint16_t eonMapped[5];     /* mapped frequencies; entry 4 may be LF/MF in 0.1 kHz */
+    uint16_t eonTuned[5];  /* tuned frequencies of the mapped pairs */
+    uint16_t eonMapped[5]; /* mapped frequencies; entry 4 may be LF/MF in 0.1 kHz */
 } DecoderState;
 
 /* Reset the decoder: searching, decoded data cleared. Counters are kept. */
@@ -107,19 +107,19 @@ MURLIN_API int32_t RDSBitFrame(int32_t bit, int32_t invert);
  * event. An automatic reset empties the queue (the rest of the byte is dropped). */
 MURLIN_API int32_t RDSBytFrame(int32_t byte, int32_t invert);
 /* Copy the 272-byte DecoderState into buffer. Returns 0. */
-MURLIN_API int32_t RDSStruct(DecoderState *buffer);
+MURLIN_API int32_t RDSStruct(DecoderState* buffer);
 /* n = 0 blocks accepted, 1 check failures, 2 blocks repaired; any other n clears all three and returns 0. */
 MURLIN_API int32_t RDSStat(int32_t n);
 /* Information word of block n (0 A, 1 B, 2 C/C', 3 D) last stored; 0 for any other n. */
 MURLIN_API int32_t RDSData(int32_t n);
 /* Display line of block n (0..3); null for any other n. */
-MURLIN_API const char *RDSDisplay(int32_t n);
+MURLIN_API const char* RDSDisplay(int32_t n);
 /* Programme type text for 0..31, else null. */
-MURLIN_API const char *RDSPTYDesc(int32_t n);
+MURLIN_API const char* RDSPTYDesc(int32_t n);
 /* TMC duration/persistence text for 0..7, else null. */
-MURLIN_API const char *RDSDPDesc(int32_t n);
+MURLIN_API const char* RDSDPDesc(int32_t n);
 /* TMC event phrase (ALERT-C), or null for codes outside the table. */
-MURLIN_API const char *RDSEVTDesc(int32_t n);
+MURLIN_API const char* RDSEVTDesc(int32_t n);
 
 #ifdef __cplusplus
 } /* extern "C" */

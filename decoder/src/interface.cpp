@@ -35,12 +35,10 @@ void ClearDecodedData()
     std::memcpy(gDecoder.diLetters, "....", 5);
     r.groupsSeen = 0;
 
-    for (auto& d : r.di)
-        d = 0xFF;
+    for (auto& d : r.di) d = 0xFF;
     r.afCount = 0;
     FillSpaces(r.ps, 8);
-    for (auto& f : r.afList)
-        f = 0;
+    for (auto& f : r.afList) f = 0;
 
     r.rpc = 0;
     r.slc = 0;
@@ -100,19 +98,15 @@ int32_t RDSInit(void)
 int32_t RDSBitFrame(int32_t bit, int32_t invert)
 {
     uint32_t b = (bit & 0xFF) != 0;
-    if (invert & 0xFF)
-        b ^= 1u;
+    if (invert & 0xFF) b ^= 1u;
     return FeedBit(b);
 }
 
-int32_t RDSBytFrame(int32_t byte, int32_t invert)
-{
-    return FeedByte(uint8_t(byte & 0xFF), (invert & 0xFF) != 0);
-}
+int32_t RDSBytFrame(int32_t byte, int32_t invert) { return FeedByte(uint8_t(byte & 0xFF), (invert & 0xFF) != 0); }
 
 int32_t RDSStruct(DecoderState* buffer)
 {
-    if (buffer != nullptr)   // a null buffer receives nothing instead of crashing the caller
+    if (buffer != nullptr)  // a null buffer receives nothing instead of crashing the caller
         std::memcpy(buffer, &gDecoder.record, sizeof(DecoderState));
     return 0;
 }
@@ -120,48 +114,44 @@ int32_t RDSStruct(DecoderState* buffer)
 int32_t RDSStat(int32_t n)
 {
     switch (n) {
-    case 0: return int32_t(gDecoder.blocksAccepted);
-    case 1: return int32_t(gDecoder.blocksBadCheck);
-    case 2: return int32_t(gDecoder.blocksCorrected);
-    default:
-        gDecoder.blocksAccepted = 0;
-        gDecoder.blocksBadCheck = 0;
-        gDecoder.blocksCorrected = 0;
-        return 0;
+        case 0:
+            return int32_t(gDecoder.blocksAccepted);
+        case 1:
+            return int32_t(gDecoder.blocksBadCheck);
+        case 2:
+            return int32_t(gDecoder.blocksCorrected);
+        default:
+            gDecoder.blocksAccepted = 0;
+            gDecoder.blocksBadCheck = 0;
+            gDecoder.blocksCorrected = 0;
+            return 0;
     }
 }
 
 int32_t RDSData(int32_t n)
 {
-    if (n < 0 || n > 3)
-        return 0;
+    if (n < 0 || n > 3) return 0;
     return gDecoder.blockWords[n];
 }
 
 const char* RDSDisplay(int32_t n)
 {
-    if (n < 0 || n > 3)
-        return nullptr;
+    if (n < 0 || n > 3) return nullptr;
     return gDecoder.displayLines[n];
 }
 
 const char* RDSPTYDesc(int32_t n)
 {
-    if (n < 0 || n > 31)
-        return nullptr;
+    if (n < 0 || n > 31) return nullptr;
     return kPtyTexts[n];
 }
 
 const char* RDSDPDesc(int32_t n)
 {
-    if (n < 0 || n > 7)
-        return nullptr;
+    if (n < 0 || n > 7) return nullptr;
     return kDurationTexts[n];
 }
 
-const char* RDSEVTDesc(int32_t n)
-{
-    return FindEvent(n);
-}
+const char* RDSEVTDesc(int32_t n) { return FindEvent(n); }
 
 }  // extern "C"

@@ -16,17 +16,24 @@ extern const bool gTraceEnabled = std::getenv("MURLIN_TRACE") != nullptr;
 void SetBlockLine(int n, const char* text)
 {
     if (n == 0)
-        for (auto& line : gDecoder.displayLines)
-            line[0] = '\0';
+        for (auto& line : gDecoder.displayLines) line[0] = '\0';
     const uint16_t word = gDecoder.blockWords[n];
     static constexpr char kNibbles[16][5] = {"0000", "0001", "0010", "0011", "0100", "0101", "0110", "0111",
                                              "1000", "1001", "1010", "1011", "1100", "1101", "1110", "1111"};
     char bits[16];
-    for (int i = 0; i < 4; ++i)
-        std::memcpy(bits + 4 * i, kNibbles[(word >> (12 - 4 * i)) & 0xF], 4);
+    for (int i = 0; i < 4; ++i) std::memcpy(bits + 4 * i, kNibbles[(word >> (12 - 4 * i)) & 0xF], 4);
     const char marker = text[0] != '\0' ? '-' : ' ';
-    TextBuilder(gDecoder.displayLines[n], kLineSize).str("Bloc ").chr(char('A' + n)).str(": ")
-        .append(bits, sizeof bits).chr(' ').hex(word, 4).chr(' ').chr(marker).chr(' ').str(text);
+    TextBuilder(gDecoder.displayLines[n], kLineSize)
+        .str("Bloc ")
+        .chr(char('A' + n))
+        .str(": ")
+        .append(bits, sizeof bits)
+        .chr(' ')
+        .hex(word, 4)
+        .chr(' ')
+        .chr(marker)
+        .chr(' ')
+        .str(text);
 }
 
 // Renders the clock fields into clockText. Dates before March 1900 can give a
@@ -35,8 +42,18 @@ void SetBlockLine(int n, const char* text)
 void RenderClockText()
 {
     DecoderState& r = gDecoder.record;
-    TextBuilder(r.clockText, sizeof r.clockText).dec(r.year, 4, ' ').chr('/').dec(r.month, 2).chr('/')
-        .dec(r.day, 2).chr(' ').dec(r.hour, 2).chr(':').dec(r.minute, 2).str("TU ").tenths(r.localOffset, 2, true);
+    TextBuilder(r.clockText, sizeof r.clockText)
+        .dec(r.year, 4, ' ')
+        .chr('/')
+        .dec(r.month, 2)
+        .chr('/')
+        .dec(r.day, 2)
+        .chr(' ')
+        .dec(r.hour, 2)
+        .chr(':')
+        .dec(r.minute, 2)
+        .str("TU ")
+        .tenths(r.localOffset, 2, true);
 }
 
 void TraceMessage(const char* format, int64_t value)

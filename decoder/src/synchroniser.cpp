@@ -12,7 +12,7 @@ constexpr uint16_t kOffsetWords[5] = {0x0FC, 0x198, 0x168, 0x350, 0x1B4};
 constexpr uint16_t kOffsetSyndromes[5] = {0x3D8, 0x3D4, 0x25C, 0x3CC, 0x258};
 // Status block code of each position: A 1, B 2, C 3, C' 4, D 0.
 constexpr int32_t kBlockCodes[5] = {1, 2, 3, 4, 0};
-constexpr uint32_t kGenerator = 0x5B9;   // x^10 + x^8 + x^7 + x^5 + x^4 + x^3 + 1
+constexpr uint32_t kGenerator = 0x5B9;  // x^10 + x^8 + x^7 + x^5 + x^4 + x^3 + 1
 constexpr uint32_t kRegisterMask = 0x3FFFFFF;
 
 // Parity-check row of each bit of the 26-bit word (bit 25 is received first).
@@ -35,8 +35,7 @@ constexpr SyndromeTable MakeSyndromeTable()
             uint16_t s = 0;
             for (int bit = 0; bit < 8; ++bit) {
                 const int position = part * 8 + bit;
-                if (position < 26 && (value >> bit) & 1)
-                    s ^= ParityRow(position);
+                if (position < 26 && (value >> bit) & 1) s ^= ParityRow(position);
             }
             t[part][value] = s;
         }
@@ -59,11 +58,15 @@ inline int32_t PositionAfterB() { return (gDecoder.blockWords[1] & 0x0800) ? kBl
 int32_t NextPosition(int32_t position)
 {
     switch (position) {
-    case kBlockA: return kBlockB;
-    case kBlockB: return PositionAfterB();
-    case kBlockC:
-    case kBlockCprime: return kBlockD;
-    default: return kBlockA;
+        case kBlockA:
+            return kBlockB;
+        case kBlockB:
+            return PositionAfterB();
+        case kBlockC:
+        case kBlockCprime:
+            return kBlockD;
+        default:
+            return kBlockA;
     }
 }
 
@@ -77,7 +80,7 @@ int32_t Search()
     if (s.syncState == 0 && k == kBlockA) {
         Trace("Bloc Sync A  @%0lld\n", s.bitCount - 26);
         gDecoder.blockWords[0] = InfoWord(s.shiftRegister);
-        HandleBlockA(1);   // not yet confirmed: leaves pi alone
+        HandleBlockA(1);  // not yet confirmed: leaves pi alone
         s.groupDamaged = 0;
         s.syncState = 1;
         ++gDecoder.blocksAccepted;
@@ -133,7 +136,7 @@ int32_t CheckBlock()
                 s.expectedBlock = NextPosition(position);
                 return 0x1035;
             }
-            s.syncState = 0;   // bitsPerCheck stays 26: next search one block on
+            s.syncState = 0;  // bitsPerCheck stays 26: next search one block on
             return 0x1335;
         }
     }
@@ -141,38 +144,37 @@ int32_t CheckBlock()
     const int slot = position >= kBlockCprime ? position - 1 : position;
     gDecoder.blockWords[slot] = InfoWord(s.shiftRegister);
     switch (position) {
-    case kBlockA:
-        Trace("Bloc Sync A  @%0lld\n", s.bitCount - 26);
-        s.expectedBlock = kBlockB;
-        HandleBlockA(s.blockQuality);
-        s.groupDamaged = 0;
-        break;
-    case kBlockB:
-        Trace("Bloc Sync B  @%0lld\n", s.bitCount - 26);
-        s.expectedBlock = PositionAfterB();
-        HandleBlockB();
-        break;
-    case kBlockC:
-        Trace("Bloc Sync C1 @%0lld\n", s.bitCount - 26);
-        s.expectedBlock = kBlockD;
-        break;
-    case kBlockCprime:
-        Trace("Bloc Sync C2 @%0lld\n", s.bitCount - 26);
-        s.expectedBlock = kBlockD;
-        break;
-    default:
-        Trace("Bloc Sync D  @%0lld\n", s.bitCount - 26);
-        s.expectedBlock = kBlockA;
-        if (s.groupDamaged == 0) {
-            sequence = 0;
-            DecodeGroup();
-        }
-        break;
+        case kBlockA:
+            Trace("Bloc Sync A  @%0lld\n", s.bitCount - 26);
+            s.expectedBlock = kBlockB;
+            HandleBlockA(s.blockQuality);
+            s.groupDamaged = 0;
+            break;
+        case kBlockB:
+            Trace("Bloc Sync B  @%0lld\n", s.bitCount - 26);
+            s.expectedBlock = PositionAfterB();
+            HandleBlockB();
+            break;
+        case kBlockC:
+            Trace("Bloc Sync C1 @%0lld\n", s.bitCount - 26);
+            s.expectedBlock = kBlockD;
+            break;
+        case kBlockCprime:
+            Trace("Bloc Sync C2 @%0lld\n", s.bitCount - 26);
+            s.expectedBlock = kBlockD;
+            break;
+        default:
+            Trace("Bloc Sync D  @%0lld\n", s.bitCount - 26);
+            s.expectedBlock = kBlockA;
+            if (s.groupDamaged == 0) {
+                sequence = 0;
+                DecodeGroup();
+            }
+            break;
     }
     ++gDecoder.blocksAccepted;
     s.failedRun = 0;
-    if (s.blockQuality == 0)
-        s.correctedRun = 0;
+    if (s.blockQuality == 0) s.correctedRun = 0;
     return sequence * 4096 + s.blockQuality * 16 + kBlockCodes[position];
 }
 
@@ -180,17 +182,13 @@ int32_t CheckBlock()
 
 uint16_t OffsetWord(int position) { return kOffsetWords[position]; }
 
-uint16_t BlockSyndrome(uint32_t word, uint16_t offset)
-{
-    return Syndrome((word ^ offset) & kRegisterMask);
-}
+uint16_t BlockSyndrome(uint32_t word, uint16_t offset) { return Syndrome((word ^ offset) & kRegisterMask); }
 
 int IdentifyOffset(uint32_t word)
 {
     const uint16_t s = Syndrome(word & kRegisterMask);
     for (int k = 0; k < 5; ++k)
-        if (s == kOffsetSyndromes[k])
-            return k;
+        if (s == kOffsetSyndromes[k]) return k;
     return -1;
 }
 
@@ -207,8 +205,7 @@ uint16_t CorrectBurst(uint16_t info, uint16_t syndrome)
             r = (r << 1) & 0x7FF;
         } else {
             r = (r << 1) & 0x7FF;
-            if (r & 0x400)
-                r = (r ^ kGenerator) & 0x7FF;
+            if (r & 0x400) r = (r ^ kGenerator) & 0x7FF;
         }
         out |= b << n;
     }
@@ -251,8 +248,7 @@ int32_t FeedByte(uint8_t byte, bool invert)
         const uint32_t bit = uint32_t(s.byteQueue >> s.bytePending) & 1u;
         s.byteQueue &= (uint64_t(1) << s.bytePending) - 1u;
         const int32_t status = FeedBit(bit ^ flip);
-        if (status != kStatusNone)
-            return status;   // an automatic reset has emptied the queue
+        if (status != kStatusNone) return status;  // an automatic reset has emptied the queue
     }
     return kStatusNone;
 }

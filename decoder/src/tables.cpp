@@ -5,14 +5,13 @@
 namespace murlin {
 
 const char* const kPtyTexts[32] = {
-    "None",           "News",           "Current Affairs",   "Information",
-    "Sport",          "Education",      "Drama",             "Culture",
-    "Science",        "Varied Speech",  "Pop Music",         "Rock Music",
-    "Easy Listening", "Light Classical", "Serious Classical", "Other Music",
-    "Weather",        "Finance",        "Children",          "Social Affairs",
-    "Religion",       "Phone In",       "Travel & Touring",  "Leisure",
-    "Jazz Music",     "Country Music",  "National Music",    "Oldies Music",
-    "Folk Music",     "Documentary",    "Alarm Test",        "Alarm",
+    "None",          "News",           "Current Affairs",  "Information",     "Sport",
+    "Education",     "Drama",          "Culture",          "Science",         "Varied Speech",
+    "Pop Music",     "Rock Music",     "Easy Listening",   "Light Classical", "Serious Classical",
+    "Other Music",   "Weather",        "Finance",          "Children",        "Social Affairs",
+    "Religion",      "Phone In",       "Travel & Touring", "Leisure",         "Jazz Music",
+    "Country Music", "National Music", "Oldies Music",     "Folk Music",      "Documentary",
+    "Alarm Test",    "Alarm",
 };
 
 const char* const kDurationTexts[8] = {
@@ -22,11 +21,9 @@ const char* const kDurationTexts[8] = {
 // Range test, then a linear scan of the (small, constant) table in order.
 const char* FindEvent(int32_t code)
 {
-    if (code < 0 || code > 2048)
-        return nullptr;
+    if (code < 0 || code > 2048) return nullptr;
     for (int i = 0; i < kEventTableSize; ++i)
-        if (kEventTable[i].code == code)
-            return kEventTable[i].text;
+        if (kEventTable[i].code == code) return kEventTable[i].text;
     return nullptr;
 }
 

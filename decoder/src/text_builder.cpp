@@ -16,8 +16,7 @@ int Digits(unsigned value, char* out)
         reversed[n++] = char('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    for (int i = 0; i < n; ++i)
-        out[i] = reversed[n - 1 - i];
+    for (int i = 0; i < n; ++i) out[i] = reversed[n - 1 - i];
     return n;
 }
 
@@ -31,20 +30,16 @@ TextBuilder& TextBuilder::hex(unsigned value, int digits)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     int n = 1;
-    while (n < 8 && (value >> (4 * n)) != 0)
-        ++n;
-    if (n < digits)
-        n = digits;
+    while (n < 8 && (value >> (4 * n)) != 0) ++n;
+    if (n < digits) n = digits;
     char text[8];
-    for (int i = 0; i < n; ++i)
-        text[i] = kHex[(value >> (4 * (n - 1 - i))) & 0xF];
+    for (int i = 0; i < n; ++i) text[i] = kHex[(value >> (4 * (n - 1 - i))) & 0xF];
     return append(text, std::size_t(n));
 }
 
 TextBuilder& TextBuilder::append(const char* text, std::size_t length)
 {
-    if (ended_)
-        return *this;
+    if (ended_) return *this;
     length = std::min(length, std::size_t(last_ - p_));
     std::memcpy(p_, text, length);
     p_ += length;
@@ -59,15 +54,11 @@ TextBuilder& TextBuilder::dec(int value, int width, char pad)
     const int n = Digits(negative ? 0u - unsigned(value) : unsigned(value), digits);
     const int padding = width - n - (negative ? 1 : 0);
     if (pad == ' ')
-        for (int i = 0; i < padding; ++i)
-            put(' ');
-    if (negative)
-        put('-');
+        for (int i = 0; i < padding; ++i) put(' ');
+    if (negative) put('-');
     if (pad != ' ')
-        for (int i = 0; i < padding; ++i)
-            put('0');
-    for (int i = 0; i < n; ++i)
-        put(digits[i]);
+        for (int i = 0; i < padding; ++i) put('0');
+    for (int i = 0; i < n; ++i) put(digits[i]);
     return *this;
 }
 
@@ -79,12 +70,9 @@ TextBuilder& TextBuilder::tenths(int tenths, int width, bool plus)
     char digits[10];
     const int n = Digits(magnitude / 10, digits);
     const bool sign = negative || plus;
-    if (sign)
-        put(negative ? '-' : '+');
-    for (int i = n + 2 + (sign ? 1 : 0); i < width; ++i)
-        put('0');
-    for (int i = 0; i < n; ++i)
-        put(digits[i]);
+    if (sign) put(negative ? '-' : '+');
+    for (int i = n + 2 + (sign ? 1 : 0); i < width; ++i) put('0');
+    for (int i = 0; i < n; ++i) put(digits[i]);
     put('.');
     put(char('0' + magnitude % 10));
     return *this;

@@ -13,7 +13,7 @@ public:
     // size includes the terminating zero; the text is cut to fit.
     TextBuilder(char* out, std::size_t size);
 
-    TextBuilder& str(const char* text);                 // %s
+    TextBuilder& str(const char* text);  // %s
     // %c: a zero character ends the text, as it ends the C string.
     TextBuilder& chr(char c)
     {
@@ -24,8 +24,8 @@ public:
         return *this;
     }
     TextBuilder& digit(unsigned value) { return chr(char('0' + value)); }
-    TextBuilder& hex(unsigned value, int digits);       // %0<digits>X
-    TextBuilder& dec(int value, int width, char pad = '0');  // %0<width>d, or %<width>d with ' '
+    TextBuilder& hex(unsigned value, int digits);                   // %0<digits>X
+    TextBuilder& dec(int value, int width, char pad = '0');         // %0<width>d, or %<width>d with ' '
     TextBuilder& tenths(int tenths, int width, bool plus = false);  // %0<width>.1f, %+0<width>.1f
 
     // The first `length` characters of text (no zero among them).

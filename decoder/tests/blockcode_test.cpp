@@ -16,8 +16,8 @@ using namespace murlintest;
 
 namespace {
 
-constexpr rdsenc::Block kPositions[5] = {rdsenc::Block::A, rdsenc::Block::B, rdsenc::Block::C,
-                                         rdsenc::Block::Cprime, rdsenc::Block::D};
+constexpr rdsenc::Block kPositions[5] = {rdsenc::Block::A, rdsenc::Block::B, rdsenc::Block::C, rdsenc::Block::Cprime,
+                                         rdsenc::Block::D};
 
 // The syndrome by its definition: XOR of the parity rows of the set bits.
 uint16_t SlowSyndrome(uint32_t word)
@@ -27,8 +27,7 @@ uint16_t SlowSyndrome(uint32_t word)
                                       0x004, 0x008, 0x010, 0x020, 0x040, 0x080, 0x100, 0x200};
     uint16_t s = 0;
     for (int i = 0; i < 26; ++i)
-        if ((word >> i) & 1)
-            s ^= rows[i];
+        if ((word >> i) & 1) s ^= rows[i];
     return s;
 }
 
@@ -69,7 +68,7 @@ TEST(BlockCode, BurstRepairExamples)
     bad = word ^ (7u << 20);
     EXPECT_EQ(BlockSyndrome(bad, 0x0FC), 0x070);
     EXPECT_EQ(CorrectBurst(uint16_t(bad >> 10), 0x070), 0x2001);
-    bad = word ^ (1u << 3);   // in the check word: not repairable
+    bad = word ^ (1u << 3);  // in the check word: not repairable
     EXPECT_EQ(BlockSyndrome(bad, 0x0FC), 0x0F7);
     EXPECT_EQ(CorrectBurst(0x2001, 0x0F7), 0x2001);
 }
@@ -89,8 +88,7 @@ TEST(BlockCode, EveryBurstUpToFiveInformationBitsIsRepaired)
                     const uint32_t bad = word ^ (pattern << low);
                     const uint16_t s = BlockSyndrome(bad, OffsetWord(k));
                     ASSERT_NE(s, 0);
-                    ASSERT_EQ(CorrectBurst(uint16_t(bad >> 10), s), info)
-                        << "burst " << pattern << " at " << low;
+                    ASSERT_EQ(CorrectBurst(uint16_t(bad >> 10), s), info) << "burst " << pattern << " at " << low;
                 }
             }
     }
@@ -106,8 +104,7 @@ std::vector<Event> FeedBytesWithPositions(const std::string& bits, bool invert)
     for (unsigned char byte : bytes) {
         handedIn += 8;
         const int32_t status = RDSBytFrame(byte, invert);
-        if (status != kStatusNone)
-            events.push_back({handedIn - gDecoder.sync.bytePending - 1, status});
+        if (status != kStatusNone) events.push_back({handedIn - gDecoder.sync.bytePending - 1, status});
     }
     // Flush what is still pending with a byte of padding beyond the stream.
     while (gDecoder.sync.bytePending > 0) {
@@ -124,13 +121,11 @@ TEST(ByteEntry, BytesGiveTheSameEventsAtTheSameBitsAsBits)
     std::mt19937 rng(21);
     for (int round = 0; round < 6; ++round) {
         std::string bits;
-        for (int i = 0; i < int(rng() % 300); ++i)
-            bits.push_back(rng() & 1 ? '1' : '0');
+        for (int i = 0; i < int(rng() % 300); ++i) bits.push_back(rng() & 1 ? '1' : '0');
         for (int g = 0; g < 60; ++g)
             rdsenc::AppendGroup(bits, 0x2001, uint16_t(rng()), uint16_t(rng()), uint16_t(rng()));
         // Some damage: repaired, tolerated and losing blocks.
-        for (int e = 0; e < 25; ++e)
-            FlipBit(bits, rng() % bits.size());
+        for (int e = 0; e < 25; ++e) FlipBit(bits, rng() % bits.size());
         bits.resize(bits.size() - bits.size() % 8);
 
         RDSInit();
@@ -146,11 +141,9 @@ TEST(ByteEntry, InvertedBytesDecodeLikeTheCleanStream)
 {
     std::mt19937 rng(4);
     std::string bits;
-    for (int g = 0; g < 30; ++g)
-        rdsenc::AppendGroup(bits, 0x2001, uint16_t(rng()), uint16_t(rng()), uint16_t(rng()));
+    for (int g = 0; g < 30; ++g) rdsenc::AppendGroup(bits, 0x2001, uint16_t(rng()), uint16_t(rng()), uint16_t(rng()));
     std::string inverted = bits;
-    for (char& c : inverted)
-        c = c == '1' ? '0' : '1';
+    for (char& c : inverted) c = c == '1' ? '0' : '1';
     RDSInit();
     const auto clean = FeedBytesWithPositions(bits, false);
     RDSInit();
@@ -160,19 +153,16 @@ TEST(ByteEntry, InvertedBytesDecodeLikeTheCleanStream)
 TEST(ByteEntry, AutomaticResetDropsTheRestOfTheByte)
 {
     RDSInit();
-    for (int i = 0; i < 3; ++i)
-        RDSBitFrame(0, 0);
+    for (int i = 0; i < 3; ++i) RDSBitFrame(0, 0);
     // Bits 4..203 in 25 bytes, then a byte holding bits 204..211: the reset
     // comes at its fifth bit (bit 208) and its last three bits are dropped.
-    for (int i = 0; i < 25; ++i)
-        ASSERT_EQ(RDSBytFrame(0, 0), kStatusNone);
+    for (int i = 0; i < 25; ++i) ASSERT_EQ(RDSBytFrame(0, 0), kStatusNone);
     EXPECT_EQ(RDSBytFrame(0xFF, 0), kStatusAutoReset);
     EXPECT_EQ(gDecoder.sync.bytePending, 0);
     EXPECT_EQ(gDecoder.sync.bitCount, 0);
     EXPECT_EQ(gDecoder.sync.shiftRegister, 0u);
     // The next reset is 208 bits of the following bytes later.
-    for (int i = 0; i < 25; ++i)
-        ASSERT_EQ(RDSBytFrame(0, 0), kStatusNone);
+    for (int i = 0; i < 25; ++i) ASSERT_EQ(RDSBytFrame(0, 0), kStatusNone);
     EXPECT_EQ(RDSBytFrame(0, 0), kStatusAutoReset);
 }
 

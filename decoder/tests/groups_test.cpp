@@ -31,8 +31,7 @@ TEST(AlternativeFrequencies, CountCodeOpensTheListAndPairsFillIt)
     const DecoderState s = Decode({AfGroup(0xE501), AfGroup(0x0203), AfGroup(0x0405)});
     EXPECT_EQ(s.afCount, 5);
     const uint16_t expected[6] = {876, 877, 878, 879, 880, 0};
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(s.afList[i], expected[i]) << i;
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(s.afList[i], expected[i]) << i;
     // The next pair goes to entries 5 and 6 (afNext is 5).
     FeedBits(GroupBits({AfGroup(0x0607)}));
     EXPECT_STREQ(RDSDisplay(2), "Bloc C: 0000011000000111 0607 - AF05:088.1 AF06:088.2");
@@ -49,14 +48,12 @@ TEST(AlternativeFrequencies, PairWithoutCountCodeIsShownNotStored)
 
 TEST(AlternativeFrequencies, ListStopsAtItsTwentyFifthEntry)
 {
-    std::vector<Group> groups = {{kPi, BlockB(2, 0x15), 0x0000, 0x0000},   // 1A: rpc 0x15, slc 0
+    std::vector<Group> groups = {{kPi, BlockB(2, 0x15), 0x0000, 0x0000},  // 1A: rpc 0x15, slc 0
                                  AfGroup(0xF901)};
-    for (int i = 0; i < 13; ++i)
-        groups.push_back(AfGroup(uint16_t(((2 + 2 * i) << 8) | (3 + 2 * i))));
+    for (int i = 0; i < 13; ++i) groups.push_back(AfGroup(uint16_t(((2 + 2 * i) << 8) | (3 + 2 * i))));
     const DecoderState s = Decode(groups);
     EXPECT_EQ(s.afCount, 25);
-    for (int i = 0; i < 25; ++i)
-        EXPECT_EQ(s.afList[i], 876 + i) << i;
+    for (int i = 0; i < 25; ++i) EXPECT_EQ(s.afList[i], 876 + i) << i;
     // The fields after the list are untouched by the thirteenth pair.
     EXPECT_EQ(s.rpc, 0x15);
     EXPECT_EQ(s.reserved77, 0);
@@ -65,7 +62,7 @@ TEST(AlternativeFrequencies, ListStopsAtItsTwentyFifthEntry)
 
 TEST(AlternativeFrequencies, SpecialCodes)
 {
-    DecoderState s = Decode({AfGroup(0xE0CD)});   // count 0, filler
+    DecoderState s = Decode({AfGroup(0xE0CD)});  // count 0, filler
     EXPECT_EQ(s.afCount, 0);
     EXPECT_EQ(s.afList[0], 0);
     EXPECT_STREQ(RDSDisplay(2), "Bloc C: 1110000011001101 E0CD - AFnn: 00   AF01:000.0");
@@ -95,12 +92,12 @@ TEST(BasicTuning, NewStationClearsDataOnlyFromAnErrorFreeBlockA)
     const Group ps = {kPi, BlockB(0, 0), 0xE000, 0x4142};
     const Group other = {0x1111, BlockB(0, 1), 0xE000, 0x4344};
     std::string bits = GroupBits({ps, other, other});
-    FlipBit(bits, BlockStart(0, 1, 0) + 4);   // block A of the first 0x1111 group: repaired
+    FlipBit(bits, BlockStart(0, 1, 0) + 4);  // block A of the first 0x1111 group: repaired
     StartStream(kPi);
     const auto events = FeedBits(bits.substr(0, BlockStart(0, 2, 0)));
     ASSERT_EQ(events.back().status, 0x0000);
     DecoderState s = Record();
-    EXPECT_EQ(s.pi, kPi);   // a repaired block A never changes the station
+    EXPECT_EQ(s.pi, kPi);  // a repaired block A never changes the station
     EXPECT_STREQ(s.ps, "ABCD    ");
     FeedBits(bits.substr(BlockStart(0, 2, 0)));
     s = Record();
@@ -118,15 +115,15 @@ TEST(Groups, PagingSlowLabellingAndProgrammeItem)
     EXPECT_STREQ(RDSDisplay(3), "Bloc D: 1100100110100101 C9A5 - PIN:C9A5 (D:25 H:06 M:37)");
     FeedBits(GroupBits({{kPi, BlockB(3, 0x02), kPi, 0x1234}}));
     s = Record();
-    EXPECT_EQ(s.slc, 0x9ABC);   // block C of 1B is the PI
+    EXPECT_EQ(s.slc, 0x9ABC);  // block C of 1B is the PI
     EXPECT_EQ(s.pin, 0x1234);
 }
 
 TEST(Groups, RadiotextAndItsABFlag)
 {
-    DecoderState s = Decode({{kPi, BlockB(4, 0x00), 0x4869, 0x2074},    // "Hi t" at 0
-                             {kPi, BlockB(4, 0x0F), 0x6865, 0x7265},    // "here" at 60
-                             {kPi, BlockB(5, 0x03), kPi, 0x4F4B}});     // 2B "OK" at 6
+    DecoderState s = Decode({{kPi, BlockB(4, 0x00), 0x4869, 0x2074},  // "Hi t" at 0
+                             {kPi, BlockB(4, 0x0F), 0x6865, 0x7265},  // "here" at 60
+                             {kPi, BlockB(5, 0x03), kPi, 0x4F4B}});   // 2B "OK" at 6
     EXPECT_EQ(std::string(s.radioText, 4), "Hi t");
     EXPECT_EQ(std::string(s.radioText + 60), "here");
     EXPECT_EQ(std::string(s.radioTextB, 8), "      OK");
@@ -138,7 +135,7 @@ TEST(Groups, RadiotextAndItsABFlag)
     FeedBits(GroupBits({{kPi, BlockB(4, 0x11), 0x0D00, 0x2020}}));
     s = Record();
     EXPECT_EQ(s.textAB, 1);
-    EXPECT_EQ(std::string(s.radioText, 8), std::string("    \r\0  ", 8));   // stored as received
+    EXPECT_EQ(std::string(s.radioText, 8), std::string("    \r\0  ", 8));  // stored as received
     EXPECT_EQ(std::string(s.radioText + 6, 58), std::string(58, ' '));
     EXPECT_EQ(std::string(s.radioTextB), std::string(32, ' '));
 }
@@ -178,7 +175,7 @@ TEST(Clock, DateTimeAndOffset)
     s = Decode({ClockGroup(54521, 0, 0, false, 3)});
     EXPECT_EQ(s.localOffset, 15);
     EXPECT_STREQ(s.clockText, "2008/02/25 00:00TU +1.5");
-    s = Decode({ClockGroup(15079, 23, 59, true, 31)});   // 1 March 1900
+    s = Decode({ClockGroup(15079, 23, 59, true, 31)});  // 1 March 1900
     EXPECT_EQ(s.year, 1900);
     EXPECT_EQ(s.month, 3);
     EXPECT_EQ(s.day, 1);
@@ -201,7 +198,7 @@ TEST(Clock, MeaninglessEarlyDateStaysInsideItsField)
 
 TEST(Tmc, UserMessageFields)
 {
-    const uint16_t c = uint16_t(0x8000 | (5 << 11) | 0x65);   // D 1, PN 0, extent 5, event 101
+    const uint16_t c = uint16_t(0x8000 | (5 << 11) | 0x65);  // D 1, PN 0, extent 5, event 101
     const DecoderState s = Decode({{kPi, BlockB(16, 0x0D), c, 0x3A7F}});
     EXPECT_EQ(s.tmcT, 0);
     EXPECT_EQ(s.tmcF, 1);
@@ -222,9 +219,9 @@ Group Eon(unsigned variant, uint16_t c, uint16_t otherPi, unsigned tp = 1)
 
 TEST(OtherNetworks, VariantsFillTheirFields)
 {
-    DecoderState s = Decode({Eon(0, 0x4142, 0x5555), Eon(3, 0x4748, 0x5555), Eon(4, 0x0102, 0x5555),
-                             Eon(5, 0x0304, 0x5555), Eon(9, 0x0510, 0x5555), Eon(13, 0x5001, 0x5555),
-                             Eon(14, 0xBEEF, 0x5555)});
+    DecoderState s =
+        Decode({Eon(0, 0x4142, 0x5555), Eon(3, 0x4748, 0x5555), Eon(4, 0x0102, 0x5555), Eon(5, 0x0304, 0x5555),
+                Eon(9, 0x0510, 0x5555), Eon(13, 0x5001, 0x5555), Eon(14, 0xBEEF, 0x5555)});
     EXPECT_EQ(s.eonPi, 0x5555);
     EXPECT_STREQ(s.eonPs, "AB    GH");
     EXPECT_EQ(s.eonAf1, 876);
@@ -248,8 +245,8 @@ TEST(OtherNetworks, VariantsFillTheirFields)
 
 TEST(OtherNetworks, AnotherNetworkResetsTheEonFieldsBut14BDoesNot)
 {
-    DecoderState s = Decode({Eon(0, 0x4142, 0x5555), Eon(14, 0xBEEF, 0x5555),
-                             {kPi, BlockB(29, 0x18), kPi, 0x7777}});   // 14B: TP 1, TA 1
+    DecoderState s = Decode(
+        {Eon(0, 0x4142, 0x5555), Eon(14, 0xBEEF, 0x5555), {kPi, BlockB(29, 0x18), kPi, 0x7777}});  // 14B: TP 1, TA 1
     EXPECT_EQ(s.eonPi, 0x7777);
     EXPECT_EQ(s.eonPin, 0xBEEF);
     EXPECT_EQ(s.eonTa, 1);

@@ -24,7 +24,7 @@ TEST(Interface, CountersAreReadAndClearedOnlyThroughRDSStat)
     EXPECT_EQ(RDSStat(1), 0);
     EXPECT_EQ(RDSStat(2), 0);
 
-    RDSInit();   // keeps the counters
+    RDSInit();  // keeps the counters
     EXPECT_EQ(RDSStat(0), 16);
 
     EXPECT_EQ(RDSStat(-1), 0);
@@ -70,8 +70,7 @@ TEST(Interface, InitClearsDecodedDataButKeepsTheStation)
     EXPECT_EQ(std::string(s.radioText), std::string(64, ' '));
     EXPECT_EQ(std::string(s.radioTextB), std::string(32, ' '));
     EXPECT_EQ(std::string(s.clockText), std::string(24, ' '));
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(s.di[i], 0xFF);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(s.di[i], 0xFF);
     EXPECT_EQ(s.afCount, 0);
     EXPECT_EQ(s.afList[0], 0);
     EXPECT_EQ(s.groupsSeen, 0u);
@@ -92,9 +91,9 @@ TEST(Interface, RecordCopyLeavesReservedBytesUntouched)
     EXPECT_EQ(buffer[77], 0);
     EXPECT_EQ(buffer[181], 0);
     EXPECT_EQ(buffer[221], 0);
-    EXPECT_EQ(buffer[4] | buffer[5] << 8, 0x2001);   // pi, little-endian
+    EXPECT_EQ(buffer[4] | buffer[5] << 8, 0x2001);  // pi, little-endian
     EXPECT_EQ(std::memcmp(buffer + 16, "ABCDEFGH", 9), 0);
-    EXPECT_EQ(buffer[25], 5);   // afCount
+    EXPECT_EQ(buffer[25], 5);  // afCount
     EXPECT_EQ(buffer[26] | buffer[27] << 8, 876);
     EXPECT_EQ(RDSStruct(nullptr), 0);
 }
@@ -124,8 +123,7 @@ TEST(Descriptors, EventLookupRejectsCodesOutsideTheTable)
 
 TEST(Descriptors, EventLookupFindsListedCodes)
 {
-    if (RDSEVTDesc(1) == nullptr)
-        GTEST_SKIP() << "event table not filled in this build";
+    if (RDSEVTDesc(1) == nullptr) GTEST_SKIP() << "event table not filled in this build";
     EXPECT_STREQ(RDSEVTDesc(1), "Traffic problem");
     EXPECT_STREQ(RDSEVTDesc(2047), "Null message");
     EXPECT_STREQ(RDSEVTDesc(201), "(Q) accident(s)");

@@ -70,7 +70,7 @@ TEST(DisplayLines, ZeroCharacterEndsTheRenderedText)
 TEST(DisplayLines, DamagedGroupLeavesLinesCAndDEmpty)
 {
     std::string bits = GroupBits({{0x2001, 0x5000, 0x1234, 0xABCD}, {0x2001, 0x5000, 0x1234, 0xABCD}});
-    FlipBit(bits, BlockStart(0, 1, 2) + 24);   // check bit of C
+    FlipBit(bits, BlockStart(0, 1, 2) + 24);  // check bit of C
     RDSInit();
     FeedBits(bits);
     EXPECT_STREQ(RDSDisplay(0), "Bloc A: 0010000000000001 2001 - PI:2001");

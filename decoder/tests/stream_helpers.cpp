@@ -5,8 +5,7 @@ namespace murlintest {
 std::string GroupBits(const std::vector<Group>& groups)
 {
     std::string bits;
-    for (const Group& g : groups)
-        rdsenc::AppendGroup(bits, g.a, g.b, g.c, g.d);
+    for (const Group& g : groups) rdsenc::AppendGroup(bits, g.a, g.b, g.c, g.d);
     return bits;
 }
 
@@ -15,8 +14,7 @@ std::vector<Event> FeedBits(const std::string& bits, bool invert)
     std::vector<Event> events;
     for (std::size_t i = 0; i < bits.size(); ++i) {
         const int32_t status = RDSBitFrame(bits[i] == '1', invert);
-        if (status != MURLIN_STATUS_NONE)
-            events.push_back({i, status});
+        if (status != MURLIN_STATUS_NONE) events.push_back({i, status});
     }
     return events;
 }

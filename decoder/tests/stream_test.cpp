@@ -14,8 +14,7 @@ namespace {
 std::string RandomBits(std::mt19937& rng, std::size_t n)
 {
     std::string bits;
-    for (std::size_t i = 0; i < n; ++i)
-        bits.push_back(rng() & 1 ? '1' : '0');
+    for (std::size_t i = 0; i < n; ++i) bits.push_back(rng() & 1 ? '1' : '0');
     return bits;
 }
 
@@ -40,19 +39,17 @@ bool CarriesOffset(uint32_t window, rdsenc::Block b)
 TEST(Stream, CleanStreamFromAnyOffsetSynchronisesAndDecodesEveryGroup)
 {
     std::mt19937 rng(7);
-    const std::vector<Group> groups = {{0x2001, 0x0408, 0xE501, 0x4142},   // 0A: C
-                                       {0x2001, 0x0C00, 0x2001, 0x4344},   // 1B: C'
+    const std::vector<Group> groups = {{0x2001, 0x0408, 0xE501, 0x4142},  // 0A: C
+                                       {0x2001, 0x0C00, 0x2001, 0x4344},  // 1B: C'
                                        {0x2001, 0x5000, 0x1111, 0x2222}};
     const std::string lead = RandomBits(rng, 11);
     RDSInit();
     const auto events = FeedBits(lead + GroupBits(groups));
     const std::vector<Event> expected = {
-        {BlockStart(11, 0, 1) - 1, 0x1201}, {BlockStart(11, 0, 2) - 1, 0x1002},
-        {BlockStart(11, 0, 3) - 1, 0x1003}, {BlockStart(11, 1, 0) - 1, 0x0000},
-        {BlockStart(11, 1, 1) - 1, 0x1001}, {BlockStart(11, 1, 2) - 1, 0x1002},
-        {BlockStart(11, 1, 3) - 1, 0x1004}, {BlockStart(11, 2, 0) - 1, 0x0000},
-        {BlockStart(11, 2, 1) - 1, 0x1001}, {BlockStart(11, 2, 2) - 1, 0x1002},
-        {BlockStart(11, 2, 3) - 1, 0x1003}, {BlockStart(11, 3, 0) - 1, 0x0000}};
+        {BlockStart(11, 0, 1) - 1, 0x1201}, {BlockStart(11, 0, 2) - 1, 0x1002}, {BlockStart(11, 0, 3) - 1, 0x1003},
+        {BlockStart(11, 1, 0) - 1, 0x0000}, {BlockStart(11, 1, 1) - 1, 0x1001}, {BlockStart(11, 1, 2) - 1, 0x1002},
+        {BlockStart(11, 1, 3) - 1, 0x1004}, {BlockStart(11, 2, 0) - 1, 0x0000}, {BlockStart(11, 2, 1) - 1, 0x1001},
+        {BlockStart(11, 2, 2) - 1, 0x1002}, {BlockStart(11, 2, 3) - 1, 0x1003}, {BlockStart(11, 3, 0) - 1, 0x0000}};
     EXPECT_EQ(events, expected);
 }
 
@@ -64,8 +61,7 @@ TEST(Stream, RandomGroupsOfEveryTypeDecodeExactlyOnceAndInvertedAlike)
         const std::size_t leadLength = rng() % 150;
         const std::string bits = RandomBits(rng, leadLength) + GroupBits(groups);
         std::string inverted = bits;
-        for (char& c : inverted)
-            c = c == '1' ? '0' : '1';
+        for (char& c : inverted) c = c == '1' ? '0' : '1';
 
         for (bool invert : {false, true}) {
             SCOPED_TRACE(testing::Message() << "seed " << seed << " invert " << invert);
@@ -74,8 +70,7 @@ TEST(Stream, RandomGroupsOfEveryTypeDecodeExactlyOnceAndInvertedAlike)
             std::size_t decoded = 0;
             for (std::size_t i = 0; i < bits.size(); ++i) {
                 const int32_t status = RDSBitFrame((invert ? inverted : bits)[i] == '1', invert);
-                if ((status & 0xF000) != 0)
-                    continue;
+                if ((status & 0xF000) != 0) continue;
                 // A group completes only on the last bit of a block D.
                 ASSERT_GE(i + 1, leadLength + 104);
                 ASSERT_EQ((i + 1 - leadLength) % 104, 0u) << "at bit " << i;
@@ -105,8 +100,10 @@ TEST(Stream, RandomGroupsOfEveryTypeDecodeExactlyOnceAndInvertedAlike)
 // repaired and counted; in the check word it is not.
 TEST(Stream, SingleBitErrorsAreRepairedOnlyInInformationBits)
 {
-    const std::vector<Group> groups = {{0x2001, 0x0408, 0xE501, 0x4142}, {0x2001, 0x0409, 0x0203, 0x4344},
-                                       {0x2001, 0x040A, 0x0405, 0x4546}, {0x2001, 0x040B, 0x0607, 0x4748}};
+    const std::vector<Group> groups = {{0x2001, 0x0408, 0xE501, 0x4142},
+                                       {0x2001, 0x0409, 0x0203, 0x4344},
+                                       {0x2001, 0x040A, 0x0405, 0x4546},
+                                       {0x2001, 0x040B, 0x0607, 0x4748}};
     const int32_t codes[4] = {1, 2, 3, 0};
     for (int block = 0; block < 4; ++block) {
         for (int bit = 0; bit < 26; ++bit) {
@@ -121,8 +118,7 @@ TEST(Stream, SingleBitErrorsAreRepairedOnlyInInformationBits)
             int32_t statusAtBlock = -1;
             std::size_t groupsDecoded = 0;
             for (const Event& e : events) {
-                if (e.bit == end)
-                    statusAtBlock = e.status;
+                if (e.bit == end) statusAtBlock = e.status;
                 groupsDecoded += (e.status & 0xF000) == 0;
             }
             EXPECT_EQ(RDSStat(1), 1);
@@ -135,7 +131,7 @@ TEST(Stream, SingleBitErrorsAreRepairedOnlyInInformationBits)
             } else {
                 EXPECT_EQ(statusAtBlock, 0x1035);
                 EXPECT_EQ(RDSStat(2), 0);
-                EXPECT_EQ(groupsDecoded, 3u);   // the damaged group is not decoded
+                EXPECT_EQ(groupsDecoded, 3u);  // the damaged group is not decoded
                 EXPECT_STREQ(Record().ps, "AB  EFGH");
             }
         }
@@ -160,19 +156,18 @@ TEST(Stream, TwoBadBlocksInARowLoseSynchronisation)
 {
     std::vector<Group> groups(4, Group{0x2001, 0x0408, 0x1234, 0x4142});
     std::string bits = GroupBits(groups);
-    FlipBit(bits, BlockStart(0, 1, 2) + 20);   // check bits of C
-    FlipBit(bits, BlockStart(0, 1, 3) + 20);   // check bits of D
+    FlipBit(bits, BlockStart(0, 1, 2) + 20);  // check bits of C
+    FlipBit(bits, BlockStart(0, 1, 3) + 20);  // check bits of D
     RDSInit();
     const auto events = FeedBits(bits);
     std::vector<Event> tail(events.begin() + 6, events.end());
     // C bad (tolerated), D bad (lost), then the search one block later finds
     // block A of the next group at its boundary.
-    const std::vector<Event> expected = {
-        {BlockStart(0, 1, 3) - 1, 0x1035}, {BlockStart(0, 2, 0) - 1, 0x1335},
-        {BlockStart(0, 2, 1) - 1, 0x1201}, {BlockStart(0, 2, 2) - 1, 0x1002},
-        {BlockStart(0, 2, 3) - 1, 0x1003}, {BlockStart(0, 3, 0) - 1, 0x0000},
-        {BlockStart(0, 3, 1) - 1, 0x1001}, {BlockStart(0, 3, 2) - 1, 0x1002},
-        {BlockStart(0, 3, 3) - 1, 0x1003}, {BlockStart(0, 4, 0) - 1, 0x0000}};
+    const std::vector<Event> expected = {{BlockStart(0, 1, 3) - 1, 0x1035}, {BlockStart(0, 2, 0) - 1, 0x1335},
+                                         {BlockStart(0, 2, 1) - 1, 0x1201}, {BlockStart(0, 2, 2) - 1, 0x1002},
+                                         {BlockStart(0, 2, 3) - 1, 0x1003}, {BlockStart(0, 3, 0) - 1, 0x0000},
+                                         {BlockStart(0, 3, 1) - 1, 0x1001}, {BlockStart(0, 3, 2) - 1, 0x1002},
+                                         {BlockStart(0, 3, 3) - 1, 0x1003}, {BlockStart(0, 4, 0) - 1, 0x0000}};
     EXPECT_EQ(tail, expected);
 }
 
@@ -180,8 +175,8 @@ TEST(Stream, BadBlockAfterARepairedOneLosesSynchronisation)
 {
     std::vector<Group> groups(3, Group{0x2001, 0x0408, 0x1234, 0x4142});
     std::string bits = GroupBits(groups);
-    FlipBit(bits, BlockStart(0, 1, 1) + 3);    // B: repaired
-    FlipBit(bits, BlockStart(0, 1, 2) + 20);   // C: check bits, unrepairable
+    FlipBit(bits, BlockStart(0, 1, 1) + 3);   // B: repaired
+    FlipBit(bits, BlockStart(0, 1, 2) + 20);  // C: check bits, unrepairable
     RDSInit();
     RDSStat(3);
     const auto events = FeedBits(bits);
@@ -200,19 +195,16 @@ TEST(Stream, NoiseResetsEvery208Bits)
     std::string bits;
     uint32_t window = 0;
     for (int i = 0; i < 208 * 12; ++i) {
-        if (i % 208 == 0)
-            window = 0;   // the decoder's register restarts at each reset
+        if (i % 208 == 0) window = 0;  // the decoder's register restarts at each reset
         uint32_t bit = rng() & 1;
-        if (CarriesOffset(((window << 1) | bit) & 0x3FFFFFF, rdsenc::Block::A))
-            bit ^= 1;
+        if (CarriesOffset(((window << 1) | bit) & 0x3FFFFFF, rdsenc::Block::A)) bit ^= 1;
         window = ((window << 1) | bit) & 0x3FFFFFF;
         bits.push_back(bit ? '1' : '0');
     }
     RDSInit();
     const auto events = FeedBits(bits);
     ASSERT_EQ(events.size(), 12u);
-    for (std::size_t k = 0; k < events.size(); ++k)
-        EXPECT_EQ(events[k], (Event{208 * (k + 1) - 1, 0x1115}));
+    for (std::size_t k = 0; k < events.size(); ++k) EXPECT_EQ(events[k], (Event{208 * (k + 1) - 1, 0x1115}));
     EXPECT_STREQ(Record().ps, "        ");
     EXPECT_EQ(Record().groupsSeen, 0u);
 }

@@ -13,12 +13,12 @@ namespace {
 
 TEST(Trace, SynchroniserDecisionsWithBitPositions)
 {
-    if (std::getenv("MURLIN_TRACE") == nullptr)
-        GTEST_SKIP() << "run with MURLIN_TRACE set";
-    std::string bits = "000" + GroupBits({{0x2001, 0x0000, 0x1111, 0x2222}, {0x2001, 0x0800, 0x1111, 0x2222},
+    if (std::getenv("MURLIN_TRACE") == nullptr) GTEST_SKIP() << "run with MURLIN_TRACE set";
+    std::string bits = "000" + GroupBits({{0x2001, 0x0000, 0x1111, 0x2222},
+                                          {0x2001, 0x0800, 0x1111, 0x2222},
                                           {0x2001, 0x0000, 0x1111, 0x2222}});
-    FlipBit(bits, BlockStart(3, 1, 0) + 2);    // A of group 2: repaired
-    FlipBit(bits, BlockStart(3, 2, 2) + 20);   // C of group 3: check bits, not repairable
+    FlipBit(bits, BlockStart(3, 1, 0) + 2);   // A of group 2: repaired
+    FlipBit(bits, BlockStart(3, 2, 2) + 20);  // C of group 3: check bits, not repairable
     RDSInit();
     testing::internal::CaptureStderr();
     FeedBits(bits);

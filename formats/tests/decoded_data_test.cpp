@@ -19,19 +19,20 @@ constexpr uint16_t kSearchA = 0x1201, kSearchB = 0x1002, kA = 0x1001, kB = 0x100
                    kDGroup = 0x0000, kDDamaged = 0x1000, kRepairedC = 0x1023, kFailed = 0x1035, kLost = 0x1335,
                    kReset = 0x1115;
 
-TEST(StatusWord, ReadsItsFields) {
+TEST(StatusWord, ReadsItsFields)
+{
     const struct {
         uint16_t word;
         int sequence, sync, check, blockIndex;
         bool nothing, groupDecoded, usable, known;
     } cases[] = {
-        {0x1215, 1, 2, 1, -1, true, false, false, true},  // nothing happened
-        {0x0000, 0, 0, 0, 3, false, true, true, true},    // D ends a group
-        {0x1201, 1, 2, 0, 0, false, false, true, true},   // A while searching
-        {0x1022, 1, 0, 2, 1, false, false, true, true},   // B repaired
-        {0x1004, 1, 0, 0, 2, false, false, true, true},   // C'
-        {0x1335, 1, 3, 3, -1, false, false, false, true}, // lost, no block
-        {0x1115, 1, 1, 1, -1, false, false, false, true}, // automatic reset
+        {0x1215, 1, 2, 1, -1, true, false, false, true},   // nothing happened
+        {0x0000, 0, 0, 0, 3, false, true, true, true},     // D ends a group
+        {0x1201, 1, 2, 0, 0, false, false, true, true},    // A while searching
+        {0x1022, 1, 0, 2, 1, false, false, true, true},    // B repaired
+        {0x1004, 1, 0, 0, 2, false, false, true, true},    // C'
+        {0x1335, 1, 3, 3, -1, false, false, false, true},  // lost, no block
+        {0x1115, 1, 1, 1, -1, false, false, false, true},  // automatic reset
         {0xFFF6, 15, 15, 15, -1, false, false, false, false},
     };
     for (const auto& c : cases) {
@@ -49,7 +50,8 @@ TEST(StatusWord, ReadsItsFields) {
     }
 }
 
-TEST(GroupAssembler, GathersGroupsFromStatusWords) {
+TEST(GroupAssembler, GathersGroupsFromStatusWords)
+{
     const uint16_t words[4] = {0xC2A1, 0x0408, 0xE0CD, 0x4B45};
     const uint16_t wordsB[4] = {0xC2A1, 0x2808, 0xC2A1, 0x4B45};
     const struct {
@@ -86,7 +88,8 @@ TEST(GroupAssembler, GathersGroupsFromStatusWords) {
     }
 }
 
-GroupRecord Group(uint16_t b, uint8_t received, uint8_t repaired = 0) {
+GroupRecord Group(uint16_t b, uint8_t received, uint8_t repaired = 0)
+{
     GroupRecord g;
     g.blocks[1] = b;
     g.received = received;
@@ -94,13 +97,14 @@ GroupRecord Group(uint16_t b, uint8_t received, uint8_t repaired = 0) {
     return g;
 }
 
-TEST(GroupStats, CountsTypesSharesAndBlockErrors) {
+TEST(GroupStats, CountsTypesSharesAndBlockErrors)
+{
     GroupStats s;
-    for (int i = 0; i < 5; ++i) s.add(Group(0x0408, 0xF));  // 0A
+    for (int i = 0; i < 5; ++i) s.add(Group(0x0408, 0xF));       // 0A
     for (int i = 0; i < 2; ++i) s.add(Group(0x2000, 0xF, 0x4));  // 2A, C repaired
-    s.add(Group(0xE800, 0xB));  // 14B without C
-    s.add(Group(0x0000, 0x5));  // B missing: untyped
-    s.add(Group(0x0000, 0x0));  // nothing at all
+    s.add(Group(0xE800, 0xB));                                   // 14B without C
+    s.add(Group(0x0000, 0x5));                                   // B missing: untyped
+    s.add(Group(0x0000, 0x0));                                   // nothing at all
     EXPECT_EQ(s.groups(), 10u);
     EXPECT_EQ(s.count(0, 0), 5u);
     EXPECT_EQ(s.count(2, 0), 2u);
@@ -122,11 +126,13 @@ TEST(GroupStats, CountsTypesSharesAndBlockErrors) {
               "\"14B\":{\"count\":1,\"percent\":10.00}},\"untyped\":2,\"blocks\":40,\"blocksMissing\":7,"
               "\"blocksRepaired\":2,\"blockErrorRate\":0.175000}");
     s.clear();
-    EXPECT_EQ(s.json(), "{\"groups\":0,\"types\":{},\"untyped\":0,\"blocks\":0,\"blocksMissing\":0,"
-                        "\"blocksRepaired\":0,\"blockErrorRate\":0.000000}");
+    EXPECT_EQ(s.json(),
+              "{\"groups\":0,\"types\":{},\"untyped\":0,\"blocks\":0,\"blocksMissing\":0,"
+              "\"blocksRepaired\":0,\"blockErrorRate\":0.000000}");
 }
 
-TEST(RtPlus, TagsItemsOfTheCurrentRadiotext) {
+TEST(RtPlus, TagsItemsOfTheCurrentRadiotext)
+{
     char rtA[65], rtB[33];
     std::memset(rtB, ' ', 32);
     // "Now: Harbour Lights - Ölfa" with the title at 5 (14 long) and the artist at 22 (4 long).

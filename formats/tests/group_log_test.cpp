@@ -15,23 +15,28 @@ using namespace rdsformats;
 class GroupLog : public ::testing::Test {
 protected:
     // Time stamps are local time: pin the zone down.
-    void SetUp() override {
+    void SetUp() override
+    {
         const char* tz = std::getenv("TZ");
         saved_ = tz ? tz : "";
         hadTz_ = tz != nullptr;
         setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
         tzset();
     }
-    void TearDown() override {
-        if (hadTz_) setenv("TZ", saved_.c_str(), 1);
-        else unsetenv("TZ");
+    void TearDown() override
+    {
+        if (hadTz_)
+            setenv("TZ", saved_.c_str(), 1);
+        else
+            unsetenv("TZ");
         tzset();
     }
     std::string saved_;
     bool hadTz_ = false;
 };
 
-TEST_F(GroupLog, ParsesLines) {
+TEST_F(GroupLog, ParsesLines)
+{
     const int64_t stamp = 1796756110LL * 100 + 25;  // 2026-12-08 18:55:10.25 UTC
     const struct {
         const char* line;
@@ -74,7 +79,8 @@ TEST_F(GroupLog, ParsesLines) {
     }
 }
 
-TEST_F(GroupLog, WritesLinesThatReadBack) {
+TEST_F(GroupLog, WritesLinesThatReadBack)
+{
     GroupRecord g;
     g.blocks[0] = 0xC2A1;
     g.blocks[2] = 0x00CD;
@@ -95,10 +101,12 @@ TEST_F(GroupLog, WritesLinesThatReadBack) {
     EXPECT_EQ(FormatIsoUtc(-1), "1969-12-31T23:59:59.99Z");
 }
 
-TEST_F(GroupLog, ParserCountsMalformedLines) {
+TEST_F(GroupLog, ParserCountsMalformedLines)
+{
     GroupLogParser parser;
-    const char* lines[] = {"<recorder=\"x\">", "", "0000 0000 0000 0001", "junk", "1 2 3 4", "0000 0000 0000 0002",
-                           "a", "b", "c", "d", "<late header>"};
+    const char* lines[] = {
+        "<recorder=\"x\">", "", "0000 0000 0000 0001", "junk", "1 2 3 4", "0000 0000 0000 0002", "a", "b", "c", "d",
+        "<late header>"};
     std::size_t number = 0, groups = 0;
     for (const char* l : lines) {
         GroupRecord g;
@@ -116,7 +124,8 @@ TEST_F(GroupLog, ParserCountsMalformedLines) {
     EXPECT_EQ(GroupLogParser().report(), "");
 }
 
-TEST_F(GroupLog, SplitsChunksIntoBoundedLines) {
+TEST_F(GroupLog, SplitsChunksIntoBoundedLines)
+{
     const std::string text = "ab\r\ncd\n\nefghijkl\rmn";
     for (std::size_t chunk : {std::size_t(1), std::size_t(3), text.size()}) {
         LineSplitter splitter(5);
@@ -135,7 +144,8 @@ TEST_F(GroupLog, SplitsChunksIntoBoundedLines) {
     }
 }
 
-TEST_F(GroupLog, DetectsTheKindOfRecording) {
+TEST_F(GroupLog, DetectsTheKindOfRecording)
+{
     const struct {
         std::string head;
         RecordingKind kind;
@@ -149,11 +159,17 @@ TEST_F(GroupLog, DetectsTheKindOfRecording) {
         {"0101010101010101\n0101010101010101\n", RecordingKind::Bits},
         {"A5F0 03\n", RecordingKind::Hex},
         {"A5F003C2A1", RecordingKind::Hex},
-        {std::string("\x7F" "ELF\0\0", 6), RecordingKind::Unknown},
+        {std::string("\x7F"
+                     "ELF\0\0",
+                     6),
+         RecordingKind::Unknown},
         {"Dear diary", RecordingKind::Unknown},
         {std::string("RIFF\x24\0\0\0WAVEfmt ", 16), RecordingKind::Audio},
         {std::string("fLaC\0\0\0\x22", 8), RecordingKind::Audio},
-        {std::string("FORM\0\0\0\x10" "AIFFCOMM", 16), RecordingKind::Audio},
+        {std::string("FORM\0\0\0\x10"
+                     "AIFFCOMM",
+                     16),
+         RecordingKind::Audio},
         {"RIFF1234AVI LIST", RecordingKind::Unknown},
         {"", RecordingKind::Unknown},
     };
@@ -161,7 +177,8 @@ TEST_F(GroupLog, DetectsTheKindOfRecording) {
     EXPECT_STREQ(RecordingKindName(RecordingKind::GroupLog), "group log");
 }
 
-TEST_F(GroupLog, ReaderRecognisesTheLogAndHandsOnGroupsWithBits) {
+TEST_F(GroupLog, ReaderRecognisesTheLogAndHandsOnGroupsWithBits)
+{
     const std::string log = "\xEF\xBB\xBF<recorder=\"x\">\r\nC2A1 0408 E0CD 4B45\r\njunk\r\n2001 ---- 0000 0000";
     for (std::size_t chunk : {std::size_t(7), log.size()}) {
         GroupLogReader reader;
@@ -190,7 +207,8 @@ TEST_F(GroupLog, ReaderRecognisesTheLogAndHandsOnGroupsWithBits) {
     EXPECT_EQ(empty.error(), "");
 }
 
-TEST_F(GroupLog, GroupBitsCarryCheckWordsAndLoseMissingBlocks) {
+TEST_F(GroupLog, GroupBitsCarryCheckWordsAndLoseMissingBlocks)
+{
     GroupRecord g;
     g.blocks[0] = 0xC2A1;
     g.blocks[1] = 0x2800;  // 2B: block C goes with the C' offset

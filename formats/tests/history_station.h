@@ -10,7 +10,8 @@
 
 namespace varnaktest {
 
-inline std::string HistoryStation() {
+inline std::string HistoryStation()
+{
     std::string d =
         "pi 0x54A8\npty 10\ntp 1\n"
         "rt A \"First radiotext\"\nrt A \"Second one here\"\n"

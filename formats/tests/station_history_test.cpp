@@ -14,7 +14,8 @@ using rdsformats::StationHistory;
 
 constexpr uint16_t kPi = 0xC201;
 
-GroupRecord Group(uint16_t b, uint16_t c, uint16_t d, uint8_t received = 0xF) {
+GroupRecord Group(uint16_t b, uint16_t c, uint16_t d, uint8_t received = 0xF)
+{
     GroupRecord g;
     g.blocks[0] = kPi;
     g.blocks[1] = b;
@@ -27,64 +28,78 @@ GroupRecord Group(uint16_t b, uint16_t c, uint16_t d, uint8_t received = 0xF) {
 }
 
 // A 0A group carrying segment `segment` of the 8-character `ps`.
-GroupRecord Ps(const char* ps, int segment, uint8_t received = 0xF, bool ta = false) {
+GroupRecord Ps(const char* ps, int segment, uint8_t received = 0xF, bool ta = false)
+{
     const uint16_t d = static_cast<uint16_t>((unsigned char)ps[segment * 2] << 8 | (unsigned char)ps[segment * 2 + 1]);
     return Group(static_cast<uint16_t>(0x0400 | (ta ? 0x10 : 0) | segment), 0xE0CD, d, received);
 }
 
 // A 2A group with segment `segment` of `rt` (padded with spaces), flag `ab`.
-GroupRecord Rt(const std::string& rt, int segment, int ab, uint8_t received = 0xF) {
+GroupRecord Rt(const std::string& rt, int segment, int ab, uint8_t received = 0xF)
+{
     std::string t = rt + std::string(64, ' ');
     const auto w = [&](int i) { return static_cast<uint16_t>((unsigned char)t[i] << 8 | (unsigned char)t[i + 1]); };
     return Group(static_cast<uint16_t>(0x2000 | ab << 4 | segment), w(segment * 4), w(segment * 4 + 2), received);
 }
 
-std::vector<std::string> Texts(const rdsformats::BoundedList<rdsformats::TextEntry>& list) {
+std::vector<std::string> Texts(const rdsformats::BoundedList<rdsformats::TextEntry>& list)
+{
     std::vector<std::string> out;
     for (const auto& e : list.items) out.push_back(e.text);
     return out;
 }
 
-TEST(StationHistory, OnlyTextsReceivedWholeFromValidBlocksEnter) {
+TEST(StationHistory, OnlyTextsReceivedWholeFromValidBlocksEnter)
+{
     struct Case {
         const char* name;
         std::vector<GroupRecord> groups;
         std::vector<std::string> ps, rt;
     };
     const Case cases[] = {
-        {"a PS of four valid segments", {Ps("RADIO 1 ", 0), Ps("RADIO 1 ", 1), Ps("RADIO 1 ", 2), Ps("RADIO 1 ", 3)},
-         {"RADIO 1 "}, {}},
+        {"a PS of four valid segments",
+         {Ps("RADIO 1 ", 0), Ps("RADIO 1 ", 1), Ps("RADIO 1 ", 2), Ps("RADIO 1 ", 3)},
+         {"RADIO 1 "},
+         {}},
         {"a segment with a lost block is not taken",
          {Ps("RADIO 1 ", 0), Ps("RADIO 1 ", 1), Ps("RADIO 1 ", 2), Ps("RADIO 1 ", 3, 0x7)},
-         {}, {}},
+         {},
+         {}},
         {"a changed segment restarts the text: no mix of old and new",
          {Ps("RADIO 1 ", 0), Ps("RADIO 1 ", 1), Ps("RADIO 1 ", 2), Ps("RADIO 1 ", 3), Ps("NEWS AT ", 0),
           Ps("NEWS AT ", 1, 0x7), Ps("NEWS AT ", 2), Ps("NEWS AT ", 3)},
-         {"RADIO 1 "}, {}},
+         {"RADIO 1 "},
+         {}},
         {"... until the missing segment comes valid",
          {Ps("RADIO 1 ", 0), Ps("RADIO 1 ", 1), Ps("RADIO 1 ", 2), Ps("RADIO 1 ", 3), Ps("NEWS AT ", 0),
           Ps("NEWS AT ", 1, 0x7), Ps("NEWS AT ", 2), Ps("NEWS AT ", 3), Ps("NEWS AT ", 1)},
-         {"RADIO 1 ", "NEWS AT "}, {}},
+         {"RADIO 1 ", "NEWS AT "},
+         {}},
         {"a dynamic PS gives a list of texts, a repeat only moves its last time",
          {Ps("RADIO 1 ", 0), Ps("RADIO 1 ", 1), Ps("RADIO 1 ", 2), Ps("RADIO 1 ", 3), Ps("RADIO 1 ", 0),
           Ps("NEWS AT ", 0), Ps("NEWS AT ", 1), Ps("NEWS AT ", 2), Ps("NEWS AT ", 3), Ps("RADIO 1 ", 0),
           Ps("RADIO 1 ", 1), Ps("RADIO 1 ", 2), Ps("RADIO 1 ", 3)},
-         {"RADIO 1 ", "NEWS AT ", "RADIO 1 "}, {}},
+         {"RADIO 1 ", "NEWS AT ", "RADIO 1 "},
+         {}},
         {"a radiotext up to its end code", {Rt("Hello\r", 0, 0), Rt("Hello\r", 1, 0)}, {}, {"Hello"}},
         {"a radiotext without end code, complete when it starts over",
          {Rt("Morning show", 0, 0), Rt("Morning show", 1, 0), Rt("Morning show", 2, 0), Rt("Morning show", 0, 0)},
-         {}, {"Morning show"}},
+         {},
+         {"Morning show"}},
         {"... or when the A/B flag turns",
          {Rt("Morning show", 0, 0), Rt("Morning show", 1, 0), Rt("Morning show", 2, 0), Rt("Next", 0, 1)},
-         {}, {"Morning show"}},
+         {},
+         {"Morning show"}},
         {"a group lost in between leaves the text incomplete",
-         {Rt("Morning show", 0, 0), Rt("Morning show", 1, 0), Rt("Morning show", 2, 0, 0xB),
-          Rt("Morning show", 0, 0), Rt("Morning show", 1, 0)},
-         {}, {}},
+         {Rt("Morning show", 0, 0), Rt("Morning show", 1, 0), Rt("Morning show", 2, 0, 0xB), Rt("Morning show", 0, 0),
+          Rt("Morning show", 1, 0)},
+         {},
+         {}},
         {"a radiotext that lost a block in its last segment is not cut short",
          {Rt("Hello world\r", 0, 0), Rt("Hello world\r", 1, 0), Rt("Hello world\r", 2, 0, 0x7),
           Rt("Hello world\r", 0, 0)},
-         {}, {}},
+         {},
+         {}},
     };
     for (const Case& c : cases) {
         StationHistory h;
@@ -98,7 +113,8 @@ TEST(StationHistory, OnlyTextsReceivedWholeFromValidBlocksEnter) {
     }
 }
 
-TEST(StationHistory, TimesFlagsAndStatistics) {
+TEST(StationHistory, TimesFlagsAndStatistics)
+{
     StationHistory h;
     h.reset(false);
     int64_t t = 0;
@@ -128,7 +144,8 @@ TEST(StationHistory, TimesFlagsAndStatistics) {
     EXPECT_NE(h.statsCsv().find("0A,9,81.82,"), std::string::npos) << h.statsCsv();
 }
 
-TEST(StationHistory, ListsAndSeriesStayBounded) {
+TEST(StationHistory, ListsAndSeriesStayBounded)
+{
     StationHistory h(4);
     h.reset(false);
     int64_t t = 0;
@@ -148,7 +165,8 @@ TEST(StationHistory, ListsAndSeriesStayBounded) {
     EXPECT_EQ(groups, 120u);
 }
 
-TEST(StationHistory, CsvQuotesTextsAndJsonEscapesThem) {
+TEST(StationHistory, CsvQuotesTextsAndJsonEscapesThem)
+{
     StationHistory h;
     h.reset(false);
     for (int s = 0; s < 4; ++s) h.add(Ps("A,\"B\"   ", s), 10 * s);

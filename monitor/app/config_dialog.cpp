@@ -31,14 +31,16 @@ constexpr int kOffsetTopTwips = 620;
 
 QString ArrayName(const char* name, int index) { return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index); }
 
-QRadioButton* Option(QWidget* parent, const QString& name, const QString& caption, const QString& tip) {
+QRadioButton* Option(QWidget* parent, const QString& name, const QString& caption, const QString& tip)
+{
     auto* b = new QRadioButton(caption, parent);
     b->setObjectName(name);
     b->setToolTip(tip);
     return b;
 }
 
-QPushButton* Button(QWidget* parent, const char* name, const QString& caption, const QString& tip) {
+QPushButton* Button(QWidget* parent, const char* name, const QString& caption, const QString& tip)
+{
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(QLatin1String(name));
     b->setToolTip(tip);
@@ -47,7 +49,8 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& caption, c
 }
 
 // Unchecks an option button even when it is the checked one of its group.
-void Uncheck(QRadioButton* b) {
+void Uncheck(QRadioButton* b)
+{
     b->setAutoExclusive(false);
     b->setChecked(false);
     b->setAutoExclusive(true);
@@ -65,7 +68,8 @@ public:
 }  // namespace
 
 ConfigDialog::ConfigDialog(Notifier& notifier, QWidget* owner)
-    : QDialog(owner), notifier_(notifier), searchPause_([] { QThread::msleep(1000); }) {
+    : QDialog(owner), notifier_(notifier), searchPause_([] { QThread::msleep(1000); })
+{
     setObjectName(QStringLiteral("ConfigDialog"));
     setWindowTitle(QStringLiteral("DC1 Configuration"));
     setModal(true);
@@ -154,10 +158,8 @@ ConfigDialog::ConfigDialog(Notifier& notifier, QWidget* owner)
     notify_->setMinimumHeight(notify_->fontMetrics().height() * 2);
 
     connect(vCardTyp_, &QRadioButton::clicked, this, [this] { selectCardType(0); });
-    for (int k = 0; k < kCards; ++k)
-        connect(vCardNum_[k], &QRadioButton::clicked, this, [this, k] { selectCard(k); });
-    for (int k = 0; k < kInputs; ++k)
-        connect(vIFInp_[k], &QRadioButton::clicked, this, [this, k] { selectInput(k); });
+    for (int k = 0; k < kCards; ++k) connect(vCardNum_[k], &QRadioButton::clicked, this, [this, k] { selectCard(k); });
+    for (int k = 0; k < kInputs; ++k) connect(vIFInp_[k], &QRadioButton::clicked, this, [this, k] { selectInput(k); });
     connect(vHostSvc_, &QLineEdit::textChanged, this, &ConfigDialog::checkPort);
     connect(ok_, &QPushButton::clicked, this, &ConfigDialog::accept);
     connect(cancel_, &QPushButton::clicked, this, &ConfigDialog::reject);
@@ -176,7 +178,8 @@ ConfigDialog::~ConfigDialog() = default;
 
 void ConfigDialog::setSearchPause(std::function<void()> pause) { searchPause_ = std::move(pause); }
 
-qint64 ConfigDialog::PortValue(const QString& text) {
+qint64 ConfigDialog::PortValue(const QString& text)
+{
     int i = 0;
     const int n = static_cast<int>(text.size());
     while (i < n && (text[i] == u' ' || text[i] == u'\t')) ++i;
@@ -193,12 +196,14 @@ qint64 ConfigDialog::PortValue(const QString& text) {
 // ---------------------------------------------------------------------------
 // Activation
 
-void ConfigDialog::showEvent(QShowEvent* event) {
+void ConfigDialog::showEvent(QShowEvent* event)
+{
     QDialog::showEvent(event);
     if (!event->spontaneous()) activate();
 }
 
-void ConfigDialog::activate() {
+void ConfigDialog::activate()
+{
     if (QWidget* owner = parentWidget()) {
         const double dpi = screen() ? screen()->logicalDotsPerInchY() : 96.0;
         const Twips t(dpi);
@@ -230,7 +235,8 @@ void ConfigDialog::activate() {
 
 // The working card choice follows what is shown: with every card option
 // cleared, OK must not connect a card chosen in an earlier use.
-void ConfigDialog::clearCardChoices() {
+void ConfigDialog::clearCardChoices()
+{
     chosenCard_ = 0;
     for (QRadioButton* b : vCardNum_) {
         b->setEnabled(false);
@@ -241,19 +247,22 @@ void ConfigDialog::clearCardChoices() {
 // ---------------------------------------------------------------------------
 // Option clicks; selecting by program runs the same handling.
 
-void ConfigDialog::selectCardType(int k) {
+void ConfigDialog::selectCardType(int k)
+{
     vCardTyp_->setChecked(true);
     chosenType_ = k;
     ok_->setEnabled(true);
 }
 
-void ConfigDialog::selectCard(int k) {
+void ConfigDialog::selectCard(int k)
+{
     vCardNum_[k]->setChecked(true);
     chosenCard_ = k + 1;
     ok_->setEnabled(true);
 }
 
-void ConfigDialog::selectInput(int k) {
+void ConfigDialog::selectInput(int k)
+{
     vIFInp_[k]->setChecked(true);
     chosenInput_ = k + 1;
 }
@@ -264,12 +273,14 @@ void ConfigDialog::selectInput(int k) {
 // The value the dialog was opened with, or the default port when that value
 // is itself no port: returning to an invalid value would leave it standing
 // (and recurse for ever on a value that normalises to itself).
-QString ConfigDialog::openedPort() const {
+QString ConfigDialog::openedPort() const
+{
     const qint64 v = PortValue(hostSvc_);
     return v >= kPortMin && v <= kPortMax ? hostSvc_ : kDefaultPort;
 }
 
-void ConfigDialog::checkPort() {
+void ConfigDialog::checkPort()
+{
     const QString text = vHostSvc_->text();
     if (text.isEmpty()) return;
     const qint64 value = PortValue(text);
@@ -288,7 +299,8 @@ void ConfigDialog::checkPort() {
 // ---------------------------------------------------------------------------
 // Search
 
-void ConfigDialog::search() {
+void ConfigDialog::search()
+{
     if (searching_) return;
     searching_ = true;
     notify_->setText(QStringLiteral("Searching for cards, can take up to 1mn !"));
@@ -320,7 +332,8 @@ void ConfigDialog::search() {
     searching_ = false;
 }
 
-void ConfigDialog::onCardStatus(quesmer::Integer number, const quesmer::CardStatus& status) {
+void ConfigDialog::onCardStatus(quesmer::Integer number, const quesmer::CardStatus& status)
+{
     if (status.Ready == quesmer::FALSE_B || number < 1 || number > kCards) return;
     selectCard(number - 1);
     vCardNum_[number - 1]->setEnabled(true);
@@ -329,19 +342,23 @@ void ConfigDialog::onCardStatus(quesmer::Integer number, const quesmer::CardStat
 // ---------------------------------------------------------------------------
 // OK and Cancel
 
-void ConfigDialog::accept() {
+void ConfigDialog::accept()
+{
     if (searching_) return;
     hostNam_ = vHostNam_->text();
     // An empty port field keeps the value the dialog was opened with.
-    if (!vHostSvc_->text().isEmpty()) hostSvc_ = vHostSvc_->text();
-    else hostSvc_ = openedPort();
+    if (!vHostSvc_->text().isEmpty())
+        hostSvc_ = vHostSvc_->text();
+    else
+        hostSvc_ = openedPort();
     cardTyp_ = chosenType_;
     cardNum_ = chosenCard_;
     ifInput_ = chosenInput_;
     QDialog::accept();
 }
 
-void ConfigDialog::reject() {
+void ConfigDialog::reject()
+{
     if (searching_) return;
     cardNum_ = -1;
     QDialog::reject();

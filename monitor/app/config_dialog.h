@@ -44,11 +44,11 @@ public:
     void setHostNam(const QString& host) { hostNam_ = host; }
     QString HostSvc() const { return hostSvc_; }
     void setHostSvc(const QString& port) { hostSvc_ = port; }
-    int CardTyp() const { return cardTyp_; }    // 0 = DC1; below 0 none
+    int CardTyp() const { return cardTyp_; }  // 0 = DC1; below 0 none
     void setCardTyp(int type) { cardTyp_ = type; }
-    int CardNum() const { return cardNum_; }    // 1..8; 0 none chosen; -1 after Cancel
+    int CardNum() const { return cardNum_; }  // 1..8; 0 none chosen; -1 after Cancel
     void setCardNum(int number) { cardNum_ = number; }
-    int IFInput() const { return ifInput_; }    // 1..4
+    int IFInput() const { return ifInput_; }  // 1..4
     void setIFInput(int input) { ifInput_ = input; }
 
     // The dialog's own card client, for the search.

@@ -20,14 +20,16 @@ const QColor kCaptionActive(255, 0, 0);
 const QColor kCaptionInactive(0, 0, 0);
 
 template <std::size_t N>
-QString Text(const char (&field)[N]) {
+QString Text(const char (&field)[N])
+{
     return FieldText(field, static_cast<int>(N));
 }
 
 }  // namespace
 
 GroupPanels::GroupPanels(const GroupPanelWidgets& widgets, const QWidget& paletteSource, ApiSource api)
-    : w_(widgets), paletteSource_(paletteSource), api_(std::move(api)) {
+    : w_(widgets), paletteSource_(paletteSource), api_(std::move(api))
+{
     panelWanted_.fill(-1);
     panelShown_.fill(-1);
 }
@@ -35,24 +37,28 @@ GroupPanels::GroupPanels(const GroupPanelWidgets& widgets, const QWidget& palett
 // ---------------------------------------------------------------------------
 // Panel states
 
-void GroupPanels::setPanelState(int group, bool on) {
+void GroupPanels::setPanelState(int group, bool on)
+{
     if (group < 0 || group >= 16 || !w_.frames[group]) return;
     panelWanted_[group] = on ? 1 : 0;
     applyStates();
 }
 
-void GroupPanels::setRawState(bool on) {
+void GroupPanels::setRawState(bool on)
+{
     rawWanted_ = on ? 1 : 0;
     applyStates();
 }
 
-void GroupPanels::applyStates() {
+void GroupPanels::applyStates()
+{
     for (int g : kPanelGroups)
         if (panelWanted_[g] >= 0 && panelWanted_[g] != panelShown_[g]) drawPanelState(g, panelWanted_[g] == 1);
     if (rawWanted_ >= 0 && rawWanted_ != rawShown_) drawRawState(rawWanted_ == 1);
 }
 
-void GroupPanels::drawPanelState(int g, bool on) {
+void GroupPanels::drawPanelState(int g, bool on)
+{
     panelShown_[g] = on ? 1 : 0;
     const QColor colour = on ? kPanelActive : paletteSource_.palette().color(QPalette::Button);
     PanelFrame* f = w_.frames[g];
@@ -70,7 +76,8 @@ void GroupPanels::drawPanelState(int g, bool on) {
     }
 }
 
-void GroupPanels::drawRawState(bool on) {
+void GroupPanels::drawRawState(bool on)
+{
     rawShown_ = on ? 1 : 0;
     const QColor colour = on ? kRowActive : paletteSource_.palette().color(QPalette::Button);
     w_.raw->setEnabled(on);
@@ -82,7 +89,8 @@ void GroupPanels::drawRawState(bool on) {
     }
 }
 
-void GroupPanels::clearValues() {
+void GroupPanels::clearValues()
+{
     for (int g : kPanelGroups)
         for (const PanelRow& r : w_.rows[g])
             for (ColourLabel* v : r.values) v->setCaption(QString());
@@ -91,19 +99,22 @@ void GroupPanels::clearValues() {
     w_.tmcDurationText->clear();
 }
 
-void GroupPanels::clearLines() {
+void GroupPanels::clearLines()
+{
     for (ColourLabel* l : w_.lines) l->setCaption(QString());
 }
 
 // ---------------------------------------------------------------------------
 // Records
 
-QString GroupPanels::describe(const char* (*MurlinApi::*lookup)(int32_t), int code) const {
+QString GroupPanels::describe(const char* (*MurlinApi::*lookup)(int32_t), int code) const
+{
     const MurlinApi* api = api_();
     return api ? QString::fromLatin1(StrFromPtr((api->*lookup)(code))) : QString();
 }
 
-void GroupPanels::showHeader(const DecoderState& r) {
+void GroupPanels::showHeader(const DecoderState& r)
+{
     w_.pi->setCaption(Hex(r.pi));
     w_.groupType->setCaption(Dec(r.groupType, 2));
     w_.groupVersion->setCaption(LetterAB(r.groupVersion));
@@ -113,7 +124,8 @@ void GroupPanels::showHeader(const DecoderState& r) {
                                  : describe(&MurlinApi::RDSPTYDesc, r.pty));
 }
 
-void GroupPanels::showBasic(const DecoderState& r) {
+void GroupPanels::showBasic(const DecoderState& r)
+{
     w_.ta->setCaption(FlagNY(r.ta));
     w_.ms->setCaption(FlagNY(r.ms));
     w_.di->setCaption(DiText(r.di));
@@ -122,19 +134,22 @@ void GroupPanels::showBasic(const DecoderState& r) {
     for (int i = 0; i < 25; ++i) w_.af[i]->setCaption(Freq(r.afList[i]));
 }
 
-void GroupPanels::showSlowLabels(const DecoderState& r) {
+void GroupPanels::showSlowLabels(const DecoderState& r)
+{
     w_.rpc->setCaption(HexZ(r.rpc, 2));
     w_.slc->setCaption(HexZ(r.slc, 4));
     w_.pin->setCaption(HexZ(r.pin, 4));
 }
 
-void GroupPanels::showRadioText(const DecoderState& r) {
+void GroupPanels::showRadioText(const DecoderState& r)
+{
     w_.textAB->setCaption(FlagNY(r.textAB));
     w_.radioTextA->setCaption(Text(r.radioText));
     w_.radioTextB->setCaption(Text(r.radioTextB));
 }
 
-void GroupPanels::showOda(const DecoderState& r) {
+void GroupPanels::showOda(const DecoderState& r)
+{
     w_.odaGroupType->setCaption(Dec(r.odaGroupType, 2));
     w_.odaGroupVersion->setCaption(LetterAB(r.odaGroupVersion));
     w_.odaMessage->setCaption(Hex4s(r.odaMessage));
@@ -143,11 +158,13 @@ void GroupPanels::showOda(const DecoderState& r) {
 
 void GroupPanels::showClock(const DecoderState& r) { w_.clockTime->setCaption(Text(r.clockText)); }
 
-bool GroupPanels::CarriesTmcMessage(const DecoderState& r) {
+bool GroupPanels::CarriesTmcMessage(const DecoderState& r)
+{
     return r.tmcF == 1 || (r.tmcT == 0 && r.tmcF == 0 && r.tmcD == 1);
 }
 
-void GroupPanels::showTmc(const DecoderState& r) {
+void GroupPanels::showTmc(const DecoderState& r)
+{
     w_.tmcD->setCaption(Dec(r.tmcD, 1));
     w_.tmcDP->setCaption(QString::number(r.tmcDP));
     w_.tmcF->setCaption(r.tmcF == 0 ? QStringLiteral("M") : QStringLiteral("S"));
@@ -168,7 +185,8 @@ void GroupPanels::showTmc(const DecoderState& r) {
     }
 }
 
-void GroupPanels::showEon(const DecoderState& r) {
+void GroupPanels::showEon(const DecoderState& r)
+{
     w_.eonPi->setCaption(Hex(r.eonPi));
     w_.eonTp->setCaption(FlagNY(r.eonTp));
     w_.eonPty->setCaption(Dec(r.eonPty, 2));
@@ -181,7 +199,8 @@ void GroupPanels::showEon(const DecoderState& r) {
     for (int i = 0; i < 5; ++i) w_.eonMapped[i]->setCaption(Freq(r.eonMapped[i]));
 }
 
-void GroupPanels::showRawBlocks(int type, const uint16_t (&words)[4]) {
+void GroupPanels::showRawBlocks(int type, const uint16_t (&words)[4])
+{
     const QString title = QStringLiteral("GRP %1").arg(type);
     if (w_.raw->title() != title) w_.raw->setTitle(title);
     for (int row = 0; row < 4; ++row) {
@@ -193,7 +212,8 @@ void GroupPanels::showRawBlocks(int type, const uint16_t (&words)[4]) {
 // ---------------------------------------------------------------------------
 // Noted while decoding, drawn at the next redraw
 
-void GroupPanels::note(const DecodedGroup& g) {
+void GroupPanels::note(const DecodedGroup& g)
+{
     Pending& v = pending_;
     const DecoderState& r = g.state;
     v.group = true;
@@ -233,7 +253,8 @@ void GroupPanels::note(const DecodedGroup& g) {
     }
 }
 
-void GroupPanels::apply() {
+void GroupPanels::apply()
+{
     Pending& v = pending_;
     if (v.group) {
         for (int n = 0; n < 4; ++n) w_.lines[n]->setCaption(QString::fromLatin1(v.lines[n]) + QStringLiteral("\r\n"));
@@ -243,18 +264,31 @@ void GroupPanels::apply() {
             if (!(v.panels & (1u << type))) continue;
             const DecoderState& r = v.records[type];
             switch (type) {
-                case 0: showBasic(r); break;
-                case 1: showSlowLabels(r); break;
-                case 2: showRadioText(r); break;
-                case 3: showOda(r); break;
-                case 4: showClock(r); break;
+                case 0:
+                    showBasic(r);
+                    break;
+                case 1:
+                    showSlowLabels(r);
+                    break;
+                case 2:
+                    showRadioText(r);
+                    break;
+                case 3:
+                    showOda(r);
+                    break;
+                case 4:
+                    showClock(r);
+                    break;
                 case 8:
                     if (v.tmcEvent) showTmc(v.tmcEventRecord);
                     if (v.tmcMessage) showTmc(v.tmcMessageRecord);
                     showTmc(r);
                     break;
-                case 14: showEon(r); break;
-                default: break;
+                case 14:
+                    showEon(r);
+                    break;
+                default:
+                    break;
             }
         }
         if (v.raw) showRawBlocks(v.rawType, v.rawWords);

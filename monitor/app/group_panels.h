@@ -42,14 +42,14 @@ public:
     // Empties the display lines (a run begins).
     void clearLines();
 
-    void showHeader(const DecoderState& r);     // Bloc A/B: PI, group type and version, TP, PTY
-    void showBasic(const DecoderState& r);      // GRP 00: DI, PS, TA, MS, alternative frequencies
-    void showSlowLabels(const DecoderState& r); // GRP 01: RPC, PIN, SLC
-    void showRadioText(const DecoderState& r);  // GRP 02: RadioText A and B, text A/B flag
-    void showOda(const DecoderState& r);        // GRP 03: open data application
-    void showClock(const DecoderState& r);      // GRP 04A: clock time
-    void showTmc(const DecoderState& r);        // GRP 08A: traffic message
-    void showEon(const DecoderState& r);        // GRP 14: other networks
+    void showHeader(const DecoderState& r);      // Bloc A/B: PI, group type and version, TP, PTY
+    void showBasic(const DecoderState& r);       // GRP 00: DI, PS, TA, MS, alternative frequencies
+    void showSlowLabels(const DecoderState& r);  // GRP 01: RPC, PIN, SLC
+    void showRadioText(const DecoderState& r);   // GRP 02: RadioText A and B, text A/B flag
+    void showOda(const DecoderState& r);         // GRP 03: open data application
+    void showClock(const DecoderState& r);       // GRP 04A: clock time
+    void showTmc(const DecoderState& r);         // GRP 08A: traffic message
+    void showEon(const DecoderState& r);         // GRP 14: other networks
     void showRawBlocks(int type, const uint16_t (&words)[4]);
 
     // Notes what a decoded group leaves on the panels: which panels are on,

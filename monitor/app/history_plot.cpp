@@ -7,12 +7,14 @@
 namespace varnak {
 
 HistoryPlot::HistoryPlot(const rdsformats::StationHistory& history, QWidget* parent)
-    : QWidget(parent), history_(history) {
+    : QWidget(parent), history_(history)
+{
     setMinimumHeight(110);
     setAccessibleName(QStringLiteral("Groups per second and block error rate"));
 }
 
-void HistoryPlot::paintEvent(QPaintEvent*) {
+void HistoryPlot::paintEvent(QPaintEvent*)
+{
     QPainter p(this);
     p.fillRect(rect(), palette().base());
     const QFontMetrics fm = p.fontMetrics();
@@ -60,7 +62,8 @@ void HistoryPlot::paintEvent(QPaintEvent*) {
     QPolygonF line;
     for (int c = 0; c < columns; ++c)
         if (spans[c] > 0)
-            line << QPointF(area.left() + (c + 0.5) * width, area.bottom() - groups[c] / spans[c] / top * area.height());
+            line << QPointF(area.left() + (c + 0.5) * width,
+                            area.bottom() - groups[c] / spans[c] / top * area.height());
     // A plain one-pixel line: an antialiased one costs many times more.
     p.setPen(QPen(QColor(30, 90, 200), 1));
     p.drawPolyline(line);

@@ -3,11 +3,11 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSplitter>
@@ -33,7 +33,8 @@ constexpr qint64 kRefreshShare = 10;
 }  // namespace
 
 HistoryWindow::HistoryWindow(MainWindow& main, Notifier& notifier, QWidget* parent)
-    : QWidget(parent, Qt::Window), main_(main), notifier_(notifier) {
+    : QWidget(parent, Qt::Window), main_(main), notifier_(notifier)
+{
     setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(QStringLiteral("History and statistics"));
     auto* layout = new QVBoxLayout(this);
@@ -42,7 +43,8 @@ HistoryWindow::HistoryWindow(MainWindow& main, Notifier& notifier, QWidget* pare
     QMenu* exports = file->addMenu(QStringLiteral("&Export"));
     exports->addAction(QStringLiteral("History as CSV…"), this, [this] { exportCommand(Export::HistoryCsv); });
     exports->addAction(QStringLiteral("Statistics as CSV…"), this, [this] { exportCommand(Export::StatisticsCsv); });
-    exports->addAction(QStringLiteral("History and statistics as JSON…"), this, [this] { exportCommand(Export::Json); });
+    exports->addAction(QStringLiteral("History and statistics as JSON…"), this,
+                       [this] { exportCommand(Export::Json); });
     file->addSeparator();
     file->addAction(QStringLiteral("&Close"), QKeySequence::Close, this, &QWidget::close);
     layout->setMenuBar(bar);
@@ -77,7 +79,8 @@ HistoryWindow::HistoryWindow(MainWindow& main, Notifier& notifier, QWidget* pare
 // The main window owns this one and deletes it last, after its runs ended.
 HistoryWindow::~HistoryWindow() = default;
 
-void HistoryWindow::runStarted(const MurlinApi& api, const FrameProcessor& processor, bool live) {
+void HistoryWindow::runStarted(const MurlinApi& api, const FrameProcessor& processor, bool live)
+{
     api_ = &api;
     processor_ = &processor;
     live_ = live;
@@ -85,14 +88,16 @@ void HistoryWindow::runStarted(const MurlinApi& api, const FrameProcessor& proce
     feed_.begin(live);  // the next yield shows the emptied history
 }
 
-void HistoryWindow::onStatus(uint16_t status) {
+void HistoryWindow::onStatus(uint16_t status)
+{
     if (!api_) return;
     // Recordings are read as one character per bit.
     if (!live_) feed_.setPosition(processor_->position());
     feed_.onStatusFetching(status, [this](int n) { return static_cast<uint16_t>(api_->RDSData(n)); });
 }
 
-void HistoryWindow::runEnded() {
+void HistoryWindow::runEnded()
+{
     if (!api_) return;
     feed_.finish();
     api_ = nullptr;
@@ -100,19 +105,23 @@ void HistoryWindow::runEnded() {
     if (isVisible()) refresh();
 }
 
-void HistoryWindow::runYield() {
+void HistoryWindow::runYield()
+{
     if (!isVisible() || history_.revision() == shownRevision_) return;
-    if (sinceRefresh_.isValid() && sinceRefresh_.elapsed() < std::max(kRefreshIntervalMs, kRefreshShare * refreshCostMs_))
+    if (sinceRefresh_.isValid() &&
+        sinceRefresh_.elapsed() < std::max(kRefreshIntervalMs, kRefreshShare * refreshCostMs_))
         return;
     refresh();
 }
 
-void HistoryWindow::showEvent(QShowEvent* event) {
+void HistoryWindow::showEvent(QShowEvent* event)
+{
     refresh();
     QWidget::showEvent(event);
 }
 
-void HistoryWindow::refresh() {
+void HistoryWindow::refresh()
+{
     sinceRefresh_.start();
     if (history_.revision() == shownRevision_) return;
     shownRevision_ = history_.revision();
@@ -159,7 +168,8 @@ void HistoryWindow::refresh() {
 QString HistoryWindow::historyText() const { return text_->toPlainText(); }
 QString HistoryWindow::notice() const { return notice_->text(); }
 
-bool HistoryWindow::exportTo(const QString& path, Export kind, QString* error) const {
+bool HistoryWindow::exportTo(const QString& path, Export kind, QString* error) const
+{
     const std::string text = kind == Export::HistoryCsv      ? history_.historyCsv()
                              : kind == Export::StatisticsCsv ? history_.statsCsv()
                                                              : history_.json() + "\n";
@@ -167,27 +177,31 @@ bool HistoryWindow::exportTo(const QString& path, Export kind, QString* error) c
     bool ok = out.create(QFile::encodeName(path).toStdString());
     if (ok && std::fwrite(text.data(), 1, text.size(), out.stream()) != text.size()) ok = false;
     if (ok) ok = out.commit();
-    if (!ok && error) *error = QString::fromLocal8Bit(out.error().empty() ? "cannot write " + path.toStdString() : out.error());
+    if (!ok && error)
+        *error = QString::fromLocal8Bit(out.error().empty() ? "cannot write " + path.toStdString() : out.error());
     return ok;
 }
 
-void HistoryWindow::exportCommand(Export kind) {
+void HistoryWindow::exportCommand(Export kind)
+{
     const bool csv = kind != Export::Json;
-    const QString name = kind == Export::HistoryCsv ? QStringLiteral("history.csv")
+    const QString name = kind == Export::HistoryCsv      ? QStringLiteral("history.csv")
                          : kind == Export::StatisticsCsv ? QStringLiteral("statistics.csv")
                                                          : QStringLiteral("history.json");
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export"), name,
-                                                      csv ? QStringLiteral("CSV files (*.csv)")
-                                                          : QStringLiteral("JSON files (*.json)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Export"), name,
+                                     csv ? QStringLiteral("CSV files (*.csv)") : QStringLiteral("JSON files (*.json)"));
     if (path.isEmpty()) return;
     QString error;
     if (!exportTo(path, kind, &error)) notifier_.message(this, MainWindow::AppName, error);
 }
 
-HistoryWindow* AttachHistoryWindow(MainWindow& main, Notifier& notifier, SettingsStore& store) {
+HistoryWindow* AttachHistoryWindow(MainWindow& main, Notifier& notifier, SettingsStore& store)
+{
     auto* window = new HistoryWindow(main, notifier, &main);
-    const int limit = store.ReadSetting(MainWindow::AppName, QString(), QStringLiteral("HistoryLimit"),
-                                        static_cast<int>(rdsformats::StationHistory::kDefaultLimit))
+    const int limit = store
+                          .ReadSetting(MainWindow::AppName, QString(), QStringLiteral("HistoryLimit"),
+                                       static_cast<int>(rdsformats::StationHistory::kDefaultLimit))
                           .toInt();
     if (limit > 0) window->setLimit(static_cast<std::size_t>(limit));
     main.setRunObserver(window);

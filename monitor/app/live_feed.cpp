@@ -5,20 +5,25 @@
 namespace varnak {
 
 LiveFeed::LiveFeed(Decode decode, OverflowChanged overflowChanged)
-    : decode_(std::move(decode)), overflowChanged_(std::move(overflowChanged)) {}
+    : decode_(std::move(decode)), overflowChanged_(std::move(overflowChanged))
+{
+}
 
-void LiveFeed::start() {
+void LiveFeed::start()
+{
     queue_.clear();
     setOverflow(false);
     active_ = true;
 }
 
-void LiveFeed::stop() {
+void LiveFeed::stop()
+{
     active_ = false;
     queue_.clear();
 }
 
-void LiveFeed::onData(quesmer::EncTyp encoding, const QString& bin) {
+void LiveFeed::onData(quesmer::EncTyp encoding, const QString& bin)
+{
     if (encoding != quesmer::ENC_HEX || !active_) return;
     setOverflow(false);
     const QByteArray text = bin.toLatin1();
@@ -36,7 +41,8 @@ void LiveFeed::onData(quesmer::EncTyp encoding, const QString& bin) {
     decode_(batch_);
 }
 
-void LiveFeed::setOverflow(bool shown) {
+void LiveFeed::setOverflow(bool shown)
+{
     if (shown == overflow_) return;
     overflow_ = shown;
     if (overflowChanged_) overflowChanged_(shown);

@@ -35,10 +35,25 @@ constexpr const char* kProgram = "varnak";
 
 // Qt's own options, which QApplication takes off the command line: the
 // first list takes a value.
-bool IsQtOption(const QString& word, bool* takesValue) {
-    static const char* const withValue[] = {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
-                                            "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style",
-                                            "stylesheet", "title", "name", "visual", "ncols", "cmap"};
+bool IsQtOption(const QString& word, bool* takesValue)
+{
+    static const char* const withValue[] = {"platform",
+                                            "platformpluginpath",
+                                            "platformtheme",
+                                            "plugin",
+                                            "qwindowgeometry",
+                                            "qwindowicon",
+                                            "qwindowtitle",
+                                            "session",
+                                            "display",
+                                            "geometry",
+                                            "style",
+                                            "stylesheet",
+                                            "title",
+                                            "name",
+                                            "visual",
+                                            "ncols",
+                                            "cmap"};
     static const char* const flags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
     QString bare = word;
     if (bare.startsWith(QLatin1String("--"))) bare.remove(0, 1);
@@ -59,16 +74,19 @@ bool IsQtOption(const QString& word, bool* takesValue) {
 
 // A rate as varnak::radio::ParseSampleRate reads it ("171k" too); nothing
 // when out of the demodulator's range.
-std::optional<double> ParseRate(const QString& text) {
+std::optional<double> ParseRate(const QString& text)
+{
     const std::optional<double> rate = varnak::radio::ParseSampleRate(text.toStdString());
-    if (!rate || !(*rate >= varnak::radio::RdsDemodulator::kMinRate && *rate <= varnak::radio::RdsDemodulator::kMaxRate))
+    if (!rate ||
+        !(*rate >= varnak::radio::RdsDemodulator::kMinRate && *rate <= varnak::radio::RdsDemodulator::kMaxRate))
         return std::nullopt;
     return rate;
 }
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     // The command line is checked before any window system is touched, so
     // that --help, --version and a wrong option need no display.
     QStringList args{QString::fromLatin1(kProgram)};
@@ -86,21 +104,23 @@ int main(int argc, char* argv[]) {
         args << word;
     }
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "RDS monitor: decodes RDS from a recording, a decoder card or an FM receiver and shows it.\n"
-        "\n"
-        "Live from an FM receiver, or from a test signal with no hardware at all:\n"
-        "  rtl_fm -M fm -l 0 -A std -p 0 -s 171k -F 9 -f 95.8M | varnak --mpx-rate 171000 -\n"
-        "  rdsgen STATION.rds --mpx --raw --realtime -o - | varnak --mpx-rate 171000 -\n"
-        "A live radio run logs every group into Radio.out in the current folder; the\n"
-        "window title shows the signal (pilot, RDS level, estimated CNR) and says when\n"
-        "the input has ended or no samples came for 2 s. Stop, or closing the window,\n"
-        "ends it."));
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    parser.setApplicationDescription(
+        QStringLiteral("RDS monitor: decodes RDS from a recording, a decoder card or an FM receiver and shows it.\n"
+                       "\n"
+                       "Live from an FM receiver, or from a test signal with no hardware at all:\n"
+                       "  rtl_fm -M fm -l 0 -A std -p 0 -s 171k -F 9 -f 95.8M | varnak --mpx-rate 171000 -\n"
+                       "  rdsgen STATION.rds --mpx --raw --realtime -o - | varnak --mpx-rate 171000 -\n"
+                       "A live radio run logs every group into Radio.out in the current folder; the\n"
+                       "window title shows the signal (pilot, RDS level, estimated CNR) and says when\n"
+                       "the input has ended or no samples came for 2 s. Stop, or closing the window,\n"
+                       "ends it."));
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Show this help."));
     const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
                                            QStringLiteral("Show the version."));
-    const QCommandLineOption exitOption(QStringLiteral("exit-when-done"),
-                                        QStringLiteral("Close the window when the analysis of FILE, or the radio input, has ended."));
+    const QCommandLineOption exitOption(
+        QStringLiteral("exit-when-done"),
+        QStringLiteral("Close the window when the analysis of FILE, or the radio input, has ended."));
     const QCommandLineOption shotOption(QStringLiteral("screenshot"),
                                         QStringLiteral("Save a picture of the window at the end of the analysis."),
                                         QStringLiteral("file.png"));
@@ -125,12 +145,13 @@ int main(int argc, char* argv[]) {
     const QList<QCommandLineOption> options{helpOption, versionOption, exitOption,     shotOption,   rbdsOption,
                                             rdsOption,  historyOption, realtimeOption, mpxRateOption};
     parser.addOptions(options);
-    parser.addPositionalArgument(QStringLiteral("FILE"),
-                                 QStringLiteral("Recording to analyse, recognised by its content: bit text, hexadecimal "
-                                                "text as the card sends it, a group log (one group a line), or an audio "
-                                                "recording of the FM multiplex (WAV, FLAC, ... at 128 kHz or more). A "
-                                                "pipe or a device is read as a stream until it ends or Stop is pressed."),
-                                 QStringLiteral("[FILE]"));
+    parser.addPositionalArgument(
+        QStringLiteral("FILE"),
+        QStringLiteral("Recording to analyse, recognised by its content: bit text, hexadecimal "
+                       "text as the card sends it, a group log (one group a line), or an audio "
+                       "recording of the FM multiplex (WAV, FLAC, ... at 128 kHz or more). A "
+                       "pipe or a device is read as a stream until it ends or Stop is pressed."),
+        QStringLiteral("[FILE]"));
     if (const auto error = varnak::ParseArguments(parser, options, args)) return varnak::UsageError(kProgram, *error);
     if (parser.isSet(helpOption)) {
         std::fputs(varnak::HelpText(parser, kProgram).c_str(), stdout);
@@ -141,8 +162,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     const QStringList files = parser.positionalArguments();
-    if (files.size() > 1)
-        return varnak::UsageError(kProgram, "one FILE at most, got " + std::to_string(files.size()));
+    if (files.size() > 1) return varnak::UsageError(kProgram, "one FILE at most, got " + std::to_string(files.size()));
     if (parser.isSet(rbdsOption) && parser.isSet(rdsOption))
         return varnak::UsageError(kProgram, "--rbds and --no-rbds cannot go together");
     std::optional<double> mpxRate;
@@ -151,23 +171,22 @@ int main(int argc, char* argv[]) {
         if (!mpxRate)
             return varnak::UsageError(kProgram, "--mpx-rate: '" + parser.value(mpxRateOption).toStdString() +
                                                     "' is not a sample rate from 128000 to 384000 Hz");
-        if (files.isEmpty())
-            return varnak::UsageError(kProgram, "--mpx-rate needs FILE (\"-\" for standard input)");
+        if (files.isEmpty()) return varnak::UsageError(kProgram, "--mpx-rate needs FILE (\"-\" for standard input)");
     }
     const bool exitWhenDone = parser.isSet(exitOption);
     const QString shot = parser.value(shotOption);
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(varnak::MainWindow::AppName);
-    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                                .arg(VARNAK_VERSION_MAJOR)
-                                                .arg(VARNAK_VERSION_MINOR)
-                                                .arg(VARNAK_VERSION_PATCH));
+    QCoreApplication::setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(VARNAK_VERSION_MAJOR).arg(VARNAK_VERSION_MINOR).arg(VARNAK_VERSION_PATCH));
 
     // Unattended runs must not wait for anybody to click OK.
     std::unique_ptr<varnak::Notifier> notifier;
-    if (exitWhenDone) notifier = std::make_unique<varnak::ConsoleNotifier>();
-    else notifier = std::make_unique<varnak::Notifier>();
+    if (exitWhenDone)
+        notifier = std::make_unique<varnak::ConsoleNotifier>();
+    else
+        notifier = std::make_unique<varnak::Notifier>();
 
     varnak::SettingsStore store(varnak::SettingsStore::defaultPath());
     varnak::MainWindow window(store, *notifier);
@@ -194,8 +213,10 @@ int main(int argc, char* argv[]) {
     };
     QObject::connect(&window, &varnak::MainWindow::analysisFinished, &window, finish);
     QTimer::singleShot(0, &window, [&] {
-        if (files.isEmpty()) finish(true);
-        else if (!window.AnalyseFile(files.front())) finish(false);  // else the run's end finishes
+        if (files.isEmpty())
+            finish(true);
+        else if (!window.AnalyseFile(files.front()))
+            finish(false);  // else the run's end finishes
     });
     const int rc = app.exec();
     return rc != 0 ? rc : status;

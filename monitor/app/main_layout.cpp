@@ -16,7 +16,8 @@ namespace varnak {
 
 int Twips::px(int twips) const { return static_cast<int>(std::lround(twips * dpi_ / 1440.0)); }
 
-QRect Twips::rect(int left, int top, int width, int height) const {
+QRect Twips::rect(int left, int top, int width, int height) const
+{
     const int x = px(left), y = px(top);
     return QRect(x, y, px(left + width) - x, px(top + height) - y);
 }
@@ -31,7 +32,8 @@ constexpr int kCaptionHeight = 240;
 constexpr int kValueHeight = 255;
 
 // Fonts: sans-serif and fixed-pitch substitutes of the design's fonts, same sizes.
-QFont SansFont(bool bold) {
+QFont SansFont(bool bold)
+{
     QFont f(QStringLiteral("DejaVu Sans"));
     f.setPointSizeF(8.25);
     f.setBold(bold);
@@ -41,7 +43,8 @@ QFont SansFont(bool bold) {
     return f;
 }
 
-QFont MonoFont() {
+QFont MonoFont()
+{
     QFont f(QStringLiteral("DejaVu Sans Mono"));
     f.setStyleHint(QFont::Monospace);
     f.setPointSizeF(9);
@@ -53,7 +56,8 @@ constexpr Qt::Alignment kCentre = Qt::AlignHCenter;
 constexpr Qt::Alignment kLeft = Qt::AlignLeft;
 
 // Red text on the programme-service names.
-void RedText(QWidget* w) {
+void RedText(QWidget* w)
+{
     QPalette red = w->palette();
     red.setColor(QPalette::Active, QPalette::WindowText, kRed);
     red.setColor(QPalette::Inactive, QPalette::WindowText, kRed);
@@ -92,22 +96,26 @@ public:
     void statusBar();
 
 private:
-    QString arrayName(const char* name, int index) const {
+    QString arrayName(const char* name, int index) const
+    {
         return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index);
     }
 
-    PanelFrame* frame(const QString& name, const QString& caption, int l, int top, int w, int h) {
+    PanelFrame* frame(const QString& name, const QString& caption, int l, int top, int w, int h)
+    {
         auto* f = new PanelFrame(caption, form_);
         f->setObjectName(name);
         f->setGeometry(t_.rect(l, top, w, h));
         return f;
     }
-    PanelFrame* groupFrame(int group, const char* caption, int l, int top, int w, int h) {
+    PanelFrame* groupFrame(int group, const char* caption, int l, int top, int w, int h)
+    {
         return p_.frames[group] = frame(arrayName("lGrp", group), QString::fromLatin1(caption), l, top, w, h);
     }
 
     // A caption label: bold, centred, no border.
-    ColourLabel* caption(QWidget* parent, const QString& name, const QString& text, int l, int top, int w) {
+    ColourLabel* caption(QWidget* parent, const QString& name, const QString& text, int l, int top, int w)
+    {
         auto* c = new ColourLabel(text, parent);
         c->setObjectName(name);
         c->setFont(SansFont(true));
@@ -117,7 +125,8 @@ private:
     }
 
     // A value label: single-line border, empty at design time.
-    ColourLabel* value(QWidget* parent, const QString& name, int l, int top, int w, Qt::Alignment align) {
+    ColourLabel* value(QWidget* parent, const QString& name, int l, int top, int w, Qt::Alignment align)
+    {
         auto* v = new ColourLabel(parent);
         v->setObjectName(name);
         v->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -129,7 +138,8 @@ private:
     }
 
     // A bordered indicator of the top row.
-    ColourLabel* lamp(const QString& name, const QString& text, int l, int w, const QColor& bg, bool bold) {
+    ColourLabel* lamp(const QString& name, const QString& text, int l, int w, const QColor& bg, bool bold)
+    {
         auto* v = value(form_, name, l, 0, w, Qt::AlignHCenter);
         v->setText(text);
         v->setBackground(bg);
@@ -137,14 +147,18 @@ private:
         return v;
     }
 
-    void row(int group, ColourLabel* caption, std::initializer_list<ColourLabel*> values) {
+    void row(int group, ColourLabel* caption, std::initializer_list<ColourLabel*> values)
+    {
         p_.rows[group].push_back(PanelRow{caption, values});
     }
-    void fields(int group, std::initializer_list<Field> list) {
+    void fields(int group, std::initializer_list<Field> list)
+    {
         PanelFrame* f = p_.frames[group];
         for (const Field& d : list) {
-            ColourLabel* c = caption(f, QString::fromLatin1(d.caption), QString::fromLatin1(d.text), d.left, d.captionTop, d.width);
-            ColourLabel* v = value(f, QString::fromLatin1(d.value), d.valueLeft < 0 ? d.left : d.valueLeft, 440, d.width, d.align);
+            ColourLabel* c =
+                caption(f, QString::fromLatin1(d.caption), QString::fromLatin1(d.text), d.left, d.captionTop, d.width);
+            ColourLabel* v =
+                value(f, QString::fromLatin1(d.value), d.valueLeft < 0 ? d.left : d.valueLeft, 440, d.width, d.align);
             p_.*d.member = v;
             row(group, c, {v});
         }
@@ -156,16 +170,17 @@ private:
     GroupPanelWidgets& p_;
 };
 
-void Builder::topRow() {
+void Builder::topRow()
+{
     struct Button {
         QPushButton* MainLayout::*member;
         const char* name;
         const char* text;
         int left, width;
     };
-    for (const Button& btn : {Button{&MainLayout::file, "File", "&File", 20, 855},
-                              Button{&MainLayout::card, "Card", "&Card", 880, 975},
-                              Button{&MainLayout::stop, "Stopit", "&Stop", 2180, 600}}) {
+    for (const Button& btn :
+         {Button{&MainLayout::file, "File", "&File", 20, 855}, Button{&MainLayout::card, "Card", "&Card", 880, 975},
+          Button{&MainLayout::stop, "Stopit", "&Stop", 2180, 600}}) {
         auto* button = new QPushButton(QString::fromLatin1(btn.text), form_);
         button->setObjectName(QString::fromLatin1(btn.name));
         button->setGeometry(t_.rect(btn.left, 0, btn.width, 255));
@@ -192,7 +207,8 @@ void Builder::topRow() {
 }
 
 // Panel "Bloc A/B".
-void Builder::header() {
+void Builder::header()
+{
     PanelFrame* bab = frame(QStringLiteral("lBab"), QStringLiteral("Bloc A/B"), 0, 360, 3855, 760);
     bab->setBackground(kLightYellow);
     for (ColourLabel* c : {caption(bab, QStringLiteral("lPI"), QStringLiteral("PI "), 120, 240, 555),
@@ -209,7 +225,8 @@ void Builder::header() {
     p_.ptyName->setFont(SansFont(true));
 }
 
-void Builder::group1() {
+void Builder::group1()
+{
     PanelFrame* g1 = groupFrame(1, "GRP 01", 3960, 360, 1665, 760);
     g1->setCaptionColour(Qt::black);
     ColourLabel* rpc = caption(g1, QStringLiteral("lRPC"), QStringLiteral("RPC"), 40, 220, 420);
@@ -223,14 +240,16 @@ void Builder::group1() {
     row(1, slc, {p_.slc});
 }
 
-void Builder::group4() {
+void Builder::group4()
+{
     PanelFrame* g4 = groupFrame(4, "GRP 04A", 5680, 360, 2175, 760);
     ColourLabel* time = caption(g4, QStringLiteral("lTime"), QStringLiteral("Time"), 120, 240, 780);
     p_.clockTime = value(g4, QStringLiteral("vTime"), 80, 435, 2020, kLeft);
     row(4, time, {p_.clockTime});
 }
 
-void Builder::group0() {
+void Builder::group0()
+{
     PanelFrame* g0 = groupFrame(0, "GRP 00", 0, 1140, 7860, 1245);
     fields(0, {Field{"lDI", "DI", "vDI", 120, 555, kCentre, &GroupPanelWidgets::di},
                Field{"lPS", "PS", "vPS", 720, 1260, kCentre, &GroupPanelWidgets::ps, 225},
@@ -242,13 +261,15 @@ void Builder::group0() {
     for (int i = 0; i < 25; ++i) {
         const bool first = i < 9;
         const int left = first ? 3480 + 480 * i : 120 + 480 * (i - 9);
-        ColourLabel* c = caption(g0, arrayName("lAF", i), QStringLiteral("AF%1").arg(i + 1), left, first ? 225 : 705, 480);
+        ColourLabel* c =
+            caption(g0, arrayName("lAF", i), QStringLiteral("AF%1").arg(i + 1), left, first ? 225 : 705, 480);
         p_.af[i] = value(g0, arrayName("vAF", i), left, first ? 440 : 910, 480, kRight);
         row(0, c, {p_.af[i]});
     }
 }
 
-void Builder::group2() {
+void Builder::group2()
+{
     PanelFrame* g2 = groupFrame(2, "GRP 02", 0, 2400, 7860, 915);
     ColourLabel* rsa = caption(g2, QStringLiteral("lRSa"), QStringLiteral("RSa"), 120, 260, 435);
     p_.radioTextA = value(g2, QStringLiteral("vRSA"), 600, 240, 7200, kLeft);
@@ -263,7 +284,8 @@ void Builder::group2() {
     row(2, tab, {p_.textAB});
 }
 
-void Builder::group3() {
+void Builder::group3()
+{
     PanelFrame* g3 = groupFrame(3, "GRP 03", 0, 3360, 1480, 1240);
     ColourLabel* odaGroup = caption(g3, QStringLiteral("lRDSGRP"), QStringLiteral("GRP"), 120, 260, 675);
     p_.odaGroupType = value(g3, QStringLiteral("vRDSGRP"), 135, 440, 375, kCentre);
@@ -277,7 +299,8 @@ void Builder::group3() {
     row(3, aid, {p_.odaAid});
 }
 
-void Builder::group8() {
+void Builder::group8()
+{
     PanelFrame* g8 = groupFrame(8, "GRP 08A", 1560, 3360, 6300, 1240);
     fields(8, {Field{"lT", "T", "vT", 120, 300, kCentre, &GroupPanelWidgets::tmcT},
                Field{"lF", "F", "vF", 440, 300, kCentre, &GroupPanelWidgets::tmcF},
@@ -307,7 +330,8 @@ void Builder::group8() {
     styleBox(p_.tmcEventText, QStringLiteral("vEvtDsc"), t_.rect(120, 720, 6100, 420));
 }
 
-void Builder::group14() {
+void Builder::group14()
+{
     PanelFrame* g14 = groupFrame(14, "GRP 14", 0, 4640, 5140, 1280);
     fields(14, {Field{"lEONPI", "PI ", "vEONPI", 120, 555, kRight, &GroupPanelWidgets::eonPi},
                 Field{"lEONTP", "TP", "vEONTP", 720, 300, kCentre, &GroupPanelWidgets::eonTp},
@@ -320,9 +344,11 @@ void Builder::group14() {
     p_.eonPs->setFont(SansFont(true));
     RedText(p_.eonPs);
     for (int i = 0; i < 5; ++i) {
-        ColourLabel* tn = caption(g14, arrayName("lEONTN", i), QStringLiteral("TN%1").arg(i + 1), 120 + 480 * i, 720, 480);
+        ColourLabel* tn =
+            caption(g14, arrayName("lEONTN", i), QStringLiteral("TN%1").arg(i + 1), 120 + 480 * i, 720, 480);
         p_.eonTuned[i] = value(g14, arrayName("vEONTN", i), 120 + 480 * i, 910, 480, kRight);
-        ColourLabel* mf = caption(g14, arrayName("lEONMF", i), QStringLiteral("MF%1").arg(i + 1), 2640 + 480 * i, 720, 480);
+        ColourLabel* mf =
+            caption(g14, arrayName("lEONMF", i), QStringLiteral("MF%1").arg(i + 1), 2640 + 480 * i, 720, 480);
         p_.eonMapped[i] = value(g14, arrayName("vEONMF", i), 2640 + 480 * i, 910, 480, kRight);
         row(14, tn, {p_.eonTuned[i]});
         row(14, mf, {p_.eonMapped[i]});
@@ -330,11 +356,13 @@ void Builder::group14() {
 }
 
 // The raw-block panel "GRP XX".
-void Builder::rawPanel() {
+void Builder::rawPanel()
+{
     p_.raw = frame(QStringLiteral("lAll"), QStringLiteral("GRP XX"), 5160, 4640, 2700, 1280);
     for (int i = 0; i < 4; ++i) {
         const int left = 120 + 620 * i;
-        p_.rawCaptions[i] = caption(p_.raw, QStringLiteral("lB%1").arg(i + 1), QStringLiteral("B%1").arg(i + 1), left, 240, 555);
+        p_.rawCaptions[i] =
+            caption(p_.raw, QStringLiteral("lB%1").arg(i + 1), QStringLiteral("B%1").arg(i + 1), left, 240, 555);
         p_.rawWords[i] = value(p_.raw, QStringLiteral("vB%1").arg(i + 1), left, 440, 555, kRight);
         p_.rawChars[i] = value(p_.raw, QStringLiteral("tB%1").arg(i + 1), left, 910, 555, kCentre);
         p_.rawChars[i]->setFont(MonoFont());
@@ -342,7 +370,8 @@ void Builder::rawPanel() {
 }
 
 // The four display lines.
-void Builder::displayLines() {
+void Builder::displayLines()
+{
     for (int i = 0; i < 4; ++i) {
         auto* l = p_.lines[i] = new ColourLabel(form_);
         l->setObjectName(arrayName("lBloc", i));
@@ -353,7 +382,8 @@ void Builder::displayLines() {
 }
 
 // The status bar with its four keyed panels.
-void Builder::statusBar() {
+void Builder::statusBar()
+{
     auto* status = ui_.status = new PanelStatusBar(form_);
     status->setObjectName(QStringLiteral("Status"));
     status->setGeometry(QRect(0, t_.px(7035), form_->width(), form_->height() - t_.px(7035)));
@@ -367,7 +397,8 @@ void Builder::statusBar() {
 
 }  // namespace
 
-MainLayout BuildMainLayout(QWidget* form, const Twips& t) {
+MainLayout BuildMainLayout(QWidget* form, const Twips& t)
+{
     form->setFont(SansFont(false));
     form->setFixedSize(t.px(kClientWidthTwips), t.px(kClientHeightTwips));
     MainLayout ui;

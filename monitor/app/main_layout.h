@@ -101,7 +101,7 @@ struct IndicatorWidgets {
 // The controls the window works with.
 struct MainLayout {
     QPushButton *file = nullptr, *card = nullptr, *stop = nullptr;  // File, Card, Stopit
-    ColourLabel* full = nullptr;  // lFULL: live text was dropped
+    ColourLabel* full = nullptr;                                    // lFULL: live text was dropped
     IndicatorWidgets indicators;
     GroupPanelWidgets panels;
     PanelStatusBar* status = nullptr;  // Status

@@ -27,7 +27,8 @@ namespace varnak {
 const QString MainWindow::AppName = QStringLiteral("Varnak");
 
 MainWindow::MainWindow(SettingsStore& store, Notifier& notifier, QWidget* parent)
-    : QWidget(parent), store_(store), notifier_(notifier) {
+    : QWidget(parent), store_(store), notifier_(notifier)
+{
     if (QScreen* s = screen()) dpi_ = s->logicalDotsPerInchY();
     // A disabled value stays readable: a mid grey rather than a faint one.
     QPalette pal = palette();
@@ -51,14 +52,16 @@ MainWindow::MainWindow(SettingsStore& store, Notifier& notifier, QWidget* parent
     daskel_->link().setErrorNotifier([this](const QString& text) { notifier_.message(this, AppName, text); });
     runs_ = std::make_unique<RunController>(static_cast<RunView&>(*this), static_cast<FrameListener&>(*this));
     connect(runs_.get(), &RunController::finished, this, &MainWindow::analysisFinished);
-    connect(daskel_, &quesmer::Daskel::OnCardDataBinary, this, [this](quesmer::EncTyp encoding, quesmer::Integer,
-                                                                      const QString& bin) { liveFeed().onData(encoding, bin); });
+    connect(
+        daskel_, &quesmer::Daskel::OnCardDataBinary, this,
+        [this](quesmer::EncTyp encoding, quesmer::Integer, const QString& bin) { liveFeed().onData(encoding, bin); });
     connect(ui_.status, &PanelStatusBar::panelClicked, this, &MainWindow::PanelClick);
 
     Load();
 }
 
-MainWindow::~MainWindow() {
+MainWindow::~MainWindow()
+{
     // The card client outlives this body; nothing it still raises reaches
     // the window.
     QObject::disconnect(daskel_, nullptr, this, nullptr);
@@ -69,7 +72,8 @@ MainWindow::~MainWindow() {
 // ---------------------------------------------------------------------------
 // Start-up and shut-down
 
-void MainWindow::Load() {
+void MainWindow::Load()
+{
     cardHost_ = store_.ReadSetting(AppName, QString(), QStringLiteral("HostName"), QString()).toString();
     cardPort_ = store_.ReadSetting(AppName, QString(), QStringLiteral("HostPort"), 33234).toInt();
     rbds_ = store_.ReadSetting(AppName, QString(), QStringLiteral("RBDS"), 0).toInt() != 0;
@@ -111,7 +115,8 @@ void MainWindow::Load() {
     for (int g : kPanelGroups) panels_->setPanelState(g, false);
 }
 
-void MainWindow::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event)
+{
     StopCommand();
     const Twips t(dpi_);
     store_.WriteSetting(AppName, QString(), QStringLiteral("X"), t.toTwips(x()));
@@ -122,11 +127,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 // ---------------------------------------------------------------------------
 // Indicators and panels
 
-void MainWindow::ShowBitstream() {
-    ui_.status->panel(4)->setText(inverted_ ? QStringLiteral("Bitstream: Inverted") : QStringLiteral("Bitstream: Direct"));
+void MainWindow::ShowBitstream()
+{
+    ui_.status->panel(4)->setText(inverted_ ? QStringLiteral("Bitstream: Inverted")
+                                            : QStringLiteral("Bitstream: Direct"));
 }
 
-void MainWindow::setRbds(bool on) {
+void MainWindow::setRbds(bool on)
+{
     rbds_ = on;
     panels_->setRbds(on);
     store_.WriteSetting(AppName, QString(), QStringLiteral("RBDS"), on ? 1 : 0);
@@ -135,21 +143,24 @@ void MainWindow::setRbds(bool on) {
 // ---------------------------------------------------------------------------
 // Frame processing
 
-const MurlinApi* MainWindow::api(bool reportFailure) {
+const MurlinApi* MainWindow::api(bool reportFailure)
+{
     if (!api_) {
         std::string error;
         api_ = murlin(&error);
         if (!api_) {
             if (reportFailure)
-                notifier_.message(this, AppName,
-                                  QStringLiteral("Cannot load the decoder library: %1").arg(QString::fromStdString(error)));
+                notifier_.message(
+                    this, AppName,
+                    QStringLiteral("Cannot load the decoder library: %1").arg(QString::fromStdString(error)));
             return nullptr;
         }
     }
     return api_;
 }
 
-void MainWindow::onAutoReset(bool inverted) {
+void MainWindow::onAutoReset(bool inverted)
+{
     inverted_ = inverted;
     ShowBitstream();
 }
@@ -158,22 +169,26 @@ void MainWindow::onAutoReset(bool inverted) {
 // leave on the window is drawn when the run lets the window draw (applyView).
 // Nothing is painted in between, so the window looks the same as if every one
 // had been shown, and a long recording decodes at the decoder's speed.
-void MainWindow::onStatus(uint16_t status) {
+void MainWindow::onStatus(uint16_t status)
+{
     indicators_->note(rdsformats::StatusWord(status));
     if (observer_) observer_->onStatus(status);
 }
 
-void MainWindow::onGroup(const DecodedGroup& g) {
+void MainWindow::onGroup(const DecodedGroup& g)
+{
     panels_->note(g);
     if (!deferView_) panels_->applyStates();
 }
 
-void MainWindow::applyView() {
+void MainWindow::applyView()
+{
     indicators_->apply();
     panels_->apply();
 }
 
-void MainWindow::refreshCounters() {
+void MainWindow::refreshCounters()
+{
     if (!api_) return;
     ui_.status->panel(1)->setText(CounterText("Total Blocs", api_->RDSStat(0)));
     ui_.status->panel(2)->setText(CounterText("Total Errors", api_->RDSStat(1)));
@@ -183,7 +198,8 @@ void MainWindow::refreshCounters() {
 // ---------------------------------------------------------------------------
 // Commands
 
-void MainWindow::FileCommand() {
+void MainWindow::FileCommand()
+{
     runs_->clearCurrentPath();
     const QString chosen =
         notifier_.openFileName(this, QStringLiteral("Load "), QDir::currentPath(),
@@ -192,7 +208,8 @@ void MainWindow::FileCommand() {
     AnalyseFile(chosen);
 }
 
-void MainWindow::CardCommand() {
+void MainWindow::CardCommand()
+{
     daskel_->CardDisconnect();
     if (!configDialog_) configDialog_ = new ConfigDialog(notifier_, this);
     configDialog_->setHostNam(cardHost_);
@@ -205,9 +222,9 @@ void MainWindow::CardCommand() {
     bool isNumber = false;
     const int portValue = portText.toInt(&isNumber);
     if (!isNumber || portValue < 1 || portValue > 65535) {
-        notifier_.message(this, AppName,
-                          QStringLiteral("Err:-1 - Connect Error: the port \"%1\" is not a number from 1 to 65535")
-                              .arg(portText));
+        notifier_.message(
+            this, AppName,
+            QStringLiteral("Err:-1 - Connect Error: the port \"%1\" is not a number from 1 to 65535").arg(portText));
         return;
     }
     QString host = configDialog_->HostNam();
@@ -243,13 +260,15 @@ bool MainWindow::CardActive() const { return runs_->cardActive(); }
 
 void MainWindow::StopCommand() { runs_->stop(); }
 
-void MainWindow::setIdleButtons() {
+void MainWindow::setIdleButtons()
+{
     ui_.file->setEnabled(true);
     ui_.card->setEnabled(true);
     ui_.stop->setEnabled(false);
 }
 
-void MainWindow::PanelClick(int number) {
+void MainWindow::PanelClick(int number)
+{
     if (number < 4) {
         if (api(false)) api_->RDSStat(-1);
         // Show the cleared counts now, not only at the next decoded bit.
@@ -266,7 +285,8 @@ void MainWindow::PanelClick(int number) {
 
 void MainWindow::tell(const QString& text) { notifier_.message(this, AppName, text); }
 
-void MainWindow::setStartEnabled(bool on) {
+void MainWindow::setStartEnabled(bool on)
+{
     ui_.file->setEnabled(on);
     ui_.card->setEnabled(on);
 }
@@ -275,20 +295,26 @@ void MainWindow::setStopEnabled(bool on) { ui_.stop->setEnabled(on); }
 
 bool MainWindow::stopEnabled() const { return ui_.stop->isEnabled(); }
 
-void MainWindow::showLogPath(const QString& path) { ui_.status->showMessage(QStringLiteral("Decode log: %1").arg(path)); }
+void MainWindow::showLogPath(const QString& path)
+{
+    ui_.status->showMessage(QStringLiteral("Decode log: %1").arg(path));
+}
 
 void MainWindow::clearBlockLines() { panels_->clearLines(); }
 
-void MainWindow::setTitleState(const QString& state) {
+void MainWindow::setTitleState(const QString& state)
+{
     setWindowTitle(state.isEmpty() ? title_ : title_ + QStringLiteral(" - ") + state);
 }
 
-void MainWindow::showDecoded() {
+void MainWindow::showDecoded()
+{
     applyView();
     refreshCounters();
 }
 
-void MainWindow::setInverted(bool inverted, bool show) {
+void MainWindow::setInverted(bool inverted, bool show)
+{
     inverted_ = inverted;
     if (show) ShowBitstream();
 }

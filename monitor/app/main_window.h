@@ -109,7 +109,8 @@ public:
     void setStartPause(quesmer::StartPause pause) { startPause_ = std::move(pause); }
 
     // Follows the runs besides the window (nullptr for none).
-    void setRunObserver(RunObserver* observer) {
+    void setRunObserver(RunObserver* observer)
+    {
         observer_ = observer;
         runs_->setObserver(observer);
     }

@@ -14,7 +14,8 @@ constexpr std::size_t kChunk = 8192;
 
 std::string RateText(double rate) { return std::to_string(std::lround(rate)) + " Hz"; }
 
-std::string Percent(double level) {
+std::string Percent(double level)
+{
     char text[32];
     std::snprintf(text, sizeof text, "%.1f %%", level * 100);
     return text;
@@ -22,7 +23,8 @@ std::string Percent(double level) {
 
 }  // namespace
 
-std::string SignalText(const radio::SignalReport& r) {
+std::string SignalText(const radio::SignalReport& r)
+{
     std::string text = r.pilotPresent ? "pilot " + Percent(r.pilotLevel) : std::string("no pilot");
     if (r.bits == 0) return text + ", no RDS signal found";
     char cnr[48];
@@ -30,7 +32,8 @@ std::string SignalText(const radio::SignalReport& r) {
     return text + ", RDS " + Percent(r.rdsLevel) + cnr + (r.locked ? "" : ", not locked");
 }
 
-std::unique_ptr<RadioRun> RadioRun::open(const RadioInput& input, std::string& error) {
+std::unique_ptr<RadioRun> RadioRun::open(const RadioInput& input, std::string& error)
+{
     std::unique_ptr<RadioRun> run(new RadioRun);
     run->realtime_ = input.realtime;
     run->samples_.resize(kChunk);
@@ -74,7 +77,8 @@ std::unique_ptr<RadioRun> RadioRun::open(const RadioInput& input, std::string& e
 
 RadioRun::~RadioRun() { stop(); }
 
-void RadioRun::start(Wake wake) {
+void RadioRun::start(Wake wake)
+{
     if (worker_.joinable()) return;
     wake_ = std::move(wake);
     stop_ = false;
@@ -82,7 +86,8 @@ void RadioRun::start(Wake wake) {
     worker_ = std::thread([this] { work(); });
 }
 
-void RadioRun::stop() {
+void RadioRun::stop()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
@@ -91,17 +96,21 @@ void RadioRun::stop() {
     if (worker_.joinable()) worker_.join();
 }
 
-RadioRun::State RadioRun::take(std::string& bits) {
+RadioRun::State RadioRun::take(std::string& bits)
+{
     std::lock_guard<std::mutex> lock(mutex_);
-    if (bits.empty()) bits.swap(pending_);
-    else bits += pending_;
+    if (bits.empty())
+        bits.swap(pending_);
+    else
+        bits += pending_;
     pending_.clear();
     woken_ = false;
     roomOrStop_.notify_all();
     return state_;
 }
 
-std::size_t RadioRun::readSamples() {
+std::size_t RadioRun::readSamples()
+{
     if (audio_) return audio_->read(samples_.data(), samples_.size());
     for (;;) {
         if (stop_) return 0;
@@ -131,14 +140,16 @@ std::size_t RadioRun::readSamples() {
 
 // Waits until `samples` samples' worth of time has passed since `start`,
 // looking at Stop every few milliseconds.
-void RadioRun::pace(uint64_t samples, Clock::time_point start) {
+void RadioRun::pace(uint64_t samples, Clock::time_point start)
+{
     const auto due = start + std::chrono::duration_cast<Clock::duration>(
                                  std::chrono::duration<double>(static_cast<double>(samples) / rate_));
     std::unique_lock<std::mutex> lock(mutex_);
     roomOrStop_.wait_until(lock, due, [this] { return stop_.load(); });
 }
 
-void RadioRun::work() {
+void RadioRun::work()
+{
     std::string bits;
     std::string error;
     uint64_t read = 0;

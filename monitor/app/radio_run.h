@@ -66,10 +66,10 @@ public:
     // What the window is shown of the run.
     struct State {
         radio::SignalReport signal;
-        bool ended = false;        // the input has ended (or could not be read further)
-        std::string error;         // why reading failed, empty if it did not
-        std::string truncation;    // the input ended before its header said
-        uint64_t samples = 0;      // read so far
+        bool ended = false;             // the input has ended (or could not be read further)
+        std::string error;              // why reading failed, empty if it did not
+        std::string truncation;         // the input ended before its header said
+        uint64_t samples = 0;           // read so far
         std::optional<uint64_t> total;  // samples the input holds, when known
         Clock::time_point lastSamples;  // when samples last came
     };

@@ -40,7 +40,8 @@ constexpr qint64 kRadioViewMs = 100;
 constexpr qint64 kSilenceMs = 2000;
 
 // A core error text ("cannot create PATH: reason") as a sentence.
-QString Sentence(const std::string& text) {
+QString Sentence(const std::string& text)
+{
     QString s = QString::fromLocal8Bit(text);
     if (!s.isEmpty()) s[0] = s[0].toUpper();
     return s;
@@ -62,17 +63,18 @@ struct RunController::FileRun {
     HexText hexText;
     QString badText;
     rdsformats::GroupLogReader reader;
-    std::string bits;  // a group log's groups as the bits an encoder sent
+    std::string bits;            // a group log's groups as the bits an encoder sent
     const char* next = nullptr;  // text waiting to be fed
     std::size_t left = 0;
     bool ended = false;  // the input has ended: what is left is the last
     bool readFailed = false;
-    QElapsedTimer sincePlay;  // real-time playback: since the first bit
+    QElapsedTimer sincePlay;   // real-time playback: since the first bit
     std::uint64_t played = 0;  // real-time playback: characters fed
 };
 
 RunController::RunController(RunView& view, FrameListener& display, QObject* parent)
-    : QObject(parent), view_(view), display_(display) {
+    : QObject(parent), view_(view), display_(display)
+{
     slice_.setSingleShot(true);
     slice_.setTimerType(Qt::PreciseTimer);  // real-time pauses keep the pace
     connect(&slice_, &QTimer::timeout, this, &RunController::fileSlice);
@@ -85,7 +87,8 @@ RunController::RunController(RunView& view, FrameListener& display, QObject* par
                                        [this](bool shown) { view_.showOverflow(shown); });
 }
 
-RunController::~RunController() {
+RunController::~RunController()
+{
     slice_.stop();
     // The radio worker posts to this controller: it is gone before it.
     if (radio_) radio_->stop();
@@ -95,7 +98,8 @@ RunController::~RunController() {
 
 bool RunController::cardActive() const { return live_->active(); }
 
-void RunController::setInverted(bool inverted) {
+void RunController::setInverted(bool inverted)
+{
     if (processor_) processor_->setInverted(inverted);
 }
 
@@ -106,7 +110,8 @@ void RunController::onAutoReset(bool inverted) { display_.onAutoReset(inverted);
 
 void RunController::onStatus(uint16_t status) { display_.onStatus(status); }
 
-void RunController::onGroup(const DecodedGroup& group) {
+void RunController::onGroup(const DecodedGroup& group)
+{
     ++runGroups_;
     display_.onGroup(group);
 }
@@ -114,7 +119,8 @@ void RunController::onGroup(const DecodedGroup& group) {
 // ---------------------------------------------------------------------------
 // What every run shares
 
-bool RunController::ensureProcessor(bool reportFailure) {
+bool RunController::ensureProcessor(bool reportFailure)
+{
     if (processor_) return true;
     api_ = view_.decoder(reportFailure);
     if (!api_) return false;
@@ -125,7 +131,8 @@ bool RunController::ensureProcessor(bool reportFailure) {
 
 // Opens the decode log of the recording at `path`; false (the user was
 // told) when it cannot be, or when it would replace the recording itself.
-bool RunController::openFileLog(const QString& path) {
+bool RunController::openFileLog(const QString& path)
+{
     const std::string logPath = DecodeLogPath(QFile::encodeName(path).toStdString());
     const QString logName = QFile::decodeName(QByteArray::fromStdString(logPath));
     if (QFileInfo(logName).exists() && QFileInfo(logName).canonicalFilePath() == QFileInfo(path).canonicalFilePath()) {
@@ -142,7 +149,8 @@ bool RunController::openFileLog(const QString& path) {
 }
 
 // A run begins: the decoder starts afresh and the log takes its groups.
-void RunController::beginRun(bool live) {
+void RunController::beginRun(bool live)
+{
     api_->RDSInit();
     if (observer_) observer_->runStarted(*api_, *processor_, live);
     view_.clearBlockLines();
@@ -154,7 +162,8 @@ void RunController::beginRun(bool live) {
 
 // Ends a run: the decode log is closed, and what went wrong (`failure`, if
 // not empty) or a run that found no group is told. False when either.
-bool RunController::endRun(const QString& path, bool stopped, const QString& failure) {
+bool RunController::endRun(const QString& path, bool stopped, const QString& failure)
+{
     processor_->setLog(nullptr);
     analysing_ = false;
     view_.setStartEnabled(true);
@@ -174,7 +183,8 @@ bool RunController::endRun(const QString& path, bool stopped, const QString& fai
 
 // Closes the decode log; a log that could not be written completely is
 // reported once, so nobody mistakes it for a complete one.
-bool RunController::closeLog() {
+bool RunController::closeLog()
+{
     if (!log_.isOpen()) return !logFailed_;
     if (!log_.close() || logFailed_) {
         logFailed_ = true;
@@ -184,12 +194,14 @@ bool RunController::closeLog() {
     return true;
 }
 
-void RunController::setIdle() {
+void RunController::setIdle()
+{
     view_.setStartEnabled(true);
     view_.setStopEnabled(false);
 }
 
-bool RunController::yieldView() {
+bool RunController::yieldView()
+{
     view_.showDecoded();
     if (observer_) observer_->runYield();
     // A decode log that cannot be written ends the run: going on would only
@@ -202,7 +214,8 @@ bool RunController::yieldView() {
     return true;
 }
 
-void RunController::stop() {
+void RunController::stop()
+{
     ++stopCount_;
     live_->stop();
     if (radio_) radio_->stop();
@@ -224,7 +237,8 @@ void RunController::stop() {
     }
 }
 
-void RunController::decodeText(const std::string& text, bool fromFile) {
+void RunController::decodeText(const std::string& text, bool fromFile)
+{
     if (text.empty() || !ensureProcessor(true)) return;
     processor_->setInverted(view_.inverted());
     view_.setDecoding(true);
@@ -237,7 +251,8 @@ void RunController::decodeText(const std::string& text, bool fromFile) {
 
 // Opens Card.out in the current directory, resets the decoder and lets the
 // card's data through.
-bool RunController::startCard() {
+bool RunController::startCard()
+{
     if (!ensureProcessor(true)) return false;
     currentPath_ = QDir(QDir::currentPath()).filePath(QStringLiteral("Card.out"));
     if (!log_.open(QFile::encodeName(currentPath_).toStdString())) {
@@ -260,7 +275,8 @@ bool RunController::startCard() {
 // ---------------------------------------------------------------------------
 // File runs
 
-bool RunController::analyseFile(const QString& path) {
+bool RunController::analyseFile(const QString& path)
+{
     if (analysing_) return false;
     currentPath_ = path;
     if (path.isEmpty()) {
@@ -287,7 +303,8 @@ bool RunController::analyseFile(const QString& path) {
         view_.setStopEnabled(true);
         analysing_ = true;
     }
-    const InputFile::Result r = f.in.read(f.buffer.data(), f.buffer.size(), f.got, f.in.isStream() ? kStreamWaitMs : -1);
+    const InputFile::Result r =
+        f.in.read(f.buffer.data(), f.buffer.size(), f.got, f.in.isStream() ? kStreamWaitMs : -1);
     if (r != InputFile::Result::Again) return afterFirstRead(r);
     // A silent stream: show what there is and wait in slices.
     yieldView();
@@ -297,7 +314,8 @@ bool RunController::analyseFile(const QString& path) {
 
 // Goes on from the first read of a recording: recognises its kind and starts
 // decoding it. False when the run could not start (the user was told).
-bool RunController::afterFirstRead(InputFile::Result r) {
+bool RunController::afterFirstRead(InputFile::Result r)
+{
     FileRun& f = *file_;
     analysing_ = false;
     auto fail = [&] {
@@ -338,7 +356,8 @@ bool RunController::afterFirstRead(InputFile::Result r) {
 
 // A recording that is no text: an audio recording of the FM multiplex (or,
 // when `audio` is false, whatever libsndfile makes of it) becomes a radio run.
-bool RunController::startAudioFile(bool audio) {
+bool RunController::startAudioFile(bool audio)
+{
     const QString path = file_->path;
     file_.reset();
     RadioInput input;
@@ -360,7 +379,8 @@ bool RunController::startAudioFile(bool audio) {
 
 // Text, its first piece read: bit text, hexadecimal text or a group log. The
 // slices that decode it begin.
-bool RunController::startText(bool groupLog, bool hex) {
+bool RunController::startText(bool groupLog, bool hex)
+{
     FileRun& f = *file_;
     auto fail = [&] {
         setIdle();
@@ -398,7 +418,8 @@ bool RunController::startText(bool groupLog, bool hex) {
 // would have sent (malformed lines are skipped and reported at the end), hex
 // text loses its white space; at text that is no hexadecimal digit, what
 // comes before it is still fed and the run ends after it.
-void RunController::loadPiece() {
+void RunController::loadPiece()
+{
     FileRun& f = *file_;
     if (f.groupLog) {
         f.bits.clear();
@@ -416,7 +437,8 @@ void RunController::loadPiece() {
 // One slice of a file run: feeds the recording until the time budget is used
 // up (or, at broadcast speed, until the next piece is not yet due), then
 // returns to the event loop with the next slice queued.
-void RunController::fileSlice() {
+void RunController::fileSlice()
+{
     FileRun& f = *file_;
     if (!f.decoding) {
         waitSlice();
@@ -444,8 +466,10 @@ void RunController::fileSlice() {
                 }
             }
             if (spent.elapsed() >= kYieldIntervalMs) {
-                if (yieldView()) slice_.start(0);
-                else finishFile(false, false);
+                if (yieldView())
+                    slice_.start(0);
+                else
+                    finishFile(false, false);
                 return;
             }
         }
@@ -461,8 +485,10 @@ void RunController::fileSlice() {
         } else if (r == InputFile::Result::Again) {
             // A silent stream: show what was decoded and serve the window's
             // events, Stop among them, before waiting again.
-            if (yieldView()) slice_.start(0);
-            else finishFile(false, false);
+            if (yieldView())
+                slice_.start(0);
+            else
+                finishFile(false, false);
             return;
         } else if (r == InputFile::Result::Failed) {
             f.readFailed = true;
@@ -472,7 +498,8 @@ void RunController::fileSlice() {
             f.ended = true;
             if (f.groupLog) {
                 f.bits.clear();
-                f.reader.finish([&f](const rdsformats::GroupRecord&, const std::string& groupBits) { f.bits += groupBits; });
+                f.reader.finish(
+                    [&f](const rdsformats::GroupRecord&, const std::string& groupBits) { f.bits += groupBits; });
                 f.next = f.bits.data();
                 f.left = f.bits.size();
             }
@@ -481,7 +508,8 @@ void RunController::fileSlice() {
 }
 
 // A slice of the wait for a stream's first data.
-void RunController::waitSlice() {
+void RunController::waitSlice()
+{
     FileRun& f = *file_;
     const InputFile::Result r = f.in.read(f.buffer.data(), f.buffer.size(), f.got, kStreamWaitMs);
     if (r == InputFile::Result::Again) {
@@ -494,7 +522,8 @@ void RunController::waitSlice() {
 
 // Ends the file run: `complete` when the recording was fed to its end,
 // `stopped` when Stop ended it.
-void RunController::finishFile(bool complete, bool stopped) {
+void RunController::finishFile(bool complete, bool stopped)
+{
     slice_.stop();
     FileRun& f = *file_;
     if (complete) {
@@ -525,7 +554,8 @@ void RunController::finishFile(bool complete, bool stopped) {
 // ---------------------------------------------------------------------------
 // Radio runs
 
-bool RunController::runRadio(const QString& path) {
+bool RunController::runRadio(const QString& path)
+{
     if (analysing_ || !mpxRate_) return false;
     currentPath_ = path;
     RadioInput input;
@@ -545,7 +575,8 @@ bool RunController::runRadio(const QString& path) {
 // Starts `run`; it goes on until its input ends or Stop is pressed. A live
 // run logs into Radio.out in the current directory, a recording into its
 // decode log beside it.
-bool RunController::startRadio(std::unique_ptr<RadioRun> run, const QString& path, bool live) {
+bool RunController::startRadio(std::unique_ptr<RadioRun> run, const QString& path, bool live)
+{
     if (!ensureProcessor(true)) return false;
     view_.setStartEnabled(false);
     view_.setStopEnabled(true);
@@ -574,14 +605,18 @@ bool RunController::startRadio(std::unique_ptr<RadioRun> run, const QString& pat
     processor_->beginStream(true);
     sinceView_.start();
     // Called on the worker thread: the bits are taken on this one.
-    radio_->start([this] { QMetaObject::invokeMethod(this, [this] { drainRadio(); }, Qt::QueuedConnection); });
+    radio_->start([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { drainRadio(); }, Qt::QueuedConnection);
+    });
     showRadioState();
     return true;
 }
 
 // Decodes the bits the radio worker has handed over; ends the run when its
 // input has ended.
-void RunController::drainRadio() {
+void RunController::drainRadio()
+{
     if (!radio_) return;
     feedRadio();
     if (sinceView_.elapsed() >= kRadioViewMs) {
@@ -594,7 +629,8 @@ void RunController::drainRadio() {
     if (radioState_.ended) finishRadio(false, true);
 }
 
-void RunController::feedRadio() {
+void RunController::feedRadio()
+{
     std::string bits;
     for (;;) {
         radioState_ = radio_->take(bits);
@@ -612,7 +648,8 @@ void RunController::feedRadio() {
 
 // Ends the radio run: `complete` when its input has ended and all its bits
 // are to be decoded, `stopped` when Stop ended it.
-void RunController::finishRadio(bool stopped, bool complete) {
+void RunController::finishRadio(bool stopped, bool complete)
+{
     radioTimer_.stop();
     radio_->stop();
     if (!stopped && complete) {
@@ -625,8 +662,10 @@ void RunController::finishRadio(bool stopped, bool complete) {
     view_.showDecoded();
     const RadioRun::State state = radioState_;
     // What the run ended with stays in the title; after Stop it goes.
-    if (stopped) view_.setTitleState(QString());
-    else showRadioState();
+    if (stopped)
+        view_.setTitleState(QString());
+    else
+        showRadioState();
     radio_.reset();
 
     if (radioLive_) view_.setStopEnabled(false);  // nothing is left to stop
@@ -642,7 +681,8 @@ void RunController::finishRadio(bool stopped, bool complete) {
 // The radio run's state in the window title, where it moves no control:
 // progress through a recording, the signal (as murlin-decode sums it up),
 // and plainly when a live input has ended or gone silent.
-void RunController::showRadioState() {
+void RunController::showRadioState()
+{
     if (!radio_) return;
     const RadioRun::State& s = radioState_;
     QStringList parts;
@@ -650,10 +690,14 @@ void RunController::showRadioState() {
         parts << QStringLiteral("%1 %2 %").arg(QString::fromStdString(radio_->name())).arg(s.samples * 100 / *s.total);
     if (s.samples > 0) parts << QString::fromStdString(SignalText(s.signal));
     if (radioLive_) {
-        const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(RadioRun::Clock::now() - s.lastSamples);
-        if (s.ended) parts << QStringLiteral("input ended");
-        else if (silent.count() >= kSilenceMs) parts << QStringLiteral("no samples for %1 s").arg(silent.count() / 1000);
-        else if (s.samples == 0) parts << QStringLiteral("waiting for samples");
+        const auto silent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(RadioRun::Clock::now() - s.lastSamples);
+        if (s.ended)
+            parts << QStringLiteral("input ended");
+        else if (silent.count() >= kSilenceMs)
+            parts << QStringLiteral("no samples for %1 s").arg(silent.count() / 1000);
+        else if (s.samples == 0)
+            parts << QStringLiteral("waiting for samples");
     }
     view_.setTitleState(parts.join(QStringLiteral(", ")));
 }

@@ -12,9 +12,9 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cfenv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -33,8 +33,8 @@ struct Value {
 };
 
 struct KeyEntry {
-    QString path;                  // as first spelt
-    QMap<QString, Value> values;   // by lower-case name: names ignore case
+    QString path;                 // as first spelt
+    QMap<QString, Value> values;  // by lower-case name: names ignore case
 };
 
 // The whole store: keys by lower-case path, like registry keys.
@@ -44,7 +44,8 @@ struct Hive {
 
 QString Fold(const QString& s) { return s.toLower(); }
 
-QString JoinPath(const QString& parent, const QString& sub) {
+QString JoinPath(const QString& parent, const QString& sub)
+{
     const QStringList parts = sub.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
     QString path = parent;
     for (const QString& part : parts) {
@@ -58,7 +59,8 @@ enum class LoadResult { Ok, Missing, Foreign };
 
 // Reads the store file. A missing file is an empty store; a file that cannot
 // be read or parsed is Foreign and leaves `hive` empty.
-LoadResult Load(const QString& filePath, Hive* hive, bool* reported) {
+LoadResult Load(const QString& filePath, Hive* hive, bool* reported)
+{
     *hive = Hive{};
     // Only a regular file is opened: opening a pipe would wait for a writer
     // for ever, and a device is nobody's settings. Such a path is left alone.
@@ -67,8 +69,10 @@ LoadResult Load(const QString& filePath, Hive* hive, bool* reported) {
     if (::stat(name.constData(), &info) != 0) return errno == ENOENT ? LoadResult::Missing : LoadResult::Foreign;
     if (!S_ISREG(info.st_mode)) {
         if (!*reported)
-            std::fprintf(stderr, "varnak: the settings file %s is not a regular file; it is left alone and the defaults are used\n",
-                         name.constData());
+            std::fprintf(
+                stderr,
+                "varnak: the settings file %s is not a regular file; it is left alone and the defaults are used\n",
+                name.constData());
         *reported = true;
         return LoadResult::Foreign;
     }
@@ -109,15 +113,16 @@ LoadResult Load(const QString& filePath, Hive* hive, bool* reported) {
 }
 
 // Writes the whole store through a temporary file renamed into place.
-bool Save(const QString& filePath, const Hive& hive) {
+bool Save(const QString& filePath, const Hive& hive)
+{
     if (!QDir().mkpath(QFileInfo(filePath).absolutePath())) return false;
     QByteArray out = kMagic + '\n';
     out += "# Per-user settings. Values: name, type (1 text, 4 number), bytes in hex.\n";
     for (const KeyEntry& key : hive.keys) {
         out += "key " + key.path.toUtf8().toPercentEncoding() + '\n';
         for (const Value& v : key.values)
-            out += "value " + v.name.toUtf8().toPercentEncoding() + ' ' + QByteArray::number(v.type) +
-                   ' ' + v.data.toHex().toUpper() + '\n';
+            out += "value " + v.name.toUtf8().toPercentEncoding() + ' ' + QByteArray::number(v.type) + ' ' +
+                   v.data.toHex().toUpper() + '\n';
     }
     QSaveFile file(filePath);
     if (!file.open(QIODevice::WriteOnly)) return false;
@@ -132,13 +137,15 @@ bool Save(const QString& filePath, const Hive& hive) {
 
 SettingsStore::SettingsStore(QString filePath) : path_(std::move(filePath)) {}
 
-QString SettingsStore::defaultPath() {
+QString SettingsStore::defaultPath()
+{
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (base.isEmpty() || QDir::isRelativePath(base)) base = QDir::homePath() + QStringLiteral("/.config");
     return base + QStringLiteral("/ostrand-software/settings.reg");
 }
 
-std::optional<SettingsStore::Key> SettingsStore::openKey(const Key& parent, const QString& subKey) const {
+std::optional<SettingsStore::Key> SettingsStore::openKey(const Key& parent, const QString& subKey) const
+{
     Hive hive;
     if (Load(path_, &hive, &reported_) != LoadResult::Ok) return std::nullopt;
     const QString path = JoinPath(parent.path, subKey);
@@ -146,7 +153,8 @@ std::optional<SettingsStore::Key> SettingsStore::openKey(const Key& parent, cons
     return Key{path};
 }
 
-std::optional<SettingsStore::Key> SettingsStore::createKey(const Key& parent, const QString& subKey) {
+std::optional<SettingsStore::Key> SettingsStore::createKey(const Key& parent, const QString& subKey)
+{
     Hive hive;
     if (Load(path_, &hive, &reported_) == LoadResult::Foreign) return std::nullopt;
     const QString path = JoinPath(parent.path, subKey);
@@ -165,7 +173,8 @@ std::optional<SettingsStore::Key> SettingsStore::createKey(const Key& parent, co
 }
 
 bool SettingsStore::queryValue(const Key& key, const QString& name, ValueType type, int bufferSize,
-                               QByteArray* data) const {
+                               QByteArray* data) const
+{
     Hive hive;
     if (Load(path_, &hive, &reported_) != LoadResult::Ok) return false;
     const auto k = hive.keys.constFind(Fold(key.path));
@@ -176,7 +185,8 @@ bool SettingsStore::queryValue(const Key& key, const QString& name, ValueType ty
     return true;
 }
 
-bool SettingsStore::setValue(const Key& key, const QString& name, ValueType type, const QByteArray& data) {
+bool SettingsStore::setValue(const Key& key, const QString& name, ValueType type, const QByteArray& data)
+{
     Hive hive;
     if (Load(path_, &hive, &reported_) == LoadResult::Foreign) return false;
     const auto k = hive.keys.find(Fold(key.path));
@@ -195,7 +205,8 @@ bool IsText(const QVariant& v) { return v.metaType().id() == QMetaType::QString;
 }  // namespace
 
 QVariant SettingsStore::ReadSetting(const QString& app, const QString& /*section*/, const QString& key,
-                                    const QVariant& defaultValue) const {
+                                    const QVariant& defaultValue) const
+{
     auto vendor = openKey(Key{}, kVendorKey);
     if (!vendor) return defaultValue;
     auto appKey = openKey(*vendor, app);
@@ -219,7 +230,8 @@ QVariant SettingsStore::ReadSetting(const QString& app, const QString& /*section
 }
 
 bool SettingsStore::WriteSetting(const QString& app, const QString& /*section*/, const QString& key,
-                                 const QVariant& value) {
+                                 const QVariant& value)
+{
     QByteArray data;
     ValueType type;
     if (IsText(value)) {

@@ -47,8 +47,7 @@ public:
     // Reads the bytes of value `name` of `type` into *data, as a query into
     // a caller buffer of `bufferSize` bytes would. Fails when the value is
     // missing, of another type or larger than the buffer.
-    bool queryValue(const Key& key, const QString& name, ValueType type, int bufferSize,
-                    QByteArray* data) const;
+    bool queryValue(const Key& key, const QString& name, ValueType type, int bufferSize, QByteArray* data) const;
     // Stores `data` as value `name` of `type` under an existing key.
     bool setValue(const Key& key, const QString& name, ValueType type, const QByteArray& data);
     // Releases a key handle (nothing to release for a file store).
@@ -61,8 +60,7 @@ public:
                          const QVariant& defaultValue) const;
     // Stores `value` as text when it is a string and as a 32-bit number
     // otherwise (halves rounded to even). True when the store accepted it.
-    bool WriteSetting(const QString& app, const QString& section, const QString& key,
-                      const QVariant& value);
+    bool WriteSetting(const QString& app, const QString& section, const QString& key, const QVariant& value);
 
     // Largest text read back, in bytes including the terminating zero.
     static constexpr int kTextBufferSize = 4096;

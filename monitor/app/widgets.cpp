@@ -7,13 +7,15 @@
 
 namespace varnak {
 
-void ColourLabel::setBackground(const QColor& colour) {
+void ColourLabel::setBackground(const QColor& colour)
+{
     if (colour == background_) return;
     background_ = colour;
     update();
 }
 
-void ColourLabel::paintEvent(QPaintEvent* event) {
+void ColourLabel::paintEvent(QPaintEvent* event)
+{
     if (background_.isValid()) {
         QPainter p(this);
         p.fillRect(rect(), background_);
@@ -21,19 +23,22 @@ void ColourLabel::paintEvent(QPaintEvent* event) {
     QLabel::paintEvent(event);
 }
 
-void PanelFrame::setBackground(const QColor& colour) {
+void PanelFrame::setBackground(const QColor& colour)
+{
     if (colour == background_) return;
     background_ = colour;
     update();
 }
 
-void PanelFrame::setCaptionColour(const QColor& colour) {
+void PanelFrame::setCaptionColour(const QColor& colour)
+{
     if (colour == captionColour_) return;
     captionColour_ = colour;
     update();
 }
 
-void PanelFrame::paintEvent(QPaintEvent*) {
+void PanelFrame::paintEvent(QPaintEvent*)
+{
     QStylePainter p(this);
     if (background_.isValid()) p.fillRect(rect(), background_);
     QStyleOptionGroupBox opt;
@@ -48,7 +53,8 @@ void PanelFrame::paintEvent(QPaintEvent*) {
 
 PanelStatusBar::PanelStatusBar(QWidget* parent) : QStatusBar(parent) { setSizeGripEnabled(false); }
 
-QLabel* PanelStatusBar::addPanel(const QString& key, const QString& text, const QString& toolTip, int stretch) {
+QLabel* PanelStatusBar::addPanel(const QString& key, const QString& text, const QString& toolTip, int stretch)
+{
     auto* label = new QLabel(text, this);
     label->setObjectName(key);
     label->setToolTip(toolTip);
@@ -59,13 +65,14 @@ QLabel* PanelStatusBar::addPanel(const QString& key, const QString& text, const 
     return label;
 }
 
-QLabel* PanelStatusBar::panel(int number) const {
+QLabel* PanelStatusBar::panel(int number) const
+{
     return number >= 1 && number <= panels_.size() ? panels_[number - 1] : nullptr;
 }
 
-bool PanelStatusBar::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+bool PanelStatusBar::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         const int i = static_cast<int>(panels_.indexOf(static_cast<QLabel*>(watched)));
         if (i >= 0) emit panelClicked(i + 1);
     }

@@ -20,7 +20,8 @@ public:
     void setBackground(const QColor& colour);
     QColor background() const { return background_; }
     // Sets the text only when it differs, sparing a relayout.
-    void setCaption(const QString& text) {
+    void setCaption(const QString& text)
+    {
         if (text != this->text()) setText(text);
     }
 

@@ -10,7 +10,8 @@ namespace {
 
 // The option named `name` as the user spelt it: the first argument that
 // names it, without a value given with '='.
-QString Spelling(const QStringList& args, const QString& name) {
+QString Spelling(const QStringList& args, const QString& name)
+{
     for (qsizetype i = 1; i < args.size() && args[i] != QLatin1String("--"); ++i) {
         QString word = args[i].section(QLatin1Char('='), 0, 0);
         if (!word.startsWith(QLatin1Char('-'))) continue;
@@ -22,7 +23,8 @@ QString Spelling(const QStringList& args, const QString& name) {
 }
 
 // The text between the first pair of single quotes of a parser message.
-QString Quoted(const QString& message) {
+QString Quoted(const QString& message)
+{
     const qsizetype from = message.indexOf(QLatin1Char('\''));
     const qsizetype to = message.indexOf(QLatin1Char('\''), from + 1);
     return from >= 0 && to > from ? message.mid(from + 1, to - from - 1) : QString();
@@ -31,11 +33,11 @@ QString Quoted(const QString& message) {
 }  // namespace
 
 std::optional<std::string> ParseArguments(QCommandLineParser& parser, const QList<QCommandLineOption>& options,
-                                          const QStringList& args) {
+                                          const QStringList& args)
+{
     if (parser.parse(args)) return std::nullopt;
     const QStringList unknown = parser.unknownOptionNames();
-    if (!unknown.isEmpty())
-        return "unknown option '" + Spelling(args, unknown.front()).toStdString() + "'";
+    if (!unknown.isEmpty()) return "unknown option '" + Spelling(args, unknown.front()).toStdString() + "'";
     const QString text = parser.errorText();
     const QString option = Quoted(text);
     if (text.startsWith(QLatin1String("Missing value"))) {
@@ -47,14 +49,16 @@ std::optional<std::string> ParseArguments(QCommandLineParser& parser, const QLis
                 what = QStringLiteral("a file name");
         return "option '" + option.toStdString() + "' needs " + what.toStdString();
     }
-    if (text.startsWith(QLatin1String("Unexpected value"))) return "option '" + option.toStdString() + "' takes no value";
+    if (text.startsWith(QLatin1String("Unexpected value")))
+        return "option '" + option.toStdString() + "' takes no value";
     std::string message = text.toStdString();
     if (!message.empty() && message.back() == '.') message.pop_back();
     if (!message.empty()) message[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(message[0])));
     return message;
 }
 
-std::string HelpText(const QCommandLineParser& parser, const char* program) {
+std::string HelpText(const QCommandLineParser& parser, const char* program)
+{
     std::string text = parser.helpText().toStdString();
     // The first line is "Usage: " and the path the program was started by.
     const std::string usage = "Usage: ";
@@ -66,7 +70,8 @@ std::string HelpText(const QCommandLineParser& parser, const char* program) {
 }
 
 std::optional<int> ParseStandardOptions(QCommandLineParser& parser, const QStringList& args, const char* program,
-                                        const char* version) {
+                                        const char* version)
+{
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
     parser.addOption(versionOption);

@@ -7,7 +7,8 @@ namespace varnak {
 
 DecodeLog::~DecodeLog() { close(); }
 
-bool DecodeLog::open(const std::string& path) {
+bool DecodeLog::open(const std::string& path)
+{
     close();
     error_.clear();
     path_ = path;
@@ -20,7 +21,8 @@ bool DecodeLog::open(const std::string& path) {
     return true;
 }
 
-void DecodeLog::attach(std::FILE* stream, const std::string& name) {
+void DecodeLog::attach(std::FILE* stream, const std::string& name)
+{
     close();
     error_.clear();
     path_ = name;
@@ -28,13 +30,15 @@ void DecodeLog::attach(std::FILE* stream, const std::string& name) {
     owned_ = false;
 }
 
-bool DecodeLog::fail(const char* what) {
+bool DecodeLog::fail(const char* what)
+{
     if (error_.empty())
         error_ = std::string("cannot ") + what + " " + path_ + ": " + std::strerror(errno ? errno : EIO);
     return false;
 }
 
-bool DecodeLog::writeGroup(const std::string (&lines)[4]) {
+bool DecodeLog::writeGroup(const std::string (&lines)[4])
+{
     if (!stream_) return false;
     if (!error_.empty()) return false;
     record_.assign(kSeparator);
@@ -48,14 +52,16 @@ bool DecodeLog::writeGroup(const std::string (&lines)[4]) {
     return true;
 }
 
-bool DecodeLog::flush() {
+bool DecodeLog::flush()
+{
     if (!stream_) return error_.empty();
     errno = 0;
     if (std::fflush(stream_) != 0 || std::ferror(stream_)) return fail("write");
     return error_.empty();
 }
 
-bool DecodeLog::close() {
+bool DecodeLog::close()
+{
     if (!stream_) return true;
     bool ok = flush();
     if (owned_ && !file_.commit() && ok) {
@@ -68,7 +74,8 @@ bool DecodeLog::close() {
     return ok && error_.empty();
 }
 
-std::string DecodeLogPath(const std::string& inputPath) {
+std::string DecodeLogPath(const std::string& inputPath)
+{
     const std::size_t keep = inputPath.size() > 4 ? inputPath.size() - 4 : 0;
     return inputPath.substr(0, keep) + ".out";
 }

@@ -14,7 +14,8 @@ constexpr int16_t kResetCountMax = 32767;
 constexpr int16_t kResetsBeforeFlip = 10;
 
 // Value of a hexadecimal digit, or -1 for any other character.
-constexpr std::array<int8_t, 256> MakeHexTable() {
+constexpr std::array<int8_t, 256> MakeHexTable()
+{
     std::array<int8_t, 256> t{};
     for (auto& v : t) v = -1;
     for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<int8_t>(c - '0');
@@ -30,19 +31,22 @@ inline int HexDigit(char c) { return kHex[static_cast<unsigned char>(c)]; }
 
 FrameProcessor::FrameProcessor(const MurlinApi& api) : api_(api) {}
 
-void FrameProcessor::process(const std::string& text, bool fromFile) {
+void FrameProcessor::process(const std::string& text, bool fromFile)
+{
     beginStream(fromFile);
     feed(text.data(), text.size());
     endStream();
 }
 
-void FrameProcessor::beginStream(bool fromFile) {
+void FrameProcessor::beginStream(bool fromFile)
+{
     streamFromFile_ = fromFile;
     streamPosition_ = 0;
     holding_ = false;
 }
 
-void FrameProcessor::feedStreamByte(char high, char low, bool alone) {
+void FrameProcessor::feedStreamByte(char high, char low, bool alone)
+{
     int value = HexDigit(high);
     if (value >= 0 && !alone) {
         const int second = HexDigit(low);
@@ -59,7 +63,8 @@ void FrameProcessor::feedStreamByte(char high, char low, bool alone) {
     streamPosition_ += alone ? 1 : 2;
 }
 
-void FrameProcessor::feed(const char* data, std::size_t size) {
+void FrameProcessor::feed(const char* data, std::size_t size)
+{
     if (streamFromFile_) {
         // The hot loop of a file analysis: one library call per character.
         // The polarity changes only in handleStatus(), so it is looked at
@@ -91,13 +96,15 @@ void FrameProcessor::feed(const char* data, std::size_t size) {
     }
 }
 
-void FrameProcessor::endStream() {
+void FrameProcessor::endStream()
+{
     if (!holding_) return;
     holding_ = false;
     feedStreamByte(held_, 0, true);
 }
 
-void FrameProcessor::handleStatus(uint16_t status) {
+void FrameProcessor::handleStatus(uint16_t status)
+{
     const rdsformats::StatusWord word(status);
     if (word.autoReset()) {
         // Polarity search: repeated automatic resets mean no block A can be
@@ -110,12 +117,15 @@ void FrameProcessor::handleStatus(uint16_t status) {
     if (word.groupDecoded()) showGroup();
 }
 
-void FrameProcessor::showGroup() {
+void FrameProcessor::showGroup()
+{
     for (int n = 0; n < 4; ++n) {
         // As StrFromPtr, but into the reused strings.
         const char* line = api_.RDSDisplay(n);
-        if (line) group_.lines[n].assign(line, ::strnlen(line, 1024));
-        else group_.lines[n].clear();
+        if (line)
+            group_.lines[n].assign(line, ::strnlen(line, 1024));
+        else
+            group_.lines[n].clear();
     }
     if (log_) log_->writeGroup(group_.lines);
     api_.RDSStruct(&group_.state);

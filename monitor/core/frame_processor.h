@@ -19,9 +19,9 @@ namespace varnak {
 
 // What a decoded group hands to the listener; valid during the call only.
 struct DecodedGroup {
-    std::string lines[4];     // the four display lines (RDSDisplay 0..3)
-    DecoderState state;       // the decoder state record (RDSStruct)
-    uint16_t blockWords[4];   // the information words of blocks A, B, C/C', D (RDSData)
+    std::string lines[4];    // the four display lines (RDSDisplay 0..3)
+    DecoderState state;      // the decoder state record (RDSStruct)
+    uint16_t blockWords[4];  // the information words of blocks A, B, C/C', D (RDSData)
 };
 
 // Receives the processor's events. Every method has an empty default. A

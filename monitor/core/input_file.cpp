@@ -12,7 +12,8 @@ namespace varnak {
 
 InputFile::~InputFile() { close(); }
 
-void InputFile::close() {
+void InputFile::close()
+{
     if (fd_ >= 0 && owned_) ::close(fd_);
     fd_ = -1;
     owned_ = false;
@@ -20,7 +21,8 @@ void InputFile::close() {
     size_ = consumed_ = 0;
 }
 
-bool InputFile::open(const std::string& path) {
+bool InputFile::open(const std::string& path)
+{
     close();
     error_.clear();
     if (path == "-") {
@@ -54,7 +56,8 @@ bool InputFile::open(const std::string& path) {
     return true;
 }
 
-InputFile::Result InputFile::read(char* buffer, std::size_t capacity, std::size_t& got, int waitMs) {
+InputFile::Result InputFile::read(char* buffer, std::size_t capacity, std::size_t& got, int waitMs)
+{
     got = 0;
     if (fd_ < 0) {
         error_ = std::strerror(EBADF);

@@ -23,7 +23,8 @@ namespace {
 constexpr const char* kLibraryName = MURLIN_LIBRARY;
 
 // The folder of the running executable, from /proc/self/exe; empty if unknown.
-std::string ExecutableFolder() {
+std::string ExecutableFolder()
+{
     char buffer[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (n <= 0) return {};
@@ -39,7 +40,8 @@ struct Binding {
 };
 
 template <typename F>
-bool Bind(void* handle, const char* name, F& slot, std::string& error) {
+bool Bind(void* handle, const char* name, F& slot, std::string& error)
+{
     dlerror();
     void* symbol = dlsym(handle, name);
     if (!symbol) {
@@ -50,7 +52,8 @@ bool Bind(void* handle, const char* name, F& slot, std::string& error) {
     return true;
 }
 
-Binding Load() {
+Binding Load()
+{
     Binding b;
     void* handle = nullptr;
     std::string tried;  // "path: reason" of every failed attempt
@@ -89,7 +92,8 @@ Binding Load() {
 
 }  // namespace
 
-std::vector<std::string> MurlinCandidates(const std::string& executableFolder) {
+std::vector<std::string> MurlinCandidates(const std::string& executableFolder)
+{
     if (executableFolder.empty()) return {};
     const std::filesystem::path folder(executableFolder);
     std::vector<std::string> paths{(folder / kLibraryName).string()};
@@ -98,7 +102,8 @@ std::vector<std::string> MurlinCandidates(const std::string& executableFolder) {
     return paths;
 }
 
-const MurlinApi* murlin(std::string* error) {
+const MurlinApi* murlin(std::string* error)
+{
     static const Binding binding = Load();  // thread-safe, once
     if (!binding.ok) {
         if (error) *error = binding.error;
@@ -107,7 +112,8 @@ const MurlinApi* murlin(std::string* error) {
     return &binding.api;
 }
 
-std::string StrFromPtr(const char* text) {
+std::string StrFromPtr(const char* text)
+{
     if (!text) return {};
     return std::string(text, ::strnlen(text, 1024));
 }

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,13 +20,15 @@ constexpr const char kTemporaryTag[] = ".varnak-tmp.";
 // run must not leave a half-written file behind.
 char gTemporary[4096];
 
-void RememberTemporary(const std::string& path) {
+void RememberTemporary(const std::string& path)
+{
     const std::size_t n = path.size() < sizeof gTemporary ? path.size() : 0;
     std::memcpy(gTemporary, path.data(), n);
     gTemporary[n] = '\0';
 }
 
-extern "C" void RemoveTemporaryAndEnd(int signal) {
+extern "C" void RemoveTemporaryAndEnd(int signal)
+{
     if (gTemporary[0]) ::unlink(gTemporary);  // async-signal-safe
     std::signal(signal, SIG_DFL);
     std::raise(signal);
@@ -34,7 +36,8 @@ extern "C" void RemoveTemporaryAndEnd(int signal) {
 
 // False once process `pid` has ended, also while it waits as a zombie for a
 // parent that does not reap it.
-bool ProcessRuns(pid_t pid) {
+bool ProcessRuns(pid_t pid)
+{
     if (::kill(pid, 0) != 0) return errno != ESRCH;
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%ld/stat", static_cast<long>(pid));
@@ -50,7 +53,8 @@ bool ProcessRuns(pid_t pid) {
 
 // Removes the temporary files ".BASE.varnak-tmp.PID" in `folder` whose
 // process no longer runs: what a run killed outright left behind.
-void RemoveStaleTemporaries(const std::string& folder, const std::string& base) {
+void RemoveStaleTemporaries(const std::string& folder, const std::string& base)
+{
     DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
     if (!dir) return;
     const std::string prefix = "." + base + kTemporaryTag;
@@ -66,7 +70,8 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& base) 
     ::closedir(dir);
 }
 
-std::FILE* StandardOutput() {
+std::FILE* StandardOutput()
+{
     // Standard output lives until the program ends, and so must its buffer;
     // it can be set only before the first write.
     static std::unique_ptr<char[]> buffer;
@@ -81,16 +86,19 @@ std::FILE* StandardOutput() {
 
 OutputFile::~OutputFile() { discard(); }
 
-void OutputFile::removeTemporaryOnSignals() {
+void OutputFile::removeTemporaryOnSignals()
+{
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(s, RemoveTemporaryAndEnd);
 }
 
-bool OutputFile::fail(const std::string& what, int code) {
+bool OutputFile::fail(const std::string& what, int code)
+{
     error_ = what + " " + name_ + ": " + std::strerror(code ? code : EIO);
     return false;
 }
 
-bool OutputFile::openStream(int fd, std::size_t bufferSize) {
+bool OutputFile::openStream(int fd, std::size_t bufferSize)
+{
     stream_ = ::fdopen(fd, "wb");
     if (!stream_) {
         const int code = errno;
@@ -102,7 +110,8 @@ bool OutputFile::openStream(int fd, std::size_t bufferSize) {
     return true;
 }
 
-bool OutputFile::create(const std::string& path) {
+bool OutputFile::create(const std::string& path)
+{
     discard();
     name_ = path;
     error_.clear();
@@ -157,7 +166,8 @@ bool OutputFile::create(const std::string& path) {
     return true;
 }
 
-bool OutputFile::open(const std::string& path) {
+bool OutputFile::open(const std::string& path)
+{
     discard();
     name_ = path;
     error_.clear();
@@ -181,7 +191,8 @@ bool OutputFile::open(const std::string& path) {
     return openStream(fd, std::size_t(1) << 16);
 }
 
-bool OutputFile::commit() {
+bool OutputFile::commit()
+{
     if (!stream_) return false;
     errno = 0;
     const bool written = std::fflush(stream_) == 0 && !std::ferror(stream_);
@@ -220,7 +231,8 @@ bool OutputFile::commit() {
     return true;
 }
 
-void OutputFile::discard() {
+void OutputFile::discard()
+{
     if (stream_ && !standardOutput_) std::fclose(stream_);
     stream_ = nullptr;
     standardOutput_ = false;

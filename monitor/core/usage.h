@@ -13,7 +13,8 @@ namespace varnak {
 constexpr int kExitUsage = 2;
 
 // Tells a wrong command line; returns kExitUsage.
-inline int UsageError(const char* program, const std::string& message) {
+inline int UsageError(const char* program, const std::string& message)
+{
     std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program, message.c_str(), program);
     return kExitUsage;
 }

@@ -91,14 +91,10 @@ TEST(RdsDemodulator, KeepsLockUnderImpairments)
         float scale;
     };
     const Case cases[] = {
-        {"clock fast", 500, true, false, false, 1},
-        {"clock slow", -500, true, false, false, 1},
-        {"no pilot", 0, false, false, false, 1},
-        {"no pilot, clock slow", -500, false, false, false, 1},
-        {"stereo programme", 0, true, true, false, 1},
-        {"no pilot, stereo, clock fast", 500, false, true, false, 1},
-        {"inverted polarity", 0, true, false, true, 1},
-        {"receiver's own scale", 0, true, true, false, 2500},
+        {"clock fast", 500, true, false, false, 1},     {"clock slow", -500, true, false, false, 1},
+        {"no pilot", 0, false, false, false, 1},        {"no pilot, clock slow", -500, false, false, false, 1},
+        {"stereo programme", 0, true, true, false, 1},  {"no pilot, stereo, clock fast", 500, false, true, false, 1},
+        {"inverted polarity", 0, true, false, true, 1}, {"receiver's own scale", 0, true, true, false, 2500},
     };
     const std::string bits = RandomGroups(30, 2);
     for (const Case& c : cases) {
@@ -184,6 +180,5 @@ TEST(SoftBlockDecoder, PassesSureBlocksCleanAndDamagesDoubtfulOnes)
     for (int b = 0; b < 26; ++b) word = word << 1 | uint32_t(out[damaged + size_t(b)] == '1');
     const uint16_t info = uint16_t(word >> 10);
     EXPECT_EQ(word ^ (1u << SoftBlockDecoder::kDamageBit), rdsenc::EncodeBlock(info, rdsenc::Block::C));
-    for (int p = 0; p < 5; ++p)
-        EXPECT_NE(word & 0x3FF, rdsenc::CheckWord(info, static_cast<rdsenc::Block>(p)));
+    for (int p = 0; p < 5; ++p) EXPECT_NE(word & 0x3FF, rdsenc::CheckWord(info, static_cast<rdsenc::Block>(p)));
 }

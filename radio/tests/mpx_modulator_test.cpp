@@ -1,11 +1,13 @@
 // The test-signal modulator: its noise really has the CNR asked for, the RDS
 // signal stays in its band, the clock error shows, and the output does not
 // depend on how the bits are divided between calls.
-#include "modulate.h"
 #include "mpx_modulator.h"
+#include "modulate.h"
 
 #include <gtest/gtest.h>
-#include <complex>  // before liquid.h: its complex type is then std::complex
+// <complex> before liquid.h: its complex type is then std::complex.
+#include <complex>
+
 #include <liquid/liquid.h>
 
 #include <cmath>
@@ -59,7 +61,11 @@ double BandPower(const std::vector<double>& psd, double fs, double lo, double hi
 
 TEST(MpxModulator, NoiseHasTheCarrierToNoiseRatioAsked)
 {
-    struct Case { double rate; double cnr; bool stereo; };
+    struct Case {
+        double rate;
+        double cnr;
+        bool stereo;
+    };
     for (const Case c : {Case{171000, -1, false}, Case{228000, -8, true}, Case{171000, 4, false}}) {
         SCOPED_TRACE("rate " + std::to_string(c.rate) + " CNR " + std::to_string(c.cnr));
         const std::string bits = RandomBits(2400, 7);  // about 2 s
@@ -96,8 +102,7 @@ TEST(MpxModulator, RdsSignalStaysWithinItsBand)
         // The edges move with the clock error; one bin of window leakage is allowed.
         const double edge = kRdsHalfBandHz / (1 + ppm * 1e-6) + 2 * config.sampleRate / kFft;
         const double inside = BandPower(psd, config.sampleRate, kRdsCarrierHz - edge, kRdsCarrierHz + edge);
-        const double outside =
-            BandPower(psd, config.sampleRate, kRdsCarrierHz - edge, kRdsCarrierHz + edge, false);
+        const double outside = BandPower(psd, config.sampleRate, kRdsCarrierHz - edge, kRdsCarrierHz + edge, false);
         EXPECT_LT(10 * std::log10(outside / inside), -50) << "ppm " << ppm;
     }
 }
@@ -149,14 +154,21 @@ TEST(MpxModulator, OutputIsTheSameHoweverTheBitsAreDivided)
 
 TEST(MpxModulator, RefusesImpossibleSettings)
 {
-    auto with = [](auto change) { MpxConfig c; change(c); return c; };
+    auto with = [](auto change) {
+        MpxConfig c;
+        change(c);
+        return c;
+    };
     const MpxConfig bad[] = {
         with([](MpxConfig& c) { c.sampleRate = 96000; }),
         with([](MpxConfig& c) { c.sampleRate = NAN; }),
         with([](MpxConfig& c) { c.ppm = 5000; }),
         with([](MpxConfig& c) { c.rdsLevel = 1.5; }),
         with([](MpxConfig& c) { c.cnrDb = INFINITY; }),
-        with([](MpxConfig& c) { c.stereo = true; c.programmeLevel = 0.1; }),
+        with([](MpxConfig& c) {
+            c.stereo = true;
+            c.programmeLevel = 0.1;
+        }),
     };
     for (const MpxConfig& c : bad) EXPECT_THROW(MpxModulator{c}, std::invalid_argument);
 }

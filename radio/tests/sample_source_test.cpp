@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
-#include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace varnak::radio;
 namespace fs = std::filesystem;
@@ -83,11 +83,18 @@ TEST_F(SampleSourceTest, UnusableFilesGiveOneLineNamingTheFile)
     const std::string mono = wav("mono.wav", 171000, 1, 100);
     const std::string empty = wav("empty.wav", 171000, 1, 0);
     const std::string emptyRaw = file("empty.raw", "");
-    struct Case { std::string path; int channel; bool raw; std::string message; };
+    struct Case {
+        std::string path;
+        int channel;
+        bool raw;
+        std::string message;
+    };
     const Case cases[] = {
         {text, 1, false, "cannot read " + text + " as audio: Format not recognised."},
-        {path("missing.wav"), 1, false, "cannot read " + path("missing.wav") + " as audio: System error : No such file or directory."},
-        {slow, 1, false, slow + ": the sample rate is 48000 Hz; RDS sits at 57 kHz; the multiplex needs at least 128 kHz"},
+        {path("missing.wav"), 1, false,
+         "cannot read " + path("missing.wav") + " as audio: System error : No such file or directory."},
+        {slow, 1, false,
+         slow + ": the sample rate is 48000 Hz; RDS sits at 57 kHz; the multiplex needs at least 128 kHz"},
         {mono, 2, false, mono + ": has 1 channel, no channel 2"},
         {mono, 0, false, mono + ": has 1 channel, no channel 0"},
         {empty, 1, false, empty + ": holds no samples"},
@@ -96,8 +103,10 @@ TEST_F(SampleSourceTest, UnusableFilesGiveOneLineNamingTheFile)
     };
     for (const Case& c : cases) {
         try {
-            if (c.raw) (void)SampleSource::openRaw(c.path, 171000);
-            else (void)SampleSource::openAudio(c.path, c.channel);
+            if (c.raw)
+                (void)SampleSource::openRaw(c.path, 171000);
+            else
+                (void)SampleSource::openAudio(c.path, c.channel);
             ADD_FAILURE() << c.path << " opened";
         } catch (const SampleSourceError& e) {
             EXPECT_EQ(e.what(), c.message);
@@ -108,7 +117,12 @@ TEST_F(SampleSourceTest, UnusableFilesGiveOneLineNamingTheFile)
 
 TEST_F(SampleSourceTest, TruncatedFilesYieldWhatIsThereAndSaySo)
 {
-    struct Case { std::string path; bool raw; size_t samples; std::string truncation; };
+    struct Case {
+        std::string path;
+        bool raw;
+        size_t samples;
+        std::string truncation;
+    };
     std::string whole;
     {
         std::ifstream in(wav("whole.wav", 171000, 2, 1000), std::ios::binary);

@@ -26,8 +26,7 @@ QByteArray jsonLine(const JsonFields& fields)
 {
     QByteArray out = "{";
     for (size_t i = 0; i < fields.size(); ++i) {
-        if (i)
-            out += ',';
+        if (i) out += ',';
         // Serialise through a one-element array so strings get JSON escaping.
         QByteArray key = QJsonDocument(QJsonArray{fields[i].first}).toJson(QJsonDocument::Compact);
         QByteArray value = QJsonDocument(QJsonArray{fields[i].second}).toJson(QJsonDocument::Compact);
@@ -39,10 +38,14 @@ QByteArray jsonLine(const JsonFields& fields)
 QString encodingName(EncTyp encoding)
 {
     switch (encoding) {
-    case ENC_BIN: return "base2";
-    case ENC_HEX: return "base16";
-    case ENC_B64: return "base64";
-    case ENC_B64MIME: return "base64-mime";
+        case ENC_BIN:
+            return "base2";
+        case ENC_HEX:
+            return "base16";
+        case ENC_B64:
+            return "base64";
+        case ENC_B64MIME:
+            return "base64-mime";
     }
     return QString::number(int(encoding));
 }
@@ -108,28 +111,29 @@ EventPrinter::EventPrinter(CardLink& link, std::FILE* out, QObject* parent) : QO
     connect(&link, &CardLink::OnCardGetFilter, this, [this](Integer center, Integer bandwidth) {
         print({{"event", "OnCardGetFilter"}, {"center", center}, {"bandwidth", bandwidth}});
     });
-    connect(&link, &CardLink::OnCardDataText, this,
-            [this](const QString& channel, Boolean error, const QString& raw, const QString& code,
-                   const QString& text) {
-                print({{"event", "OnCardDataText"},
-                       {"channel", channel},
-                       {"error", flag(error)},
-                       {"raw", raw},
-                       {"code", code},
-                       {"text", text}});
-            });
+    connect(
+        &link, &CardLink::OnCardDataText, this,
+        [this](const QString& channel, Boolean error, const QString& raw, const QString& code, const QString& text) {
+            print({{"event", "OnCardDataText"},
+                   {"channel", channel},
+                   {"error", flag(error)},
+                   {"raw", raw},
+                   {"code", code},
+                   {"text", text}});
+        });
     connect(&link, &CardLink::OnCardDataBinary, this, [this](EncTyp enc, Integer bits, const QString& bin) {
         print({{"event", "OnCardDataBinary"},
                {"encoding", encodingName(enc)},
                {"bitCount", bits},
                {"length", bin.size()}});
-        if (sink_)
-            sink_(enc, bin);
+        if (sink_) sink_(enc, bin);
     });
-    connect(&link, &CardLink::OnCardCodeList, this,
-            [this](const QString& xml) { print({{"event", "OnCardCodeList"}, {"xml", xml}}); });
-    connect(&link, &CardLink::OnCardCodeInfo, this,
-            [this](const QString& xml) { print({{"event", "OnCardCodeInfo"}, {"xml", xml}}); });
+    connect(&link, &CardLink::OnCardCodeList, this, [this](const QString& xml) {
+        print({{"event", "OnCardCodeList"}, {"xml", xml}});
+    });
+    connect(&link, &CardLink::OnCardCodeInfo, this, [this](const QString& xml) {
+        print({{"event", "OnCardCodeInfo"}, {"xml", xml}});
+    });
 }
 
 void EventPrinter::print(const JsonFields& fields)

@@ -2,8 +2,8 @@
 // or connects one, sets it up for the RDS bit stream and prints every event
 // as a JSON line.
 #include "command_line.h"
-#include "usage.h"
 #include "event_printer.h"
+#include "usage.h"
 
 #include "quesmer/start_sequence.h"
 
@@ -43,11 +43,9 @@ void runUntil(int ms, const std::function<bool()>& stop)
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (stop())
-            loop.quit();
+        if (stop()) loop.quit();
     });
-    if (stop())
-        return;
+    if (stop()) return;
     deadline.start(ms);
     poll.start(50);
     loop.exec();
@@ -72,8 +70,7 @@ int search(QString host, Long port)
     Integer error = result;
     const QString text = link.connectErrorText(error);
     printer.print({{"result", result}, {"text", text}});
-    if (result == 0)
-        return 0;   // a card list came, possibly an empty one
+    if (result == 0) return 0;  // a card list came, possibly an empty one
     failure(QString("no card list from %1:%2: Err:%3 - %4").arg(host).arg(port).arg(result).arg(text));
     return 1;
 }
@@ -94,8 +91,7 @@ int live(LiveOptions o)
     EventPrinter printer(link, stdout);
     if (hexFile.isOpen()) {
         printer.setBinarySink([&](EncTyp enc, const QString& bin) {
-            if (enc != ENC_HEX || writeFailed)
-                return;
+            if (enc != ENC_HEX || writeFailed) return;
             const QByteArray bytes = bin.toLatin1() + '\n';
             if (hexFile.write(bytes) != bytes.size() || !hexFile.flush()) {
                 writeFailed = true;
@@ -110,12 +106,10 @@ int live(LiveOptions o)
     QElapsedTimer firstData;
     QObject::connect(&link, &CardLink::OnCardConnected, [&] { cardAnswered = true; });
     QObject::connect(&link, &CardLink::OnCardError, [&](ErrTyp, const QString& desc) {
-        if (!cardAnswered && cardError.isEmpty())
-            cardError = desc;
+        if (!cardAnswered && cardError.isEmpty()) cardError = desc;
     });
     auto dataCame = [&] {
-        if (!firstData.isValid())
-            firstData.start();
+        if (!firstData.isValid()) firstData.start();
     };
     QObject::connect(&link, &CardLink::OnCardDataBinary, [&](EncTyp, Integer, const QString&) { dataCame(); });
     QObject::connect(&link, &CardLink::OnCardDataText,
@@ -147,10 +141,8 @@ int live(LiveOptions o)
     // --seconds counts from the first data received, which may have come
     // during the set-up; without any data the run ends that long after it.
     const int listenMs = int(o.seconds * 1000);
-    if (!firstData.isValid())
-        runUntil(listenMs, [&] { return stopped() || firstData.isValid(); });
-    if (firstData.isValid() && !stopped())
-        runUntil(int(std::max<qint64>(0, listenMs - firstData.elapsed())), stopped);
+    if (!firstData.isValid()) runUntil(listenMs, [&] { return stopped() || firstData.isValid(); });
+    if (firstData.isValid() && !stopped()) runUntil(int(std::max<qint64>(0, listenMs - firstData.elapsed())), stopped);
 
     const bool lost = !interrupted && !link.connected();
     const bool noData = !interrupted && !lost && !firstData.isValid();
@@ -200,39 +192,33 @@ int main(int argc, char** argv)
     p.addOption({"card", "live: card number to connect (1 to 7).", "n"});
     p.addOption({"serial", "live: serial number of the card to connect.", "serial"});
     p.addOption({"input", "live: IF input of the card, 1 to 6 (default 3).", "k", "3"});
-    p.addOption({"seconds", "live: how long to listen, counted from the first data received (default 10).",
-                 "t", "10"});
+    p.addOption({"seconds", "live: how long to listen, counted from the first data received (default 10).", "t", "10"});
     p.addOption({"hex-out", "live: append the hexadecimal bit-stream text to file.", "file"});
     p.addPositionalArgument("command", "search or live");
-    if (const auto done = varnak::ParseStandardOptions(p, app.arguments(), kProgram, VARNAK_VERSION))
-        return *done;
+    if (const auto done = varnak::ParseStandardOptions(p, app.arguments(), kProgram, VARNAK_VERSION)) return *done;
     const QStringList args = p.positionalArguments();
     if (args.size() != 1 || (args[0] != "search" && args[0] != "live"))
         return usageError("give exactly one command: search or live");
 
     bool ok = false;
     const uint port = p.value("port").toUInt(&ok);
-    if (!ok || port > 65535)
-        return usageError("--port wants a number from 0 to 65535, not " + p.value("port"));
+    if (!ok || port > 65535) return usageError("--port wants a number from 0 to 65535, not " + p.value("port"));
     const QString host = p.value("host");
-    if (host.isEmpty())
-        return usageError("--host is empty");
+    if (host.isEmpty()) return usageError("--host is empty");
 
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 
     if (args[0] == "search") {
         for (const char* opt : {"card", "serial", "hex-out"})
-            if (p.isSet(opt))
-                return usageError(QString("--%1 belongs to the live command").arg(opt));
+            if (p.isSet(opt)) return usageError(QString("--%1 belongs to the live command").arg(opt));
         return search(host, Long(port));
     }
 
     LiveOptions o;
     o.host = host;
     o.port = Long(port);
-    if (p.isSet("card") == p.isSet("serial"))
-        return usageError("live needs either --card N or --serial S");
+    if (p.isSet("card") == p.isSet("serial")) return usageError("live needs either --card N or --serial S");
     if (p.isSet("card")) {
         const int card = p.value("card").toInt(&ok);
         if (!ok || card < 1 || card > 7)
@@ -241,8 +227,7 @@ int main(int argc, char** argv)
     } else {
         o.bySerial = true;
         o.serial = p.value("serial");
-        if (o.serial.isEmpty())
-            return usageError("--serial is empty");
+        if (o.serial.isEmpty()) return usageError("--serial is empty");
     }
     const int input = p.value("input").toInt(&ok);
     if (!ok || input < 1 || input > 6)

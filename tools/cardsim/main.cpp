@@ -1,8 +1,8 @@
 // cardsim: a decoder-card server simulator for trying live decoding without a
 // card, and a real TCP peer for the client's tests.
 #include "command_line.h"
-#include "usage.h"
 #include "sim_server.h"
+#include "usage.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -34,7 +34,8 @@ int main(int argc, char** argv)
         "  e.g.  1;DC1;dc1-0;00012345;yes;ready\n"
         "access is yes or no; status \"no-card\" marks an empty slot; lines starting\n"
         "with # are comments. Without --cards one ready card number 1 is announced.\n\n"
-        "Faults for testing clients (--fault, comma-separated):\n" + faultHelp());
+        "Faults for testing clients (--fault, comma-separated):\n" +
+        faultHelp());
     p.addOption({"listen", "Address to listen on (default 127.0.0.1).", "addr", "127.0.0.1"});
     p.addOption({"port", "TCP port (default 33234); 0 picks a free port.", "port", "33234"});
     p.addOption({"cards", "Card list file (format above).", "file"});
@@ -46,8 +47,7 @@ int main(int argc, char** argv)
     p.addOption({"fault", "Inject faults into every session (names above).", "list"});
     p.addOption({"split-size", "Bytes per TCP write with the split fault (default 3).", "n", "3"});
     p.addOption({"log", "Write every received frame and XML text as JSON lines to file.", "file"});
-    if (const auto done = varnak::ParseStandardOptions(p, app.arguments(), kProgram, VARNAK_VERSION))
-        return *done;
+    if (const auto done = varnak::ParseStandardOptions(p, app.arguments(), kProgram, VARNAK_VERSION)) return *done;
     if (!p.positionalArguments().isEmpty())
         return usageError("unexpected argument '" + p.positionalArguments().first() + "'");
 
@@ -55,8 +55,7 @@ int main(int argc, char** argv)
     QString error;
     bool ok = false;
     const uint port = p.value("port").toUInt(&ok);
-    if (!ok || port > 65535)
-        return usageError("--port wants a number from 0 to 65535, not " + p.value("port"));
+    if (!ok || port > 65535) return usageError("--port wants a number from 0 to 65535, not " + p.value("port"));
     QHostAddress address;
     if (!address.setAddress(p.value("listen")))
         return usageError("--listen wants an IP address, not " + p.value("listen"));
@@ -72,12 +71,10 @@ int main(int argc, char** argv)
     options.loop = p.isSet("loop");
     if (p.isSet("fault")) {
         auto faults = parseFaults(p.value("fault"), &error);
-        if (!faults)
-            return usageError(error);
+        if (!faults) return usageError(error);
         options.faults = *faults;
     }
-    if (p.isSet("bits") && p.isSet("hex"))
-        return usageError("give either --bits or --hex, not both");
+    if (p.isSet("bits") && p.isSet("hex")) return usageError("give either --bits or --hex, not both");
 
     if (p.isSet("cards")) {
         auto cards = loadCards(p.value("cards"), &error);
@@ -90,8 +87,7 @@ int main(int argc, char** argv)
         options.cards = defaultCards();
     }
     if (p.isSet("bits") || p.isSet("hex")) {
-        auto bits = p.isSet("bits") ? loadBitFile(p.value("bits"), &error)
-                                    : loadHexFile(p.value("hex"), &error);
+        auto bits = p.isSet("bits") ? loadBitFile(p.value("bits"), &error) : loadHexFile(p.value("hex"), &error);
         if (!bits) {
             std::fprintf(stderr, "cardsim: %s\n", qPrintable(error));
             return 1;

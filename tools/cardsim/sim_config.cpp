@@ -45,8 +45,7 @@ QByteArray packBits(const QByteArray& bits)
 {
     QByteArray out((bits.size() + 7) / 8, '\0');
     for (qsizetype i = 0; i < bits.size(); ++i)
-        if (bits[i])
-            out[i / 8] = char(uint8_t(out[i / 8]) | (0x80 >> (i % 8)));
+        if (bits[i]) out[i / 8] = char(uint8_t(out[i / 8]) | (0x80 >> (i % 8)));
     return out;
 }
 
@@ -75,8 +74,7 @@ std::optional<QSet<Fault>> parseFaults(const QString& text, QString* error)
 QString faultNames()
 {
     QStringList names;
-    for (const FaultName& f : kFaults)
-        names << QLatin1String(f.name);
+    for (const FaultName& f : kFaults) names << QLatin1String(f.name);
     return names.join(", ");
 }
 
@@ -101,20 +99,20 @@ QList<SimCard> defaultCards()
 std::optional<QList<SimCard>> loadCards(const QString& path, QString* error)
 {
     auto data = readWhole(path, error);
-    if (!data)
-        return std::nullopt;
+    if (!data) return std::nullopt;
     QList<SimCard> cards;
     const QList<QByteArray> lines = data->split('\n');
     for (int i = 0; i < lines.size(); ++i) {
         const QString line = QString::fromUtf8(lines[i]).trimmed();
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
+        if (line.isEmpty() || line.startsWith('#')) continue;
         const QString where = QString("%1 line %2").arg(path).arg(i + 1);
         const QStringList f = line.split(';');
         if (f.size() < 6 || f.size() > 7) {
-            *error = QString("%1: expected 6 or 7 fields separated by ';' "
-                             "(number;name;device;serial;access;status[;connections]), found %2")
-                         .arg(where).arg(f.size());
+            *error = QString(
+                         "%1: expected 6 or 7 fields separated by ';' "
+                         "(number;name;device;serial;access;status[;connections]), found %2")
+                         .arg(where)
+                         .arg(f.size());
             return std::nullopt;
         }
         SimCard c;
@@ -153,11 +151,9 @@ std::optional<QList<SimCard>> loadCards(const QString& path, QString* error)
 std::optional<QByteArray> loadBitFile(const QString& path, QString* error)
 {
     auto data = readWhole(path, error);
-    if (!data)
-        return std::nullopt;
+    if (!data) return std::nullopt;
     QByteArray bits(data->size(), '\0');
-    for (qsizetype i = 0; i < data->size(); ++i)
-        bits[i] = data->at(i) == '1' ? 1 : 0;
+    for (qsizetype i = 0; i < data->size(); ++i) bits[i] = data->at(i) == '1' ? 1 : 0;
     return bits;
 }
 
@@ -167,8 +163,7 @@ std::optional<QByteArray> bitsFromHex(const QByteArray& hex, QString* error)
     bits.reserve(hex.size() * 4);
     for (qsizetype i = 0; i < hex.size(); ++i) {
         const char ch = hex[i];
-        if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n')
-            continue;
+        if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n') continue;
         int v;
         if (ch >= '0' && ch <= '9')
             v = ch - '0';
@@ -178,11 +173,11 @@ std::optional<QByteArray> bitsFromHex(const QByteArray& hex, QString* error)
             v = ch - 'A' + 10;
         else {
             *error = QString("character %1 (byte 0x%2) is not a hexadecimal digit")
-                         .arg(i + 1).arg(uint8_t(ch), 2, 16, QChar('0'));
+                         .arg(i + 1)
+                         .arg(uint8_t(ch), 2, 16, QChar('0'));
             return std::nullopt;
         }
-        for (int b = 3; b >= 0; --b)
-            bits.append(char((v >> b) & 1));
+        for (int b = 3; b >= 0; --b) bits.append(char((v >> b) & 1));
     }
     return bits;
 }
@@ -190,11 +185,9 @@ std::optional<QByteArray> bitsFromHex(const QByteArray& hex, QString* error)
 std::optional<QByteArray> loadHexFile(const QString& path, QString* error)
 {
     auto data = readWhole(path, error);
-    if (!data)
-        return std::nullopt;
+    if (!data) return std::nullopt;
     auto bits = bitsFromHex(*data, error);
-    if (!bits)
-        *error = path + ": " + *error;
+    if (!bits) *error = path + ": " + *error;
     return bits;
 }
 
@@ -203,19 +196,16 @@ QByteArray encodeBits(const QByteArray& bits, const QString& encoding)
     if (encoding == "base2") {
         QByteArray out(bits.size(), '0');
         for (qsizetype i = 0; i < bits.size(); ++i)
-            if (bits[i])
-                out[i] = '1';
+            if (bits[i]) out[i] = '1';
         return out;
     }
     const QByteArray packed = packBits(bits);
-    if (encoding == "base64")
-        return packed.toBase64();
+    if (encoding == "base64") return packed.toBase64();
     if (encoding == "base64-mime") {
         const QByteArray b64 = packed.toBase64();
         QByteArray out;
         for (qsizetype i = 0; i < b64.size(); i += 76) {
-            if (i)
-                out += "\r\n";
+            if (i) out += "\r\n";
             out += b64.mid(i, 76);
         }
         return out;

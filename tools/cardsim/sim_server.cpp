@@ -5,23 +5,20 @@
 
 namespace cardsim {
 
-SimServer::SimServer(SessionOptions options, QObject* parent)
-    : QObject(parent), options_(std::move(options))
+SimServer::SimServer(SessionOptions options, QObject* parent) : QObject(parent), options_(std::move(options))
 {
     connect(&server_, &QTcpServer::newConnection, this, &SimServer::onNewConnection);
 }
 
 SimServer::~SimServer()
 {
-    for (auto& s : sessions_)
-        delete s.data();
+    for (auto& s : sessions_) delete s.data();
 }
 
 bool SimServer::listen(const QHostAddress& address, quint16 port, QString* error)
 {
     if (!server_.listen(address, port)) {
-        *error = QString("cannot listen on %1:%2: %3")
-                     .arg(address.toString()).arg(port).arg(server_.errorString());
+        *error = QString("cannot listen on %1:%2: %3").arg(address.toString()).arg(port).arg(server_.errorString());
         return false;
     }
     return true;
@@ -41,16 +38,14 @@ QList<SimSession*> SimServer::sessions() const
 {
     QList<SimSession*> list;
     for (const auto& s : sessions_)
-        if (s)
-            list.append(s.data());
+        if (s) list.append(s.data());
     return list;
 }
 
 void SimServer::broadcastXml(const QByteArray& xml)
 {
     for (SimSession* s : sessions())
-        if (s->inSession())
-            s->sendXml(xml);
+        if (s->inSession()) s->sendXml(xml);
 }
 
 void SimServer::onNewConnection()
@@ -67,8 +62,7 @@ void SimServer::onNewConnection()
         auto* session = new SimSession(socket, id, options_, logger, this);
         sessions_.insert(id, session);
         connect(session, &SimSession::closed, this, [this](int closedId) {
-            if (auto s = sessions_.take(closedId))
-                s->deleteLater();
+            if (auto s = sessions_.take(closedId)) s->deleteLater();
             emit sessionClosed(closedId);
         });
         emit sessionOpened(id);

@@ -13,7 +13,7 @@ using namespace quesmer;
 
 namespace {
 
-constexpr double kBitRate = 1187.5;        // RDS bit rate, bit/s
+constexpr double kBitRate = 1187.5;  // RDS bit rate, bit/s
 constexpr uint32_t kUnknownCode = 0x00100002;
 // Limit on what a client may send in one frame and in one message.
 constexpr qsizetype kMaxReceived = 16 * 1024 * 1024;
@@ -24,15 +24,11 @@ QByteArray attr(const char* name, const QString& value)
     return QByteArray(" ") + name + "=\"" + value.toHtmlEscaped().toLatin1() + "\"";
 }
 
-QByteArray attr(const char* name, qint64 value)
-{
-    return attr(name, QString::number(value));
-}
+QByteArray attr(const char* name, qint64 value) { return attr(name, QString::number(value)); }
 
 QByteArray wrapMessage(const QByteArray& body)
 {
-    return "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<Message version=\"1.0\">\r\n" + body +
-           "</Message>\r\n";
+    return "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<Message version=\"1.0\">\r\n" + body + "</Message>\r\n";
 }
 
 QByteArray parameter(const char* name, const QString& value)
@@ -40,7 +36,10 @@ QByteArray parameter(const char* name, const QString& value)
     return "<Parameter" + attr("name", QString::fromLatin1(name)) + attr("value", value) + "/>\r\n";
 }
 
-QString lower(const QDomElement& e) { return e.localName().isEmpty() ? e.tagName().toLower() : e.localName().toLower(); }
+QString lower(const QDomElement& e)
+{
+    return e.localName().isEmpty() ? e.tagName().toLower() : e.localName().toLower();
+}
 
 // The plain parameters of a parameter list: a text or a number field each.
 struct Param {
@@ -68,19 +67,16 @@ const Param kParams[] = {
 bool setParameter(CardSettings& s, const QString& name, const QString& value)
 {
     if (name == "input") {
-        if (value.startsWith("inp"))
-            s.input = value.mid(3).toInt();
+        if (value.startsWith("inp")) s.input = value.mid(3).toInt();
         return true;
     }
     if (name == "translation") {
         s.translation = value.toLongLong();
         return true;
     }
-    if (name == "auto-mode")
-        return true;
+    if (name == "auto-mode") return true;
     for (const Param& p : kParams) {
-        if (name != QLatin1String(p.name))
-            continue;
+        if (name != QLatin1String(p.name)) continue;
         if (p.text)
             s.*p.text = value;
         else
@@ -92,16 +88,19 @@ bool setParameter(CardSettings& s, const QString& name, const QString& value)
 
 }  // namespace
 
-SimSession::SimSession(QTcpSocket* socket, int id, const SessionOptions& options, Logger logger,
-                       QObject* parent)
-    : QObject(parent), socket_(socket), id_(id), options_(options), logger_(std::move(logger)),
-      cards_(options.cards), reader_(kMaxReceived, kMaxReceived)
+SimSession::SimSession(QTcpSocket* socket, int id, const SessionOptions& options, Logger logger, QObject* parent)
+    : QObject(parent),
+      socket_(socket),
+      id_(id),
+      options_(options),
+      logger_(std::move(logger)),
+      cards_(options.cards),
+      reader_(kMaxReceived, kMaxReceived)
 {
     socket_->setParent(this);
     connect(socket_, &QTcpSocket::readyRead, this, &SimSession::onReadyRead);
     connect(socket_, &QTcpSocket::disconnected, this, [this] {
-        if (state_ == State::Closed)
-            return;
+        if (state_ == State::Closed) return;
         state_ = State::Closed;
         keepAliveTimer_.stop();
         indicatorTimer_.stop();
@@ -116,8 +115,7 @@ SimSession::SimSession(QTcpSocket* socket, int id, const SessionOptions& options
     keepAliveTimer_.setInterval(1000);
     connect(&keepAliveTimer_, &QTimer::timeout, this, [this] {
         // Something every second keeps the client's receive watchdog quiet.
-        if (!wroteSinceTick_)
-            sendFrame(SEQ_KEEPALIVE, QByteArray());
+        if (!wroteSinceTick_) sendFrame(SEQ_KEEPALIVE, QByteArray());
         wroteSinceTick_ = false;
     });
     connect(&indicatorTimer_, &QTimer::timeout, this, &SimSession::indicatorTick);
@@ -141,21 +139,18 @@ int32_t SimSession::nextSequence()
 void SimSession::log(QJsonObject entry)
 {
     entry.insert("session", id_);
-    if (logger_)
-        logger_(entry);
+    if (logger_) logger_(entry);
 }
 
 // ---- writing -------------------------------------------------------------
 
 void SimSession::write(const QByteArray& bytes)
 {
-    if (state_ == State::Closed)
-        return;
+    if (state_ == State::Closed) return;
     wroteSinceTick_ = true;
     if (options_.faults.contains(Fault::Split)) {
         splitPending_ += bytes;
-        if (!splitTimer_.isActive())
-            splitTimer_.start();
+        if (!splitTimer_.isActive()) splitTimer_.start();
         return;
     }
     socket_->write(bytes);
@@ -177,8 +172,7 @@ void SimSession::flushSplit()
 
 void SimSession::sendFrame(int32_t sequence, const QByteArray& payload, int32_t flag)
 {
-    if (options_.faults.contains(Fault::Garbage))
-        write(QByteArray("JUNK\x34\x27", 6));   // includes half a marker
+    if (options_.faults.contains(Fault::Garbage)) write(QByteArray("JUNK\x34\x27", 6));  // includes half a marker
     write(encodeFrame(sequence, payload, flag));
 }
 
@@ -201,8 +195,7 @@ void SimSession::sendMessage(const QByteArray& payload)
 
 void SimSession::sendXml(const QByteArray& xml)
 {
-    if (state_ == State::Closed)
-        return;
+    if (state_ == State::Closed) return;
     sendMessage(xmlPayload(xml));
 }
 
@@ -229,46 +222,45 @@ void SimSession::onReadyRead()
     reader_.push(socket_->readAll());
     for (;;) {
         const std::optional<ReadEvent> event = reader_.pop();
-        if (!event)
-            return;
+        if (!event) return;
         switch (event->kind) {
-        case ReadEvent::Kind::Skipped:
-            log({{"event", "skipped"}, {"bytes", int(event->skipped)}});
-            break;
-        case ReadEvent::Kind::Control: {
-            const int32_t sequence = event->header.sequence;
-            const char* kind = sequence == SEQ_NOP ? "nop" : sequence == SEQ_KEEPALIVE ? "keep-alive" : "quit";
-            log({{"dir", "in"}, {"kind", kind}, {"seq", sequence}});
-            if (sequence == SEQ_KEEPALIVE)
-                sendFrame(SEQ_KEEPALIVE, QByteArray());
-            else if (sequence == SEQ_QUIT)
+            case ReadEvent::Kind::Skipped:
+                log({{"event", "skipped"}, {"bytes", int(event->skipped)}});
+                break;
+            case ReadEvent::Kind::Control: {
+                const int32_t sequence = event->header.sequence;
+                const char* kind = sequence == SEQ_NOP ? "nop" : sequence == SEQ_KEEPALIVE ? "keep-alive" : "quit";
+                log({{"dir", "in"}, {"kind", kind}, {"seq", sequence}});
+                if (sequence == SEQ_KEEPALIVE)
+                    sendFrame(SEQ_KEEPALIVE, QByteArray());
+                else if (sequence == SEQ_QUIT)
+                    socket_->disconnectFromHost();
+                break;
+            }
+            case ReadEvent::Kind::FrameTooLong:
+                // A client never sends anything near this size; a larger length
+                // is a broken header, not a reason to buffer without limit.
+                log({{"event", "bad-length"}, {"length", qint64(event->header.length)}});
+                sendProtocolError(2, "frame too long");
                 socket_->disconnectFromHost();
-            break;
-        }
-        case ReadEvent::Kind::FrameTooLong:
-            // A client never sends anything near this size; a larger length
-            // is a broken header, not a reason to buffer without limit.
-            log({{"event", "bad-length"}, {"length", qint64(event->header.length)}});
-            sendProtocolError(2, "frame too long");
-            socket_->disconnectFromHost();
-            return;
-        case ReadEvent::Kind::MessageTooLong:
-            log({{"event", "too-long"}, {"seq", event->header.sequence}});
-            sendProtocolError(2, "message too long");
-            break;
-        case ReadEvent::Kind::Message:
-            logMessage(event->header, event->payload);
-            handlePayload(event->header.sequence, event->payload);
-            if (state_ == State::Closed)
                 return;
-            break;
+            case ReadEvent::Kind::MessageTooLong:
+                log({{"event", "too-long"}, {"seq", event->header.sequence}});
+                sendProtocolError(2, "message too long");
+                break;
+            case ReadEvent::Kind::Message:
+                logMessage(event->header, event->payload);
+                handlePayload(event->header.sequence, event->payload);
+                if (state_ == State::Closed) return;
+                break;
         }
     }
 }
 
 void SimSession::logMessage(const FrameHeader& header, const QByteArray& message)
 {
-    QJsonObject entry{{"dir", "in"}, {"seq", header.sequence}, {"length", qint64(header.length)}, {"flag", header.flag}};
+    QJsonObject entry{
+        {"dir", "in"}, {"seq", header.sequence}, {"length", qint64(header.length)}, {"flag", header.flag}};
     if (message.size() >= 4) {
         const uint32_t code = readU32(message, 0);
         entry.insert("code", QString("0x%1").arg(code, 8, 16, QChar('0')));
@@ -299,19 +291,18 @@ void SimSession::handlePayload(int32_t sequence, const QByteArray& payload)
     }
     const uint32_t code = readU32(payload, 0);
     if (code == MSG_CLIENT_HELLO) {
-        if (state_ != State::Greeting)
-            return;
+        if (state_ != State::Greeting) return;
         state_ = State::Info;
         QByteArray info;
         appendU32(info, MSG_SERVER_INFO);
-        appendU32(info, uint32_t(id_));   // connection info: the session number
-        info.append(char(2));             // server version 2.1
+        appendU32(info, uint32_t(id_));  // connection info: the session number
+        info.append(char(2));            // server version 2.1
         info.append(char(1));
-        info.append(char(1));             // protocol version 1.0
+        info.append(char(1));  // protocol version 1.0
         info.append(char(0));
-        appendU32(info, 1187);            // build id
-        for (const QByteArray& s : {QByteArray("Dec  8 2026"), QByteArray("20:00:00"),
-                                    QByteArray("cardsim 1.0"), QByteArray("DC1")}) {
+        appendU32(info, 1187);  // build id
+        for (const QByteArray& s :
+             {QByteArray("Dec  8 2026"), QByteArray("20:00:00"), QByteArray("cardsim 1.0"), QByteArray("DC1")}) {
             appendU32(info, uint32_t(s.size()));
             info += s;
         }
@@ -343,21 +334,17 @@ void SimSession::startSession()
         socket_->abort();
         return;
     }
-    if (f.contains(Fault::Silent))
-        return;
+    if (f.contains(Fault::Silent)) return;
     keepAliveTimer_.start();
     if (f.contains(Fault::Unknown)) {
         QByteArray p;
         appendU32(p, kUnknownCode);
         sendMessage(p);
     }
-    if (f.contains(Fault::ProtocolError))
-        sendProtocolError(7, "simulated protocol error");
-    if (f.contains(Fault::BadXml))
-        sendXml("<Message><Information><Cards><Card number=\"1\"></Information>");
+    if (f.contains(Fault::ProtocolError)) sendProtocolError(7, "simulated protocol error");
+    if (f.contains(Fault::BadXml)) sendXml("<Message><Information><Cards><Card number=\"1\"></Information>");
     sendCardList();
-    if (f.contains(Fault::Quit))
-        quit();
+    if (f.contains(Fault::Quit)) quit();
 }
 
 // ---- replies ---------------------------------------------------------------
@@ -365,8 +352,7 @@ void SimSession::startSession()
 void SimSession::sendCardList()
 {
     QByteArray body = "<Information>\r\n";
-    if (options_.faults.contains(Fault::Large))
-        body += "<!-- " + QByteArray(70000, '.') + " -->\r\n";
+    if (options_.faults.contains(Fault::Large)) body += "<!-- " + QByteArray(70000, '.') + " -->\r\n";
     body += "<Cards>\r\n";
     for (const SimCard& c : cards_) {
         body += "<Card" + attr("number", c.number) + attr("name", c.name) + attr("device", c.device) +
@@ -389,8 +375,7 @@ void SimSession::sendIndicator()
 
 void SimSession::indicatorTick()
 {
-    if (selected_ > 0)
-        sendIndicator();
+    if (selected_ > 0) sendIndicator();
 }
 
 void SimSession::sendParameters()
@@ -399,8 +384,7 @@ void SimSession::sendParameters()
     QByteArray list = "<ParameterList>\r\n";
     list += parameter("input", "inp" + QString::number(s.input));
     list += parameter("translation", QString::number(s.translation));
-    for (const Param& p : kParams)
-        list += parameter(p.name, p.text ? s.*p.text : QString::number(s.*p.number));
+    for (const Param& p : kParams) list += parameter(p.name, p.text ? s.*p.text : QString::number(s.*p.number));
     list += "</ParameterList>\r\n";
     sendXml(wrapMessage("<Information>\r\n" + list + "</Information>\r\n"));
 }
@@ -424,14 +408,11 @@ void SimSession::handleXml(const QByteArray& xml)
     }
     bool any = false;
     for (QDomElement cmd = root.firstChildElement(); !cmd.isNull(); cmd = cmd.nextSiblingElement()) {
-        if (lower(cmd) != "command")
-            continue;
+        if (lower(cmd) != "command") continue;
         any = true;
-        for (QDomElement e = cmd.firstChildElement(); !e.isNull(); e = e.nextSiblingElement())
-            handleCommand(e);
+        for (QDomElement e = cmd.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) handleCommand(e);
     }
-    if (!any)
-        sendError("Message without a Command element");
+    if (!any) sendError("Message without a Command element");
 }
 
 void SimSession::handleCommand(const QDomElement& command)
@@ -459,28 +440,22 @@ void SimSession::handleSet(const QDomElement& set)
         const QString name = lower(e);
         if (name == "configuration") {
             auto& s = settings_;
-            if (e.hasAttribute("binary-data-format"))
-                s.binaryFormat = e.attribute("binary-data-format");
-            if (e.hasAttribute("text-data-format"))
-                s.textFormat = e.attribute("text-data-format");
-            if (e.hasAttribute("message-header"))
-                s.messageHeader = e.attribute("message-header");
+            if (e.hasAttribute("binary-data-format")) s.binaryFormat = e.attribute("binary-data-format");
+            if (e.hasAttribute("text-data-format")) s.textFormat = e.attribute("text-data-format");
+            if (e.hasAttribute("message-header")) s.messageHeader = e.attribute("message-header");
             if (e.hasAttribute("information-indicators-interval-per-minute")) {
                 const int n = e.attribute("information-indicators-interval-per-minute").toInt();
                 s.indicatorsPerMinute = std::clamp(n, 1, 6001);
-                if (indicatorTimer_.isActive())
-                    indicatorTimer_.setInterval(60000 / s.indicatorsPerMinute);
+                if (indicatorTimer_.isActive()) indicatorTimer_.setInterval(60000 / s.indicatorsPerMinute);
             }
             if (e.hasAttribute("fft-interval-per-second"))
                 s.fftPerSecond = e.attribute("fft-interval-per-second").toInt();
         } else if (name == "parameterlist") {
             for (QDomElement p = e.firstChildElement(); !p.isNull(); p = p.nextSiblingElement()) {
-                if (lower(p) != "parameter")
-                    continue;
+                if (lower(p) != "parameter") continue;
                 const QString n = p.attribute("name");
                 const QString v = p.attribute("value");
-                if (!setParameter(settings_, n, v))
-                    sendError("Unknown parameter " + n);
+                if (!setParameter(settings_, n, v)) sendError("Unknown parameter " + n);
             }
             sendParameters();
         } else {
@@ -498,15 +473,15 @@ void SimSession::handleGet(const QDomElement& get)
     } else if (item == "metadata") {
         const QString info = get.attribute("information");
         if (info == "code-list") {
-            sendXml(wrapMessage("<Metadata>\r\n<CodeList info=\"code-list\">\r\n"
-                                "<Code name=\"hf-analysis-bit-stream\" modulation=\"dbpsk\"/>\r\n"
-                                "</CodeList>\r\n</Metadata>\r\n"));
+            sendXml(
+                wrapMessage("<Metadata>\r\n<CodeList info=\"code-list\">\r\n"
+                            "<Code name=\"hf-analysis-bit-stream\" modulation=\"dbpsk\"/>\r\n"
+                            "</CodeList>\r\n</Metadata>\r\n"));
         } else if (info == "code") {
             const QString code = get.attribute("additional-information");
             if (code == "hf-analysis-bit-stream")
                 sendXml(wrapMessage("<Metadata>\r\n<Code info=\"code\"" + attr("name", code) +
-                                    attr("description", "raw demodulated bit stream") +
-                                    "/>\r\n</Metadata>\r\n"));
+                                    attr("description", "raw demodulated bit stream") + "/>\r\n</Metadata>\r\n"));
             else
                 sendError("Unknown code " + code);
         } else {
@@ -533,8 +508,7 @@ void SimSession::handleConnect(const QDomElement& connect)
     const int number = card.attribute("number").toInt(&ok);
     const QString serial = card.attribute("serial-nr");
     for (SimCard& c : cards_) {
-        if (c.status == "no-card")
-            continue;
+        if (c.status == "no-card") continue;
         if ((byNumber && ok && c.number == number) || (!byNumber && c.serial == serial)) {
             selected_ = c.number;
             ++c.connections;
@@ -545,17 +519,15 @@ void SimSession::handleConnect(const QDomElement& connect)
             return;
         }
     }
-    sendError(byNumber ? "Unknown card number " + card.attribute("number")
-                       : "Unknown card serial number " + serial);
+    sendError(byNumber ? "Unknown card number " + card.attribute("number") : "Unknown card serial number " + serial);
 }
 
 // ---- streaming ---------------------------------------------------------------
 
 void SimSession::updateStreaming()
 {
-    const bool want = selected_ > 0 && settings_.modulation == "dbpsk" &&
-                      settings_.code == "hf-analysis-bit-stream" && !options_.bits.isEmpty() &&
-                      (options_.loop || streamPos_ < options_.bits.size());
+    const bool want = selected_ > 0 && settings_.modulation == "dbpsk" && settings_.code == "hf-analysis-bit-stream" &&
+                      !options_.bits.isEmpty() && (options_.loop || streamPos_ < options_.bits.size());
     if (want && !streamTimer_.isActive()) {
         streamClock_.start();
         streamBitsSent_ = 0;
@@ -572,14 +544,12 @@ void SimSession::streamTick()
     const double due = double(streamClock_.elapsed()) / 1000.0 * kBitRate * options_.speed;
     // Whole bytes only, so every batch is an exact hexadecimal text.
     qint64 count = (qint64(due) - streamBitsSent_) / 8 * 8;
-    if (count <= 0)
-        return;
+    if (count <= 0) return;
     QByteArray bits;
     while (count > 0) {
         const qsizetype left = options_.bits.size() - streamPos_;
         if (left <= 0) {
-            if (!options_.loop)
-                break;
+            if (!options_.loop) break;
             streamPos_ = 0;
             continue;
         }
@@ -595,10 +565,8 @@ void SimSession::streamTick()
     streamBitsSent_ += bits.size();
     const QString enc = settings_.binaryFormat.toLower();
     sendXml(wrapMessage("<Data>\r\n<Binary" + attr("encoding", settings_.binaryFormat) +
-                        attr("bit-count", bits.size()) + ">" + encodeBits(bits, enc) +
-                        "</Binary>\r\n</Data>\r\n"));
-    if (!options_.loop && streamPos_ >= options_.bits.size())
-        updateStreaming();
+                        attr("bit-count", bits.size()) + ">" + encodeBits(bits, enc) + "</Binary>\r\n</Data>\r\n"));
+    if (!options_.loop && streamPos_ >= options_.bits.size()) updateStreaming();
 }
 
 }  // namespace cardsim

@@ -44,14 +44,14 @@ struct CardSettings {
 
 struct SessionOptions {
     QList<SimCard> cards;
-    QByteArray bits;        // 0/1 per bit; empty: nothing to stream
-    double speed = 1.0;     // factor on 1187.5 bit/s
-    bool loop = false;      // start the recording again at its end
+    QByteArray bits;     // 0/1 per bit; empty: nothing to stream
+    double speed = 1.0;  // factor on 1187.5 bit/s
+    bool loop = false;   // start the recording again at its end
     // One data batch per interval. The client takes every frame that has
     // arrived in one 40 ms look, so short intervals cost it nothing extra.
     int batchMs = 250;
     QSet<Fault> faults;
-    int splitSize = 3;      // bytes per write with Fault::Split
+    int splitSize = 3;  // bytes per write with Fault::Split
 };
 
 class SimSession : public QObject {
@@ -60,8 +60,7 @@ public:
     using Logger = std::function<void(QJsonObject)>;
 
     // Takes ownership of `socket` (already connected) and greets the client.
-    SimSession(QTcpSocket* socket, int id, const SessionOptions& options, Logger log,
-               QObject* parent = nullptr);
+    SimSession(QTcpSocket* socket, int id, const SessionOptions& options, Logger log, QObject* parent = nullptr);
     ~SimSession() override;
 
     int id() const { return id_; }
@@ -122,8 +121,8 @@ private:
     QTimer indicatorTimer_;
     QTimer streamTimer_;
     QElapsedTimer streamClock_;
-    qint64 streamBitsSent_ = 0;   // bits sent since streaming started
-    qsizetype streamPos_ = 0;     // next bit of the recording
+    qint64 streamBitsSent_ = 0;  // bits sent since streaming started
+    qsizetype streamPos_ = 0;    // next bit of the recording
     int indicatorCount_ = 0;
     bool wroteSinceTick_ = false;
 };

@@ -42,7 +42,8 @@ namespace {
 
 // Whether argument `i` is option `name`, as "NAME VALUE" (`i` moved to the
 // value; an empty value when there is none) or "NAME=VALUE".
-bool OptionValue(int argc, char** argv, int& i, const std::string& name, std::string& value) {
+bool OptionValue(int argc, char** argv, int& i, const std::string& name, std::string& value)
+{
     const std::string arg = argv[i];
     if (arg == name) {
         value = i + 1 < argc ? argv[++i] : "";
@@ -55,7 +56,8 @@ bool OptionValue(int argc, char** argv, int& i, const std::string& name, std::st
 
 }  // namespace
 
-int ParseFormatOption(int argc, char** argv, int& i, FormatOptions& o, std::string& error) {
+int ParseFormatOption(int argc, char** argv, int& i, FormatOptions& o, std::string& error)
+{
     const std::string arg = argv[i];
     std::string value;
     if (arg == "--groups") {
@@ -74,14 +76,17 @@ int ParseFormatOption(int argc, char** argv, int& i, FormatOptions& o, std::stri
             o.historyLimit = static_cast<std::size_t>(n);
             return 1;
         }
-        error = value.empty() && i + 1 >= argc ? "option '--history-limit' needs a number"
-                                               : "option '--history-limit' needs a number from 1 to 100000000, not '" +
-                                                     value + "'";
+        error = value.empty() && i + 1 >= argc
+                    ? "option '--history-limit' needs a number"
+                    : "option '--history-limit' needs a number from 1 to 100000000, not '" + value + "'";
         return -1;
     } else if (OptionValue(argc, argv, i, "--format", value)) {
-        if (value == "log") o.format = OutputFormat::Log;
-        else if (value == "json") o.format = OutputFormat::Json;
-        else if (value == "hex") o.format = OutputFormat::Hex;
+        if (value == "log")
+            o.format = OutputFormat::Log;
+        else if (value == "json")
+            o.format = OutputFormat::Json;
+        else if (value == "hex")
+            o.format = OutputFormat::Hex;
         else {
             error = value.empty() && i + 1 >= argc ? std::string("option '--format' needs log, json or hex")
                                                    : "unknown format '" + value + "' (log, json or hex)";
@@ -94,7 +99,8 @@ int ParseFormatOption(int argc, char** argv, int& i, FormatOptions& o, std::stri
     return 1;
 }
 
-std::string SettleFormat(FormatOptions& o, bool hex, bool invert, bool& json) {
+std::string SettleFormat(FormatOptions& o, bool hex, bool invert, bool& json)
+{
     if (o.groups && hex) return "--groups and --hex cannot go together: a file is one or the other";
     if (o.groups && invert) return "--invert has no meaning for group logs: their groups are already decoded";
     if (json) {
@@ -105,14 +111,16 @@ std::string SettleFormat(FormatOptions& o, bool hex, bool invert, bool& json) {
     return {};
 }
 
-std::string SummaryText(const char* text, std::size_t size) {
+std::string SummaryText(const char* text, std::size_t size)
+{
     std::size_t n = 0;
     while (n < size && text[n] && text[n] != '\r') ++n;
     while (n > 0 && text[n - 1] == ' ') --n;
     return rdsformats::RdsToUtf8(text, n);
 }
 
-std::string SummaryExtras(const GroupOutput& output, const rdsformats::GroupLogParser* parser) {
+std::string SummaryExtras(const GroupOutput& output, const rdsformats::GroupLogParser* parser)
+{
     std::string out;
     const auto items = output.rtPlusItems();
     if (!items.empty()) {
@@ -125,14 +133,16 @@ std::string SummaryExtras(const GroupOutput& output, const rdsformats::GroupLogP
     return out;
 }
 
-std::string StatsText(const std::string& input, const rdsformats::GroupStats& stats, bool json) {
+std::string StatsText(const std::string& input, const rdsformats::GroupStats& stats, bool json)
+{
     if (!json) return input + ": group statistics\n" + stats.text();
     std::string out = "{\"file\":";
     AppendUtf8JsonString(out, input);
     return out + ',' + stats.json().substr(1) + '\n';
 }
 
-std::string HistoryText(const std::string& input, const rdsformats::StationHistory& history, bool json) {
+std::string HistoryText(const std::string& input, const rdsformats::StationHistory& history, bool json)
+{
     if (!json) return input + ": station history\n" + history.text();
     std::string out = "{\"file\":";
     AppendUtf8JsonString(out, input);

@@ -5,7 +5,8 @@
 namespace murlindecode {
 
 bool FeedGroupLog(varnak::InputFile& in, varnak::FrameProcessor& processor, GroupOutput& output,
-                  rdsformats::GroupLogParser& parser, std::string& error) {
+                  rdsformats::GroupLogParser& parser, std::string& error)
+{
     std::vector<char> buffer(std::size_t(1) << 16);
     rdsformats::GroupLogReader reader;
     processor.setPolaritySearch(false);

@@ -17,38 +17,47 @@ public:
     explicit JsonObject(std::string& out) : out_(out) { out_ += '{'; }
     void end() { out_ += '}'; }
 
-    void key(const char* name) {
+    void key(const char* name)
+    {
         if (!first_) out_ += ',';
         first_ = false;
         out_ += '"';
         out_ += name;
         out_ += "\":";
     }
-    void addInt(const char* name, long value) {
+    void addInt(const char* name, long value)
+    {
         key(name);
         out_ += std::to_string(value);
     }
-    void addBool(const char* name, unsigned value) {
+    void addBool(const char* name, unsigned value)
+    {
         key(name);
         out_ += value ? "true" : "false";
     }
-    void addHex4(const char* name, unsigned value) {
+    void addHex4(const char* name, unsigned value)
+    {
         char buffer[8];
         std::snprintf(buffer, sizeof buffer, "%04X", value & 0xFFFFu);
         addText(name, buffer);
     }
-    void addText(const char* name, const char* text) {
+    void addText(const char* name, const char* text)
+    {
         key(name);
-        if (text) AppendJsonString(out_, text, std::strlen(text));
-        else out_ += "null";
+        if (text)
+            AppendJsonString(out_, text, std::strlen(text));
+        else
+            out_ += "null";
     }
     // A fixed-size broadcast text field of the record: up to its zero byte.
-    void addField(const char* name, const char* text, std::size_t size) {
+    void addField(const char* name, const char* text, std::size_t size)
+    {
         key(name);
         AppendRdsJsonString(out_, text, ::strnlen(text, size));
     }
     // A frequency in units of 100 kHz as MHz, e.g. 876 -> 87.6.
-    void addMhz(unsigned value) {
+    void addMhz(unsigned value)
+    {
         char buffer[16];
         std::snprintf(buffer, sizeof buffer, "%u.%u", value / 10, value % 10);
         out_ += buffer;
@@ -60,7 +69,8 @@ private:
     bool first_ = true;
 };
 
-void AddDi(JsonObject& o, const DecoderState& s) {
+void AddDi(JsonObject& o, const DecoderState& s)
+{
     static const char* const names[4] = {"stereo", "artificialHead", "compressed", "dynamicPty"};
     o.key("di");
     std::string& out = o.raw();
@@ -76,13 +86,15 @@ void AddDi(JsonObject& o, const DecoderState& s) {
 }
 
 // A programme-item number: day in bits 15..11, hour 10..6, minute 5..0.
-void AddPin(JsonObject& o, unsigned pin) {
+void AddPin(JsonObject& o, unsigned pin)
+{
     o.key("pin");
     o.raw() += "{\"day\":" + std::to_string(pin >> 11) + ",\"hour\":" + std::to_string((pin >> 6) & 31) +
                ",\"minute\":" + std::to_string(pin & 63) + '}';
 }
 
-void AddFrequencyList(JsonObject& o, const char* name, const uint16_t* list, int count) {
+void AddFrequencyList(JsonObject& o, const char* name, const uint16_t* list, int count)
+{
     o.key(name);
     o.raw() += '[';
     bool first = true;
@@ -97,7 +109,8 @@ void AddFrequencyList(JsonObject& o, const char* name, const uint16_t* list, int
 
 }  // namespace
 
-void AppendUtf8JsonString(std::string& out, const std::string& text) {
+void AppendUtf8JsonString(std::string& out, const std::string& text)
+{
     out += '"';
     for (const char ch : text) {
         const unsigned char c = static_cast<unsigned char>(ch);
@@ -115,8 +128,8 @@ void AppendUtf8JsonString(std::string& out, const std::string& text) {
     out += '"';
 }
 
-
-void AppendJsonString(std::string& out, const char* text, std::size_t length) {
+void AppendJsonString(std::string& out, const char* text, std::size_t length)
+{
     out += '"';
     for (std::size_t i = 0; i < length; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -138,7 +151,8 @@ void AppendJsonString(std::string& out, const char* text, std::size_t length) {
     out += '"';
 }
 
-void AppendRdsJsonString(std::string& out, const char* text, std::size_t length) {
+void AppendRdsJsonString(std::string& out, const char* text, std::size_t length)
+{
     out += '"';
     for (std::size_t i = 0; i < length; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -160,7 +174,8 @@ void AppendRdsJsonString(std::string& out, const char* text, std::size_t length)
 }
 
 void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const varnak::MurlinApi& api,
-                     const JsonExtras& extras) {
+                     const JsonExtras& extras)
+{
     const DecoderState& s = group.state;
     const uint16_t b = group.blockWords[1];
     const unsigned type = s.groupType;
@@ -194,91 +209,93 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
     o.raw() += ']';
 
     switch (type) {
-    case 0:
-        o.addBool("ta", s.ta);
-        o.addBool("ms", s.ms);
-        AddDi(o, s);
-        o.addInt("psSegment", b & 3);
-        o.addField("ps", s.ps, sizeof s.ps);
-        if (!versionB) {
-            o.addInt("afCount", s.afCount);
-            AddFrequencyList(o, "af", s.afList, 25);
-        }
-        break;
-    case 1:
-        o.addInt("rpc", s.rpc);
-        if (!versionB) o.addHex4("slc", s.slc);
-        AddPin(o, s.pin);
-        break;
-    case 2:
-        o.addInt("textAB", s.textAB);
-        o.addInt("segment", b & 15);
-        if (versionB) o.addField("radiotext", s.radioTextB, sizeof s.radioTextB);
-        else o.addField("radiotext", s.radioText, sizeof s.radioText);
-        break;
-    case 3:
-        if (!versionB) {
-            std::snprintf(name, sizeof name, "%u%c", s.odaGroupType, s.odaGroupVersion ? 'B' : 'A');
-            o.addText("odaGroup", name);
-            o.addHex4("odaMessage", s.odaMessage);
-            o.addHex4("odaAid", s.odaAid);
-        }
-        break;
-    case 4:
-        if (!versionB) {
-            o.key("clock");
-            char clock[160];
-            std::snprintf(clock, sizeof clock,
-                          "{\"year\":%u,\"month\":%u,\"day\":%u,\"hour\":%u,\"minute\":%u,\"localOffset\":%.1f,",
-                          s.year, s.month, s.day, s.hour, s.minute, s.localOffset / 10.0);
-            o.raw() += clock;
-            o.raw() += "\"text\":";
-            AppendJsonString(o.raw(), s.clockText, ::strnlen(s.clockText, sizeof s.clockText));
-            o.raw() += '}';
-        }
-        break;
-    case 8:
-        if (!versionB) {
-            o.key("tmc");
-            JsonObject t(o.raw());
-            t.addInt("t", s.tmcT);
-            t.addInt("f", s.tmcF);
-            t.addInt("dp", s.tmcDP);
-            t.addText("dpText", api.RDSDPDesc(s.tmcDP));
-            t.addInt("diversion", s.tmcD);
-            t.addInt("direction", s.tmcPN);
-            t.addInt("extent", s.tmcExtent);
-            t.addInt("event", s.tmcEvent);
-            t.addText("eventText", api.RDSEVTDesc(s.tmcEvent));
-            t.addInt("location", s.tmcLocation);
-            t.end();
-        }
-        break;
-    case 14: {
-        o.key("eon");
-        JsonObject e(o.raw());
-        e.addHex4("pi", s.eonPi);
-        e.addBool("tp", s.eonTp);
-        e.addBool("ta", s.eonTa);
-        if (!versionB) {
-            e.addInt("variant", b & 15);
-            e.addInt("pty", s.eonPty);
-            e.addField("ps", s.eonPs, sizeof s.eonPs);
-            AddPin(e, s.eonPin);
-            const uint16_t af[2] = {s.eonAf1, s.eonAf2};
-            AddFrequencyList(e, "af", af, 2);
-        }
-        e.end();
-        break;
-    }
-    case 15:
-        if (versionB) {
+        case 0:
             o.addBool("ta", s.ta);
             o.addBool("ms", s.ms);
+            AddDi(o, s);
+            o.addInt("psSegment", b & 3);
+            o.addField("ps", s.ps, sizeof s.ps);
+            if (!versionB) {
+                o.addInt("afCount", s.afCount);
+                AddFrequencyList(o, "af", s.afList, 25);
+            }
+            break;
+        case 1:
+            o.addInt("rpc", s.rpc);
+            if (!versionB) o.addHex4("slc", s.slc);
+            AddPin(o, s.pin);
+            break;
+        case 2:
+            o.addInt("textAB", s.textAB);
+            o.addInt("segment", b & 15);
+            if (versionB)
+                o.addField("radiotext", s.radioTextB, sizeof s.radioTextB);
+            else
+                o.addField("radiotext", s.radioText, sizeof s.radioText);
+            break;
+        case 3:
+            if (!versionB) {
+                std::snprintf(name, sizeof name, "%u%c", s.odaGroupType, s.odaGroupVersion ? 'B' : 'A');
+                o.addText("odaGroup", name);
+                o.addHex4("odaMessage", s.odaMessage);
+                o.addHex4("odaAid", s.odaAid);
+            }
+            break;
+        case 4:
+            if (!versionB) {
+                o.key("clock");
+                char clock[160];
+                std::snprintf(clock, sizeof clock,
+                              "{\"year\":%u,\"month\":%u,\"day\":%u,\"hour\":%u,\"minute\":%u,\"localOffset\":%.1f,",
+                              s.year, s.month, s.day, s.hour, s.minute, s.localOffset / 10.0);
+                o.raw() += clock;
+                o.raw() += "\"text\":";
+                AppendJsonString(o.raw(), s.clockText, ::strnlen(s.clockText, sizeof s.clockText));
+                o.raw() += '}';
+            }
+            break;
+        case 8:
+            if (!versionB) {
+                o.key("tmc");
+                JsonObject t(o.raw());
+                t.addInt("t", s.tmcT);
+                t.addInt("f", s.tmcF);
+                t.addInt("dp", s.tmcDP);
+                t.addText("dpText", api.RDSDPDesc(s.tmcDP));
+                t.addInt("diversion", s.tmcD);
+                t.addInt("direction", s.tmcPN);
+                t.addInt("extent", s.tmcExtent);
+                t.addInt("event", s.tmcEvent);
+                t.addText("eventText", api.RDSEVTDesc(s.tmcEvent));
+                t.addInt("location", s.tmcLocation);
+                t.end();
+            }
+            break;
+        case 14: {
+            o.key("eon");
+            JsonObject e(o.raw());
+            e.addHex4("pi", s.eonPi);
+            e.addBool("tp", s.eonTp);
+            e.addBool("ta", s.eonTa);
+            if (!versionB) {
+                e.addInt("variant", b & 15);
+                e.addInt("pty", s.eonPty);
+                e.addField("ps", s.eonPs, sizeof s.eonPs);
+                AddPin(e, s.eonPin);
+                const uint16_t af[2] = {s.eonAf1, s.eonAf2};
+                AddFrequencyList(e, "af", af, 2);
+            }
+            e.end();
+            break;
         }
-        break;
-    default:
-        break;
+        case 15:
+            if (versionB) {
+                o.addBool("ta", s.ta);
+                o.addBool("ms", s.ms);
+            }
+            break;
+        default:
+            break;
     }
     if (extras.rtPlus && !extras.rtPlus->empty()) {
         o.key("rtPlus");

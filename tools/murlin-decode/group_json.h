@@ -15,8 +15,8 @@ namespace murlindecode {
 
 // What a group's object carries beyond the decoder's record.
 struct JsonExtras {
-    bool rbds = false;               // North American names, and call letters
-    std::optional<int64_t> rxTime;   // reception time, 1/100 s since the epoch (UTC)
+    bool rbds = false;              // North American names, and call letters
+    std::optional<int64_t> rxTime;  // reception time, 1/100 s since the epoch (UTC)
     // RadioText Plus items of the current radiotext (class, text), or null.
     const std::vector<std::pair<std::string, std::string>>* rtPlus = nullptr;
 };

@@ -5,13 +5,15 @@
 
 namespace murlindecode {
 
-std::optional<int64_t> GroupOutput::now() const {
+std::optional<int64_t> GroupOutput::now() const
+{
     if (!live_) return time_;
     const auto since = std::chrono::system_clock::now().time_since_epoch();
     return std::chrono::duration_cast<std::chrono::milliseconds>(since).count() / 10;
 }
 
-void GroupOutput::write(const std::string& text) {
+void GroupOutput::write(const std::string& text)
+{
     if (!stream_ || failed_) return;
     if (std::fwrite(text.data(), 1, text.size(), stream_) != text.size()) {
         failed_ = true;
@@ -19,7 +21,8 @@ void GroupOutput::write(const std::string& text) {
     }
 }
 
-void GroupOutput::groupGathered(const rdsformats::GroupRecord& gathered) {
+void GroupOutput::groupGathered(const rdsformats::GroupRecord& gathered)
+{
     stats_.add(gathered);
     if (format_ != OutputFormat::Hex) return;
     rdsformats::GroupRecord g = gathered;
@@ -30,7 +33,8 @@ void GroupOutput::groupGathered(const rdsformats::GroupRecord& gathered) {
     write(line_);
 }
 
-void GroupOutput::onStatus(uint16_t status) {
+void GroupOutput::onStatus(uint16_t status)
+{
     // The assembler takes at most one block word per status word: fetch only that one.
     uint16_t words[4] = {0, 0, 0, 0};
     if (const int n = rdsformats::GroupAssembler::WordTaken(status); n >= 0)
@@ -42,7 +46,8 @@ void GroupOutput::onStatus(uint16_t status) {
     historyFeed_.onStatus(status, words);
 }
 
-void GroupOutput::onGroup(const varnak::DecodedGroup& group) {
+void GroupOutput::onGroup(const varnak::DecodedGroup& group)
+{
     rtPlus_.feed(group.blockWords, group.state.radioText, group.state.radioTextB);
     if (format_ != OutputFormat::Json) return;
     const auto items = rtPlus_.touched() ? rtPlus_.items() : std::vector<std::pair<std::string, std::string>>{};
@@ -56,7 +61,8 @@ void GroupOutput::onGroup(const varnak::DecodedGroup& group) {
     write(line_);
 }
 
-void GroupOutput::finish() {
+void GroupOutput::finish()
+{
     if (assembler_.finish()) groupGathered(assembler_.group());
     if (historyOn_) historyFeed_.finish();
 }

@@ -25,25 +25,30 @@ public:
     // `stream` receives JSON or group lines (nullptr for none, as with the
     // decode log, which the frame processor writes itself).
     GroupOutput(const varnak::MurlinApi& api, OutputFormat format, std::FILE* stream, bool rbds)
-        : api_(api), format_(format), stream_(stream), rbds_(rbds) {}
+        : api_(api), format_(format), stream_(stream), rbds_(rbds)
+    {
+    }
 
     // The reception time of what is being fed now (1/100 s since the epoch,
     // UTC), or nothing when it is not known.
     void setTime(std::optional<int64_t> time) { time_ = time; }
     // Live input: every group gets the wall-clock time it was decoded at.
-    void setLive(bool live) {
+    void setLive(bool live)
+    {
         live_ = live;
         historyFeed_.begin(live);
     }
     // Gathers the station history besides (off by default).
-    void enableHistory(std::size_t limit) {
+    void enableHistory(std::size_t limit)
+    {
         history_.setLimit(limit);
         history_.setRbds(rbds_);
         historyOn_ = true;
     }
     // Where a recording's position comes from: the processor's characters,
     // `bitsPerCharacter` bits each. Group logs set it group by group instead.
-    void setPositionSource(const varnak::FrameProcessor* processor, unsigned bitsPerCharacter) {
+    void setPositionSource(const varnak::FrameProcessor* processor, unsigned bitsPerCharacter)
+    {
         positionSource_ = processor;
         bitsPerCharacter_ = bitsPerCharacter;
     }

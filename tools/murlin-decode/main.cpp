@@ -117,7 +117,8 @@ struct Options {
 int UsageError(const std::string& message) { return varnak::UsageError(kProgram, message); }
 
 // Parses the command line; returns -1 to go on, else the exit status.
-int ParseOptions(int argc, char** argv, Options& options) {
+int ParseOptions(int argc, char** argv, Options& options)
+{
     bool optionsDone = false;
     std::string error;
     std::string mpxError;
@@ -179,16 +180,20 @@ void Error(const std::string& message) { std::fprintf(stderr, "%s: %s\n", kProgr
 class Run : public varnak::FrameListener {
 public:
     Run(murlindecode::GroupOutput& output, bool progress, const std::string& name)
-        : output_(output), progress_(progress), name_(name) {}
+        : output_(output), progress_(progress), name_(name)
+    {
+    }
 
     void onStatus(uint16_t status) override { output_.onStatus(status); }
-    void onGroup(const varnak::DecodedGroup& group) override {
+    void onGroup(const varnak::DecodedGroup& group) override
+    {
         ++groups_;
         output_.onGroup(group);
     }
 
     // Draws the progress bar at `done` of `total` bytes.
-    void showProgress(std::uint64_t done, std::uint64_t total) {
+    void showProgress(std::uint64_t done, std::uint64_t total)
+    {
         if (!progress_ || total == 0) return;
         const int percent = static_cast<int>((done < total ? done : total) * 100 / total);
         if (percent == shownPercent_) return;
@@ -200,7 +205,8 @@ public:
         std::fprintf(stderr, "\r%s [%s] %3d%%", name_.c_str(), bar, percent);
         std::fflush(stderr);
     }
-    void clearProgress() {
+    void clearProgress()
+    {
         if (progress_ && shownPercent_ >= 0) std::fputs("\r\033[K", stderr);
     }
 
@@ -214,8 +220,10 @@ private:
     int shownPercent_ = -1;
 };
 
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa {
+    }, sb{};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }
@@ -223,7 +231,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 // Checks that `outputPath` overwrites neither an input nor a log written
 // before in this run; false (told) when it would.
 bool OutputIsFree(const std::string& input, const std::string& outputPath, const Options& options,
-                  const std::vector<std::pair<std::string, std::string>>& written) {
+                  const std::vector<std::pair<std::string, std::string>>& written)
+{
     if (input != "-" && SameFile(input, outputPath)) {
         Error(input + ": the output " + outputPath + " would replace the input");
         return false;
@@ -246,7 +255,8 @@ bool OutputIsFree(const std::string& input, const std::string& outputPath, const
 // Decodes one input file; returns true on success. `written` holds the
 // inputs and outputs committed so far in this run, and receives this file's.
 bool DecodeFile(const std::string& input, const Options& options, const varnak::MurlinApi& api,
-                std::vector<std::pair<std::string, std::string>>& written) {
+                std::vector<std::pair<std::string, std::string>>& written)
+{
     const bool groupLog = options.formats.groups;
     std::unique_ptr<murlindecode::MpxInput> mpx;
     std::string reason;
@@ -279,8 +289,7 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     varnak::DecodeLog log;
     if (logFormat) log.attach(stream, output.name());
 
-    const bool progress =
-        !options.quiet && ::isatty(STDERR_FILENO) && (mpx || text.size() >= kProgressMinimum);
+    const bool progress = !options.quiet && ::isatty(STDERR_FILENO) && (mpx || text.size() >= kProgressMinimum);
     murlindecode::GroupOutput groupOutput(api, format, logFormat ? nullptr : stream, options.formats.rbds);
     // Bits from a pipe or a device are live: each group gets the time it was decoded.
     struct stat inputInfo {};
@@ -322,8 +331,8 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
         bool first = true;
         while (text.next(piece, size)) {
             if (first && !options.hex)
-                looksLikeGroupLog = rdsformats::DetectRecording(std::string_view(piece, size)) ==
-                                    rdsformats::RecordingKind::GroupLog;
+                looksLikeGroupLog =
+                    rdsformats::DetectRecording(std::string_view(piece, size)) == rdsformats::RecordingKind::GroupLog;
             first = false;
             processor.feed(piece, size);
             run.showProgress(text.bytesRead(), text.size());
@@ -374,10 +383,10 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
         }
     }
 
-    const char* hint = looksLikeGroupLog           ? "this looks like a group log: try --groups"
+    const char* hint = looksLikeGroupLog                               ? "this looks like a group log: try --groups"
                        : mpx || groupLog || !text.looksLikeOtherForm() ? nullptr
-                       : options.hex              ? "this looks like bit text: try without --hex"
-                                                  : "this looks like hex text: try --hex";
+                       : options.hex                                   ? "this looks like bit text: try without --hex"
+                                                                       : "this looks like hex text: try --hex";
     if (options.quiet) {
         if (run.groups() == 0 && hint) Error(input + ": no group decoded; " + hint);
         return true;
@@ -385,14 +394,15 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     DecoderState state{};
     api.RDSStruct(&state);
     const std::uint64_t bits = mpx ? mpx->bits() : options.hex ? (text.characters() + 1) / 2 * 8 : text.characters();
-    const std::string read = groupLog ? std::to_string(groupLines.groups()) + " groups read" : std::to_string(bits) + " bits";
+    const std::string read =
+        groupLog ? std::to_string(groupLines.groups()) + " groups read" : std::to_string(bits) + " bits";
     std::fprintf(stderr, "%s: %s, %zu groups decoded, %d blocks accepted, %d check failures, %d repaired blocks\n",
                  input.c_str(), read.c_str(), run.groups(), api.RDSStat(0), api.RDSStat(1), api.RDSStat(2));
     if (run.groups() > 0) {
         const bool rtA = state.groupsSeen & (1u << 4), rtB = state.groupsSeen & (1u << 5);
-        const std::string rt = rtA ? murlindecode::SummaryText(state.radioText, sizeof state.radioText)
-                             : rtB ? murlindecode::SummaryText(state.radioTextB, sizeof state.radioTextB)
-                                   : std::string();
+        const std::string rt = rtA   ? murlindecode::SummaryText(state.radioText, sizeof state.radioText)
+                               : rtB ? murlindecode::SummaryText(state.radioTextB, sizeof state.radioTextB)
+                                     : std::string();
         std::fprintf(stderr, "  PI %04X  PS '%s'  RT '%s'\n", state.pi, murlindecode::SummaryText(state.ps, 8).c_str(),
                      rt.c_str());
     } else if (hint) {
@@ -403,7 +413,8 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     std::fputs(murlindecode::SummaryExtras(groupOutput, groupLog ? &groupLines : nullptr).c_str(), stderr);
     if (mpx) mpx->printSummary(stderr, api);
     if (processor.inverted() != options.invert)
-        std::fprintf(stderr, "  polarity flipped: stream ended %s\n", processor.inverted() ? "inverted" : "not inverted");
+        std::fprintf(stderr, "  polarity flipped: stream ended %s\n",
+                     processor.inverted() ? "inverted" : "not inverted");
     static const char* const kOutputKinds[] = {"log", "JSON", "group log"};
     if (!toStdout) std::fprintf(stderr, "  %s: %s\n", kOutputKinds[static_cast<int>(format)], outputPath.c_str());
     return true;
@@ -411,7 +422,8 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     Options options;
     const int parsed = ParseOptions(argc, argv, options);
     if (parsed >= 0) return parsed;

@@ -202,8 +202,8 @@ void MpxInput::printSummary(std::FILE* to, const varnak::MurlinApi& api) const
     const long long checked = accepted + failed - repaired;
     if (checked > 0) {
         char rate[96];
-        std::snprintf(rate, sizeof rate, "; block errors %.1f %% (%lld of %lld)", 100.0 * double(failed) / double(checked),
-                      failed, checked);
+        std::snprintf(rate, sizeof rate, "; block errors %.1f %% (%lld of %lld)",
+                      100.0 * double(failed) / double(checked), failed, checked);
         line += rate;
     }
     std::fprintf(to, "%s\n", line.c_str());

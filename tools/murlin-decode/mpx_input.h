@@ -61,7 +61,9 @@ public:
 private:
     MpxInput(std::unique_ptr<varnak::radio::SampleSource> source,
              std::unique_ptr<varnak::radio::RdsDemodulator> demodulator)
-        : source_(std::move(source)), demodulator_(std::move(demodulator)) {}
+        : source_(std::move(source)), demodulator_(std::move(demodulator))
+    {
+    }
 
     std::unique_ptr<varnak::radio::SampleSource> source_;
     std::unique_ptr<varnak::radio::RdsDemodulator> demodulator_;

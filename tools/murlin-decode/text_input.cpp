@@ -4,7 +4,8 @@
 
 namespace murlindecode {
 
-bool TextInput::open(const std::string& path, bool hex) {
+bool TextInput::open(const std::string& path, bool hex)
+{
     hex_ = hex;
     judged_ = false;
     onlyHexDigits_ = true;
@@ -20,16 +21,20 @@ bool TextInput::open(const std::string& path, bool hex) {
     return true;
 }
 
-bool TextInput::next(const char*& data, std::size_t& size) {
+bool TextInput::next(const char*& data, std::size_t& size)
+{
     for (;;) {
         std::size_t got = 0;
         switch (file_.read(buffer_.get(), kChunkSize, got)) {
-            case varnak::InputFile::Result::End: return false;
+            case varnak::InputFile::Result::End:
+                return false;
             case varnak::InputFile::Result::Failed:
                 error_ = "cannot read: " + file_.error();
                 return false;
-            case varnak::InputFile::Result::Again: continue;
-            case varnak::InputFile::Result::Data: break;
+            case varnak::InputFile::Result::Again:
+                continue;
+            case varnak::InputFile::Result::Data:
+                break;
         }
         if (!judged_) judge(buffer_.get(), got);
         if (hex_ && !cleanHex(got)) return false;
@@ -43,23 +48,28 @@ bool TextInput::next(const char*& data, std::size_t& size) {
 
 // Drops white space from the piece in the buffer and checks every other
 // character; line and column count across pieces.
-bool TextInput::cleanHex(std::size_t& size) {
+bool TextInput::cleanHex(std::size_t& size)
+{
     if (hexText_.clean(buffer_.get(), size)) return true;
     error_ = hexText_.error();
     return false;
 }
 
-void TextInput::judge(const char* data, std::size_t size) {
+void TextInput::judge(const char* data, std::size_t size)
+{
     judged_ = true;
     for (std::size_t i = 0; i < size; ++i) {
         const unsigned char c = static_cast<unsigned char>(data[i]);
         if (std::isspace(c)) continue;
-        if (!std::isxdigit(c)) onlyHexDigits_ = false;
-        else if (c != '0' && c != '1') beyondBits_ = true;
+        if (!std::isxdigit(c))
+            onlyHexDigits_ = false;
+        else if (c != '0' && c != '1')
+            beyondBits_ = true;
     }
 }
 
-bool TextInput::looksLikeOtherForm() const {
+bool TextInput::looksLikeOtherForm() const
+{
     if (!judged_) return false;
     return hex_ ? !beyondBits_ : onlyHexDigits_ && beyondBits_;
 }

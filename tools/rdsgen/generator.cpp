@@ -45,8 +45,7 @@ private:
 
 }  // namespace
 
-Transmitter::Transmitter(const Station& station)
-    : st_(station), afWords_(AfWords(station.af)), rawIndex_(32, 0)
+Transmitter::Transmitter(const Station& station) : st_(station), afWords_(AfWords(station.af)), rawIndex_(32, 0)
 {
     for (size_t n = 0; n < st_.eon.size(); ++n) {
         const EonNetwork& net = st_.eon[n];
@@ -95,27 +94,33 @@ GroupWords Transmitter::make(GroupId g, double seconds)
     }
 
     switch (code) {
-        case 0: case 1: return basic(g);
-        case 2: case 3: {
-            const uint16_t c = g.version ? pi
-                                         : (st_.slc.empty() ? uint16_t(0) : st_.slc[slcIndex_++ % st_.slc.size()]);
+        case 0:
+        case 1:
+            return basic(g);
+        case 2:
+        case 3: {
+            const uint16_t c = g.version ? pi : (st_.slc.empty() ? uint16_t(0) : st_.slc[slcIndex_++ % st_.slc.size()]);
             return {pi, BlockB(g, st_.rpc), c, st_.pin.value_or(0)};
         }
-        case 4: return radioText(false);
-        case 5: return radioText(true);
+        case 4:
+            return radioText(false);
+        case 5:
+            return radioText(true);
         case 6: {
             const OdaEntry& o = st_.oda[odaIndex_++ % st_.oda.size()];
             return {pi, BlockB(g, uint8_t(o.group.type << 1 | o.group.version)), o.message, o.aid};
         }
-        case 8: return clock(seconds);
+        case 8:
+            return clock(seconds);
         case 16: {
             const TmcMessage& m = st_.tmc[tmcIndex_++ % st_.tmc.size()];
             const uint8_t low5 = uint8_t((m.tuning ? 16 : 0) | (m.single ? 8 : 0) | (m.duration & 7));
-            const uint16_t c = uint16_t((m.diversion ? 0x8000 : 0) | (m.direction ? 0x4000 : 0) |
-                                        (m.extent & 7) << 11 | (m.event & 0x7FF));
+            const uint16_t c = uint16_t((m.diversion ? 0x8000 : 0) | (m.direction ? 0x4000 : 0) | (m.extent & 7) << 11 |
+                                        (m.event & 0x7FF));
             return {pi, BlockB(g, low5), c, m.location};
         }
-        case 28: return eon();
+        case 28:
+            return eon();
         case 29: {
             const EonNetwork& n = st_.eon[eon14bIndex_++ % st_.eon.size()];
             return {pi, BlockB(g, uint8_t((n.tp ? 16 : 0) | (n.ta ? 8 : 0))), pi, n.pi};
@@ -123,8 +128,8 @@ GroupWords Transmitter::make(GroupId g, double seconds)
         case 31: {
             const int s = fifteenSegment_;
             fifteenSegment_ = (s + 1) % 4;
-            const uint16_t b = BlockB(g, uint8_t((st_.ta ? 16 : 0) | (st_.ms ? 8 : 0) |
-                                                 ((st_.di >> (3 - s)) & 1) << 2 | s));
+            const uint16_t b =
+                BlockB(g, uint8_t((st_.ta ? 16 : 0) | (st_.ms ? 8 : 0) | ((st_.di >> (3 - s)) & 1) << 2 | s));
             return {pi, b, pi, b};
         }
         default:
@@ -212,10 +217,11 @@ std::string GenerateBits(const Station& station, const StreamOptions& options, s
 {
     Noise noise(options.seed);
     std::string bits;
-    const int64_t total = options.groups ? -1
-                                         : int64_t(std::llround(options.seconds * kBitRate)) + options.garbageBits;
-    if (options.groups) bits.reserve(size_t(options.garbageBits + *options.groups * 104));
-    else bits.reserve(size_t(total) + 104);
+    const int64_t total = options.groups ? -1 : int64_t(std::llround(options.seconds * kBitRate)) + options.garbageBits;
+    if (options.groups)
+        bits.reserve(size_t(options.garbageBits + *options.groups * 104));
+    else
+        bits.reserve(size_t(total) + 104);
 
     for (int64_t i = 0; i < options.garbageBits; ++i) bits.push_back(noise.bit());
 

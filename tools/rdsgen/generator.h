@@ -41,11 +41,19 @@ private:
     std::vector<uint16_t> afWords_;
     size_t afIndex_ = 0;
     size_t slcIndex_ = 0, odaIndex_ = 0, tmcIndex_ = 0, eon14bIndex_ = 0;
-    struct EonItem { size_t network; uint8_t variant; uint16_t word; };
+    struct EonItem {
+        size_t network;
+        uint8_t variant;
+        uint16_t word;
+    };
     std::vector<EonItem> eonItems_;
     size_t eonIndex_ = 0;
     // Radiotext: current message, segment, whole sends so far, per version.
-    struct RtState { size_t message = 0; int segment = 0; int sends = 0; };
+    struct RtState {
+        size_t message = 0;
+        int segment = 0;
+        int sends = 0;
+    };
     RtState rt_[2];
     bool textFlag_ = false;
     std::optional<int64_t> lastClockMinute_;
@@ -60,10 +68,10 @@ struct Burst {
 };
 
 struct StreamOptions {
-    double seconds = 60;                // length of the stream, unless groups is set
-    std::optional<int64_t> groups;      // this many whole groups instead
-    int64_t garbageBits = 0;            // random bits before the first group
-    double errorRate = 0;               // probability that any bit flips
+    double seconds = 60;            // length of the stream, unless groups is set
+    std::optional<int64_t> groups;  // this many whole groups instead
+    int64_t garbageBits = 0;        // random bits before the first group
+    double errorRate = 0;           // probability that any bit flips
     std::vector<Burst> bursts;
     bool invert = false;
     uint64_t seed = 1;
@@ -71,7 +79,6 @@ struct StreamOptions {
 
 // The stream as characters '0'/'1', first bit first. Same options and seed,
 // same stream. With sent, also the groups whose bits all went out, in order.
-std::string GenerateBits(const Station& station, const StreamOptions& options,
-                         std::vector<GroupWords>* sent = nullptr);
+std::string GenerateBits(const Station& station, const StreamOptions& options, std::vector<GroupWords>* sent = nullptr);
 
 }  // namespace rdsgen

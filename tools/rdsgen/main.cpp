@@ -84,13 +84,11 @@ int main(int argc, char** argv)
     std::vector<rdsgen::GroupWords> groups;
     const std::string bits = rdsgen::GenerateBits(station, cl.stream, cl.groupList.empty() ? nullptr : &groups);
     std::string error;
-    if (!cl.groupList.empty() && !WriteAll(cl.groupList, rdsgen::GroupListText(groups), error))
-        return Fail(error, 1);
+    if (!cl.groupList.empty() && !WriteAll(cl.groupList, rdsgen::GroupListText(groups), error)) return Fail(error, 1);
     if (cl.mpx.enabled) {
         uint64_t clipped = 0;
         if (!rdsgen::WriteMpx(bits, cl.mpx, cl.stream.seed, cl.output, error, clipped)) return Fail(error, 1);
-        if (clipped > 0)
-            std::cerr << "rdsgen: " << clipped << " samples beyond full scale were clipped\n";
+        if (clipped > 0) std::cerr << "rdsgen: " << clipped << " samples beyond full scale were clipped\n";
         return 0;
     }
     if (!WriteAll(cl.output, cl.hex ? rdsenc::BitsToHex(bits) : bits, error)) return Fail(error, 1);

@@ -10,6 +10,7 @@
 
 #include <sndfile.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -18,7 +19,6 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
-#include <unistd.h>
 
 namespace rdsgen {
 
@@ -105,8 +105,9 @@ double Decimal(const QCommandLineParser& parser, const char* name)
 QList<QCommandLineOption> MpxCommandLineOptions()
 {
     return {
-        {"mpx", "Write the FM multiplex signal (pilot and RDS on 57 kHz) instead of bits: "
-                "a 16-bit mono WAV file, or raw samples with --raw."},
+        {"mpx",
+         "Write the FM multiplex signal (pilot and RDS on 57 kHz) instead of bits: "
+         "a 16-bit mono WAV file, or raw samples with --raw."},
         {"rate", "Multiplex sample rate in Hz (default 171000, at least 128000).", "hz"},
         {"cnr", "Add white noise: RDS carrier-to-noise ratio in dB in 57 +-2.4 kHz (default: no noise).", "db"},
         {"ppm", "Sampling clock error in ppm, positive fast (default 0).", "ppm"},
@@ -114,8 +115,7 @@ QList<QCommandLineOption> MpxCommandLineOptions()
         {"no-pilot", "Leave out the 19 kHz pilot."},
         {"raw", "Raw signed 16-bit little-endian mono samples instead of WAV (to standard output with -o -)."},
         {"realtime", "Write the multiplex at the pace of its sample rate, as a receiver would."},
-        {"list-groups", "Also write the transmitted groups to <file>, one per line as four hex block words.",
-         "file"},
+        {"list-groups", "Also write the transmitted groups to <file>, one per line as four hex block words.", "file"},
     };
 }
 

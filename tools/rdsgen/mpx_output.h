@@ -24,8 +24,8 @@ struct MpxOptions {
     double ppm = 0;               // sampling clock error
     bool stereo = false;
     bool pilot = true;
-    bool raw = false;             // raw s16le instead of WAV
-    bool realtime = false;        // written at the signal's own pace
+    bool raw = false;       // raw s16le instead of WAV
+    bool realtime = false;  // written at the signal's own pace
 };
 
 // The options of the multiplex output and of the group list, for the parser.

@@ -30,8 +30,7 @@ inline std::optional<double> ParseDecimal(std::string_view text)
 {
     double v = 0;
     auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || p != text.data() + text.size() || !std::isfinite(v))
-        return std::nullopt;
+    if (text.empty() || ec != std::errc() || p != text.data() + text.size() || !std::isfinite(v)) return std::nullopt;
     return v;
 }
 

@@ -21,8 +21,9 @@ QList<QCommandLineOption> Options()
         {{"n", "groups"}, "Length of the stream in whole groups instead.", "count"},
         {"garbage", "Random bits before the first group.", "bits"},
         {"error-rate", "Probability 0..1 that any bit is flipped.", "rate"},
-        {"burst", "Noise from <at> for <length> bits, each bit flipped with <rate> (default 0.5); "
-                  "<at> and <length> in bits, or in seconds with an s suffix. Repeatable.",
+        {"burst",
+         "Noise from <at> for <length> bits, each bit flipped with <rate> (default 0.5); "
+         "<at> and <length> in bits, or in seconds with an s suffix. Repeatable.",
          "at:length[:rate]"},
         {"invert", "Invert every bit (wrong polarity)."},
         {"seed", "Seed of the random garbage and errors (default 1).", "number"},
@@ -65,8 +66,10 @@ Burst ParseBurst(const std::string& text)
 {
     std::vector<std::string> parts{""};
     for (char c : text) {
-        if (c == ':') parts.emplace_back();
-        else parts.back().push_back(c);
+        if (c == ':')
+            parts.emplace_back();
+        else
+            parts.back().push_back(c);
     }
     if (parts.size() < 2 || parts.size() > 3)
         throw UsageError("--burst: '" + text + "' is not at:length or at:length:rate");
@@ -98,8 +101,8 @@ CommandLine ParseCommandLine(const QStringList& args)
 
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) throw UsageError("no station description file given");
-    if (positional.size() > 1) throw UsageError("more than one description file given: " +
-                                                positional.join(' ').toStdString());
+    if (positional.size() > 1)
+        throw UsageError("more than one description file given: " + positional.join(' ').toStdString());
     cl.description = positional.front().toStdString();
 
     // An option given twice would silently lose a value: refuse it.
@@ -120,21 +123,19 @@ CommandLine ParseCommandLine(const QStringList& args)
         if (s.seconds <= 0 || s.seconds > 86400)
             throw UsageError("--seconds: must be above 0 and at most a day (86400)");
     }
-    if (parser.isSet("groups"))
-        s.groups = Whole(parser.value("groups").toStdString(), "--groups", 1, 1000000);
-    if (parser.isSet("garbage"))
-        s.garbageBits = Whole(parser.value("garbage").toStdString(), "--garbage", 0, 10000000);
+    if (parser.isSet("groups")) s.groups = Whole(parser.value("groups").toStdString(), "--groups", 1, 1000000);
+    if (parser.isSet("garbage")) s.garbageBits = Whole(parser.value("garbage").toStdString(), "--garbage", 0, 10000000);
     if (parser.isSet("error-rate")) {
         s.errorRate = Decimal(parser.value("error-rate").toStdString(), "--error-rate");
         if (s.errorRate < 0 || s.errorRate > 1) throw UsageError("--error-rate: must be within 0..1");
     }
     for (const QString& b : parser.values("burst")) s.bursts.push_back(ParseBurst(b.toStdString()));
     s.invert = parser.isSet("invert");
-    if (parser.isSet("seed"))
-        s.seed = uint64_t(Whole(parser.value("seed").toStdString(), "--seed", 0, INT64_MAX));
+    if (parser.isSet("seed")) s.seed = uint64_t(Whole(parser.value("seed").toStdString(), "--seed", 0, INT64_MAX));
     cl.mpx = ParseMpxOptions(parser);
     if (cl.mpx.enabled && !cl.mpx.raw && cl.output == "-")
-        throw UsageError("--mpx writes a WAV file: give it with -o FILE, or add --raw for raw samples on standard output");
+        throw UsageError(
+            "--mpx writes a WAV file: give it with -o FILE, or add --raw for raw samples on standard output");
     if (parser.isSet("list-groups")) {
         cl.groupList = parser.value("list-groups").toStdString();
         if (cl.groupList.empty()) throw UsageError("--list-groups: empty file name");

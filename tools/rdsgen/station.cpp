@@ -19,7 +19,11 @@ namespace rdsgen {
 
 DescriptionError::DescriptionError(const std::string& file, int line, const std::string& problem)
     : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + problem),
-      file_(file), line_(line), problem_(problem) {}
+      file_(file),
+      line_(line),
+      problem_(problem)
+{
+}
 
 std::optional<GroupId> ParseGroupId(const std::string& text)
 {
@@ -31,10 +35,7 @@ std::optional<GroupId> ParseGroupId(const std::string& text)
     return GroupId{uint8_t(*type), uint8_t(v == 'B')};
 }
 
-std::string GroupName(GroupId g)
-{
-    return std::to_string(g.type) + (g.version ? "B" : "A");
-}
+std::string GroupName(GroupId g) { return std::to_string(g.type) + (g.version ? "B" : "A"); }
 
 namespace {
 
@@ -55,7 +56,10 @@ public:
         size_t i = 0;
         while (i < line.size()) {
             const char ch = line[i];
-            if (ch == ' ' || ch == '\t' || ch == '\r') { ++i; continue; }
+            if (ch == ' ' || ch == '\t' || ch == '\r') {
+                ++i;
+                continue;
+            }
             if (ch == '#') break;
             Token t;
             // A word may start plain and go on quoted: ps="RADIO 1".
@@ -66,7 +70,10 @@ public:
                     bool closed = false;
                     while (i < line.size()) {
                         char c = line[i++];
-                        if (c == '"') { closed = true; break; }
+                        if (c == '"') {
+                            closed = true;
+                            break;
+                        }
                         if (c == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) c = line[i++];
                         t.text.push_back(c);
                     }
@@ -112,15 +119,12 @@ public:
         if (v >= 150) {
             const long khz = std::lround(v);
             if (std::fabs(v - double(khz)) > 1e-9) fail(what + ": " + text + " kHz is not a whole number");
-            if (khz >= 153 && khz <= 279 && (khz - 153) % 9 == 0)
-                return {true, uint8_t(1 + (khz - 153) / 9)};
-            if (khz >= 531 && khz <= 1602 && (khz - 531) % 9 == 0)
-                return {true, uint8_t(16 + (khz - 531) / 9)};
+            if (khz >= 153 && khz <= 279 && (khz - 153) % 9 == 0) return {true, uint8_t(1 + (khz - 153) / 9)};
+            if (khz >= 531 && khz <= 1602 && (khz - 531) % 9 == 0) return {true, uint8_t(16 + (khz - 531) / 9)};
             fail(what + ": " + text + " kHz is not an LF (153..279) or MF (531..1602) channel in 9 kHz steps");
         }
         const long tenths = std::lround(v * 10);
-        if (std::fabs(v * 10 - double(tenths)) > 1e-6)
-            fail(what + ": " + text + " MHz is not on the 100 kHz raster");
+        if (std::fabs(v * 10 - double(tenths)) > 1e-6) fail(what + ": " + text + " MHz is not on the 100 kHz raster");
         if (tenths < 876 || tenths > 1079) fail(what + ": " + text + " MHz is outside 87.6..107.9");
         return {false, uint8_t(tenths - 875)};
     }
@@ -148,8 +152,11 @@ public:
         std::vector<std::string> parts;
         std::string cur;
         for (char c : text) {
-            if (c == sep) { parts.push_back(cur); cur.clear(); }
-            else cur.push_back(c);
+            if (c == sep) {
+                parts.push_back(cur);
+                cur.clear();
+            } else
+                cur.push_back(c);
         }
         parts.push_back(cur);
         return parts;
@@ -162,7 +169,8 @@ public:
         rdsformats::RdsEncoding e = rdsformats::Utf8ToRds(text);
         if (!e.ok) fail(what + ": " + e.problem);
         if (e.bytes.size() > max)
-            fail(what + ": text of " + std::to_string(e.bytes.size()) + " characters is longer than " + std::to_string(max));
+            fail(what + ": text of " + std::to_string(e.bytes.size()) + " characters is longer than " +
+                 std::to_string(max));
         e.bytes.resize(max, ' ');
         return e.bytes;
     }
@@ -183,8 +191,8 @@ void NeedArgs(const LineReader& r, const std::string& key, const Args& a, size_t
 }
 
 // key=value words of tmc and eon lines.
-std::map<std::string, std::string> KeyValues(const LineReader& r, const std::string& key, const Args& a,
-                                             size_t first, const std::vector<std::string>& allowed)
+std::map<std::string, std::string> KeyValues(const LineReader& r, const std::string& key, const Args& a, size_t first,
+                                             const std::vector<std::string>& allowed)
 {
     std::map<std::string, std::string> kv;
     for (size_t i = first; i < a.size(); ++i) {
@@ -233,7 +241,8 @@ int ParseOffset(const LineReader& r, const std::string& text)
         r.fail("ct: local offset " + text + " has more than one sign");
     const double hours = r.decimal(text.substr(1), "ct offset");
     const double half = hours * 2;
-    if (std::fabs(half - std::round(half)) > 1e-9) r.fail("ct: local offset " + text + " is not a multiple of half an hour");
+    if (std::fabs(half - std::round(half)) > 1e-9)
+        r.fail("ct: local offset " + text + " is not a multiple of half an hour");
     if (half > 31) r.fail("ct: local offset " + text + " is beyond 15.5 hours");
     return int(std::lround(half)) * (text[0] == '-' ? -1 : 1);
 }
@@ -262,8 +271,10 @@ void ParseEon(const LineReader& r, const Args& a, Station& st)
         if (codes.size() % 2) codes.push_back(205);  // filler code
         for (size_t i = 0; i < codes.size(); i += 2) {
             uint16_t w = uint16_t(codes[i] << 8 | codes[i + 1]);
-            if (i == 0) n.variants[4] = w;
-            else n.extraAf.push_back(w);
+            if (i == 0)
+                n.variants[4] = w;
+            else
+                n.extraAf.push_back(w);
         }
     }
     if (kv.count("mapped")) {
@@ -297,8 +308,8 @@ void ParseEon(const LineReader& r, const Args& a, Station& st)
 
 void ParseTmc(const LineReader& r, const Args& a, Station& st)
 {
-    auto kv = KeyValues(r, "tmc", a, 0,
-                        {"event", "location", "extent", "duration", "direction", "diversion", "t", "f"});
+    auto kv =
+        KeyValues(r, "tmc", a, 0, {"event", "location", "extent", "duration", "direction", "diversion", "t", "f"});
     if (!kv.count("event") || !kv.count("location")) r.fail("tmc: event= and location= are required");
     TmcMessage m;
     m.event = uint16_t(r.number(kv["event"], "tmc event", 0, 2047));
@@ -323,8 +334,8 @@ void ParseLine(const LineReader& r, const std::string& key, const Args& a, Stati
                std::map<std::string, int>& seen)
 {
     // Keys that describe one value may appear once.
-    static const char* const once[] = {"pi", "pty", "tp", "ta", "ms", "di", "ps", "af", "rt-repeat",
-                                       "rpc", "pin", "ct", "schedule"};
+    static const char* const once[] = {"pi", "pty",       "tp",  "ta",  "ms", "di",      "ps",
+                                       "af", "rt-repeat", "rpc", "pin", "ct", "schedule"};
     for (const char* k : once) {
         if (key == k && seen[key]++) r.fail(key + ": given twice");
     }
@@ -343,19 +354,28 @@ void ParseLine(const LineReader& r, const std::string& key, const Args& a, Stati
         st.ta = r.flag(a[0].text, "ta");
     } else if (key == "ms") {
         NeedArgs(r, key, a, 1, 1);
-        if (a[0].text == "music") st.ms = true;
-        else if (a[0].text == "speech") st.ms = false;
-        else st.ms = r.flag(a[0].text, "ms (music/speech)");
+        if (a[0].text == "music")
+            st.ms = true;
+        else if (a[0].text == "speech")
+            st.ms = false;
+        else
+            st.ms = r.flag(a[0].text, "ms (music/speech)");
     } else if (key == "di") {
         NeedArgs(r, key, a, 1, 4);
         st.di = 0;
         for (const auto& t : a) {
-            if (t.text == "stereo") st.di |= 1;
-            else if (t.text == "artificial-head") st.di |= 2;
-            else if (t.text == "compressed") st.di |= 4;
-            else if (t.text == "dynamic-pty") st.di |= 8;
-            else if (t.text == "none" && a.size() == 1) st.di = 0;
-            else r.fail("di: '" + t.text + "' is not stereo, artificial-head, compressed, dynamic-pty or none");
+            if (t.text == "stereo")
+                st.di |= 1;
+            else if (t.text == "artificial-head")
+                st.di |= 2;
+            else if (t.text == "compressed")
+                st.di |= 4;
+            else if (t.text == "dynamic-pty")
+                st.di |= 8;
+            else if (t.text == "none" && a.size() == 1)
+                st.di = 0;
+            else
+                r.fail("di: '" + t.text + "' is not stereo, artificial-head, compressed, dynamic-pty or none");
         }
     } else if (key == "ps") {
         NeedArgs(r, key, a, 1, 1);
@@ -367,13 +387,17 @@ void ParseLine(const LineReader& r, const std::string& key, const Args& a, Stati
         NeedArgs(r, key, a, 1, 2);
         bool b = false;
         if (a.size() == 2) {
-            if (a[0].text == "B" || a[0].text == "b") b = true;
-            else if (a[0].text != "A" && a[0].text != "a") r.fail("rt: version '" + a[0].text + "' is not A or B");
+            if (a[0].text == "B" || a[0].text == "b")
+                b = true;
+            else if (a[0].text != "A" && a[0].text != "a")
+                r.fail("rt: version '" + a[0].text + "' is not A or B");
         }
         const std::string& text = a.back().text;
         if (text.empty()) r.fail("rt: empty text");
-        if (b) st.radioTextB.push_back(r.text(text, "rt B", 32));
-        else st.radioTextA.push_back(r.text(text, "rt A", 64));
+        if (b)
+            st.radioTextB.push_back(r.text(text, "rt B", 32));
+        else
+            st.radioTextA.push_back(r.text(text, "rt A", 64));
     } else if (key == "rt-repeat") {
         NeedArgs(r, key, a, 1, 1);
         st.rtRepeat = int(r.number(a[0].text, "rt-repeat", 1, 1000));
@@ -441,16 +465,29 @@ std::string MissingFor(const Station& st, GroupId g)
     };
     if (raw()) return "";
     switch (g.type * 2 + g.version) {
-        case 0: case 1: case 31: return "";                       // 0A, 0B, 15B: always
-        case 2: return st.pin || !st.slc.empty() ? "" : "a pin or slc line";
-        case 3: return st.pin ? "" : "a pin line";
-        case 4: return st.radioTextA.empty() ? "an rt A line" : "";
-        case 5: return st.radioTextB.empty() ? "an rt B line" : "";
-        case 6: return st.oda.empty() ? "an oda line" : "";
-        case 8: return st.clock ? "" : "a ct line";
-        case 16: return st.tmc.empty() ? "a tmc line" : "";
-        case 28: case 29: return st.eon.empty() ? "an eon line" : "";
-        default: return "a raw " + GroupName(g) + " line";
+        case 0:
+        case 1:
+        case 31:
+            return "";  // 0A, 0B, 15B: always
+        case 2:
+            return st.pin || !st.slc.empty() ? "" : "a pin or slc line";
+        case 3:
+            return st.pin ? "" : "a pin line";
+        case 4:
+            return st.radioTextA.empty() ? "an rt A line" : "";
+        case 5:
+            return st.radioTextB.empty() ? "an rt B line" : "";
+        case 6:
+            return st.oda.empty() ? "an oda line" : "";
+        case 8:
+            return st.clock ? "" : "a ct line";
+        case 16:
+            return st.tmc.empty() ? "a tmc line" : "";
+        case 28:
+        case 29:
+            return st.eon.empty() ? "an eon line" : "";
+        default:
+            return "a raw " + GroupName(g) + " line";
     }
 }
 
@@ -522,8 +559,7 @@ Station ParseLines(NextLine nextLine, ReadFailed readFailed, const std::string& 
         for (GroupId g : st.schedule) {
             std::string missing = MissingFor(st, g);
             if (!missing.empty())
-                throw DescriptionError(file, scheduleLine,
-                                       "schedule: group " + GroupName(g) + " needs " + missing);
+                throw DescriptionError(file, scheduleLine, "schedule: group " + GroupName(g) + " needs " + missing);
         }
     }
     return st;
@@ -568,9 +604,15 @@ Station LoadStation(const std::string& path)
         }
         size_t got = 0;
         switch (in.read(buffer.data() + end, buffer.size() - end, got)) {
-            case varnak::InputFile::Result::Data: end += got; break;
-            case varnak::InputFile::Result::Failed: failure = in.error(); [[fallthrough]];
-            default: atEnd = true; break;
+            case varnak::InputFile::Result::Data:
+                end += got;
+                break;
+            case varnak::InputFile::Result::Failed:
+                failure = in.error();
+                [[fallthrough]];
+            default:
+                atEnd = true;
+                break;
         }
         if (!checked && (end >= kBinaryCheckSize || atEnd)) {
             checked = true;
@@ -594,7 +636,8 @@ Station LoadStation(const std::string& path)
             fill();
         }
     };
-    return ParseLines(nextLine, [&] { return failure; }, path);
+    return ParseLines(
+        nextLine, [&] { return failure; }, path);
 }
 
 }  // namespace rdsgen

@@ -44,25 +44,25 @@ struct AltFrequency {
 };
 
 struct ClockTime {
-    int64_t startSeconds = 0;     // UTC, seconds since 1970-01-01
-    int offsetHalfHours = 0;      // local offset, -31..31 half hours
+    int64_t startSeconds = 0;  // UTC, seconds since 1970-01-01
+    int offsetHalfHours = 0;   // local offset, -31..31 half hours
 };
 
 struct OdaEntry {
     uint16_t aid = 0;
-    GroupId group;                // the group type that carries the application
-    uint16_t message = 0;         // block C of group 3A
+    GroupId group;         // the group type that carries the application
+    uint16_t message = 0;  // block C of group 3A
 };
 
 struct TmcMessage {
-    uint16_t event = 0;           // 0..2047
+    uint16_t event = 0;  // 0..2047
     uint16_t location = 0;
-    uint8_t extent = 0;           // 0..7
-    uint8_t duration = 0;         // duration and persistence 0..7
-    bool direction = false;       // block C bit 14
-    bool diversion = false;       // block C bit 15
-    bool tuning = false;          // T bit of block B
-    bool single = true;           // F bit of block B: a single-group message
+    uint8_t extent = 0;      // 0..7
+    uint8_t duration = 0;    // duration and persistence 0..7
+    bool direction = false;  // block C bit 14
+    bool diversion = false;  // block C bit 15
+    bool tuning = false;     // T bit of block B
+    bool single = true;      // F bit of block B: a single-group message
 };
 
 // Another network carried by EON (groups 14A and 14B). Block C of each 14A
@@ -78,13 +78,13 @@ struct EonNetwork {
 
 struct RawGroup {
     GroupId group;
-    uint8_t low5 = 0;             // block B bits 4..0
-    std::optional<uint16_t> c;    // absent: the PI (version B groups)
+    uint8_t low5 = 0;           // block B bits 4..0
+    std::optional<uint16_t> c;  // absent: the PI (version B groups)
     uint16_t d = 0;
 };
 
 struct Station {
-    std::string file;             // where it came from, for messages
+    std::string file;  // where it came from, for messages
 
     uint16_t pi = 0;
     uint8_t pty = 0;
@@ -97,11 +97,11 @@ struct Station {
 
     std::vector<std::string> radioTextA;  // 64 characters each, padded
     std::vector<std::string> radioTextB;  // 32 characters each, padded
-    int rtRepeat = 2;             // whole sends of a text before the next
+    int rtRepeat = 2;                     // whole sends of a text before the next
 
     uint8_t rpc = 0;
     std::optional<uint16_t> pin;
-    std::vector<uint16_t> slc;    // block C words of group 1A
+    std::vector<uint16_t> slc;  // block C words of group 1A
 
     std::optional<ClockTime> clock;
 

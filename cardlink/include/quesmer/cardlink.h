@@ -38,20 +38,20 @@ class FrameReader;
 
 // Colour of the connection indicator.
 enum class LinkLight {
-    None,         // no connection attempted yet
-    Closed,       // red: after a disconnection
-    Open,         // light orange: TCP open, or looking at received data
-    InSession,    // green: server information received
-    ServerQuit,   // light blue: the server announced that it quits
+    None,        // no connection attempted yet
+    Closed,      // red: after a disconnection
+    Open,        // light orange: TCP open, or looking at received data
+    InSession,   // green: server information received
+    ServerQuit,  // light blue: the server announced that it quits
 };
 QColor lightColour(LinkLight light);
 
 // Intervals of the timer and pauses; tests shorten them.
 struct Timing {
-    int tickMs = 1000;        // period of the keep-alive / watchdog timer
-    int flashMs = 40;         // indicator flash of every extractor step
-    int quitPauseMs = 100;    // pause after the server announces that it quits
-    int waitPauseMs = 100;    // pause between polls of the card-list wait and after a search
+    int tickMs = 1000;      // period of the keep-alive / watchdog timer
+    int flashMs = 40;       // indicator flash of every extractor step
+    int quitPauseMs = 100;  // pause after the server announces that it quits
+    int waitPauseMs = 100;  // pause between polls of the card-list wait and after a search
 };
 
 // Limit on one received message. A peer that exceeds it loses that message
@@ -94,17 +94,17 @@ public:
     void CardSetInput(ByRef<Integer> Source = Integer(-1), ByRef<Integer> Gain = Integer(-1),
                       ByRef<Long> Translation = Long(-1), ByRef<AGCTyp> AGC = AGCTyp(-1));
     void CardSetALS(ByRef<ALSTyp> ALS);
-    void CardSetMode(ByRef<QString> Modulation = QString(), ByRef<QString> Code = QString(),
-                     ByRef<double> Speed = -1.0, ByRef<double> Shift = -1.0, ByRef<Integer> Polarity = Integer(-1),
+    void CardSetMode(ByRef<QString> Modulation = QString(), ByRef<QString> Code = QString(), ByRef<double> Speed = -1.0,
+                     ByRef<double> Shift = -1.0, ByRef<Integer> Polarity = Integer(-1),
                      ByRef<QString> Alphabet = QString(), ByRef<Boolean> Auto = FALSE_B);
     void CardSetFrequency(ByRef<Integer> Center = Integer(-1), ByRef<AFCTyp> AFC = AFCTyp(-1));
     void CardSetFilter(ByRef<Integer> Center = Integer(-1), ByRef<Integer> Bandwidth = Integer(-1));
     [[nodiscard]] Integer CardSearch(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234));
     [[nodiscard]] Boolean CardStatus(ByRef<Integer> Number, CardStatusRecord& Status);
-    [[nodiscard]] Integer CardConnectByNumber(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234),
-                                ByRef<Integer> Number = Integer(1));
-    [[nodiscard]] Integer CardConnectBySerial(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234),
-                                ByRef<QString> Serial = QString());
+    [[nodiscard]] Integer CardConnectByNumber(ByRef<QString> Host = QString("127.0.0.1"),
+                                              ByRef<Long> Port = Long(33234), ByRef<Integer> Number = Integer(1));
+    [[nodiscard]] Integer CardConnectBySerial(ByRef<QString> Host = QString("127.0.0.1"),
+                                              ByRef<Long> Port = Long(33234), ByRef<QString> Serial = QString());
     QString CardConnectError(ByRef<Integer> Error);
     void CardDisconnect();
 
@@ -116,7 +116,7 @@ public:
 
     // ---- Configuration ---------------------------------------------------
     const Timing& timing() const { return timing_; }
-    void setTiming(const Timing& timing);   // restarts the timer with the new period
+    void setTiming(const Timing& timing);  // restarts the timer with the new period
     // Receives the "Error Loading: ..." text of an XML reply that does not
     // parse. The default writes it to stderr; Daskel shows a modal message box.
     void setErrorNotifier(Notifier notifier);
@@ -133,7 +133,7 @@ public:
     bool cardListReceived() const { return cardListSeen_; }
     Integer selectedCard() const { return selectedCard_; }
     int cardCount() const { return cardCount_; }
-    const CardStatusRecord& cardEntry(int slot) const { return cards_.at(size_t(slot)); }   // slot 0..8
+    const CardStatusRecord& cardEntry(int slot) const { return cards_.at(size_t(slot)); }  // slot 0..8
     const IndicatorInfo& lastIndicator() const { return lastIndicator_; }
 
 signals:
@@ -146,8 +146,8 @@ signals:
     void OnCardIndicator(const quesmer::IndicatorInfo& Data);
     void OnCardGetMode(const QString& Modulation, const QString& Code, double Speed, double Shift,
                        quesmer::Boolean Polarity, const QString& Alphabet);
-    void OnCardGetInput(quesmer::Integer Source, quesmer::Integer Gain, quesmer::Long Translation,
-                        quesmer::AGCTyp AGC, quesmer::ALSTyp ALS);
+    void OnCardGetInput(quesmer::Integer Source, quesmer::Integer Gain, quesmer::Long Translation, quesmer::AGCTyp AGC,
+                        quesmer::ALSTyp ALS);
     void OnCardGetFrequency(quesmer::Integer Center, quesmer::AFCTyp AFC);
     void OnCardGetFilter(quesmer::Integer Center, quesmer::Integer Bandwidth);
     void OnCardDataText(const QString& Channel, quesmer::Boolean Error, const QString& Raw, const QString& Code,
@@ -230,10 +230,10 @@ private:
 
     // ---- State -----------------------------------------------------------
     QTcpSocket* socket_ = nullptr;
-    quint64 connection_ = 0;   // counts the connections opened, so a step knows its own
+    quint64 connection_ = 0;  // counts the connections opened, so a step knows its own
     QTimer* timer_ = nullptr;
-    QTimer* stepTimer_ = nullptr;   // the flash of an extractor step
-    QTimer* quitTimer_ = nullptr;   // the pause after the server announced that it quits
+    QTimer* stepTimer_ = nullptr;  // the flash of an extractor step
+    QTimer* quitTimer_ = nullptr;  // the pause after the server announced that it quits
     Timing timing_;
     Notifier notifier_;
     LinkLight light_ = LinkLight::None;
@@ -242,7 +242,7 @@ private:
     ConnectResult connectResult_ = ConnectResult::Closed;
     bool connected_ = false;
     bool session_ = false;
-    bool quitting_ = false;     // the server quit: the connection closes when the pause ends
+    bool quitting_ = false;  // the server quit: the connection closes when the pause ends
     int lastErrorNumber_ = 0;
     QString lastErrorText_;
     bool sent_ = false;
@@ -256,12 +256,12 @@ private:
     QString selectionFailure_;  // why the last connecting method returned -1
 
     std::unique_ptr<FrameReader> reader_;
-    Long lastSequence_ = 0;     // the reader's, as of its last use
-    bool extracting_ = false;   // a step is scheduled or taking frames
-    bool holdSteps_ = false;    // the card-list wait is between two polls
+    Long lastSequence_ = 0;    // the reader's, as of its last use
+    bool extracting_ = false;  // a step is scheduled or taking frames
+    bool holdSteps_ = false;   // the card-list wait is between two polls
 
     ServerInformation serverInfo_;
-    std::array<CardStatusRecord, 9> cards_{};   // card numbers 1..9 in slots 0..8
+    std::array<CardStatusRecord, 9> cards_{};  // card numbers 1..9 in slots 0..8
     int cardCount_ = 0;
     Integer selectedCard_ = -1;
     IndicatorInfo lastIndicator_;

@@ -38,17 +38,17 @@ public:
     void CardSetInput(ByRef<Integer> Source = Integer(-1), ByRef<Integer> Gain = Integer(-1),
                       ByRef<Long> Translation = Long(-1), ByRef<AGCTyp> AGC = AGCTyp(-1));
     void CardSetALS(ByRef<ALSTyp> ALS);
-    void CardSetMode(ByRef<QString> Modulation = QString(), ByRef<QString> Code = QString(),
-                     ByRef<double> Speed = -1.0, ByRef<double> Shift = -1.0, ByRef<Integer> Polarity = Integer(-1),
+    void CardSetMode(ByRef<QString> Modulation = QString(), ByRef<QString> Code = QString(), ByRef<double> Speed = -1.0,
+                     ByRef<double> Shift = -1.0, ByRef<Integer> Polarity = Integer(-1),
                      ByRef<QString> Alphabet = QString(), ByRef<Boolean> Auto = FALSE_B);
     void CardSetFrequency(ByRef<Integer> Center = Integer(-1), ByRef<AFCTyp> AFC = AFCTyp(-1));
     void CardSetFilter(ByRef<Integer> Center = Integer(-1), ByRef<Integer> Bandwidth = Integer(-1));
     [[nodiscard]] Integer CardSearch(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234));
     [[nodiscard]] Boolean CardStatus(ByRef<Integer> Number, CardStatusRecord& Status);
-    [[nodiscard]] Integer CardConnectByNumber(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234),
-                                ByRef<Integer> Number = Integer(1));
-    [[nodiscard]] Integer CardConnectBySerial(ByRef<QString> Host = QString("127.0.0.1"), ByRef<Long> Port = Long(33234),
-                                ByRef<QString> Serial = QString());
+    [[nodiscard]] Integer CardConnectByNumber(ByRef<QString> Host = QString("127.0.0.1"),
+                                              ByRef<Long> Port = Long(33234), ByRef<Integer> Number = Integer(1));
+    [[nodiscard]] Integer CardConnectBySerial(ByRef<QString> Host = QString("127.0.0.1"),
+                                              ByRef<Long> Port = Long(33234), ByRef<QString> Serial = QString());
     QString CardConnectError(ByRef<Integer> Error);
     void CardDisconnect();
 
@@ -61,8 +61,8 @@ signals:
     void OnCardIndicator(const quesmer::IndicatorInfo& Data);
     void OnCardGetMode(const QString& Modulation, const QString& Code, double Speed, double Shift,
                        quesmer::Boolean Polarity, const QString& Alphabet);
-    void OnCardGetInput(quesmer::Integer Source, quesmer::Integer Gain, quesmer::Long Translation,
-                        quesmer::AGCTyp AGC, quesmer::ALSTyp ALS);
+    void OnCardGetInput(quesmer::Integer Source, quesmer::Integer Gain, quesmer::Long Translation, quesmer::AGCTyp AGC,
+                        quesmer::ALSTyp ALS);
     void OnCardGetFrequency(quesmer::Integer Center, quesmer::AFCTyp AFC);
     void OnCardGetFilter(quesmer::Integer Center, quesmer::Integer Bandwidth);
     void OnCardDataText(const QString& Channel, quesmer::Boolean Error, const QString& Raw, const QString& Code,

@@ -12,7 +12,7 @@
 
 namespace quesmer {
 
-constexpr uint32_t FRAME_MARKER = 0x27832734;   // bytes 34 27 83 27 on the wire
+constexpr uint32_t FRAME_MARKER = 0x27832734;  // bytes 34 27 83 27 on the wire
 constexpr int FRAME_HEADER_SIZE = 16;
 constexpr int32_t SEQ_NOP = -1;
 constexpr int32_t SEQ_QUIT = -2;
@@ -31,7 +31,7 @@ constexpr int FRAGMENT_SIZE = 32768;
 struct FrameHeader {
     uint32_t marker = FRAME_MARKER;
     int32_t sequence = 0;
-    uint32_t length = 0;   // payload bytes after the header
+    uint32_t length = 0;  // payload bytes after the header
     int32_t flag = 1;
 };
 

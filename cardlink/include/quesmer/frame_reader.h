@@ -22,16 +22,16 @@ namespace quesmer {
 // One thing the reader found.
 struct ReadEvent {
     enum class Kind {
-        Control,        // a header-only frame with a control sequence: NOP, quit or keep-alive
-        Message,        // a whole message; header is that of its last frame
-        Skipped,        // `skipped` bytes before a marker were dropped
-        MessageTooLong, // a message grew beyond the message limit; it is dropped
-        FrameTooLong,   // a header announced more than the frame limit; the header is dropped
+        Control,         // a header-only frame with a control sequence: NOP, quit or keep-alive
+        Message,         // a whole message; header is that of its last frame
+        Skipped,         // `skipped` bytes before a marker were dropped
+        MessageTooLong,  // a message grew beyond the message limit; it is dropped
+        FrameTooLong,    // a header announced more than the frame limit; the header is dropped
     };
     Kind kind = Kind::Message;
     FrameHeader header;
-    QByteArray payload;      // Message: the reassembled payload, code first
-    qsizetype skipped = 0;   // Skipped: how many bytes
+    QByteArray payload;     // Message: the reassembled payload, code first
+    qsizetype skipped = 0;  // Skipped: how many bytes
 };
 
 class FrameReader {
@@ -62,11 +62,11 @@ private:
     qsizetype maxMessage_;
     qsizetype maxFrame_;
     QByteArray buffer_;
-    qsizetype pos_ = 0;                // bytes of buffer_ before this are taken
+    qsizetype pos_ = 0;  // bytes of buffer_ before this are taken
     QByteArray reassembly_;
-    qsizetype fragmentLeft_ = 0;       // payload bytes of the current fragment still to come
-    bool fragmentKept_ = false;        // they go to the reassembly buffer, else they are dropped
-    bool discardingMessage_ = false;   // the message in reassembly exceeded the limit
+    qsizetype fragmentLeft_ = 0;      // payload bytes of the current fragment still to come
+    bool fragmentKept_ = false;       // they go to the reassembly buffer, else they are dropped
+    bool discardingMessage_ = false;  // the message in reassembly exceeded the limit
     int32_t lastSequence_ = 0;
 };
 

@@ -21,20 +21,20 @@ QString formatDouble(double value);
 // <Message version="1.0"><Command> body </Command></Message>, line by line.
 QString envelope(const QString& body);
 
-QString raw(const QString& dat);          // Dat unescaped: the caller writes XML
-QString set(const QString& dat);          // <Set> with Dat as its content
-QString get(const QString& dat);          // <Get Dat/>, or <Get/> when Dat is empty
+QString raw(const QString& dat);  // Dat unescaped: the caller writes XML
+QString set(const QString& dat);  // <Set> with Dat as its content
+QString get(const QString& dat);  // <Get Dat/>, or <Get/> when Dat is empty
 QString getStatus();
 QString getCodeList();
-QString getCodeInfo(QString& code);       // code is lower-cased in place
+QString getCodeInfo(QString& code);  // code is lower-cased in place
 QString activateGui(const QString& host, Long port);
 
 QString setConfiguration(Integer headerLong, TXTTyp textFmt, EncTyp binFmt, Integer& indicatorPerMin,
                          Integer& fftPerSec);
 QString setInput(Integer& source, Integer& gain, Long& translation, AGCTyp agc);
 QString setAls(ALSTyp als);
-QString setMode(QString& modulation, QString& code, double speed, double& shift, Integer polarity,
-                QString& alphabet, Boolean autoMode);
+QString setMode(QString& modulation, QString& code, double speed, double& shift, Integer polarity, QString& alphabet,
+                Boolean autoMode);
 QString setFrequency(Integer& center, AFCTyp afc);
 QString setFilter(Integer& center, Integer& bandwidth);
 

@@ -13,7 +13,7 @@
 
 namespace quesmer {
 
-using Boolean = int16_t;   // true is -1, false is 0
+using Boolean = int16_t;  // true is -1, false is 0
 using Integer = int16_t;
 using Long = int32_t;
 using Byte = uint8_t;
@@ -30,7 +30,7 @@ enum TXTTyp : int32_t { TXT_RAW = 0, TXT_TRANSLATED = 1, TXT_ALL = 2 };
 
 // What the server's information frame told about it.
 struct ServerInformation {
-    Boolean IsOk = FALSE_B;   // received on the current connection
+    Boolean IsOk = FALSE_B;  // received on the current connection
     Long ConnectionInfo = 0;
     Byte ServerMajorVersion = 0;
     Byte ServerMinorVersion = 0;
@@ -45,15 +45,15 @@ struct ServerInformation {
 
 // One entry of the card table.
 struct CardStatus {
-    Boolean IsOk = FALSE_B;          // holds a card from the last card list
-    Boolean IsConnected = FALSE_B;   // set by the first indicator after a connect request
-    Integer Number = 0;              // card number, from 1
+    Boolean IsOk = FALSE_B;         // holds a card from the last card list
+    Boolean IsConnected = FALSE_B;  // set by the first indicator after a connect request
+    Integer Number = 0;             // card number, from 1
     QString Name;
     QString Device;
     QString Serial;
-    Boolean Access = FALSE_B;        // reachable remotely
-    Boolean Ready = FALSE_B;         // status is "ready"
-    QString Status;                  // status word as sent
+    Boolean Access = FALSE_B;  // reachable remotely
+    Boolean Ready = FALSE_B;   // status is "ready"
+    QString Status;            // status word as sent
     Integer Connections = 0;
 };
 
@@ -76,18 +76,25 @@ class ByRef {
 public:
     ByRef(T& variable) : ptr_(&variable) {}
     template <class U>
-        requires(std::is_convertible_v<U &&, T> && !std::is_same_v<std::remove_cvref_t<U>, ByRef> &&
-                 !(std::is_lvalue_reference_v<U> && std::is_same_v<std::remove_cvref_t<U>, T> &&
-                   !std::is_const_v<std::remove_reference_t<U>>))
-    // The constraint above already keeps ByRef and plain T lvalues away from
-    // this constructor; clang-tidy does not read requires-clauses.
-    ByRef(U&& value) : own_(std::forward<U>(value)), ptr_(&own_) {}  // NOLINT(bugprone-forwarding-reference-overload)
+    requires(std::is_convertible_v<U&&, T> && !std::is_same_v<std::remove_cvref_t<U>, ByRef> &&
+             !(std::is_lvalue_reference_v<U> && std::is_same_v<std::remove_cvref_t<U>, T> &&
+               !std::is_const_v<std::remove_reference_t<U>>))
+        // The constraint above already keeps ByRef and plain T lvalues away from
+        // this constructor; clang-tidy does not read requires-clauses.
+        ByRef(U&& value)
+        : own_(std::forward<U>(value)), ptr_(&own_)
+    {
+    }  // NOLINT(bugprone-forwarding-reference-overload)
     ByRef(const ByRef&) = delete;
     ByRef& operator=(const ByRef&) = delete;
 
     T& get() const { return *ptr_; }
     operator T&() const { return *ptr_; }
-    ByRef& operator=(const T& value) { *ptr_ = value; return *this; }
+    ByRef& operator=(const T& value)
+    {
+        *ptr_ = value;
+        return *this;
+    }
 
 private:
     T own_{};

@@ -27,7 +27,8 @@ const char* const kCodeRanges =
     "1961-1963 1971-1974 1977-1979 1982 2000 2006-2007 2013 2021-2022 2028-2030 "
     "2033-2035 2038-2040 2047";
 
-std::vector<int> ExpectedCodes() {
+std::vector<int> ExpectedCodes()
+{
     std::vector<int> codes;
     std::istringstream in(kCodeRanges);
     std::string part;
@@ -40,16 +41,17 @@ std::vector<int> ExpectedCodes() {
     return codes;
 }
 
-std::map<int, std::string> TableByCode() {
+std::map<int, std::string> TableByCode()
+{
     std::map<int, std::string> rows;
     for (int i = 0; i < kEventTableSize; ++i) rows[kEventTable[i].code] = kEventTable[i].text;
     return rows;
 }
 
-TEST(kEventTable, HoldsExactlyTheListedCodesInAscendingOrder) {
+TEST(kEventTable, HoldsExactlyTheListedCodesInAscendingOrder)
+{
     ASSERT_EQ(kEventTableSize, 1375);
-    for (int i = 1; i < kEventTableSize; ++i)
-        ASSERT_LT(kEventTable[i - 1].code, kEventTable[i].code) << "row " << i;
+    for (int i = 1; i < kEventTableSize; ++i) ASSERT_LT(kEventTable[i - 1].code, kEventTable[i].code) << "row " << i;
     std::vector<int> codes;
     codes.reserve(kEventTableSize);
     for (int i = 0; i < kEventTableSize; ++i) codes.push_back(kEventTable[i].code);
@@ -58,7 +60,8 @@ TEST(kEventTable, HoldsExactlyTheListedCodesInAscendingOrder) {
     EXPECT_EQ(kEventTable[kEventTableSize - 1].code, 2047);
 }
 
-TEST(kEventTable, QuotedRowsReadExactly) {
+TEST(kEventTable, QuotedRowsReadExactly)
+{
     const std::map<int, std::string> quoted = {
         {1, "Traffic problem"},
         {2, "Queuing traffic (with average speeds Q). Danger of stationary traffic"},
@@ -79,11 +82,11 @@ TEST(kEventTable, QuotedRowsReadExactly) {
     for (const auto& [code, text] : quoted) EXPECT_EQ(rows[code], text) << "event " << code;
 }
 
-TEST(kEventTable, MessageCancelledStandsForItsThirtyOneCodes) {
-    const std::set<int> cancelled = {128,  334,  399,  468,  625,  672,  673,  801,
-                                     971,  1025, 1127, 1214, 1314, 1585, 1589, 1620,
-                                     1703, 1763, 1837, 1857, 1883, 1911, 2028, 2029,
-                                     2030, 2033, 2034, 2035, 2038, 2039, 2040};
+TEST(kEventTable, MessageCancelledStandsForItsThirtyOneCodes)
+{
+    const std::set<int> cancelled = {128,  334,  399,  468,  625,  672,  673,  801,  971,  1025, 1127,
+                                     1214, 1314, 1585, 1589, 1620, 1703, 1763, 1837, 1857, 1883, 1911,
+                                     2028, 2029, 2030, 2033, 2034, 2035, 2038, 2039, 2040};
     ASSERT_EQ(cancelled.size(), 31u);
     std::set<int> found;
     for (int i = 0; i < kEventTableSize; ++i)
@@ -91,7 +94,8 @@ TEST(kEventTable, MessageCancelledStandsForItsThirtyOneCodes) {
     EXPECT_EQ(found, cancelled);
 }
 
-TEST(kEventTable, PhrasesAreCleanAndFitALine) {
+TEST(kEventTable, PhrasesAreCleanAndFitALine)
+{
     // Phrases longer than 78 characters are the list's own phrases, unchanged.
     const std::map<int, std::string> longOnes = {
         {1062, "Icy patches above Q hundred metres on bridges, in shaded areas and on slip roads"},

@@ -15,11 +15,13 @@ namespace varnak::test {
 
 class CapturingNotifier : public Notifier {
 public:
-    void message(QWidget*, const QString& title, const QString& text) override {
+    void message(QWidget*, const QString& title, const QString& text) override
+    {
         titles << title;
         messages << text;
     }
-    QString openFileName(QWidget*, const QString& title, const QString& directory, const QString& filter) override {
+    QString openFileName(QWidget*, const QString& title, const QString& directory, const QString& filter) override
+    {
         dialogTitle = title;
         dialogDirectory = directory;
         dialogFilter = filter;

@@ -8,7 +8,8 @@
 
 namespace varnak::test {
 
-bool CardSimProcess::start(const QStringList& arguments) {
+bool CardSimProcess::start(const QStringList& arguments)
+{
     const QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("cardsim"));
     process_.setProcessChannelMode(QProcess::SeparateChannels);
     process_.start(program, QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
@@ -32,7 +33,8 @@ bool CardSimProcess::start(const QStringList& arguments) {
     return false;
 }
 
-CardSimProcess::~CardSimProcess() {
+CardSimProcess::~CardSimProcess()
+{
     if (process_.state() == QProcess::NotRunning) return;
     process_.terminate();
     if (!process_.waitForFinished(3000)) {
@@ -41,7 +43,8 @@ CardSimProcess::~CardSimProcess() {
     }
 }
 
-quint16 ClosedPort() {
+quint16 ClosedPort()
+{
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     const quint16 port = probe.serverPort();
@@ -49,7 +52,8 @@ quint16 ClosedPort() {
     return port;
 }
 
-QString WriteCardFile(const QString& dir, const QStringList& lines) {
+QString WriteCardFile(const QString& dir, const QStringList& lines)
+{
     QString path = QDir(dir).filePath(QStringLiteral("cards.txt"));
     QFile f(path);
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(lines.join(u'\n').toLatin1() + '\n');

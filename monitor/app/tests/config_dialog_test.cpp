@@ -28,7 +28,8 @@ using test::CapturingNotifier;
 
 class DialogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         owner_.resize(400, 300);
         owner_.move(100, 50);
         owner_.show();
@@ -38,17 +39,20 @@ protected:
             notifyAtPause_ = text("Notify");
         });
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (dlg_->isVisible()) dlg_->reject();
     }
 
     template <typename T>
-    T* c(const QString& name) const {
+    T* c(const QString& name) const
+    {
         T* found = dlg_->findChild<T*>(name);
         EXPECT_NE(found, nullptr) << qPrintable(name);
         return found;
     }
-    QRadioButton* option(const char* name, int k) const {
+    QRadioButton* option(const char* name, int k) const
+    {
         return c<QRadioButton>(QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(k));
     }
     QPushButton* button(const char* name) const { return c<QPushButton>(QLatin1String(name)); }
@@ -56,24 +60,28 @@ protected:
     QString text(const char* label) const { return c<QLabel>(QLatin1String(label))->text(); }
 
     // Opens the dialog as the main window does, without blocking the test.
-    void open(const QString& host, const QString& port, int ifInput) {
+    void open(const QString& host, const QString& port, int ifInput)
+    {
         dlg_->setHostNam(host);
         dlg_->setHostSvc(port);
         dlg_->setIFInput(ifInput);
         dlg_->show();
     }
     void pastePort(const QString& text) { edit("vHostSvc")->setText(text); }
-    void typePort(const QString& keys) {
+    void typePort(const QString& keys)
+    {
         edit("vHostSvc")->clear();
         QTest::keyClicks(edit("vHostSvc"), keys);
     }
-    std::vector<int> enabledCards() const {
+    std::vector<int> enabledCards() const
+    {
         std::vector<int> out;
         for (int k = 0; k < 8; ++k)
             if (option("vCardNum", k)->isEnabled()) out.push_back(k + 1);
         return out;
     }
-    int checkedCard() const {
+    int checkedCard() const
+    {
         for (int k = 0; k < 8; ++k)
             if (option("vCardNum", k)->isChecked()) return k + 1;
         return 0;
@@ -86,7 +94,8 @@ protected:
     QString notifyAtPause_;
 };
 
-TEST_F(DialogTest, OpensWithDefaultsInPlaceAndOKDisabled) {
+TEST_F(DialogTest, OpensWithDefaultsInPlaceAndOKDisabled)
+{
     open(QString(), QString(), 0);
     EXPECT_EQ(dlg_->windowTitle(), "DC1 Configuration");
     EXPECT_EQ(edit("vHostNam")->text(), "127.0.0.1");
@@ -119,7 +128,8 @@ TEST_F(DialogTest, OpensWithDefaultsInPlaceAndOKDisabled) {
     EXPECT_TRUE(button("OK")->isEnabled());
 }
 
-TEST_F(DialogTest, PortFieldNormalisesAndRefusesOutOfRange) {
+TEST_F(DialogTest, PortFieldNormalisesAndRefusesOutOfRange)
+{
     open(QStringLiteral("radio.local"), QStringLiteral("4000"), 3);
     typePort(QStringLiteral("12ab"));
     EXPECT_EQ(edit("vHostSvc")->text(), "12");
@@ -145,14 +155,16 @@ TEST_F(DialogTest, PortFieldNormalisesAndRefusesOutOfRange) {
     EXPECT_EQ(dlg_->HostNam(), "radio.local");
 }
 
-TEST_F(DialogTest, AnOpenedPortThatIsNoPortFallsBackToTheDefault) {
+TEST_F(DialogTest, AnOpenedPortThatIsNoPortFallsBackToTheDefault)
+{
     open(QString(), QStringLiteral("70000"), 3);
     EXPECT_EQ(edit("vHostSvc")->text(), "33234");
     typePort(QStringLiteral("0"));
     EXPECT_EQ(edit("vHostSvc")->text(), "33234");
 }
 
-TEST_F(DialogTest, OKCopiesTheChoicesAndCancelOnlyClearsTheCard) {
+TEST_F(DialogTest, OKCopiesTheChoicesAndCancelOnlyClearsTheCard)
+{
     dlg_->setCardNum(5);
     open(QStringLiteral("10.0.0.7"), QStringLiteral("33300"), 3);
     EXPECT_EQ(enabledCards(), std::vector<int>{5}) << "the card chosen before stays available";
@@ -196,7 +208,8 @@ TEST_F(DialogTest, OKCopiesTheChoicesAndCancelOnlyClearsTheCard) {
     EXPECT_EQ(dlg_->CardNum(), -1);
 }
 
-TEST_F(DialogTest, SearchOffersOnlyReadyCardsAndSelectsTheLastOne) {
+TEST_F(DialogTest, SearchOffersOnlyReadyCardsAndSelectsTheLastOne)
+{
     QTemporaryDir dir;
     test::CardSimProcess sim;
     ASSERT_TRUE(sim.start({QStringLiteral("--cards"),
@@ -234,7 +247,8 @@ TEST_F(DialogTest, SearchOffersOnlyReadyCardsAndSelectsTheLastOne) {
     EXPECT_EQ(dlg_->CardNum(), 3);
 }
 
-TEST_F(DialogTest, SearchWithoutServerReportsTheCodeAndPauses) {
+TEST_F(DialogTest, SearchWithoutServerReportsTheCodeAndPauses)
+{
     open(QStringLiteral("127.0.0.1"), QString::number(test::ClosedPort()), 3);
     QTest::mouseClick(button("Search"), Qt::LeftButton);
 
@@ -252,7 +266,8 @@ TEST_F(DialogTest, SearchWithoutServerReportsTheCodeAndPauses) {
     EXPECT_TRUE(button("Search")->isEnabled());
 }
 
-TEST_F(DialogTest, AServerErrorDuringTheSearchShowsForAPause) {
+TEST_F(DialogTest, AServerErrorDuringTheSearchShowsForAPause)
+{
     test::CardSimProcess sim;
     ASSERT_TRUE(sim.start({QStringLiteral("--fault"), QStringLiteral("protocol-error")})) << qPrintable(sim.error());
     open(QStringLiteral("127.0.0.1"), QString::number(sim.port()), 3);
@@ -262,7 +277,8 @@ TEST_F(DialogTest, AServerErrorDuringTheSearchShowsForAPause) {
     EXPECT_EQ(text("Notify"), "");
 }
 
-TEST_F(DialogTest, AnUnreadableReplyIsToldThroughTheNotifier) {
+TEST_F(DialogTest, AnUnreadableReplyIsToldThroughTheNotifier)
+{
     test::CardSimProcess sim;
     ASSERT_TRUE(sim.start({QStringLiteral("--fault"), QStringLiteral("bad-xml")})) << qPrintable(sim.error());
     open(QStringLiteral("127.0.0.1"), QString::number(sim.port()), 3);
@@ -275,7 +291,8 @@ TEST_F(DialogTest, AnUnreadableReplyIsToldThroughTheNotifier) {
 }  // namespace
 }  // namespace varnak
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -8,7 +8,8 @@
 namespace varnak {
 namespace {
 
-TEST(FieldFormat, IntegerConversions) {
+TEST(FieldFormat, IntegerConversions)
+{
     EXPECT_EQ(IntegerToUnsigned(-1), 65535);
     EXPECT_EQ(IntegerToUnsigned(-32768), 32768);
     EXPECT_EQ(IntegerToUnsigned(1234), 1234);
@@ -16,12 +17,13 @@ TEST(FieldFormat, IntegerConversions) {
     const struct {
         int32_t word;
         const char* text;
-    } chars[] = {{0x4142, "AB"}, {0x0041, "·A"}, {0x7F20, "· "}, {0, "··"}, {0xC37E, "È¯"}, {0x918D, "äß"},
-                 {0x0DFF, "··"}, {0x2460, "¤‖"}};
+    } chars[] = {{0x4142, "AB"}, {0x0041, "·A"}, {0x7F20, "· "}, {0, "··"},
+                 {0xC37E, "È¯"}, {0x918D, "äß"}, {0x0DFF, "··"}, {0x2460, "¤‖"}};
     for (const auto& c : chars) EXPECT_EQ(IntegerToChar(c.word), QString::fromUtf8(c.text)) << c.text;
 }
 
-TEST(FieldFormat, HexAndDecimal) {
+TEST(FieldFormat, HexAndDecimal)
+{
     EXPECT_EQ(Hex(0xF201), QStringLiteral("F201"));
     EXPECT_EQ(Hex(0x0C3A), QStringLiteral("C3A"));
     EXPECT_EQ(Hex(0), QStringLiteral("0"));
@@ -36,7 +38,8 @@ TEST(FieldFormat, HexAndDecimal) {
     EXPECT_EQ(Dec(123, 2), QStringLiteral("123"));
 }
 
-TEST(FieldFormat, FlagsAndLetters) {
+TEST(FieldFormat, FlagsAndLetters)
+{
     EXPECT_EQ(FlagNY(0), QStringLiteral("N"));
     EXPECT_EQ(FlagNY(1), QStringLiteral("Y"));
     EXPECT_EQ(FlagNY(2), QString());
@@ -46,7 +49,8 @@ TEST(FieldFormat, FlagsAndLetters) {
     EXPECT_EQ(DiText(di), QStringLiteral("__01"));
 }
 
-TEST(FieldFormat, FrequenciesUseTheUsersDecimalSeparator) {
+TEST(FieldFormat, FrequenciesUseTheUsersDecimalSeparator)
+{
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     EXPECT_EQ(Freq(875), QStringLiteral("87.5"));
@@ -61,7 +65,8 @@ TEST(FieldFormat, FrequenciesUseTheUsersDecimalSeparator) {
     QLocale::setDefault(saved);
 }
 
-TEST(FieldFormat, TextFieldsAndCounters) {
+TEST(FieldFormat, TextFieldsAndCounters)
+{
     const char ps[9] = {'R', 'A', 'D', 'I', 'O', ' ', '\xD7', ' ', '\0'};
     EXPECT_EQ(FieldText(ps, 9), QString::fromUtf8("RADIO Ö "));
     const char rt[6] = {'E', 'n', 'd', '\r', '\x8D', '\0'};

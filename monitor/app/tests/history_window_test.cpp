@@ -28,7 +28,8 @@ namespace {
 
 class HistoryWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(dir_.isValid());
         if (!QFile::exists(tool("rdsgen")) || !QFile::exists(tool("murlin-decode")))
             GTEST_SKIP() << "rdsgen or murlin-decode not built";
@@ -41,7 +42,8 @@ protected:
     QString path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
 
     // The station's recording, `groups` long.
-    QString recording(const char* name, int groups) {
+    QString recording(const char* name, int groups)
+    {
         QFile d(path("station.rds"));
         EXPECT_TRUE(d.open(QIODevice::WriteOnly));
         d.write(QByteArray::fromStdString(varnaktest::HistoryStation()));
@@ -53,7 +55,8 @@ protected:
         return out;
     }
     // What murlin-decode --history prints for `file`, without its first line.
-    QByteArray headless(const QString& file, const QStringList& extra = {}) {
+    QByteArray headless(const QString& file, const QStringList& extra = {})
+    {
         QProcess p;
         p.start(tool("murlin-decode"), QStringList{QStringLiteral("-q"), QStringLiteral("--history"),
                                                    QStringLiteral("-o"), QStringLiteral("/dev/null")} +
@@ -62,7 +65,8 @@ protected:
         const QByteArray out = p.readAllStandardOutput();
         return extra.contains(QStringLiteral("--json")) ? out : out.mid(out.indexOf('\n') + 1);
     }
-    static QByteArray read(const QString& file) {
+    static QByteArray read(const QString& file)
+    {
         QFile f(file);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
@@ -74,7 +78,8 @@ protected:
     HistoryWindow* history_ = nullptr;
 };
 
-TEST_F(HistoryWindowTest, OpensFromTheMainWindowAndShowsWhatTheHeadlessDecoderPrints) {
+TEST_F(HistoryWindowTest, OpensFromTheMainWindowAndShowsWhatTheHeadlessDecoderPrints)
+{
     // The context menu offers it, F2 opens it; no control of the window moved.
     const QList<QAction*> actions = main_->actions();
     ASSERT_EQ(actions.size(), 1);
@@ -97,9 +102,9 @@ TEST_F(HistoryWindowTest, OpensFromTheMainWindowAndShowsWhatTheHeadlessDecoderPr
     // The statistics table: every type, its count, share and rate, then the totals.
     const QTableWidget* t = history_->table();
     ASSERT_EQ(t->rowCount(), 7);
-    const char* const rows[][4] = {{"0A", "96", "50.0", "5.71"}, {"1A", "24", "12.5", "1.43"},
-                                   {"2A", "48", "25.0", "2.85"}, {"3A", "23", "12.0", "1.37"},
-                                   {"4A", "1", "0.5", "0.06"},   {"total", "192", "100.0", "11.42"},
+    const char* const rows[][4] = {{"0A", "96", "50.0", "5.71"},         {"1A", "24", "12.5", "1.43"},
+                                   {"2A", "48", "25.0", "2.85"},         {"3A", "23", "12.0", "1.37"},
+                                   {"4A", "1", "0.5", "0.06"},           {"total", "192", "100.0", "11.42"},
                                    {"block error rate", "0", "0.00", ""}};
     for (int r = 0; r < 7; ++r)
         for (int c = 0; c < 4; ++c) EXPECT_EQ(t->item(r, c)->text(), QString::fromLatin1(rows[r][c])) << r << c;
@@ -110,7 +115,10 @@ TEST_F(HistoryWindowTest, OpensFromTheMainWindowAndShowsWhatTheHeadlessDecoderPr
     ASSERT_TRUE(history_->exportTo(path("h.json"), HistoryWindow::Export::Json));
     ASSERT_TRUE(history_->exportTo(path("h.csv"), HistoryWindow::Export::HistoryCsv));
     ASSERT_TRUE(history_->exportTo(path("s.csv"), HistoryWindow::Export::StatisticsCsv));
-    QJsonObject cli = QJsonDocument::fromJson(headless(file, {QStringLiteral("--json"), QStringLiteral("--history-limit"), QStringLiteral("5000")})).object();
+    QJsonObject cli =
+        QJsonDocument::fromJson(
+            headless(file, {QStringLiteral("--json"), QStringLiteral("--history-limit"), QStringLiteral("5000")}))
+            .object();
     cli.remove(QStringLiteral("file"));
     const QJsonObject exported = QJsonDocument::fromJson(read(path("h.json"))).object();
     EXPECT_FALSE(exported.isEmpty());
@@ -126,7 +134,8 @@ TEST_F(HistoryWindowTest, OpensFromTheMainWindowAndShowsWhatTheHeadlessDecoderPr
     EXPECT_TRUE(error.contains(QStringLiteral("missing/x.csv"))) << error.toStdString();
 }
 
-TEST_F(HistoryWindowTest, KeepsItsContentUntilTheNextRunAndSaysWhenEntriesWereDropped) {
+TEST_F(HistoryWindowTest, KeepsItsContentUntilTheNextRunAndSaysWhenEntriesWereDropped)
+{
     const QString file = recording("station.txt", varnaktest::kHistoryGroups);
     ASSERT_TRUE(test::Analyse(*main_, file));
     history_->show();
@@ -138,17 +147,20 @@ TEST_F(HistoryWindowTest, KeepsItsContentUntilTheNextRunAndSaysWhenEntriesWereDr
     history_->setLimit(3);
     ASSERT_TRUE(test::Analyse(*main_, recording("short.txt", 96)));
     EXPECT_NE(history_->historyText(), first);
-    EXPECT_TRUE(history_->notice().contains(QStringLiteral("Older entries were dropped: each list keeps its newest 3.")))
+    EXPECT_TRUE(
+        history_->notice().contains(QStringLiteral("Older entries were dropped: each list keeps its newest 3.")))
         << history_->notice().toStdString();
     const QByteArray shown = history_->historyText().toUtf8();
-    EXPECT_EQ(shown, headless(path("short.txt"), {QStringLiteral("--history-limit"), QStringLiteral("3")}).left(shown.size()));
+    EXPECT_EQ(shown,
+              headless(path("short.txt"), {QStringLiteral("--history-limit"), QStringLiteral("3")}).left(shown.size()));
     EXPECT_TRUE(shown.contains("(1 older PS entries dropped)")) << shown.toStdString();
 }
 
 }  // namespace
 }  // namespace varnak
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));

@@ -26,12 +26,14 @@ QString Hex(std::size_t n, char c = 'A') { return QString(static_cast<qsizetype>
 // A feed whose decoder records every batch.
 class FeedTest : public ::testing::Test {
 protected:
-    LiveFeed feed{[this](const std::string& hex) { batches.push_back(hex); }, [this](bool shown) { marks.push_back(shown); }};
+    LiveFeed feed{[this](const std::string& hex) { batches.push_back(hex); },
+                  [this](bool shown) { marks.push_back(shown); }};
     std::vector<std::string> batches;
     std::vector<bool> marks;
 };
 
-TEST_F(FeedTest, IgnoresDataWhileInactiveAndInOtherEncodings) {
+TEST_F(FeedTest, IgnoresDataWhileInactiveAndInOtherEncodings)
+{
     feed.onData(ENC_HEX, Hex(10));
     EXPECT_TRUE(batches.empty()) << "no run started";
 
@@ -54,7 +56,8 @@ TEST_F(FeedTest, IgnoresDataWhileInactiveAndInOtherEncodings) {
 // Each event is decoded at once, in whole pairs; the overflow rule keeps
 // only what follows the first 2599 characters of a pending text longer than
 // 2600, and the next accepted event hides the mark again.
-TEST_F(FeedTest, EventsAreDecodedAtOnceAndOverflowKeepsTheNewestText) {
+TEST_F(FeedTest, EventsAreDecodedAtOnceAndOverflowKeepsTheNewestText)
+{
     const struct {
         std::vector<QString> events;
         std::vector<std::string> batches;
@@ -82,7 +85,8 @@ TEST_F(FeedTest, EventsAreDecodedAtOnceAndOverflowKeepsTheNewestText) {
     }
 }
 
-TEST_F(FeedTest, StopDropsWhatWaitsAndANewRunStartsClean) {
+TEST_F(FeedTest, StopDropsWhatWaitsAndANewRunStartsClean)
+{
     feed.start();
     feed.onData(ENC_HEX, QStringLiteral("AAA"));
     EXPECT_EQ(feed.pendingHex(), "A");
@@ -101,10 +105,14 @@ TEST_F(FeedTest, StopDropsWhatWaitsAndANewRunStartsClean) {
 class GroupRecorder : public FrameListener {
 public:
     std::vector<std::string> groups;
-    void onGroup(const DecodedGroup& g) override { groups.push_back(g.lines[0] + g.lines[1] + g.lines[2] + g.lines[3]); }
+    void onGroup(const DecodedGroup& g) override
+    {
+        groups.push_back(g.lines[0] + g.lines[1] + g.lines[2] + g.lines[3]);
+    }
 };
 
-TEST(LiveFeedDecoding, PiecesGiveTheGroupsOfTheWholeStream) {
+TEST(LiveFeedDecoding, PiecesGiveTheGroupsOfTheWholeStream)
+{
     const MurlinApi* api = murlin();
     ASSERT_NE(api, nullptr) << "libmurlin.so must stand beside the test";
     const std::string hex = rdsenc::BitsToHex(test::StationBits(6, 37));

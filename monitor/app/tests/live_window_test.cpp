@@ -25,8 +25,8 @@
 #include "config_dialog.h"
 #include "live_feed.h"
 #include "main_window.h"
-#include "run_wait.h"
 #include "quesmer/daskel.h"
+#include "run_wait.h"
 #include "settings_store.h"
 #include "widgets.h"
 
@@ -35,14 +35,16 @@ namespace {
 
 using test::CapturingNotifier;
 
-QByteArray ReadAll(const QString& path) {
+QByteArray ReadAll(const QString& path)
+{
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 class LiveWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(dir_.isValid());
         previousDir_ = QDir::currentPath();
         ASSERT_TRUE(QDir::setCurrent(dir_.path()));
@@ -51,14 +53,16 @@ protected:
         w_->setStartPause([this](int ms) { pausedMs_ += ms; });
         w_->show();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         w_.reset();
         QDir::setCurrent(previousDir_);
     }
 
     QPushButton* button(const char* name) const { return w_->findChild<QPushButton*>(QLatin1String(name)); }
     QString cardOut() const { return dir_.filePath(QStringLiteral("Card.out")); }
-    QString buttons() const {
+    QString buttons() const
+    {
         return QStringLiteral("File=%1 Card=%2 Stopit=%3")
             .arg(button("File")->isEnabled())
             .arg(button("Card")->isEnabled())
@@ -66,7 +70,8 @@ protected:
     }
 
     // Starts the simulator with the cards 1 (ready), 2 (busy) and 3 (ready).
-    void startSim(QStringList extra = {}) {
+    void startSim(QStringList extra = {})
+    {
         simLog_ = dir_.filePath(QStringLiteral("sim.jsonl"));
         extra << QStringLiteral("--log") << simLog_ << QStringLiteral("--cards")
               << test::WriteCardFile(dir_.path(), {QStringLiteral("1;DC1;dc1-0;00000001;yes;ready"),
@@ -75,10 +80,14 @@ protected:
         ASSERT_TRUE(sim_.start(extra)) << qPrintable(sim_.error());
     }
     // What the simulator received, with the JSON quoting undone.
-    QString simReceived() const { return QString::fromUtf8(ReadAll(simLog_)).replace(QStringLiteral("\\\""), QStringLiteral("\"")); }
+    QString simReceived() const
+    {
+        return QString::fromUtf8(ReadAll(simLog_)).replace(QStringLiteral("\\\""), QStringLiteral("\""));
+    }
 
     // Runs `answer` on the configuration dialog as soon as it is shown.
-    void whenDialogShows(const std::function<void(ConfigDialog&)>& answer) {
+    void whenDialogShows(const std::function<void(ConfigDialog&)>& answer)
+    {
         auto* timer = new QTimer(w_.get());
         timer->setInterval(5);
         QObject::connect(timer, &QTimer::timeout, timer, [this, timer, answer] {
@@ -90,11 +99,13 @@ protected:
         });
         timer->start();
     }
-    static QPushButton* dialogButton(ConfigDialog& d, const char* name) {
+    static QPushButton* dialogButton(ConfigDialog& d, const char* name)
+    {
         return d.findChild<QPushButton*>(QLatin1String(name));
     }
     // The Card command with the dialog answered: port typed, a search, OK.
-    void startLive(quint16 port) {
+    void startLive(quint16 port)
+    {
         whenDialogShows([port](ConfigDialog& d) {
             d.findChild<QLineEdit*>(QStringLiteral("vHostSvc"))->setText(QString::number(port));
             QTest::mouseClick(dialogButton(d, "Search"), Qt::LeftButton);
@@ -103,7 +114,8 @@ protected:
         QTest::mouseClick(button("Card"), Qt::LeftButton);
     }
     // Lets the event loop run until `done` holds or `ms` have passed.
-    static bool waitFor(const std::function<bool()>& done, int ms) {
+    static bool waitFor(const std::function<bool()>& done, int ms)
+    {
         QElapsedTimer t;
         t.start();
         while (!done()) {
@@ -123,7 +135,8 @@ protected:
     int pausedMs_ = 0;
 };
 
-TEST_F(LiveWindowTest, CancelConnectsNothing) {
+TEST_F(LiveWindowTest, CancelConnectsNothing)
+{
     startSim();
     const QString before = buttons();
     whenDialogShows([](ConfigDialog& d) {
@@ -140,7 +153,8 @@ TEST_F(LiveWindowTest, CancelConnectsNothing) {
     EXPECT_FALSE(simReceived().contains(QStringLiteral("\"connected\""))) << "nobody should have connected";
 }
 
-TEST_F(LiveWindowTest, AFailedConnectionShowsTheCodeWithItsReasonAndChangesNothing) {
+TEST_F(LiveWindowTest, AFailedConnectionShowsTheCodeWithItsReasonAndChangesNothing)
+{
     startSim();
     // Port, the card chosen (as if a search had offered it), and the text
     // after "Err:N - ": the control's text, with the reason for -1.
@@ -186,7 +200,8 @@ TEST_F(LiveWindowTest, AFailedConnectionShowsTheCodeWithItsReasonAndChangesNothi
     }
 }
 
-TEST_F(LiveWindowTest, ALiveRunWritesTheGroupsOfTheFileAnalysis) {
+TEST_F(LiveWindowTest, ALiveRunWritesTheGroupsOfTheFileAnalysis)
+{
     const QString sample = QStringLiteral(VARNAK_SAMPLE_RECORDING);
     const QString recording = dir_.filePath(QStringLiteral("station.txt"));
     ASSERT_TRUE(QFile::copy(sample, recording)) << qPrintable(sample);
@@ -224,8 +239,7 @@ TEST_F(LiveWindowTest, ALiveRunWritesTheGroupsOfTheFileAnalysis) {
               "127.0.0.1");
 
     // The recording lasts 214050 bits: about 12 s at 15 times the bit rate.
-    ASSERT_TRUE(waitFor([&] { return dataEvents > 0 && sinceData.elapsed() > 1500; },
-                        60000))
+    ASSERT_TRUE(waitFor([&] { return dataEvents > 0 && sinceData.elapsed() > 1500; }, 60000))
         << dataEvents << " data events";
     EXPECT_FALSE(w_->findChild<QLabel*>(QStringLiteral("lFULL"))->isVisible()) << "nothing may be dropped";
     QTest::mouseClick(button("Stopit"), Qt::LeftButton);
@@ -240,7 +254,8 @@ TEST_F(LiveWindowTest, ALiveRunWritesTheGroupsOfTheFileAnalysis) {
     EXPECT_TRUE(live == reference) << "Card.out differs from the file analysis";
 }
 
-TEST_F(LiveWindowTest, StopDuringALiveRunEndsItAndClosesTheLog) {
+TEST_F(LiveWindowTest, StopDuringALiveRunEndsItAndClosesTheLog)
+{
     startSim({QStringLiteral("--bits"), QStringLiteral(VARNAK_SAMPLE_RECORDING), QStringLiteral("--speed"),
               QStringLiteral("25"), QStringLiteral("--loop")});
     startLive(sim_.port());
@@ -253,12 +268,14 @@ TEST_F(LiveWindowTest, StopDuringALiveRunEndsItAndClosesTheLog) {
     bool pressed = false;
     int blocksAtStop = -1;
     QTimer presser;
-    test::WhenReady(presser, [&] { return api->RDSStat(0) > blocksAtStart; }, [&] {
-        pressed = true;
-        QTest::mouseClick(button("Stopit"), Qt::LeftButton);
-        blocksAtStop = api->RDSStat(0);
-        EXPECT_FALSE(w_->isLogOpen()) << "Stop closes the log at once";
-    });
+    test::WhenReady(
+        presser, [&] { return api->RDSStat(0) > blocksAtStart; },
+        [&] {
+            pressed = true;
+            QTest::mouseClick(button("Stopit"), Qt::LeftButton);
+            blocksAtStop = api->RDSStat(0);
+            EXPECT_FALSE(w_->isLogOpen()) << "Stop closes the log at once";
+        });
     ASSERT_TRUE(waitFor([&] { return pressed; }, 20000));
     EXPECT_EQ(api->RDSStat(0), blocksAtStop) << "bits were decoded after Stop";
     EXPECT_EQ(buttons(), "File=1 Card=1 Stopit=0");
@@ -272,7 +289,8 @@ TEST_F(LiveWindowTest, StopDuringALiveRunEndsItAndClosesTheLog) {
     EXPECT_EQ(api->RDSStat(0), blocksAtStop);
 }
 
-TEST_F(LiveWindowTest, EveryStartRecreatesCardOutEmpty) {
+TEST_F(LiveWindowTest, EveryStartRecreatesCardOutEmpty)
+{
     startSim({QStringLiteral("--bits"), QStringLiteral(VARNAK_SAMPLE_RECORDING), QStringLiteral("--speed"),
               QStringLiteral("25"), QStringLiteral("--loop")});
     const MurlinApi* api = murlin();
@@ -289,12 +307,14 @@ TEST_F(LiveWindowTest, EveryStartRecreatesCardOutEmpty) {
     }
 }
 
-TEST_F(LiveWindowTest, ACardOutThatCannotBeCreatedReleasesTheCard) {
+TEST_F(LiveWindowTest, ACardOutThatCannotBeCreatedReleasesTheCard)
+{
     ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("Card.out")));
     startSim();
     startLive(sim_.port());
     ASSERT_EQ(notifier_.messages.size(), 1);
-    EXPECT_TRUE(notifier_.messages.front().contains(QStringLiteral("Card.out"))) << qPrintable(notifier_.messages.front());
+    EXPECT_TRUE(notifier_.messages.front().contains(QStringLiteral("Card.out")))
+        << qPrintable(notifier_.messages.front());
     EXPECT_FALSE(w_->CardActive());
     EXPECT_FALSE(w_->isLogOpen());
     EXPECT_EQ(buttons(), "File=1 Card=1 Stopit=0");
@@ -302,7 +322,8 @@ TEST_F(LiveWindowTest, ACardOutThatCannotBeCreatedReleasesTheCard) {
     EXPECT_FALSE(w_->daskel().link().connected());
 }
 
-TEST_F(LiveWindowTest, ClosingTheWindowDuringTheCardSetUpStaysIdle) {
+TEST_F(LiveWindowTest, ClosingTheWindowDuringTheCardSetUpStaysIdle)
+{
     startSim();
     w_->setStartPause([this](int) {
         if (w_->isVisible()) w_->close();
@@ -314,7 +335,8 @@ TEST_F(LiveWindowTest, ClosingTheWindowDuringTheCardSetUpStaysIdle) {
     EXPECT_FALSE(w_->daskel().link().connected());
 }
 
-TEST_F(LiveWindowTest, OtherEncodingsAndTheOverflowMark) {
+TEST_F(LiveWindowTest, OtherEncodingsAndTheOverflowMark)
+{
     startSim();
     startLive(sim_.port());
     ASSERT_TRUE(w_->CardActive()) << qPrintable(notifier_.messages.join('\n'));
@@ -337,7 +359,8 @@ TEST_F(LiveWindowTest, OtherEncodingsAndTheOverflowMark) {
 }  // namespace
 }  // namespace varnak
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

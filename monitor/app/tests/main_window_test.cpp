@@ -51,7 +51,8 @@
 
 // Readable failure messages (QString's printer comes with the notifier).
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QByteArray& b, std::ostream* os) {
+inline void PrintTo(const QByteArray& b, std::ostream* os)
+{
     *os << '"' << (b.size() > 400 ? b.left(400).toStdString() + "..." : b.toStdString()) << '"';
 }
 QT_END_NAMESPACE
@@ -61,31 +62,35 @@ namespace {
 
 using test::CapturingNotifier;
 
-constexpr double kRate = 171000;  // multiplex samples per second
+constexpr double kRate = 171000;                                           // multiplex samples per second
 const QByteArray kSeparator = "------------------------------------\r\n";  // ends a decode-log record
 
 class WindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(dir_.isValid());
         api_ = murlin();
         ASSERT_NE(api_, nullptr) << "libmurlin.so must stand beside the test";
         makeWindow();
     }
 
-    void makeWindow() {
+    void makeWindow()
+    {
         w_ = std::make_unique<MainWindow>(store_, notifier_);
         w_->show();
     }
 
     template <typename T = ColourLabel>
-    T* c(const QString& name) const {
+    T* c(const QString& name) const
+    {
         T* found = w_->findChild<T*>(name);
         EXPECT_NE(found, nullptr) << qPrintable(name);
         return found;
     }
     // What a control shows: a label's or a button's text, a panel's title.
-    QString text(const QString& name) const {
+    QString text(const QString& name) const
+    {
         QWidget* w = c<QWidget>(name);
         if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
         if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
@@ -96,19 +101,22 @@ protected:
     QLabel* panel(const char* key) const { return c<QLabel>(QString::fromLatin1(key)); }
     QColor buttonFace() const { return w_->palette().color(QPalette::Button); }
 
-    QString writeFile(const QString& name, const std::string& content) const {
+    QString writeFile(const QString& name, const std::string& content) const
+    {
         QString path = dir_.filePath(name);
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(content.data(), static_cast<qint64>(content.size()));
         return path;
     }
-    static QByteArray readAll(const QString& path) {
+    static QByteArray readAll(const QString& path)
+    {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
     // The decode log the shared frame processor writes for `bits`.
-    QByteArray referenceLog(const std::string& bits) const {
+    QByteArray referenceLog(const std::string& bits) const
+    {
         api_->RDSInit();
         const QString path = dir_.filePath(QStringLiteral("reference.out"));
         DecodeLog log;
@@ -120,13 +128,15 @@ protected:
         return readAll(path);
     }
     bool analyse(const QString& path) { return test::Analyse(*w_, path); }
-    void clickFileAndWait() {
+    void clickFileAndWait()
+    {
         test::UntilFinished(*w_, [&] {
             c<QPushButton>(QStringLiteral("File"))->click();
             return true;
         });
     }
-    void expectIdle() const {
+    void expectIdle() const
+    {
         EXPECT_TRUE(c<QPushButton>(QStringLiteral("File"))->isEnabled());
         EXPECT_TRUE(c<QPushButton>(QStringLiteral("Card"))->isEnabled());
         EXPECT_FALSE(c<QPushButton>(QStringLiteral("Stopit"))->isEnabled());
@@ -142,7 +152,8 @@ protected:
 // ---------------------------------------------------------------------------
 // Layout
 
-TEST_F(WindowTest, ControlsStandWhereTheirTwipsSay) {
+TEST_F(WindowTest, ControlsStandWhereTheirTwipsSay)
+{
     ASSERT_EQ(w_->screen()->logicalDotsPerInchY(), 96) << "geometry below is for 15 twips per pixel";
     EXPECT_EQ(w_->size(), QSize(526, 486));  // 7890 x 7290 twips
     // Left, Top, Width, Height in twips -> pixels, edges rounded; inside
@@ -157,11 +168,13 @@ TEST_F(WindowTest, ControlsStandWhereTheirTwipsSay) {
     for (const auto& k : cases) EXPECT_EQ(c<QWidget>(QString::fromLatin1(k.name))->geometry(), k.rect) << k.name;
 }
 
-TEST_F(WindowTest, ControlsHaveTheirCaptionsFontsAndArrays) {
+TEST_F(WindowTest, ControlsHaveTheirCaptionsFontsAndArrays)
+{
     std::vector<std::pair<QString, QString>> captions = {
-        {"File", "&File"}, {"Card", "&Card"},     {"Stopit", "&Stop"}, {"vLog", "Log"},      {"lGrp_4", "GRP 04A"},
-        {"lAll", "GRP XX"}, {"lPI", "PI "},        {"lTAB", "TA/B"},    {"lBLOCN_2", "C"},    {"lBloc_0", ""}};
-    for (int i = 0; i < 25; ++i) captions.emplace_back(QStringLiteral("lAF_%1").arg(i), QStringLiteral("AF%1").arg(i + 1));
+        {"File", "&File"},  {"Card", "&Card"}, {"Stopit", "&Stop"}, {"vLog", "Log"},   {"lGrp_4", "GRP 04A"},
+        {"lAll", "GRP XX"}, {"lPI", "PI "},    {"lTAB", "TA/B"},    {"lBLOCN_2", "C"}, {"lBloc_0", ""}};
+    for (int i = 0; i < 25; ++i)
+        captions.emplace_back(QStringLiteral("lAF_%1").arg(i), QStringLiteral("AF%1").arg(i + 1));
     for (int i = 0; i < 5; ++i) {
         captions.emplace_back(QStringLiteral("lEONTN_%1").arg(i), QStringLiteral("TN%1").arg(i + 1));
         captions.emplace_back(QStringLiteral("lEONMF_%1").arg(i), QStringLiteral("MF%1").arg(i + 1));
@@ -188,7 +201,8 @@ TEST_F(WindowTest, ControlsHaveTheirCaptionsFontsAndArrays) {
     EXPECT_EQ(c<PanelFrame>(QStringLiteral("lBab"))->background(), QColor(255, 255, 224));
 }
 
-TEST_F(WindowTest, StartsIdleWithTitleStatusBarAndDimPanels) {
+TEST_F(WindowTest, StartsIdleWithTitleStatusBarAndDimPanels)
+{
     EXPECT_EQ(w_->windowTitle(), QStringLiteral("Varnak V%1.%2.%3")
                                      .arg(VARNAK_VERSION_MAJOR)
                                      .arg(VARNAK_VERSION_MINOR)
@@ -228,7 +242,8 @@ TEST_F(WindowTest, StartsIdleWithTitleStatusBarAndDimPanels) {
 // ---------------------------------------------------------------------------
 // Indicators
 
-TEST_F(WindowTest, SyncIndicatorsFollowTheStatusWord) {
+TEST_F(WindowTest, SyncIndicatorsFollowTheStatusWord)
+{
     const QColor green(0, 255, 0), orange(255, 192, 128), red(255, 0, 0), lit(255, 255, 192);
     const std::map<QString, QColor> colours = {{"FULL", green}, {"PART", orange}, {"SYN", green}, {"NOT", red},
                                                {"ACQ", orange}, {"LOS", red},     {"OK", green},  {"UNC", red},
@@ -244,7 +259,7 @@ TEST_F(WindowTest, SyncIndicatorsFollowTheStatusWord) {
         uint16_t word;
         const char *sequence, *sync, *check, *lamps;
     } steps[] = {
-        {0x0000, "FULL", "SYN", "OK", "1111"}, {0x1201, "PART", "ACQ", "OK", "1000"},
+        {0x0000, "FULL", "SYN", "OK", "1111"},  {0x1201, "PART", "ACQ", "OK", "1000"},
         {0x0331, "FULL", "LOS", "BAD", "1000"}, {0x1123, "PART", "NOT", "COR", "1110"},
         {0x1214, "PART", "ACQ", "UNC", "1110"},  // block C'
         {0x0005, "FULL", "SYN", "OK", "0000"},   // no block: dark whatever else
@@ -252,7 +267,8 @@ TEST_F(WindowTest, SyncIndicatorsFollowTheStatusWord) {
     };
     for (const auto& s : steps) {
         w_->indicators().show(rdsformats::StatusWord(s.word));
-        const std::pair<const char*, const char*> shown[] = {{"lSEQ", s.sequence}, {"lSYNC", s.sync}, {"lCRC", s.check}};
+        const std::pair<const char*, const char*> shown[] = {
+            {"lSEQ", s.sequence}, {"lSYNC", s.sync}, {"lCRC", s.check}};
         for (const auto& [name, expected] : shown) {
             EXPECT_EQ(text(QString::fromLatin1(name)), QString::fromLatin1(expected)) << std::hex << s.word;
             EXPECT_EQ(bg(QString::fromLatin1(name)), colours.at(QString::fromLatin1(expected))) << std::hex << s.word;
@@ -269,7 +285,8 @@ TEST_F(WindowTest, SyncIndicatorsFollowTheStatusWord) {
 
 // Each panel switches its frame and every caption and value in it; the raw-
 // block panel (-1) its rows.
-TEST_F(WindowTest, PanelsSwitchOnAndOffWithAllTheirRows) {
+TEST_F(WindowTest, PanelsSwitchOnAndOffWithAllTheirRows)
+{
     auto names = [](std::initializer_list<const char*> fixed, const char* array = nullptr, int count = 0) {
         QStringList list;
         for (const char* n : fixed) list << QString::fromLatin1(n);
@@ -280,7 +297,8 @@ TEST_F(WindowTest, PanelsSwitchOnAndOffWithAllTheirRows) {
         int group;
         QStringList captions, values;
     } cases[] = {
-        {0, names({"lDI", "lPS", "lTA", "lMS", "lAFn"}, "lAF", 25), names({"vDI", "vPS", "vTA", "vMS", "vAFn"}, "vAF", 25)},
+        {0, names({"lDI", "lPS", "lTA", "lMS", "lAFn"}, "lAF", 25),
+         names({"vDI", "vPS", "vTA", "vMS", "vAFn"}, "vAF", 25)},
         {1, names({"lRPC", "lPIN", "lSLC"}), names({"vRPC", "vPIN", "vSLC"})},
         {2, names({"lRSa", "lRSb", "lTAB"}), names({"vRSA", "vRSb", "vTAB"})},
         {3, names({"lRDSGRP", "lODA", "lAID"}), names({"vRDSGRP", "vRDSB0", "vODA", "vAID"})},
@@ -298,13 +316,16 @@ TEST_F(WindowTest, PanelsSwitchOnAndOffWithAllTheirRows) {
         SCOPED_TRACE(k.group);
         QWidget* frame = c<QWidget>(k.group < 0 ? QStringLiteral("lAll") : QStringLiteral("lGrp_%1").arg(k.group));
         for (bool on : {true, false}) {
-            if (k.group < 0) w_->panels().setRawState(on);
-            else w_->panels().setPanelState(k.group, on);
+            if (k.group < 0)
+                w_->panels().setRawState(on);
+            else
+                w_->panels().setPanelState(k.group, on);
             const QColor face = !on ? buttonFace() : k.group < 0 ? QColor(255, 255, 192) : QColor(255, 255, 224);
             EXPECT_EQ(frame->isEnabled(), on);
             if (k.group >= 0) {
                 EXPECT_EQ(c<PanelFrame>(frame->objectName())->background(), face);
-                EXPECT_EQ(c<PanelFrame>(frame->objectName())->captionColour(), on ? QColor(255, 0, 0) : QColor(0, 0, 0));
+                EXPECT_EQ(c<PanelFrame>(frame->objectName())->captionColour(),
+                          on ? QColor(255, 0, 0) : QColor(0, 0, 0));
             }
             for (const QString& n : k.captions) {
                 EXPECT_EQ(c(n)->isEnabledTo(frame), on) << qPrintable(n);
@@ -319,7 +340,8 @@ TEST_F(WindowTest, PanelsSwitchOnAndOffWithAllTheirRows) {
 // ---------------------------------------------------------------------------
 // Panels
 
-TEST_F(WindowTest, HeaderAndGroupPanelsShowTheRecord) {
+TEST_F(WindowTest, HeaderAndGroupPanelsShowTheRecord)
+{
     DecoderState r{};
     r.pi = 0x0C3A;
     r.groupType = 8;
@@ -355,12 +377,12 @@ TEST_F(WindowTest, HeaderAndGroupPanelsShowTheRecord) {
         QString text;
         bool cleared;
     } cases[] = {
-        {"vPI", "C3A", false},      {"vGRP", "08", false},       {"vB0", "A", false},         {"vTP", "Y", false},
-        {"vPTY", "05", false},      {"iPTY", ptyName, false},    {"vDI", "__01", true},       {"vPS", "KESTREL ", true},
-        {"vAFn", "2", true},        {"vAF_0", "87.5", true},     {"vAF_1", "107.9", true},    {"vAF_2", "", true},
-        {"vTA", "N", true},         {"vRPC", "0A", true},        {"vSLC", "1E05", true},      {"vPIN", "00C3", true},
-        {"vAID", "CD46", true},     {"vODA", "  C3", true},      {"vRDSGRP", "08", true},     {"vRDSB0", "A", true},
-        {"vEONPI", "C2A2", true},   {"vEONPIN", "  C3", true},   {"vEONTN_0", "97.4", true},  {"vEONMF_0", "", true},
+        {"vPI", "C3A", false},    {"vGRP", "08", false},     {"vB0", "A", false},        {"vTP", "Y", false},
+        {"vPTY", "05", false},    {"iPTY", ptyName, false},  {"vDI", "__01", true},      {"vPS", "KESTREL ", true},
+        {"vAFn", "2", true},      {"vAF_0", "87.5", true},   {"vAF_1", "107.9", true},   {"vAF_2", "", true},
+        {"vTA", "N", true},       {"vRPC", "0A", true},      {"vSLC", "1E05", true},     {"vPIN", "00C3", true},
+        {"vAID", "CD46", true},   {"vODA", "  C3", true},    {"vRDSGRP", "08", true},    {"vRDSB0", "A", true},
+        {"vEONPI", "C2A2", true}, {"vEONPIN", "  C3", true}, {"vEONTN_0", "97.4", true}, {"vEONMF_0", "", true},
         {"vEONMF_4", "", true},
     };
     for (const auto& k : cases) EXPECT_EQ(text(QString::fromLatin1(k.name)), k.text) << k.name;
@@ -375,7 +397,8 @@ TEST_F(WindowTest, HeaderAndGroupPanelsShowTheRecord) {
 // The message fields (EXT, EVT, LOC and the descriptions) change with a
 // single-group message or the first group of a multi-group one only, and
 // event 0 leaves the descriptions as they were.
-TEST_F(WindowTest, TmcPanelUpdatesMessageFieldsOnlyForFirstGroups) {
+TEST_F(WindowTest, TmcPanelUpdatesMessageFieldsOnlyForFirstGroups)
+{
     auto record = [](int f, int event, int dp, int pn, int location, int extent) {
         DecoderState r{};
         r.tmcF = static_cast<uint8_t>(f);
@@ -391,9 +414,11 @@ TEST_F(WindowTest, TmcPanelUpdatesMessageFieldsOnlyForFirstGroups) {
         DecoderState record;
         std::vector<std::pair<const char*, const char*>> shown;
     } steps[] = {
-        {"single-group message", record(1, 1, 3, 0, 0xFFFF, 2),
+        {"single-group message",
+         record(1, 1, 3, 0, 0xFFFF, 2),
          {{"vEVT", "0001"}, {"vLOC", "65535"}, {"vEXT", "2"}, {"vF", "S"}, {"vDP", "3"}, {"vPN", "+"}}},
-        {"later group of a multi-group message", record(0, 7, 5, 1, 0, 0),
+        {"later group of a multi-group message",
+         record(0, 7, 5, 1, 0, 0),
          {{"vD", "0"}, {"vDP", "5"}, {"vF", "M"}, {"vT", "U"}, {"vPN", "-"}, {"vEVT", "0001"}, {"vLOC", "65535"}}},
         {"event 0", record(1, 0, 1, 0, 0, 0), {{"vEVT", "0000"}, {"vDP", "1"}}},
     };
@@ -402,7 +427,8 @@ TEST_F(WindowTest, TmcPanelUpdatesMessageFieldsOnlyForFirstGroups) {
     EXPECT_FALSE(duration.isEmpty());
     for (const auto& s : steps) {
         w_->panels().showTmc(s.record);
-        for (const auto& [name, expected] : s.shown) EXPECT_EQ(text(QString::fromLatin1(name)), QString::fromLatin1(expected)) << s.what << " " << name;
+        for (const auto& [name, expected] : s.shown)
+            EXPECT_EQ(text(QString::fromLatin1(name)), QString::fromLatin1(expected)) << s.what << " " << name;
         EXPECT_EQ(c<QPlainTextEdit>(QStringLiteral("vEvtDsc"))->toPlainText(), event) << s.what;
         EXPECT_EQ(c<QLineEdit>(QStringLiteral("vDPDesc"))->text(), duration) << s.what;
     }
@@ -411,7 +437,8 @@ TEST_F(WindowTest, TmcPanelUpdatesMessageFieldsOnlyForFirstGroups) {
 // ---------------------------------------------------------------------------
 // File analysis
 
-TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
+TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog)
+{
     const std::string bits = test::StationBits(24, 300);
     const QString path = writeFile(QStringLiteral("station.txt"), bits);
     // The decoder keeps some data across RDSInit (the last PI), so compare
@@ -462,13 +489,15 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog) {
 
 // A group log is recognised by its content and decodes as the stream its
 // groups came from; a malformed line is skipped and reported.
-TEST_F(WindowTest, GroupLogsDecodeAsTheirBitStream) {
+TEST_F(WindowTest, GroupLogsDecodeAsTheirBitStream)
+{
     const std::string bits = test::StationBits(6);
     std::string groups = "<recorder=\"test\" date=\"2026/12/08\">\r\n";
     for (std::size_t g = 0; g + 104 <= bits.size(); g += 104) {
         for (int n = 0; n < 4; ++n) {
             const uint16_t word = static_cast<uint16_t>(std::stoul(bits.substr(g + 26 * n, 16), nullptr, 2));
-            groups += QStringLiteral("%1%2").arg(n ? " " : "").arg(word, 4, 16, QLatin1Char('0')).toUpper().toStdString();
+            groups +=
+                QStringLiteral("%1%2").arg(n ? " " : "").arg(word, 4, 16, QLatin1Char('0')).toUpper().toStdString();
         }
         groups += g == 0 ? "\r\njunk\r\n" : "\r\n";
     }
@@ -482,7 +511,8 @@ TEST_F(WindowTest, GroupLogsDecodeAsTheirBitStream) {
 }
 
 // North American programme-type names, remembered across runs.
-TEST_F(WindowTest, RbdsNamesAreChosenAndRemembered) {
+TEST_F(WindowTest, RbdsNamesAreChosenAndRemembered)
+{
     DecoderState r{};
     r.pty = 5;
     EXPECT_FALSE(w_->Rbds());
@@ -500,7 +530,8 @@ TEST_F(WindowTest, RbdsNamesAreChosenAndRemembered) {
 
 // Stop, or closing the window, ends an analysis at once with a log of whole
 // records; closing saves the window's position too.
-TEST_F(WindowTest, StopOrCloseEndsAnAnalysisWithACompleteLog) {
+TEST_F(WindowTest, StopOrCloseEndsAnAnalysisWithACompleteLog)
+{
     const QString path = writeFile(QStringLiteral("long.txt"), test::StationBits(1500));
     for (bool close : {false, true}) {
         SCOPED_TRACE(close ? "close" : "Stop");
@@ -508,13 +539,17 @@ TEST_F(WindowTest, StopOrCloseEndsAnAnalysisWithACompleteLog) {
         bool endedWhileRunning = false;
         int polls = 0;  // event-loop turns seen during the run: a few slices have run
         QTimer stopper;
-        test::WhenReady(stopper, [&] { return w_->isAnalysing() && ++polls >= 3; }, [&] {
-            endedWhileRunning = w_->isAnalysing();
-            if (close) w_->close();
-            else c<QPushButton>(QStringLiteral("Stopit"))->click();
-            EXPECT_FALSE(w_->isAnalysing()) << "the run ends at once";
-            EXPECT_FALSE(w_->isLogOpen());
-        });
+        test::WhenReady(
+            stopper, [&] { return w_->isAnalysing() && ++polls >= 3; },
+            [&] {
+                endedWhileRunning = w_->isAnalysing();
+                if (close)
+                    w_->close();
+                else
+                    c<QPushButton>(QStringLiteral("Stopit"))->click();
+                EXPECT_FALSE(w_->isAnalysing()) << "the run ends at once";
+                EXPECT_FALSE(w_->isLogOpen());
+            });
         EXPECT_TRUE(analyse(path));
         EXPECT_TRUE(endedWhileRunning);
         EXPECT_EQ(w_->isVisible(), !close);
@@ -530,7 +565,8 @@ TEST_F(WindowTest, StopOrCloseEndsAnAnalysisWithACompleteLog) {
     EXPECT_EQ(store_.ReadSetting(QStringLiteral("Varnak"), {}, QStringLiteral("Y"), 0).toInt(), 900);
 }
 
-TEST_F(WindowTest, PolaritySearchFlipsFromTheEleventhAutomaticReset) {
+TEST_F(WindowTest, PolaritySearchFlipsFromTheEleventhAutomaticReset)
+{
     api_->RDSInit();
     const std::string silence(208, '0');
     for (int i = 0; i < 10; ++i) w_->ProcessFrame(silence, true);
@@ -548,7 +584,8 @@ TEST_F(WindowTest, PolaritySearchFlipsFromTheEleventhAutomaticReset) {
     EXPECT_EQ(w_->ResetCount(), 12);
 }
 
-TEST_F(WindowTest, InvertedRecordingDecodesAfterThePolaritySearch) {
+TEST_F(WindowTest, InvertedRecordingDecodesAfterThePolaritySearch)
+{
     // Silence before the station, long enough for eleven automatic resets,
     // and the whole recording inverted.
     const std::string bits = test::Inverted(std::string(208 * 12, '0') + test::StationBits(40));
@@ -561,7 +598,8 @@ TEST_F(WindowTest, InvertedRecordingDecodesAfterThePolaritySearch) {
     EXPECT_GT(readAll(dir_.filePath(QStringLiteral("inverted.out"))).count("----\r\n"), 300);
 }
 
-TEST_F(WindowTest, StatusBarClicksClearCountersAndInvert) {
+TEST_F(WindowTest, StatusBarClicksClearCountersAndInvert)
+{
     EXPECT_TRUE(analyse(writeFile(QStringLiteral("s.txt"), test::StationBits(4))));
     EXPECT_NE(panel("TOTAL")->text(), QStringLiteral("Total Blocs      0"));
     QTest::mouseClick(panel("ERROR"), Qt::LeftButton);
@@ -578,16 +616,19 @@ TEST_F(WindowTest, StatusBarClicksClearCountersAndInvert) {
     EXPECT_EQ(panel("BITSTREAM")->text(), QStringLiteral("Bitstream: Direct"));
 }
 
-TEST_F(WindowTest, CounterClickInTheMiddleOfARunTakesEffectAtOnce) {
+TEST_F(WindowTest, CounterClickInTheMiddleOfARunTakesEffectAtOnce)
+{
     const int cycles = 1500;
     const QString path = writeFile(QStringLiteral("long.txt"), test::StationBits(cycles));
     bool clickedWhileRunning = false;
     int polls = 0;
     QTimer clicker;
-    test::WhenReady(clicker, [&] { return w_->isAnalysing() && ++polls >= 3; }, [&] {
-        clickedWhileRunning = w_->isAnalysing();
-        QTest::mouseClick(panel("CRC"), Qt::LeftButton);
-    });
+    test::WhenReady(
+        clicker, [&] { return w_->isAnalysing() && ++polls >= 3; },
+        [&] {
+            clickedWhileRunning = w_->isAnalysing();
+            QTest::mouseClick(panel("CRC"), Qt::LeftButton);
+        });
     EXPECT_TRUE(analyse(path));
     ASSERT_TRUE(clickedWhileRunning);
     // Only the blocks after the click are counted, and the panel is current.
@@ -596,13 +637,15 @@ TEST_F(WindowTest, CounterClickInTheMiddleOfARunTakesEffectAtOnce) {
     EXPECT_EQ(panel("TOTAL")->text(), CounterText("Total Blocs", api_->RDSStat(0)));
 }
 
-TEST_F(WindowTest, ALogThatCannotBeWrittenIsReportedIncomplete) {
+TEST_F(WindowTest, ALogThatCannotBeWrittenIsReportedIncomplete)
+{
     // The decode log lands on a device that is always full.
     const QString input = writeFile(QStringLiteral("full.txt"), test::StationBits(600));
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), dir_.filePath(QStringLiteral("full.out"))));
     EXPECT_FALSE(analyse(input));
     ASSERT_EQ(notifier_.messages.size(), 1);
-    EXPECT_TRUE(notifier_.messages[0].startsWith(QStringLiteral("The decode log is incomplete."))) << qPrintable(notifier_.messages[0]);
+    EXPECT_TRUE(notifier_.messages[0].startsWith(QStringLiteral("The decode log is incomplete.")))
+        << qPrintable(notifier_.messages[0]);
     EXPECT_TRUE(notifier_.messages[0].contains(QStringLiteral("full.out"))) << qPrintable(notifier_.messages[0]);
     expectIdle();
 }
@@ -610,7 +653,8 @@ TEST_F(WindowTest, ALogThatCannotBeWrittenIsReportedIncomplete) {
 // A recording that is a pipe is read as a stream: the window waits for its
 // writer without freezing, Stop ends the wait, and what the writer sends is
 // decoded as from a file. A device is a stream without end until Stop.
-TEST_F(WindowTest, PipesAndDevicesAreReadAsStreamsThatStopEnds) {
+TEST_F(WindowTest, PipesAndDevicesAreReadAsStreamsThatStopEnds)
+{
     const QString pipe = dir_.filePath(QStringLiteral("pipe.txt"));
     const QByteArray pipeName = QFile::encodeName(pipe);
     ASSERT_EQ(::mkfifo(pipeName.constData(), 0600), 0);
@@ -665,7 +709,8 @@ TEST_F(WindowTest, PipesAndDevicesAreReadAsStreamsThatStopEnds) {
 
 // The program answers --help and --version without a display, and names a
 // wrong option the way the other tools do.
-TEST_F(WindowTest, ProgramAnswersHelpVersionAndUsageErrorsWithoutADisplay) {
+TEST_F(WindowTest, ProgramAnswersHelpVersionAndUsageErrorsWithoutADisplay)
+{
     const QString varnak = QCoreApplication::applicationDirPath() + QStringLiteral("/varnak");
     if (!QFile::exists(varnak)) GTEST_SKIP() << "varnak not built";
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -676,13 +721,20 @@ TEST_F(WindowTest, ProgramAnswersHelpVersionAndUsageErrorsWithoutADisplay) {
         QByteArray out, err;  // expected start of standard output, all of standard error
     } cases[] = {
         {{QStringLiteral("--help")}, 0, "Usage: varnak [options] [FILE]\n", ""},
-        {{QStringLiteral("--version")}, 0,
-         QByteArray("varnak ") + QByteArray::number(VARNAK_VERSION_MAJOR) + '.' + QByteArray::number(VARNAK_VERSION_MINOR) + '.' +
-             QByteArray::number(VARNAK_VERSION_PATCH) + '\n',
+        {{QStringLiteral("--version")},
+         0,
+         QByteArray("varnak ") + QByteArray::number(VARNAK_VERSION_MAJOR) + '.' +
+             QByteArray::number(VARNAK_VERSION_MINOR) + '.' + QByteArray::number(VARNAK_VERSION_PATCH) + '\n',
          ""},
         {{QStringLiteral("--bogus")}, 2, "", "varnak: unknown option '--bogus'\nTry 'varnak --help'.\n"},
-        {{QStringLiteral("--screenshot")}, 2, "", "varnak: option '--screenshot' needs a file name\nTry 'varnak --help'.\n"},
-        {{QStringLiteral("a.txt"), QStringLiteral("b.txt")}, 2, "", "varnak: one FILE at most, got 2\nTry 'varnak --help'.\n"},
+        {{QStringLiteral("--screenshot")},
+         2,
+         "",
+         "varnak: option '--screenshot' needs a file name\nTry 'varnak --help'.\n"},
+        {{QStringLiteral("a.txt"), QStringLiteral("b.txt")},
+         2,
+         "",
+         "varnak: one FILE at most, got 2\nTry 'varnak --help'.\n"},
     };
     for (const auto& c : cases) {
         QProcess p;
@@ -697,7 +749,8 @@ TEST_F(WindowTest, ProgramAnswersHelpVersionAndUsageErrorsWithoutADisplay) {
     }
 }
 
-TEST_F(WindowTest, CancelChangesNothing) {
+TEST_F(WindowTest, CancelChangesNothing)
+{
     notifier_.nextFile.clear();
     c<QPushButton>(QStringLiteral("File"))->click();
     EXPECT_EQ(notifier_.dialogTitle, QStringLiteral("Load "));
@@ -708,7 +761,8 @@ TEST_F(WindowTest, CancelChangesNothing) {
 // ---------------------------------------------------------------------------
 // Settings
 
-TEST_F(WindowTest, StartUpReadsSettingsAndClosingSavesThePosition) {
+TEST_F(WindowTest, StartUpReadsSettingsAndClosingSavesThePosition)
+{
     EXPECT_EQ(w_->CardHost(), QString());
     EXPECT_EQ(w_->CardPort(), 33234);
     const QPoint designPosition = w_->pos();
@@ -746,8 +800,8 @@ TEST_F(WindowTest, StartUpReadsSettingsAndClosingSavesThePosition) {
 // ---------------------------------------------------------------------------
 // Audio and hexadecimal recordings, live radio, bad input, real-time playback
 
-
-std::vector<float> Multiplex(const std::string& bits, double rate = kRate) {
+std::vector<float> Multiplex(const std::string& bits, double rate = kRate)
+{
     radio::MpxConfig config;
     config.sampleRate = rate;
     radio::MpxModulator modulator(config);
@@ -757,7 +811,8 @@ std::vector<float> Multiplex(const std::string& bits, double rate = kRate) {
     return out;
 }
 
-std::string S16le(const std::vector<float>& samples) {
+std::string S16le(const std::vector<float>& samples)
+{
     std::string bytes(samples.size() * 2, '\0');
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const auto v = static_cast<uint16_t>(static_cast<int16_t>(std::lround(samples[i] * 32767.0f)));
@@ -767,7 +822,8 @@ std::string S16le(const std::vector<float>& samples) {
     return bytes;
 }
 
-void WriteWav(const QString& path, const std::vector<float>& samples, int rate) {
+void WriteWav(const QString& path, const std::vector<float>& samples, int rate)
+{
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = 1;
@@ -780,12 +836,14 @@ void WriteWav(const QString& path, const std::vector<float>& samples, int rate) 
 }
 
 // The bits the demodulator makes of raw samples, as the window's worker reads them.
-std::string Demodulated(const std::string& s16le, double rate = kRate) {
+std::string Demodulated(const std::string& s16le, double rate = kRate)
+{
     std::vector<float> samples(s16le.size() / 2);
     for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<float>(static_cast<int16_t>(static_cast<uint16_t>(
-                         static_cast<unsigned char>(s16le[2 * i]) | static_cast<unsigned char>(s16le[2 * i + 1]) << 8))) /
-                     32768.0f;
+        samples[i] =
+            static_cast<float>(static_cast<int16_t>(static_cast<uint16_t>(
+                static_cast<unsigned char>(s16le[2 * i]) | static_cast<unsigned char>(s16le[2 * i + 1]) << 8))) /
+            32768.0f;
     radio::RdsDemodulator d(rate);
     std::string bits;
     d.push(samples.data(), samples.size(), bits);
@@ -797,7 +855,8 @@ std::string Demodulated(const std::string& s16le, double rate = kRate) {
 // decode log as their bits through the shared frame processor. The program
 // itself, started fresh as a user would, logs bit text, hexadecimal text and
 // audio byte for byte as the headless decoder started fresh does.
-TEST_F(WindowTest, FileRecognisesAudioAndHexRecordings) {
+TEST_F(WindowTest, FileRecognisesAudioAndHexRecordings)
+{
     const std::string bits = test::StationBits(4, 100);
     const std::vector<float> samples = Multiplex(bits);
     const QString wav = dir_.filePath(QStringLiteral("station.wav"));
@@ -841,8 +900,8 @@ TEST_F(WindowTest, FileRecognisesAudioAndHexRecordings) {
     for (const auto& c : cases) {
         QProcess varnak;
         varnak.setProcessEnvironment(env);
-        varnak.start(bin + QStringLiteral("/varnak"),
-                     {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--exit-when-done"), c.path});
+        varnak.start(bin + QStringLiteral("/varnak"), {QStringLiteral("-platform"), QStringLiteral("offscreen"),
+                                                       QStringLiteral("--exit-when-done"), c.path});
         ASSERT_TRUE(varnak.waitForFinished(60000));
         EXPECT_EQ(varnak.exitCode(), 0) << varnak.readAllStandardError().toStdString();
         const QString headless = dir_.filePath(QStringLiteral("headless.out"));
@@ -861,7 +920,8 @@ TEST_F(WindowTest, FileRecognisesAudioAndHexRecordings) {
 // Recordings that cannot be used, or whose decode log cannot be written,
 // are named in a message box with the reason; the window stays idle and no
 // decode log claims success.
-TEST_F(WindowTest, BadRecordingsAreNamedWithTheReason) {
+TEST_F(WindowTest, BadRecordingsAreNamedWithTheReason)
+{
     const std::vector<float> samples = Multiplex(test::StationBits(1));
     const QString slow = dir_.filePath(QStringLiteral("slow.wav"));
     WriteWav(slow, std::vector<float>(4410), 44100);
@@ -888,10 +948,17 @@ TEST_F(WindowTest, BadRecordingsAreNamedWithTheReason) {
         {dir_.filePath(QStringLiteral("folder.wav")), QStringLiteral("Is a directory"), false, {}},
         {truncated, QStringLiteral("truncated"), true, {}},
         {slow, QStringLiteral("44100 Hz"), false, {}},
-        {writeFile(QStringLiteral("program.bin"), std::string("\x7F" "ELF\2\1\1\0\0\0\0\0", 12) + std::string(5000, '\0')),
-         QStringLiteral("no recording of a kind Varnak reads"), false, {}},
-        {writeFile(QStringLiteral("silence.txt"), std::string(5000, '0')), QStringLiteral("No RDS group found in silence.txt"),
-         true, {}},
+        {writeFile(QStringLiteral("program.bin"), std::string("\x7F"
+                                                              "ELF\2\1\1\0\0\0\0\0",
+                                                              12) +
+                                                      std::string(5000, '\0')),
+         QStringLiteral("no recording of a kind Varnak reads"),
+         false,
+         {}},
+        {writeFile(QStringLiteral("silence.txt"), std::string(5000, '0')),
+         QStringLiteral("No RDS group found in silence.txt"),
+         true,
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path.toStdString());
@@ -915,7 +982,8 @@ TEST_F(WindowTest, BadRecordingsAreNamedWithTheReason) {
 // Raw multiplex on standard input: a live run into Radio.out, the signal
 // and the input's state in the title, Stop, a writer that pauses or ends,
 // and one faster than real time.
-TEST_F(WindowTest, LiveRadioFromStandardInput) {
+TEST_F(WindowTest, LiveRadioFromStandardInput)
+{
     const std::string bits = test::StationBits(3, 50);
     const std::string raw = S16le(Multiplex(bits));
     const std::string demodulated = Demodulated(raw);
@@ -924,7 +992,8 @@ TEST_F(WindowTest, LiveRadioFromStandardInput) {
     const int savedStdin = ::dup(STDIN_FILENO);
     w_->setMpxRate(kRate);
     enum class Writer { RealTimeThenStop, RealTimeThenClose, PausesThenStop, FloodsAndEnds };
-    for (Writer mode : {Writer::RealTimeThenStop, Writer::RealTimeThenClose, Writer::PausesThenStop, Writer::FloodsAndEnds}) {
+    for (Writer mode :
+         {Writer::RealTimeThenStop, Writer::RealTimeThenClose, Writer::PausesThenStop, Writer::FloodsAndEnds}) {
         w_->show();
         SCOPED_TRACE(static_cast<int>(mode));
         int fds[2];
@@ -968,8 +1037,10 @@ TEST_F(WindowTest, LiveRadioFromStandardInput) {
                 EXPECT_FALSE(c<QPushButton>(QStringLiteral("File"))->isEnabled());
                 QElapsedTimer stopping;
                 stopping.start();
-                if (mode == Writer::RealTimeThenClose) w_->close();
-                else c<QPushButton>(QStringLiteral("Stopit"))->click();
+                if (mode == Writer::RealTimeThenClose)
+                    w_->close();
+                else
+                    c<QPushButton>(QStringLiteral("Stopit"))->click();
                 // Stop joins the reading thread, which polls every 40 ms: well
                 // under 100 ms on an idle machine. The bound here only catches a
                 // Stop that waits for the input, on a loaded sanitizer build too.
@@ -1001,7 +1072,8 @@ TEST_F(WindowTest, LiveRadioFromStandardInput) {
 
 // The program as scripts use it: raw multiplex on standard input, the
 // window closing after the input has ended and the last group is logged.
-TEST_F(WindowTest, ProgramEndsWithItsRadioInput) {
+TEST_F(WindowTest, ProgramEndsWithItsRadioInput)
+{
     const QString bin = QCoreApplication::applicationDirPath();
     if (!QFile::exists(bin + QStringLiteral("/varnak"))) GTEST_SKIP() << "varnak not built";
     const std::string bits = test::StationBits(3, 50);
@@ -1012,9 +1084,9 @@ TEST_F(WindowTest, ProgramEndsWithItsRadioInput) {
     varnak.setProcessEnvironment(env);
     varnak.setWorkingDirectory(dir_.filePath(QStringLiteral("run")));
     ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("run")));
-    varnak.start(bin + QStringLiteral("/varnak"), {QStringLiteral("-platform"), QStringLiteral("offscreen"),
-                                                   QStringLiteral("--exit-when-done"), QStringLiteral("--mpx-rate"),
-                                                   QStringLiteral("171k"), QStringLiteral("-")});
+    varnak.start(bin + QStringLiteral("/varnak"),
+                 {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--exit-when-done"),
+                  QStringLiteral("--mpx-rate"), QStringLiteral("171k"), QStringLiteral("-")});
     ASSERT_TRUE(varnak.waitForStarted());
     varnak.write(raw.data(), static_cast<qint64>(raw.size()));
     varnak.closeWriteChannel();
@@ -1026,7 +1098,8 @@ TEST_F(WindowTest, ProgramEndsWithItsRadioInput) {
 }
 
 // At broadcast speed a bit recording takes as long as it took on air.
-TEST_F(WindowTest, RealtimePlaybackKeepsTheBroadcastPace) {
+TEST_F(WindowTest, RealtimePlaybackKeepsTheBroadcastPace)
+{
     const std::string bits = test::StationBits(1);
     const QString path = writeFile(QStringLiteral("short.txt"), bits);
     w_->setRealtime(true);
@@ -1040,7 +1113,8 @@ TEST_F(WindowTest, RealtimePlaybackKeepsTheBroadcastPace) {
 }  // namespace
 }  // namespace varnak
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));

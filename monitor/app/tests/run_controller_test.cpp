@@ -46,7 +46,8 @@ struct GroupCount : FrameListener {
     void onGroup(const DecodedGroup&) override { ++groups; }
 };
 
-QString Write(const QTemporaryDir& dir, const char* name, const std::string& text) {
+QString Write(const QTemporaryDir& dir, const char* name, const std::string& text)
+{
     QString path = dir.filePath(QString::fromLatin1(name));
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
@@ -54,12 +55,15 @@ QString Write(const QTemporaryDir& dir, const char* name, const std::string& tex
     return path;
 }
 
-int Records(const QString& path) {
+int Records(const QString& path)
+{
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? static_cast<int>(f.readAll().count("------------------------------------\r\n")) : -1;
+    return f.open(QIODevice::ReadOnly) ? static_cast<int>(f.readAll().count("------------------------------------\r\n"))
+                                       : -1;
 }
 
-TEST(RunController, SlicesServeTheEventLoopStopEndsARunAtOnceAndANewOneReplacesIt) {
+TEST(RunController, SlicesServeTheEventLoopStopEndsARunAtOnceAndANewOneReplacesIt)
+{
     ASSERT_NE(murlin(), nullptr) << "libmurlin.so must stand beside the test";
     QTemporaryDir dir;
     NotingView view;
@@ -110,7 +114,8 @@ TEST(RunController, SlicesServeTheEventLoopStopEndsARunAtOnceAndANewOneReplacesI
 }  // namespace
 }  // namespace varnak
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -13,21 +13,24 @@ namespace varnak::test {
 // Calls `start` (AnalyseFile, RunRadio, a click on File) and waits for the
 // run it started to end: false when it could not start, or ended badly.
 template <typename Start>
-bool UntilFinished(MainWindow& window, Start start) {
+bool UntilFinished(MainWindow& window, Start start)
+{
     QSignalSpy finished(&window, &MainWindow::analysisFinished);
     if (!start()) return false;
     if (finished.isEmpty() && !finished.wait(120000)) return false;
     return finished.takeFirst().at(0).toBool();
 }
 
-inline bool Analyse(MainWindow& window, const QString& path) {
+inline bool Analyse(MainWindow& window, const QString& path)
+{
     return UntilFinished(window, [&] { return window.AnalyseFile(path); });
 }
 
 // Calls `action` once from the event loop, as soon as `ready` holds (looked
 // at between two slices of a run). `timer` drives it.
 template <typename Ready, typename Action>
-void WhenReady(QTimer& timer, Ready ready, Action action) {
+void WhenReady(QTimer& timer, Ready ready, Action action)
+{
     timer.setInterval(0);
     QObject::connect(&timer, &QTimer::timeout, &timer, [&timer, ready, action] {
         if (!ready()) return;

@@ -26,7 +26,8 @@ protected:
 
     QVariant read(const QString& key, const QVariant& def) const { return store_.ReadSetting(kApp, {}, key, def); }
     bool write(const QString& key, const QVariant& v) { return store_.WriteSetting(kApp, {}, key, v); }
-    QByteArray raw(const QString& key, SettingsStore::ValueType type) const {
+    QByteArray raw(const QString& key, SettingsStore::ValueType type) const
+    {
         auto vendor = store_.openKey({}, QStringLiteral("SOFTWARE\\Ostrand Software"));
         if (!vendor) return "<no vendor key>";
         auto app = store_.openKey(*vendor, kApp);
@@ -37,7 +38,8 @@ protected:
     }
 };
 
-TEST_F(SettingsStoreTest, FirstRunGivesDefaultsAndCreatesNothing) {
+TEST_F(SettingsStoreTest, FirstRunGivesDefaultsAndCreatesNothing)
+{
     EXPECT_EQ(read(QStringLiteral("HostName"), QString()).toString(), QString());
     EXPECT_EQ(read(QStringLiteral("HostPort"), 33234).toInt(), 33234);
     EXPECT_EQ(read(QStringLiteral("X"), -120).toInt(), -120);
@@ -45,7 +47,8 @@ TEST_F(SettingsStoreTest, FirstRunGivesDefaultsAndCreatesNothing) {
     EXPECT_FALSE(QDir(dir_.filePath(QStringLiteral("ostrand-software"))).exists());
 }
 
-TEST_F(SettingsStoreTest, ValuesRoundTripInTheirStoredForms) {
+TEST_F(SettingsStoreTest, ValuesRoundTripInTheirStoredForms)
+{
     ASSERT_TRUE(write(QStringLiteral("HostName"), QStringLiteral("127.0.0.1")));
     ASSERT_TRUE(write(QStringLiteral("HostPort"), 33235));
     ASSERT_TRUE(write(QStringLiteral("X"), -4000));
@@ -66,7 +69,8 @@ TEST_F(SettingsStoreTest, ValuesRoundTripInTheirStoredForms) {
     EXPECT_EQ(read(QStringLiteral("X"), QString()).toString(), QStringLiteral("left"));
 }
 
-TEST_F(SettingsStoreTest, NumbersRoundHalvesToEven) {
+TEST_F(SettingsStoreTest, NumbersRoundHalvesToEven)
+{
     const struct {
         double in;
         int stored;
@@ -80,7 +84,8 @@ TEST_F(SettingsStoreTest, NumbersRoundHalvesToEven) {
     EXPECT_EQ(read(QStringLiteral("X"), 99).toInt(), 7);
 }
 
-TEST_F(SettingsStoreTest, TypeMismatchesAndOddBytesGiveDefaultsOrAllBytes) {
+TEST_F(SettingsStoreTest, TypeMismatchesAndOddBytesGiveDefaultsOrAllBytes)
+{
     // A text longer than four bytes read as a number gives the default.
     ASSERT_TRUE(write(QStringLiteral("HostPort"), QStringLiteral("not a port")));
     EXPECT_EQ(read(QStringLiteral("HostPort"), 33234).toInt(), 33234);
@@ -99,7 +104,8 @@ TEST_F(SettingsStoreTest, TypeMismatchesAndOddBytesGiveDefaultsOrAllBytes) {
     EXPECT_EQ(read(QStringLiteral("Y"), 3).toInt(), 3);
 }
 
-TEST_F(SettingsStoreTest, TextReadsAreLimitedTo4095Characters) {
+TEST_F(SettingsStoreTest, TextReadsAreLimitedTo4095Characters)
+{
     const QString longest(4095, QLatin1Char('h'));
     ASSERT_TRUE(write(QStringLiteral("HostName"), longest));
     EXPECT_EQ(read(QStringLiteral("HostName"), QString()).toString(), longest);
@@ -107,11 +113,13 @@ TEST_F(SettingsStoreTest, TextReadsAreLimitedTo4095Characters) {
     EXPECT_EQ(read(QStringLiteral("HostName"), QStringLiteral("default")).toString(), QStringLiteral("default"));
 }
 
-TEST_F(SettingsStoreTest, ForeignOrCorruptFileReadsAsMissingAndIsKept) {
+TEST_F(SettingsStoreTest, ForeignOrCorruptFileReadsAsMissingAndIsKept)
+{
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path()).absolutePath()));
     for (const QByteArray& content :
          {QByteArray("[General]\nHostPort=1\n"), QByteArray("Ostrand Software settings store 1\nkey A\nvalue X 4 ZZ\n"),
-          QByteArray("Ostrand Software settings store 1\nvalue X 4 01000000\n"), QByteArray("\xff\xfe\x00garbage", 10)}) {
+          QByteArray("Ostrand Software settings store 1\nvalue X 4 01000000\n"),
+          QByteArray("\xff\xfe\x00garbage", 10)}) {
         QFile f(path());
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(content);
@@ -128,7 +136,8 @@ TEST_F(SettingsStoreTest, ForeignOrCorruptFileReadsAsMissingAndIsKept) {
 // opening it, nor be replaced: the defaults are used, and stderr says why.
 // The reads run in a child with an alarm, so a store that blocks fails the
 // test instead of hanging it.
-TEST_F(SettingsStoreTest, StoreThatIsNotARegularFileIsNeitherOpenedNorReplaced) {
+TEST_F(SettingsStoreTest, StoreThatIsNotARegularFileIsNeitherOpenedNorReplaced)
+{
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path()).absolutePath()));
     for (const char* kind : {"pipe", "folder"}) {
         const QByteArray file = QFile::encodeName(path());
@@ -138,8 +147,8 @@ TEST_F(SettingsStoreTest, StoreThatIsNotARegularFileIsNeitherOpenedNorReplaced) 
         if (child == 0) {
             ::alarm(10);
             if (!std::freopen(errors.constData(), "w", stderr)) ::_exit(3);
-            const bool defaults = read(QStringLiteral("HostPort"), 33234).toInt() == 33234 &&
-                                  read(QStringLiteral("X"), 7).toInt() == 7;
+            const bool defaults =
+                read(QStringLiteral("HostPort"), 33234).toInt() == 33234 && read(QStringLiteral("X"), 7).toInt() == 7;
             const bool refused = !write(QStringLiteral("X"), 10);
             std::fflush(stderr);
             ::_exit(defaults && refused ? 0 : 1);
@@ -160,7 +169,8 @@ TEST_F(SettingsStoreTest, StoreThatIsNotARegularFileIsNeitherOpenedNorReplaced) 
     }
 }
 
-TEST_F(SettingsStoreTest, UnwritableLocationFailsQuietly) {
+TEST_F(SettingsStoreTest, UnwritableLocationFailsQuietly)
+{
     // The store's folder would have to be made inside a plain file.
     QFile blocker(dir_.filePath(QStringLiteral("plain")));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
@@ -170,18 +180,21 @@ TEST_F(SettingsStoreTest, UnwritableLocationFailsQuietly) {
     EXPECT_EQ(blocked.ReadSetting(kApp, {}, QStringLiteral("X"), 4).toInt(), 4);
 }
 
-TEST_F(SettingsStoreTest, WritesLeaveNoTemporaryFilesBehind) {
+TEST_F(SettingsStoreTest, WritesLeaveNoTemporaryFilesBehind)
+{
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(write(QStringLiteral("X"), i));
     const QStringList files = QDir(QFileInfo(path()).absolutePath()).entryList(QDir::Files);
     EXPECT_EQ(files, QStringList{QStringLiteral("settings.reg")});
 }
 
-TEST(SettingsStorePath, FollowsXdgConfigHome) {
+TEST(SettingsStorePath, FollowsXdgConfigHome)
+{
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", "/srv/conf");
     EXPECT_EQ(SettingsStore::defaultPath(), QStringLiteral("/srv/conf/ostrand-software/settings.reg"));
     qputenv("XDG_CONFIG_HOME", "relative/ignored");
-    EXPECT_EQ(SettingsStore::defaultPath(), QDir::homePath() + QStringLiteral("/.config/ostrand-software/settings.reg"));
+    EXPECT_EQ(SettingsStore::defaultPath(),
+              QDir::homePath() + QStringLiteral("/.config/ostrand-software/settings.reg"));
     qputenv("XDG_CONFIG_HOME", saved);
 }
 

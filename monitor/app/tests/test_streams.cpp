@@ -9,11 +9,13 @@ constexpr uint16_t kPi = 0xC2A1;
 constexpr int kPty = 10;
 }  // namespace
 
-uint16_t BlockB(int type, int version, int tp, int pty, int low5) {
+uint16_t BlockB(int type, int version, int tp, int pty, int low5)
+{
     return static_cast<uint16_t>(type << 12 | version << 11 | tp << 10 | pty << 5 | (low5 & 0x1F));
 }
 
-std::string StationBits(int cycles, int garbageBits) {
+std::string StationBits(int cycles, int garbageBits)
+{
     std::string bits;
     // Noise before the station, as a receiver delivers before it locks.
     uint32_t x = 0x2545F491;
@@ -42,15 +44,15 @@ std::string StationBits(int cycles, int garbageBits) {
         rdsenc::AppendGroup(bits, kPi, BlockB(1, 0, 1, kPty, 0), 0x00E1, uint16_t(8 << 11 | 19 << 6 | 30));
         rdsenc::AppendGroup(bits, kPi, BlockB(3, 0, 1, kPty, 8 << 1), 0x0064, 0xCD46);
         rdsenc::AppendGroup(bits, kPi, BlockB(4, 0, 1, kPty, 0), 0xDF8D, 0x3DC2);
-        rdsenc::AppendGroup(bits, kPi, BlockB(8, 0, 1, kPty, 1 << 3 | 3), uint16_t(1 << 14 | 2 << 11 | 101),
-                            0x3A2F);
+        rdsenc::AppendGroup(bits, kPi, BlockB(8, 0, 1, kPty, 1 << 3 | 3), uint16_t(1 << 14 | 2 << 11 | 101), 0x3A2F);
         rdsenc::AppendGroup(bits, kPi, BlockB(14, 0, 1, kPty, 4), 0x1718, 0xC2A2);
         rdsenc::AppendGroup(bits, kPi, BlockB(5, 0, 1, kPty, 0), 0x4B45, 0x5354);
     }
     return bits;
 }
 
-std::string Inverted(std::string bits) {
+std::string Inverted(std::string bits)
+{
     for (char& c : bits) c = c == '1' ? '0' : '1';
     return bits;
 }

@@ -19,7 +19,8 @@ protected:
     const std::string dir = temp.path();
 };
 
-TEST_F(DecodeLogFile, RecordIsSeparatorAndFourLinesWithCrLf) {
+TEST_F(DecodeLogFile, RecordIsSeparatorAndFourLinesWithCrLf)
+{
     const std::string path = dir + "/a.out";
     {
         std::ofstream old(path);
@@ -37,7 +38,8 @@ TEST_F(DecodeLogFile, RecordIsSeparatorAndFourLinesWithCrLf) {
     EXPECT_TRUE(log.close());  // closing twice is harmless
 }
 
-TEST_F(DecodeLogFile, CreateFailureNamesThePathAndReason) {
+TEST_F(DecodeLogFile, CreateFailureNamesThePathAndReason)
+{
     // A pipe that nothing reads is refused at once: waiting for a reader
     // would freeze the monitor's window.
     ASSERT_EQ(::mkfifo((dir + "/pipe.out").c_str(), 0600), 0);
@@ -59,7 +61,8 @@ TEST_F(DecodeLogFile, CreateFailureNamesThePathAndReason) {
     }
 }
 
-TEST_F(DecodeLogFile, WriteErrorIsReportedAtFlushOrClose) {
+TEST_F(DecodeLogFile, WriteErrorIsReportedAtFlushOrClose)
+{
     varnak::DecodeLog log;
     ASSERT_TRUE(log.open("/dev/full"));
     const std::string lines[4] = {"a", "b", "c", "d"};
@@ -68,7 +71,8 @@ TEST_F(DecodeLogFile, WriteErrorIsReportedAtFlushOrClose) {
     EXPECT_EQ(log.error(), "cannot write /dev/full: No space left on device");
 }
 
-TEST_F(DecodeLogFile, AttachedStreamIsFlushedButLeftOpen) {
+TEST_F(DecodeLogFile, AttachedStreamIsFlushedButLeftOpen)
+{
     const std::string path = dir + "/attached";
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -84,7 +88,8 @@ TEST_F(DecodeLogFile, AttachedStreamIsFlushedButLeftOpen) {
     EXPECT_EQ(ReadAll(path), std::string(36, '-') + "\r\n1\r\n2\r\n3\r\n4\r\ntail");
 }
 
-TEST(DecodeLogPath, CutsTheLastFourCharactersWhateverTheyAre) {
+TEST(DecodeLogPath, CutsTheLastFourCharactersWhateverTheyAre)
+{
     EXPECT_EQ(varnak::DecodeLogPath("/rds/morning.txt"), "/rds/morning.out");
     EXPECT_EQ(varnak::DecodeLogPath("/logs/run1.text"), "/logs/run1..out");
     EXPECT_EQ(varnak::DecodeLogPath("bits"), ".out");

@@ -27,11 +27,13 @@ struct Recorder : varnak::FrameListener {
     std::function<void(uint16_t)> onStatusHook;
 
     void onAutoReset(bool inverted) override { resets.push_back(inverted); }
-    void onStatus(uint16_t status) override {
+    void onStatus(uint16_t status) override
+    {
         statuses.push_back(status);
         if (onStatusHook) onStatusHook(status);
     }
-    void onGroup(const varnak::DecodedGroup& g) override {
+    void onGroup(const varnak::DecodedGroup& g) override
+    {
         groupLines.push_back(g.lines[0] + "|" + g.lines[3]);
         EXPECT_EQ(g.state.pi, 0xBEEF);
         EXPECT_EQ(g.blockWords[2], 0x102);
@@ -45,7 +47,8 @@ protected:
     Recorder recorder;
 };
 
-TEST_F(FrameProcessorFake, EmptyTextCallsNothing) {
+TEST_F(FrameProcessorFake, EmptyTextCallsNothing)
+{
     processor.setListener(&recorder);
     processor.process("", true);
     processor.process("", false);
@@ -55,7 +58,8 @@ TEST_F(FrameProcessorFake, EmptyTextCallsNothing) {
 
 // Bit text: "1" is a one bit, anything else a zero bit. Hex text: a byte
 // per digit pair, an odd last digit read alone.
-TEST_F(FrameProcessorFake, TextFeedsBitsOrBytes) {
+TEST_F(FrameProcessorFake, TextFeedsBitsOrBytes)
+{
     const struct {
         std::string text;
         bool fromFile;
@@ -74,7 +78,8 @@ TEST_F(FrameProcessorFake, TextFeedsBitsOrBytes) {
     }
 }
 
-TEST_F(FrameProcessorFake, NonHexPairIsSkippedWithoutRepeatingTheLastStatus) {
+TEST_F(FrameProcessorFake, NonHexPairIsSkippedWithoutRepeatingTheLastStatus)
+{
     // The first byte completes a group; the bad pair after it must not show it again.
     fakemurlin::script = [](std::size_t n) { return n == 0 ? kGroupDone : MURLIN_STATUS_NONE; };
     processor.setListener(&recorder);
@@ -87,7 +92,8 @@ TEST_F(FrameProcessorFake, NonHexPairIsSkippedWithoutRepeatingTheLastStatus) {
     EXPECT_EQ(recorder.statuses.size(), 1u);
 }
 
-TEST_F(FrameProcessorFake, StatusNoneReportsNothingAndOtherStatusesAreReported) {
+TEST_F(FrameProcessorFake, StatusNoneReportsNothingAndOtherStatusesAreReported)
+{
     fakemurlin::script = [](std::size_t n) -> uint16_t {
         static const uint16_t s[] = {MURLIN_STATUS_NONE, 0x1201, 0x1002, 0x1035, 0x1335, kGroupDone};
         return s[n];
@@ -100,7 +106,8 @@ TEST_F(FrameProcessorFake, StatusNoneReportsNothingAndOtherStatusesAreReported) 
     EXPECT_EQ(recorder.groupLines[0], "line A|line D");
 }
 
-TEST_F(FrameProcessorFake, PolaritySearchFlipsFromTheEleventhResetAndSaturates) {
+TEST_F(FrameProcessorFake, PolaritySearchFlipsFromTheEleventhResetAndSaturates)
+{
     fakemurlin::script = [](std::size_t) { return kAutoReset; };
     processor.setListener(&recorder);
     processor.process(std::string(10, '0'), true);
@@ -127,7 +134,8 @@ TEST_F(FrameProcessorFake, PolaritySearchFlipsFromTheEleventhResetAndSaturates) 
     EXPECT_EQ(processor.inverted(), recorder.resets[n - 1]);
 }
 
-TEST_F(FrameProcessorFake, PolaritySearchOffLeavesThePolarityAlone) {
+TEST_F(FrameProcessorFake, PolaritySearchOffLeavesThePolarityAlone)
+{
     fakemurlin::script = [](std::size_t) { return kAutoReset; };
     processor.setListener(&recorder);
     processor.setPolaritySearch(false);
@@ -140,7 +148,8 @@ TEST_F(FrameProcessorFake, PolaritySearchOffLeavesThePolarityAlone) {
     EXPECT_TRUE(processor.inverted());
 }
 
-TEST_F(FrameProcessorFake, InvertedFlagIsHandedToEveryCall) {
+TEST_F(FrameProcessorFake, InvertedFlagIsHandedToEveryCall)
+{
     processor.setInverted(true);
     processor.process("10", true);
     processor.process("AB", false);
@@ -150,7 +159,8 @@ TEST_F(FrameProcessorFake, InvertedFlagIsHandedToEveryCall) {
 // A recording fed in pieces decodes exactly as in one piece, whatever the
 // pieces' sizes: hex pairs split between pieces are joined, a bad pair is
 // skipped, a last single digit is read alone.
-TEST_F(FrameProcessorFake, StreamInPiecesFeedsAsTheWholeText) {
+TEST_F(FrameProcessorFake, StreamInPiecesFeedsAsTheWholeText)
+{
     const struct {
         std::string text;
         bool fromFile;
@@ -181,7 +191,8 @@ TEST_F(FrameProcessorFake, StreamInPiecesFeedsAsTheWholeText) {
 
 // The position counts characters across pieces; during a listener call it
 // names where the reported block ended (in hex text, the pair before it).
-TEST_F(FrameProcessorFake, PositionCountsCharactersAcrossPieces) {
+TEST_F(FrameProcessorFake, PositionCountsCharactersAcrossPieces)
+{
     const struct {
         bool fromFile;
         std::vector<std::string> pieces;
@@ -201,7 +212,8 @@ TEST_F(FrameProcessorFake, PositionCountsCharactersAcrossPieces) {
     }
 }
 
-TEST_F(FrameProcessorFake, GroupRecordGoesToTheLogBeforeTheListenerHearsIt) {
+TEST_F(FrameProcessorFake, GroupRecordGoesToTheLogBeforeTheListenerHearsIt)
+{
     const varnaktest::TempDir dir;
     const std::string path = dir / "group.out";
     varnak::DecodeLog log;
@@ -213,7 +225,8 @@ TEST_F(FrameProcessorFake, GroupRecordGoesToTheLogBeforeTheListenerHearsIt) {
         varnak::DecodeLog* log;
         std::string path;
         std::size_t* bytes;
-        void onGroup(const varnak::DecodedGroup&) override {
+        void onGroup(const varnak::DecodedGroup&) override
+        {
             log->flush();
             *bytes = varnaktest::ReadAll(path).size();
         }

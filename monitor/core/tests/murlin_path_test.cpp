@@ -23,7 +23,8 @@ struct Collector : varnak::FrameListener {
 
     void onAutoReset(bool inverted) override { resets.push_back(inverted); }
     void onStatus(uint16_t status) override { statuses.push_back(status); }
-    void onGroup(const varnak::DecodedGroup& g) override {
+    void onGroup(const varnak::DecodedGroup& g) override
+    {
         records.push_back(g.lines[0] + "\n" + g.lines[1] + "\n" + g.lines[2] + "\n" + g.lines[3]);
         states.push_back(g.state);
     }
@@ -31,7 +32,8 @@ struct Collector : varnak::FrameListener {
 
 class MurlinPath : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::string error;
         api = varnak::murlin(&error);
         ASSERT_NE(api, nullptr) << error;
@@ -44,14 +46,16 @@ protected:
     Collector collector;
 };
 
-TEST_F(MurlinPath, BindingGivesAllTenFunctionsAndTheSameTableEveryTime) {
+TEST_F(MurlinPath, BindingGivesAllTenFunctionsAndTheSameTableEveryTime)
+{
     EXPECT_EQ(varnak::murlin(), api);
     EXPECT_STREQ(api->RDSPTYDesc(31), "Alarm");
     EXPECT_EQ(api->RDSPTYDesc(32), nullptr);
     EXPECT_EQ(varnak::StrFromPtr(api->RDSDisplay(4)), "");
 }
 
-TEST(MurlinCandidates, BesideTheProgramThenTheInstalledLibraryFolder) {
+TEST(MurlinCandidates, BesideTheProgramThenTheInstalledLibraryFolder)
+{
     const std::string installed =
         std::filesystem::path("/opt/v/bin/" MURLIN_LIBDIR_FROM_BINDIR "/" MURLIN_LIBRARY).lexically_normal().string();
     const struct {
@@ -66,7 +70,8 @@ TEST(MurlinCandidates, BesideTheProgramThenTheInstalledLibraryFolder) {
     EXPECT_STREQ(MURLIN_LIBRARY, "libmurlin.so.0");
 }
 
-TEST_F(MurlinPath, OneOneAnd207ZerosResetAtThe208thBitWithoutAFlip) {
+TEST_F(MurlinPath, OneOneAnd207ZerosResetAtThe208thBitWithoutAFlip)
+{
     processor->process("1" + std::string(206, '0'), true);
     EXPECT_TRUE(collector.resets.empty());
     processor->process("0", true);
@@ -77,7 +82,8 @@ TEST_F(MurlinPath, OneOneAnd207ZerosResetAtThe208thBitWithoutAFlip) {
     EXPECT_EQ(collector.statuses, std::vector<uint16_t>{0x1115});
 }
 
-TEST_F(MurlinPath, ElevenRunsOfNoiseFlipOnTheEleventhAndEveryLaterOne) {
+TEST_F(MurlinPath, ElevenRunsOfNoiseFlipOnTheEleventhAndEveryLaterOne)
+{
     const std::string run(208, '0');
     for (int k = 1; k <= 13; ++k) {
         processor->process(run, true);
@@ -86,7 +92,8 @@ TEST_F(MurlinPath, ElevenRunsOfNoiseFlipOnTheEleventhAndEveryLaterOne) {
     }
 }
 
-TEST_F(MurlinPath, CleanStreamDecodesEveryGroup) {
+TEST_F(MurlinPath, CleanStreamDecodesEveryGroup)
+{
     processor->process(varnaktest::StationBits(40), true);
     // Blocks A and B of the first group are found by the search and still count.
     ASSERT_EQ(collector.records.size(), 40u);
@@ -98,7 +105,8 @@ TEST_F(MurlinPath, CleanStreamDecodesEveryGroup) {
     EXPECT_TRUE(collector.resets.empty());
 }
 
-TEST_F(MurlinPath, HexTextAndInvertedStreamGiveTheSameGroups) {
+TEST_F(MurlinPath, HexTextAndInvertedStreamGiveTheSameGroups)
+{
     const std::string bits = varnaktest::StationBits(24);
     processor->process(bits, true);
     const auto fromBits = collector.records;
@@ -118,7 +126,8 @@ TEST_F(MurlinPath, HexTextAndInvertedStreamGiveTheSameGroups) {
     EXPECT_EQ(inverted.records, fromBits);
 }
 
-TEST_F(MurlinPath, InvertedStreamIsFoundByThePolaritySearch) {
+TEST_F(MurlinPath, InvertedStreamIsFoundByThePolaritySearch)
+{
     // Noise first uses up the ten resets that change nothing.
     std::string text(10 * 208, '0');
     text += varnaktest::Inverted(varnaktest::StationBits(60));
@@ -129,7 +138,8 @@ TEST_F(MurlinPath, InvertedStreamIsFoundByThePolaritySearch) {
     EXPECT_EQ(std::string(collector.states.back().ps, 8), varnaktest::kTestPs);
 }
 
-TEST_F(MurlinPath, DecodeLogHoldsEveryGroupByteForByte) {
+TEST_F(MurlinPath, DecodeLogHoldsEveryGroupByteForByte)
+{
     const varnaktest::TempDir dir;
     const std::string path = dir / "stream.out";
     varnak::DecodeLog log;

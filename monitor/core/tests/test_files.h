@@ -8,25 +8,29 @@
 
 namespace varnaktest {
 
-inline std::string ReadAll(const std::string& path) {
+inline std::string ReadAll(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-inline void WriteFile(const std::string& path, const std::string& text) {
+inline void WriteFile(const std::string& path, const std::string& text)
+{
     std::ofstream(path, std::ios::binary) << text;
 }
 
 // A fresh folder under /tmp, removed with everything in it at the end.
 class TempDir {
 public:
-    TempDir() {
+    TempDir()
+    {
         char pattern[] = "/tmp/varnak-test-XXXXXX";
         if (::mkdtemp(pattern)) path_ = pattern;
     }
-    ~TempDir() {
+    ~TempDir()
+    {
         if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
     }
     TempDir(const TempDir&) = delete;

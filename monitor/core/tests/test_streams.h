@@ -14,7 +14,8 @@ constexpr const char kTestRadiotext[] = "Varnak test stream: radiotext in sixtee
 
 // `groups` groups of a station, alternating 0A (PS, TA, MS, one AF pair) and
 // 2A (radiotext), after a few bits that do not start on a block boundary.
-inline std::string StationBits(int groups, uint16_t pi = kTestPi) {
+inline std::string StationBits(int groups, uint16_t pi = kTestPi)
+{
     std::string bits = "0110100";
     const uint16_t header = (1u << 10) | (10u << 5);  // TP 1, PTY 10
     for (int g = 0; g < groups; ++g) {
@@ -36,7 +37,8 @@ inline std::string StationBits(int groups, uint16_t pi = kTestPi) {
 }
 
 // Every bit flipped.
-inline std::string Inverted(std::string bits) {
+inline std::string Inverted(std::string bits)
+{
     for (char& c : bits) c = c == '1' ? '0' : '1';
     return bits;
 }

@@ -11,7 +11,8 @@
 #include <iterator>
 #include <string>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::ifstream in(argc == 2 ? argv[1] : "");
     if (!in) {
         std::cerr << "usage: murlin_client_cxx BITS.txt\n";

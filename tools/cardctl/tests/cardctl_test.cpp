@@ -3,6 +3,7 @@
 // decode to the same groups as the recording that cardsim streamed.
 #include "event_printer.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 using namespace cardctl;
 
@@ -65,8 +65,7 @@ std::vector<QJsonObject> jsonLines(const QByteArray& out)
 {
     std::vector<QJsonObject> lines;
     for (const QByteArray& l : out.split('\n'))
-        if (!l.isEmpty())
-            lines.push_back(QJsonDocument::fromJson(l).object());
+        if (!l.isEmpty()) lines.push_back(QJsonDocument::fromJson(l).object());
     return lines;
 }
 
@@ -128,10 +127,13 @@ TEST(CardCtl, ExitsZeroOnlyWhenWhatWasAskedHappened)
         QByteArray err, absent;
     };
     const std::vector<Case> cases = {
-        {{"--cards", emptyCards}, {"search"}, 0, "", "OnCardStatus"},   // an empty list is an answer
+        {{"--cards", emptyCards}, {"search"}, 0, "", "OnCardStatus"},  // an empty list is an answer
         {{"--fault", "close"}, {"search"}, 1, "no card list from 127.0.0.1:", "\"result\":0"},
-        {{}, {"--serial", "nope", "live"}, 1,
-         "Err:-1 - Connect Error: no card with serial number \"nope\" in the card list", "OnCardConnected"},
+        {{},
+         {"--serial", "nope", "live"},
+         1,
+         "Err:-1 - Connect Error: no card with serial number \"nope\" in the card list",
+         "OnCardConnected"},
         // The server has no card 5: its error is told and the set-up skipped.
         {{}, {"--card", "5", "live"}, 1, "cannot connect card 5 on 127.0.0.1:", "OnCardGetMode"},
         // A card that never streams: no data within --seconds after the set-up.
@@ -152,10 +154,11 @@ TEST(CardCtl, ExitsZeroOnlyWhenWhatWasAskedHappened)
 
 TEST(CardCtl, UsageErrorsExitTwo)
 {
-    for (const QStringList& args : {QStringList{}, QStringList{"dance"}, QStringList{"--port", "x", "search"},
-                                    QStringList{"live"}, QStringList{"--card", "1", "--serial", "s", "live"},
-                                    QStringList{"--card", "9", "live"}, QStringList{"--card", "1", "--seconds", "-1", "live"},
-                                    QStringList{"--card", "1", "--input", "0", "live"}, QStringList{"--port"}}) {
+    for (const QStringList& args :
+         {QStringList{}, QStringList{"dance"}, QStringList{"--port", "x", "search"}, QStringList{"live"},
+          QStringList{"--card", "1", "--serial", "s", "live"}, QStringList{"--card", "9", "live"},
+          QStringList{"--card", "1", "--seconds", "-1", "live"}, QStringList{"--card", "1", "--input", "0", "live"},
+          QStringList{"--port"}}) {
         const Result r = run(binary("cardctl"), args);
         EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.startsWith("cardctl: ")) << r.err.data();
@@ -185,11 +188,9 @@ TEST(CardTools, FollowTheCommandLineConventionsOfTheSuite)
 TEST(CardCtl, AFastLiveStreamArrivesWholeAndDecodesLikeTheRecording)
 {
     const QString decoder = binary("murlin-decode");
-    if (!QFile::exists(decoder))
-        GTEST_SKIP() << "murlin-decode is not built beside the tests";
+    if (!QFile::exists(decoder)) GTEST_SKIP() << "murlin-decode is not built beside the tests";
     QFile sample(VARNAK_SAMPLE_BITS);
-    if (!sample.open(QIODevice::ReadOnly))
-        GTEST_SKIP() << "no sample recording at " VARNAK_SAMPLE_BITS;
+    if (!sample.open(QIODevice::ReadOnly)) GTEST_SKIP() << "no sample recording at " VARNAK_SAMPLE_BITS;
 
     // About a hundred seconds of RDS, streamed at twenty times the bit rate
     // in batches every 10 ms (100 messages a second, five seconds long):
@@ -205,8 +206,8 @@ TEST(CardCtl, AFastLiveStreamArrivesWholeAndDecodesLikeTheRecording)
 
     Sim sim({"--bits", bits, "--speed", "20", "--batch-ms", "10"});
     ASSERT_FALSE(sim.port().isEmpty());
-    const Result live = run(binary("cardctl"),
-                         {"--port", sim.port(), "--card", "1", "--seconds", "6.5", "--hex-out", hex, "live"});
+    const Result live =
+        run(binary("cardctl"), {"--port", sim.port(), "--card", "1", "--seconds", "6.5", "--hex-out", hex, "live"});
     ASSERT_EQ(live.exitCode, 0) << live.err.data();
     const auto lines = jsonLines(live.out);
     int connected = 0, binaries = 0, disconnected = 0;

@@ -5,6 +5,7 @@
 
 #include "quesmer/frame_reader.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,7 +14,6 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
-#include <gtest/gtest.h>
 #include <optional>
 
 using namespace cardsim;
@@ -26,8 +26,7 @@ bool waitUntil(const std::function<bool()>& done, int ms = 5000)
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
+        if (clock.elapsed() > ms) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::usleep(200);
     }
@@ -66,8 +65,7 @@ public:
     {
         for (;;) {
             auto f = next(ms);
-            if (!f || f->header.sequence >= 0)
-                return f;
+            if (!f || f->header.sequence >= 0) return f;
             controls.push_back(f->header.sequence);
         }
     }
@@ -75,8 +73,7 @@ public:
     std::optional<Frame> xmlWith(const QString& text, int ms = 3000)
     {
         while (auto f = message(ms))
-            if (f->xml().contains(text))
-                return f;
+            if (f->xml().contains(text)) return f;
         return std::nullopt;
     }
     void send(int32_t seq, const QByteArray& payload) { socket_.write(encodeFrame(seq, payload)); }
@@ -88,12 +85,10 @@ public:
     std::optional<Frame> handshake()
     {
         auto hello = message();
-        if (!hello || hello->code() != MSG_HELLO)
-            return std::nullopt;
+        if (!hello || hello->code() != MSG_HELLO) return std::nullopt;
         send(hello->header.sequence, clientHelloPayload());
         auto info = message();
-        if (!info || info->code() != MSG_SERVER_INFO)
-            return std::nullopt;
+        if (!info || info->code() != MSG_SERVER_INFO) return std::nullopt;
         QByteArray ack;
         appendU32(ack, MSG_SERVER_INFO_ACK);
         send(info->header.sequence, ack);
@@ -124,8 +119,7 @@ private:
 QByteArray bitsOf(const QByteArray& text)
 {
     QByteArray bits;
-    for (char c : text)
-        bits.append(c == '1' ? 1 : 0);
+    for (char c : text) bits.append(c == '1' ? 1 : 0);
     return bits;
 }
 
@@ -151,12 +145,9 @@ const QByteArray kConnectCard1 = "<Connect>\r\n<Card number=\"1\"/>\r\n</Connect
 ::testing::AssertionResult greet(SimServer& server, RawClient& client)
 {
     QString error;
-    if (!server.listen(QHostAddress::LocalHost, 0, &error))
-        return ::testing::AssertionFailure() << error.toStdString();
-    if (!client.connectTo(server.port()))
-        return ::testing::AssertionFailure() << "no connection";
-    if (!client.handshake())
-        return ::testing::AssertionFailure() << "no handshake";
+    if (!server.listen(QHostAddress::LocalHost, 0, &error)) return ::testing::AssertionFailure() << error.toStdString();
+    if (!client.connectTo(server.port())) return ::testing::AssertionFailure() << "no connection";
+    if (!client.handshake()) return ::testing::AssertionFailure() << "no handshake";
     return ::testing::AssertionSuccess();
 }
 
@@ -186,8 +177,9 @@ TEST(CardSim, HandshakeThenCardListThenCommandReplies)
     auto list = client.message();
     ASSERT_TRUE(list);
     EXPECT_TRUE(isXmlCode(list->code()));
-    EXPECT_TRUE(list->xml().contains("<Card number=\"1\" name=\"DC1\" device=\"dc1-0\" serial-nr=\"00012345\""
-                                     " remote-access=\"yes\" status=\"ready\" connections=\"0\"/>"))
+    EXPECT_TRUE(
+        list->xml().contains("<Card number=\"1\" name=\"DC1\" device=\"dc1-0\" serial-nr=\"00012345\""
+                             " remote-access=\"yes\" status=\"ready\" connections=\"0\"/>"))
         << list->xml().toStdString();
     EXPECT_TRUE(list->xml().contains("name=\"Spare &lt;2&gt;\""));
 
@@ -221,14 +213,13 @@ TEST(CardSim, StreamsTheRecordingOnlyInBitStreamModeAndStopsOnDisconnect)
 {
     SessionOptions o = twoCards();
     QByteArray text;
-    for (int i = 0; i < 300; ++i)
-        text += (i * 7919 % 13) < 6 ? '1' : '0';
+    for (int i = 0; i < 300; ++i) text += (i * 7919 % 13) < 6 ? '1' : '0';
     o.bits = bitsOf(text);
     o.speed = 10;
     SimServer server(o);
     RawClient client;
     ASSERT_TRUE(greet(server, client));
-    client.command(kBitStreamMode);   // no card yet: nothing streams
+    client.command(kBitStreamMode);  // no card yet: nothing streams
     client.command("<Set>\r\n<Configuration binary-data-format=\"base2\" />\r\n</Set>\r\n");
     ASSERT_TRUE(client.xmlWith("<ParameterList>"));
     EXPECT_FALSE(client.xmlWith("<Binary", 300));
@@ -243,7 +234,7 @@ TEST(CardSim, StreamsTheRecordingOnlyInBitStreamModeAndStopsOnDisconnect)
     }
     EXPECT_EQ(received, text);
     ASSERT_EQ(server.sessions().size(), 1);
-    EXPECT_FALSE(server.sessions()[0]->streaming());   // the recording ended without --loop
+    EXPECT_FALSE(server.sessions()[0]->streaming());  // the recording ended without --loop
 
     client.command("<Disconnect/>\r\n");
     ASSERT_TRUE(waitUntil([&] { return server.sessions()[0]->selectedCard() == -1; }));
@@ -287,7 +278,8 @@ TEST(CardSim, SeveralClientsAreServedAndLogged)
     EXPECT_TRUE(b.xmlWith("<Cards>"));
     bool logged = false;
     for (const QJsonObject& e : server.received())
-        logged |= e.value("session").toInt() == 2 && e.value("xml").toString().contains("<Get item=\"card status\"/>\r\n");
+        logged |=
+            e.value("session").toInt() == 2 && e.value("xml").toString().contains("<Get item=\"card status\"/>\r\n");
     EXPECT_TRUE(logged);
     a.socket_.abort();
     ASSERT_TRUE(waitUntil([&] { return server.sessions().size() == 1; }));
@@ -304,7 +296,7 @@ TEST(CardSimFaults, JunkNopsAndSplitWritesStillCarryEveryMessage)
     ASSERT_TRUE(greet(server, client));
     EXPECT_TRUE(client.xmlWith("<Cards>"));
     EXPECT_GT(client.skipped, 0);
-    EXPECT_GT(client.arrivals, 20);   // the frames came in many small pieces
+    EXPECT_GT(client.arrivals, 20);  // the frames came in many small pieces
     EXPECT_NE(std::find(client.controls.begin(), client.controls.end(), SEQ_NOP), client.controls.end());
 }
 
@@ -326,7 +318,7 @@ TEST(CardSimFaults, UnknownCodeProtocolErrorBadXmlLargeAndQuit)
     EXPECT_FALSE(bad->xml().contains("</Cards>"));
     auto large = client.message();
     ASSERT_TRUE(large);
-    EXPECT_GT(large->payload.size(), 70000);   // came in fragments: a lone large frame is dropped
+    EXPECT_GT(large->payload.size(), 70000);  // came in fragments: a lone large frame is dropped
     EXPECT_TRUE(large->xml().contains("</Cards>"));
     ASSERT_TRUE(waitUntil([&] {
         client.message(50);
@@ -341,7 +333,7 @@ TEST(CardSimFaults, SilentAndAbruptClose)
     SimServer silent(o);
     RawClient quiet;
     ASSERT_TRUE(greet(silent, quiet));
-    EXPECT_FALSE(quiet.next(1500));   // not even a keep-alive
+    EXPECT_FALSE(quiet.next(1500));  // not even a keep-alive
 
     o.faults = {Fault::Close};
     SimServer closing(o);
@@ -380,7 +372,7 @@ TEST(CardSimFiles, CardFileErrorsNameTheLineAndField)
     EXPECT_FALSE(bitsFromHex("0a 1G", &error));
     EXPECT_TRUE(error.contains("character 5"));
     EXPECT_EQ(encodeBits(*bitsFromHex("a5 0\n1", &error), "base16"), "A501");
-    EXPECT_EQ(encodeBits(bitsOf("1010"), "base16"), "A0");   // padded with zero bits
+    EXPECT_EQ(encodeBits(bitsOf("1010"), "base16"), "A0");  // padded with zero bits
     EXPECT_EQ(encodeBits(bitsOf("11111111"), "base64"), "/w==");
     QString faultError;
     EXPECT_FALSE(parseFaults("split,wobble", &faultError));
@@ -428,8 +420,9 @@ TEST(CardSimProgram, PortZeroIsPrintedUsageErrorsExitTwoAndTheLogHoldsCommands)
     for (const QByteArray& l : f.readAll().split('\n')) {
         const QJsonObject e = QJsonDocument::fromJson(l).object();
         sawHello |= e.value("code").toString() == "0x00200000";
-        sawCommand |= e.value("xml").toString() ==
-                      "<Message version=\"1.0\">\r\n<Command>\r\n<Get item=\"card status\"/>\r\n</Command>\r\n</Message>\r\n";
+        sawCommand |=
+            e.value("xml").toString() ==
+            "<Message version=\"1.0\">\r\n<Command>\r\n<Get item=\"card status\"/>\r\n</Command>\r\n</Message>\r\n";
     }
     EXPECT_TRUE(sawHello);
     EXPECT_TRUE(sawCommand);

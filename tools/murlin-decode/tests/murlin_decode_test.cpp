@@ -1,12 +1,12 @@
 // murlin-decode end to end: the real program and the real decoder library
 // on streams built with the transmit-side encoder.
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -34,7 +34,8 @@ using varnaktest::WriteFile;
 
 bool Exists(const std::string& path) { return std::ifstream(path).good(); }
 
-std::size_t Count(const std::string& text, const std::string& what) {
+std::size_t Count(const std::string& text, const std::string& what)
+{
     std::size_t n = 0;
     for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size())) ++n;
     return n;
@@ -46,7 +47,8 @@ protected:
 
     // Runs the program with `args` (already quoted) in the test folder.
     // `env` is put before the program ("TZ=UTC ").
-    Result Run(const std::string& args, const std::string& env = "") {
+    Result Run(const std::string& args, const std::string& env = "")
+    {
         const std::string out = dir + "/.stdout", err = dir + "/.stderr";
         const std::string command =
             "cd '" + dir + "' && " + env + "'" MURLIN_DECODE_PATH "' " + args + " >'" + out + "' 2>'" + err + "'";
@@ -61,7 +63,8 @@ protected:
     }
 
     // The names in the test folder, so a test can see that nothing was left behind.
-    std::set<std::string> Files() {
+    std::set<std::string> Files()
+    {
         std::set<std::string> names;
         DIR* d = opendir(dir.c_str());
         while (dirent* e = readdir(d)) {
@@ -78,7 +81,8 @@ protected:
 
 const std::string kSeparator = std::string(36, '-') + "\r\n";
 
-TEST_F(MurlinDecode, WritesTheLogBesideTheInputAndASummary) {
+TEST_F(MurlinDecode, WritesTheLogBesideTheInputAndASummary)
+{
     WriteFile(dir + "/run1.text", varnaktest::StationBits(30));
     WriteFile(dir + "/morning.txt", varnaktest::StationBits(10));
     const Result r = Run("run1.text morning.txt");
@@ -89,16 +93,17 @@ TEST_F(MurlinDecode, WritesTheLogBesideTheInputAndASummary) {
     EXPECT_EQ(log.substr(0, kSeparator.size()), kSeparator);
     EXPECT_EQ(Count(log, "\r\n"), 30u * 5);
     EXPECT_EQ(Count(log, "\n"), 30u * 5);  // no bare line feeds
-    EXPECT_NE(r.err.find("run1.text: " + std::to_string(varnaktest::StationBits(30).size()) +
-                         " bits, 30 groups decoded, "),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("run1.text: " + std::to_string(varnaktest::StationBits(30).size()) + " bits, 30 groups decoded, "),
+        std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("PI 2001  PS 'VARNAK'"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("RT 'Varnak test stream"), std::string::npos) << r.err;
     EXPECT_EQ(Count(ReadAll(dir + "/morning.out"), kSeparator), 10u);
 }
 
-TEST_F(MurlinDecode, OutputOptionAndStandardOutputGiveTheSameLog) {
+TEST_F(MurlinDecode, OutputOptionAndStandardOutputGiveTheSameLog)
+{
     WriteFile(dir + "/in.txt", varnaktest::StationBits(20));
     ASSERT_EQ(Run("-q in.txt").status, 0);
     const std::string log = ReadAll(dir + "/in.out");
@@ -110,14 +115,16 @@ TEST_F(MurlinDecode, OutputOptionAndStandardOutputGiveTheSameLog) {
     EXPECT_EQ(ReadAll(dir + "/named.log"), log);
 }
 
-TEST_F(MurlinDecode, OutputThatIsNotARegularFileIsWrittenInPlace) {
+TEST_F(MurlinDecode, OutputThatIsNotARegularFileIsWrittenInPlace)
+{
     WriteFile(dir + "/in.txt", varnaktest::StationBits(8));
     ASSERT_EQ(Run("-q in.txt").status, 0);
     const std::string log = ReadAll(dir + "/in.out");
 
     // A pipe stays a pipe: it is written to, not replaced by a file.
     ASSERT_EQ(mkfifo((dir + "/pipe").c_str(), 0600), 0);
-    const std::string command = "cd '" + dir + "' && { cat pipe > got & '" MURLIN_DECODE_PATH
+    const std::string command = "cd '" + dir +
+                                "' && { cat pipe > got & '" MURLIN_DECODE_PATH
                                 "' -q -o pipe in.txt; status=$?; wait; exit $status; }";
     ASSERT_EQ(std::system(command.c_str()), 0);
     struct stat info {};
@@ -157,7 +164,8 @@ TEST_F(MurlinDecode, OutputThatIsNotARegularFileIsWrittenInPlace) {
 
 // A run killed outright leaves its temporary file; the next run writing the
 // same output recognises it by the dead process's number and removes it.
-TEST_F(MurlinDecode, TemporaryFileOfAKilledRunIsRemovedByTheNext) {
+TEST_F(MurlinDecode, TemporaryFileOfAKilledRunIsRemovedByTheNext)
+{
     WriteFile(dir + "/in.txt", varnaktest::StationBits(4));
     ASSERT_EQ(mkfifo((dir + "/feed").c_str(), 0600), 0);
     // The writer holds the pipe open, so the run waits for more input.
@@ -195,7 +203,8 @@ TEST_F(MurlinDecode, TemporaryFileOfAKilledRunIsRemovedByTheNext) {
     EXPECT_EQ(Count(ReadAll(dir + "/x.log"), kSeparator), 4u);
 }
 
-TEST_F(MurlinDecode, HexTextAndInvertedBitsDecodeToTheSameLog) {
+TEST_F(MurlinDecode, HexTextAndInvertedBitsDecodeToTheSameLog)
+{
     const std::string bits = varnaktest::StationBits(20);
     WriteFile(dir + "/bits.txt", bits);
     std::string hex = rdsenc::BitsToHex(bits);
@@ -219,7 +228,8 @@ TEST_F(MurlinDecode, HexTextAndInvertedBitsDecodeToTheSameLog) {
     EXPECT_NE(wrong.err.find("0 groups decoded"), std::string::npos) << wrong.err;
 }
 
-TEST_F(MurlinDecode, JsonGivesOneObjectPerGroupWithItsFields) {
+TEST_F(MurlinDecode, JsonGivesOneObjectPerGroupWithItsFields)
+{
     WriteFile(dir + "/in.txt", varnaktest::StationBits(40));
     const Result r = Run("-q --json -o - in.txt");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -246,7 +256,8 @@ TEST_F(MurlinDecode, JsonGivesOneObjectPerGroupWithItsFields) {
     EXPECT_EQ(ReadAll(dir + "/in.out"), r.out);
 }
 
-TEST_F(MurlinDecode, JsonIsValidForClockAndUnusualCharacters) {
+TEST_F(MurlinDecode, JsonIsValidForClockAndUnusualCharacters)
+{
     std::string bits = varnaktest::StationBits(8);
     const uint16_t pi = varnaktest::kTestPi, header = (1u << 10) | (10u << 5);
     // 4A: 2008-02-25 (MJD 54521) 15:51 UTC, local offset +1.0 h (two half hours).
@@ -271,7 +282,8 @@ TEST_F(MurlinDecode, JsonIsValidForClockAndUnusualCharacters) {
         << r.out;
 }
 
-TEST_F(MurlinDecode, BadInputIsNamedAndLeavesNoOutputBehind) {
+TEST_F(MurlinDecode, BadInputIsNamedAndLeavesNoOutputBehind)
+{
     WriteFile(dir + "/bad.hex", "0A1B\n2C3x4D\n");
     WriteFile(dir + "/bad.out", "a log from an earlier run");
     WriteFile(dir + "/empty.txt", "");
@@ -299,8 +311,8 @@ TEST_F(MurlinDecode, BadInputIsNamedAndLeavesNoOutputBehind) {
     EXPECT_NE(r.err.find("would replace the input"), std::string::npos) << r.err;
 
     for (const char* format : {"", "--json "}) {
-        const std::string command = "cd '" + dir + "' && '" MURLIN_DECODE_PATH "' -q " + format +
-                                    "-o - good.txt >/dev/full 2>full.err";
+        const std::string command =
+            "cd '" + dir + "' && '" MURLIN_DECODE_PATH "' -q " + format + "-o - good.txt >/dev/full 2>full.err";
         const int raw = std::system(command.c_str());
         EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1) << format;
         EXPECT_EQ(ReadAll(dir + "/full.err"), "murlin-decode: cannot write standard output: No space left on device\n");
@@ -315,7 +327,8 @@ TEST_F(MurlinDecode, BadInputIsNamedAndLeavesNoOutputBehind) {
     EXPECT_EQ(Files(), (std::set<std::string>{"bad.hex", "bad.out", "empty.txt", "good.txt", "good.out"}));
 }
 
-TEST_F(MurlinDecode, SeveralInputsNeverReplaceEachOtherOrTheirLogs) {
+TEST_F(MurlinDecode, SeveralInputsNeverReplaceEachOtherOrTheirLogs)
+{
     const std::string six = varnaktest::StationBits(6), three = varnaktest::StationBits(3);
     WriteFile(dir + "/one.txt", six);
     WriteFile(dir + "/one.bit", three);
@@ -335,7 +348,8 @@ TEST_F(MurlinDecode, SeveralInputsNeverReplaceEachOtherOrTheirLogs) {
     EXPECT_EQ(ReadAll(dir + "/two.out"), six);
 }
 
-TEST_F(MurlinDecode, UsageErrorsExitWithTwoAndOneWording) {
+TEST_F(MurlinDecode, UsageErrorsExitWithTwoAndOneWording)
+{
     WriteFile(dir + "/a.txt", "0");
     WriteFile(dir + "/b.txt", "0");
     const std::string tryHelp = "Try 'murlin-decode --help'.\n";
@@ -363,7 +377,8 @@ TEST_F(MurlinDecode, UsageErrorsExitWithTwoAndOneWording) {
     EXPECT_EQ(version.out.rfind("murlin-decode ", 0), 0u) << version.out;
 }
 
-TEST_F(MurlinDecode, StandardInputAndDashWriteToStandardOutput) {
+TEST_F(MurlinDecode, StandardInputAndDashWriteToStandardOutput)
+{
     WriteFile(dir + "/in.txt", varnaktest::StationBits(12));
     ASSERT_EQ(Run("-q in.txt").status, 0);
     const std::string log = ReadAll(dir + "/in.out");
@@ -372,12 +387,14 @@ TEST_F(MurlinDecode, StandardInputAndDashWriteToStandardOutput) {
     for (const char* args : {"-q < in.txt", "-q - < in.txt", "-q -o - - < in.txt", "-q < in.txt -o piped.log"}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 0) << args << ": " << r.err;
-        EXPECT_TRUE((std::string(args).find("piped.log") == std::string::npos ? r.out : ReadAll(dir + "/piped.log")) == log)
+        EXPECT_TRUE((std::string(args).find("piped.log") == std::string::npos ? r.out : ReadAll(dir + "/piped.log")) ==
+                    log)
             << args;
     }
 }
 
-TEST_F(MurlinDecode, LongInputsDecodeTheSameWhateverTheirPiecesAndForm) {
+TEST_F(MurlinDecode, LongInputsDecodeTheSameWhateverTheirPiecesAndForm)
+{
     // Long enough for many read chunks; the hex text has line breaks at odd
     // places, so digit pairs are split across chunk borders.
     const std::string bits = varnaktest::StationBits(6000);
@@ -395,7 +412,8 @@ TEST_F(MurlinDecode, LongInputsDecodeTheSameWhateverTheirPiecesAndForm) {
     }
 }
 
-TEST_F(MurlinDecode, InputInTheOtherFormIsPointedOut) {
+TEST_F(MurlinDecode, InputInTheOtherFormIsPointedOut)
+{
     const std::string bits = varnaktest::StationBits(20);
     WriteFile(dir + "/bits.txt", bits);
     WriteFile(dir + "/card.txt", rdsenc::BitsToHex(bits) + "\n");
@@ -414,7 +432,8 @@ TEST_F(MurlinDecode, InputInTheOtherFormIsPointedOut) {
     }
 }
 
-TEST_F(MurlinDecode, MissingLibraryOrExportIsNamed) {
+TEST_F(MurlinDecode, MissingLibraryOrExportIsNamed)
+{
     WriteFile(dir + "/in.txt", varnaktest::StationBits(4));
     // A copy of the program in a folder without the library.
     const std::string copy = dir + "/bin/murlin-decode";
@@ -460,14 +479,16 @@ schedule 0A 2A 0A 3A 11A
 class MurlinDecodeFormats : public MurlinDecode {
 protected:
     // Runs rdsgen on `description` with `args`; the bits go to `output`.
-    void Generate(const std::string& description, const std::string& args, const std::string& output) {
+    void Generate(const std::string& description, const std::string& args, const std::string& output)
+    {
         WriteFile(dir + "/station.rds", description);
         const std::string command = "cd '" + dir + "' && '" RDSGEN_PATH "' station.rds " + args + " -o " + output;
         ASSERT_EQ(std::system(command.c_str()), 0);
     }
 };
 
-TEST_F(MurlinDecodeFormats, GroupLogRoundTripGivesTheSameLogAndJson) {
+TEST_F(MurlinDecodeFormats, GroupLogRoundTripGivesTheSameLogAndJson)
+{
     Generate(kRtPlusStation, "-n 150", "station.txt");
     const Result hex = Run("-q --format hex -o station.groups station.txt");
     ASSERT_EQ(hex.status, 0) << hex.err;
@@ -492,7 +513,8 @@ TEST_F(MurlinDecodeFormats, GroupLogRoundTripGivesTheSameLogAndJson) {
     EXPECT_EQ(Run("-q --format log -o - station.txt").out, ReadAll(dir + "/direct.out"));
 }
 
-TEST_F(MurlinDecodeFormats, RdsTextRbdsAndRtPlus) {
+TEST_F(MurlinDecodeFormats, RdsTextRbdsAndRtPlus)
+{
     Generate(kRtPlusStation, "-n 200", "station.txt");
     const Result r = Run("--rbds --json -o - station.txt");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -513,7 +535,8 @@ TEST_F(MurlinDecodeFormats, RdsTextRbdsAndRtPlus) {
     EXPECT_NE(Run("-q -o - station.txt").out.find("('RADIO \xD7 ')"), std::string::npos);
 }
 
-TEST_F(MurlinDecodeFormats, GroupLogsWithGapsTimeStampsAndBadLines) {
+TEST_F(MurlinDecodeFormats, GroupLogsWithGapsTimeStampsAndBadLines)
+{
     std::string log = "<recorder=\"RDS Logger\" date=\"2026/12/08\" time=\"19:55:10\">\r\n";
     const char* const lines[] = {
         "2001 0558 E501 5641 @2026/12/08 19:55:10.25",  // 0A segment 0: "VA"
@@ -546,7 +569,8 @@ TEST_F(MurlinDecodeFormats, GroupLogsWithGapsTimeStampsAndBadLines) {
     EXPECT_NE(hex.out.find("\n2001 0558 E501 5641\n"), std::string::npos) << hex.out;
 }
 
-TEST_F(MurlinDecodeFormats, StatisticsPerGroupTypeAndBlockErrorRate) {
+TEST_F(MurlinDecodeFormats, StatisticsPerGroupTypeAndBlockErrorRate)
+{
     std::string log;
     for (int i = 0; i < 10; ++i) log += "2001 0558 E501 5641\n";
     for (int i = 0; i < 5; ++i) log += "2001 2540 5661 726E\n";
@@ -570,9 +594,13 @@ TEST_F(MurlinDecodeFormats, StatisticsPerGroupTypeAndBlockErrorRate) {
               "\"blocks\":80,\"blocksMissing\":1,\"blocksRepaired\":0,\"blockErrorRate\":0.012500}\n");
 }
 
-TEST_F(MurlinDecodeFormats, InputsThatAreNoGroupLogAreNamed) {
+TEST_F(MurlinDecodeFormats, InputsThatAreNoGroupLogAreNamed)
+{
     WriteFile(dir + "/bits.txt", varnaktest::StationBits(4));
-    WriteFile(dir + "/blob.bin", std::string("\x7F" "ELF\x02\x01\x01\0\0\0", 10) + std::string(5000, '\xF0'));
+    WriteFile(dir + "/blob.bin", std::string("\x7F"
+                                             "ELF\x02\x01\x01\0\0\0",
+                                             10) +
+                                     std::string(5000, '\xF0'));
     Result r = Run("--groups bits.txt blob.bin");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("murlin-decode: bits.txt: not a group log: it holds bit text\n"), std::string::npos) << r.err;
@@ -595,14 +623,16 @@ TEST_F(MurlinDecodeFormats, InputsThatAreNoGroupLogAreNamed) {
 // radiotexts and known group shares: exactly what it sent, with times from
 // the start of the recording (group n ends at n * 104 / 1187.5 s; the
 // clock's 4A goes first, so the first PS is whole at the end of group 5).
-TEST_F(MurlinDecodeFormats, HistoryOfAStationAsTextAndJson) {
+TEST_F(MurlinDecodeFormats, HistoryOfAStationAsTextAndJson)
+{
     Generate(varnaktest::HistoryStation(), "-n " + std::to_string(varnaktest::kHistoryGroups), "station.txt");
     const Result text = Run("-q --rbds --history -o /dev/null station.txt");
     ASSERT_EQ(text.status, 0) << text.err;
     const char* const expected[] = {
         "station.txt: station history\nstation 54A8 (WAAA), 192 groups, +00:00:00.08 to +00:00:16.81\n",
         "  PS   +00:00:00.43 to +00:00:01.83  \"KESTREL \"\n  PS   +00:00:02.53 to +00:00:03.94  \" TRAFFIC\"\n",
-        "  RTA  +00:00:01.92 to +00:00:03.32  \"First radiotext\"\n  RTA  +00:00:04.72 to +00:00:06.13  \"Second one here\"\n",
+        "  RTA  +00:00:01.92 to +00:00:03.32  \"First radiotext\"\n  RTA  +00:00:04.72 to +00:00:06.13  \"Second one "
+        "here\"\n",
         "  PTY  +00:00:00.08  10 Country\n  TA   +00:00:00.17  TP on, TA off\n  TA   +00:00:02.27  TP on, TA on\n",
         "  AF   87.6 MHz 99.5 MHz\n  CT   +00:00:00.08  2026-12-08T19:55Z local +01:00\n",
         // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): ODA and the statistics are one part over several lines

@@ -44,11 +44,11 @@ void ResetDecoder()
     RDSInit();
     std::string other;
     const uint16_t pi = 0xFFFF;
-    rdsenc::AppendGroup(other, pi, 0x0000, 0xE0CD, 0x2020);   // 0A
-    rdsenc::AppendGroup(other, pi, 0x4000, 0x0000, 0x0000);   // 4A: clock fields 0
-    rdsenc::AppendGroup(other, pi, 0x2000, 0x2020, 0x2020);   // 2A: A/B flag 0
-    rdsenc::AppendGroup(other, pi, 0xE800, pi, 0x0000);       // 14B: EON TP 0
-    rdsenc::AppendGroup(other, pi, 0x0000, 0xE0CD, 0x2020);   // 0A: block B fields 0
+    rdsenc::AppendGroup(other, pi, 0x0000, 0xE0CD, 0x2020);  // 0A
+    rdsenc::AppendGroup(other, pi, 0x4000, 0x0000, 0x0000);  // 4A: clock fields 0
+    rdsenc::AppendGroup(other, pi, 0x2000, 0x2020, 0x2020);  // 2A: A/B flag 0
+    rdsenc::AppendGroup(other, pi, 0xE800, pi, 0x0000);      // 14B: EON TP 0
+    rdsenc::AppendGroup(other, pi, 0x0000, 0xE0CD, 0x2020);  // 0A: block B fields 0
     for (char b : other) RDSBitFrame(b == '1', 0);
     RDSInit();
     RDSStat(3);
@@ -183,8 +183,8 @@ TEST_F(RoundTrip, BasicTuningData)
     bool mfShown = false;
     for (const auto& g : decoded_->groups) mfShown |= g.lines[2].find("AFMF:531.0") != std::string::npos;
     EXPECT_TRUE(mfShown);
-    EXPECT_EQ(s.groupsSeen, 1u << 0 | 1u << 2 | 1u << 4 | 1u << 5 | 1u << 6 | 1u << 8 | 1u << 10 | 1u << 16 |
-                                1u << 28 | 1u << 29 | 1u << 31);
+    EXPECT_EQ(s.groupsSeen, 1u << 0 | 1u << 2 | 1u << 4 | 1u << 5 | 1u << 6 | 1u << 8 | 1u << 10 | 1u << 16 | 1u << 28 |
+                                1u << 29 | 1u << 31);
 }
 
 TEST_F(RoundTrip, RadiotextAAndBWithFlagFlips)

@@ -1,9 +1,9 @@
 // The description parser, the command line and the stream options, without
 // a decoder: what is refused, and with which message.
-#include "generator.h"
-#include "rds_encoder.h"
-#include "options.h"
 #include "station.h"
+#include "generator.h"
+#include "options.h"
+#include "rds_encoder.h"
 
 #include <gtest/gtest.h>
 
@@ -118,7 +118,8 @@ TEST(Description, RefusesBadLinesNamingFileLineAndProblem)
         {"pi 1\ntp maybe\n", "test.rds:2: tp: 'maybe' is not 0/1 or on/off"},
         {"pi 1\nct 2026-02-30 10:00 +1\n", "test.rds:2: ct: 2026-02-30 is not a date"},
         {"pi 1\nct 2026-02-03 10:00 +1.25\n", "test.rds:2: ct: local offset +1.25 is not a multiple of half an hour"},
-        {"pi 1\nct 2026-02-03 10:00 1\n", "test.rds:2: ct: local offset '1' must start with + or -, in hours, e.g. +1 or -5.5"},
+        {"pi 1\nct 2026-02-03 10:00 1\n",
+         "test.rds:2: ct: local offset '1' must start with + or -, in hours, e.g. +1 or -5.5"},
         {"pi 1\nct 2026-02-03 10:00 --5\n", "test.rds:2: ct: local offset --5 has more than one sign"},
         {"pi 1\nct 2026-02-03 10:00 +-5\n", "test.rds:2: ct: local offset +-5 has more than one sign"},
         {"pi 1\ntmc event=101\n", "test.rds:2: tmc: event= and location= are required"},
@@ -148,7 +149,10 @@ TEST(Description, TextIsUtf8SentInTheRdsCharacterSet)
     const Station s = Parse("pi 1\nps \"RADIO Ö \"\nrt B \"Straße 5 €\"\neon 2 ps=\"Ärger\"\n");
     EXPECT_EQ(s.ps, "RADIO \xD7 ");
     ASSERT_EQ(s.radioTextB.size(), 1u);
-    EXPECT_EQ(s.radioTextB[0], "Stra\x8D" "e 5 \xA9" + std::string(22, ' '));
+    EXPECT_EQ(s.radioTextB[0],
+              "Stra\x8D"
+              "e 5 \xA9" +
+                  std::string(22, ' '));
     EXPECT_EQ(s.eon[0].variants[0], uint16_t(0xD172));  // "Är"
 }
 
@@ -158,8 +162,9 @@ TEST(Description, DefaultScheduleHoldsOnlyDescribedGroups)
     ASSERT_FALSE(bare.schedule.empty());
     for (GroupId g : bare.schedule) EXPECT_EQ(g, (GroupId{0, 0}));
 
-    const Station full = Parse("pi 1\nrt A \"x\"\nrt B \"y\"\npin 1:1:1\noda 1 8A\ntmc event=1 location=1\n"
-                               "eon 2 ps=\"N\"\nraw 5A 0 0 0\n");
+    const Station full = Parse(
+        "pi 1\nrt A \"x\"\nrt B \"y\"\npin 1:1:1\noda 1 8A\ntmc event=1 location=1\n"
+        "eon 2 ps=\"N\"\nraw 5A 0 0 0\n");
     std::set<std::string> names;
     for (GroupId g : full.schedule) names.insert(GroupName(g));
     EXPECT_EQ(names, (std::set<std::string>{"0A", "1A", "2A", "2B", "3A", "5A", "8A", "14A", "14B"}));
@@ -168,8 +173,8 @@ TEST(Description, DefaultScheduleHoldsOnlyDescribedGroups)
 TEST(CommandLine, ReadsOptionsAndRefusesBadOnes)
 {
     const CommandLine cl = ParseCommandLine({"rdsgen", "s.rds", "--hex", "-o", "out.txt", "--seconds", "2.5",
-                                             "--garbage", "33", "--error-rate", "0.001", "--burst", "100:50",
-                                             "--burst", "1s:0.5s:0.25", "--invert", "--seed", "7"});
+                                             "--garbage", "33", "--error-rate", "0.001", "--burst", "100:50", "--burst",
+                                             "1s:0.5s:0.25", "--invert", "--seed", "7"});
     EXPECT_EQ(cl.description, "s.rds");
     EXPECT_EQ(cl.output, "out.txt");
     EXPECT_TRUE(cl.hex);
@@ -237,8 +242,7 @@ TEST(Stream, LengthGarbageBurstsAndSeed)
     StreamOptions noisy = o;
     noisy.bursts.push_back({100, 60, 1.0});
     const std::string hit = GenerateBits(s, noisy);
-    for (size_t i = 0; i < clean.size(); ++i)
-        EXPECT_EQ(hit[i] != clean[i], i >= 100 && i < 160) << "bit " << i;
+    for (size_t i = 0; i < clean.size(); ++i) EXPECT_EQ(hit[i] != clean[i], i >= 100 && i < 160) << "bit " << i;
 
     // Inversion flips every bit.
     StreamOptions inverted = o;
@@ -249,7 +253,10 @@ TEST(Stream, LengthGarbageBurstsAndSeed)
 
 TEST(Stream, HexPacksTheBitsMostSignificantFirst)
 {
-    EXPECT_EQ(rdsenc::BitsToHex("10000000" "00000001" "1111"), "8001F0");
+    EXPECT_EQ(rdsenc::BitsToHex("10000000"
+                                "00000001"
+                                "1111"),
+              "8001F0");
     EXPECT_EQ(rdsenc::BitsToHex(""), "");
     const Station s = Parse("pi 0xC2A1\n");
     StreamOptions o;
