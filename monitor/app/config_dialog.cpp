@@ -79,30 +79,30 @@ ConfigDialog::ConfigDialog(Notifier& notifier, QWidget* owner)
     host->setObjectName(QStringLiteral("fraHost"));
     auto* lbl = new QLabel(QStringLiteral("Name/Address"), host);
     lbl->setObjectName(QStringLiteral("Lbl"));
-    vHostNam_ = new QLineEdit(kDefaultHost, host);
-    vHostNam_->setObjectName(QStringLiteral("vHostNam"));
-    vHostNam_->setToolTip(QStringLiteral("Host name or IP address"));
+    hostNameEdit_ = new QLineEdit(kDefaultHost, host);
+    hostNameEdit_->setObjectName(QStringLiteral("vHostNam"));
+    hostNameEdit_->setToolTip(QStringLiteral("Host name or IP address"));
     auto* lblPort = new QLabel(QStringLiteral("Port"), host);
     lblPort->setObjectName(QStringLiteral("LblPort"));
-    vHostSvc_ = new QLineEdit(kDefaultPort, host);
-    vHostSvc_->setObjectName(QStringLiteral("vHostSvc"));
-    vHostSvc_->setToolTip(QStringLiteral("Host port"));
-    vHostSvc_->setMaxLength(12);
-    lbl->setBuddy(vHostNam_);
-    lblPort->setBuddy(vHostSvc_);
+    hostPortEdit_ = new QLineEdit(kDefaultPort, host);
+    hostPortEdit_->setObjectName(QStringLiteral("vHostSvc"));
+    hostPortEdit_->setToolTip(QStringLiteral("Host port"));
+    hostPortEdit_->setMaxLength(12);
+    lbl->setBuddy(hostNameEdit_);
+    lblPort->setBuddy(hostPortEdit_);
     auto* hostGrid = new QGridLayout(host);
     hostGrid->addWidget(lbl, 0, 0);
-    hostGrid->addWidget(vHostNam_, 0, 1);
+    hostGrid->addWidget(hostNameEdit_, 0, 1);
     hostGrid->addWidget(lblPort, 1, 0);
-    hostGrid->addWidget(vHostSvc_, 1, 1);
-    vHostSvc_->setMaximumWidth(vHostSvc_->fontMetrics().horizontalAdvance(QStringLiteral("0000000000")));
+    hostGrid->addWidget(hostPortEdit_, 1, 1);
+    hostPortEdit_->setMaximumWidth(hostPortEdit_->fontMetrics().horizontalAdvance(QStringLiteral("0000000000")));
 
     // Card type: DC1 only.
     auto* type = new QGroupBox(QStringLiteral("&Card type"), this);
     type->setObjectName(QStringLiteral("fraCardTyp"));
-    vCardTyp_ = Option(type, ArrayName("vCardTyp", 0), QStringLiteral("DC&1"), QStringLiteral("DC1 (Tested)"));
+    cardTypeButton_ = Option(type, ArrayName("vCardTyp", 0), QStringLiteral("DC&1"), QStringLiteral("DC1 (Tested)"));
     auto* typeBox = new QVBoxLayout(type);
-    typeBox->addWidget(vCardTyp_);
+    typeBox->addWidget(cardTypeButton_);
     typeBox->addStretch();
 
     // Cards 1 to 8, two rows of four.
@@ -110,9 +110,9 @@ ConfigDialog::ConfigDialog(Notifier& notifier, QWidget* owner)
     cards->setObjectName(QStringLiteral("fraCards"));
     auto* cardGrid = new QGridLayout(cards);
     for (int k = 0; k < kCards; ++k) {
-        vCardNum_[k] = Option(cards, ArrayName("vCardNum", k), QString::fromUtf8("Card N\u00b0%1").arg(k + 1),
-                              QStringLiteral("Select Card %1").arg(k + 1));
-        cardGrid->addWidget(vCardNum_[k], k / 4, k % 4);
+        cardButtons_[k] = Option(cards, ArrayName("vCardNum", k), QString::fromUtf8("Card N\u00b0%1").arg(k + 1),
+                                 QStringLiteral("Select Card %1").arg(k + 1));
+        cardGrid->addWidget(cardButtons_[k], k / 4, k % 4);
     }
 
     // IF inputs 1 to 4.
@@ -120,9 +120,9 @@ ConfigDialog::ConfigDialog(Notifier& notifier, QWidget* owner)
     params->setObjectName(QStringLiteral("fraParams"));
     auto* paramRow = new QHBoxLayout(params);
     for (int k = 0; k < kInputs; ++k) {
-        vIFInp_[k] = Option(params, ArrayName("vIFInp", k), QStringLiteral("IF&%1").arg(k + 1),
-                            QStringLiteral("Select IF input %1").arg(k + 1));
-        paramRow->addWidget(vIFInp_[k]);
+        inputButtons_[k] = Option(params, ArrayName("vIFInp", k), QStringLiteral("IF&%1").arg(k + 1),
+                                  QStringLiteral("Select IF input %1").arg(k + 1));
+        paramRow->addWidget(inputButtons_[k]);
     }
     paramRow->addStretch();
 
@@ -157,10 +157,12 @@ ConfigDialog::ConfigDialog(Notifier& notifier, QWidget* owner)
     form->setSizeConstraint(QLayout::SetFixedSize);
     notify_->setMinimumHeight(notify_->fontMetrics().height() * 2);
 
-    connect(vCardTyp_, &QRadioButton::clicked, this, [this] { selectCardType(0); });
-    for (int k = 0; k < kCards; ++k) connect(vCardNum_[k], &QRadioButton::clicked, this, [this, k] { selectCard(k); });
-    for (int k = 0; k < kInputs; ++k) connect(vIFInp_[k], &QRadioButton::clicked, this, [this, k] { selectInput(k); });
-    connect(vHostSvc_, &QLineEdit::textChanged, this, &ConfigDialog::checkPort);
+    connect(cardTypeButton_, &QRadioButton::clicked, this, [this] { selectCardType(0); });
+    for (int k = 0; k < kCards; ++k)
+        connect(cardButtons_[k], &QRadioButton::clicked, this, [this, k] { selectCard(k); });
+    for (int k = 0; k < kInputs; ++k)
+        connect(inputButtons_[k], &QRadioButton::clicked, this, [this, k] { selectInput(k); });
+    connect(hostPortEdit_, &QLineEdit::textChanged, this, &ConfigDialog::checkPort);
     connect(ok_, &QPushButton::clicked, this, &ConfigDialog::accept);
     connect(cancel_, &QPushButton::clicked, this, &ConfigDialog::reject);
     connect(search_, &QPushButton::clicked, this, &ConfigDialog::search);
@@ -213,24 +215,24 @@ void ConfigDialog::activate()
     clearCardChoices();
 
     if (hostNam_.isEmpty()) hostNam_ = kDefaultHost;
-    vHostNam_->setText(hostNam_);
+    hostNameEdit_->setText(hostNam_);
     if (hostSvc_.isEmpty()) hostSvc_ = kDefaultPort;
     {
         // Set quietly, then check once: setText() of an unchanged text does
         // not report a change.
-        const QSignalBlocker quiet(vHostSvc_);
-        vHostSvc_->setText(hostSvc_);
+        const QSignalBlocker quiet(hostPortEdit_);
+        hostPortEdit_->setText(hostSvc_);
     }
     checkPort();
-    selectCardType(cardTyp_ < 0 || cardTyp_ >= 1 ? 0 : cardTyp_);
-    if (cardNum_ >= 1 && cardNum_ <= kCards) {
-        selectCard(cardNum_ - 1);
-        vCardNum_[cardNum_ - 1]->setEnabled(true);
+    selectCardType(cardType_ < 0 || cardType_ >= 1 ? 0 : cardType_);
+    if (cardNumber_ >= 1 && cardNumber_ <= kCards) {
+        selectCard(cardNumber_ - 1);
+        cardButtons_[cardNumber_ - 1]->setEnabled(true);
     }
     if (ifInput_ >= 1 && ifInput_ <= kInputs) selectInput(ifInput_ - 1);
     ok_->setEnabled(false);
     notify_->clear();
-    vHostNam_->setFocus();
+    hostNameEdit_->setFocus();
 }
 
 // The working card choice follows what is shown: with every card option
@@ -238,7 +240,7 @@ void ConfigDialog::activate()
 void ConfigDialog::clearCardChoices()
 {
     chosenCard_ = 0;
-    for (QRadioButton* b : vCardNum_) {
+    for (QRadioButton* b : cardButtons_) {
         b->setEnabled(false);
         Uncheck(b);
     }
@@ -249,21 +251,21 @@ void ConfigDialog::clearCardChoices()
 
 void ConfigDialog::selectCardType(int k)
 {
-    vCardTyp_->setChecked(true);
+    cardTypeButton_->setChecked(true);
     chosenType_ = k;
     ok_->setEnabled(true);
 }
 
 void ConfigDialog::selectCard(int k)
 {
-    vCardNum_[k]->setChecked(true);
+    cardButtons_[k]->setChecked(true);
     chosenCard_ = k + 1;
     ok_->setEnabled(true);
 }
 
 void ConfigDialog::selectInput(int k)
 {
-    vIFInp_[k]->setChecked(true);
+    inputButtons_[k]->setChecked(true);
     chosenInput_ = k + 1;
 }
 
@@ -281,16 +283,16 @@ QString ConfigDialog::openedPort() const
 
 void ConfigDialog::checkPort()
 {
-    const QString text = vHostSvc_->text();
+    const QString text = hostPortEdit_->text();
     if (text.isEmpty()) return;
     const qint64 value = PortValue(text);
     const QString normal = QString::number(value);
     if (normal != text) {
-        vHostSvc_->setText(normal);  // checks the new text
+        hostPortEdit_->setText(normal);  // checks the new text
         return;
     }
     if (value < kPortMin || value > kPortMax) {
-        vHostSvc_->setText(openedPort());  // checks the new text
+        hostPortEdit_->setText(openedPort());  // checks the new text
         return;
     }
     ok_->setEnabled(true);
@@ -311,8 +313,8 @@ void ConfigDialog::search()
         cancel_->setEnabled(false);
         search_->setEnabled(false);
 
-        QString host = vHostNam_->text();
-        const QString portText = vHostSvc_->text().isEmpty() ? openedPort() : vHostSvc_->text();
+        QString host = hostNameEdit_->text();
+        const QString portText = hostPortEdit_->text().isEmpty() ? openedPort() : hostPortEdit_->text();
         quesmer::Long port = static_cast<quesmer::Long>(qBound<qint64>(0, PortValue(portText), kPortMax));
         const quesmer::Integer result = daskel_->CardSearch(host, port);
         if (result != 0) {
@@ -336,7 +338,7 @@ void ConfigDialog::onCardStatus(quesmer::Integer number, const quesmer::CardStat
 {
     if (status.Ready == quesmer::FALSE_B || number < 1 || number > kCards) return;
     selectCard(number - 1);
-    vCardNum_[number - 1]->setEnabled(true);
+    cardButtons_[number - 1]->setEnabled(true);
 }
 
 // ---------------------------------------------------------------------------
@@ -345,14 +347,14 @@ void ConfigDialog::onCardStatus(quesmer::Integer number, const quesmer::CardStat
 void ConfigDialog::accept()
 {
     if (searching_) return;
-    hostNam_ = vHostNam_->text();
+    hostNam_ = hostNameEdit_->text();
     // An empty port field keeps the value the dialog was opened with.
-    if (!vHostSvc_->text().isEmpty())
-        hostSvc_ = vHostSvc_->text();
+    if (!hostPortEdit_->text().isEmpty())
+        hostSvc_ = hostPortEdit_->text();
     else
         hostSvc_ = openedPort();
-    cardTyp_ = chosenType_;
-    cardNum_ = chosenCard_;
+    cardType_ = chosenType_;
+    cardNumber_ = chosenCard_;
     ifInput_ = chosenInput_;
     QDialog::accept();
 }
@@ -360,7 +362,7 @@ void ConfigDialog::accept()
 void ConfigDialog::reject()
 {
     if (searching_) return;
-    cardNum_ = -1;
+    cardNumber_ = -1;
     QDialog::reject();
 }
 

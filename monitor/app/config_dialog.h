@@ -44,10 +44,10 @@ public:
     void setHostNam(const QString& host) { hostNam_ = host; }
     QString HostSvc() const { return hostSvc_; }
     void setHostSvc(const QString& port) { hostSvc_ = port; }
-    int CardTyp() const { return cardTyp_; }  // 0 = DC1; below 0 none
-    void setCardTyp(int type) { cardTyp_ = type; }
-    int CardNum() const { return cardNum_; }  // 1..8; 0 none chosen; -1 after Cancel
-    void setCardNum(int number) { cardNum_ = number; }
+    int CardTyp() const { return cardType_; }  // 0 = DC1; below 0 none
+    void setCardTyp(int type) { cardType_ = type; }
+    int CardNum() const { return cardNumber_; }  // 1..8; 0 none chosen; -1 after Cancel
+    void setCardNum(int number) { cardNumber_ = number; }
     int IFInput() const { return ifInput_; }  // 1..4
     void setIFInput(int input) { ifInput_ = input; }
 
@@ -88,14 +88,14 @@ private:
 
     // Properties.
     QString hostNam_, hostSvc_;
-    int cardTyp_ = 0, cardNum_ = 0, ifInput_ = 0;
+    int cardType_ = 0, cardNumber_ = 0, ifInput_ = 0;
     // Working choices, copied to the properties by OK.
     int chosenCard_ = 0, chosenType_ = 0, chosenInput_ = 0;
 
-    QLineEdit *vHostNam_, *vHostSvc_;
-    QRadioButton* vCardTyp_;
-    std::array<QRadioButton*, kCards> vCardNum_{};
-    std::array<QRadioButton*, kInputs> vIFInp_{};
+    QLineEdit *hostNameEdit_, *hostPortEdit_;
+    QRadioButton* cardTypeButton_;
+    std::array<QRadioButton*, kCards> cardButtons_{};
+    std::array<QRadioButton*, kInputs> inputButtons_{};
     QPushButton *ok_, *cancel_, *search_;
     QLabel* notify_;
 };
