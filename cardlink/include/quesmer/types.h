@@ -75,16 +75,18 @@ template <class T>
 class ByRef {
 public:
     ByRef(T& variable) : ptr_(&variable) {}
+    // The constraint keeps ByRef itself and plain T lvalues away from this
+    // constructor. clang-tidy 14 does not read requires-clauses and
+    // clang-format 14 does not lay them out, hence the markers.
+    // clang-format off
+    // NOLINTBEGIN(bugprone-forwarding-reference-overload)
     template <class U>
-    requires(std::is_convertible_v<U&&, T> && !std::is_same_v<std::remove_cvref_t<U>, ByRef> &&
-             !(std::is_lvalue_reference_v<U> && std::is_same_v<std::remove_cvref_t<U>, T> &&
-               !std::is_const_v<std::remove_reference_t<U>>))
-        // The constraint above already keeps ByRef and plain T lvalues away from
-        // this constructor; clang-tidy does not read requires-clauses.
-        ByRef(U&& value)
-        : own_(std::forward<U>(value)), ptr_(&own_)
-    {
-    }  // NOLINT(bugprone-forwarding-reference-overload)
+        requires(std::is_convertible_v<U&&, T> && !std::is_same_v<std::remove_cvref_t<U>, ByRef> &&
+                 !(std::is_lvalue_reference_v<U> && std::is_same_v<std::remove_cvref_t<U>, T> &&
+                   !std::is_const_v<std::remove_reference_t<U>>))
+    ByRef(U&& value) : own_(std::forward<U>(value)), ptr_(&own_) {}
+    // NOLINTEND(bugprone-forwarding-reference-overload)
+    // clang-format on
     ByRef(const ByRef&) = delete;
     ByRef& operator=(const ByRef&) = delete;
 
