@@ -70,6 +70,22 @@ struct RunController::FileRun {
     bool readFailed = false;
     QElapsedTimer sincePlay;   // real-time playback: since the first bit
     std::uint64_t played = 0;  // real-time playback: characters fed
+
+    // Makes the group log's piece in `buffer` (or, when `last`, what the
+    // reader still holds) the bits an encoder would have sent, to be fed next.
+    void takeGroupBits(bool last)
+    {
+        bits.clear();
+        const auto onGroup = [this](const rdsformats::GroupRecord&, const std::string& groupBits) {
+            bits += groupBits;
+        };
+        if (last)
+            reader.finish(onGroup);
+        else
+            reader.feed(buffer.data(), got, onGroup);
+        next = bits.data();
+        left = bits.size();
+    }
 };
 
 RunController::RunController(RunView& view, FrameListener& display, QObject* parent)
@@ -422,16 +438,22 @@ void RunController::loadPiece()
 {
     FileRun& f = *file_;
     if (f.groupLog) {
-        f.bits.clear();
-        f.reader.feed(f.buffer.data(), f.got,
-                      [&f](const rdsformats::GroupRecord&, const std::string& groupBits) { f.bits += groupBits; });
-        f.next = f.bits.data();
-        f.left = f.bits.size();
+        f.takeGroupBits(false);
         return;
     }
     if (f.hex && !f.hexText.clean(f.buffer.data(), f.got)) f.badText = QString::fromStdString(f.hexText.error());
     f.next = f.buffer.data();
     f.left = f.got;
+}
+
+// Lets the window draw, then queues the next slice; a decode log that failed
+// ends the run instead.
+void RunController::nextSlice()
+{
+    if (yieldView())
+        slice_.start(0);
+    else
+        finishFile(false, false);
 }
 
 // One slice of a file run: feeds the recording until the time budget is used
@@ -466,10 +488,7 @@ void RunController::fileSlice()
                 }
             }
             if (spent.elapsed() >= kYieldIntervalMs) {
-                if (yieldView())
-                    slice_.start(0);
-                else
-                    finishFile(false, false);
+                nextSlice();
                 return;
             }
         }
@@ -485,10 +504,7 @@ void RunController::fileSlice()
         } else if (r == InputFile::Result::Again) {
             // A silent stream: show what was decoded and serve the window's
             // events, Stop among them, before waiting again.
-            if (yieldView())
-                slice_.start(0);
-            else
-                finishFile(false, false);
+            nextSlice();
             return;
         } else if (r == InputFile::Result::Failed) {
             f.readFailed = true;
@@ -496,13 +512,7 @@ void RunController::fileSlice()
             return;
         } else {
             f.ended = true;
-            if (f.groupLog) {
-                f.bits.clear();
-                f.reader.finish(
-                    [&f](const rdsformats::GroupRecord&, const std::string& groupBits) { f.bits += groupBits; });
-                f.next = f.bits.data();
-                f.left = f.bits.size();
-            }
+            if (f.groupLog) f.takeGroupBits(true);
         }
     }
 }

@@ -148,6 +148,7 @@ private:
     bool startText(bool groupLog, bool hex);
     void startSlices();
     void fileSlice();
+    void nextSlice();
     void waitSlice();
     void loadPiece();
     void finishFile(bool complete, bool stopped);
