@@ -1,6 +1,6 @@
 # Sourced by the set-up scripts: installs the Debian packages the project needs
 # when they are missing (as root), or prints the command that would.
-varnak_packages=(build-essential cmake ninja-build pkg-config python3
+varnak_packages=(build-essential cmake ninja-build ccache pkg-config python3
   qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
   libliquid-dev libsndfile1-dev
   fonts-dejavu-core fonts-dejavu-extra clang libclang-rt-14-dev help2man

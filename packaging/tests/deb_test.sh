@@ -3,7 +3,7 @@
 # package it belongs to (packaging/tests/package_files.txt), control fields,
 # the desktop entry and the AppStream file pass their validators. With
 # --install (as root, on a machine without these packages) also installs
-# them with dpkg, uses them (programs on the PATH, manual pages, a C program
+# them with the README's commands, uses them (programs on the PATH, manual pages, a C program
 # built with pkg-config alone), removes them and checks that no file is left.
 #
 #   deb_test.sh [--install] [PACKAGE_DIR]
@@ -23,10 +23,8 @@ packages=(varnak libmurlin0 libmurlin-dev libquesmer0 libquesmer-dev)
 
 # Every package by its Debian file name, with each file where it belongs.
 : >"$tmp/contents"
-debs=()
 for p in "${packages[@]}"; do
   deb="$dir/${p}_${version}-1_${arch}.deb"
-  debs+=("$deb")
   [ -f "$deb" ] || fail "$deb is missing"
   [ "$(dpkg-deb -f "$deb" Package)" = "$p" ] || fail "$deb is not package $p"
   [ "$(dpkg-deb -f "$deb" Version)" = "$version-1" ] || fail "$deb has not version $version-1"
@@ -53,7 +51,22 @@ if [ "$install" -eq 1 ]; then
   done
   remove() { dpkg --purge "${packages[@]}" >/dev/null 2>&1 || true; }
   trap 'remove; rm -rf "$tmp"' EXIT
-  dpkg -i "${debs[@]}" >/dev/null || fail "dpkg -i"
+  # The README's install commands, word for word (but for the package folder
+  # and sudo), answered yes by apt's configuration rather than by an option.
+  mapfile -t commands < <(sed -n 's/^    sudo \(apt install .*\)$/\1/p' "$top/README.md")
+  [ ${#commands[@]} -eq 2 ] || fail "README.md should give two 'sudo apt install' commands, has ${#commands[@]}"
+  printf 'APT::Get::Assume-Yes "true";\n' >"$tmp/apt.conf"
+  for command in "${commands[@]}"; do
+    echo "README: $command"
+    (cd "$top" && APT_CONFIG=$tmp/apt.conf DEBIAN_FRONTEND=noninteractive \
+      eval "${command//.\/build\/packages\//$dir/}") >"$tmp/apt.log" 2>&1 ||
+      { cat "$tmp/apt.log"; fail "the README's command failed: $command"; }
+  done
+  for p in varnak libmurlin0 libquesmer0 libmurlin-dev; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || fail "the README's commands did not install $p"
+  done
+  # The C++ development package too, for the contents check below.
+  dpkg -i "$dir/libquesmer-dev_${version}-1_${arch}.deb" >/dev/null || fail "dpkg -i libquesmer-dev"
   dpkg -L "${packages[@]}" | sort -u >"$tmp/listed"
   [ "$(command -v murlin-decode)" = /usr/bin/murlin-decode ] || fail "murlin-decode is not on the PATH"
   [ "$(murlin-decode --version)" = "murlin-decode $version" ] || fail "murlin-decode --version"
