@@ -18,7 +18,30 @@ CardRunner::~CardRunner() { live_->stop(); }
 
 bool CardRunner::active() const { return live_->active(); }
 
-void CardRunner::halt() { live_->stop(); }
+void CardRunner::halt()
+{
+    live_->stop();
+    if (settingUp_) cancelled_ = true;
+}
+
+bool CardRunner::setUp(quesmer::CardLink& link, int card, quesmer::Integer ifInput, const quesmer::StartPause& pause)
+{
+    RunView& view = context_.view();
+    view.setStartEnabled(false);
+    view.setStopEnabled(true);
+    settingUp_ = true;
+    cancelled_ = false;
+    // The pauses let events run: Stop is served meanwhile and tells halt().
+    const bool done = quesmer::sendRdsStartSequenceWithProgress(link, ifInput, pause, [&](int step) {
+        if (cancelled_) return false;
+        view.showProgress(
+            QStringLiteral("Setting up card N°%1: step %2 of %3").arg(card).arg(step).arg(quesmer::kRdsStartSteps));
+        return true;
+    });
+    settingUp_ = false;
+    view.showProgress(QString());
+    return done && !cancelled_;
+}
 
 bool CardRunner::start()
 {

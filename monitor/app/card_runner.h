@@ -1,11 +1,15 @@
-// The Card run: the card's live data (hexadecimal text) decoded as it comes
-// into Card.out in the current directory, until Stop. The live data handler
-// queues the card's data events and hands whole digit pairs to the decoder.
+// The Card run: the connected card set up for the RDS bit stream, its
+// progress shown and Stop able to end it; then the card's live data
+// (hexadecimal text) decoded as it comes into Card.out in the current
+// directory, until Stop. The live data handler queues the card's data events
+// and hands whole digit pairs to the decoder.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "quesmer/start_sequence.h"
 
 namespace varnak {
 
@@ -21,6 +25,11 @@ public:
     CardRunner(const CardRunner&) = delete;
     CardRunner& operator=(const CardRunner&) = delete;
 
+    // Sets up card number `card` on `link` (connected) for the RDS bit
+    // stream from IF input `ifInput`, waiting with `pause`: the status bar
+    // shows each step, and Stop (or closing the window) ends the set-up
+    // within one pause. False when it was ended so.
+    bool setUp(quesmer::CardLink& link, int card, quesmer::Integer ifInput, const quesmer::StartPause& pause);
     // Opens Card.out, resets the decoder and lets the card's data through;
     // false (the user was told) when the decoder or the log cannot be had.
     bool start();
@@ -36,6 +45,8 @@ private:
     RunContext& context_;
     std::function<void()> stop_;
     std::unique_ptr<LiveFeed> live_;
+    bool settingUp_ = false;
+    bool cancelled_ = false;  // Stop came during the set-up
 };
 
 }  // namespace varnak

@@ -78,6 +78,11 @@ bool RunController::runRadio(const QString& path)
     return radio_->startRaw(path, *mpxRate_);
 }
 
+bool RunController::setUpCard(quesmer::CardLink& link, int card, int ifInput, const std::function<void(int)>& pause)
+{
+    return card_->setUp(link, card, static_cast<quesmer::Integer>(ifInput), pause);
+}
+
 bool RunController::startCard() { return card_->start(); }
 
 void RunController::decodeText(const std::string& text, bool fromFile) { card_->decodeText(text, fromFile); }

@@ -13,11 +13,16 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "frame_processor.h"
+
+namespace quesmer {
+class CardLink;
+}
 
 namespace varnak {
 
@@ -87,6 +92,10 @@ public:
     // regular file is analysed into its decode log beside it. Returns as
     // analyseFile().
     bool runRadio(const QString& path);
+    // Sets up card number `card`, connected on `link`, for the RDS bit
+    // stream (see CardRunner::setUp); false when Stop or closing the window
+    // ended the set-up, which leaves the window idle.
+    bool setUpCard(quesmer::CardLink& link, int card, int ifInput, const std::function<void(int ms)>& pause);
     // Starts decoding the card's data into Card.out in the current
     // directory; the card is set up already. False (the user was told) when
     // the decoder or the log cannot be had.
