@@ -62,14 +62,13 @@ void QuitOnSignals::watch(QObject* context, std::function<void()> shutdown)
 {
     if (pipe_[0] < 0) return;
     auto* notifier = new QSocketNotifier(pipe_[0], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context,
-                     [this, notifier, shutdown = std::move(shutdown)] {
-                         unsigned char byte = 0;
-                         if (::read(pipe_[0], &byte, 1) != 1 || caught_ != 0) return;
-                         caught_ = byte;
-                         notifier->setEnabled(false);
-                         shutdown();
-                     });
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [this, notifier, shutdown = std::move(shutdown)] {
+        unsigned char byte = 0;
+        if (::read(pipe_[0], &byte, 1) != 1 || caught_ != 0) return;
+        caught_ = byte;
+        notifier->setEnabled(false);
+        shutdown();
+    });
 }
 
 }  // namespace varnak
