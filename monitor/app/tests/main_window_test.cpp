@@ -993,9 +993,7 @@ bool WriteUnlessQuit(int fd, const char* data, std::size_t size, const std::atom
         if (n > 0) {
             data += n;
             size -= static_cast<std::size_t>(n);
-        } else if (n < 0 && errno != EAGAIN) {
-            return false;
-        } else if (quit) {
+        } else if ((n < 0 && errno != EAGAIN) || quit) {
             return false;
         } else {
             pollfd room{fd, POLLOUT, 0};
