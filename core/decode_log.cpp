@@ -12,6 +12,7 @@ bool DecodeLog::open(const std::string& path)
     close();
     error_.clear();
     path_ = path;
+    flushEachGroup_ = false;
     if (!file_.open(path)) {
         error_ = file_.error();
         return false;
@@ -26,6 +27,7 @@ void DecodeLog::attach(std::FILE* stream, const std::string& name)
     close();
     error_.clear();
     path_ = name;
+    flushEachGroup_ = false;
     stream_ = stream;
     owned_ = false;
 }
@@ -49,7 +51,7 @@ bool DecodeLog::writeGroup(const std::string (&lines)[4])
     }
     errno = 0;
     if (std::fwrite(record_.data(), 1, record_.size(), stream_) != record_.size()) return fail("write");
-    return true;
+    return !flushEachGroup_ || flush();
 }
 
 bool DecodeLog::flush()

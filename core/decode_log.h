@@ -35,6 +35,11 @@ public:
     bool writeGroup(const std::string (&lines)[4]);
     // Pushes buffered records to the file; false on a write error.
     bool flush();
+    // Pushes every record to the file as soon as it is written, in one
+    // write: a log followed while it grows, or a run ended by a signal,
+    // holds whole records only. Off by default (open() and attach() turn it
+    // off), as a long recording is written faster in large blocks.
+    void setFlushEachGroup(bool on) { flushEachGroup_ = on; }
     // Flushes and closes; false if any write since open() failed. Closing a
     // log that is not open does nothing and returns true.
     bool close();
@@ -48,6 +53,7 @@ private:
     std::FILE* stream_ = nullptr;
     OutputFile file_;  // the file opened by open()
     bool owned_ = false;
+    bool flushEachGroup_ = false;
     std::string path_;
     std::string error_;
     std::string record_;  // reused record buffer: one write per group

@@ -9,7 +9,8 @@
 // plays a recording at broadcast speed. --exit-when-done closes the window
 // once that run has ended and its decode log is closed; --screenshot saves a
 // picture of the window at that moment. Qt's own options (-platform
-// offscreen, ...) are accepted too.
+// offscreen, ...) are accepted too. SIGINT, SIGTERM and SIGHUP close the
+// window as the user would, then end the program with the signal's status.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QPixmap>
@@ -24,6 +25,7 @@
 #include "history_window.h"
 #include "main_window.h"
 #include "notifier.h"
+#include "quit_on_signals.h"
 #include "rds_demodulator.h"
 #include "sample_source.h"
 #include "settings_store.h"
@@ -176,6 +178,9 @@ int main(int argc, char* argv[])
     const bool exitWhenDone = parser.isSet(exitOption);
     const QString shot = parser.value(shotOption);
 
+    // Made before the application, so that a caught signal ends the process
+    // only once everything else is torn down.
+    varnak::QuitOnSignals quitOnSignals;
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(varnak::MainWindow::AppName);
     QCoreApplication::setApplicationVersion(
@@ -197,6 +202,12 @@ int main(int argc, char* argv[])
     window.show();
     varnak::HistoryWindow* history = varnak::AttachHistoryWindow(window, *notifier, store);
     if (parser.isSet(historyOption)) history->show();
+    // SIGINT, SIGTERM, SIGHUP: the window closes as if the user closed it, so
+    // the run stops and its decode log is closed with whole records.
+    quitOnSignals.watch(&app, [] {
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
 
     int status = 0;
     // Queued, so that what the run's end left to draw and lay out is done

@@ -243,13 +243,8 @@ void MainWindow::CardCommand()
     store_.WriteSetting(AppName, QString(), QStringLiteral("HostName"), cardHost_);
     store_.WriteSetting(AppName, QString(), QStringLiteral("HostPort"), cardPort_);
 
-    ui_.file->setEnabled(false);
-    ui_.card->setEnabled(false);
-    const int stops = runs_->stopCount();
-    quesmer::sendRdsStartSequence(daskel_->link(), static_cast<quesmer::Integer>(configDialog_->IFInput()),
-                                  startPause_);
-    // Closing the window during the set-up ran Stop: the window stays idle.
-    if (runs_->stopCount() != stops) return;
+    // Stop, or closing the window, during the set-up leaves the window idle.
+    if (!runs_->setUpCard(daskel_->link(), number, configDialog_->IFInput(), startPause_)) return;
     if (!runs_->startCard()) {
         daskel_->CardDisconnect();
         setIdleButtons();
@@ -317,6 +312,14 @@ void MainWindow::setInverted(bool inverted, bool show)
 {
     inverted_ = inverted;
     if (show) ShowBitstream();
+}
+
+void MainWindow::showProgress(const QString& text)
+{
+    if (text.isEmpty())
+        ui_.status->clearMessage();
+    else
+        ui_.status->showMessage(text);
 }
 
 void MainWindow::showOverflow(bool shown) { ui_.full->setVisible(shown); }

@@ -145,6 +145,7 @@ private:
     void setInverted(bool inverted, bool show) override;
     void showOverflow(bool shown) override;
     void releaseCard() override;
+    void showProgress(const QString& text) override;
 
     void Load();
     const MurlinApi* api(bool reportFailure);

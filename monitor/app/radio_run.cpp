@@ -52,7 +52,9 @@ std::unique_ptr<RadioRun> RadioRun::open(const RadioInput& input, std::string& e
             }
             run->name_ = shown;
             run->rate_ = *input.rawRate;
-            run->live_ = run->raw_.isStream();
+            // Standard input is live whatever it is connected to: a file
+            // given with "<" is read as the samples of a receiver would be.
+            run->live_ = run->raw_.isStream() || input.path == "-";
             if (!run->live_) run->state_.total = run->raw_.size() / 2;
             run->bytes_.resize(kChunk * 2);
         } else {

@@ -1,36 +1,36 @@
 // The monitor's runs: a recording analysed (File), the card's live data
 // (Card), the FM multiplex from an audio recording or a receiver (radio), and
-// Stop. It owns which run is active, the frame processor, the decode log and
-// the live data handler, and it drives the long work from the event loop.
-//
-// A file is decoded in slices: each slice feeds the recording until its time
-// budget (about one screen refresh) is used up, lets the window draw, and
-// returns to the event loop; a zero-interval timer starts the next slice.
-// Stop ends the chain at once, and a new run starts a chain of its own. A
-// radio run is fed whenever its worker hands over bits. Nothing here runs the
-// event loop from inside it.
+// Stop. The controller owns which run is active and hands the work to one
+// class per kind (FileRunner, CardRunner, RadioRunner); what every kind
+// shares (the frame processor, the decode log, how a run begins and ends) is
+// their RunContext. Long work is driven from the event loop or a worker
+// thread; nothing here runs the event loop from inside it.
 //
 // The controller holds no widgets: what a run shows and asks goes through a
 // RunView, which the main window implements.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "decode_log.h"
 #include "frame_processor.h"
-#include "input_file.h"
-#include "radio_run.h"
+
+namespace quesmer {
+class CardLink;
+}
 
 namespace varnak {
 
+class CardRunner;
+class FileRunner;
 class LiveFeed;
+class RadioRunner;
+class RunContext;
 class RunObserver;
 
 // The user interface of the runs.
@@ -64,9 +64,12 @@ public:
     virtual void showOverflow(bool shown) = 0;
     // Stop releases the card.
     virtual void releaseCard() = 0;
+    // A passing note in the status bar (the card set-up's progress); empty
+    // clears it.
+    virtual void showProgress(const QString& /*text*/) {}
 };
 
-class RunController : public QObject, private FrameListener {
+class RunController : public QObject {
     Q_OBJECT
 public:
     // `display` hears every event of the frame processor; both must outlive
@@ -84,10 +87,15 @@ public:
     // true when the run started: finished() tells when it has ended.
     bool analyseFile(const QString& path);
     // Starts a radio run on raw s16le multiplex samples at the rate set with
-    // setMpxRate(): standard input ("-"), a FIFO or a device is a live run
-    // into Radio.out in the current directory; a regular file is analysed
-    // into its decode log beside it. Returns as analyseFile().
+    // setMpxRate(): standard input ("-", whatever it is connected to), a FIFO
+    // or a device is a live run into Radio.out in the current directory; a
+    // regular file is analysed into its decode log beside it. Returns as
+    // analyseFile().
     bool runRadio(const QString& path);
+    // Sets up card number `card`, connected on `link`, for the RDS bit
+    // stream (see CardRunner::setUp); false when Stop or closing the window
+    // ended the set-up, which leaves the window idle.
+    bool setUpCard(quesmer::CardLink& link, int card, int ifInput, const std::function<void(int ms)>& pause);
     // Starts decoding the card's data into Card.out in the current
     // directory; the card is set up already. False (the user was told) when
     // the decoder or the log cannot be had.
@@ -101,22 +109,22 @@ public:
     void decodeText(const std::string& text, bool fromFile);
 
     void setMpxRate(std::optional<double> rate) { mpxRate_ = rate; }
-    void setRealtime(bool on) { realtime_ = on; }
-    bool realtime() const { return realtime_; }
-    void setObserver(RunObserver* observer) { observer_ = observer; }
+    void setRealtime(bool on);
+    bool realtime() const;
+    void setObserver(RunObserver* observer);
     // The polarity changed from outside a run (the status bar).
     void setInverted(bool inverted);
 
-    bool isAnalysing() const { return analysing_; }
-    bool isRadioRunning() const { return radio_ != nullptr; }
+    bool isAnalysing() const;
+    bool isRadioRunning() const;
     bool cardActive() const;
-    bool isLogOpen() const { return log_.isOpen(); }
-    const QString& currentPath() const { return currentPath_; }
-    void clearCurrentPath() { currentPath_.clear(); }
+    bool isLogOpen() const;
+    const QString& currentPath() const;
+    void clearCurrentPath();
     // Stop commands so far: tells a card set-up that it was ended.
     int stopCount() const { return stopCount_; }
-    int16_t resetCount() const { return processor_ ? processor_->resetCount() : int16_t(0); }
-    LiveFeed& liveFeed() { return *live_; }
+    int16_t resetCount() const;
+    LiveFeed& liveFeed();
 
 signals:
     // A run that analyseFile() or runRadio() started has ended (ran out,
@@ -125,69 +133,12 @@ signals:
     void finished(bool ok);
 
 private:
-    struct FileRun;
-
-    // FrameListener: counts the groups and hands every event on.
-    void onAutoReset(bool inverted) override;
-    void onStatus(uint16_t status) override;
-    void onGroup(const DecodedGroup& group) override;
-
-    bool ensureProcessor(bool reportFailure);
-    bool openFileLog(const QString& path);
-    void beginRun(bool live);
-    bool endRun(const QString& path, bool stopped, const QString& failure);
-    bool closeLog();
-    void setIdle();
-    // Lets the window draw and the observer follow; false when the decode
-    // log failed, which ends the run (a live run is stopped here).
-    bool yieldView();
-
-    // File runs.
-    bool afterFirstRead(InputFile::Result result);
-    bool startAudioFile(bool audio);
-    bool startText(bool groupLog, bool hex);
-    void startSlices();
-    void fileSlice();
-    void nextSlice();
-    void waitSlice();
-    void loadPiece();
-    void finishFile(bool complete, bool stopped);
-
-    // Radio runs.
-    bool startRadio(std::unique_ptr<RadioRun> run, const QString& path, bool live);
-    void drainRadio();
-    void feedRadio();
-    void finishRadio(bool stopped, bool complete);
-    void showRadioState();
-
-    RunView& view_;
-    FrameListener& display_;
-    RunObserver* observer_ = nullptr;
-    const MurlinApi* api_ = nullptr;
-    std::unique_ptr<FrameProcessor> processor_;
-    DecodeLog log_;
-    QString currentPath_;
-
-    bool analysing_ = false;
-    int stopCount_ = 0;
-    bool logFailed_ = false;
-    std::size_t runGroups_ = 0;  // groups decoded since the run began
+    std::unique_ptr<RunContext> context_;
+    std::unique_ptr<RadioRunner> radio_;
+    std::unique_ptr<FileRunner> file_;
+    std::unique_ptr<CardRunner> card_;
     std::optional<double> mpxRate_;
-    bool realtime_ = false;
-
-    // The file run in progress and its slice chain.
-    std::unique_ptr<FileRun> file_;
-    QTimer slice_;
-
-    // The radio run in progress.
-    std::unique_ptr<RadioRun> radio_;
-    RadioRun::State radioState_;
-    QString radioPath_;
-    bool radioLive_ = false;
-    QTimer radioTimer_;
-    QElapsedTimer sinceView_;
-
-    std::unique_ptr<LiveFeed> live_;
+    int stopCount_ = 0;
 };
 
 }  // namespace varnak

@@ -27,4 +27,19 @@ void runEventsFor(int ms);
 // link during the pauses reach their handlers as usual.
 void sendRdsStartSequence(CardLink& link, Integer ifInput, const StartPause& pause = runEventsFor);
 
+// The requests of the set-up above, for progress shown as "step 3 of 7".
+constexpr int kRdsStartSteps = 7;
+
+// Where the set-up is: `step` (1 to kRdsStartSteps) is the request about to
+// be sent, or the last one sent while its pauses run. Returning false ends
+// the set-up there, with nothing more sent.
+using StartProgress = std::function<bool(int step)>;
+
+// The set-up above, telling `progress` before every request and asking it
+// again after every pause, so that a user's Stop takes effect within one
+// pause. True when the whole set-up was sent; false when `progress` ended it
+// or the link was destroyed meanwhile.
+bool sendRdsStartSequenceWithProgress(CardLink& link, Integer ifInput, const StartPause& pause,
+                                      const StartProgress& progress);
+
 }  // namespace quesmer

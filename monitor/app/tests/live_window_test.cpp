@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -333,6 +334,67 @@ TEST_F(LiveWindowTest, ClosingTheWindowDuringTheCardSetUpStaysIdle)
     EXPECT_FALSE(w_->CardActive());
     EXPECT_FALSE(QFile::exists(cardOut()));
     EXPECT_FALSE(w_->daskel().link().connected());
+}
+
+// The card set-up takes seconds: the status bar shows each of its steps
+// while Stop is on, and Stop at any step ends the set-up there, sends
+// nothing more to the card and leaves the window idle.
+TEST_F(LiveWindowTest, CardSetUpShowsItsStepsAndStopEndsIt)
+{
+    // The search of startLive() selects card 3.
+    const QString stepText = QStringLiteral("Setting up card N°3: step %1 of 7");
+    // At the bit rate: 64 KiB of records would take about a minute of data.
+    startSim({QStringLiteral("--bits"), QStringLiteral(VARNAK_SAMPLE_RECORDING)});
+    for (const int stopAt : {0, 3, 6}) {  // 0: never
+        SCOPED_TRACE(stopAt);
+        const qsizetype receivedBefore = simReceived().size();
+        QStringList shown;
+        auto* bar = w_->findChild<QStatusBar*>();
+        ASSERT_NE(bar, nullptr);
+        const QMetaObject::Connection watch =
+            QObject::connect(bar, &QStatusBar::messageChanged, [&](const QString& text) { shown << text; });
+        bool stopWasOn = true;
+        w_->setStartPause([&](int) {
+            stopWasOn = stopWasOn && button("Stopit")->isEnabled() && !button("File")->isEnabled();
+            QCoreApplication::processEvents();  // the requests reach the card
+            if (stopAt > 0 && bar->currentMessage() == stepText.arg(stopAt)) button("Stopit")->click();
+        });
+        startLive(sim_.port());
+        QObject::disconnect(watch);
+        EXPECT_TRUE(stopWasOn) << "Stop is on during the set-up";
+        EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
+        QStringList steps;
+        for (int n = 1; n <= (stopAt > 0 ? stopAt : 7); ++n) steps << stepText.arg(n);
+        shown.removeDuplicates();
+        shown.removeAll(QString());
+        if (stopAt == 0) {
+            // The decode log's message follows the steps.
+            ASSERT_EQ(shown.size(), 8) << qPrintable(shown.join('\n'));
+            shown.removeLast();
+            EXPECT_TRUE(w_->CardActive());
+            EXPECT_TRUE(
+                waitFor([&] { return simReceived().mid(receivedBefore).contains(QStringLiteral("passband")); }, 2000));
+            // Card.out is written group by group: it can be followed live.
+            EXPECT_TRUE(waitFor(
+                [&] { return ReadAll(cardOut()).count("------------------------------------\r\n") >= 2; }, 5000))
+                << "Card.out is empty while the card sends";
+            EXPECT_TRUE(w_->CardActive());
+            w_->StopCommand();
+        } else {
+            EXPECT_FALSE(w_->CardActive());
+            EXPECT_EQ(buttons(), "File=1 Card=1 Stopit=0");
+            EXPECT_FALSE(QFile::exists(cardOut()));
+            EXPECT_FALSE(w_->daskel().link().connected());
+            QTest::qWait(100);
+            // Stopped during the input's pauses (step 3): no filter was set.
+            if (stopAt == 3) {
+                EXPECT_FALSE(simReceived().mid(receivedBefore).contains(QStringLiteral("passband")))
+                    << "sent after Stop";
+            }
+        }
+        EXPECT_EQ(shown, steps);
+        QFile::remove(cardOut());
+    }
 }
 
 TEST_F(LiveWindowTest, OtherEncodingsAndTheOverflowMark)

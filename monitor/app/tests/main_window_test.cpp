@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -32,6 +33,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -982,8 +984,29 @@ TEST_F(WindowTest, BadRecordingsAreNamedWithTheReason)
 // Raw multiplex on standard input: a live run into Radio.out, the signal
 // and the input's state in the title, Stop, a writer that pauses or ends,
 // and one faster than real time.
+// Writes all of `data` into the non-blocking `fd`, waiting for room in short
+// polls; false on an error (EPIPE once nobody reads) or when `quit` is set.
+bool WriteUnlessQuit(int fd, const char* data, std::size_t size, const std::atomic<bool>& quit)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n > 0) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        } else if ((n < 0 && errno != EAGAIN) || quit) {
+            return false;
+        } else {
+            pollfd room{fd, POLLOUT, 0};
+            ::poll(&room, 1, 20);
+        }
+    }
+    return true;
+}
+
 TEST_F(WindowTest, LiveRadioFromStandardInput)
 {
+    // A write into a pipe nobody reads fails with EPIPE instead of ending the test.
+    const auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
     const std::string bits = test::StationBits(3, 50);
     const std::string raw = S16le(Multiplex(bits));
     const std::string demodulated = Demodulated(raw);
@@ -1002,6 +1025,10 @@ TEST_F(WindowTest, LiveRadioFromStandardInput)
         ::close(fds[0]);
         std::atomic<bool> quit{false};
         std::atomic<std::size_t> written{0};
+        // The writer never blocks: once the run has ended and nobody reads,
+        // it gives up when told to quit (or on EPIPE) instead of waiting in
+        // write() for ever.
+        ASSERT_EQ(::fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
         std::thread writer([&, fd = fds[1]] {
             const std::size_t piece = static_cast<std::size_t>(kRate / 20) * 2;  // 50 ms
             const auto start = std::chrono::steady_clock::now();
@@ -1011,12 +1038,13 @@ TEST_F(WindowTest, LiveRadioFromStandardInput)
                     break;
                 }
                 const std::size_t n = std::min(piece, raw.size() - at);
-                if (::write(fd, raw.data() + at, n) != static_cast<ssize_t>(n)) break;
+                if (!WriteUnlessQuit(fd, raw.data() + at, n, quit)) break;
                 written = at + n;
                 if (mode != Writer::FloodsAndEnds)
                     std::this_thread::sleep_until(start + std::chrono::milliseconds(50 * (at / piece + 1)));
             }
-            ::close(fd);
+            // The end of the input, which the run decodes to its last group.
+            if (mode == Writer::FloodsAndEnds) ::close(fd);
         });
         if (mode == Writer::FloodsAndEnds) referenceLog(demodulated);
         QString titleSeen;
@@ -1052,6 +1080,14 @@ TEST_F(WindowTest, LiveRadioFromStandardInput)
         probe.stop();
         quit = true;
         writer.join();
+        if (mode != Writer::FloodsAndEnds) {
+            // Stop and closing the window let go of standard input: its
+            // writer learns at once that nobody reads any more.
+            errno = 0;
+            EXPECT_EQ(::write(fds[1], "\0", 1), -1);
+            EXPECT_EQ(errno, EPIPE) << std::strerror(errno);
+            ::close(fds[1]);
+        }
         EXPECT_TRUE(ok);
         expectIdle();
         const QByteArray log = readAll(dir_.filePath(QStringLiteral("Radio.out")));
@@ -1068,33 +1104,105 @@ TEST_F(WindowTest, LiveRadioFromStandardInput)
     ::dup2(savedStdin, STDIN_FILENO);
     ::close(savedStdin);
     QDir::setCurrent(previousDir);
+    std::signal(SIGPIPE, previousPipe);
 }
 
 // The program as scripts use it: raw multiplex on standard input, the
 // window closing after the input has ended and the last group is logged.
+// Standard input is a live run into Radio.out whatever it is connected to: a
+// pipe, or a file given with "<".
 TEST_F(WindowTest, ProgramEndsWithItsRadioInput)
 {
     const QString bin = QCoreApplication::applicationDirPath();
     if (!QFile::exists(bin + QStringLiteral("/varnak"))) GTEST_SKIP() << "varnak not built";
     const std::string bits = test::StationBits(3, 50);
     const std::string raw = S16le(Multiplex(bits));
-    QProcess varnak;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.filePath(QStringLiteral("config")));
-    varnak.setProcessEnvironment(env);
-    varnak.setWorkingDirectory(dir_.filePath(QStringLiteral("run")));
-    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("run")));
-    varnak.start(bin + QStringLiteral("/varnak"),
-                 {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--exit-when-done"),
-                  QStringLiteral("--mpx-rate"), QStringLiteral("171k"), QStringLiteral("-")});
-    ASSERT_TRUE(varnak.waitForStarted());
-    varnak.write(raw.data(), static_cast<qint64>(raw.size()));
-    varnak.closeWriteChannel();
-    ASSERT_TRUE(varnak.waitForFinished(60000));
-    EXPECT_EQ(varnak.exitCode(), 0) << varnak.readAllStandardError().toStdString();
-    const QByteArray log = readAll(dir_.filePath(QStringLiteral("run/Radio.out")));
-    EXPECT_GE(log.count(kSeparator), 2 * test::kGroupsPerCycle);
-    EXPECT_EQ(log.count(kSeparator), referenceLog(Demodulated(raw)).count(kSeparator));
+    const QString samples = dir_.filePath(QStringLiteral("samples.raw"));
+    QFile file(samples);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(raw.data(), static_cast<qint64>(raw.size()));
+    file.close();
+    for (const bool fromFile : {false, true}) {
+        SCOPED_TRACE(fromFile ? "standard input from a file" : "standard input from a pipe");
+        const QString run = fromFile ? QStringLiteral("file") : QStringLiteral("pipe");
+        ASSERT_TRUE(QDir(dir_.path()).mkdir(run));
+        QProcess varnak;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.filePath(QStringLiteral("config")));
+        varnak.setProcessEnvironment(env);
+        varnak.setWorkingDirectory(dir_.filePath(run));
+        if (fromFile) varnak.setStandardInputFile(samples);
+        varnak.start(bin + QStringLiteral("/varnak"),
+                     {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--exit-when-done"),
+                      QStringLiteral("--mpx-rate"), QStringLiteral("171k"), QStringLiteral("-")});
+        ASSERT_TRUE(varnak.waitForStarted());
+        if (!fromFile) {
+            varnak.write(raw.data(), static_cast<qint64>(raw.size()));
+            varnak.closeWriteChannel();
+        }
+        ASSERT_TRUE(varnak.waitForFinished(60000));
+        EXPECT_EQ(varnak.exitCode(), 0) << varnak.readAllStandardError().toStdString();
+        const QByteArray log = readAll(dir_.filePath(run + QStringLiteral("/Radio.out")));
+        EXPECT_GE(log.count(kSeparator), 2 * test::kGroupsPerCycle);
+        EXPECT_EQ(log.count(kSeparator), referenceLog(Demodulated(raw)).count(kSeparator));
+        EXPECT_EQ(QDir(dir_.filePath(run)).entryList(QDir::Files | QDir::Hidden), QStringList{"Radio.out"});
+    }
+}
+
+// A live log is written group by group, so it can be followed while the run
+// goes on; a signal (kill, Ctrl-C, a closed terminal) ends the program the
+// way closing the window does, leaving whole records only, and the program
+// still ends with the signal's status.
+TEST_F(WindowTest, LiveLogsGrowGroupByGroupAndSignalsLeaveWholeRecords)
+{
+    const QString bin = QCoreApplication::applicationDirPath();
+    if (!QFile::exists(bin + QStringLiteral("/varnak"))) GTEST_SKIP() << "varnak not built";
+    const std::string raw = S16le(Multiplex(test::StationBits(3, 50)));
+    const QString bits = writeFile(QStringLiteral("long.txt"), test::StationBits(40));
+    struct Case {
+        const char* name;
+        int signal;
+        QStringList args;  // after the platform options
+        const char* log;   // in the run's folder
+    };
+    const Case cases[] = {
+        {"radio", SIGTERM, {QStringLiteral("--mpx-rate"), QStringLiteral("171k"), QStringLiteral("-")}, "Radio.out"},
+        {"recording", SIGINT, {QStringLiteral("--realtime"), bits}, "../long.out"},
+        {"recording", SIGHUP, {QStringLiteral("--realtime"), bits}, "../long.out"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + strsignal(c.signal));
+        const QString run = dir_.filePath(QStringLiteral("run%1").arg(c.signal));
+        ASSERT_TRUE(QDir().mkpath(run));
+        QFile::remove(dir_.filePath(QStringLiteral("long.out")));
+        QProcess varnak;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.filePath(QStringLiteral("config")));
+        varnak.setProcessEnvironment(env);
+        varnak.setWorkingDirectory(run);
+        varnak.start(bin + QStringLiteral("/varnak"),
+                     QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen")} + c.args);
+        ASSERT_TRUE(varnak.waitForStarted());
+        // The multiplex goes in and the pipe stays open: the run goes on.
+        if (c.signal == SIGTERM) varnak.write(raw.data(), static_cast<qint64>(raw.size()));
+        const QString logPath = QDir(run).filePath(QString::fromLatin1(c.log));
+        const auto records = [&] { return readAll(logPath).count(kSeparator); };
+        if (c.signal == SIGTERM) {
+            // A live log shows groups while the run goes on, long before any
+            // buffer of records could have filled.
+            const bool grew = QTest::qWaitFor([&] { return records() >= 2; }, 20000);
+            EXPECT_TRUE(grew) << "the live log is empty while the run goes on";
+        } else {
+            QTest::qWait(2000);  // a recording's log is written in large blocks
+        }
+        ::kill(static_cast<pid_t>(varnak.processId()), c.signal);
+        ASSERT_TRUE(varnak.waitForFinished(20000));
+        EXPECT_EQ(varnak.exitStatus(), QProcess::CrashExit) << "ended with the signal's status";
+        const QByteArray log = readAll(logPath);
+        EXPECT_GE(log.count(kSeparator), 2);
+        EXPECT_EQ(log.count("\r\n"), 5 * log.count(kSeparator)) << "whole records only";
+        EXPECT_TRUE(log.endsWith("\r\n"));
+    }
 }
 
 // At broadcast speed a bit recording takes as long as it took on air.
