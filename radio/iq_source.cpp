@@ -83,7 +83,8 @@ void Convert(IqFormat format, const unsigned char* in, std::size_t samples, std:
 class RawIq final : public IqSource {
 public:
     RawIq(const std::string& path, IqFormat format, double rate, std::optional<double> center)
-        : IqSource(path == "-" ? "standard input" : path, rate, center), format_(format),
+        : IqSource(path == "-" ? "standard input" : path, rate, center),
+          format_(format),
           sampleBytes_(IqSampleBytes(format))
     {
         if (path == "-") {
@@ -173,7 +174,8 @@ public:
         : IqSource(path, 0, settings.center ? settings.center : FrequencyFromName(path))
     {
         struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) throw SampleSourceError("cannot open " + path + ": " + std::strerror(errno));
+        if (::stat(path.c_str(), &st) != 0)
+            throw SampleSourceError("cannot open " + path + ": " + std::strerror(errno));
         if (S_ISDIR(st.st_mode)) throw SampleSourceError(path + ": is a directory");
         SF_INFO info{};
         file_ = sf_open(path.c_str(), SFM_READ, &info);
@@ -344,11 +346,9 @@ std::optional<double> FrequencyFromName(std::string_view path)
 std::optional<SigmfMeta> ParseSigmfMeta(std::string_view json, std::string& error)
 {
     QJsonParseError parseError{};
-    const QJsonDocument doc =
-        QJsonDocument::fromJson(QByteArray(json.data(), qsizetype(json.size())), &parseError);
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(json.data(), qsizetype(json.size())), &parseError);
     if (doc.isNull()) {
-        error = "not JSON: " + parseError.errorString().toStdString() + " at byte " +
-                std::to_string(parseError.offset);
+        error = "not JSON: " + parseError.errorString().toStdString() + " at byte " + std::to_string(parseError.offset);
         return std::nullopt;
     }
     const QJsonObject global = doc.object().value("global").toObject();
@@ -369,10 +369,10 @@ std::optional<SigmfMeta> ParseSigmfMeta(std::string_view json, std::string& erro
             known = true;
         }
     if (!known) {
-        error = type.empty()              ? "no core:datatype"
-                : type.front() != 'c'     ? "core:datatype '" + type + "' is not complex (IQ) samples"
-                                          : "core:datatype '" + type +
-                                            "' is not supported (cu8, ci8, ci16_le and cf32_le are)";
+        error = type.empty() ? "no core:datatype"
+                : type.front() != 'c'
+                    ? "core:datatype '" + type + "' is not complex (IQ) samples"
+                    : "core:datatype '" + type + "' is not supported (cu8, ci8, ci16_le and cf32_le are)";
         return std::nullopt;
     }
     const int channels = global.value("core:num_channels").toInt(1);

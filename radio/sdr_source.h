@@ -13,11 +13,11 @@
 namespace varnak::radio {
 
 struct SdrSettings {
-    std::string args;             // a SoapySDR device string: "driver=rtlsdr", "driver=airspy,serial=..."
-    double rate = 2.4e6;          // samples per second
-    double center = 0;            // Hz
-    std::optional<double> gain;   // dB; nothing for the device's automatic gain
-    double ppm = 0;               // frequency correction of the receiver's clock
+    std::string args;            // a SoapySDR device string: "driver=rtlsdr", "driver=airspy,serial=..."
+    double rate = 2.4e6;         // samples per second
+    double center = 0;           // Hz
+    std::optional<double> gain;  // dB; nothing for the device's automatic gain
+    double ppm = 0;              // frequency correction of the receiver's clock
 };
 
 class SdrSource final : public IqSource {

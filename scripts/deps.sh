@@ -2,7 +2,7 @@
 # when they are missing (as root), or prints the command that would.
 varnak_packages=(build-essential cmake ninja-build ccache pkg-config python3
   qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
-  libliquid-dev libsndfile1-dev libsoapysdr-dev
+  libliquid-dev libsndfile1-dev libsoapysdr-dev libfftw3-dev
   fonts-dejavu-core fonts-dejavu-extra clang libclang-rt-14-dev help2man
   clang-tidy clang-format)
 # Only for scripts/package.sh: the Debian packages and their checks

@@ -69,8 +69,8 @@ TEST(IqParse, FrequenciesFormatsAndNames)
     const struct {
         const char* text;
         std::optional<double> hz;
-    } frequencies[] = {{"98500000", 98.5e6}, {"98.5M", 98.5e6}, {"98.5MHz", 98.5e6}, {"2.4m", 2.4e6},
-                       {"171k", 171e3},      {"1.2G", 1.2e9},    {"100hz", 100.0},    {"", std::nullopt},
+    } frequencies[] = {{"98500000", 98.5e6}, {"98.5M", 98.5e6},       {"98.5MHz", 98.5e6},   {"2.4m", 2.4e6},
+                       {"171k", 171e3},      {"1.2G", 1.2e9},         {"100hz", 100.0},      {"", std::nullopt},
                        {"M", std::nullopt},  {"98.5X", std::nullopt}, {"inf", std::nullopt}, {"9 8", std::nullopt}};
     for (const auto& c : frequencies) {
         const auto got = ParseFrequency(c.text);
