@@ -118,8 +118,9 @@ int Channelizer::addChannel(double offsetHz)
 
 void Channelizer::removeChannel(int channel)
 {
-    channels_.erase(std::remove_if(channels_.begin(), channels_.end(), [&](const Channel& c) { return c.id == channel; }),
-                    channels_.end());
+    channels_.erase(
+        std::remove_if(channels_.begin(), channels_.end(), [&](const Channel& c) { return c.id == channel; }),
+        channels_.end());
 }
 
 double Channelizer::channelOffset(int channel) const

@@ -62,9 +62,9 @@ private:
     struct Plans;
     struct Channel {
         int id;
-        long bin;             // centre bin, 0..fftSize-1
-        Sample rotation;      // phase step per block that keeps the output continuous
-        Sample phase{1, 0};   // the phase of the current block
+        long bin;            // centre bin, 0..fftSize-1
+        Sample rotation;     // phase step per block that keeps the output continuous
+        Sample phase{1, 0};  // the phase of the current block
         std::vector<Sample> out;
     };
 
@@ -72,12 +72,12 @@ private:
 
     double inputRate_;
     std::size_t decimation_ = 1;
-    std::size_t fftSize_ = 0;    // N
-    std::size_t smallSize_ = 0;  // N / decimation
-    std::size_t overlap_ = 0;    // filter length - 1, a multiple of the decimation
+    std::size_t fftSize_ = 0;     // N
+    std::size_t smallSize_ = 0;   // N / decimation
+    std::size_t overlap_ = 0;     // filter length - 1, a multiple of the decimation
     std::vector<Sample> filter_;  // the filter's response at the small transform's bins, scaled by 1/N
-    std::vector<Sample> block_;  // the input of the next transform
-    std::size_t filled_ = 0;     // samples in block_
+    std::vector<Sample> block_;   // the input of the next transform
+    std::size_t filled_ = 0;      // samples in block_
     std::vector<Channel> channels_;
     int nextId_ = 0;
     std::unique_ptr<Plans> plans_;

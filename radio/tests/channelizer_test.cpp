@@ -20,7 +20,8 @@ std::vector<Sample> Tones(double rate, std::size_t n, std::initializer_list<std:
 {
     std::vector<Sample> x(n);
     for (std::size_t i = 0; i < n; ++i)
-        for (const auto& [f, a] : tones) x[i] += std::polar(float(a), float(std::fmod(kTwoPi * f * double(i) / rate, kTwoPi)));
+        for (const auto& [f, a] : tones)
+            x[i] += std::polar(float(a), float(std::fmod(kTwoPi * f * double(i) / rate, kTwoPi)));
     return x;
 }
 
@@ -53,7 +54,8 @@ TEST(Channelizer, ShiftsFiltersAndDecimatesAtEveryRate)
         const double step = kTwoPi * 20e3 / c.outputRate();
         double worstPhase = 0, minLevel = 1, maxLevel = 0;
         // From the second block on: the first holds the filter's start-up.
-        for (std::size_t i = c.fftSize() / (c.inputRate() / c.outputRate()) + 1; i < out.size(); ++i) {
+        const auto firstValid = std::size_t(double(c.fftSize()) * c.outputRate() / c.inputRate()) + 1;
+        for (std::size_t i = firstValid; i < out.size(); ++i) {
             const double d = std::arg(out[i] * std::conj(out[i - 1]));
             worstPhase = std::max(worstPhase, std::abs(d - step));
             minLevel = std::min(minLevel, double(std::abs(out[i])));
