@@ -569,6 +569,17 @@ TEST_F(MurlinDecodeFormats, GroupLogsWithGapsTimeStampsAndBadLines)
     EXPECT_NE(hex.out.find("\n2001 0558 E501 5641\n"), std::string::npos) << hex.out;
 }
 
+// Block B lost after a version-B group: block C came intact and goes out as it came.
+TEST_F(MurlinDecodeFormats, GroupLogBlockCAfterALostBlockBIsKeptAsItCame)
+{
+    const std::string log = "C2A1 FD4F C2A1 FD4F\nC2A1 ---- 4B45 5354\nC2A1 054A 8EA8 5245\n";
+    WriteFile(dir + "/lost.txt", log);
+    const Result r = Run("--groups --format hex -o - lost.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, log);
+    EXPECT_NE(r.err.find(", 0 repaired blocks"), std::string::npos) << r.err;
+}
+
 TEST_F(MurlinDecodeFormats, StatisticsPerGroupTypeAndBlockErrorRate)
 {
     std::string log;
