@@ -282,11 +282,30 @@ bool GroupLogReader::recognise(std::string_view head)
         case RecordingKind::Hex:
             error_ = "not a group log: it holds hexadecimal text";
             break;
+        case RecordingKind::Audio:
+            error_ = "not a group log: it holds audio";
+            break;
         default:
             error_ = "not a recording: neither a group log nor bit or hexadecimal text";
             break;
     }
     return false;
+}
+
+Reading ChooseReading(std::string_view head, bool stream)
+{
+    switch (DetectRecording(head.substr(0, GroupLogReader::kHeadSize))) {
+        case RecordingKind::GroupLog:
+            return Reading::GroupLog;
+        case RecordingKind::Hex:
+            return Reading::Hex;
+        case RecordingKind::Bits:
+            return Reading::Bits;
+        case RecordingKind::Audio:
+            return stream ? Reading::AudioFromStream : Reading::Audio;
+        default:
+            return stream ? Reading::Bits : Reading::MaybeAudio;
+    }
 }
 
 const char* RecordingKindName(RecordingKind kind)

@@ -201,6 +201,27 @@ TEST_F(GroupLog, ShortHeadsOfEveryAudioSignatureAreJudgedWithoutReadingPastTheir
     }
 }
 
+TEST_F(GroupLog, ReadingIsChosenByTheHeadAndWhetherItIsAStream)
+{
+    const struct {
+        std::string head;
+        Reading file, stream;
+    } cases[] = {
+        {"0110100101011100\n", Reading::Bits, Reading::Bits},
+        {"A5F003C2A1", Reading::Hex, Reading::Hex},
+        {"C2A1 0408 E0CD 4B45\nC2A1 0409 E0CD 5452\n", Reading::GroupLog, Reading::GroupLog},
+        {std::string("RIFF\x24\0\0\0WAVEfmt ", 16), Reading::Audio, Reading::AudioFromStream},
+        {std::string("\x7F"
+                     "ELF\0\0",
+                     6),
+         Reading::MaybeAudio, Reading::Bits},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ChooseReading(c.head, false), c.file) << c.head;
+        EXPECT_EQ(ChooseReading(c.head, true), c.stream) << c.head;
+    }
+}
+
 TEST_F(GroupLog, ReaderRecognisesTheLogAndHandsOnGroupsWithBits)
 {
     const std::string log = "\xEF\xBB\xBF<recorder=\"x\">\r\nC2A1 0408 E0CD 4B45\r\njunk\r\n2001 ---- 0000 0000";
