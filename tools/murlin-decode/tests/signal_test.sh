@@ -91,10 +91,10 @@ sleep 60 > live &
 holder=$!
 timeout 30 sh -c 'cat bits.txt > live' || fail "second signal: the input was not taken"
 consumed $run "$(wc -c < bits.txt)"
-kill -INT $run
+kill -INT $run 2>/dev/null
 sleep 1
 kill -0 $run 2>/dev/null || fail "second signal: the run ended after the first"
-kill -INT $run
+kill -INT $run 2>/dev/null
 reap $run "second signal"
 [ "$status" -eq 130 ] || fail "second signal: exit status $status, expected 130"
 kill $holder $reader 2>/dev/null
