@@ -72,8 +72,12 @@ std::string HelpText(const QCommandLineParser& parser, const char* program)
 std::optional<int> ParseStandardOptions(QCommandLineParser& parser, const QStringList& args, const char* program,
                                         const char* version)
 {
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
+    // The suite's own -h and -v rather than Qt's (whose help offers --help-all
+    // and Qt's options, which these programs do not take).
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
+                                           QStringLiteral("Show the version."));
+    parser.addOption(help);
     parser.addOption(versionOption);
     if (const auto error = ParseArguments(parser, {}, args)) return UsageError(program, *error);
     if (parser.isSet(help)) {

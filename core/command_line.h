@@ -21,10 +21,10 @@ std::optional<std::string> ParseArguments(QCommandLineParser& parser, const QLis
 // The parser's help text, its usage line starting "Usage: PROGRAM".
 std::string HelpText(const QCommandLineParser& parser, const char* program);
 
-// For programs that add their options to `parser` themselves: adds --help
-// and --version, parses `args` and answers --help ("Usage: PROGRAM ..."),
-// --version ("PROGRAM VERSION") and a wrong command line (the usage error
-// on standard error). An exit status when the program must end now, nothing
+// For programs that add their options to `parser` themselves: adds -h,
+// --help and -v, --version, parses `args` and answers --help ("Usage:
+// PROGRAM ..."), --version ("PROGRAM VERSION") and a wrong command line (the
+// usage error on standard error). An exit status when the program must end now, nothing
 // when it goes on.
 std::optional<int> ParseStandardOptions(QCommandLineParser& parser, const QStringList& args, const char* program,
                                         const char* version);

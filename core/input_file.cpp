@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "stop_signals.h"
+
 namespace varnak {
 
 InputFile::~InputFile() { close(); }
@@ -19,6 +21,13 @@ void InputFile::close()
     owned_ = false;
     stream_ = false;
     size_ = consumed_ = 0;
+    back_.clear();
+}
+
+void InputFile::putBack(const char* data, std::size_t size)
+{
+    back_.insert(0, data, size);
+    consumed_ -= size < consumed_ ? size : consumed_;
 }
 
 bool InputFile::open(const std::string& path)
@@ -63,16 +72,26 @@ InputFile::Result InputFile::read(char* buffer, std::size_t capacity, std::size_
         error_ = std::strerror(EBADF);
         return Result::Failed;
     }
+    if (!back_.empty() && capacity > 0) {
+        got = back_.size() < capacity ? back_.size() : capacity;
+        back_.copy(buffer, got);
+        back_.erase(0, got);
+        consumed_ += got;
+        return Result::Data;
+    }
     for (;;) {
         if (stream_) {
-            pollfd p{fd_, POLLIN, 0};
-            const int ready = ::poll(&p, 1, waitMs);
+            // A stop asked by a signal ends a stream here (StopSignals).
+            if (StopSignals::requested()) return Result::End;
+            pollfd p[2] = {{fd_, POLLIN, 0}, {StopSignals::wakeDescriptor(), POLLIN, 0}};
+            const int ready = ::poll(p, p[1].fd >= 0 ? 2 : 1, waitMs);
             if (ready < 0 && errno == EINTR) continue;
             if (ready < 0) {
                 error_ = std::strerror(errno);
                 return Result::Failed;
             }
             if (ready == 0) return Result::Again;
+            if (p[0].revents == 0) continue;  // woken for a stop
         }
         const ssize_t n = ::read(fd_, buffer, capacity);
         if (n > 0) {

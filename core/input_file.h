@@ -36,8 +36,12 @@ public:
     // Reads at most `capacity` bytes into `buffer`; `got` receives the count.
     // A stream is waited for at most `waitMs` milliseconds (-1: as long as it
     // takes) and Again says that nothing came in that time. A pipe ends when
-    // its last writer closes it after having opened it.
+    // its last writer closes it after having opened it; a stream also ends
+    // once a signal asked the program to stop (StopSignals).
     Result read(char* buffer, std::size_t capacity, std::size_t& got, int waitMs = -1);
+    // Hands `size` bytes just read back, to be read again first: a head
+    // looked at to tell the kind of recording, also of a stream.
+    void putBack(const char* data, std::size_t size);
 
 private:
     int fd_ = -1;
@@ -45,6 +49,7 @@ private:
     bool stream_ = false;
     std::uint64_t size_ = 0;
     std::uint64_t consumed_ = 0;
+    std::string back_;  // bytes put back, read before the file's
     std::string error_;
 };
 

@@ -11,28 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "stop_signals.h"
+
 namespace varnak {
 namespace {
 
 constexpr const char kTemporaryTag[] = ".varnak-tmp.";
-
-// The temporary file being written, for the signal handler: an interrupted
-// run must not leave a half-written file behind.
-char gTemporary[4096];
-
-void RememberTemporary(const std::string& path)
-{
-    const std::size_t n = path.size() < sizeof gTemporary ? path.size() : 0;
-    std::memcpy(gTemporary, path.data(), n);
-    gTemporary[n] = '\0';
-}
-
-extern "C" void RemoveTemporaryAndEnd(int signal)
-{
-    if (gTemporary[0]) ::unlink(gTemporary);  // async-signal-safe
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
 
 // False once process `pid` has ended, also while it waits as a zombie for a
 // parent that does not reap it.
@@ -86,10 +70,7 @@ std::FILE* StandardOutput()
 
 OutputFile::~OutputFile() { discard(); }
 
-void OutputFile::removeTemporaryOnSignals()
-{
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(s, RemoveTemporaryAndEnd);
-}
+void OutputFile::removeTemporaryOnSignals() { StopSignals::install(); }
 
 bool OutputFile::fail(const std::string& what, int code)
 {
@@ -156,11 +137,11 @@ bool OutputFile::create(const std::string& path)
         temporary_.clear();
         return fail("cannot create", errno);
     }
-    RememberTemporary(temporary_);
+    StopSignals::setTemporary(temporary_);
     if (!openStream(fd, kBufferSize)) {
         ::unlink(temporary_.c_str());
         temporary_.clear();
-        RememberTemporary({});
+        StopSignals::setTemporary({});
         return false;
     }
     return true;
@@ -227,7 +208,7 @@ bool OutputFile::commit()
         return false;
     }
     temporary_.clear();
-    RememberTemporary({});
+    StopSignals::setTemporary({});
     return true;
 }
 
@@ -240,7 +221,7 @@ void OutputFile::discard()
     if (!temporary_.empty()) {
         ::unlink(temporary_.c_str());
         temporary_.clear();
-        RememberTemporary({});
+        StopSignals::setTemporary({});
     }
 }
 

@@ -53,7 +53,7 @@ public:
     static constexpr std::size_t kBufferSize = std::size_t(1) << 20;
 
     // Makes SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the temporary file of
-    // the output being written before the program ends.
+    // the output being written before the program ends (StopSignals).
     static void removeTemporaryOnSignals();
 
 private:

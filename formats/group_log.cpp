@@ -219,9 +219,10 @@ std::string GroupLogParser::report() const
 RecordingKind DetectRecording(std::string_view head)
 {
     if (head.empty()) return RecordingKind::Unknown;
-    // Audio containers open with a signature (WAV: "RIFF", size, "WAVE").
+    // Audio containers open with a signature (WAV: "RIFF", size, "WAVE"); a
+    // head too short to hold it all is no such container.
     const auto at = [&](std::size_t offset, std::string_view magic) {
-        return head.substr(offset, magic.size()) == magic;
+        return head.size() >= offset + magic.size() && head.substr(offset, magic.size()) == magic;
     };
     if (((at(0, "RIFF") || at(0, "RIFX") || at(0, "RF64")) && at(8, "WAVE")) || (at(0, "FORM") && at(8, "AIF")) ||
         at(0, "fLaC") || at(0, "OggS") || at(0, ".snd") || at(0, "caff"))
@@ -281,11 +282,30 @@ bool GroupLogReader::recognise(std::string_view head)
         case RecordingKind::Hex:
             error_ = "not a group log: it holds hexadecimal text";
             break;
+        case RecordingKind::Audio:
+            error_ = "not a group log: it holds audio";
+            break;
         default:
             error_ = "not a recording: neither a group log nor bit or hexadecimal text";
             break;
     }
     return false;
+}
+
+Reading ChooseReading(std::string_view head, bool stream)
+{
+    switch (DetectRecording(head.substr(0, GroupLogReader::kHeadSize))) {
+        case RecordingKind::GroupLog:
+            return Reading::GroupLog;
+        case RecordingKind::Hex:
+            return Reading::Hex;
+        case RecordingKind::Bits:
+            return Reading::Bits;
+        case RecordingKind::Audio:
+            return stream ? Reading::AudioFromStream : Reading::Audio;
+        default:
+            return stream ? Reading::Bits : Reading::MaybeAudio;
+    }
 }
 
 const char* RecordingKindName(RecordingKind kind)

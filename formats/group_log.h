@@ -238,4 +238,21 @@ RecordingKind DetectRecording(std::string_view head);
 // "bit text", "hexadecimal text", "group log", "audio", "unknown".
 const char* RecordingKindName(RecordingKind kind);
 
+// How a recording is to be read, the same in every program that takes any
+// kind of recording.
+enum class Reading {
+    Bits,             // as bit text
+    Hex,              // as hexadecimal text
+    GroupLog,         // as a group log
+    Audio,            // as an audio file of the FM multiplex
+    MaybeAudio,       // no text: an audio file in a form not recognised here, or nothing usable
+    AudioFromStream,  // an audio file arriving through a pipe or device: not readable so
+};
+
+// Chooses by the head of a recording (its first read, up to
+// GroupLogReader::kHeadSize bytes are looked at). `stream`: a pipe, device
+// or terminal, where text that shows no other kind is bit text (any
+// character but "1" a zero bit) and audio cannot be read.
+Reading ChooseReading(std::string_view head, bool stream);
+
 }  // namespace rdsformats

@@ -1,16 +1,12 @@
 #include "sample_source.h"
 
+#include "input_file.h"
 #include "mpx_modulator.h"
 
 #include <sndfile.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <sstream>
 
 namespace varnak::radio {
@@ -87,12 +83,18 @@ public:
         if (max == 0 || done_) return 0;
         const size_t frames = std::min<size_t>(max, kChunk / size_t(channels_));
         buffer_.resize(frames * size_t(channels_));
-        const sf_count_t got = sf_readf_float(file_, buffer_.data(), sf_count_t(frames));
-        if (got < 0 || sf_error(file_) != SF_ERR_NO_ERROR)
+        sf_count_t got = sf_readf_float(file_, buffer_.data(), sf_count_t(frames));
+        // A compressed file (FLAC, Ogg) cut short fails to decode where it
+        // breaks off, where a WAV merely ends: either way the samples before
+        // are good, and the file counts as truncated. Only a file that
+        // yields no sample at all cannot be read.
+        const bool failed = got < 0 || sf_error(file_) != SF_ERR_NO_ERROR;
+        if (got < 0) got = 0;
+        if (failed && read_ + uint64_t(got) == 0)
             throw SampleSourceError(name_ + ": read error: " + sf_strerror(file_));
         for (sf_count_t i = 0; i < got; ++i) out[i] = buffer_[size_t(i) * size_t(channels_) + size_t(channel_)];
         read_ += uint64_t(got);
-        if (got == 0) {
+        if (got == 0 || failed) {
             done_ = true;
             if (!shortChunk_.empty())
                 truncation_ = name_ + " is truncated: " + shortChunk_;
@@ -117,54 +119,41 @@ class RawPcm final : public SampleSource {
 public:
     RawPcm(const std::string& path, double rate) : SampleSource(path, rate)
     {
-        if (path == "-") {
-            fd_ = STDIN_FILENO;
-            name_ = "standard input";
-            return;
+        if (path == "-") name_ = "standard input";
+        if (!file_.open(path)) throw SampleSourceError("cannot open " + path + ": " + file_.error());
+        if (!file_.isStream()) {
+            if (file_.size() == 0) throw SampleSourceError(path + ": holds no samples");
+            frames_ = file_.size() / 2;
         }
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) throw SampleSourceError("cannot open " + path + ": " + std::strerror(errno));
-        ownFd_ = true;
-        struct stat st {};
-        if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
-            if (st.st_size == 0) {
-                ::close(fd_);
-                throw SampleSourceError(path + ": holds no samples");
-            }
-            frames_ = uint64_t(st.st_size) / 2;
-        }
-    }
-    ~RawPcm() override
-    {
-        if (ownFd_) ::close(fd_);
     }
 
     size_t read(float* out, size_t max) override
     {
         if (max == 0 || done_) return 0;
-        // A pipe hands over whatever it has; a sample may be split between reads.
+        // A pipe hands over whatever it has; a sample may be split between
+        // reads. A stream also ends when a signal asks the program to stop.
         bytes_.resize(std::min<size_t>(max, kChunk) * 2);
         size_t have = carry_ ? 1 : 0;
-        if (carry_) bytes_[0] = *carry_;
+        if (carry_) bytes_[0] = char(*carry_);
         carry_.reset();
         while (have < 2) {
-            const ssize_t got = ::read(fd_, bytes_.data() + have, bytes_.size() - have);
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                throw SampleSourceError(name_ + ": read error: " + std::strerror(errno));
-            }
-            if (got == 0) {
+            size_t got = 0;
+            const varnak::InputFile::Result r = file_.read(bytes_.data() + have, bytes_.size() - have, got);
+            if (r == varnak::InputFile::Result::Failed)
+                throw SampleSourceError(name_ + ": read error: " + file_.error());
+            if (r == varnak::InputFile::Result::End) {
                 done_ = true;
                 if (have == 1)
                     truncation_ = name_ + " is truncated: it ends in the middle of a sample (odd byte count)";
                 return 0;
             }
-            have += size_t(got);
+            have += got;
         }
         const size_t samples = have / 2;
-        if (have % 2) carry_ = bytes_[have - 1];
+        if (have % 2) carry_ = static_cast<unsigned char>(bytes_[have - 1]);
         for (size_t i = 0; i < samples; ++i) {
-            const auto lo = uint16_t(bytes_[2 * i]), hi = uint16_t(bytes_[2 * i + 1]);
+            const auto lo = uint16_t(static_cast<unsigned char>(bytes_[2 * i])),
+                       hi = uint16_t(static_cast<unsigned char>(bytes_[2 * i + 1]));
             out[i] = float(int16_t(uint16_t(lo | hi << 8))) / 32768.0f;
         }
         return samples;
@@ -172,9 +161,8 @@ public:
 
 private:
     static constexpr size_t kChunk = 65536;  // samples per read
-    int fd_ = -1;
-    bool ownFd_ = false;
-    std::vector<unsigned char> bytes_;
+    varnak::InputFile file_;
+    std::vector<char> bytes_;
     std::optional<unsigned char> carry_;
     bool done_ = false;
 };

@@ -34,8 +34,9 @@ struct Synchroniser {
     uint8_t correctedRun;
     uint8_t failedRun;
     uint8_t groupDamaged;
-    uint64_t byteQueue;   // pending bits of RDSBytFrame, oldest highest
-    uint8_t bytePending;  // how many bits of byteQueue are pending
+    uint8_t versionUnknown;  // block B of this group was lost: C or C' may follow
+    uint64_t byteQueue;      // pending bits of RDSBytFrame, oldest highest
+    uint8_t bytePending;     // how many bits of byteQueue are pending
 };
 
 struct Decoder {

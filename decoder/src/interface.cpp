@@ -79,6 +79,7 @@ void ResetDecoder()
     s.byteQueue = 0;
     s.bytePending = 0;
     s.groupDamaged = 0;
+    s.versionUnknown = 0;
     s.syncState = 0;
     ClearDecodedData();
 }

@@ -106,12 +106,25 @@ int32_t Search()
 int32_t CheckBlock()
 {
     Synchroniser& s = gDecoder.sync;
-    const int32_t position = s.expectedBlock;
-    const uint16_t offset = kOffsetWords[position];
+    int32_t position = s.expectedBlock;
     s.blockQuality = 0;
     int32_t sequence = 1;
 
-    uint16_t syndrome = BlockSyndrome(s.shiftRegister, offset);
+    uint16_t syndrome = BlockSyndrome(s.shiftRegister, kOffsetWords[position]);
+    // After a lost block B the expected C or C' is only the guess of the last
+    // block B stored. A block that checks with the other offset arrived
+    // intact: it is taken as it is, for the difference of the two offsets
+    // looks like a burst in the information bits and its "repair" would
+    // change a good word.
+    if (syndrome != 0 && s.versionUnknown && (position == kBlockC || position == kBlockCprime)) {
+        const int32_t other = position == kBlockC ? kBlockCprime : kBlockC;
+        if (BlockSyndrome(s.shiftRegister, kOffsetWords[other]) == 0) {
+            position = other;
+            syndrome = 0;
+        }
+    }
+    s.versionUnknown = 0;
+    const uint16_t offset = kOffsetWords[position];
     if (syndrome != 0) {
         Trace("Bloc Bad CRC @%0lld\n", s.bitCount - 26);
         ++gDecoder.blocksBadCheck;
@@ -134,6 +147,7 @@ int32_t CheckBlock()
             if (s.failedRun == 1 && s.correctedRun == 0) {
                 Trace("Bloc Not Cor @%0lld\n", s.bitCount - 26);
                 s.expectedBlock = NextPosition(position);
+                s.versionUnknown = position == kBlockB;
                 return 0x1035;
             }
             s.syncState = 0;  // bitsPerCheck stays 26: next search one block on

@@ -152,6 +152,34 @@ TEST(Stream, RepairedBlockCIsDecodedWithTheRepairedWord)
     EXPECT_EQ(Record().afList[1], 877);
 }
 
+// With block B lost, the decoder cannot know whether C or C' follows. An
+// intact block of either kind is taken as it came, neither changed nor
+// counted as repaired, whatever the version of the group before.
+TEST(Stream, BlockCAfterALostBlockBIsTakenAsItCame)
+{
+    const struct {
+        uint16_t before, lost;              // block B of the group before and of the damaged group
+        int32_t status;                     // at the damaged group's block C
+    } cases[] = {{0x2800, 0x0408, 0x1003},  // 2B, then 0A: C where C' was guessed
+                 {0x0408, 0x2800, 0x1004},  // 0A, then 2B: C' where C was guessed
+                 {0x0408, 0x0409, 0x1003},  // the same version: as before
+                 {0x2800, 0x2801, 0x1004}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.before << " then " << c.lost);
+        const std::vector<Group> groups = {{0x2001, c.before, 0x2001, 0x4142}, {0x2001, c.lost, 0x4B45, 0x5354}};
+        std::string bits = GroupBits(groups);
+        FlipBit(bits, BlockStart(0, 1, 1) + 20);  // a check bit of B: unrepairable
+        StartStream(0x2001);
+        RDSStat(3);
+        std::vector<Event> atC;
+        for (const Event& e : FeedBits(bits))
+            if (e.bit == BlockStart(0, 1, 3) - 1) atC.push_back(e);
+        EXPECT_EQ(atC, (std::vector<Event>{{BlockStart(0, 1, 3) - 1, c.status}}));
+        EXPECT_EQ(RDSData(2), 0x4B45);
+        EXPECT_EQ(RDSStat(2), 0);  // nothing repaired
+    }
+}
+
 TEST(Stream, TwoBadBlocksInARowLoseSynchronisation)
 {
     std::vector<Group> groups(4, Group{0x2001, 0x0408, 0x1234, 0x4142});

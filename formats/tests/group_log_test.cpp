@@ -177,6 +177,51 @@ TEST_F(GroupLog, DetectsTheKindOfRecording)
     EXPECT_STREQ(RecordingKindName(RecordingKind::GroupLog), "group log");
 }
 
+TEST_F(GroupLog, ShortHeadsOfEveryAudioSignatureAreJudgedWithoutReadingPastTheirEnd)
+{
+    // A container's signature with its format tag cut off: the head ends
+    // anywhere from before the signature to inside the tag ("AIF" suffices
+    // for AIFF and AIFC).
+    const struct {
+        std::string_view magic;
+        std::size_t needed;
+    } signatures[] = {{{"RIFF\x24\0\0\0WAVE", 12}, 12},
+                      {{"RIFX\0\0\0\x24WAVE", 12}, 12},
+                      {{"RF64\xFF\xFF\xFF\xFFWAVE", 12}, 12},
+                      {{"FORM\0\0\0\x10"
+                        "AIFF",
+                        12},
+                       11}};
+    for (const auto& s : signatures) {
+        for (std::size_t length = 0; length <= s.magic.size(); ++length) {
+            const std::string_view head = s.magic.substr(0, length);
+            EXPECT_EQ(DetectRecording(head) == RecordingKind::Audio, length >= s.needed)
+                << s.magic.substr(0, 4) << " cut to " << length;
+        }
+    }
+}
+
+TEST_F(GroupLog, ReadingIsChosenByTheHeadAndWhetherItIsAStream)
+{
+    const struct {
+        std::string head;
+        Reading file, stream;
+    } cases[] = {
+        {"0110100101011100\n", Reading::Bits, Reading::Bits},
+        {"A5F003C2A1", Reading::Hex, Reading::Hex},
+        {"C2A1 0408 E0CD 4B45\nC2A1 0409 E0CD 5452\n", Reading::GroupLog, Reading::GroupLog},
+        {std::string("RIFF\x24\0\0\0WAVEfmt ", 16), Reading::Audio, Reading::AudioFromStream},
+        {std::string("\x7F"
+                     "ELF\0\0",
+                     6),
+         Reading::MaybeAudio, Reading::Bits},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ChooseReading(c.head, false), c.file) << c.head;
+        EXPECT_EQ(ChooseReading(c.head, true), c.stream) << c.head;
+    }
+}
+
 TEST_F(GroupLog, ReaderRecognisesTheLogAndHandsOnGroupsWithBits)
 {
     const std::string log = "\xEF\xBB\xBF<recorder=\"x\">\r\nC2A1 0408 E0CD 4B45\r\njunk\r\n2001 ---- 0000 0000";

@@ -9,9 +9,9 @@
 namespace murlindecode {
 
 const char kFormatHelp[] =
-    "      --groups       read group logs: one group a line, four 4-digit\n"
-    "                     hexadecimal words for blocks A to D (\"----\" for a block\n"
-    "                     not received), optionally followed by a time stamp\n"
+    "      --groups       read every FILE as a group log: one group a line, four\n"
+    "                     4-digit hexadecimal words for blocks A to D (\"----\" for\n"
+    "                     a block not received), optionally followed by a time stamp\n"
     "                     \"@YYYY/MM/DD hh:mm:ss.cc\" in local time; a first line\n"
     "                     <recorder=...> is allowed. Each group is decoded as the\n"
     "                     signal that carried it; a malformed line is skipped and\n"
@@ -23,7 +23,8 @@ const char kFormatHelp[] =
     "                     the call letters of a US station (\"callsign\")\n"
     "      --stats        after each file, print the count and share of each group\n"
     "                     type and version and the block error rate on standard\n"
-    "                     output (one JSON object with --json)\n"
+    "                     output (one JSON object with --json); the decoded\n"
+    "                     groups must then go to a file (-o FILE, or -o /dev/null)\n"
     "      --history      after each file, print the station history on standard\n"
     "                     output: per PI the PS texts with the times each was\n"
     "                     first and last seen, every complete radiotext, PTY and\n"
@@ -34,7 +35,8 @@ const char kFormatHelp[] =
     "                     segments came in groups without a lost block. Times\n"
     "                     are offsets from the start of a recording (bits /\n"
     "                     1187.5), a group log's own time stamps, or wall-clock\n"
-    "                     times for a pipe or device\n"
+    "                     times for a pipe or device; as with --stats, the\n"
+    "                     decoded groups must then go to a file\n"
     "      --history-limit N  keep at most the newest N entries per list (default\n"
     "                     10000); the output says how many older ones were dropped\n";
 

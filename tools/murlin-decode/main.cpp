@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,10 +18,13 @@
 #include "format_options.h"
 #include "frame_processor.h"
 #include "group_input.h"
+#include "group_log.h"
 #include "group_output.h"
+#include "input_file.h"
 #include "mpx_input.h"
 #include "murlin_binding.h"
 #include "output_file.h"
+#include "stop_signals.h"
 #include "text_input.h"
 #include "usage.h"
 
@@ -36,45 +41,56 @@ constexpr const char* kHelp =
     "Decode recorded RDS bit streams, or the FM multiplex signal, and write the\n"
     "decode log.\n"
     "\n"
-    "Each FILE holds one character per bit: \"1\" is a one bit, any other\n"
-    "character (\"0\", spaces, line ends) a zero bit. With --hex it holds\n"
-    "hexadecimal text, two digits per byte, first bit in the high digit, as the\n"
-    "decoder card delivers it; white space is ignored there and a last single\n"
-    "digit is read alone as one byte. A file is read piece by piece, so its\n"
-    "length does not matter; a pipe or a device is read until it ends.\n"
+    "Each FILE is read as what its content shows, whatever its name: bit text,\n"
+    "one character per bit (\"1\" is a one bit, any other character - \"0\",\n"
+    "spaces, line ends - a zero bit); hexadecimal text, two digits per byte,\n"
+    "first bit in the high digit, as the decoder card delivers it (white space\n"
+    "ignored, a last single digit read alone as one byte); a group log (see\n"
+    "--groups); or an audio file of the FM multiplex (see --mpx). --hex, --groups\n"
+    "and --mpx read every FILE as that kind instead. A pipe or standard input\n"
+    "whose start shows no other kind is bit text; audio is read from files only.\n"
+    "A file is read piece by piece, so its length does not matter.\n"
     "\n"
     "For every decoded group the log gets a line of 36 hyphens and the four\n"
     "display lines of blocks A to D, each ended by CR LF. The log of FILE is\n"
     "written to FILE without its last four characters plus \".out\"\n"
     "(\"morning.txt\" gives \"morning.out\", \"run1.text\" gives \"run1..out\").\n"
     "An output file appears only once it is complete; a device or a pipe is\n"
-    "written in place. FILE \"-\" reads standard input and writes to standard\n"
-    "output unless -o says otherwise; with no FILE, standard input is read when\n"
-    "it is not a terminal.\n"
+    "written in place. When no group decodes, nothing is written: the output of\n"
+    "an earlier run stays as it was. FILE \"-\" reads standard input and writes\n"
+    "to standard output unless -o says otherwise; with no FILE, standard input\n"
+    "is read when it is not a terminal.\n"
     "\n"
-    "With --mpx each FILE holds the FM multiplex signal (the baseband an FM\n"
-    "receiver's demodulator gives, with RDS on 57 kHz): an audio file (WAV, FLAC\n"
-    "and others libsndfile reads) at its own sample rate, 128 to 384 kHz; or with\n"
-    "--rate raw signed 16-bit little-endian mono samples at that rate, FILE \"-\"\n"
-    "for standard input, as from  rtl_fm -M fm -l 0 -A std -p 0 -s 171k -F 9 -f 95.8M\n"
+    "A live input (a pipe, a device, standard input that is no file) is read\n"
+    "until it ends or a signal ends the run: on SIGINT (Ctrl-C), SIGTERM or\n"
+    "SIGHUP the reading stops, the groups in hand are decoded, the output is\n"
+    "written as at an end of the input, the summary says \"stopped by SIGINT\",\n"
+    "and the program then ends by that signal. A second such signal ends it at\n"
+    "once without output, as any signal does while a file is read.\n"
+    "\n"
+    "The FM multiplex signal (the baseband an FM receiver's demodulator gives,\n"
+    "with RDS on 57 kHz) comes as an audio file (WAV, FLAC and others libsndfile\n"
+    "reads) at its own sample rate, 128 to 384 kHz; or, with --mpx --rate, as raw\n"
+    "signed 16-bit little-endian mono samples at that rate, FILE \"-\" for\n"
+    "standard input, as from  rtl_fm -M fm -l 0 -A std -p 0 -s 171k -F 9 -f 95.8M\n"
     "The demodulated bits take the same road as those of a bit file. Writing to a\n"
     "pipe or terminal, every group is flushed as soon as it is decoded.\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE  write to FILE instead (\"-\" for standard output);\n"
     "                     with several inputs only \"-\" is allowed\n"
-    "      --hex          read hexadecimal text instead of one character per bit\n"
+    "      --hex          read every FILE as hexadecimal text\n"
     "      --json         write one JSON object per decoded group instead of the\n"
     "                     log records (group, pi, pty and the group's fields;\n"
     "                     texts in UTF-8 as the RDS character set has them)\n"
     "%s"
     "      --invert       start with the bit stream inverted\n"
-    "      --mpx          the input is the FM multiplex signal (see above)\n"
+    "      --mpx          read every FILE as the FM multiplex signal (see above)\n"
     "      --rate HZ      with --mpx: raw s16le samples at HZ (\"171000\" or \"171k\")\n"
     "      --channel N    with --mpx: channel N (1 = first) of a multi-channel file\n"
     "  -q, --quiet        no summary and no progress bar on standard error\n"
     "  -h, --help         show this help and exit\n"
-    "      --version      show the version and exit\n"
+    "  -v, --version      show the version and exit\n"
     "\n"
     "Polarity: while the decoder finds no block, it resets itself every 208\n"
     "bits; from the eleventh such reset in a file on, every reset flips the\n"
@@ -83,10 +99,10 @@ constexpr const char* kHelp =
     "At the end a summary goes to standard error: bits (groups read from a group\n"
     "log), groups decoded, blocks accepted, check failures, repaired blocks, PI,\n"
     "PS and radiotext, RadioText Plus items and the malformed lines of a group\n"
-    "log (the first few by number). When no\n"
-    "group decodes and the text looks like the other form, it says so: \"this\n"
-    "looks like hex text: try --hex\" (or \"bit text: try without --hex\"). With\n"
-    "--mpx it adds the signal's length, the pilot's and the RDS signal's levels\n"
+    "log (the first few by number). When no group decodes and the text looks\n"
+    "like the other form, it says so: \"this looks like bit text: try without\n"
+    "--hex\". For the multiplex signal it adds the signal's length, the\n"
+    "pilot's and the RDS signal's levels\n"
     "(in %% of full scale, where full scale is the peak deviation), an estimate of\n"
     "the RDS carrier-to-noise ratio in 4.8 kHz and the block error rate.\n"
     "The decoder library libmurlin.so.0 is loaded from the program's folder,\n"
@@ -97,11 +113,16 @@ constexpr const char* kHelp =
     "until it is complete; one left by a killed run is removed by the next run\n"
     "that writes NAME.\n"
     "\n"
-    "A truncated audio file or raw input ending in the middle of a sample is\n"
-    "decoded as far as it goes, with a warning.\n"
+    "A truncated audio file of any kind, or raw input ending in the middle of a\n"
+    "sample, is decoded as far as it goes, with a warning.\n"
     "\n"
-    "Exit status: 0 all files decoded, 1 a file could not be read, decoded\n"
-    "or written, 2 wrong usage.\n";
+    "--stats and --history print on standard output, so the decoded groups must\n"
+    "go elsewhere then (-o FILE, or -o /dev/null); the summary, warnings and\n"
+    "errors go to standard error.\n"
+    "\n"
+    "Exit status: 0 all files decoded, 1 a file could not be read, decoded (no\n"
+    "group) or written, 2 wrong usage; a live run ended by a signal ends by that\n"
+    "signal (status 128 + its number in the shell).\n";
 
 struct Options {
     std::string output;  // empty: derived from the input path
@@ -133,7 +154,7 @@ int ParseOptions(int argc, char** argv, Options& options)
         } else if (arg == "-h" || arg == "--help") {
             std::printf(kHelp, murlindecode::kFormatHelp);
             return 0;
-        } else if (arg == "--version") {
+        } else if (arg == "-v" || arg == "--version") {
             std::printf("%s %s\n", kProgram, VARNAK_VERSION);
             return 0;
         } else if (const int taken = murlindecode::ParseFormatOption(argc, argv, i, options.formats, error)) {
@@ -170,6 +191,14 @@ int ParseOptions(int argc, char** argv, Options& options)
     error = murlindecode::SettleFormat(options.formats, options.hex, options.invert, options.json);
     if (!error.empty()) return UsageError(error);
     if (options.mpx.enabled && options.formats.groups) return UsageError("--mpx and --groups cannot both be given");
+    // The reports go to standard output; so would the decoded groups.
+    const bool toStdout =
+        options.output == "-" ||
+        (options.output.empty() && std::find(options.files.begin(), options.files.end(), "-") != options.files.end());
+    if ((options.formats.stats || options.formats.history) && toStdout)
+        return UsageError(std::string(options.formats.stats ? "--stats" : "--history") +
+                          " prints on standard output, where the decoded groups go too: send them to a file "
+                          "with -o FILE (-o /dev/null for none)");
     return -1;
 }
 
@@ -252,24 +281,92 @@ bool OutputIsFree(const std::string& input, const std::string& outputPath, const
     return true;
 }
 
+// How one input is read: as its option says, else as its content shows.
+enum class InputKind { Bits, Hex, GroupLog, Mpx };
+
+// Opens `input` (except for --mpx, which opens its own) and chooses how to
+// read it; false when it cannot be read (told). The head read to judge it
+// is put back for the reader.
+bool ChooseInput(const std::string& input, const Options& options, varnak::InputFile& file, InputKind& kind)
+{
+    if (options.mpx.enabled) {
+        kind = InputKind::Mpx;
+        return true;
+    }
+    if (!file.open(input)) {
+        Error(input + ": cannot read: " + file.error());
+        return false;
+    }
+    if (options.formats.groups || options.hex) {
+        kind = options.hex ? InputKind::Hex : InputKind::GroupLog;
+        return true;
+    }
+    std::vector<char> head(rdsformats::GroupLogReader::kHeadSize);
+    std::size_t got = 0;
+    varnak::InputFile::Result r;
+    while ((r = file.read(head.data(), head.size(), got)) == varnak::InputFile::Result::Again) {
+    }
+    if (r == varnak::InputFile::Result::Failed) {
+        Error(input + ": cannot read: " + file.error());
+        return false;
+    }
+    if (r == varnak::InputFile::Result::End) {
+        Error(input + ": empty file, nothing to decode");
+        return false;
+    }
+    file.putBack(head.data(), got);
+    using rdsformats::Reading;
+    // Standard input is never handed to libsndfile, even from a file.
+    switch (rdsformats::ChooseReading(std::string_view(head.data(), got), file.isStream() || input == "-")) {
+        case Reading::Bits:
+            kind = InputKind::Bits;
+            return true;
+        case Reading::Hex:
+            kind = InputKind::Hex;
+            return true;
+        case Reading::GroupLog:
+            kind = InputKind::GroupLog;
+            return true;
+        case Reading::Audio:
+        case Reading::MaybeAudio:
+            file.close();
+            kind = InputKind::Mpx;
+            return true;
+        case Reading::AudioFromStream:
+            Error(input + ": audio is read from files only; raw multiplex samples from a pipe need --mpx --rate HZ");
+            return false;
+    }
+    return false;
+}
+
+// The signal's name for the summary ("SIGINT").
+std::string SignalName(int signal)
+{
+    const char* name = sigabbrev_np(signal);
+    return name ? std::string("SIG") + name : "signal " + std::to_string(signal);
+}
+
 // Decodes one input file; returns true on success. `written` holds the
 // inputs and outputs committed so far in this run, and receives this file's.
 bool DecodeFile(const std::string& input, const Options& options, const varnak::MurlinApi& api,
                 std::vector<std::pair<std::string, std::string>>& written)
 {
-    const bool groupLog = options.formats.groups;
+    varnak::InputFile file;
+    InputKind kind = InputKind::Bits;
+    if (!ChooseInput(input, options, file, kind)) return false;
+    const bool groupLog = kind == InputKind::GroupLog;
+    const bool hex = kind == InputKind::Hex;
     std::unique_ptr<murlindecode::MpxInput> mpx;
     std::string reason;
-    if (options.mpx.enabled && !(mpx = murlindecode::MpxInput::open(input, options.mpx, reason))) {
+    if (kind == InputKind::Mpx && !(mpx = murlindecode::MpxInput::open(input, options.mpx, reason))) {
+        // Not text, and no audio libsndfile knows either.
+        if (!options.mpx.enabled)
+            reason = input + ": not a recording: neither bit text, hexadecimal text, a group log nor audio";
         Error(reason);
         return false;
     }
     murlindecode::TextInput text;
-    varnak::InputFile groupFile;  // a group log, read by lines
-    if (!mpx && (groupLog ? !groupFile.open(input) : !text.open(input, options.hex))) {
-        Error(input + ": " + (groupLog ? groupFile.error() : text.error()));
-        return false;
-    }
+    if (!mpx && !groupLog) text.begin(file, hex);
 
     // Standard input goes to standard output unless -o names a file.
     const std::string outputPath = !options.output.empty() ? options.output
@@ -291,23 +388,27 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
 
     const bool progress = !options.quiet && ::isatty(STDERR_FILENO) && (mpx || text.size() >= kProgressMinimum);
     murlindecode::GroupOutput groupOutput(api, format, logFormat ? nullptr : stream, options.formats.rbds);
-    // Bits from a pipe or a device are live: each group gets the time it was decoded.
+    // Bits from a pipe or a device are live: each group gets the time it was
+    // decoded, and a signal is the normal end of the run.
     struct stat inputInfo {};
     const bool fromStream = input == "-" ? ::fstat(STDIN_FILENO, &inputInfo) == 0 && !S_ISREG(inputInfo.st_mode)
                                          : ::stat(input.c_str(), &inputInfo) == 0 && !S_ISREG(inputInfo.st_mode);
     groupOutput.setLive(!groupLog && fromStream);
+    varnak::StopSignals::setGraceful(fromStream);
+    struct EndGraceful {
+        ~EndGraceful() { varnak::StopSignals::setGraceful(false); }
+    } endGraceful;
     Run run(groupOutput, progress, input);
     varnak::FrameProcessor processor(api);
     processor.setListener(&run);
     processor.setLog(logFormat ? &log : nullptr);
     processor.setInverted(options.invert);
     if (options.formats.history) groupOutput.enableHistory(options.formats.historyLimit);
-    if (!groupLog) groupOutput.setPositionSource(&processor, options.hex && !mpx ? 4 : 1);
+    if (!groupLog) groupOutput.setPositionSource(&processor, hex ? 4 : 1);
 
     api.RDSInit();
     api.RDSStat(-1);  // counters of this file only
     rdsformats::GroupLogParser groupLines;
-    bool looksLikeGroupLog = false;
     if (mpx) {
         const bool decoded = mpx->decode(
             processor, run, murlindecode::FlushTarget(stream),
@@ -320,20 +421,15 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
         groupOutput.finish();
         if (!mpx->truncation().empty()) Error("warning: " + mpx->truncation() + "; decoded what is there");
     } else if (groupLog) {
-        if (!murlindecode::FeedGroupLog(groupFile, processor, groupOutput, groupLines, reason)) {
+        if (!murlindecode::FeedGroupLog(file, processor, groupOutput, groupLines, reason)) {
             Error(input + ": " + reason);
             return false;
         }
     } else {
-        processor.beginStream(!options.hex);
+        processor.beginStream(!hex);
         const char* piece = nullptr;
         std::size_t size = 0;
-        bool first = true;
         while (text.next(piece, size)) {
-            if (first && !options.hex)
-                looksLikeGroupLog =
-                    rdsformats::DetectRecording(std::string_view(piece, size)) == rdsformats::RecordingKind::GroupLog;
-            first = false;
             processor.feed(piece, size);
             run.showProgress(text.bytesRead(), text.size());
         }
@@ -352,10 +448,14 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
         }
         processor.endStream();
         groupOutput.finish();
-        if (options.hex && text.characters() % 2 && !options.quiet)
+        if (hex && text.characters() % 2 && !options.quiet)
             Error(input + ": warning: odd number of hexadecimal digits; the last one was read alone as a byte");
     }
 
+    // Nothing decoded: nothing is written, and an earlier output stays as it
+    // was. A group log's groups with lost blocks still make a group log.
+    const bool nothing =
+        run.groups() == 0 && (format != murlindecode::OutputFormat::Hex || groupOutput.stats().groups() == 0);
     // The log reports its own write errors; other output is checked here.
     std::string writeError;
     if (logFormat) {
@@ -367,13 +467,17 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
         Error(writeError);
         return false;
     }
-    if (!output.commit()) {
-        Error(output.error());
-        return false;
+    if (nothing) {
+        output.discard();
+    } else {
+        if (!output.commit()) {
+            Error(output.error());
+            return false;
+        }
+        if (!toStdout) written.emplace_back(input, outputPath);
     }
-    if (!toStdout) written.emplace_back(input, outputPath);
 
-    if (options.formats.stats || options.formats.history) {
+    if (!nothing && (options.formats.stats || options.formats.history)) {
         const std::string table =
             (options.formats.stats ? murlindecode::StatsText(input, groupOutput.stats(), options.json) : "") +
             (options.formats.history ? murlindecode::HistoryText(input, groupOutput.history(), options.json) : "");
@@ -383,17 +487,18 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
         }
     }
 
-    const char* hint = looksLikeGroupLog                               ? "this looks like a group log: try --groups"
-                       : mpx || groupLog || !text.looksLikeOtherForm() ? nullptr
-                       : options.hex                                   ? "this looks like bit text: try without --hex"
-                                                                       : "this looks like hex text: try --hex";
+    const char* hint = mpx || groupLog || !text.looksLikeOtherForm() ? nullptr
+                       : hex                                         ? "this looks like bit text: try without --hex"
+                                                                     : "this looks like hex text: try --hex";
+    const std::string nothingWritten = input + ": no group decoded" + (hint ? std::string("; ") + hint : "") +
+                                       (toStdout ? "" : "; " + outputPath + " not written");
     if (options.quiet) {
-        if (run.groups() == 0 && hint) Error(input + ": no group decoded; " + hint);
-        return true;
+        if (nothing) Error(nothingWritten);
+        return !nothing;
     }
     DecoderState state{};
     api.RDSStruct(&state);
-    const std::uint64_t bits = mpx ? mpx->bits() : options.hex ? (text.characters() + 1) / 2 * 8 : text.characters();
+    const std::uint64_t bits = mpx ? mpx->bits() : hex ? (text.characters() + 1) / 2 * 8 : text.characters();
     const std::string read =
         groupLog ? std::to_string(groupLines.groups()) + " groups read" : std::to_string(bits) + " bits";
     std::fprintf(stderr, "%s: %s, %zu groups decoded, %d blocks accepted, %d check failures, %d repaired blocks\n",
@@ -405,19 +510,20 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
                                      : std::string();
         std::fprintf(stderr, "  PI %04X  PS '%s'  RT '%s'\n", state.pi, murlindecode::SummaryText(state.ps, 8).c_str(),
                      rt.c_str());
-    } else if (hint) {
-        std::fprintf(stderr, "  no group decoded; %s\n", hint);
-    } else {
-        std::fprintf(stderr, "  no group decoded\n");
     }
     std::fputs(murlindecode::SummaryExtras(groupOutput, groupLog ? &groupLines : nullptr).c_str(), stderr);
     if (mpx) mpx->printSummary(stderr, api);
     if (processor.inverted() != options.invert)
         std::fprintf(stderr, "  polarity flipped: stream ended %s\n",
                      processor.inverted() ? "inverted" : "not inverted");
+    if (const int signal = varnak::StopSignals::requested())
+        std::fprintf(stderr, "  stopped by %s\n", SignalName(signal).c_str());
     static const char* const kOutputKinds[] = {"log", "JSON", "group log"};
-    if (!toStdout) std::fprintf(stderr, "  %s: %s\n", kOutputKinds[static_cast<int>(format)], outputPath.c_str());
-    return true;
+    if (nothing)
+        Error(nothingWritten);
+    else if (!toStdout)
+        std::fprintf(stderr, "  %s: %s\n", kOutputKinds[static_cast<int>(format)], outputPath.c_str());
+    return !nothing;
 }
 
 }  // namespace
@@ -428,7 +534,7 @@ int main(int argc, char** argv)
     const int parsed = ParseOptions(argc, argv, options);
     if (parsed >= 0) return parsed;
 
-    varnak::OutputFile::removeTemporaryOnSignals();
+    varnak::StopSignals::install();
 
     std::string error;
     const varnak::MurlinApi* api = varnak::murlin(&error);
@@ -438,6 +544,11 @@ int main(int argc, char** argv)
     }
     bool ok = true;
     std::vector<std::pair<std::string, std::string>> written;  // input and its output
-    for (const std::string& file : options.files) ok = DecodeFile(file, options, *api, written) && ok;
+    for (const std::string& file : options.files) {
+        ok = DecodeFile(file, options, *api, written) && ok;
+        // A live run ended by a signal: its output is committed; the program
+        // ends by the same signal, as the shell expects.
+        if (const int signal = varnak::StopSignals::requested()) varnak::StopSignals::endBySignal(signal);
+    }
     return ok ? 0 : kExitFailure;
 }

@@ -4,8 +4,9 @@
 
 namespace murlindecode {
 
-bool TextInput::open(const std::string& path, bool hex)
+void TextInput::begin(varnak::InputFile& file, bool hex)
 {
+    file_ = &file;
     hex_ = hex;
     judged_ = false;
     onlyHexDigits_ = true;
@@ -13,23 +14,18 @@ bool TextInput::open(const std::string& path, bool hex)
     characters_ = 0;
     hexText_.reset();
     error_.clear();
-    if (!file_.open(path)) {
-        error_ = "cannot read: " + file_.error();
-        return false;
-    }
     if (!buffer_) buffer_ = std::make_unique<char[]>(kChunkSize);
-    return true;
 }
 
 bool TextInput::next(const char*& data, std::size_t& size)
 {
     for (;;) {
         std::size_t got = 0;
-        switch (file_.read(buffer_.get(), kChunkSize, got)) {
+        switch (file_->read(buffer_.get(), kChunkSize, got)) {
             case varnak::InputFile::Result::End:
                 return false;
             case varnak::InputFile::Result::Failed:
-                error_ = "cannot read: " + file_.error();
+                error_ = "cannot read: " + file_->error();
                 return false;
             case varnak::InputFile::Result::Again:
                 continue;

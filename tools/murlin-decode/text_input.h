@@ -17,9 +17,8 @@ namespace murlindecode {
 
 class TextInput {
 public:
-    // Opens `path` ("-" is standard input). On failure returns false and
-    // error() holds the reason.
-    [[nodiscard]] bool open(const std::string& path, bool hex);
+    // Reads from `file`, which is open and outlives the reading.
+    void begin(varnak::InputFile& file, bool hex);
 
     // The next piece of text to feed. False at the end, and on a read error
     // or a character that is not a hexadecimal digit: error() then says what
@@ -28,8 +27,8 @@ public:
     const std::string& error() const { return error_; }
 
     // Bytes read so far, and the file's length (0 when unknown).
-    std::uint64_t bytesRead() const { return file_.consumed(); }
-    std::uint64_t size() const { return file_.size(); }
+    std::uint64_t bytesRead() const { return file_ ? file_->consumed() : 0; }
+    std::uint64_t size() const { return file_ ? file_->size() : 0; }
     // Characters handed out: bits, or hexadecimal digits.
     std::uint64_t characters() const { return characters_; }
 
@@ -44,7 +43,7 @@ private:
     bool cleanHex(std::size_t& size);
     void judge(const char* data, std::size_t size);
 
-    varnak::InputFile file_;
+    varnak::InputFile* file_ = nullptr;
     std::unique_ptr<char[]> buffer_;
     bool hex_ = false;
     bool judged_ = false;

@@ -28,7 +28,7 @@ QList<QCommandLineOption> Options()
         {"invert", "Invert every bit (wrong polarity)."},
         {"seed", "Seed of the random garbage and errors (default 1).", "number"},
         {{"h", "help"}, "Show this help."},
-        {"version", "Show the version."},
+        {{"v", "version"}, "Show the version."},
     };
     options.append(MpxCommandLineOptions());
     return options;

@@ -93,9 +93,10 @@ untimed live.json | cmp -s wav.json - || fail "groups not all out while the inpu
 kill $holder
 wait $reader || fail "the decoder failed when its input closed"
 
-# Standard input closed at once: the summary, exit 0.
-"$decode" --mpx --rate 171000 -o empty.out - < /dev/null 2> err || fail "empty standard input should exit 0"
+# Standard input closed at once: the summary, no group, exit 1, no output.
+"$decode" --mpx --rate 171000 -o empty.out - < /dev/null 2> err && fail "empty standard input should exit 1"
 grep -q "no group decoded" err || fail "empty standard input: $(cat err)"
+[ -e empty.out ] && fail "empty standard input left empty.out"
 
 # Bad input: exit 1 and one line naming the file; bad usage: exit 2.
 printf 'not audio\n' > notes.txt

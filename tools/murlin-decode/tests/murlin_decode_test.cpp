@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "history_station.h"
 #include "test_files.h"
@@ -223,7 +225,7 @@ TEST_F(MurlinDecode, HexTextAndInvertedBitsDecodeToTheSameLog)
     EXPECT_EQ(inv.out, log);
     // Read with the wrong polarity the short stream gives nothing.
     const Result wrong = Run("-o - flip.txt");
-    EXPECT_EQ(wrong.status, 0);
+    EXPECT_EQ(wrong.status, 1);
     EXPECT_EQ(wrong.out, "");
     EXPECT_NE(wrong.err.find("0 groups decoded"), std::string::npos) << wrong.err;
 }
@@ -361,6 +363,13 @@ TEST_F(MurlinDecode, UsageErrorsExitWithTwoAndOneWording)
         {"a.txt -o", "option '-o' needs a file name"},
         {"--output= a.txt", "option '--output' needs a file name"},
         {"-o c.out a.txt b.txt", "several input files need their own logs: leave out -o, or use -o -"},
+        // The reports and the decoded groups would be mixed on standard output.
+        {"--history --json -o - a.txt",
+         "--history prints on standard output, where the decoded groups go too: send them to a file with -o FILE "
+         "(-o /dev/null for none)"},
+        {"--stats a.txt - < b.txt",
+         "--stats prints on standard output, where the decoded groups go too: send them to a file with -o FILE "
+         "(-o /dev/null for none)"},
     };
     for (const auto& c : cases) {
         const Result r = Run(c.args);
@@ -417,19 +426,12 @@ TEST_F(MurlinDecode, InputInTheOtherFormIsPointedOut)
     const std::string bits = varnaktest::StationBits(20);
     WriteFile(dir + "/bits.txt", bits);
     WriteFile(dir + "/card.txt", rdsenc::BitsToHex(bits) + "\n");
-    const struct {
-        const char* args;
-        const char* hint;
-    } cases[] = {
-        {"-o - card.txt", "no group decoded; this looks like hex text: try --hex"},
-        {"--hex -o - bits.txt", "no group decoded; this looks like bit text: try without --hex"},
-    };
-    for (const auto& c : cases) {
-        const Result r = Run(c.args);
-        EXPECT_EQ(r.status, 0) << c.args;
-        EXPECT_EQ(r.out, "") << c.args;
-        EXPECT_NE(r.err.find(c.hint), std::string::npos) << c.args << ": " << r.err;
-    }
+    // Hex text is recognised; bit text forced to be read as hex decodes nothing.
+    EXPECT_EQ(Run("-q -o - card.txt").out, Run("-q -o - bits.txt").out);
+    const Result r = Run("--hex -o - bits.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("no group decoded; this looks like bit text: try without --hex"), std::string::npos) << r.err;
 }
 
 TEST_F(MurlinDecode, MissingLibraryOrExportIsNamed)
@@ -569,6 +571,17 @@ TEST_F(MurlinDecodeFormats, GroupLogsWithGapsTimeStampsAndBadLines)
     EXPECT_NE(hex.out.find("\n2001 0558 E501 5641\n"), std::string::npos) << hex.out;
 }
 
+// Block B lost after a version-B group: block C came intact and goes out as it came.
+TEST_F(MurlinDecodeFormats, GroupLogBlockCAfterALostBlockBIsKeptAsItCame)
+{
+    const std::string log = "C2A1 FD4F C2A1 FD4F\nC2A1 ---- 4B45 5354\nC2A1 054A 8EA8 5245\n";
+    WriteFile(dir + "/lost.txt", log);
+    const Result r = Run("--groups --format hex -o - lost.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, log);
+    EXPECT_NE(r.err.find(", 0 repaired blocks"), std::string::npos) << r.err;
+}
+
 TEST_F(MurlinDecodeFormats, StatisticsPerGroupTypeAndBlockErrorRate)
 {
     std::string log;
@@ -608,15 +621,105 @@ TEST_F(MurlinDecodeFormats, InputsThatAreNoGroupLogAreNamed)
               std::string::npos)
         << r.err;
     EXPECT_EQ(Files(), (std::set<std::string>{"bits.txt", "blob.bin"}));
-    // A group log read as bits decodes nothing, and says why.
+    // A group log is recognised without --groups.
     WriteFile(dir + "/log.txt", "2001 0558 E501 5641\n2001 2540 5661 726E\n");
     r = Run("-o - log.txt");
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("  no group decoded; this looks like a group log: try --groups"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, Run("--groups -o - log.txt").out);
+    EXPECT_NE(r.err.find("log.txt: 2 groups read, 2 groups decoded"), std::string::npos) << r.err;
     EXPECT_EQ(Run("--format xml bits.txt").status, 2);
     EXPECT_EQ(Run("--groups --hex bits.txt").status, 2);
     EXPECT_EQ(Run("--groups --invert bits.txt").status, 2);
     EXPECT_EQ(Run("--json --format hex bits.txt").status, 2);
+}
+
+// A recording is read as what its content shows, whatever its name, as an
+// option forcing its kind would read it. Forced to the wrong kind, or no
+// recording at all, nothing decodes: exit 1, and the log of an earlier run
+// stays as it was.
+TEST_F(MurlinDecodeFormats, RecordingsAreReadAsTheirContentShows)
+{
+    Generate(kRtPlusStation, "-n 40", "bits.dat");
+    Generate(kRtPlusStation, "-n 40 --hex", "card.dat");
+    Generate(kRtPlusStation, "-n 40 --mpx", "radio.dat");
+    ASSERT_EQ(Run("-q --format hex -o groups.dat bits.dat").status, 0);
+    const struct {
+        const char* file;
+        const char* option;  // what forces the kind
+        const char* summary;
+    } kinds[] = {
+        {"bits.dat", "", "bits.dat: 4160 bits, 40 groups decoded"},
+        {"card.dat", "--hex", "card.dat: 4160 bits, 40 groups decoded"},
+        {"groups.dat", "--groups", "groups.dat: 40 groups read, 40 groups decoded"},
+        {"radio.dat", "--mpx", "  signal: "},
+    };
+    for (const auto& k : kinds) {
+        const Result found = Run(std::string("--json -o found.json ") + k.file);
+        ASSERT_EQ(found.status, 0) << k.file << ": " << found.err;
+        EXPECT_NE(found.err.find(k.summary), std::string::npos) << found.err;
+        ASSERT_EQ(Run(std::string("-q --json -o forced.json ") + k.option + " " + k.file).status, 0) << k.file;
+        EXPECT_GT(Count(ReadAll(dir + "/found.json"), "\n"), 30u) << k.file;
+        EXPECT_EQ(ReadAll(dir + "/found.json"), ReadAll(dir + "/forced.json")) << k.file;
+    }
+    WriteFile(dir + "/blob.dat", std::string("\x7F"
+                                             "ELF\x02\x01\x01\0\0\0",
+                                             10) +
+                                     std::string(5000, '\xF0'));
+    const struct {
+        const char* args;
+        const char* error;
+    } wrong[] = {
+        {"--hex bits.dat",
+         "bits.dat: no group decoded; this looks like bit text: try without --hex; good.out not written"},
+        {"--hex radio.dat", "radio.dat: line 1, column 1: 'R' is not a hexadecimal digit"},
+        {"--groups radio.dat", "radio.dat: not a group log: it holds audio"},
+        {"--mpx --rate 171000 bits.dat", "bits.dat: no group decoded; good.out not written"},
+        {"blob.dat", "blob.dat: not a recording: neither bit text, hexadecimal text, a group log nor audio"},
+        {"- < radio.dat", "-: audio is read from files only"},
+    };
+    for (const auto& w : wrong) {
+        WriteFile(dir + "/good.out", "a good log");
+        const Result r = Run(std::string("-o good.out ") + w.args);
+        EXPECT_EQ(r.status, 1) << w.args;
+        EXPECT_NE(r.err.find(std::string("murlin-decode: ") + w.error), std::string::npos) << w.args << ": " << r.err;
+        EXPECT_EQ(ReadAll(dir + "/good.out"), "a good log") << w.args;
+    }
+}
+
+// A recording cut short, whatever its container: what is there is decoded
+// and written, with a warning.
+TEST_F(MurlinDecodeFormats, TruncatedAudioOfEveryKindDecodesWhatIsThere)
+{
+    Generate(kRtPlusStation, "-n 80 --mpx", "whole.wav");
+    {
+        // The same samples as FLAC.
+        SF_INFO in{}, out{};
+        SNDFILE* wav = sf_open((dir + "/whole.wav").c_str(), SFM_READ, &in);
+        ASSERT_NE(wav, nullptr);
+        out.samplerate = in.samplerate;
+        out.channels = in.channels;
+        out.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        SNDFILE* flac = sf_open((dir + "/whole.flac").c_str(), SFM_WRITE, &out);
+        ASSERT_NE(flac, nullptr) << sf_strerror(nullptr);
+        std::vector<short> samples(std::size_t(in.frames) * std::size_t(in.channels));
+        EXPECT_EQ(sf_readf_short(wav, samples.data(), in.frames), in.frames);
+        EXPECT_EQ(sf_writef_short(flac, samples.data(), in.frames), in.frames);
+        sf_close(wav);
+        sf_close(flac);
+    }
+    for (const std::string kind : {"wav", "flac"}) {
+        const std::string whole = ReadAll(dir + "/whole." + kind);
+        WriteFile(dir + "/cut." + kind, whole.substr(0, whole.size() / 2));
+        for (const std::string option : {"--mpx ", ""}) {
+            std::remove((dir + "/cut.out").c_str());
+            const Result r = Run(option + "-o cut.out cut." + kind);
+            EXPECT_EQ(r.status, 0) << option << kind << ": " << r.err;
+            EXPECT_NE(r.err.find("murlin-decode: warning: cut." + kind + " is truncated: its header promises "),
+                      std::string::npos)
+                << r.err;
+            EXPECT_GT(Count(ReadAll(dir + "/cut.out"), kSeparator), 30u) << option << kind;
+        }
+    }
 }
 
 // The history of a station with a changing PS, TA on and off, two
