@@ -12,7 +12,10 @@
 // offscreen, ...) are accepted too.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
 #include <QPixmap>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -176,6 +179,15 @@ int main(int argc, char* argv[])
     const bool exitWhenDone = parser.isSet(exitOption);
     const QString shot = parser.value(shotOption);
 
+    // Qt wants a private runtime folder, which a headless machine (a build
+    // server, a container, an ssh session) may not name: it would warn on
+    // every start. One of our own, readable by this user only, goes with
+    // the program.
+    std::unique_ptr<QTemporaryDir> runtimeDir;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        runtimeDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/varnak-runtime-XXXXXX"));
+        if (runtimeDir->isValid()) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir->path()));
+    }
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(varnak::MainWindow::AppName);
     QCoreApplication::setApplicationVersion(

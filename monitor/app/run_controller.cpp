@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "field_format.h"
 #include "group_log.h"
 #include "hex_text.h"
 #include "input_file.h"
@@ -38,14 +39,6 @@ constexpr int kRadioShowMs = 250;
 // demodulating, so it is drawn at a pace the eye can follow and no faster.
 constexpr qint64 kRadioViewMs = 100;
 constexpr qint64 kSilenceMs = 2000;
-
-// A core error text ("cannot create PATH: reason") as a sentence.
-QString Sentence(const std::string& text)
-{
-    QString s = QString::fromLocal8Bit(text);
-    if (!s.isEmpty()) s[0] = s[0].toUpper();
-    return s;
-}
 
 }  // namespace
 
@@ -174,6 +167,7 @@ void RunController::beginRun(bool live)
     logFailed_ = false;
     runGroups_ = 0;
     view_.setTitleState(QString());
+    view_.showSignal(nullptr);
 }
 
 // Ends a run: the decode log is closed, and what went wrong (`failure`, if
@@ -672,10 +666,12 @@ void RunController::finishRadio(bool stopped, bool complete)
     view_.showDecoded();
     const RadioRun::State state = radioState_;
     // What the run ended with stays in the title; after Stop it goes.
-    if (stopped)
+    if (stopped) {
         view_.setTitleState(QString());
-    else
+        view_.showSignal(nullptr);
+    } else {
         showRadioState();
+    }
     radio_.reset();
 
     if (radioLive_) view_.setStopEnabled(false);  // nothing is left to stop
@@ -710,6 +706,7 @@ void RunController::showRadioState()
             parts << QStringLiteral("waiting for samples");
     }
     view_.setTitleState(parts.join(QStringLiteral(", ")));
+    view_.showSignal(s.samples > 0 ? &s.signal : nullptr);
 }
 
 }  // namespace varnak
