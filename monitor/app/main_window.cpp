@@ -18,6 +18,7 @@
 #include "notifier.h"
 #include "quesmer/daskel.h"
 #include "settings_store.h"
+#include "signal_status.h"
 #include "status_word.h"
 #include "sync_indicators.h"
 #include "widgets.h"
@@ -55,6 +56,10 @@ MainWindow::MainWindow(SettingsStore& store, Notifier& notifier, QWidget* parent
     connect(
         daskel_, &quesmer::Daskel::OnCardDataBinary, this,
         [this](quesmer::EncTyp encoding, quesmer::Integer, const QString& bin) { liveFeed().onData(encoding, bin); });
+    // The card sends its signal level now and then: shown while its data is decoded.
+    connect(daskel_, &quesmer::Daskel::OnCardIndicator, this, [this](const quesmer::IndicatorInfo&) {
+        if (CardActive()) refreshSignal();
+    });
     connect(ui_.status, &PanelStatusBar::panelClicked, this, &MainWindow::PanelClick);
 
     Load();
@@ -253,7 +258,9 @@ void MainWindow::CardCommand()
     if (!runs_->startCard()) {
         daskel_->CardDisconnect();
         setIdleButtons();
+        return;
     }
+    refreshSignal();
 }
 
 bool MainWindow::CardActive() const { return runs_->cardActive(); }
@@ -307,10 +314,33 @@ void MainWindow::setTitleState(const QString& state)
     setWindowTitle(state.isEmpty() ? title_ : title_ + QStringLiteral(" - ") + state);
 }
 
+void MainWindow::showSignal(const radio::SignalReport* report)
+{
+    if (report)
+        radioSignal_ = *report;
+    else
+        radioSignal_.reset();
+    refreshSignal();
+}
+
+void MainWindow::refreshSignal()
+{
+    const BlockErrors errors = api_ ? CountBlockErrors(*api_) : BlockErrors{};
+    SignalStatus s;
+    if (radioSignal_) {
+        s = RadioSignalStatus(*radioSignal_, errors);
+    } else if (CardActive()) {
+        const quesmer::IndicatorInfo& card = daskel_->link().lastIndicator();
+        s = CardSignalStatus(card.Status, card.Level, errors);
+    }
+    ui_.status->showSignal(s.brief, s.full);
+}
+
 void MainWindow::showDecoded()
 {
     applyView();
     refreshCounters();
+    if (radioSignal_ || CardActive()) refreshSignal();  // the block error rate follows
 }
 
 void MainWindow::setInverted(bool inverted, bool show)
@@ -321,6 +351,10 @@ void MainWindow::setInverted(bool inverted, bool show)
 
 void MainWindow::showOverflow(bool shown) { ui_.full->setVisible(shown); }
 
-void MainWindow::releaseCard() { daskel_->CardDisconnect(); }
+void MainWindow::releaseCard()
+{
+    daskel_->CardDisconnect();
+    refreshSignal();  // the card's level goes with it
+}
 
 }  // namespace varnak
