@@ -114,9 +114,9 @@ int main(int argc, char* argv[])
                        "  rtl_fm -M fm -l 0 -A std -p 0 -s 171k -F 9 -f 95.8M | varnak --mpx-rate 171000 -\n"
                        "  rdsgen STATION.rds --mpx --raw --realtime -o - | varnak --mpx-rate 171000 -\n"
                        "A live radio run logs every group into Radio.out in the current folder; the\n"
-                       "window title shows the signal (pilot, RDS level, estimated CNR) and says when\n"
-                       "the input has ended or no samples came for 2 s. Stop, or closing the window,\n"
-                       "ends it."));
+                       "status bar shows the signal (RDS level, estimated CNR, block error rate, pilot)\n"
+                       "and the title says when the input has ended or no samples came for 2 s. Stop,\n"
+                       "or closing the window, ends it."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this help."));
     const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},

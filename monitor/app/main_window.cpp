@@ -206,9 +206,13 @@ void MainWindow::refreshCounters()
 void MainWindow::FileCommand()
 {
     runs_->clearCurrentPath();
-    const QString chosen =
-        notifier_.openFileName(this, QStringLiteral("Load "), QDir::currentPath(),
-                               QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
+    // A recording is recognised by its content, whatever its name: every file
+    // is offered first, then the names recordings usually have (bits, hex
+    // text, group logs, audio, raw multiplex samples).
+    const QString chosen = notifier_.openFileName(
+        this, QStringLiteral("Load "), QDir::currentPath(),
+        QStringLiteral("All files (*);;Recordings (*.txt *.bit *.hex *.log *.spy *.wav *.flac *.aiff *.raw *.pcm "
+                       "*.s16)"));
     if (chosen.isEmpty()) return;  // cancelled
     AnalyseFile(chosen);
 }

@@ -64,6 +64,10 @@ using test::CapturingNotifier;
 
 constexpr double kRate = 171000;                                           // multiplex samples per second
 const QByteArray kSeparator = "------------------------------------\r\n";  // ends a decode-log record
+// The File dialog shows every file first: a recording of any kind (group
+// logs and raw samples too) is recognised by its content, not its name.
+const QString kFileFilter =
+    QStringLiteral("All files (*);;Recordings (*.txt *.bit *.hex *.log *.spy *.wav *.flac *.aiff *.raw *.pcm *.s16)");
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -450,7 +454,13 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog)
     clickFileAndWait();
     EXPECT_TRUE(finished);
     EXPECT_EQ(notifier_.dialogTitle, QStringLiteral("Load "));
-    EXPECT_EQ(notifier_.dialogFilter, QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
+    EXPECT_EQ(notifier_.dialogFilter, kFileFilter);
+    // The dialog's default (first) filter shows every kind File reads.
+    const QString first = notifier_.dialogFilter.section(QStringLiteral(";;"), 0, 0);
+    const QStringList patterns = first.section(QLatin1Char('('), 1).chopped(1).split(QLatin1Char(' '));
+    for (const char* name : {"station.txt", "card.hex", "morning.spy", "groups.log", "radio.wav", "half.flac",
+                             "rtl_fm.raw", "capture.s16", "recording"})
+        EXPECT_TRUE(QDir::match(patterns, QString::fromLatin1(name))) << name;
     EXPECT_EQ(notifier_.dialogDirectory, QDir::currentPath());
     EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
     EXPECT_EQ(w_->CurrentPath(), path);
@@ -873,7 +883,7 @@ TEST_F(WindowTest, FileRecognisesAudioAndHexRecordings)
     referenceLog(demodulated);  // the same decoder state before both runs
     notifier_.nextFile = wav;
     clickFileAndWait();
-    EXPECT_EQ(notifier_.dialogFilter, QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
+    EXPECT_EQ(notifier_.dialogFilter, kFileFilter);
     EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
     const QByteArray log = readAll(dir_.filePath(QStringLiteral("station.out")));
     EXPECT_GE(log.count(kSeparator), 3 * test::kGroupsPerCycle);
