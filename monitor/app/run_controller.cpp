@@ -380,7 +380,8 @@ bool RunController::startAudioFile(bool audio)
                                 ? Sentence(error)
                                 : QStringLiteral("Cannot analyse %1").arg(QString::fromLocal8Bit(error)))
                          : QStringLiteral("Cannot analyse %1: it is no recording of a kind Varnak reads (bit "
-                                          "text, hexadecimal text or audio).")
+                                          "text, hexadecimal text, a group log or audio; raw multiplex samples "
+                                          "need --mpx-rate).")
                                .arg(path));
         return false;
     }

@@ -1025,7 +1025,8 @@ TEST_F(WindowTest, BadRecordingsAreNamedWithTheReason)
                                                               "ELF\2\1\1\0\0\0\0\0",
                                                               12) +
                                                       std::string(5000, '\0')),
-         QStringLiteral("no recording of a kind Varnak reads"),
+         QStringLiteral("no recording of a kind Varnak reads (bit text, hexadecimal text, a group log or audio; "
+                        "raw multiplex samples need --mpx-rate)"),
          false,
          {}},
         {writeFile(QStringLiteral("silence.txt"), std::string(5000, '0')),
