@@ -264,6 +264,7 @@ void MainWindow::CardCommand()
         setIdleButtons();
         return;
     }
+    radioSignal_.reset();  // what an earlier radio run ended with is not the card's
     refreshSignal();
 }
 
@@ -331,11 +332,11 @@ void MainWindow::refreshSignal()
 {
     const BlockErrors errors = api_ ? CountBlockErrors(*api_) : BlockErrors{};
     SignalStatus s;
-    if (radioSignal_) {
-        s = RadioSignalStatus(*radioSignal_, errors);
-    } else if (CardActive()) {
+    if (CardActive()) {
         const quesmer::IndicatorInfo& card = daskel_->link().lastIndicator();
         s = CardSignalStatus(card.Status, card.Level, errors);
+    } else if (radioSignal_) {
+        s = RadioSignalStatus(*radioSignal_, errors);
     }
     ui_.status->showSignal(s.brief, s.full);
 }
