@@ -118,4 +118,10 @@ std::string StrFromPtr(const char* text)
     return std::string(text, ::strnlen(text, 1024));
 }
 
+BlockErrors CountBlockErrors(const MurlinApi& api)
+{
+    const long long accepted = api.RDSStat(0), failed = api.RDSStat(1), repaired = api.RDSStat(2);
+    return {failed, accepted + failed - repaired};
+}
+
 }  // namespace varnak

@@ -38,6 +38,16 @@ struct MurlinApi {
 // program in `executableFolder`; none when that folder is unknown (empty).
 std::vector<std::string> MurlinCandidates(const std::string& executableFolder);
 
+// The block error rate from the decoder's counters: the blocks whose check
+// failed without repair, of the blocks checked (the accepted ones and the
+// failed ones; a repaired block counts as accepted).
+struct BlockErrors {
+    long long failed = 0;
+    long long checked = 0;
+    double percent() const { return checked > 0 ? 100.0 * double(failed) / double(checked) : 0.0; }
+};
+BlockErrors CountBlockErrors(const MurlinApi& api);
+
 // Copies a library text into a string, at most 1024 characters up to the
 // first zero byte; a null pointer gives the empty text.
 std::string StrFromPtr(const char* text);

@@ -493,6 +493,7 @@ SignalReport RdsDemodulator::report() const
     // average) on symbols that stand out of the noise; a loop also settles
     // on noise alone, where the symbols' spread gives about -12 dB or less.
     r.locked = d.symbolCount > 1000 && d.lockMeasure.value > 0.3 && r.cnrDb > -8;
+    r.rdsFound = d.blocks.blocksClean() > 0;
     r.samples = d.samples;
     r.bits = d.bitCount;
     return r;

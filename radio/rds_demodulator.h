@@ -40,6 +40,10 @@ struct SignalReport {
     // noise power in 57 ± 2.4 kHz), from the spread of the soft symbols. The
     // symbols' own overlap limits it: above about +8 dB it reads low.
     double cnrDb = 0;
+    // The block decoder has taken RDS blocks from the signal. Without them
+    // rdsLevel and cnrDb measure whatever sits near 57 kHz (a tone, a
+    // harmonic, noise), not RDS, and are not to be shown as RDS figures.
+    bool rdsFound = false;
     bool locked = false;   // carrier and symbol timing locked
     uint64_t samples = 0;  // samples consumed
     uint64_t bits = 0;     // bits produced

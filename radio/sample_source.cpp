@@ -49,13 +49,45 @@ std::string ShortDataChunk(SNDFILE* file)
     return {};
 }
 
+// Why libsndfile could not open a file, in our words: its own texts
+// ("Internal error : ...") mean nothing to a user.
+std::string OpenFailure(int code)
+{
+    switch (code) {
+        case SF_ERR_UNRECOGNISED_FORMAT:
+            return "its format is none of the audio formats read (WAV, FLAC, AIFF, ...)";
+        case SF_ERR_SYSTEM:
+            return std::string("it cannot be read: ") + std::strerror(errno ? errno : EIO);
+        case SF_ERR_UNSUPPORTED_ENCODING:
+            return "its samples are in an encoding that is not supported";
+        default:  // a malformed header, or one the library gives up on
+            return "its header is damaged or incomplete";
+    }
+}
+
+// Why reading samples failed, in our words.
+std::string ReadFailure(int code)
+{
+    if (code == SF_ERR_SYSTEM) return std::strerror(errno ? errno : EIO);
+    return "the audio data is damaged";
+}
+
 class AudioFile final : public SampleSource {
 public:
     AudioFile(const std::string& path, int channel) : SampleSource(path, 0)
     {
+        // The file is opened here, so that a file that cannot be opened is
+        // told with the system's reason rather than the library's wording.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw SampleSourceError("cannot open " + path + ": " + std::strerror(errno));
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            throw SampleSourceError(path + ": is a directory");
+        }
         SF_INFO info{};
-        file_ = sf_open(path.c_str(), SFM_READ, &info);
-        if (!file_) throw SampleSourceError("cannot read " + path + " as audio: " + sf_strerror(nullptr));
+        file_ = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);  // closes fd, also when it fails
+        if (!file_) throw SampleSourceError(path + ": not an audio file: " + OpenFailure(sf_error(nullptr)));
         rate_ = info.samplerate;
         channels_ = info.channels;
         if (rate_ < kMinSampleRate) {
@@ -91,7 +123,7 @@ public:
         const bool failed = got < 0 || sf_error(file_) != SF_ERR_NO_ERROR;
         if (got < 0) got = 0;
         if (failed && read_ + uint64_t(got) == 0)
-            throw SampleSourceError(name_ + ": read error: " + sf_strerror(file_));
+            throw SampleSourceError(name_ + ": read error: " + ReadFailure(sf_error(file_)));
         for (sf_count_t i = 0; i < got; ++i) out[i] = buffer_[size_t(i) * size_t(channels_) + size_t(channel_)];
         read_ += uint64_t(got);
         if (got == 0 || failed) {

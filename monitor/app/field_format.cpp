@@ -69,4 +69,12 @@ QString CounterText(const char* caption, int32_t count)
     return QString::fromLatin1(caption) + QStringLiteral("%1").arg(count, 7);
 }
 
+QString Sentence(const std::string& text)
+{
+    QString s = QString::fromLocal8Bit(text);
+    // Every message of ours that does not begin with a name begins so.
+    if (s.startsWith(QLatin1String("cannot "))) s[0] = QLatin1Char('C');
+    return s;
+}
+
 }  // namespace varnak

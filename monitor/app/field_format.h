@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <string>
 
 namespace varnak {
 
@@ -41,5 +42,11 @@ QString DiText(const uint8_t di[4]);
 // A status-bar counter: `caption` followed by `count` right-aligned in a
 // field of 7 characters (a longer number is shown whole).
 QString CounterText(const char* caption, int32_t count);
+
+// A message from the shared core or the radio input ("cannot create PATH:
+// reason", "NAME is truncated: ...") as the window tells it: our own
+// leading word is capitalised; a message that begins with a file name keeps
+// the name exactly as it is.
+QString Sentence(const std::string& text);
 
 }  // namespace varnak

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTableWidget>
@@ -29,6 +30,10 @@ namespace {
 // decoding must not wait for it.
 constexpr qint64 kRefreshIntervalMs = 500;
 constexpr qint64 kRefreshShare = 10;
+// Characters of the longest history line: a radiotext of 64 characters in
+// quotes after its kind and two times from the start of a recording (clock
+// times of live input are longer: such a line wraps).
+constexpr int kHistoryColumns = 106;
 
 }  // namespace
 
@@ -58,7 +63,10 @@ HistoryWindow::HistoryWindow(MainWindow& main, Notifier& notifier, QWidget* pare
     text_ = new QPlainTextEdit(split);
     text_->setObjectName(QStringLiteral("history"));
     text_->setReadOnly(true);
-    text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // A line longer than the window wraps: a radiotext (64 characters) is
+    // read whole at any width.
+    text_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    text_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     table_ = new QTableWidget(0, 4, split);
     table_->setObjectName(QStringLiteral("statistics"));
@@ -72,7 +80,14 @@ HistoryWindow::HistoryWindow(MainWindow& main, Notifier& notifier, QWidget* pare
     split->setStretchFactor(1, 2);
     split->setStretchFactor(2, 1);
     layout->addWidget(split);
-    resize(640, 720);
+    // Wide enough for a history line with a full radiotext, where the
+    // screen has the room.
+    const int textWidth = text_->fontMetrics().horizontalAdvance(QString(kHistoryColumns, QLatin1Char('M')));
+    int width = textWidth + 2 * text_->frameWidth() + text_->verticalScrollBar()->sizeHint().width() +
+                layout->contentsMargins().left() + layout->contentsMargins().right() +
+                static_cast<int>(2 * text_->document()->documentMargin()) + 4;
+    if (const QScreen* s = screen()) width = std::min(width, s->availableGeometry().width() - 40);
+    resize(std::max(width, 640), 720);
     refresh();
 }
 

@@ -13,7 +13,10 @@
 // window as the user would, then end the program with the signal's status.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
 #include <QPixmap>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -113,9 +116,9 @@ int main(int argc, char* argv[])
                        "  rtl_fm -M fm -l 0 -A std -p 0 -s 171k -F 9 -f 95.8M | varnak --mpx-rate 171000 -\n"
                        "  rdsgen STATION.rds --mpx --raw --realtime -o - | varnak --mpx-rate 171000 -\n"
                        "A live radio run logs every group into Radio.out in the current folder; the\n"
-                       "window title shows the signal (pilot, RDS level, estimated CNR) and says when\n"
-                       "the input has ended or no samples came for 2 s. Stop, or closing the window,\n"
-                       "ends it."));
+                       "status bar shows the signal (RDS level, estimated CNR, block error rate, pilot)\n"
+                       "and the title says when the input has ended or no samples came for 2 s. Stop,\n"
+                       "or closing the window, ends it."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this help."));
     const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
@@ -181,6 +184,15 @@ int main(int argc, char* argv[])
     // Made before the application, so that a caught signal ends the process
     // only once everything else is torn down.
     varnak::QuitOnSignals quitOnSignals;
+    // Qt wants a private runtime folder, which a headless machine (a build
+    // server, a container, an ssh session) may not name: it would warn on
+    // every start. One of our own, readable by this user only, goes with
+    // the program.
+    std::unique_ptr<QTemporaryDir> runtimeDir;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        runtimeDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/varnak-runtime-XXXXXX"));
+        if (runtimeDir->isValid()) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir->path()));
+    }
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(varnak::MainWindow::AppName);
     QCoreApplication::setApplicationVersion(

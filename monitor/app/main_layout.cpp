@@ -10,6 +10,7 @@
 
 #include <cmath>
 
+#include "field_format.h"
 #include "widgets.h"
 
 namespace varnak {
@@ -388,11 +389,23 @@ void Builder::statusBar()
     status->setObjectName(QStringLiteral("Status"));
     status->setGeometry(QRect(0, t_.px(7035), form_->width(), form_->height() - t_.px(7035)));
     const QString clear = QStringLiteral("Click here to clear counters");
-    status->addPanel(QStringLiteral("TOTAL"), QStringLiteral("Total Blocs:"), clear, 3);
-    status->addPanel(QStringLiteral("ERROR"), QStringLiteral("Total Errors:"), clear, 3);
-    status->addPanel(QStringLiteral("CRC"), QStringLiteral("Total Corrected:"), clear, 4);
-    status->addPanel(QStringLiteral("BITSTREAM"), QStringLiteral("Bitstream: "),
-                     QStringLiteral("Click here to invert bitstream "), 3);
+    // The panels are as wide as their texts, so that the message and the
+    // signal have the rest of the bar; a counter keeps its width up to five
+    // digits, so that nothing shifts while it counts.
+    const struct {
+        const char* key;
+        const char* text;
+        const char* caption;  // the counter's, if it is one
+    } panels[] = {{"TOTAL", "Total Blocs:", "Total Blocs"},
+                  {"ERROR", "Total Errors:", "Total Errors"},
+                  {"CRC", "Total Corrected:", "Total CRC corrected"},
+                  {"BITSTREAM", "Bitstream: ", nullptr}};
+    for (const auto& p : panels) {
+        QLabel* panel = status->addPanel(QString::fromLatin1(p.key), QString::fromLatin1(p.text),
+                                         p.caption ? clear : QStringLiteral("Click here to invert bitstream "), 0);
+        const QString widest = p.caption ? CounterText(p.caption, 99999) : QStringLiteral("Bitstream: Inverted");
+        panel->setMinimumWidth(panel->fontMetrics().horizontalAdvance(widest) + 2 * panel->frameWidth() + 4);
+    }
 }
 
 }  // namespace

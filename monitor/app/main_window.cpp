@@ -18,6 +18,7 @@
 #include "notifier.h"
 #include "quesmer/daskel.h"
 #include "settings_store.h"
+#include "signal_status.h"
 #include "status_word.h"
 #include "sync_indicators.h"
 #include "widgets.h"
@@ -55,6 +56,10 @@ MainWindow::MainWindow(SettingsStore& store, Notifier& notifier, QWidget* parent
     connect(
         daskel_, &quesmer::Daskel::OnCardDataBinary, this,
         [this](quesmer::EncTyp encoding, quesmer::Integer, const QString& bin) { liveFeed().onData(encoding, bin); });
+    // The card sends its signal level now and then: shown while its data is decoded.
+    connect(daskel_, &quesmer::Daskel::OnCardIndicator, this, [this](const quesmer::IndicatorInfo&) {
+        if (CardActive()) refreshSignal();
+    });
     connect(ui_.status, &PanelStatusBar::panelClicked, this, &MainWindow::PanelClick);
 
     Load();
@@ -201,9 +206,13 @@ void MainWindow::refreshCounters()
 void MainWindow::FileCommand()
 {
     runs_->clearCurrentPath();
-    const QString chosen =
-        notifier_.openFileName(this, QStringLiteral("Load "), QDir::currentPath(),
-                               QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
+    // A recording is recognised by its content, whatever its name: every file
+    // is offered first, then the names recordings usually have (bits, hex
+    // text, group logs, audio, raw multiplex samples).
+    const QString chosen = notifier_.openFileName(
+        this, QStringLiteral("Load "), QDir::currentPath(),
+        QStringLiteral("All files (*);;Recordings (*.txt *.bit *.hex *.log *.spy *.wav *.flac *.aiff *.raw *.pcm "
+                       "*.s16)"));
     if (chosen.isEmpty()) return;  // cancelled
     AnalyseFile(chosen);
 }
@@ -248,7 +257,10 @@ void MainWindow::CardCommand()
     if (!runs_->startCard()) {
         daskel_->CardDisconnect();
         setIdleButtons();
+        return;
     }
+    radioSignal_.reset();  // what an earlier radio run ended with is not the card's
+    refreshSignal();
 }
 
 bool MainWindow::CardActive() const { return runs_->cardActive(); }
@@ -302,10 +314,33 @@ void MainWindow::setTitleState(const QString& state)
     setWindowTitle(state.isEmpty() ? title_ : title_ + QStringLiteral(" - ") + state);
 }
 
+void MainWindow::showSignal(const radio::SignalReport* report)
+{
+    if (report)
+        radioSignal_ = *report;
+    else
+        radioSignal_.reset();
+    refreshSignal();
+}
+
+void MainWindow::refreshSignal()
+{
+    const BlockErrors errors = api_ ? CountBlockErrors(*api_) : BlockErrors{};
+    SignalStatus s;
+    if (CardActive()) {
+        const quesmer::IndicatorInfo& card = daskel_->link().lastIndicator();
+        s = CardSignalStatus(card.Status, card.Level, errors);
+    } else if (radioSignal_) {
+        s = RadioSignalStatus(*radioSignal_, errors);
+    }
+    ui_.status->showSignal(s.brief, s.full);
+}
+
 void MainWindow::showDecoded()
 {
     applyView();
     refreshCounters();
+    if (radioSignal_ || CardActive()) refreshSignal();  // the block error rate follows
 }
 
 void MainWindow::setInverted(bool inverted, bool show)
@@ -324,6 +359,10 @@ void MainWindow::showProgress(const QString& text)
 
 void MainWindow::showOverflow(bool shown) { ui_.full->setVisible(shown); }
 
-void MainWindow::releaseCard() { daskel_->CardDisconnect(); }
+void MainWindow::releaseCard()
+{
+    daskel_->CardDisconnect();
+    refreshSignal();  // the card's level goes with it
+}
 
 }  // namespace varnak

@@ -139,6 +139,7 @@ private:
     void showLogPath(const QString& path) override;
     void clearBlockLines() override;
     void setTitleState(const QString& state) override;
+    void showSignal(const radio::SignalReport* report) override;
     void setDecoding(bool on) override { deferView_ = on; }
     void showDecoded() override;
     bool inverted() const override { return inverted_; }
@@ -153,6 +154,9 @@ private:
     // Draws what the status words and groups since the last redraw left.
     void applyView();
     void setIdleButtons();
+    // The status bar's signal field: the radio run's signal or, while a card
+    // run is live, the card's own level, each with the block error rate.
+    void refreshSignal();
 
     SettingsStore& store_;
     Notifier& notifier_;
@@ -172,6 +176,9 @@ private:
     // While a text is decoded, what the window must show is noted and drawn
     // when the run lets the window draw, as nothing is painted in between.
     bool deferView_ = false;
+
+    // The signal of the radio run, when it has one to show.
+    std::optional<radio::SignalReport> radioSignal_;
 
     // Live decoding.
     quesmer::Daskel* daskel_;

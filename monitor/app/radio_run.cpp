@@ -26,7 +26,8 @@ std::string Percent(double level)
 std::string SignalText(const radio::SignalReport& r)
 {
     std::string text = r.pilotPresent ? "pilot " + Percent(r.pilotLevel) : std::string("no pilot");
-    if (r.bits == 0) return text + ", no RDS signal found";
+    // Without RDS blocks the level and CNR near 57 kHz are not RDS's.
+    if (r.bits == 0 || !r.rdsFound) return text + ", no RDS signal found";
     char cnr[48];
     std::snprintf(cnr, sizeof cnr, ", CNR about %.1f dB", r.cnrDb);
     return text + ", RDS " + Percent(r.rdsLevel) + cnr + (r.locked ? "" : ", not locked");

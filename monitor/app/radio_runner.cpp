@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "field_format.h"
 #include "run_context.h"
 #include "run_controller.h"
 #include "run_observer.h"
@@ -67,10 +68,11 @@ bool RadioRunner::startAudioFile(const QString& path, bool audio)
     std::unique_ptr<RadioRun> run = RadioRun::open(input, error);
     if (!run) {
         context_.view().tell(audio ? (error.rfind("cannot ", 0) == 0
-                                          ? RunContext::Sentence(error)
+                                          ? Sentence(error)
                                           : QStringLiteral("Cannot analyse %1").arg(QString::fromLocal8Bit(error)))
                                    : QStringLiteral("Cannot analyse %1: it is no recording of a kind Varnak reads "
-                                                    "(bit text, hexadecimal text or audio).")
+                                                    "(bit text, hexadecimal text, a group log or audio; raw multiplex "
+                                                    "samples need --mpx-rate).")
                                          .arg(path));
         return false;
     }
@@ -167,10 +169,12 @@ void RadioRunner::finish(bool stopped, bool complete)
     view.showDecoded();
     const RadioRun::State state = state_;
     // What the run ended with stays in the title; after Stop it goes.
-    if (stopped)
+    if (stopped) {
         view.setTitleState(QString());
-    else
+        view.showSignal(nullptr);
+    } else {
         showState();
+    }
     run_.reset();
     // Standard input is let go: whatever writes into it learns that nobody
     // reads any more instead of waiting for a reader.
@@ -179,10 +183,10 @@ void RadioRunner::finish(bool stopped, bool complete)
     if (live_) view.setStopEnabled(false);  // nothing is left to stop
     QString failure;
     if (!state.error.empty())
-        failure = RunContext::Sentence(state.error);
+        failure = Sentence(state.error);
     else if (!stopped && !state.truncation.empty())
         failure = QStringLiteral("%1. The decode log holds the groups of the part that is there.")
-                      .arg(RunContext::Sentence(state.truncation));
+                      .arg(Sentence(state.truncation));
     context_.endRun(path_, stopped, failure);
 }
 
@@ -208,6 +212,7 @@ void RadioRunner::showState()
             parts << QStringLiteral("waiting for samples");
     }
     context_.view().setTitleState(parts.join(QStringLiteral(", ")));
+    context_.view().showSignal(s.samples > 0 ? &s.signal : nullptr);
 }
 
 }  // namespace varnak

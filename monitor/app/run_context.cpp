@@ -9,6 +9,7 @@
 
 #include <utility>
 
+#include "field_format.h"
 #include "run_controller.h"
 #include "run_observer.h"
 
@@ -20,13 +21,6 @@ RunContext::RunContext(RunView& view, FrameListener& display, std::function<void
 }
 
 RunContext::~RunContext() { log_.close(); }
-
-QString RunContext::Sentence(const std::string& text)
-{
-    QString s = QString::fromLocal8Bit(text);
-    if (!s.isEmpty()) s[0] = s[0].toUpper();
-    return s;
-}
 
 void RunContext::onAutoReset(bool inverted) { display_.onAutoReset(inverted); }
 
@@ -90,6 +84,7 @@ void RunContext::beginRun(bool live)
     logFailed_ = false;
     runGroups_ = 0;
     view_.setTitleState(QString());
+    view_.showSignal(nullptr);
 }
 
 bool RunContext::yieldView()

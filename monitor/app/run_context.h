@@ -74,9 +74,6 @@ public:
         if (finished_) finished_(ok);
     }
 
-    // A core error text ("cannot create PATH: reason") as a sentence.
-    static QString Sentence(const std::string& text);
-
 private:
     // FrameListener: counts the groups and hands every event on.
     void onAutoReset(bool inverted) override;

@@ -52,6 +52,9 @@ public:
     virtual void clearBlockLines() = 0;
     // The run's state beside the window's title; empty for the title alone.
     virtual void setTitleState(const QString& state) = 0;
+    // The signal of the radio run for the status bar; nullptr when there is
+    // none to show (no radio run, no samples yet, or stopped).
+    virtual void showSignal(const radio::SignalReport* /*report*/) {}
     // While on, what the groups leave on the window is only noted, to be
     // drawn by showDecoded().
     virtual void setDecoding(bool on) = 0;

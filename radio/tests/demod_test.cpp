@@ -130,11 +130,35 @@ TEST(RdsDemodulator, FindsNothingInSilenceOrNoise)
         // One bit per bit period all the same, but no block taken for sure.
         EXPECT_NEAR(double(bits.size()), 3 * 1187.5, 30);
         EXPECT_EQ(demod.blocksClean(), 0u);
+        EXPECT_FALSE(r.rdsFound);
         EXPECT_FALSE(r.locked);
         EXPECT_FALSE(r.pilotPresent);
         EXPECT_EQ(r.pilotLevel, 0);
         EXPECT_LT(r.cnrDb, -5);
     }
+}
+
+// A full-scale square wave leaves harmonics near 57 kHz whose steady level
+// reads as a high CNR: without RDS blocks it is no RDS signal. A real one is.
+TEST(RdsDemodulator, FindsRdsOnlyWhereBlocksAre)
+{
+    const struct {
+        double rate, frequency;
+    } squares[] = {{171000, 9500}, {192000, 2000}, {228000, 9500}};
+    for (const auto& c : squares) {
+        SCOPED_TRACE(c.frequency);
+        const auto period = static_cast<std::size_t>(c.rate / c.frequency);
+        std::vector<float> samples(std::size_t(c.rate * 3));
+        for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = i % period < period / 2 ? 1.0f : -1.0f;
+        RdsDemodulator demod(c.rate);
+        Demodulate(demod, samples, 4096);
+        EXPECT_FALSE(demod.report().rdsFound);
+    }
+    MpxConfig config;
+    config.cnrDb = 10;
+    RdsDemodulator demod(config.sampleRate);
+    Demodulate(demod, Modulate(config, RandomGroups(10, 4)), 4096);
+    EXPECT_TRUE(demod.report().rdsFound);
 }
 
 TEST(RdsDemodulator, BitsDoNotDependOnChunking)

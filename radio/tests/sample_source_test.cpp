@@ -84,6 +84,14 @@ TEST_F(SampleSourceTest, UnusableFilesGiveOneLineNamingTheFile)
     const std::string mono = wav("mono.wav", 171000, 1, 100);
     const std::string empty = wav("empty.wav", 171000, 1, 0);
     const std::string emptyRaw = file("empty.raw", "");
+    // A WAV header that says its sample rate is 0 (libsndfile: "Internal
+    // error : SF_INFO struct incomplete"), and one that ends before its
+    // sample data begins.
+    std::string rateZero("RIFF\x28\x01\0\0WAVEfmt \x10\0\0\0\1\0\1\0", 24);
+    rateZero += std::string(8, '\0') + std::string("\2\0\x10\0data\0\x01\0\0", 12) + std::string(256, '\0');
+    const std::string noRate = file("rate0.wav", rateZero);
+    // A WAV header that ends before its sample data begins.
+    const std::string noData = file("nodata.wav", std::string("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\1\0\1\0", 22));
     struct Case {
         std::string path;
         int channel;
@@ -91,9 +99,13 @@ TEST_F(SampleSourceTest, UnusableFilesGiveOneLineNamingTheFile)
         std::string message;
     };
     const Case cases[] = {
-        {text, 1, false, "cannot read " + text + " as audio: Format not recognised."},
-        {path("missing.wav"), 1, false,
-         "cannot read " + path("missing.wav") + " as audio: System error : No such file or directory."},
+        // In our words, never the audio library's own texts.
+        {text, 1, false,
+         text + ": not an audio file: its format is none of the audio formats read (WAV, FLAC, AIFF, ...)"},
+        {path("missing.wav"), 1, false, "cannot open " + path("missing.wav") + ": No such file or directory"},
+        {path(""), 1, false, path("") + ": is a directory"},
+        {noData, 1, false, noData + ": not an audio file: its header is damaged or incomplete"},
+        {noRate, 1, false, noRate + ": not an audio file: its header is damaged or incomplete"},
         {slow, 1, false,
          slow + ": the sample rate is 48000 Hz; RDS sits at 57 kHz; the multiplex needs at least 128 kHz"},
         {mono, 2, false, mono + ": has 1 channel, no channel 2"},

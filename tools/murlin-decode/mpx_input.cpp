@@ -189,21 +189,18 @@ void MpxInput::printSummary(std::FILE* to, const varnak::MurlinApi& api) const
                   source_->sampleRate());
     std::string line = head;
     line += r.pilotPresent ? "pilot " + Percent(r.pilotLevel) : std::string("no pilot");
-    if (r.bits == 0) {
+    if (r.bits == 0 || !r.rdsFound) {  // without RDS blocks the figures near 57 kHz are not RDS's
         line += "; no RDS signal found";
     } else {
         char cnr[32];
         std::snprintf(cnr, sizeof cnr, "%.1f dB", r.cnrDb);
         line += "; RDS " + Percent(r.rdsLevel) + "; CNR about " + cnr;
     }
-    // Blocks checked: the accepted ones and those whose check failed
-    // without repair (a repaired block is also accepted).
-    const long long accepted = api.RDSStat(0), failed = api.RDSStat(1), repaired = api.RDSStat(2);
-    const long long checked = accepted + failed - repaired;
-    if (checked > 0) {
+    const varnak::BlockErrors errors = varnak::CountBlockErrors(api);
+    if (errors.checked > 0) {
         char rate[96];
-        std::snprintf(rate, sizeof rate, "; block errors %.1f %% (%lld of %lld)",
-                      100.0 * double(failed) / double(checked), failed, checked);
+        std::snprintf(rate, sizeof rate, "; block errors %.1f %% (%lld of %lld)", errors.percent(), errors.failed,
+                      errors.checked);
         line += rate;
     }
     std::fprintf(to, "%s\n", line.c_str());

@@ -1,5 +1,6 @@
 // The text formats of the indicators and panels.
 #include "field_format.h"
+#include "signal_status.h"
 
 #include <QLocale>
 
@@ -76,6 +77,76 @@ TEST(FieldFormat, TextFieldsAndCounters)
     EXPECT_EQ(CounterText("Total Blocs", 123), QStringLiteral("Total Blocs    123"));
     EXPECT_EQ(CounterText("Total Blocs", 12345678), QStringLiteral("Total Blocs12345678"));
     EXPECT_EQ(CounterText("Total Errors", 0), QStringLiteral("Total Errors      0"));
+}
+
+// Messages from the core and the radio input: our own leading word is
+// capitalised, a file name at the start never.
+TEST(FieldFormat, SentencesKeepFileNamesAsTheyAre)
+{
+    const struct {
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {"cannot create /tmp/a.out: Permission denied", "Cannot create /tmp/a.out: Permission denied"},
+        {"half.flac: read error: the audio data is damaged", "half.flac: read error: the audio data is damaged"},
+        {"cut.wav is truncated: its header promises 4 samples", "cut.wav is truncated: its header promises 4 samples"},
+        {"my recording.wav: holds no samples", "my recording.wav: holds no samples"},
+        {"cannot.wav: holds no samples", "cannot.wav: holds no samples"},
+        {"standard input: read error: Input/output error", "standard input: read error: Input/output error"},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Sentence(c.text), QString::fromUtf8(c.shown)) << c.text;
+}
+
+// The signal as the status bar and the title tell it: no RDS level and no
+// CNR without RDS blocks, the block error rate once blocks were checked, and
+// the card's own level.
+TEST(FieldFormat, SignalTexts)
+{
+    radio::SignalReport rds;
+    rds.pilotPresent = true;
+    rds.pilotLevel = 0.09;
+    rds.rdsLevel = 0.045;
+    rds.cnrDb = 14.24;
+    rds.rdsFound = true;
+    rds.locked = true;
+    rds.bits = 5000;
+    radio::SignalReport square;  // a full-scale square wave: a steady tone near 57 kHz
+    square.rdsLevel = 0.0004;
+    square.cnrDb = 65.8;
+    square.bits = 5000;
+    radio::SignalReport silent;
+    const struct {
+        const radio::SignalReport* report;
+        BlockErrors errors;
+        const char* brief;
+        const char* full;
+    } radios[] = {
+        {&rds,
+         {3, 250},
+         "RDS 4.5 %, 14.2 dB, BLER 1.2 %, pilot 9.0 %",
+         "pilot 9.0 %, RDS 4.5 %, CNR about 14.2 dB, block errors 1.2 % (3 of 250)"},
+        {&rds, {}, "RDS 4.5 %, 14.2 dB, pilot 9.0 %", "pilot 9.0 %, RDS 4.5 %, CNR about 14.2 dB"},
+        {&square, {0, 5}, "no RDS signal, no pilot", "no pilot, no RDS signal found"},
+        {&silent, {}, "no RDS signal, no pilot", "no pilot, no RDS signal found"},
+    };
+    for (const auto& c : radios) {
+        const SignalStatus s = RadioSignalStatus(*c.report, c.errors);
+        EXPECT_EQ(s.brief, QString::fromUtf8(c.brief));
+        EXPECT_EQ(s.full, QString::fromUtf8(c.full));
+    }
+    const struct {
+        const char* status;
+        int level;
+        BlockErrors errors;
+        const char* brief;
+    } cards[] = {
+        {"locked", 62, {1, 1000}, "card level 62 (locked), BLER 0.1 %"},
+        {"", 17, {}, "card level 17"},
+        {"", 0, {}, "card level not yet sent"},
+    };
+    for (const auto& c : cards)
+        EXPECT_EQ(CardSignalStatus(QString::fromLatin1(c.status), c.level, c.errors).brief, QString::fromUtf8(c.brief));
 }
 
 }  // namespace

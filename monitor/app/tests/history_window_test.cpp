@@ -10,10 +10,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 
 #include <gtest/gtest.h>
 
@@ -154,6 +157,36 @@ TEST_F(HistoryWindowTest, KeepsItsContentUntilTheNextRunAndSaysWhenEntriesWereDr
     EXPECT_EQ(shown,
               headless(path("short.txt"), {QStringLiteral("--history-limit"), QStringLiteral("3")}).left(shown.size()));
     EXPECT_TRUE(shown.contains("(1 older PS entries dropped)")) << shown.toStdString();
+}
+
+// A radiotext of the full 64 characters is read whole: at the window's
+// default size and in a narrow window, no line runs past the view's edge
+// (the screen may be too narrow for it: then it wraps).
+TEST_F(HistoryWindowTest, ShowsWholeRadiotextsAtAnyWidth)
+{
+    const std::string text = "Radio Kestrel 97.4 - the best music on the coast, news each hour";
+    ASSERT_EQ(text.size(), 64u);
+    QFile d(path("long.rds"));
+    ASSERT_TRUE(d.open(QIODevice::WriteOnly));
+    d.write(QByteArray::fromStdString("pi 0xC2A1\nps \"KESTREL \"\nrt A \"" + text + "\"\n"));
+    d.close();
+    ASSERT_EQ(QProcess::execute(tool("rdsgen"), {path("long.rds"), QStringLiteral("-n"), QStringLiteral("200"),
+                                                 QStringLiteral("-o"), path("long.txt")}),
+              0);
+    history_->show();
+    ASSERT_TRUE(test::Analyse(*main_, path("long.txt")));
+    const auto* view = history_->findChild<QPlainTextEdit*>(QStringLiteral("history"));
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(history_->historyText().contains(QString::fromStdString(text)));
+    for (const int width : {history_->width(), 300}) {
+        history_->resize(width, history_->height());
+        QApplication::processEvents();
+        const int room = view->viewport()->width() - static_cast<int>(2 * view->document()->documentMargin());
+        for (QTextBlock b = view->document()->begin(); b.isValid(); b = b.next())
+            for (int i = 0; i < b.layout()->lineCount(); ++i)
+                EXPECT_LE(b.layout()->lineAt(i).naturalTextWidth(), room)
+                    << width << " px: " << b.text().toStdString() << " is cut off";
+    }
 }
 
 }  // namespace

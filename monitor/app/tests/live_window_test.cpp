@@ -259,8 +259,17 @@ TEST_F(LiveWindowTest, StopDuringALiveRunEndsItAndClosesTheLog)
 {
     startSim({QStringLiteral("--bits"), QStringLiteral(VARNAK_SAMPLE_RECORDING), QStringLiteral("--speed"),
               QStringLiteral("25"), QStringLiteral("--loop")});
+    auto* bar = w_->findChild<PanelStatusBar*>(QStringLiteral("Status"));
+    bar->setMessageHold(0);
     startLive(sim_.port());
     ASSERT_TRUE(w_->CardActive()) << qPrintable(notifier_.messages.join('\n'));
+    // The card's own signal level, as it sends it, stands in the status bar.
+    const ElidedLabel* signal = bar->signalField();
+    EXPECT_TRUE(waitFor([&] { return signal->text().contains(QStringLiteral("(locked)")); }, 10000))
+        << qPrintable(signal->text());
+    EXPECT_TRUE(signal->isVisible());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^card level 6\\d \\(locked\\)")).match(signal->text()).hasMatch())
+        << qPrintable(signal->text());
 
     // Stop is pressed between two batches, once the card's data decodes.
     const MurlinApi* api = murlin();
@@ -281,6 +290,7 @@ TEST_F(LiveWindowTest, StopDuringALiveRunEndsItAndClosesTheLog)
     EXPECT_EQ(api->RDSStat(0), blocksAtStop) << "bits were decoded after Stop";
     EXPECT_EQ(buttons(), "File=1 Card=1 Stopit=0");
     EXPECT_FALSE(w_->CardActive());
+    EXPECT_TRUE(signal->isHidden()) << "the card's level goes with the card";
 
     // Data arriving later changes nothing.
     const QByteArray log = ReadAll(cardOut());

@@ -66,6 +66,10 @@ using test::CapturingNotifier;
 
 constexpr double kRate = 171000;                                           // multiplex samples per second
 const QByteArray kSeparator = "------------------------------------\r\n";  // ends a decode-log record
+// The File dialog shows every file first: a recording of any kind (group
+// logs and raw samples too) is recognised by its content, not its name.
+const QString kFileFilter =
+    QStringLiteral("All files (*);;Recordings (*.txt *.bit *.hex *.log *.spy *.wav *.flac *.aiff *.raw *.pcm *.s16)");
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -452,7 +456,13 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog)
     clickFileAndWait();
     EXPECT_TRUE(finished);
     EXPECT_EQ(notifier_.dialogTitle, QStringLiteral("Load "));
-    EXPECT_EQ(notifier_.dialogFilter, QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
+    EXPECT_EQ(notifier_.dialogFilter, kFileFilter);
+    // The dialog's default (first) filter shows every kind File reads.
+    const QString first = notifier_.dialogFilter.section(QStringLiteral(";;"), 0, 0);
+    const QStringList patterns = first.section(QLatin1Char('('), 1).chopped(1).split(QLatin1Char(' '));
+    for (const char* name : {"station.txt", "card.hex", "morning.spy", "groups.log", "radio.wav", "half.flac",
+                             "rtl_fm.raw", "capture.s16", "recording"})
+        EXPECT_TRUE(QDir::match(patterns, QString::fromLatin1(name))) << name;
     EXPECT_EQ(notifier_.dialogDirectory, QDir::currentPath());
     EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
     EXPECT_EQ(w_->CurrentPath(), path);
@@ -710,13 +720,17 @@ TEST_F(WindowTest, PipesAndDevicesAreReadAsStreamsThatStopEnds)
 }
 
 // The program answers --help and --version without a display, and names a
-// wrong option the way the other tools do.
+// wrong option the way the other tools do. Offscreen on a machine without a
+// runtime folder, a run says nothing but what went wrong.
 TEST_F(WindowTest, ProgramAnswersHelpVersionAndUsageErrorsWithoutADisplay)
 {
     const QString varnak = QCoreApplication::applicationDirPath() + QStringLiteral("/varnak");
     if (!QFile::exists(varnak)) GTEST_SKIP() << "varnak not built";
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(QString::fromLatin1(name));
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
+        env.remove(QString::fromLatin1(name));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.filePath(QStringLiteral("config")));
+    const QString station = writeFile(QStringLiteral("station.txt"), test::StationBits(2));
     const struct {
         QStringList args;
         int status;
@@ -737,6 +751,10 @@ TEST_F(WindowTest, ProgramAnswersHelpVersionAndUsageErrorsWithoutADisplay)
          2,
          "",
          "varnak: one FILE at most, got 2\nTry 'varnak --help'.\n"},
+        {{QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--exit-when-done"), station},
+         0,
+         "",
+         ""},
     };
     for (const auto& c : cases) {
         QProcess p;
@@ -867,7 +885,7 @@ TEST_F(WindowTest, FileRecognisesAudioAndHexRecordings)
     referenceLog(demodulated);  // the same decoder state before both runs
     notifier_.nextFile = wav;
     clickFileAndWait();
-    EXPECT_EQ(notifier_.dialogFilter, QStringLiteral("Recordings (*.txt *.bit *.hex *.wav *.flac);;All files (*)"));
+    EXPECT_EQ(notifier_.dialogFilter, kFileFilter);
     EXPECT_TRUE(notifier_.messages.isEmpty()) << qPrintable(notifier_.messages.join('\n'));
     const QByteArray log = readAll(dir_.filePath(QStringLiteral("station.out")));
     EXPECT_GE(log.count(kSeparator), 3 * test::kGroupsPerCycle);
@@ -919,6 +937,55 @@ TEST_F(WindowTest, FileRecognisesAudioAndHexRecordings)
     }
 }
 
+// The status bar shows the decode log's path, and a radio run's signal in a
+// field of its own; nothing else in the window moves for them. A new message
+// has the bar's free room to itself for a moment before the signal shows.
+TEST_F(WindowTest, StatusBarShowsTheDecodeLogAndTheSignal)
+{
+    auto* bar = c<PanelStatusBar>(QStringLiteral("Status"));
+    std::vector<std::pair<QWidget*, QRect>> placed;
+    for (QWidget* child : w_->findChildren<QWidget*>())
+        if (!bar->isAncestorOf(child) && child != bar) placed.emplace_back(child, child->geometry());
+    const QString logMessage = QStringLiteral("Decode log: ") + dir_.filePath(QStringLiteral("station.out"));
+
+    ASSERT_TRUE(analyse(writeFile(QStringLiteral("station.txt"), test::StationBits(3))));
+    const ElidedLabel* message = bar->messageField();
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(message->text(), logMessage);
+    EXPECT_TRUE(message->isVisible());
+    EXPECT_GT(message->width(), 80);
+    EXPECT_TRUE(message->shownText().startsWith(QStringLiteral("Decode log: "))) << qPrintable(message->shownText());
+    EXPECT_TRUE(message->shownText().endsWith(QStringLiteral("station.out"))) << qPrintable(message->shownText());
+    EXPECT_EQ(message->toolTip(), logMessage);
+    EXPECT_TRUE(bar->signalField()->isHidden());  // bit text has no signal
+
+    // An audio recording: the signal, RDS first, the whole of it in the tool tip.
+    bar->setMessageHold(0);
+    const QString wav = dir_.filePath(QStringLiteral("station.wav"));
+    WriteWav(wav, Multiplex(test::StationBits(4, 100)), static_cast<int>(kRate));
+    ASSERT_TRUE(analyse(wav));
+    const ElidedLabel* signal = bar->signalField();
+    ASSERT_TRUE(signal->isVisible());
+    EXPECT_TRUE(signal->text().startsWith(QStringLiteral("RDS 4."))) << qPrintable(signal->text());
+    EXPECT_TRUE(signal->text().contains(QStringLiteral(", BLER "))) << qPrintable(signal->text());
+    EXPECT_TRUE(signal->text().endsWith(QStringLiteral(", pilot 9.0 %"))) << qPrintable(signal->text());
+    EXPECT_TRUE(signal->toolTip().contains(QStringLiteral("CNR about"))) << qPrintable(signal->toolTip());
+    EXPECT_GT(signal->width(), 80);
+    EXPECT_TRUE(signal->shownText().startsWith(QStringLiteral("RDS 4."))) << qPrintable(signal->shownText());
+    for (const auto& [child, rect] : placed) EXPECT_EQ(child->geometry(), rect) << qPrintable(child->objectName());
+
+    // A new message hides the signal until it has been seen.
+    bar->setMessageHold(150);
+    bar->showMessage(QStringLiteral("Decode log: elsewhere.out"));
+    bar->showSignal(QStringLiteral("RDS 1.0 %"), QStringLiteral("RDS 1.0 %"));
+    EXPECT_TRUE(signal->isHidden());
+    EXPECT_EQ(message->text(), QStringLiteral("Decode log: elsewhere.out"));
+    QTRY_VERIFY(signal->isVisible());
+    EXPECT_EQ(signal->text(), QStringLiteral("RDS 1.0 %"));
+    bar->showSignal(QString(), QString());
+    EXPECT_TRUE(signal->isHidden());
+}
+
 // Recordings that cannot be used, or whose decode log cannot be written,
 // are named in a message box with the reason; the window stays idle and no
 // decode log claims success.
@@ -936,6 +1003,11 @@ TEST_F(WindowTest, BadRecordingsAreNamedWithTheReason)
     const QString missing = dir_.filePath(QStringLiteral("missing.txt"));
     const std::string bits = test::StationBits(2);
     const QString self = writeFile(QStringLiteral("rec.out"), bits);  // named like its own decode log
+    // A file named as given, in the current folder: a message that begins
+    // with its name keeps the name's case ("cut.wav", never "Cut.wav").
+    const QString previousDir = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir_.path()));
+    const std::shared_ptr<void> restoreDir(nullptr, [&](void*) { QDir::setCurrent(previousDir); });
     const struct {
         QString path;
         QString reason;  // part of the message
@@ -949,12 +1021,14 @@ TEST_F(WindowTest, BadRecordingsAreNamedWithTheReason)
         {self, QStringLiteral("would replace the recording itself"), true, self},
         {dir_.filePath(QStringLiteral("folder.wav")), QStringLiteral("Is a directory"), false, {}},
         {truncated, QStringLiteral("truncated"), true, {}},
+        {QStringLiteral("cut.wav"), QStringLiteral("cut.wav is truncated"), true, {}},
         {slow, QStringLiteral("44100 Hz"), false, {}},
         {writeFile(QStringLiteral("program.bin"), std::string("\x7F"
                                                               "ELF\2\1\1\0\0\0\0\0",
                                                               12) +
                                                       std::string(5000, '\0')),
-         QStringLiteral("no recording of a kind Varnak reads"),
+         QStringLiteral("no recording of a kind Varnak reads (bit text, hexadecimal text, a group log or audio; "
+                        "raw multiplex samples need --mpx-rate)"),
          false,
          {}},
         {writeFile(QStringLiteral("silence.txt"), std::string(5000, '0')),

@@ -98,6 +98,15 @@ wait $reader || fail "the decoder failed when its input closed"
 grep -q "no group decoded" err || fail "empty standard input: $(cat err)"
 [ -e empty.out ] && fail "empty standard input left empty.out"
 
+# A full-scale square wave (9.5 kHz at 171 kHz: 18 samples a period) has
+# harmonics near 57 kHz but no RDS: no RDS level or CNR is claimed for it.
+printf '\377\177\377\177\377\177\377\177\377\177\377\177\377\177\377\177\377\177' > square.raw
+printf '\000\200\000\200\000\200\000\200\000\200\000\200\000\200\000\200\000\200' >> square.raw
+for _ in 1 2 3 4 5 6 7 8 9 10 11 12 13 14; do cat square.raw square.raw > twice.raw && mv twice.raw square.raw; done
+"$decode" --mpx --rate 171000 -o square.out square.raw 2> err
+grep -q "no pilot; no RDS signal found" err || fail "square wave: $(cat err)"
+grep -q "CNR" err && fail "square wave claims a CNR: $(cat err)"
+
 # Bad input: exit 1 and one line naming the file; bad usage: exit 2.
 printf 'not audio\n' > notes.txt
 : > empty.raw
@@ -109,11 +118,11 @@ while IFS='|' read -r code args message; do
     grep -q -- "$message" err || fail "$args: $(cat err)"
     [ -e x.out ] && fail "$args left x.out"
 done <<'X'
-1|--mpx notes.txt|murlin-decode: cannot read notes.txt as audio: Format not recognised
+1|--mpx notes.txt|murlin-decode: notes.txt: not an audio file: its format is none
 1|--mpx slow.wav|slow.wav: the sample rate is 48000 Hz; RDS sits at 57 kHz
 1|--mpx --channel 3 two.wav|two.wav: has 2 channels, no channel 3
 1|--mpx --rate 171000 empty.raw|empty.raw: holds no samples
-1|--mpx missing.wav|cannot read missing.wav as audio
+1|--mpx missing.wav|murlin-decode: cannot open missing.wav: No such file or directory
 2|--mpx --rate 0 -|--rate: 0 Hz is out of range
 2|--mpx --rate 1e9 -|--rate: 1e9 Hz is out of range
 2|--mpx --rate fast -|--rate: 'fast' is not a sample rate in Hz
