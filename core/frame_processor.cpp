@@ -31,6 +31,24 @@ inline int HexDigit(char c) { return kHex[static_cast<unsigned char>(c)]; }
 
 FrameProcessor::FrameProcessor(const MurlinApi& api) : api_(api) {}
 
+FrameProcessor::Selection::Selection(const MurlinApi& api, void* decoder) : api_(api), active_(decoder != nullptr)
+{
+    if (active_) before_ = api_.RDSDecoderSelect(decoder);
+}
+
+FrameProcessor::Selection::~Selection()
+{
+    if (active_) api_.RDSDecoderSelect(before_);
+}
+
+void FrameProcessor::useOwnDecoder()
+{
+    if (!decoder_.empty()) return;
+    const std::size_t size = api_.RDSDecoderSize();
+    decoder_.assign((size + sizeof(uint64_t) - 1) / sizeof(uint64_t), 0);
+    if (api_.RDSDecoderInit(decoder_.data(), decoder_.size() * sizeof(uint64_t)) != 0) decoder_.clear();
+}
+
 void FrameProcessor::process(const std::string& text, bool fromFile)
 {
     beginStream(fromFile);
@@ -65,6 +83,7 @@ void FrameProcessor::feedStreamByte(char high, char low, bool alone)
 
 void FrameProcessor::feed(const char* data, std::size_t size)
 {
+    const Selection selection = select();
     if (streamFromFile_) {
         // The hot loop of a file analysis: one library call per character.
         // The polarity changes only in handleStatus(), so it is looked at
@@ -99,6 +118,7 @@ void FrameProcessor::feed(const char* data, std::size_t size)
 void FrameProcessor::endStream()
 {
     if (!holding_) return;
+    const Selection selection = select();
     holding_ = false;
     feedStreamByte(held_, 0, true);
 }

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "decode_log.h"
 #include "murlin_binding.h"
@@ -85,12 +86,38 @@ public:
     // Automatic resets seen since creation; saturates at 32767.
     int16_t resetCount() const { return resetCount_; }
 
+    // Selects the processor's decoder in the library, if it has one of its
+    // own, until the object goes; then what was selected before.
+    class Selection {
+    public:
+        Selection(const Selection&) = delete;
+        Selection& operator=(const Selection&) = delete;
+        ~Selection();
+
+    private:
+        friend class FrameProcessor;
+        Selection(const MurlinApi& api, void* decoder);
+        const MurlinApi& api_;
+        bool active_;
+        void* before_ = nullptr;
+    };
+    // Gives the processor a decoder of its own, as after RDSInit with its
+    // counters at zero, instead of the library's: for a program that decodes
+    // several streams at once, one processor each. The processor selects it
+    // for every feeding call (and so for its listener); anything else the
+    // caller asks the library about this stream (RDSStruct, RDSStat,
+    // RDSInit, ...) goes inside a select().
+    void useOwnDecoder();
+    [[nodiscard]] Selection select() const { return Selection(api_, decoder_.empty() ? nullptr : decoder_.data()); }
+
 private:
     void handleStatus(uint16_t status);
     void feedStreamByte(char high, char low, bool alone);
     void showGroup();
 
     const MurlinApi& api_;
+    // The decoder of its own (8-byte aligned), empty when it uses the library's.
+    mutable std::vector<uint64_t> decoder_;
     FrameListener* listener_ = nullptr;
     DecodeLog* log_ = nullptr;
     bool inverted_ = false;

@@ -83,7 +83,9 @@ Binding Load()
            Bind(handle, "RDSBytFrame", a.RDSBytFrame, e) && Bind(handle, "RDSStruct", a.RDSStruct, e) &&
            Bind(handle, "RDSStat", a.RDSStat, e) && Bind(handle, "RDSData", a.RDSData, e) &&
            Bind(handle, "RDSDisplay", a.RDSDisplay, e) && Bind(handle, "RDSPTYDesc", a.RDSPTYDesc, e) &&
-           Bind(handle, "RDSDPDesc", a.RDSDPDesc, e) && Bind(handle, "RDSEVTDesc", a.RDSEVTDesc, e);
+           Bind(handle, "RDSDPDesc", a.RDSDPDesc, e) && Bind(handle, "RDSEVTDesc", a.RDSEVTDesc, e) &&
+           Bind(handle, "RDSDecoderSize", a.RDSDecoderSize, e) && Bind(handle, "RDSDecoderInit", a.RDSDecoderInit, e) &&
+           Bind(handle, "RDSDecoderSelect", a.RDSDecoderSelect, e);
     // The library stays loaded for the life of the process: its text pointers
     // must stay valid, so the handle is never closed.
     if (!b.ok) dlclose(handle);

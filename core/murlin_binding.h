@@ -3,7 +3,7 @@
 // The library is loaded by its SONAME on first use, looking beside the
 // running executable first (the build tree), then in the library folder of
 // the install layout relative to it (an installed, possibly relocated,
-// prefix), then on the system's library path; each of its ten functions is
+// prefix), then on the system's library path; each of its functions is
 // bound by its export name. Both the monitor and the headless
 // tools go through this module, so they decode with the very same library.
 #pragma once
@@ -27,6 +27,10 @@ struct MurlinApi {
     const char* (*RDSPTYDesc)(int32_t n);
     const char* (*RDSDPDesc)(int32_t n);
     const char* (*RDSEVTDesc)(int32_t n);
+    // Several decoders in one program (murlin.h).
+    size_t (*RDSDecoderSize)();
+    int32_t (*RDSDecoderInit)(void* storage, size_t size);
+    void* (*RDSDecoderSelect)(void* storage);
 };
 
 // Loads the library on the first call and returns its bound functions, or

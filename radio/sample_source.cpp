@@ -3,10 +3,15 @@
 #include "input_file.h"
 #include "mpx_modulator.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <sstream>
 
 namespace varnak::radio {

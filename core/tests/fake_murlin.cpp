@@ -38,6 +38,10 @@ const char* Display(int32_t n)
     return n >= 0 && n < 4 ? lines[n] : nullptr;
 }
 const char* Text(int32_t) { return nullptr; }
+// One decoder only: the extra decoders are never used by the fakes' tests.
+size_t DecoderSize() { return 8; }
+int32_t DecoderInit(void*, size_t) { return 0; }
+void* DecoderSelect(void*) { return nullptr; }
 
 }  // namespace
 
@@ -50,7 +54,8 @@ void Reset()
 
 const varnak::MurlinApi& Api()
 {
-    static const varnak::MurlinApi api{Init, Bit, Byt, Struct, Stat, Data, Display, Text, Text, Text};
+    static const varnak::MurlinApi api{Init, Bit,  Byt,  Struct,      Stat,        Data,         Display,
+                                       Text, Text, Text, DecoderSize, DecoderInit, DecoderSelect};
     return api;
 }
 

@@ -121,6 +121,29 @@ MURLIN_API const char* RDSDPDesc(int32_t n);
 /* TMC event phrase (ALERT-C), or null for codes outside the table. */
 MURLIN_API const char* RDSEVTDesc(int32_t n);
 
+/*
+ * Several decoders in one program, one per stream (a band of stations, several
+ * sources). Every function above works on the selected decoder; the library's
+ * own one is selected at load, so a program that decodes one stream needs none
+ * of this. The library allocates nothing: the program gives each decoder its
+ * storage, RDSDecoderSize() bytes aligned to 8, initialises it once, selects it
+ * before feeding that stream's bits and reading its results, and frees it
+ * after selecting another. Selecting costs one pointer store. The selection
+ * belongs to the library, not to a thread: the one-thread rule above holds for
+ * all decoders together.
+ */
+#define MURLIN_DECODER_ALIGN 8
+/* Bytes of storage one decoder needs. */
+MURLIN_API size_t RDSDecoderSize(void);
+/* Makes `storage` a decoder as after RDSInit, with its counters at zero; does
+ * not select it. Returns 0, or -1 (nothing written) when storage is null,
+ * size is below RDSDecoderSize() or storage is not aligned to 8. */
+MURLIN_API int32_t RDSDecoderInit(void* storage, size_t size);
+/* Selects the decoder in `storage` (initialised by RDSDecoderInit); null
+ * selects the library's own. Returns the storage selected before, null for the
+ * library's own. */
+MURLIN_API void* RDSDecoderSelect(void* storage);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -1,5 +1,7 @@
-// Internal state and entry points of the decoder. One decoder lives in static
-// storage (gDecoder); the files of src/ each do one job on it:
+// Internal state and entry points of the decoder. The exports work on the
+// selected decoder (Current()): the library's own one in static storage, or
+// one in storage the program gave (RDSDecoderInit, RDSDecoderSelect). The
+// files of src/ each do one job on it:
 //   interface.cpp  the ten exports, RDSInit and ClearDecodedData
 //   synchroniser.cpp  bit entry, block sync, syndrome and burst repair
 //   groups.cpp     the group decoder (HandleBlockA/B, DecodeGroup)
@@ -57,8 +59,10 @@ struct Decoder {
     char displayLines[4][kLineSize];
 };
 
-// The one decoder; zero-initialised at load.
-extern Decoder gDecoder;
+// The library's own decoder, zero-initialised at load, and the one selected.
+extern Decoder gOwnDecoder;
+extern Decoder* gSelected;
+inline Decoder& Current() { return *gSelected; }
 
 // Sets `length` spaces and the terminating zero after them.
 inline void FillSpaces(char* text, std::size_t length)
@@ -84,7 +88,7 @@ int32_t FeedByte(uint8_t byte, bool invert);
 // that is all, so this part is inline in both entries.
 inline int32_t FeedBit(uint32_t bit)
 {
-    Synchroniser& s = gDecoder.sync;
+    Synchroniser& s = Current().sync;
     s.shiftRegister = ((s.shiftRegister << 1) | bit) & 0x3FFFFFFu;
     ++s.bitCount;
     if (++s.bitsSinceCheck != s.bitsPerCheck) return kStatusNone;

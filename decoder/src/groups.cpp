@@ -30,7 +30,7 @@ TextBuilder& CharPair(TextBuilder& t, const char* label, int index, char first, 
 // alternative frequencies of block C.
 void DecodeBasicTuning(uint16_t b, uint16_t c, uint16_t d, char* textC, char* textD)
 {
-    DecoderState& r = gDecoder.record;
+    DecoderState& r = Current().record;
     const unsigned s = b & 3u;
     const unsigned diBit = (b >> 2) & 1u;
     if (s == 0)
@@ -40,37 +40,37 @@ void DecodeBasicTuning(uint16_t b, uint16_t c, uint16_t d, char* textC, char* te
     r.ps[2 * s + 1] = char(d & 0xFF);
 
     if (s == 0) {
-        std::memcpy(gDecoder.diDigits, "....", 5);
-        std::memcpy(gDecoder.diLetters, "....", 5);
+        std::memcpy(Current().diDigits, "....", 5);
+        std::memcpy(Current().diLetters, "....", 5);
     }
-    gDecoder.diDigits[s] = Digit(diBit);
+    Current().diDigits[s] = Digit(diBit);
     static constexpr char kSet[4] = {'D', 'C', 'A', 'S'};  // for di[3], di[2], di[1], di[0]
     static constexpr char kClear[4] = {'N', 'N', 'N', 'M'};
     for (int i = 0; i < 4; ++i) {
         const uint8_t v = r.di[3 - i];
-        if (v != 0xFF) gDecoder.diLetters[i] = v ? kSet[i] : kClear[i];
+        if (v != 0xFF) Current().diLetters[i] = v ? kSet[i] : kClear[i];
     }
 
-    if (gDecoder.groupCode == 0) {
+    if (Current().groupCode == 0) {
         const unsigned c1 = c >> 8;
         const unsigned c2 = c & 0xFFu;
         TextBuilder afLine(textC, kTextSize);
         if (c1 >= 224 && c1 <= 249) {
             for (auto& f : r.afList) f = 0;
             r.afCount = uint8_t(c1 - 224);
-            gDecoder.afNext = 1;
+            Current().afNext = 1;
             r.afList[0] = AfFrequency(c2);
             afLine.str("AFnn: ").dec(r.afCount, 2).str("   AF01:").tenths(r.afList[0], 5);
         } else if (c1 <= 204) {
             const uint16_t f1 = AfFrequency(c1);
             const uint16_t f2 = AfFrequency(c2);
-            const unsigned p = gDecoder.afNext;
+            const unsigned p = Current().afNext;
             if (p >= 1 && p <= r.afCount) {
                 // The list holds 25 entries; a pair reaching past it keeps
                 // only what fits.
                 if (p < 25) r.afList[p] = f1;
                 if (p + 1 < 25) r.afList[p + 1] = f2;
-                gDecoder.afNext = uint8_t(p + 2);
+                Current().afNext = uint8_t(p + 2);
                 afLine.str("AF").dec(int(p), 2).chr(':').tenths(f1, 5);
                 afLine.str(" AF").dec(int(p + 1), 2).chr(':').tenths(f2, 5);
             } else {
@@ -83,14 +83,14 @@ void DecodeBasicTuning(uint16_t b, uint16_t c, uint16_t d, char* textC, char* te
         }
     }
     TextBuilder line(textD, kTextSize);
-    line.str("DI:").str(gDecoder.diDigits).str(" (").str(gDecoder.diLetters).str(") ");
+    line.str("DI:").str(Current().diDigits).str(" (").str(Current().diLetters).str(") ");
     CharPair(line, "PS", int(2 * s), r.ps[2 * s], r.ps[2 * s + 1]).str(" ('").str(r.ps).str("')");
 }
 
 // Group 4A: clock time and date (Modified Julian Day, EN 50067 Annex G).
 void DecodeClock(uint16_t b, uint16_t c, uint16_t d, char* textC, char* textD)
 {
-    DecoderState& r = gDecoder.record;
+    DecoderState& r = Current().record;
     r.hour = uint8_t(((c & 1u) << 4) | (d >> 12));
     r.minute = uint8_t((d >> 6) & 0x3Fu);
     const int halfHours = d & 0x1F;
@@ -132,10 +132,10 @@ void DecodeClock(uint16_t b, uint16_t c, uint16_t d, char* textC, char* textD)
 // Group 14A: enhanced other networks, by variant.
 void DecodeOtherNetwork(uint16_t b, uint16_t c, uint16_t d, char* textC, char* textD)
 {
-    DecoderState& r = gDecoder.record;
-    if (d != gDecoder.lastEonPi) {
+    DecoderState& r = Current().record;
+    if (d != Current().lastEonPi) {
         ClearEonData();
-        gDecoder.lastEonPi = d;
+        Current().lastEonPi = d;
     }
     const unsigned v = b & 0x0Fu;
     const unsigned hi = c >> 8;
@@ -200,7 +200,7 @@ void DecodeOtherNetwork(uint16_t b, uint16_t c, uint16_t d, char* textC, char* t
         default:
             break;
     }
-    r.eonPi = gDecoder.lastEonPi;
+    r.eonPi = Current().lastEonPi;
     TextBuilder(textD, kTextSize).str("EON PI:").hex(r.eonPi, 4);
 }
 
@@ -216,12 +216,12 @@ uint16_t LfMfFrequency(unsigned code)
 
 void HandleBlockA(uint16_t quality)
 {
-    DecoderState& r = gDecoder.record;
+    DecoderState& r = Current().record;
     // Only an error-free block A confirmed by synchronisation names a station.
-    if (quality == 0 && gDecoder.blockWords[0] != gDecoder.lastPi) {
+    if (quality == 0 && Current().blockWords[0] != Current().lastPi) {
         ClearDecodedData();
-        r.pi = gDecoder.blockWords[0];
-        gDecoder.lastPi = r.pi;
+        r.pi = Current().blockWords[0];
+        Current().lastPi = r.pi;
     }
     char text[kTextSize];
     TextBuilder(text, sizeof text).str("PI:").hex(r.pi, 4);
@@ -230,10 +230,10 @@ void HandleBlockA(uint16_t quality)
 
 void HandleBlockB()
 {
-    DecoderState& r = gDecoder.record;
-    const uint16_t b = gDecoder.blockWords[1];
+    DecoderState& r = Current().record;
+    const uint16_t b = Current().blockWords[1];
     const unsigned code = b >> 11;
-    gDecoder.groupCode = uint8_t(code);
+    Current().groupCode = uint8_t(code);
     r.groupType = uint8_t(code / 2);
     r.groupVersion = uint8_t(code & 1u);
     r.tp = uint8_t((b >> 10) & 1u);
@@ -318,21 +318,21 @@ void HandleBlockB()
 
 void DecodeGroup()
 {
-    DecoderState& r = gDecoder.record;
-    const uint16_t b = gDecoder.blockWords[1];
-    const uint16_t c = gDecoder.blockWords[2];
-    const uint16_t d = gDecoder.blockWords[3];
+    DecoderState& r = Current().record;
+    const uint16_t b = Current().blockWords[1];
+    const uint16_t c = Current().blockWords[2];
+    const uint16_t d = Current().blockWords[3];
     char textC[kTextSize] = "";
     char textD[kTextSize] = "";
 
-    switch (gDecoder.groupCode) {
+    switch (Current().groupCode) {
         case 0:
         case 1:  // 0A, 0B
             DecodeBasicTuning(b, c, d, textC, textD);
             break;
         case 2:
         case 3:  // 1A, 1B: block C of 1B carries the PI, not the SLC
-            if (gDecoder.groupCode == 2) r.slc = c;
+            if (Current().groupCode == 2) r.slc = c;
             r.pin = d;
             TextBuilder(textC, kTextSize)
                 .str("SLC:")
@@ -356,8 +356,8 @@ void DecodeGroup()
                 .chr(')');
             break;
         case 4: {  // 2A
-            gDecoder.rtAddress = uint8_t(b & 0x0Fu);
-            const int a = 4 * gDecoder.rtAddress;
+            Current().rtAddress = uint8_t(b & 0x0Fu);
+            const int a = 4 * Current().rtAddress;
             r.radioText[a] = char(c >> 8);
             r.radioText[a + 1] = char(c & 0xFF);
             r.radioText[a + 2] = char(d >> 8);
@@ -369,8 +369,8 @@ void DecodeGroup()
             break;
         }
         case 5: {  // 2B
-            gDecoder.rtAddress = uint8_t(b & 0x0Fu);
-            const int a = 2 * gDecoder.rtAddress;
+            Current().rtAddress = uint8_t(b & 0x0Fu);
+            const int a = 2 * Current().rtAddress;
             r.radioTextB[a] = char(d >> 8);
             r.radioTextB[a + 1] = char(d & 0xFF);
             TextBuilder(textC, kTextSize).str("PI:").hex(c, 4);

@@ -1,16 +1,19 @@
-// The ten exports of the library, the reset and the clearing of decoded data.
+// The exports of the library, the reset and the clearing of decoded data.
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "decoder.h"
 
 namespace murlin {
 
-Decoder gDecoder;
+Decoder gOwnDecoder;
+Decoder* gSelected = &gOwnDecoder;
 
 void ClearEonData()
 {
-    DecoderState& r = gDecoder.record;
-    gDecoder.lastEonPi = 0;
+    DecoderState& r = Current().record;
+    Current().lastEonPi = 0;
     r.eonPi = 0;
     r.eonPty = 0;
     r.eonPin = 0;
@@ -30,9 +33,9 @@ void ClearEonData()
 // record are never written.
 void ClearDecodedData()
 {
-    DecoderState& r = gDecoder.record;
-    std::memcpy(gDecoder.diDigits, "....", 5);
-    std::memcpy(gDecoder.diLetters, "....", 5);
+    DecoderState& r = Current().record;
+    std::memcpy(Current().diDigits, "....", 5);
+    std::memcpy(Current().diLetters, "....", 5);
     r.groupsSeen = 0;
 
     for (auto& d : r.di) d = 0xFF;
@@ -68,7 +71,7 @@ void ClearDecodedData()
 
 void ResetDecoder()
 {
-    Synchroniser& s = gDecoder.sync;
+    Synchroniser& s = Current().sync;
     s.shiftRegister = 0;
     s.expectedBlock = kBlockA;
     s.bitsPerCheck = 1;
@@ -108,7 +111,7 @@ int32_t RDSBytFrame(int32_t byte, int32_t invert) { return FeedByte(uint8_t(byte
 int32_t RDSStruct(DecoderState* buffer)
 {
     if (buffer != nullptr)  // a null buffer receives nothing instead of crashing the caller
-        std::memcpy(buffer, &gDecoder.record, sizeof(DecoderState));
+        std::memcpy(buffer, &Current().record, sizeof(DecoderState));
     return 0;
 }
 
@@ -116,15 +119,15 @@ int32_t RDSStat(int32_t n)
 {
     switch (n) {
         case 0:
-            return int32_t(gDecoder.blocksAccepted);
+            return int32_t(Current().blocksAccepted);
         case 1:
-            return int32_t(gDecoder.blocksBadCheck);
+            return int32_t(Current().blocksBadCheck);
         case 2:
-            return int32_t(gDecoder.blocksCorrected);
+            return int32_t(Current().blocksCorrected);
         default:
-            gDecoder.blocksAccepted = 0;
-            gDecoder.blocksBadCheck = 0;
-            gDecoder.blocksCorrected = 0;
+            Current().blocksAccepted = 0;
+            Current().blocksBadCheck = 0;
+            Current().blocksCorrected = 0;
             return 0;
     }
 }
@@ -132,13 +135,13 @@ int32_t RDSStat(int32_t n)
 int32_t RDSData(int32_t n)
 {
     if (n < 0 || n > 3) return 0;
-    return gDecoder.blockWords[n];
+    return Current().blockWords[n];
 }
 
 const char* RDSDisplay(int32_t n)
 {
     if (n < 0 || n > 3) return nullptr;
-    return gDecoder.displayLines[n];
+    return Current().displayLines[n];
 }
 
 const char* RDSPTYDesc(int32_t n)
@@ -154,5 +157,28 @@ const char* RDSDPDesc(int32_t n)
 }
 
 const char* RDSEVTDesc(int32_t n) { return FindEvent(n); }
+
+static_assert(alignof(Decoder) <= MURLIN_DECODER_ALIGN, "decoder storage is promised to need 8-byte alignment");
+
+size_t RDSDecoderSize(void) { return sizeof(Decoder); }
+
+int32_t RDSDecoderInit(void* storage, size_t size)
+{
+    if (storage == nullptr || size < sizeof(Decoder) || reinterpret_cast<uintptr_t>(storage) % alignof(Decoder) != 0)
+        return -1;
+    auto* decoder = new (storage) Decoder{};
+    Decoder* const before = gSelected;
+    gSelected = decoder;
+    ResetDecoder();
+    gSelected = before;
+    return 0;
+}
+
+void* RDSDecoderSelect(void* storage)
+{
+    void* const before = gSelected == &gOwnDecoder ? nullptr : gSelected;
+    gSelected = storage != nullptr ? static_cast<Decoder*>(storage) : &gOwnDecoder;
+    return before;
+}
 
 }  // extern "C"

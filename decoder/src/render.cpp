@@ -16,14 +16,14 @@ extern const bool gTraceEnabled = std::getenv("MURLIN_TRACE") != nullptr;
 void SetBlockLine(int n, const char* text)
 {
     if (n == 0)
-        for (auto& line : gDecoder.displayLines) line[0] = '\0';
-    const uint16_t word = gDecoder.blockWords[n];
+        for (auto& line : Current().displayLines) line[0] = '\0';
+    const uint16_t word = Current().blockWords[n];
     static constexpr char kNibbles[16][5] = {"0000", "0001", "0010", "0011", "0100", "0101", "0110", "0111",
                                              "1000", "1001", "1010", "1011", "1100", "1101", "1110", "1111"};
     char bits[16];
     for (int i = 0; i < 4; ++i) std::memcpy(bits + 4 * i, kNibbles[(word >> (12 - 4 * i)) & 0xF], 4);
     const char marker = text[0] != '\0' ? '-' : ' ';
-    TextBuilder(gDecoder.displayLines[n], kLineSize)
+    TextBuilder(Current().displayLines[n], kLineSize)
         .str("Bloc ")
         .chr(char('A' + n))
         .str(": ")
@@ -41,7 +41,7 @@ void SetBlockLine(int n, const char* text)
 // instead of running over into the bytes after it.
 void RenderClockText()
 {
-    DecoderState& r = gDecoder.record;
+    DecoderState& r = Current().record;
     TextBuilder(r.clockText, sizeof r.clockText)
         .dec(r.year, 4, ' ')
         .chr('/')

@@ -53,7 +53,7 @@ inline uint16_t Syndrome(uint32_t word)
 inline uint16_t InfoWord(uint32_t reg) { return uint16_t(reg >> 10); }
 
 // Block C or C' after block B, by the version bit of the stored block B.
-inline int32_t PositionAfterB() { return (gDecoder.blockWords[1] & 0x0800) ? kBlockCprime : kBlockC; }
+inline int32_t PositionAfterB() { return (Current().blockWords[1] & 0x0800) ? kBlockCprime : kBlockC; }
 
 int32_t NextPosition(int32_t position)
 {
@@ -73,27 +73,27 @@ int32_t NextPosition(int32_t position)
 // A check while searching (syncState 0) or waiting for block B (syncState 1).
 int32_t Search()
 {
-    Synchroniser& s = gDecoder.sync;
+    Synchroniser& s = Current().sync;
     s.correctedRun = 0;
     s.failedRun = 0;
     const int k = IdentifyOffset(s.shiftRegister);
     if (s.syncState == 0 && k == kBlockA) {
         Trace("Bloc Sync A  @%0lld\n", s.bitCount - 26);
-        gDecoder.blockWords[0] = InfoWord(s.shiftRegister);
+        Current().blockWords[0] = InfoWord(s.shiftRegister);
         HandleBlockA(1);  // not yet confirmed: leaves pi alone
         s.groupDamaged = 0;
         s.syncState = 1;
-        ++gDecoder.blocksAccepted;
+        ++Current().blocksAccepted;
         s.bitsPerCheck = 26;
         return 0x1201;
     }
     if (s.syncState == 1 && k == kBlockB) {
         Trace("Bloc Sync B  @%0lld\n", s.bitCount - 26);
-        gDecoder.blockWords[1] = InfoWord(s.shiftRegister);
+        Current().blockWords[1] = InfoWord(s.shiftRegister);
         HandleBlockB();
         s.expectedBlock = PositionAfterB();
         s.syncState = 2;
-        ++gDecoder.blocksAccepted;
+        ++Current().blocksAccepted;
         return 0x1002;
     }
     // Nothing usable: go on bit by bit from the next bit.
@@ -105,7 +105,7 @@ int32_t Search()
 // A check while synchronised: accept, repair, tolerate or lose the block.
 int32_t CheckBlock()
 {
-    Synchroniser& s = gDecoder.sync;
+    Synchroniser& s = Current().sync;
     int32_t position = s.expectedBlock;
     s.blockQuality = 0;
     int32_t sequence = 1;
@@ -127,7 +127,7 @@ int32_t CheckBlock()
     const uint16_t offset = kOffsetWords[position];
     if (syndrome != 0) {
         Trace("Bloc Bad CRC @%0lld\n", s.bitCount - 26);
-        ++gDecoder.blocksBadCheck;
+        ++Current().blocksBadCheck;
         const uint16_t info = InfoWord(s.shiftRegister);
         const uint16_t repaired = CorrectBurst(info, syndrome);
         bool accepted = false;
@@ -136,7 +136,7 @@ int32_t CheckBlock()
             if (BlockSyndrome(s.shiftRegister, offset) == 0) {
                 Trace("Bloc Now Cor @%0lld\n", s.bitCount - 26);
                 ++s.correctedRun;
-                ++gDecoder.blocksCorrected;
+                ++Current().blocksCorrected;
                 s.blockQuality = 2;
                 accepted = true;
             }
@@ -156,7 +156,7 @@ int32_t CheckBlock()
     }
 
     const int slot = position >= kBlockCprime ? position - 1 : position;
-    gDecoder.blockWords[slot] = InfoWord(s.shiftRegister);
+    Current().blockWords[slot] = InfoWord(s.shiftRegister);
     switch (position) {
         case kBlockA:
             Trace("Bloc Sync A  @%0lld\n", s.bitCount - 26);
@@ -186,7 +186,7 @@ int32_t CheckBlock()
             }
             break;
     }
-    ++gDecoder.blocksAccepted;
+    ++Current().blocksAccepted;
     s.failedRun = 0;
     if (s.blockQuality == 0) s.correctedRun = 0;
     return sequence * 4096 + s.blockQuality * 16 + kBlockCodes[position];
@@ -228,7 +228,7 @@ uint16_t CorrectBurst(uint16_t info, uint16_t syndrome)
 
 int32_t CheckAtBit()
 {
-    Synchroniser& s = gDecoder.sync;
+    Synchroniser& s = Current().sync;
     s.bitsSinceCheck = 0;
     // Two groups' worth of bits without even a block A: start afresh.
     if (s.bitCount == 208 && s.syncState == 0) {
@@ -243,7 +243,7 @@ int32_t CheckAtBit()
 // empties the queue, dropping the bits not yet fed.
 int32_t FeedByte(uint8_t byte, bool invert)
 {
-    Synchroniser& s = gDecoder.sync;
+    Synchroniser& s = Current().sync;
     const uint32_t flip = invert ? 1u : 0u;
     // Fed by bytes alone, events are at least 26 bits apart and at most 7 bits
     // are pending here. Only a caller that feeds single bits between byte calls

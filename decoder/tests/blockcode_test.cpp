@@ -104,14 +104,14 @@ std::vector<Event> FeedBytesWithPositions(const std::string& bits, bool invert)
     for (unsigned char byte : bytes) {
         handedIn += 8;
         const int32_t status = RDSBytFrame(byte, invert);
-        if (status != kStatusNone) events.push_back({handedIn - gDecoder.sync.bytePending - 1, status});
+        if (status != kStatusNone) events.push_back({handedIn - Current().sync.bytePending - 1, status});
     }
     // Flush what is still pending with a byte of padding beyond the stream.
-    while (gDecoder.sync.bytePending > 0) {
+    while (Current().sync.bytePending > 0) {
         handedIn += 8;
         const int32_t status = RDSBytFrame(0, invert);
-        if (status != kStatusNone && handedIn - gDecoder.sync.bytePending - 1 < bits.size())
-            events.push_back({handedIn - gDecoder.sync.bytePending - 1, status});
+        if (status != kStatusNone && handedIn - Current().sync.bytePending - 1 < bits.size())
+            events.push_back({handedIn - Current().sync.bytePending - 1, status});
     }
     return events;
 }
@@ -158,9 +158,9 @@ TEST(ByteEntry, AutomaticResetDropsTheRestOfTheByte)
     // comes at its fifth bit (bit 208) and its last three bits are dropped.
     for (int i = 0; i < 25; ++i) ASSERT_EQ(RDSBytFrame(0, 0), kStatusNone);
     EXPECT_EQ(RDSBytFrame(0xFF, 0), kStatusAutoReset);
-    EXPECT_EQ(gDecoder.sync.bytePending, 0);
-    EXPECT_EQ(gDecoder.sync.bitCount, 0);
-    EXPECT_EQ(gDecoder.sync.shiftRegister, 0u);
+    EXPECT_EQ(Current().sync.bytePending, 0);
+    EXPECT_EQ(Current().sync.bitCount, 0);
+    EXPECT_EQ(Current().sync.shiftRegister, 0u);
     // The next reset is 208 bits of the following bytes later.
     for (int i = 0; i < 25; ++i) ASSERT_EQ(RDSBytFrame(0, 0), kStatusNone);
     EXPECT_EQ(RDSBytFrame(0, 0), kStatusAutoReset);

@@ -3,6 +3,8 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "stream_helpers.h"
 
@@ -128,6 +130,65 @@ TEST(Descriptors, EventLookupFindsListedCodes)
     EXPECT_STREQ(RDSEVTDesc(2047), "Null message");
     EXPECT_STREQ(RDSEVTDesc(201), "(Q) accident(s)");
     EXPECT_STREQ(RDSEVTDesc(128), "Message cancelled");
+}
+
+}  // namespace
+
+namespace {
+
+// Several decoders: two streams fed in turns, each into its own decoder,
+// decode exactly as each does alone, and the library's own one is untouched.
+TEST(Interface, DecodersOfTheirOwnKeepTheirStreamsApart)
+{
+    const std::string other = GroupBits({{0x54A8, 0x0400, 0xE0CD, 0x5241},
+                                         {0x54A8, 0x0401, 0xE0CD, 0x4449},
+                                         {0x54A8, 0x0402, 0xE0CD, 0x4F20},
+                                         {0x54A8, 0x0403, 0xE0CD, 0x3120}});
+    const auto alone = [](const std::string& bits) {
+        std::vector<uint64_t> storage(RDSDecoderSize() / 8 + 1);
+        EXPECT_EQ(RDSDecoderInit(storage.data(), RDSDecoderSize()), 0);
+        RDSDecoderSelect(storage.data());
+        std::vector<Event> events = FeedBits(bits);
+        const DecoderState record = Record();
+        RDSDecoderSelect(nullptr);
+        return std::make_pair(std::move(events), record);
+    };
+    const auto [eventsA, recordA] = alone(kGroupsBits);
+    const auto [eventsB, recordB] = alone(other);
+    RDSInit();
+    const DecoderState own = Record();
+
+    std::vector<uint64_t> a(RDSDecoderSize() / 8 + 1), b(a.size());
+    ASSERT_EQ(RDSDecoderInit(a.data(), RDSDecoderSize()), 0);
+    ASSERT_EQ(RDSDecoderInit(b.data(), RDSDecoderSize()), 0);
+    std::vector<Event> gotA, gotB;
+    for (std::size_t at = 0; at < kGroupsBits.size(); at += 40) {
+        for (auto [storage, bits, got] :
+             {std::tuple(a.data(), &kGroupsBits, &gotA), std::tuple(b.data(), &other, &gotB)}) {
+            EXPECT_EQ(RDSDecoderSelect(storage), nullptr);
+            for (const Event& e : FeedBits(bits->substr(at, 40))) got->push_back({e.bit + at, e.status});
+            EXPECT_EQ(RDSDecoderSelect(nullptr), storage);
+        }
+    }
+    EXPECT_EQ(gotA, eventsA);
+    EXPECT_EQ(gotB, eventsB);
+    for (auto [storage, record] : {std::pair(a.data(), &recordA), std::pair(b.data(), &recordB)}) {
+        RDSDecoderSelect(storage);
+        const DecoderState got = Record();
+        EXPECT_EQ(std::memcmp(&got, record, sizeof got), 0);
+        EXPECT_EQ(RDSStat(0), 16);
+    }
+    RDSDecoderSelect(nullptr);
+    const DecoderState ownAfter = Record();
+    EXPECT_EQ(std::memcmp(&ownAfter, &own, sizeof own), 0);
+
+    // Storage that cannot hold a decoder is refused and left alone.
+    std::vector<uint64_t> spare(a.size(), 0x5A5A5A5A5A5A5A5Au);
+    auto* bytes = reinterpret_cast<char*>(spare.data());
+    EXPECT_EQ(RDSDecoderInit(nullptr, RDSDecoderSize()), -1);
+    EXPECT_EQ(RDSDecoderInit(spare.data(), RDSDecoderSize() - 1), -1);
+    EXPECT_EQ(RDSDecoderInit(bytes + 4, RDSDecoderSize()), -1);
+    EXPECT_EQ(spare[0], 0x5A5A5A5A5A5A5A5Au);
 }
 
 }  // namespace

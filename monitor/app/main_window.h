@@ -18,6 +18,7 @@
 #include "frame_processor.h"
 #include "main_layout.h"
 #include "quesmer/start_sequence.h"
+#include "rds_demodulator.h"
 #include "run_controller.h"
 #include "run_observer.h"
 

@@ -24,6 +24,10 @@ namespace quesmer {
 class CardLink;
 }
 
+namespace varnak::radio {
+struct SignalReport;
+}
+
 namespace varnak {
 
 class CardRunner;
