@@ -149,11 +149,11 @@ bool FileRunner::afterFirstRead(InputFile::Result r)
         return fail();
     }
 
-    // The kind of recording is judged by its content, not by its name.
-    using rdsformats::RecordingKind;
-    const RecordingKind kind = rdsformats::DetectRecording(
-        std::string_view(f.buffer.data(), std::min(f.got, rdsformats::GroupLogReader::kHeadSize)));
-    if (kind == RecordingKind::Audio && f.in.isStream()) {
+    // The kind of recording is judged by its content, not by its name, as
+    // murlin-decode judges it.
+    using rdsformats::Reading;
+    const Reading reading = rdsformats::ChooseReading(std::string_view(f.buffer.data(), f.got), f.in.isStream());
+    if (reading == Reading::AudioFromStream) {
         notRunning();
         view.tell(QStringLiteral("Cannot analyse %1: audio is read from files only; raw multiplex samples from "
                                  "a pipe need --mpx-rate.")
@@ -162,9 +162,8 @@ bool FileRunner::afterFirstRead(InputFile::Result r)
     }
     // A stream is bit text unless it shows another kind: any character but
     // "1" is a zero bit there, as it always was.
-    if (kind == RecordingKind::Audio || (kind == RecordingKind::Unknown && !f.in.isStream()))
-        return startAudioFile(kind == RecordingKind::Audio);
-    return startText(kind == RecordingKind::GroupLog, kind == RecordingKind::Hex);
+    if (reading == Reading::Audio || reading == Reading::MaybeAudio) return startAudioFile(reading == Reading::Audio);
+    return startText(reading == Reading::GroupLog, reading == Reading::Hex);
 }
 
 // A recording that is no text: an audio recording of the FM multiplex (or,
