@@ -150,15 +150,33 @@ void Channelizer::push(const Sample* samples, std::size_t count)
     }
 }
 
+void Channelizer::flush()
+{
+    if (filled_ == overlap_) return;
+    std::fill(block_.begin() + std::ptrdiff_t(filled_), block_.end(), Sample{});
+    filled_ = fftSize_;
+    runBlock();
+    std::copy(block_.end() - std::ptrdiff_t(overlap_), block_.end(), block_.begin());
+    filled_ = overlap_;
+}
+
 void Channelizer::runBlock()
 {
     std::copy(block_.begin(), block_.end(), reinterpret_cast<Sample*>(plans_->time));
     fftwf_execute(plans_->forward);
     const auto* freq = reinterpret_cast<const Sample*>(plans_->freq);
     if (spectrumSink_) {
+        // Through a Hann window, applied as its three-bin kernel on the
+        // transform: a strong station's leakage would otherwise lift the
+        // noise floor far from it. Scaled so that power sums stay right.
         power_.resize(fftSize_);
-        const float scale = 1.0f / (float(fftSize_) * float(fftSize_));
-        for (std::size_t i = 0; i < fftSize_; ++i) power_[i] = std::norm(freq[(i + fftSize_ / 2) % fftSize_]) * scale;
+        const float scale = 1.0f / (0.375f * float(fftSize_) * float(fftSize_));
+        const std::size_t n = fftSize_;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t k = (i + n / 2) % n;
+            const Sample y = 0.5f * freq[k] - 0.25f * (freq[(k + n - 1) % n] + freq[(k + 1) % n]);
+            power_[i] = std::norm(y) * scale;
+        }
         spectrumSink_(power_);
     }
     auto* smallFreq = reinterpret_cast<Sample*>(plans_->smallFreq);

@@ -27,8 +27,9 @@ public:
     using Sample = std::complex<float>;
     // A channel's new output samples.
     using Sink = std::function<void(int channel, const Sample* samples, std::size_t count)>;
-    // The power of each FFT bin of one block, lowest frequency first (DC in
-    // the middle), as |X|² / N² (a full-scale tone gives 1).
+    // The power of each FFT bin of one block through a Hann window, lowest
+    // frequency first (DC in the middle), scaled so that the bins of a
+    // full-scale tone add up to 1.
     using SpectrumSink = std::function<void(const std::vector<float>& power)>;
 
     // `inputRate`: the capture's sample rate in Hz (at least kMinIqRate).
@@ -57,6 +58,9 @@ public:
     // Pushes capture samples; every completed block hands each channel's
     // output to the sink.
     void push(const Sample* samples, std::size_t count);
+    // End of input: completes the block in hand with silence, so the last
+    // samples reach the channels too.
+    void flush();
 
 private:
     struct Plans;
