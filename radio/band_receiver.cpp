@@ -12,7 +12,7 @@ namespace varnak::radio {
 
 namespace {
 
-constexpr double kHoldSeconds = 0.25;   // searched before the first sample is fed
+constexpr double kHoldSeconds = 0.25;  // searched before the first sample is fed
 
 std::string MHz(double hz)
 {

@@ -31,9 +31,9 @@
 namespace varnak::radio {
 
 struct BandConfig {
-    double rate = 2.4e6;     // of the capture, samples per second
-    double centerHz = 0;     // the capture's centre frequency
-    double rasterHz = 100e3; // 100e3, or 200e3 (odd tenths of a MHz, the Americas)
+    double rate = 2.4e6;      // of the capture, samples per second
+    double centerHz = 0;      // the capture's centre frequency
+    double rasterHz = 100e3;  // 100e3, or 200e3 (odd tenths of a MHz, the Americas)
     // The stations to decode; empty: find them.
     std::vector<double> frequencies;
     // Search again every `searchSeconds` (live input); else once at the
@@ -44,11 +44,11 @@ struct BandConfig {
 };
 
 struct BandStation {
-    int id = 0;               // 0, 1, ... in the order found; never reused
-    double frequencyHz = 0;   // on the raster (or as given)
-    double cnDb = 0;          // RF C/N in 200 kHz at the last search (NaN when not searched)
-    bool active = true;       // decoded now; false once lost
-    uint64_t firstSample = 0; // capture sample where it was found
+    int id = 0;                // 0, 1, ... in the order found; never reused
+    double frequencyHz = 0;    // on the raster (or as given)
+    double cnDb = 0;           // RF C/N in 200 kHz at the last search (NaN when not searched)
+    bool active = true;        // decoded now; false once lost
+    uint64_t firstSample = 0;  // capture sample where it was found
     uint64_t lastSeenSample = 0;
     StationSignal signal;
 };

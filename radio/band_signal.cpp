@@ -38,15 +38,17 @@ struct BandSignal::Transmitter {
     std::vector<float> mpx;  // at the capture's rate, made, not yet sent
     std::size_t used = 0;
     double phase = 0;
-    double carrierStep;   // radians per sample at the station's offset
-    double deviationStep; // radians per sample per unit of multiplex
+    double carrierStep;    // radians per sample at the station's offset
+    double deviationStep;  // radians per sample per unit of multiplex
     float amplitude;
 
     Transmitter(const BandSignalStation& s, double rate, unsigned interpolation)
-        : modulator(s.mpx), interpolation(interpolation),
+        : modulator(s.mpx),
+          interpolation(interpolation),
           interpolator(firinterp_rrrf_create_kaiser(interpolation, kInterpolatorSemiLength, kInterpolatorStopDb)),
           bits(s.bits.empty() ? std::string(104, '0') : s.bits),
-          carrierStep(kTwoPi * s.offsetHz / rate), deviationStep(kTwoPi * kFullScaleDeviationHz / rate),
+          carrierStep(kTwoPi * s.offsetHz / rate),
+          deviationStep(kTwoPi * kFullScaleDeviationHz / rate),
           amplitude(float(BandSignal::kReferenceAmplitude * std::pow(10.0, s.levelDb / 20)))
     {
     }

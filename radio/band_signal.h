@@ -37,8 +37,7 @@ public:
 
     // Throws std::invalid_argument for a rate out of range or a station
     // outside the capture.
-    BandSignal(double rate, const std::vector<BandSignalStation>& stations, std::optional<double> cnDb,
-               uint64_t seed);
+    BandSignal(double rate, const std::vector<BandSignalStation>& stations, std::optional<double> cnDb, uint64_t seed);
     ~BandSignal();
     BandSignal(const BandSignal&) = delete;
     BandSignal& operator=(const BandSignal&) = delete;

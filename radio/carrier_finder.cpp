@@ -15,8 +15,8 @@ constexpr double kUsableShare = 0.9;
 constexpr double kDcMaskHz = 3e3;
 // The noise floor: this percentile of the spectrum's bins.
 constexpr double kFloorPercentile = 0.2;
-constexpr double kCoreHalfWidthHz = 50e3;  // a station's power is judged here
-constexpr double kFullHalfWidthHz = 100e3; // and its level and C/N here
+constexpr double kCoreHalfWidthHz = 50e3;   // a station's power is judged here
+constexpr double kFullHalfWidthHz = 100e3;  // and its level and C/N here
 
 double Db(double ratio) { return ratio > 0 ? 10 * std::log10(ratio) : -200; }
 

@@ -1,5 +1,7 @@
 #include "iq_source.h"
 
+#include "raw_reader.h"
+
 #include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -78,35 +80,15 @@ void Convert(IqFormat format, const unsigned char* in, std::size_t samples, std:
     }
 }
 
-// Raw samples from a file descriptor: whole samples out of reads that may end
-// anywhere (a pipe hands over what it has), the rest kept for the next read.
+// Raw samples from a file, a FIFO or standard input.
 class RawIq final : public IqSource {
 public:
     RawIq(const std::string& path, IqFormat format, double rate, std::optional<double> center)
         : IqSource(path == "-" ? "standard input" : path, rate, center),
           format_(format),
-          sampleBytes_(IqSampleBytes(format))
+          reader_(CheckedPath(path), IqSampleBytes(format))
     {
-        if (path == "-") {
-            fd_ = STDIN_FILENO;
-            return;
-        }
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw SampleSourceError(path + ": is a directory");
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) throw SampleSourceError("cannot open " + path + ": " + std::strerror(errno));
-        ownFd_ = true;
-        if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
-            if (st.st_size == 0) {
-                ::close(fd_);
-                throw SampleSourceError(path + ": holds no samples");
-            }
-            frames_ = uint64_t(st.st_size) / sampleBytes_;
-        }
-    }
-    ~RawIq() override
-    {
-        if (ownFd_) ::close(fd_);
+        frames_ = reader_.samples();
     }
 
     // The data must hold `samples`; fewer is noted as a truncation.
@@ -118,53 +100,36 @@ public:
 
     std::size_t read(std::complex<float>* out, std::size_t max) override
     {
-        if (max == 0 || done_) return 0;
-        bytes_.resize(std::min(max, kChunk) * sampleBytes_);
-        std::size_t have = carry_.size();
-        std::copy(carry_.begin(), carry_.end(), bytes_.begin());
-        carry_.clear();
-        while (have < sampleBytes_) {
-            const ssize_t got = ::read(fd_, bytes_.data() + have, bytes_.size() - have);
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                throw SampleSourceError(name_ + ": read error: " + std::strerror(errno));
-            }
-            if (got == 0) {
-                finish(have);
-                return 0;
-            }
-            have += std::size_t(got);
+        const unsigned char* bytes = nullptr;
+        const std::size_t samples = reader_.read(std::min(max, kChunk), bytes);
+        if (samples == 0) {
+            if (reader_.partial() > 0)
+                truncation_ = name_ + " is truncated: it ends in the middle of a sample (" +
+                              std::to_string(reader_.partial()) + " of " + std::to_string(IqSampleBytes(format_)) +
+                              " bytes)";
+            else if (reader_.read() < expected_)
+                truncation_ = name_ + " is truncated: " + expectedBy_ + " names sample " + std::to_string(expected_) +
+                              ", the data holds " + std::to_string(reader_.read());
+            return 0;
         }
-        const std::size_t samples = have / sampleBytes_;
-        carry_.assign(bytes_.begin() + std::ptrdiff_t(samples * sampleBytes_), bytes_.begin() + std::ptrdiff_t(have));
-        Convert(format_, bytes_.data(), samples, out);
-        read_ += samples;
+        Convert(format_, bytes, samples, out);
         return samples;
     }
 
 private:
-    void finish(std::size_t partial)
+    static const std::string& CheckedPath(const std::string& path)
     {
-        done_ = true;
-        if (partial > 0)
-            truncation_ = name_ + " is truncated: it ends in the middle of a sample (" + std::to_string(partial) +
-                          " of " + std::to_string(sampleBytes_) + " bytes)";
-        else if (read_ < expected_)
-            truncation_ = name_ + " is truncated: " + expectedBy_ + " names sample " + std::to_string(expected_) +
-                          ", the data holds " + std::to_string(read_);
+        struct stat st {};
+        if (path != "-" && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            throw SampleSourceError(path + ": is a directory");
+        return path;
     }
 
     static constexpr std::size_t kChunk = 65536;  // samples per read
     IqFormat format_;
-    std::size_t sampleBytes_;
-    int fd_ = -1;
-    bool ownFd_ = false;
-    std::vector<unsigned char> bytes_;
-    std::vector<unsigned char> carry_;
-    uint64_t read_ = 0;
+    RawSampleReader reader_;
     uint64_t expected_ = 0;
     std::string expectedBy_;
-    bool done_ = false;
 };
 
 // Two-channel audio (I left, Q right) through libsndfile.

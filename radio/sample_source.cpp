@@ -2,6 +2,7 @@
 
 #include "input_file.h"
 #include "mpx_modulator.h"
+#include "raw_reader.h"
 
 #include <fcntl.h>
 #include <sndfile.h>
@@ -154,54 +155,26 @@ private:
 
 class RawPcm final : public SampleSource {
 public:
-    RawPcm(const std::string& path, double rate) : SampleSource(path, rate)
+    RawPcm(const std::string& path, double rate) : SampleSource(path, rate), reader_(path, 2)
     {
-        if (path == "-") name_ = "standard input";
-        if (!file_.open(path)) throw SampleSourceError("cannot open " + path + ": " + file_.error());
-        if (!file_.isStream()) {
-            if (file_.size() == 0) throw SampleSourceError(path + ": holds no samples");
-            frames_ = file_.size() / 2;
-        }
+        name_ = reader_.name();
+        frames_ = reader_.samples();
     }
 
     size_t read(float* out, size_t max) override
     {
-        if (max == 0 || done_) return 0;
-        // A pipe hands over whatever it has; a sample may be split between
-        // reads. A stream also ends when a signal asks the program to stop.
-        bytes_.resize(std::min<size_t>(max, kChunk) * 2);
-        size_t have = carry_ ? 1 : 0;
-        if (carry_) bytes_[0] = char(*carry_);
-        carry_.reset();
-        while (have < 2) {
-            size_t got = 0;
-            const varnak::InputFile::Result r = file_.read(bytes_.data() + have, bytes_.size() - have, got);
-            if (r == varnak::InputFile::Result::Failed)
-                throw SampleSourceError(name_ + ": read error: " + file_.error());
-            if (r == varnak::InputFile::Result::End) {
-                done_ = true;
-                if (have == 1)
-                    truncation_ = name_ + " is truncated: it ends in the middle of a sample (odd byte count)";
-                return 0;
-            }
-            have += got;
-        }
-        const size_t samples = have / 2;
-        if (have % 2) carry_ = static_cast<unsigned char>(bytes_[have - 1]);
-        for (size_t i = 0; i < samples; ++i) {
-            const auto lo = uint16_t(static_cast<unsigned char>(bytes_[2 * i])),
-                       hi = uint16_t(static_cast<unsigned char>(bytes_[2 * i + 1]));
-            out[i] = float(int16_t(uint16_t(lo | hi << 8))) / 32768.0f;
-        }
+        const unsigned char* bytes = nullptr;
+        const std::size_t samples = reader_.read(std::min<size_t>(max, kChunk), bytes);
+        if (samples == 0 && reader_.partial() > 0)
+            truncation_ = name_ + " is truncated: it ends in the middle of a sample (odd byte count)";
+        for (size_t i = 0; i < samples; ++i)
+            out[i] = float(int16_t(uint16_t(bytes[2 * i] | bytes[2 * i + 1] << 8))) / 32768.0f;
         return samples;
     }
 
 private:
     static constexpr size_t kChunk = 65536;  // samples per read
-    varnak::InputFile file_;
-    std::vector<char> bytes_;
-    std::optional<unsigned char> carry_;
-    bool done_ = false;
+    RawSampleReader reader_;
 };
 
 }  // namespace

@@ -43,7 +43,7 @@ struct Reception {
     std::vector<BandStation> stations;
 };
 Reception Receive(BandConfig config, const std::vector<std::pair<double, std::vector<BandSignalStation>>>& parts,
-            const std::function<void(std::vector<Sample>&)>& impair = nullptr)
+                  const std::function<void(std::vector<Sample>&)>& impair = nullptr)
 {
     BandReceiver receiver(config);
     std::map<int, std::string> byId;
