@@ -42,7 +42,7 @@ struct Reception {
     std::map<int, std::string> bits;
     std::vector<BandStation> stations;
 };
-Reception Receive(BandConfig config, const std::vector<std::pair<double, std::vector<BandSignalStation>>>& parts,
+Reception Receive(const BandConfig& config, const std::vector<std::pair<double, std::vector<BandSignalStation>>>& parts,
                   const std::function<void(std::vector<Sample>&)>& impair = nullptr)
 {
     BandReceiver receiver(config);

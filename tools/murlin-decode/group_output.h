@@ -20,6 +20,10 @@ namespace murlindecode {
 
 enum class OutputFormat { Log, Json, Hex };
 
+// `"freq":98.5,` for a JSON object: a station's frequency in MHz, as short as
+// it is exact to 10 kHz.
+std::string FrequencyMember(double mhz);
+
 class GroupOutput {
 public:
     // `stream` receives JSON or group lines (nullptr for none, as with the
@@ -53,6 +57,8 @@ public:
         bitsPerCharacter_ = bitsPerCharacter;
     }
     void setPosition(uint64_t bits) { historyFeed_.setPosition(bits); }
+    // A station of a band: every JSON object names its frequency ("freq", MHz).
+    void setFrequency(double mhz) { frequency_ = mhz; }
 
     // From the frame processor's listener.
     void onStatus(uint16_t status);
@@ -79,6 +85,7 @@ private:
     bool rbds_;
     bool live_ = false;
     std::optional<int64_t> time_;
+    std::optional<double> frequency_;
     rdsformats::GroupAssembler assembler_;
     rdsformats::GroupStats stats_;
     rdsformats::RtPlus rtPlus_;

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "band_input.h"
 #include "decode_log.h"
 #include "format_options.h"
 #include "frame_processor.h"
@@ -35,11 +36,24 @@ constexpr int kExitFailure = 1;
 // Inputs shorter than this decode in well under a second: no progress bar.
 constexpr std::size_t kProgressMinimum = 1u << 20;
 
+constexpr const char* kBandOutputHelp =
+    "With IQ input every station gets its own decode log (or group log with\n"
+    "--format hex), named after the output and the station's frequency in MHz:\n"
+    "capture.cu8 gives capture-98.50.out, -o band.txt band-98.50.txt; a live\n"
+    "SDR or standard input Band-98.50.out. One station (--freq, once) writes to\n"
+    "the output itself. JSON goes to the one output, each object with \"freq\"\n"
+    "(MHz), and ends with a \"station\" object per station: its level (dBFS),\n"
+    "C/N, peak deviation, pilot and RDS injection (kHz), groups and block error\n"
+    "rate (every 10 s as well for live input). --stats and --history print per\n"
+    "station. The summary on standard error is a table of the stations.\n";
+
 constexpr const char* kHelp =
     "Usage: murlin-decode [OPTION]... [FILE]...\n"
     "  or:  murlin-decode --mpx [--rate HZ | --channel N] [OPTION]... [FILE]...\n"
-    "Decode recorded RDS bit streams, or the FM multiplex signal, and write the\n"
-    "decode log.\n"
+    "  or:  murlin-decode --iq FORMAT --rate HZ --center HZ [--band | --freq HZ]... FILE\n"
+    "  or:  murlin-decode --sdr ARGS --center HZ [--rate HZ] [--band | --freq HZ]...\n"
+    "Decode recorded RDS bit streams, the FM multiplex signal, or every station\n"
+    "of an SDR's IQ capture, and write the decode log.\n"
     "\n"
     "Each FILE is read as what its content shows, whatever its name: bit text,\n"
     "one character per bit (\"1\" is a one bit, any other character - \"0\",\n"
@@ -88,6 +102,7 @@ constexpr const char* kHelp =
     "      --mpx          read every FILE as the FM multiplex signal (see above)\n"
     "      --rate HZ      with --mpx: raw s16le samples at HZ (\"171000\" or \"171k\")\n"
     "      --channel N    with --mpx: channel N (1 = first) of a multi-channel file\n"
+    "%s"
     "  -q, --quiet        no summary and no progress bar on standard error\n"
     "  -h, --help         show this help and exit\n"
     "  -v, --version      show the version and exit\n"
@@ -120,6 +135,8 @@ constexpr const char* kHelp =
     "go elsewhere then (-o FILE, or -o /dev/null); the summary, warnings and\n"
     "errors go to standard error.\n"
     "\n"
+    "%s"
+    "\n"
     "Exit status: 0 all files decoded, 1 a file could not be read, decoded (no\n"
     "group) or written, 2 wrong usage; a live run ended by a signal ends by that\n"
     "signal (status 128 + its number in the shell).\n";
@@ -132,6 +149,7 @@ struct Options {
     bool invert = false;
     bool quiet = false;
     murlindecode::MpxOptions mpx;
+    murlindecode::BandOptions band;
     std::vector<std::string> files;
 };
 
@@ -141,18 +159,22 @@ int UsageError(const std::string& message) { return varnak::UsageError(kProgram,
 int ParseOptions(int argc, char** argv, Options& options)
 {
     bool optionsDone = false;
+    const bool iq = murlindecode::WantsIq(argc, argv);
+    std::string bandError;
     std::string error;
     std::string mpxError;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (optionsDone || arg == "-" || arg.empty() || arg[0] != '-') {
             options.files.push_back(arg);
+        } else if (const int band = murlindecode::ParseBandArgument(argc, argv, i, iq, options.band, bandError)) {
+            if (band < 0) return UsageError(bandError);
         } else if (const int mpx = murlindecode::ParseMpxArgument(argc, argv, i, options.mpx, mpxError)) {
             if (mpx < 0) return UsageError(mpxError);
         } else if (arg == "--") {
             optionsDone = true;
         } else if (arg == "-h" || arg == "--help") {
-            std::printf(kHelp, murlindecode::kFormatHelp);
+            std::printf(kHelp, murlindecode::kFormatHelp, murlindecode::kBandHelp, kBandOutputHelp);
             return 0;
         } else if (arg == "-v" || arg == "--version") {
             std::printf("%s %s\n", kProgram, VARNAK_VERSION);
@@ -180,7 +202,11 @@ int ParseOptions(int argc, char** argv, Options& options)
             return UsageError("unknown option '" + arg + "'");
         }
     }
-    if (options.files.empty()) {
+    // A SigMF recording is IQ input with nothing more said.
+    if (iq) options.band.enabled = true;
+    if (options.band.enabled && (options.mpx.enabled || options.hex))
+        return UsageError(std::string(options.mpx.enabled ? "--mpx" : "--hex") + " and IQ input cannot both be given");
+    if (options.files.empty() && !options.band.sdr) {
         if (::isatty(STDIN_FILENO)) return UsageError("no input file");
         options.files.push_back("-");
     }
@@ -191,6 +217,10 @@ int ParseOptions(int argc, char** argv, Options& options)
     error = murlindecode::SettleFormat(options.formats, options.hex, options.invert, options.json);
     if (!error.empty()) return UsageError(error);
     if (options.mpx.enabled && options.formats.groups) return UsageError("--mpx and --groups cannot both be given");
+    if (const std::string m =
+            murlindecode::CheckBandOptions(options.band, options.formats, options.output, options.files);
+        !m.empty())
+        return UsageError(m);
     // The reports go to standard output; so would the decoded groups.
     const bool toStdout =
         options.output == "-" ||
@@ -544,6 +574,13 @@ int main(int argc, char** argv)
     }
     bool ok = true;
     std::vector<std::pair<std::string, std::string>> written;  // input and its output
+    if (options.band.enabled) {
+        const murlindecode::BandRun run{options.output, options.formats, options.quiet};
+        ok = murlindecode::DecodeBand(options.files.empty() ? std::string() : options.files[0], options.band, run, *api,
+                                      kProgram);
+        if (const int signal = varnak::StopSignals::requested()) varnak::StopSignals::endBySignal(signal);
+        return ok ? 0 : kExitFailure;
+    }
     for (const std::string& file : options.files) {
         ok = DecodeFile(file, options, *api, written) && ok;
         // A live run ended by a signal: its output is committed; the program

@@ -64,7 +64,7 @@ int main(int argc, char** argv)
     }
 
     // Writing over the description would lose it.
-    if (cl.output != "-") {
+    if (cl.output != "-" && !cl.iq.enabled) {
         const QFileInfo in(QString::fromStdString(cl.description));
         const QFileInfo out(QString::fromStdString(cl.output));
         if (out.exists() && in.canonicalFilePath() == out.canonicalFilePath())
@@ -74,6 +74,11 @@ int main(int argc, char** argv)
         return varnak::UsageError("rdsgen", problem);
 
     varnak::OutputFile::removeTemporaryOnSignals();
+    if (cl.iq.enabled) {
+        std::string error;
+        if (!rdsgen::WriteIq(cl.iq, cl.stream, cl.output, error)) return Fail(error, 1);
+        return 0;
+    }
     rdsgen::Station station;
     try {
         station = rdsgen::LoadStation(cl.description);

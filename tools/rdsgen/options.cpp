@@ -31,6 +31,7 @@ QList<QCommandLineOption> Options()
         {{"v", "version"}, "Show the version."},
     };
     options.append(MpxCommandLineOptions());
+    options.append(IqCommandLineOptions());
     return options;
 }
 
@@ -100,10 +101,17 @@ CommandLine ParseCommandLine(const QStringList& args)
     if (cl.help || cl.version) return cl;
 
     const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty()) throw UsageError("no station description file given");
-    if (positional.size() > 1)
-        throw UsageError("more than one description file given: " + positional.join(' ').toStdString());
-    cl.description = positional.front().toStdString();
+    if (parser.isSet("iq")) {
+        // The stations of a capture are described by --station.
+        if (!positional.isEmpty())
+            throw UsageError("with --iq the stations come from --station FREQ:FILE; leave out " +
+                             positional.front().toStdString());
+    } else {
+        if (positional.isEmpty()) throw UsageError("no station description file given");
+        if (positional.size() > 1)
+            throw UsageError("more than one description file given: " + positional.join(' ').toStdString());
+        cl.description = positional.front().toStdString();
+    }
 
     // An option given twice would silently lose a value: refuse it.
     for (const char* once : {"output", "seconds", "groups", "garbage", "error-rate", "seed"})
@@ -132,7 +140,9 @@ CommandLine ParseCommandLine(const QStringList& args)
     for (const QString& b : parser.values("burst")) s.bursts.push_back(ParseBurst(b.toStdString()));
     s.invert = parser.isSet("invert");
     if (parser.isSet("seed")) s.seed = uint64_t(Whole(parser.value("seed").toStdString(), "--seed", 0, INT64_MAX));
-    cl.mpx = ParseMpxOptions(parser);
+    cl.iq = ParseIqOptions(parser);
+    if (!cl.iq.enabled) cl.mpx = ParseMpxOptions(parser);
+    if (cl.iq.enabled && cl.output == "-" && cl.iq.sigmf) throw UsageError("--sigmf writes two files: give -o FILE");
     if (cl.mpx.enabled && !cl.mpx.raw && cl.output == "-")
         throw UsageError(
             "--mpx writes a WAV file: give it with -o FILE, or add --raw for raw samples on standard output");

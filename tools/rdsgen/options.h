@@ -2,6 +2,7 @@
 #pragma once
 
 #include "generator.h"
+#include "iq_output.h"
 #include "mpx_output.h"
 
 #include <QStringList>
@@ -24,6 +25,7 @@ struct CommandLine {
     bool hex = false;
     StreamOptions stream;
     MpxOptions mpx;
+    IqOptions iq;
     std::string groupList;  // also write the transmitted groups here
 };
 
