@@ -16,6 +16,7 @@
 
 #include <complex>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -27,7 +28,7 @@ public:
     using Sample = std::complex<float>;
     // A channel's new output samples.
     using Sink = std::function<void(int channel, const Sample* samples, std::size_t count)>;
-    // The power of each FFT bin of one block through a Hann window, lowest
+    // The power of each FFT bin of every fourth block through a Hann window, lowest
     // frequency first (DC in the middle), scaled so that the bins of a
     // full-scale tone add up to 1.
     using SpectrumSink = std::function<void(const std::vector<float>& power)>;
@@ -88,6 +89,7 @@ private:
     Sink sink_;
     SpectrumSink spectrumSink_;
     std::vector<float> power_;
+    uint64_t blocks_ = 0;
 };
 
 // Turns a channel's complex baseband into the FM multiplex: the phase step

@@ -367,8 +367,8 @@ std::string CheckBandOptions(const BandOptions& options, const FormatOptions& fo
     return {};
 }
 
-bool DecodeBand(const std::string& input, const BandOptions& options, const BandRun& run,
-                const varnak::MurlinApi& api, const char* program)
+bool DecodeBand(const std::string& input, const BandOptions& options, const BandRun& run, const varnak::MurlinApi& api,
+                const char* program)
 {
     // The source.
     std::unique_ptr<IqSource> source;
@@ -412,7 +412,7 @@ bool DecodeBand(const std::string& input, const BandOptions& options, const Band
     const OutputFormat format = run.formats.format;
     const bool single = options.frequencies.size() == 1;
     const bool live = options.sdr || source->frames() == std::nullopt;
-    const std::string base = !run.output.empty() ? run.output
+    const std::string base = !run.output.empty()            ? run.output
                              : input == "-" && !options.sdr ? std::string("-")
                                                             : DefaultBase(input, options.sdr.has_value());
     const bool sharedStream = format == OutputFormat::Json || single;
@@ -431,8 +431,8 @@ bool DecodeBand(const std::string& input, const BandOptions& options, const Band
     const auto stationRun = [&](int id, double hz) -> StationRun* {
         auto& slot = stations[id];
         if (slot) return slot.get();
-        slot = std::make_unique<StationRun>(api, hz, format, sharedStream ? shared.stream() : nullptr,
-                                            run.formats.rbds);
+        slot =
+            std::make_unique<StationRun>(api, hz, format, sharedStream ? shared.stream() : nullptr, run.formats.rbds);
         std::string error;
         if (!slot->open(sharedStream ? std::string() : StationPath(base, MHzText(hz)), error)) {
             Error(program, error);
@@ -503,8 +503,9 @@ bool DecodeBand(const std::string& input, const BandOptions& options, const Band
         }
         const bool logOk = format != OutputFormat::Log || r->log.close();
         if (!logOk || r->output->failed() || !r->file.commit()) {
-            Error(program, !logOk ? r->log.error() : r->file.error().empty() ? "cannot write " + r->file.name()
-                                                                               : r->file.error());
+            Error(program, !logOk                    ? r->log.error()
+                           : r->file.error().empty() ? "cannot write " + r->file.name()
+                                                     : r->file.error());
             failed = true;
         }
     }
@@ -537,16 +538,18 @@ bool DecodeBand(const std::string& input, const BandOptions& options, const Band
 
     if (!run.quiet) {
         std::fprintf(stderr, "%s: %.3g MS/s at %.3f MHz, %.1f s; %zu station%s, %zu groups decoded\n", name.c_str(),
-                     config.rate / 1e6, config.centerHz / 1e6, double(receiver->samples()) / config.rate,
-                     found.size(), found.size() == 1 ? "" : "s", groups);
+                     config.rate / 1e6, config.centerHz / 1e6, double(receiver->samples()) / config.rate, found.size(),
+                     found.size() == 1 ? "" : "s", groups);
         if (!found.empty())
             std::fputs("      MHz   dBFS   C/N   dev pilot   RDS    PI  PS          PTY              groups  BLER\n",
                        stderr);
-        for (const BandStation& s : found) std::fputs(SummaryLine(s, *stations[s.id], run.formats.rbds).c_str(), stderr);
+        for (const BandStation& s : found)
+            std::fputs(SummaryLine(s, *stations[s.id], run.formats.rbds).c_str(), stderr);
         if (found.empty())
             std::fprintf(stderr, "  no station found between %.3f and %.3f MHz\n", receiver->lowestHz() / 1e6,
                          receiver->highestHz() / 1e6);
-        if (!source->truncation().empty()) Error(program, "warning: " + source->truncation() + "; decoded what is there");
+        if (!source->truncation().empty())
+            Error(program, "warning: " + source->truncation() + "; decoded what is there");
         if (const int signal = varnak::StopSignals::requested())
             std::fprintf(stderr, "  stopped by signal %d\n", signal);
         if (!sharedStream && groups > 0) std::fprintf(stderr, "  logs: %s\n", StationPath(base, "<MHz>").c_str());

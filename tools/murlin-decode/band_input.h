@@ -49,8 +49,8 @@ struct BandRun {
 // Decodes one capture (`input`; ignored for --sdr). Returns true when any
 // group was decoded and every output was written; errors are told on
 // standard error with `program`'s name.
-bool DecodeBand(const std::string& input, const BandOptions& options, const BandRun& run,
-                const varnak::MurlinApi& api, const char* program);
+bool DecodeBand(const std::string& input, const BandOptions& options, const BandRun& run, const varnak::MurlinApi& api,
+                const char* program);
 
 // The help lines of these options.
 extern const char kBandHelp[];
