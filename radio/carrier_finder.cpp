@@ -84,7 +84,11 @@ std::vector<Carrier> CarrierFinder::find()
         if (Db(core(-offset) / power) > kImageDb) continue;
         const double full = windowPower(last_, offset, kFullHalfWidthHz, floor);
         const double noise = floor * (2 * kFullHalfWidthHz / binWidth + 1);
-        found.push_back({f, offset, Db(std::max(full - noise, 0.0) / noise), Db(full)});
+        const double cn = Db(std::max(full - noise, 0.0) / noise);
+        // A narrow spur (a receiver's own product of a strong signal) stands
+        // out of the core but carries no station's power over its channel.
+        if (cn < kMinimumCnDb) continue;
+        found.push_back({f, offset, cn, Db(full)});
     }
     return found;
 }

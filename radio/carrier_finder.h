@@ -46,9 +46,11 @@ public:
     double highestHz() const;
 
     // A station must stand this far above the noise floor (dB, power in
-    // ±50 kHz against the noise in as much), and images this far below the
-    // station they mirror are dropped.
+    // ±50 kHz against the noise in as much), its power in 200 kHz this far
+    // above the noise in 200 kHz (a narrow spur does not), and images this
+    // far below the station they mirror are dropped.
     static constexpr double kThresholdDb = 4;
+    static constexpr double kMinimumCnDb = 2;
     static constexpr double kImageDb = 20;
 
 private:

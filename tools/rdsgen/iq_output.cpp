@@ -165,17 +165,25 @@ IqOptions ParseIqOptions(const QCommandLineParser& parser)
     return o;
 }
 
-bool WriteIq(const IqOptions& options, const StreamOptions& stream, const std::string& path, std::string& error)
+bool WriteIq(const IqOptions& options, const StreamOptions& stream, const std::string& path, std::string& error,
+             const std::string& groupList)
 {
     try {
         std::vector<varnak::radio::BandSignalStation> stations;
+        std::string list;
         for (const IqStation& s : options.stations) {
             varnak::radio::BandSignalStation b;
             b.offsetHz = s.frequencyHz - options.centerHz;
             b.levelDb = s.levelDb;
             StreamOptions own = stream;
             own.seed = stream.seed + stations.size();
-            b.bits = GenerateBits(LoadStation(s.description), own);
+            std::vector<GroupWords> sent;
+            b.bits = GenerateBits(LoadStation(s.description), own, groupList.empty() ? nullptr : &sent);
+            char line[64];
+            for (const GroupWords& g : sent) {
+                std::snprintf(line, sizeof line, "%g %04X %04X %04X %04X\n", s.frequencyHz / 1e6, g.a, g.b, g.c, g.d);
+                list += line;
+            }
             b.mpx.stereo = options.stereo;
             stations.push_back(std::move(b));
         }
@@ -201,6 +209,12 @@ bool WriteIq(const IqOptions& options, const StreamOptions& stream, const std::s
             for (const auto& x : samples) Quantise(options.format, x, bytes);
             if (std::fwrite(bytes.data(), 1, bytes.size(), data.stream()) != bytes.size()) break;
             done += n;
+        }
+        if (!groupList.empty()) {
+            varnak::OutputFile file;
+            if (!file.create(groupList)) throw std::runtime_error(file.error());
+            std::fputs(list.c_str(), file.stream());
+            if (!file.commit()) throw std::runtime_error(file.error());
         }
         if (!options.sigmf) {
             if (!data.commit()) throw std::runtime_error(data.error());

@@ -44,6 +44,9 @@ IqOptions ParseIqOptions(const QCommandLineParser& parser);
 // PATH.sigmf-data and PATH.sigmf-meta, PATH without those endings). Every
 // file appears only once complete. False with `error` set when a station
 // cannot be loaded or writing fails.
-bool WriteIq(const IqOptions& options, const StreamOptions& stream, const std::string& path, std::string& error);
+// With `groupList`, the groups each station sent go there, one per line:
+// its frequency in MHz and the four block words ("98.5 C2A1 0408 E0CD 4B45").
+bool WriteIq(const IqOptions& options, const StreamOptions& stream, const std::string& path, std::string& error,
+             const std::string& groupList = {});
 
 }  // namespace rdsgen

@@ -76,7 +76,7 @@ int main(int argc, char** argv)
     varnak::OutputFile::removeTemporaryOnSignals();
     if (cl.iq.enabled) {
         std::string error;
-        if (!rdsgen::WriteIq(cl.iq, cl.stream, cl.output, error)) return Fail(error, 1);
+        if (!rdsgen::WriteIq(cl.iq, cl.stream, cl.output, error, cl.groupList)) return Fail(error, 1);
         return 0;
     }
     rdsgen::Station station;
