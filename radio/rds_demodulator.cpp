@@ -32,6 +32,17 @@ constexpr float kStopband = 60;  // dB
 // Symbols given no reliability at the start: the loops settle and the
 // biphase pairing is checked once (after 250 symbols).
 constexpr uint64_t kSettleSymbols = 260;
+// Carrier loop gains per symbol: following the pilot (only the offset to it
+// left to track), and on the RDS signal alone once settled.
+constexpr double kPilotLoopGain = 0.01;
+constexpr double kOwnLoopGain = 0.03;
+// The pilot coherence (see checkPilotLock) is averaged over about 0.4 s
+// and trusted after the first kCoherenceSymbols; the carrier follows the
+// pilot above kFollowPilot and leaves it below kLeavePilot. A carrier 1 Hz
+// off 3 x pilot turns the average down to about 0.1.
+constexpr double kCoherenceAverage = 1.0 / 500;
+constexpr uint64_t kCoherenceSymbols = 300;
+constexpr double kFollowPilot = 0.35, kLeavePilot = 0.2;
 
 // The data shaping of one impulse of the biphase pair, spectrum cos(pi f t/4)
 // up to |f| = 2/t; x in bits, 1 at x = 0.
@@ -175,8 +186,14 @@ struct RdsDemodulator::Impl {
     ~Impl();
     void input(const float* samples, std::size_t count, std::string& bits);
     void pilotStep(cf pilot);
+    // Switches the carrier to follow 3 x pilot plus an offset, or back to
+    // the RDS loop alone; pilotNow is the pilot's phase at this instant.
+    void followPilot(bool on, double pilotNow);
     void second(cf rds, std::string& bits);
     void symbol(std::string& bits);
+    // Measures whether the RDS carrier keeps to 3 x pilot and switches the
+    // carrier loop accordingly.
+    void checkPilotLock(cf square);
     cf interpolate(double t) const;
 
     double fs;
@@ -206,8 +223,16 @@ struct RdsDemodulator::Impl {
     Average pilotInPhase, pilotMagnitude;
     bool pilotLocked = false;
 
-    // Carrier: phase = 3 * pilot phase (when locked) + offset.
+    // Carrier: phase = 3 * pilot phase + offset while the RDS carrier is
+    // measured to be locked to the pilot, else the offset alone (the RDS
+    // signal's own loop). Frequency in radians per second-stage sample.
     double carrierOffset = 0, carrierFreq = 0;
+    bool onPilot = false;  // the carrier follows the pilot
+    // The squared symbols turned back by the phase of 3 x pilot, averaged,
+    // over the average symbol power: near 1 for a strong RDS carrier locked
+    // to the pilot, near 0 when the two run apart.
+    std::complex<double> pilotCoherence{0, 0};
+    Average symbolPower;
     firfilt_crcf matched = nullptr;
     double matchedGain = 1;  // sum of the matched filter's squared taps
     double peakPerImpulse = 0;
@@ -350,13 +375,18 @@ void RdsDemodulator::Impl::pilotStep(cf pilot)
     pilotInPhase.add(rotated.real(), kPilotAverage);
     pilotMagnitude.add(std::abs(rotated), kPilotAverage);
     const double quality = pilotInPhase.value / (pilotMagnitude.value + 1e-30);
-    const bool wasLocked = pilotLocked;
     if (double(pilotSamples) > ratePilot / 5) pilotLocked = pilotLocked ? quality > 0.5 : quality > 0.7;
-    if (pilotLocked != wasLocked) {
-        // Keep the carrier phase continuous across the switch.
-        carrierOffset = Wrap(carrierOffset + (pilotLocked ? -3 : 3) * previous);
-        carrierFreq = 0;
-    }
+    // A carrier on a pilot that went away runs on by itself.
+    if (onPilot && !pilotLocked) followPilot(false, previous);
+}
+
+void RdsDemodulator::Impl::followPilot(bool on, double pilotNow)
+{
+    // Keep the carrier's phase and frequency continuous across the switch.
+    const double sign = on ? -1 : 1;
+    carrierOffset = Wrap(carrierOffset + sign * 3 * pilotNow);
+    carrierFreq += sign * 3 * pilotFreq / kSecondPerPilot;
+    onPilot = on;
 }
 
 void RdsDemodulator::Impl::second(cf rds, std::string& bits)
@@ -367,7 +397,7 @@ void RdsDemodulator::Impl::second(cf rds, std::string& bits)
     firfilt_crcf_execute(matched, &y);
     carrierOffset = Wrap(carrierOffset + carrierFreq);
     const double pilotNow = pilotPhase + pilotFreq * sincePilot++ / double(kSecondPerPilot);
-    const double carrier = carrierOffset + (pilotLocked ? 3 * pilotNow : 0);
+    const double carrier = carrierOffset + (onPilot ? 3 * pilotNow : 0);
     out[n2 % kHistory] = y * std::polar(1.0f, float(-carrier));
     ++n2;
 
@@ -382,6 +412,32 @@ cf RdsDemodulator::Impl::interpolate(double t) const
     const float f = float(t - base);
     auto at = [&](int64_t k) { return k < 0 ? cf(0) : out[uint64_t(k) % kHistory]; };
     return Cubic(at(i - 1), at(i), at(i + 1), at(i + 2), f);
+}
+
+void RdsDemodulator::Impl::checkPilotLock(cf square)
+{
+    if (!pilotLocked) {
+        pilotCoherence = 0;
+        return;
+    }
+    // The squared symbol's phase against 3 x pilot: the carrier applied
+    // less 3 x pilot, plus what the symbol is still off.
+    const double pilotNow = pilotPhase + pilotFreq * sincePilot / double(kSecondPerPilot);
+    const double toPilot = onPilot ? carrierOffset : carrierOffset - 3 * pilotNow;
+    const std::complex<double> turned = std::complex<double>(square) * std::polar(1.0, 2 * toPilot);
+    pilotCoherence += kCoherenceAverage * (turned - pilotCoherence);
+    symbolPower.add(std::norm(square) > 0 ? std::abs(square) : 0, kCoherenceAverage);
+    if (symbolCount < kCoherenceSymbols) return;
+    const double coherence = std::abs(pilotCoherence) / (symbolPower.value + 1e-30);
+    if (!onPilot && coherence > kFollowPilot) {
+        // The average's phase is the RDS carrier's against 3 x pilot (twice,
+        // so up to half a turn, which the differential coding does not
+        // mind); the own loop may have been off in frequency at low CNR.
+        onPilot = true;
+        carrierOffset = std::arg(pilotCoherence) / 2;
+        carrierFreq = 0;
+    } else if (onPilot && coherence < kLeavePilot)
+        followPilot(false, pilotNow);
 }
 
 void RdsDemodulator::Impl::symbol(std::string& bits)
@@ -422,22 +478,25 @@ void RdsDemodulator::Impl::symbol(std::string& bits)
         }
     }
 
-    // Carrier: Costas error from the squared symbol; with the pilot only the
-    // fixed offset is tracked, without it a frequency-aided loop.
+    // Carrier: Costas error from the squared symbol. Following the pilot,
+    // only a narrow second-order loop for the offset runs; on its own, a
+    // frequency-aided loop.
     const cf square = y * y;
     const double ce = std::arg(square) / 2;
     // The loops start wide and narrow over the first seconds; the frequency
     // detector (phase step between squared symbols) helps the start but is
     // noisy at low CNR, so it fades almost out.
     const double start = std::exp(-double(symbolCount) / 1500);
-    const double cgain = pilotLocked ? 0.01 : std::max(0.03, 0.15 * start);
+    const double cgain = onPilot ? kPilotLoopGain : std::max(kOwnLoopGain, 0.15 * start);
     carrierOffset = Wrap(carrierOffset + cgain * ce);
-    if (!pilotLocked) {
+    double fstep = cgain * cgain / 4 * ce;
+    if (!onPilot) {
         const double fe = std::arg(square * std::conj(previousSquare)) / 2;  // radians per bit
-        const double fgain = std::norm(previousSquare) > 0 ? std::max(0.0003, 0.003 * start) : 0;
-        carrierFreq += (cgain * cgain / 4 * ce + fgain * fe) / samplesPerBit;
+        fstep += std::norm(previousSquare) > 0 ? std::max(0.0003, 0.003 * start) * fe : 0;
     }
+    carrierFreq += fstep / samplesPerBit;
     previousSquare = square;
+    checkPilotLock(square);
     lockMeasure.add(std::cos(2 * ce), 0.005);
 
     // Soft value: for BPSK in Gaussian noise mu^4 = (3 m2^2 - m4) / 2.

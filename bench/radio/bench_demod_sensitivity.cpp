@@ -4,7 +4,8 @@
 // are compared with the transmitted ones around the same place in the stream.
 //
 //   bench_demod_sensitivity [--seconds S] [--rate HZ] [--ppm P] [--stereo]
-//                           [--no-pilot] [--seeds N] [--why] [--random] CNR...
+//                           [--no-pilot] [--seeds N] [--why] [--random]
+//                           [--rds-offset HZ] [--rds-drift HZ_PER_MIN] [--rds-phase DEG] CNR...
 // --random sends random blocks B, C and D (block A a fixed PI) instead of a
 // station's groups, so nothing repeats but the PI.
 // Prints one line per CNR: groups sent, groups correct (%), wrong groups.
@@ -44,7 +45,7 @@ bool Same(const rdsgen::GroupWords& a, const rdsgen::GroupWords& b)
 
 int main(int argc, char** argv)
 {
-    double seconds = 60, rate = 171000, ppm = 0;
+    double seconds = 60, rate = 171000, ppm = 0, rdsOffset = 0, rdsDrift = 0, rdsPhase = 0;
     bool stereo = false, pilot = true, why = false, random = false;
     int seeds = 1;
     std::string stationPath = VARNAK_STATION;
@@ -57,6 +58,12 @@ int main(int argc, char** argv)
             rate = std::atof(argv[++i]);
         else if (a == "--ppm" && i + 1 < argc)
             ppm = std::atof(argv[++i]);
+        else if (a == "--rds-offset" && i + 1 < argc)
+            rdsOffset = std::atof(argv[++i]);
+        else if (a == "--rds-drift" && i + 1 < argc)
+            rdsDrift = std::atof(argv[++i]);
+        else if (a == "--rds-phase" && i + 1 < argc)
+            rdsPhase = std::atof(argv[++i]);
         else if (a == "--seeds" && i + 1 < argc)
             seeds = std::atoi(argv[++i]);
         else if (a == "--station" && i + 1 < argc)
@@ -104,6 +111,9 @@ int main(int argc, char** argv)
             config.stereo = stereo;
             config.pilot = pilot;
             config.seed = uint64_t(seed);
+            config.rdsOffsetHz = rdsOffset;
+            config.rdsDriftHzPerMinute = rdsDrift;
+            config.rdsPhaseDeg = rdsPhase;
             varnak::radio::MpxModulator modulator(config);
             varnak::radio::RdsDemodulator demodulator(rate);
             std::vector<float> samples;

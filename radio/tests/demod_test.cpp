@@ -116,6 +116,38 @@ TEST(RdsDemodulator, KeepsLockUnderImpairments)
     }
 }
 
+TEST(RdsDemodulator, RecoversACarrierNotLockedToThePilot)
+{
+    // An RDS encoder on its own clock: carrier and bit clock off 3 x pilot,
+    // at any phase to it, drifting, or with no pilot at all.
+    struct Case {
+        double offsetHz, phaseDeg, driftHzPerMinute;
+        bool pilot;
+    };
+    const Case cases[] = {
+        {0, 0, 0, true},   {0, 90, 0, true},   {0, 137, 0, true}, {2, 0, 0, true},     {-2, 45, 0, true},
+        {5, 0, 0, true},   {-5, 0, 0, true},   {10, 0, 0, true},  {-10, 200, 0, true}, {50, 0, 0, true},
+        {-50, 0, 0, true}, {0.3, 0, 0, true},  {-1, 0, 60, true}, {2, 0, 0, false},    {-10, 0, 0, false},
+        {50, 0, 0, false}, {-50, 0, 0, false},
+    };
+    const std::string bits = RandomGroups(30, 7);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.offsetHz << " Hz, " << c.phaseDeg << " deg, drift " << c.driftHzPerMinute
+                                          << (c.pilot ? "" : ", no pilot"));
+        MpxConfig config;
+        config.cnrDb = 6;
+        config.stereo = true;
+        config.pilot = c.pilot;
+        config.rdsOffsetHz = c.offsetHz;
+        config.rdsPhaseDeg = c.phaseDeg;
+        config.rdsDriftHzPerMinute = c.driftHzPerMinute;
+        RdsDemodulator demod(config.sampleRate);
+        ExpectSameBits(bits, Demodulate(demod, Modulate(config, bits), 4096));
+        EXPECT_EQ(demod.report().pilotPresent, c.pilot);
+        EXPECT_TRUE(demod.report().locked);
+    }
+}
+
 TEST(RdsDemodulator, FindsNothingInSilenceOrNoise)
 {
     const double rate = 171000;

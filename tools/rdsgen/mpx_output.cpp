@@ -111,6 +111,12 @@ QList<QCommandLineOption> MpxCommandLineOptions()
         {"rate", "Multiplex sample rate in Hz (default 171000, at least 128000).", "hz"},
         {"cnr", "Add white noise: RDS carrier-to-noise ratio in dB in 57 +-2.4 kHz (default: no noise).", "db"},
         {"ppm", "Sampling clock error in ppm, positive fast (default 0).", "ppm"},
+        {"rds-offset",
+         "RDS encoder on its own clock: its 57 kHz carrier (and bit clock with it) this many Hz "
+         "off 3 x pilot, within +-1000 (default 0: locked).",
+         "hz"},
+        {"rds-drift", "The RDS carrier's offset drifts by this many Hz per minute, within +-60 (default 0).", "hz"},
+        {"rds-phase", "Phase of the RDS carrier to the pilot's third harmonic in degrees (default 0).", "deg"},
         {"stereo", "Add a stereo programme (band-limited noise on L+R and on the 38 kHz L-R subcarrier)."},
         {"no-pilot", "Leave out the 19 kHz pilot."},
         {"raw", "Raw signed 16-bit little-endian mono samples instead of WAV (to standard output with -o -)."},
@@ -121,12 +127,13 @@ QList<QCommandLineOption> MpxCommandLineOptions()
 
 MpxOptions ParseMpxOptions(const QCommandLineParser& parser)
 {
-    for (const char* once : {"rate", "cnr", "ppm", "list-groups"})
+    for (const char* once : {"rate", "cnr", "ppm", "rds-offset", "rds-drift", "rds-phase", "list-groups"})
         if (parser.values(once).size() > 1) throw UsageError(std::string("--") + once + " given more than once");
     MpxOptions m;
     m.enabled = parser.isSet("mpx");
     if (!m.enabled) {
-        for (const char* only : {"rate", "cnr", "ppm", "stereo", "no-pilot", "raw", "realtime"})
+        for (const char* only :
+             {"rate", "cnr", "ppm", "rds-offset", "rds-drift", "rds-phase", "stereo", "no-pilot", "raw", "realtime"})
             if (parser.isSet(only)) throw UsageError(std::string("--") + only + " needs --mpx");
         return m;
     }
@@ -148,6 +155,18 @@ MpxOptions ParseMpxOptions(const QCommandLineParser& parser)
         m.ppm = Decimal(parser, "ppm");
         if (std::abs(m.ppm) > 1000) throw UsageError("--ppm: must be within -1000..1000");
     }
+    if (parser.isSet("rds-offset")) {
+        m.rdsOffsetHz = Decimal(parser, "rds-offset");
+        if (std::abs(m.rdsOffsetHz) > 1000) throw UsageError("--rds-offset: must be within -1000..1000 Hz");
+    }
+    if (parser.isSet("rds-drift")) {
+        m.rdsDriftHzPerMinute = Decimal(parser, "rds-drift");
+        if (std::abs(m.rdsDriftHzPerMinute) > 60) throw UsageError("--rds-drift: must be within -60..60 Hz per minute");
+    }
+    if (parser.isSet("rds-phase")) {
+        m.rdsPhaseDeg = Decimal(parser, "rds-phase");
+        if (std::abs(m.rdsPhaseDeg) > 360) throw UsageError("--rds-phase: must be within -360..360 degrees");
+    }
     m.stereo = parser.isSet("stereo");
     m.pilot = !parser.isSet("no-pilot");
     m.raw = parser.isSet("raw");
@@ -162,6 +181,9 @@ bool WriteMpx(const std::string& bits, const MpxOptions& options, uint64_t seed,
     config.sampleRate = options.rate;
     config.cnrDb = options.cnrDb;
     config.ppm = options.ppm;
+    config.rdsOffsetHz = options.rdsOffsetHz;
+    config.rdsDriftHzPerMinute = options.rdsDriftHzPerMinute;
+    config.rdsPhaseDeg = options.rdsPhaseDeg;
     config.stereo = options.stereo;
     config.pilot = options.pilot;
     config.seed = seed;

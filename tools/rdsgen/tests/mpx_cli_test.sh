@@ -25,6 +25,10 @@ done <<'X'
 --mpx --rate 171k -o x.wav|--rate: '171k' is not a whole number of Hz
 --mpx --cnr x -o x.wav|--cnr: 'x' is not a number
 --mpx --ppm 5000 -o x.wav|--ppm: must be within -1000..1000
+--rds-offset 5|--rds-offset needs --mpx
+--mpx --rds-offset 2000 -o x.wav|--rds-offset: must be within -1000..1000 Hz
+--mpx --rds-drift 61 -o x.wav|--rds-drift: must be within -60..60 Hz per minute
+--mpx --rds-phase x -o x.wav|--rds-phase: 'x' is not a number
 --mpx|--mpx writes a WAV file: give it with -o FILE, or add --raw
 X
 
