@@ -4,6 +4,7 @@
 #pragma once
 
 #include "generator.h"
+#include "radio_channel.h"
 
 #include <QCommandLineOption>
 #include <QList>
@@ -29,6 +30,10 @@ struct MpxOptions {
     double rdsPhaseDeg = 0;
     bool stereo = false;
     bool pilot = true;
+    // Through the radio channel and a receiver at the same rate (any of
+    // --rf-cn, --fading, --echo, --interferer).
+    bool channel = false;
+    varnak::radio::ChannelConfig radio;
     bool raw = false;       // raw s16le instead of WAV
     bool realtime = false;  // written at the signal's own pace
 };
