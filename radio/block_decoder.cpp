@@ -177,6 +177,17 @@ SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positi
             }
         }
     }
+    // An impulse may leave a symbol (or two in a row) wrong yet as reliable
+    // as any: every single symbol and every pair of neighbours is tried too,
+    // so a short burst is found wherever it lies.
+    uint32_t inList = 0;
+    for (int a = 0; a < n; ++a) inList |= 1u << order[a];
+    for (int i = 0; i <= kBlockBits; ++i) {
+        if (!(inList >> i & 1)) consider(syn ^ t.flipSyndrome[i], t.flipMask[i], weight[i]);
+        if (i < kBlockBits && (!(inList >> i & 1) || !(inList >> (i + 1) & 1)))
+            consider(syn ^ t.flipSyndrome[i] ^ t.flipSyndrome[i + 1], t.flipMask[i] ^ t.flipMask[i + 1],
+                     weight[i] * weight[i + 1]);
+    }
     if (best.position >= 0) {
         best.found = true;
         best.metric = float(-std::log(bestWeight));

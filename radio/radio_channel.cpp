@@ -38,7 +38,7 @@ struct ProfilePath {
 // spectra; here every scattered path has the classic one. The rural area's
 // first path has a line of sight at 0.7 x the maximum Doppler, 0.91 of
 // power against 0.41 scattered.
-constexpr ProfilePath kTypicalUrban[] = {{0, -3, false}, {0.2, 0, false},  {0.5, -2, false},
+constexpr ProfilePath kTypicalUrban[] = {{0, -3, false},   {0.2, 0, false},  {0.5, -2, false},
                                          {1.6, -6, false}, {2.3, -8, false}, {5.0, -10, false}};
 constexpr ProfilePath kRuralArea[] = {{0, 0, true}, {0.2, -2, false}, {0.4, -10, false}, {0.6, -20, false}};
 constexpr double kRuralLosK = 0.91 / 0.41, kRuralLosDoppler = 0.7;
@@ -232,21 +232,27 @@ RadioChannel::Impl::Impl(const ChannelConfig& c)
         paths.push_back(std::move(p));
     };
     switch (cfg.fading) {
-    case FadingModel::None: addPath(0, 0, 0, false, 0, 1); break;
-    case FadingModel::Rayleigh: addPath(0, 0, 0, true, 0, 1); break;
-    case FadingModel::Rician: addPath(0, 0, 0, true, std::pow(10.0, cfg.ricianKDb / 10), 1); break;
-    case FadingModel::TypicalUrban:
-    case FadingModel::RuralArea: {
-        const bool urban = cfg.fading == FadingModel::TypicalUrban;
-        const ProfilePath* begin = urban ? std::begin(kTypicalUrban) : std::begin(kRuralArea);
-        const ProfilePath* end = urban ? std::end(kTypicalUrban) : std::end(kRuralArea);
-        double total = 0;
-        for (const ProfilePath* p = begin; p != end; ++p) total += std::pow(10.0, p->powerDb / 10);
-        for (const ProfilePath* p = begin; p != end; ++p)
-            addPath(p->delayUs, p->powerDb - 10 * std::log10(total), 0, true, p->lineOfSight ? kRuralLosK : 0,
-                    kRuralLosDoppler);
-        break;
-    }
+        case FadingModel::None:
+            addPath(0, 0, 0, false, 0, 1);
+            break;
+        case FadingModel::Rayleigh:
+            addPath(0, 0, 0, true, 0, 1);
+            break;
+        case FadingModel::Rician:
+            addPath(0, 0, 0, true, std::pow(10.0, cfg.ricianKDb / 10), 1);
+            break;
+        case FadingModel::TypicalUrban:
+        case FadingModel::RuralArea: {
+            const bool urban = cfg.fading == FadingModel::TypicalUrban;
+            const ProfilePath* begin = urban ? std::begin(kTypicalUrban) : std::begin(kRuralArea);
+            const ProfilePath* end = urban ? std::end(kTypicalUrban) : std::end(kRuralArea);
+            double total = 0;
+            for (const ProfilePath* p = begin; p != end; ++p) total += std::pow(10.0, p->powerDb / 10);
+            for (const ProfilePath* p = begin; p != end; ++p)
+                addPath(p->delayUs, p->powerDb - 10 * std::log10(total), 0, true, p->lineOfSight ? kRuralLosK : 0,
+                        kRuralLosDoppler);
+            break;
+        }
     }
     // Static echoes on top of the direct signal (or of the first path of a
     // profile), fading with it when it fades.
@@ -276,9 +282,8 @@ RadioChannel::Impl::Impl(const ChannelConfig& c)
         otherGain = std::sqrt(power * std::pow(10.0, cfg.interferer->levelDb / 10));
     }
 
-    std::vector<float> h(std::max(3u, estimate_req_filter_len(float((kReceiverStopHz - kReceiverPassHz) / rfRate),
-                                                              kStopbandDb) |
-                                          1u));
+    std::vector<float> h(
+        std::max(3u, estimate_req_filter_len(float((kReceiverStopHz - kReceiverPassHz) / rfRate), kStopbandDb) | 1u));
     liquid_firdes_kaiser(unsigned(h.size()), float((kReceiverPassHz + kReceiverStopHz) / 2 / rfRate), kStopbandDb, 0,
                          h.data());
     double sum = 0;
@@ -356,8 +361,7 @@ RadioChannel::RadioChannel(const ChannelConfig& config)
     for (const ChannelEcho& e : c.echoes)
         if (!(e.delayUs >= 0 && e.delayUs <= kMaxEchoUs) || !std::isfinite(e.levelDb) || !std::isfinite(e.phaseDeg))
             throw std::invalid_argument("channel: an echo's delay is outside 0..500 us or a value is not a number");
-    if (c.interferer &&
-        (!(std::abs(c.interferer->offsetKHz) <= 1000) || !std::isfinite(c.interferer->levelDb)))
+    if (c.interferer && (!(std::abs(c.interferer->offsetKHz) <= 1000) || !std::isfinite(c.interferer->levelDb)))
         throw std::invalid_argument("channel: the interferer's offset is beyond ±1000 kHz or not a number");
     d_ = std::make_unique<Impl>(config);
 }

@@ -53,8 +53,8 @@ struct ChannelConfig {
     // noise.
     std::optional<double> cnDb;
     FadingModel fading = FadingModel::None;
-    double dopplerHz = 0;   // maximum Doppler shift of the fading
-    double ricianKDb = 6;   // line of sight over the scattered power (Rician)
+    double dopplerHz = 0;  // maximum Doppler shift of the fading
+    double ricianKDb = 6;  // line of sight over the scattered power (Rician)
     std::vector<ChannelEcho> echoes;
     std::optional<ChannelInterferer> interferer;
     uint64_t seed = 1;

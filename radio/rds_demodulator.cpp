@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace varnak::radio {
@@ -43,6 +44,15 @@ constexpr double kOwnLoopGain = 0.03;
 constexpr double kCoherenceAverage = 1.0 / 500;
 constexpr uint64_t kCoherenceSymbols = 300;
 constexpr double kFollowPilot = 0.35, kLeavePilot = 0.2;
+// Impulses (FM clicks when the carrier fades): a symbol further than
+// kOutlier standard deviations from both points counts as hit; the share of
+// hit symbols is averaged over about two seconds and taken as at least
+// kMinImpulseShare. An impulse lands anywhere within kImpulseReach times
+// the symbol's amplitude plus the noise.
+constexpr double kOutlier = 4.5;
+constexpr double kImpulseAverage = 1.0 / 2500;
+constexpr double kMinImpulseShare = 1e-4;
+constexpr double kImpulseReach = 4;
 
 // The data shaping of one impulse of the biphase pair, spectrum cos(pi f t/4)
 // up to |f| = 2/t; x in bits, 1 at x = 0.
@@ -191,6 +201,12 @@ struct RdsDemodulator::Impl {
     void followPilot(bool on, double pilotNow);
     void second(cf rds, std::string& bits);
     void symbol(std::string& bits);
+    // The log-likelihood ratio of a symbol whose matched output is x + jq,
+    // for BPSK at ±mu in Gaussian noise of variance sigma2 per part, hit now
+    // and then by an impulse (an FM click in a fade).
+    double softValue(double x, double q, double mu, double sigma2);
+    // The soft values' point (amplitude) and noise variance, from their moments.
+    std::pair<double, double> pointAndNoise() const;
     // Measures whether the RDS carrier keeps to 3 x pilot and switches the
     // carrier loop accordingly.
     void checkPilotLock(cf square);
@@ -250,6 +266,7 @@ struct RdsDemodulator::Impl {
 
     // Soft values: moments of the real part at the strobes.
     Average m2, m4, lockMeasure;
+    Average impulses;  // share of symbols hit by an impulse
 
     SoftBlockDecoder blocks;
     uint64_t samples = 0, bitCount = 0;
@@ -414,6 +431,32 @@ cf RdsDemodulator::Impl::interpolate(double t) const
     return Cubic(at(i - 1), at(i), at(i + 1), at(i + 2), f);
 }
 
+std::pair<double, double> RdsDemodulator::Impl::pointAndNoise() const
+{
+    // For BPSK in Gaussian noise mu^4 = (3 m2^2 - m4) / 2.
+    const double mu4 = (3 * m2.value * m2.value - m4.value) / 2;
+    const double mu = mu4 > 0 ? std::sqrt(std::sqrt(mu4)) : 0;
+    return {mu, std::max(m2.value - mu * mu, m2.value * 1e-4) + 1e-30};
+}
+
+double RdsDemodulator::Impl::softValue(double x, double q, double mu, double sigma2)
+{
+    // Outliers: symbols further from both points (and from the carrier's
+    // axis) than Gaussian noise goes. Their share is the chance that an
+    // impulse hit a symbol.
+    const double spread = std::min((x - mu) * (x - mu), (x + mu) * (x + mu)) + q * q;
+    impulses.add(spread > kOutlier * kOutlier * sigma2 ? 1.0 : 0.0, kImpulseAverage);
+    const double share = std::clamp(impulses.value, kMinImpulseShare, 0.5);
+    // The likelihoods of +mu and -mu: Gaussian noise in both parts, or an
+    // impulse spread evenly over a square of half-side `reach` in x and q.
+    const double reach = kImpulseReach * (mu + std::sqrt(sigma2));
+    const double a = -((x - mu) * (x - mu) + q * q) / (2 * sigma2);
+    const double b = -((x + mu) * (x + mu) + q * q) / (2 * sigma2);
+    const double c = std::log(share / (1 - share) * kTwoPi * sigma2 / (4 * reach * reach));
+    auto logAdd = [](double u, double v) { return std::max(u, v) + std::log1p(std::exp(-std::abs(u - v))); };
+    return logAdd(a, c) - logAdd(b, c);
+}
+
 void RdsDemodulator::Impl::checkPilotLock(cf square)
 {
     if (!pilotLocked) {
@@ -449,11 +492,19 @@ void RdsDemodulator::Impl::symbol(std::string& bits)
     const float half = interpolate(t + samplesPerBit / 2).real();
     ++symbolCount;
 
-    // Moments of the soft value, for its scale and the noise.
+    // Moments of the soft value, for its scale and the noise. Once they
+    // have settled, a value beyond the points' reach (an impulse) counts
+    // only up to that reach: the fourth moment would take it far too much.
     const double x = y.real();
     const double k = symbolCount < 200 ? 1.0 / double(symbolCount) : 1.0 / 200;
-    m2.add(x * x, k);
-    m4.add(x * x * x * x, k);
+    double xm = x;
+    if (symbolCount > 200) {
+        const auto [mu, sigma2] = pointAndNoise();
+        const double reach = mu + kOutlier * std::sqrt(sigma2);
+        xm = std::clamp(x, -reach, reach);
+    }
+    m2.add(xm * xm, k);
+    m4.add(xm * xm * xm * xm, k);
     const double power = m2.value + 1e-30;
 
     // Timing: early-late on the matched output, second-order loop whose
@@ -499,13 +550,11 @@ void RdsDemodulator::Impl::symbol(std::string& bits)
     checkPilotLock(square);
     lockMeasure.add(std::cos(2 * ce), 0.005);
 
-    // Soft value: for BPSK in Gaussian noise mu^4 = (3 m2^2 - m4) / 2.
-    const double mu4 = (3 * m2.value * m2.value - m4.value) / 2;
-    const double mu = mu4 > 0 ? std::sqrt(std::sqrt(mu4)) : 0;
-    const double sigma2 = std::max(m2.value - mu * mu, m2.value * 1e-4) + 1e-30;
+    const auto [mu, sigma2] = pointAndNoise();
     // While the loops settle (and the pairing is checked once) the symbols
     // count as unknown, so no block is taken from them.
-    const double llr = symbolCount <= kSettleSymbols ? 0.0 : std::clamp(2 * mu * x / sigma2, -50.0, 50.0);
+    const double llr =
+        symbolCount <= kSettleSymbols ? 0.0 : std::clamp(softValue(x, y.imag(), mu, sigma2), -50.0, 50.0);
     const std::size_t before = bits.size();
     blocks.push(float(llr), bits);
     bitCount += bits.size() - before;

@@ -205,6 +205,9 @@ int main(int argc, char** argv)
                     }
                 }
             }
+            if (why)
+                for (std::size_t k = 0; k < truth.size(); ++k)
+                    if (!used[k]) std::fprintf(stderr, "lost group %zu (bits %zu..%zu)\n", k, k * 104, k * 104 + 103);
             sent += truth.size();
         }
         std::printf("%8.1f %8zu %8.2f%% %7zu %6.3f%% %8.1f\n", cnr, sent, 100.0 * double(correct) / double(sent), wrong,

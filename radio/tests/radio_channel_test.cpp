@@ -102,7 +102,8 @@ TEST(RadioChannel, FadingHasTheStatisticsOfItsModel)
         auto correlation = [&](double tau) {
             const auto lag = std::size_t(tau * rfRate);
             std::complex<double> sum = 0;
-            for (std::size_t i = 0; i + lag < rf.size(); i += 7) sum += std::complex<double>(rf[i] * std::conj(rf[i + lag]));
+            for (std::size_t i = 0; i + lag < rf.size(); i += 7)
+                sum += std::complex<double>(rf[i] * std::conj(rf[i + lag]));
             return std::abs(sum) / (double(rf.size() - lag) / 7) / m2;
         };
         if (c.model == FadingModel::Rayleigh) {
@@ -166,9 +167,15 @@ TEST(RadioChannel, RefusesImpossibleSettings)
         with([](ChannelConfig& c) { c.mpxRate = 96000; }),
         with([](ChannelConfig& c) { c.cnDb = NAN; }),
         with([](ChannelConfig& c) { c.dopplerHz = -1; }),
-        with([](ChannelConfig& c) { c.echoes = {{600, -3, 0}}; }),
-        with([](ChannelConfig& c) { c.echoes = {{5, NAN, 0}}; }),
-        with([](ChannelConfig& c) { c.interferer = ChannelInterferer{2000, 0}; }),
+        with([](ChannelConfig& c) {
+            c.echoes = {{600, -3, 0}};
+        }),
+        with([](ChannelConfig& c) {
+            c.echoes = {{5, NAN, 0}};
+        }),
+        with([](ChannelConfig& c) {
+            c.interferer = ChannelInterferer{2000, 0};
+        }),
     };
     for (const ChannelConfig& c : bad) EXPECT_THROW(RadioChannel{c}, std::invalid_argument);
 }
