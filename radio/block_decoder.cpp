@@ -32,6 +32,9 @@ constexpr float kSearchConfidence = 0.9f;
 // after which a new alignment found by the search replaces the current one.
 constexpr int kLoseAfter = 24;
 constexpr int kRealignAfter = 2;
+// Chase decoding of a block while synchronised: flips of up to kDecideFlips
+// of the kDecideSymbols least reliable symbols.
+constexpr int kDecideSymbols = 20, kDecideFlips = 5;
 
 rdsenc::Block BlockOf(int position) { return static_cast<rdsenc::Block>(position); }
 
@@ -159,23 +162,35 @@ SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positi
         }
     };
     consider(syn, 0, 1);
-    for (int a = 0; a < n; ++a) {
-        const int ia = order[a];
-        const uint16_t sa = syn ^ t.flipSyndrome[ia];
-        consider(sa, t.flipMask[ia], weight[ia]);
-        if (maxFlips < 2) continue;
-        for (int b = a + 1; b < n; ++b) {
-            const int ib = order[b];
-            const uint16_t sb = sa ^ t.flipSyndrome[ib];
-            const uint32_t mb = t.flipMask[ia] ^ t.flipMask[ib];
-            const double wb = weight[ia] * weight[ib];
-            consider(sb, mb, wb);
-            if (maxFlips < 3) continue;
-            for (int c = b + 1; c < n; ++c) {
-                const int ic = order[c];
-                consider(sb ^ t.flipSyndrome[ic], mb ^ t.flipMask[ic], wb * weight[ic]);
-            }
+    // Every set of up to maxFlips of the n least reliable symbols; sets too
+    // unlikely to matter (below a millionth of the best so far) are left
+    // to the even spread of the patterns not tried.
+    struct Frame {
+        int next;
+        uint16_t syndrome;
+        uint32_t mask;
+        double weight;
+        int flips;
+    };
+    Frame stack[kBlockBits + 2];
+    int depth = 0;
+    stack[depth++] = {0, syn, 0, 1, 0};
+    while (depth > 0) {
+        Frame& f = stack[depth - 1];
+        if (f.next >= n || f.flips >= maxFlips) {
+            --depth;
+            continue;
         }
+        const int i = order[f.next++];
+        const double w = f.weight * weight[i];
+        if (w < bestWeight * 1e-6) {
+            f.next = n;  // the rest of this level weighs even less
+            continue;
+        }
+        const uint16_t s = f.syndrome ^ t.flipSyndrome[i];
+        const uint32_t m = f.mask ^ t.flipMask[i];
+        consider(s, m, w);
+        stack[depth++] = {f.next, s, m, w, f.flips + 1};
     }
     // An impulse may leave a symbol (or two in a row) wrong yet as reliable
     // as any: every single symbol and every pair of neighbours is tried too,
@@ -266,7 +281,7 @@ void SoftBlockDecoder::searchAt(uint64_t end, std::string& bits)
 
 SoftBlockDecoder::Decision SoftBlockDecoder::decide(uint64_t end, unsigned positions) const
 {
-    Decision d = chase(end, positions, 16, 3);
+    Decision d = chase(end, positions, kDecideSymbols, kDecideFlips);
     if (!d.found) return d;
     // Words seen before weigh by how often they came (and the chance of a
     // new one): the programme identification in block A, the repeated group
