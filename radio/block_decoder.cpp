@@ -34,7 +34,11 @@ constexpr int kLoseAfter = 24;
 constexpr int kRealignAfter = 2;
 // Chase decoding of a block while synchronised: flips of up to kDecideFlips
 // of the kDecideSymbols least reliable symbols.
-constexpr int kDecideSymbols = 20, kDecideFlips = 5;
+constexpr int kDecideSymbols = 20, kDecideFlips = 4;
+// A symbol below this reliability counts as erased; at most kMaxErasures of
+// them are tried in every combination.
+constexpr float kErased = 1.5f;
+constexpr int kMaxErasures = 11;
 
 rdsenc::Block BlockOf(int position) { return static_cast<rdsenc::Block>(position); }
 
@@ -162,8 +166,9 @@ SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positi
         }
     };
     consider(syn, 0, 1);
-    // Every set of up to maxFlips of the n least reliable symbols; sets too
-    // unlikely to matter (below a millionth of the best so far) are left
+    // Every set of up to maxFlips of the n least reliable symbols (more
+    // among erasures, below); sets too
+    // unlikely to matter (below a thousandth of the best so far) are left
     // to the even spread of the patterns not tried.
     struct Frame {
         int next;
@@ -174,16 +179,22 @@ SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positi
     };
     Frame stack[kBlockBits + 2];
     int depth = 0;
+    // Symbols with next to no reliability (a fade) are erasures: any set of
+    // them is tried, up to kMaxErasures, since a burst of up to ten erased
+    // data bits still leaves a single valid block.
+    int erased = 0;
+    while (erased < n && erased < kMaxErasures && rel[order[erased]] < kErased) ++erased;
     stack[depth++] = {0, syn, 0, 1, 0};
     while (depth > 0) {
         Frame& f = stack[depth - 1];
-        if (f.next >= n || f.flips >= maxFlips) {
+        const bool more = f.flips < maxFlips || (f.next < erased && f.flips < kMaxErasures);
+        if (f.next >= n || !more) {
             --depth;
             continue;
         }
         const int i = order[f.next++];
         const double w = f.weight * weight[i];
-        if (w < bestWeight * 1e-6) {
+        if (w < bestWeight * 1e-3) {
             f.next = n;  // the rest of this level weighs even less
             continue;
         }

@@ -242,14 +242,25 @@ TEST(SoftBlockDecoder, PassesSureBlocksCleanAndDamagesDoubtfulOnes)
     for (int p = 0; p < 5; ++p) EXPECT_NE(word & 0x3FF, rdsenc::CheckWord(info, static_cast<rdsenc::Block>(p)));
 }
 
-TEST(SoftBlockDecoder, CorrectsAWrongSymbolThatLooksReliable)
+TEST(SoftBlockDecoder, CorrectsTheBurstsOfFadesAndClicks)
 {
-    // An impulse left one symbol of a block wrong, and more reliable than
-    // its neighbours: the least reliable symbols do not include it, yet the
-    // block is still decoded, and only it is changed.
+    // A click leaves a symbol wrong and more reliable than its neighbours
+    // (the least reliable symbols do not include it); a fade erases a run
+    // of symbols (next to no reliability, half of them wrong). Either way the
+    // block is decoded, and only it is changed.
+    struct Case {
+        size_t from, length;
+        bool click;
+    };
+    const Case cases[] = {{3 * 104 + 30, 1, true},
+                          {3 * 104 + 51, 1, true},
+                          {4 * 104 + 77, 1, true},
+                          {3 * 104 + 28, 9, false},
+                          {4 * 104 + 60, 10, false}};
     const std::string bits = RandomGroups(6, 9);
-    for (size_t wrong : {size_t(3 * 104 + 30), size_t(3 * 104 + 51), size_t(4 * 104 + 77)}) {
-        SCOPED_TRACE(wrong);
+    std::mt19937 rng(10);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.from);
         SoftBlockDecoder decoder;
         std::string out;
         bool symbol = false;
@@ -257,7 +268,7 @@ TEST(SoftBlockDecoder, CorrectsAWrongSymbolThatLooksReliable)
         for (size_t i = 0; i < bits.size(); ++i) {
             symbol = symbol != (bits[i] == '1');
             float llr = symbol ? -8.0f : 8.0f;
-            if (i == wrong) llr = symbol ? 9.0f : -9.0f;
+            if (i >= c.from && i < c.from + c.length) llr = c.click ? -llr * 1.1f : ((rng() & 1) ? 0.2f : -0.2f);
             decoder.push(llr, out);
         }
         decoder.finish(out);
