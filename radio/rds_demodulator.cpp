@@ -473,11 +473,13 @@ void RdsDemodulator::Impl::checkPilotLock(cf square)
     if (symbolCount < kCoherenceSymbols) return;
     const double coherence = std::abs(pilotCoherence) / (symbolPower.value + 1e-30);
     if (!onPilot && coherence > kFollowPilot) {
-        // The average's phase is the RDS carrier's against 3 x pilot (twice,
-        // so up to half a turn, which the differential coding does not
-        // mind); the own loop may have been off in frequency at low CNR.
+        // The average's phase is the RDS carrier's against 3 x pilot, twice:
+        // of the two phases it allows, the one nearer the carrier now keeps
+        // the symbols' sign (a sign flip would cost a group). The own loop
+        // may have been off in frequency at low CNR.
         onPilot = true;
-        carrierOffset = std::arg(pilotCoherence) / 2;
+        const double measured = std::arg(pilotCoherence) / 2;
+        carrierOffset = std::abs(Wrap(measured - toPilot)) <= M_PI / 2 ? measured : Wrap(measured + M_PI);
         carrierFreq = 0;
     } else if (onPilot && coherence < kLeavePilot)
         followPilot(false, pilotNow);
