@@ -54,6 +54,22 @@ void ExpectSameBits(const std::string& sent, const std::string& received)
     EXPECT_EQ(received.substr(at, length), sent.substr(kFrom, length));
 }
 
+// The symbols of `bits` as reliabilities of 8 into the block decoder, each
+// changed by `change` (symbol index, reliability) first.
+template <class Change>
+std::string DecodeSymbols(SoftBlockDecoder& decoder, const std::string& bits, Change change)
+{
+    std::string out;
+    bool symbol = false;
+    decoder.push(1, out);
+    for (size_t i = 0; i < bits.size(); ++i) {
+        symbol = symbol != (bits[i] == '1');
+        decoder.push(change(i, symbol ? -8.0f : 8.0f), out);
+    }
+    decoder.finish(out);
+    return out;
+}
+
 }  // namespace
 
 TEST(RdsDemodulator, RejectsRatesOutsideItsRange)
@@ -218,16 +234,8 @@ TEST(SoftBlockDecoder, PassesSureBlocksCleanAndDamagesDoubtfulOnes)
     const std::string bits = RandomGroups(8, 4);
     std::mt19937 rng(5);
     SoftBlockDecoder decoder;
-    std::string out;
-    bool symbol = false;
-    decoder.push(1, out);
-    for (size_t i = 0; i < bits.size(); ++i) {
-        symbol = symbol != (bits[i] == '1');
-        float llr = symbol ? -8.0f : 8.0f;
-        if (i / 26 == 5 * 4 + 2) llr = (rng() & 1) ? 0.1f : -0.1f;
-        decoder.push(llr, out);
-    }
-    decoder.finish(out);
+    const std::string out = DecodeSymbols(
+        decoder, bits, [&](size_t i, float llr) { return i / 26 == 5 * 4 + 2 ? ((rng() & 1) ? 0.1f : -0.1f) : llr; });
     ASSERT_EQ(out.size(), bits.size());
     EXPECT_EQ(decoder.blocksDamaged(), 1u);
     const size_t damaged = (5 * 4 + 2) * 26;
@@ -262,16 +270,10 @@ TEST(SoftBlockDecoder, CorrectsTheBurstsOfFadesAndClicks)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.from);
         SoftBlockDecoder decoder;
-        std::string out;
-        bool symbol = false;
-        decoder.push(1, out);
-        for (size_t i = 0; i < bits.size(); ++i) {
-            symbol = symbol != (bits[i] == '1');
-            float llr = symbol ? -8.0f : 8.0f;
-            if (i >= c.from && i < c.from + c.length) llr = c.click ? -llr * 1.1f : ((rng() & 1) ? 0.2f : -0.2f);
-            decoder.push(llr, out);
-        }
-        decoder.finish(out);
+        const std::string out = DecodeSymbols(decoder, bits, [&](size_t i, float llr) {
+            if (i < c.from || i >= c.from + c.length) return llr;
+            return c.click ? -llr * 1.1f : ((rng() & 1) ? 0.2f : -0.2f);
+        });
         EXPECT_EQ(decoder.blocksDamaged(), 0u);
         EXPECT_EQ(out.substr(2 * 104), bits.substr(2 * 104));
     }

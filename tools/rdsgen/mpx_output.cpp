@@ -101,6 +101,18 @@ double Decimal(const QCommandLineParser& parser, const char* name)
     return *v;
 }
 
+// The number given to option `name`, which must lie within lo..hi.
+double Within(const QCommandLineParser& parser, const char* name, double lo, double hi, const char* unit)
+{
+    const double v = Decimal(parser, name);
+    if (v < lo || v > hi) {
+        char range[64];
+        std::snprintf(range, sizeof range, "%g..%g", lo, hi);
+        throw UsageError(std::string("--") + name + ": must be within " + range + unit);
+    }
+    return v;
+}
+
 // "a:b" or "a:b:c" as numbers, for the option `name`.
 std::vector<double> Fields(const std::string& text, const char* name, std::size_t least, std::size_t most,
                            const char* form)
@@ -132,10 +144,7 @@ void ParseChannelOptions(const QCommandLineParser& parser, MpxOptions& m)
         return;
     }
     m.channel = true;
-    if (parser.isSet("rf-cn")) {
-        c.cnDb = Decimal(parser, "rf-cn");
-        if (*c.cnDb < -20 || *c.cnDb > 100) throw UsageError("--rf-cn: must be within -20..100 dB");
-    }
+    if (parser.isSet("rf-cn")) c.cnDb = Within(parser, "rf-cn", -20, 100, " dB");
     c.dopplerHz = 10;
     if (parser.isSet("fading")) {
         const std::string name = parser.value("fading").toStdString();
@@ -143,14 +152,8 @@ void ParseChannelOptions(const QCommandLineParser& parser, MpxOptions& m)
         if (!model) throw UsageError("--fading: '" + name + "' is not one of none, rayleigh, rician, tu, ra");
         c.fading = *model;
     }
-    if (parser.isSet("doppler")) {
-        c.dopplerHz = Decimal(parser, "doppler");
-        if (c.dopplerHz < 0 || c.dopplerHz > 1000) throw UsageError("--doppler: must be within 0..1000 Hz");
-    }
-    if (parser.isSet("rician-k")) {
-        c.ricianKDb = Decimal(parser, "rician-k");
-        if (std::abs(c.ricianKDb) > 40) throw UsageError("--rician-k: must be within -40..40 dB");
-    }
+    if (parser.isSet("doppler")) c.dopplerHz = Within(parser, "doppler", 0, 1000, " Hz");
+    if (parser.isSet("rician-k")) c.ricianKDb = Within(parser, "rician-k", -40, 40, " dB");
     for (const QString& text : parser.values("echo")) {
         const auto v = Fields(text.toStdString(), "echo", 2, 3, "us:db or us:db:deg");
         if (v[0] < 0 || v[0] > 500) throw UsageError("--echo: the delay must be within 0..500 us");
@@ -224,26 +227,11 @@ MpxOptions ParseMpxOptions(const QCommandLineParser& parser)
                              std::to_string(kMaxRate) + " (RDS sits at 57 kHz)");
         m.rate = int(*v);
     }
-    if (parser.isSet("cnr")) {
-        m.cnrDb = Decimal(parser, "cnr");
-        if (*m.cnrDb < -40 || *m.cnrDb > 80) throw UsageError("--cnr: must be within -40..80 dB");
-    }
-    if (parser.isSet("ppm")) {
-        m.ppm = Decimal(parser, "ppm");
-        if (std::abs(m.ppm) > 1000) throw UsageError("--ppm: must be within -1000..1000");
-    }
-    if (parser.isSet("rds-offset")) {
-        m.rdsOffsetHz = Decimal(parser, "rds-offset");
-        if (std::abs(m.rdsOffsetHz) > 1000) throw UsageError("--rds-offset: must be within -1000..1000 Hz");
-    }
-    if (parser.isSet("rds-drift")) {
-        m.rdsDriftHzPerMinute = Decimal(parser, "rds-drift");
-        if (std::abs(m.rdsDriftHzPerMinute) > 60) throw UsageError("--rds-drift: must be within -60..60 Hz per minute");
-    }
-    if (parser.isSet("rds-phase")) {
-        m.rdsPhaseDeg = Decimal(parser, "rds-phase");
-        if (std::abs(m.rdsPhaseDeg) > 360) throw UsageError("--rds-phase: must be within -360..360 degrees");
-    }
+    if (parser.isSet("cnr")) m.cnrDb = Within(parser, "cnr", -40, 80, " dB");
+    if (parser.isSet("ppm")) m.ppm = Within(parser, "ppm", -1000, 1000, "");
+    if (parser.isSet("rds-offset")) m.rdsOffsetHz = Within(parser, "rds-offset", -1000, 1000, " Hz");
+    if (parser.isSet("rds-drift")) m.rdsDriftHzPerMinute = Within(parser, "rds-drift", -60, 60, " Hz per minute");
+    if (parser.isSet("rds-phase")) m.rdsPhaseDeg = Within(parser, "rds-phase", -360, 360, " degrees");
     ParseChannelOptions(parser, m);
     if (m.channel && m.rate > 400000) throw UsageError("--rate: the radio channel takes at most 400000 Hz");
     m.stereo = parser.isSet("stereo");
