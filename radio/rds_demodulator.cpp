@@ -38,11 +38,13 @@ constexpr uint64_t kSettleSymbols = 260;
 constexpr double kPilotLoopGain = 0.01;
 constexpr double kOwnLoopGain = 0.03;
 // The pilot coherence (see checkPilotLock) is averaged over about 0.4 s
-// and trusted after the first kCoherenceSymbols; the carrier follows the
-// pilot above kFollowPilot and leaves it below kLeavePilot. A carrier 1 Hz
-// off 3 x pilot turns the average down to about 0.1.
+// and trusted after the first kCoherenceSymbols (0.5 s: earlier, a carrier
+// a few hertz off has not yet turned the average down far enough); the
+// carrier follows the pilot above kFollowPilot and leaves it below
+// kLeavePilot. A carrier 1 Hz off 3 x pilot turns the average down to
+// about 0.2 of its locked value.
 constexpr double kCoherenceAverage = 1.0 / 500;
-constexpr uint64_t kCoherenceSymbols = 300;
+constexpr uint64_t kCoherenceSymbols = 600;
 constexpr double kFollowPilot = 0.35, kLeavePilot = 0.2;
 // Impulses (FM clicks when the carrier fades): a symbol further than
 // kOutlier standard deviations from both points counts as hit; the share of
