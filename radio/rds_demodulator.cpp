@@ -447,7 +447,9 @@ double RdsDemodulator::Impl::softValue(double x, double q, double mu, double sig
     // axis) than Gaussian noise goes. Their share is the chance that an
     // impulse hit a symbol.
     const double spread = std::min((x - mu) * (x - mu), (x + mu) * (x + mu)) + q * q;
-    impulses.add(spread > kOutlier * kOutlier * sigma2 ? 1.0 : 0.0, kImpulseAverage);
+    // A running mean at first, so that the share is right from the start.
+    const double k = std::max(kImpulseAverage, 1.0 / double(symbolCount));
+    impulses.add(spread > kOutlier * kOutlier * sigma2 ? 1.0 : 0.0, k);
     const double share = std::clamp(impulses.value, kMinImpulseShare, 0.5);
     // The likelihoods of +mu and -mu: Gaussian noise in both parts, or an
     // impulse spread evenly over a square of half-side `reach` in x and q.
