@@ -12,7 +12,10 @@
 // the two, which keeps lock at lower CNR. A matched filter for the shaped biphase symbol and an early-late timing
 // loop at 1187.5 bit/s give one soft value per symbol; the biphase pairing
 // (half a bit off) is checked by comparing the energy at both strobes. The
-// soft symbols go to the block decoder (block_decoder.h), which undoes the
+// soft symbols' reliabilities allow for impulses (FM clicks when a mobile
+// signal fades): a symbol far from both points, or off the carrier's axis,
+// counts as hit and gets little reliability either way. They go to the
+// block decoder (block_decoder.h), which undoes the
 // differential coding, finds the block boundaries and hands on blocks it is
 // sure of as clean blocks and doubtful ones damaged beyond repair.
 //
