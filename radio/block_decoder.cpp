@@ -39,6 +39,11 @@ constexpr int kDecideSymbols = 20, kDecideFlips = 4;
 // them are tried in every combination.
 constexpr float kErased = 1.5f;
 constexpr int kMaxErasures = 11;
+// A block with more erasures than this sits in a fade, where the symbols'
+// errors come in runs (the carrier's phase turns over for a few symbols)
+// and their reliabilities promise too much: it must be surer.
+constexpr int kManyErasures = 8;
+constexpr float kAcceptErased = 0.998f;
 
 rdsenc::Block BlockOf(int position) { return static_cast<rdsenc::Block>(position); }
 
@@ -221,6 +226,7 @@ SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positi
         best.weight = bestWeight;
         best.mass = valid + unlisted;
         best.confidence = float(bestWeight / best.mass);
+        best.erased = erased;
     }
     return best;
 }
@@ -314,7 +320,8 @@ SoftBlockDecoder::Decision SoftBlockDecoder::decide(uint64_t end, unsigned posit
         }
     }
     d.confidence = float(std::min(1.0, best / mass));
-    if (d.confidence < kAcceptConfidence || -std::log(best) > kMostFlipped) d.found = false;
+    const float accept = d.erased > kManyErasures ? kAcceptErased : kAcceptConfidence;
+    if (d.confidence < accept || -std::log(best) > kMostFlipped) d.found = false;
     return d;
 }
 

@@ -53,6 +53,7 @@ private:
         float confidence = 0;  // estimated chance that the best candidate is the block sent
         double weight = 0;     // the best candidate's likelihood, relative to the hard decisions
         double mass = 0;       // the likelihood of all valid blocks, estimated
+        int erased = 0;        // symbols of next to no reliability
     };
 
     float llrAt(uint64_t symbol) const { return llr_[symbol % kRing]; }

@@ -263,8 +263,8 @@ TEST(SoftBlockDecoder, CorrectsTheBurstsOfFadesAndClicks)
     const Case cases[] = {{3 * 104 + 30, 1, true},
                           {3 * 104 + 51, 1, true},
                           {4 * 104 + 77, 1, true},
-                          {3 * 104 + 28, 9, false},
-                          {4 * 104 + 60, 10, false}};
+                          {3 * 104 + 28, 7, false},
+                          {4 * 104 + 60, 8, false}};
     const std::string bits = RandomGroups(6, 9);
     std::mt19937 rng(10);
     for (const Case& c : cases) {
