@@ -32,6 +32,18 @@ constexpr float kSearchConfidence = 0.9f;
 // after which a new alignment found by the search replaces the current one.
 constexpr int kLoseAfter = 24;
 constexpr int kRealignAfter = 2;
+// Chase decoding of a block while synchronised: flips of up to kDecideFlips
+// of the kDecideSymbols least reliable symbols.
+constexpr int kDecideSymbols = 20, kDecideFlips = 4;
+// A symbol below this reliability counts as erased; at most kMaxErasures of
+// them are tried in every combination.
+constexpr float kErased = 1.5f;
+constexpr int kMaxErasures = 11;
+// A block with more erasures than this sits in a fade, where the symbols'
+// errors come in runs (the carrier's phase turns over for a few symbols)
+// and their reliabilities promise too much: it must be surer.
+constexpr int kManyErasures = 8;
+constexpr float kAcceptErased = 0.998f;
 
 rdsenc::Block BlockOf(int position) { return static_cast<rdsenc::Block>(position); }
 
@@ -159,23 +171,53 @@ SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positi
         }
     };
     consider(syn, 0, 1);
-    for (int a = 0; a < n; ++a) {
-        const int ia = order[a];
-        const uint16_t sa = syn ^ t.flipSyndrome[ia];
-        consider(sa, t.flipMask[ia], weight[ia]);
-        if (maxFlips < 2) continue;
-        for (int b = a + 1; b < n; ++b) {
-            const int ib = order[b];
-            const uint16_t sb = sa ^ t.flipSyndrome[ib];
-            const uint32_t mb = t.flipMask[ia] ^ t.flipMask[ib];
-            const double wb = weight[ia] * weight[ib];
-            consider(sb, mb, wb);
-            if (maxFlips < 3) continue;
-            for (int c = b + 1; c < n; ++c) {
-                const int ic = order[c];
-                consider(sb ^ t.flipSyndrome[ic], mb ^ t.flipMask[ic], wb * weight[ic]);
-            }
+    // Every set of up to maxFlips of the n least reliable symbols (more
+    // among erasures, below); sets too
+    // unlikely to matter (below a thousandth of the best so far) are left
+    // to the even spread of the patterns not tried.
+    struct Frame {
+        int next;
+        uint16_t syndrome;
+        uint32_t mask;
+        double weight;
+        int flips;
+    };
+    Frame stack[kBlockBits + 2];
+    int depth = 0;
+    // Symbols with next to no reliability (a fade) are erasures: any set of
+    // them is tried, up to kMaxErasures, since a burst of up to ten erased
+    // data bits still leaves a single valid block.
+    int erased = 0;
+    while (erased < n && erased < kMaxErasures && rel[order[erased]] < kErased) ++erased;
+    stack[depth++] = {0, syn, 0, 1, 0};
+    while (depth > 0) {
+        Frame& f = stack[depth - 1];
+        const bool more = f.flips < maxFlips || (f.next < erased && f.flips < kMaxErasures);
+        if (f.next >= n || !more) {
+            --depth;
+            continue;
         }
+        const int i = order[f.next++];
+        const double w = f.weight * weight[i];
+        if (w < bestWeight * 1e-3) {
+            f.next = n;  // the rest of this level weighs even less
+            continue;
+        }
+        const uint16_t s = f.syndrome ^ t.flipSyndrome[i];
+        const uint32_t m = f.mask ^ t.flipMask[i];
+        consider(s, m, w);
+        stack[depth++] = {f.next, s, m, w, f.flips + 1};
+    }
+    // An impulse may leave a symbol (or two in a row) wrong yet as reliable
+    // as any: every single symbol and every pair of neighbours is tried too,
+    // so a short burst is found wherever it lies.
+    uint32_t inList = 0;
+    for (int a = 0; a < n; ++a) inList |= 1u << order[a];
+    for (int i = 0; i <= kBlockBits; ++i) {
+        if (!(inList >> i & 1)) consider(syn ^ t.flipSyndrome[i], t.flipMask[i], weight[i]);
+        if (i < kBlockBits && (!(inList >> i & 1) || !(inList >> (i + 1) & 1)))
+            consider(syn ^ t.flipSyndrome[i] ^ t.flipSyndrome[i + 1], t.flipMask[i] ^ t.flipMask[i + 1],
+                     weight[i] * weight[i + 1]);
     }
     if (best.position >= 0) {
         best.found = true;
@@ -184,6 +226,7 @@ SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positi
         best.weight = bestWeight;
         best.mass = valid + unlisted;
         best.confidence = float(bestWeight / best.mass);
+        best.erased = erased;
     }
     return best;
 }
@@ -255,7 +298,7 @@ void SoftBlockDecoder::searchAt(uint64_t end, std::string& bits)
 
 SoftBlockDecoder::Decision SoftBlockDecoder::decide(uint64_t end, unsigned positions) const
 {
-    Decision d = chase(end, positions, 16, 3);
+    Decision d = chase(end, positions, kDecideSymbols, kDecideFlips);
     if (!d.found) return d;
     // Words seen before weigh by how often they came (and the chance of a
     // new one): the programme identification in block A, the repeated group
@@ -277,7 +320,8 @@ SoftBlockDecoder::Decision SoftBlockDecoder::decide(uint64_t end, unsigned posit
         }
     }
     d.confidence = float(std::min(1.0, best / mass));
-    if (d.confidence < kAcceptConfidence || -std::log(best) > kMostFlipped) d.found = false;
+    const float accept = d.erased > kManyErasures ? kAcceptErased : kAcceptConfidence;
+    if (d.confidence < accept || -std::log(best) > kMostFlipped) d.found = false;
     return d;
 }
 

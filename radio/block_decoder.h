@@ -5,9 +5,11 @@
 // previous symbol), so one wrong symbol makes two neighbouring wrong data
 // bits. This decoder works on the symbols' reliabilities: it finds the block
 // boundaries by the offset words, and decodes every 26-bit block by trying
-// flips of the least reliable symbols (Chase decoding) and keeping the
-// candidate with the expected offset that needs the least reliability
-// flipped. A block it is sure of goes on as a clean block (so the library
+// flips of the least reliable symbols (Chase decoding: up to four of the
+// twenty least reliable, any combination of up to eleven erased ones, and
+// any single symbol or pair of neighbours, for the bursts of fades and FM
+// clicks) and keeping the candidate with the expected offset that needs
+// the least reliability flipped. A block it is sure of goes on as a clean block (so the library
 // accepts it without repair); a doubtful one goes on with its check word
 // damaged so that the library's burst repair rejects it rather than
 // mis-repairs it. Words accepted before (the programme identification, the
@@ -51,6 +53,7 @@ private:
         float confidence = 0;  // estimated chance that the best candidate is the block sent
         double weight = 0;     // the best candidate's likelihood, relative to the hard decisions
         double mass = 0;       // the likelihood of all valid blocks, estimated
+        int erased = 0;        // symbols of next to no reliability
     };
 
     float llrAt(uint64_t symbol) const { return llr_[symbol % kRing]; }

@@ -67,6 +67,13 @@ MpxModulator::MpxModulator(const MpxConfig& config) : cfg_(config)
     for (double level : {cfg_.rdsLevel, cfg_.pilotLevel, cfg_.programmeLevel})
         if (!(level >= 0 && level <= 1)) throw std::invalid_argument("a signal level is outside 0..1");
     if (cfg_.cnrDb && !std::isfinite(*cfg_.cnrDb)) throw std::invalid_argument("the CNR is not a number");
+    if (!(std::abs(cfg_.rdsOffsetHz) <= 1000))
+        throw std::invalid_argument("RDS carrier offset of " + std::to_string(cfg_.rdsOffsetHz) +
+                                    " Hz is beyond ±1000 Hz");
+    if (!(std::abs(cfg_.rdsDriftHzPerMinute) <= 60))
+        throw std::invalid_argument("RDS carrier drift of " + std::to_string(cfg_.rdsDriftHzPerMinute) +
+                                    " Hz per minute is beyond ±60");
+    if (!std::isfinite(cfg_.rdsPhaseDeg)) throw std::invalid_argument("the RDS carrier phase is not a number");
 
     cyclesPerSample_ = kPilotHz / (cfg_.sampleRate * (1 + cfg_.ppm * 1e-6));
 
@@ -128,6 +135,13 @@ MpxModulator::MpxModulator(const MpxConfig& config) : cfg_(config)
 
 MpxModulator::~MpxModulator() = default;
 
+double MpxModulator::rdsCycles(uint64_t n) const
+{
+    const double u = double(n) * cyclesPerSample_;  // pilot cycles
+    const double t = u / kPilotHz;                  // seconds by the transmitter's clock
+    return 3 * u + t * (cfg_.rdsOffsetHz + t * cfg_.rdsDriftHzPerMinute / 120);
+}
+
 double MpxModulator::baseband(double s) const
 {
     // The pulse is delayed by kSpan symbols so that a sample needs no symbol
@@ -147,9 +161,10 @@ void MpxModulator::emitUpTo(double symbolEnd, std::vector<float>& out)
     const bool stereo = programme_ != nullptr;
     for (;;) {
         const double u = double(n_) * cyclesPerSample_;  // pilot cycles
-        const double s = u / 16;                         // symbol position
+        const double r = rdsCycles(n_);
+        const double s = r / 48;  // symbol position: 48 carrier cycles per bit
         if (s >= symbolEnd) break;
-        double v = cfg_.rdsLevel * baseband(s) * std::sin(kTwoPi * Fraction(3 * u));
+        double v = cfg_.rdsLevel * baseband(s) * std::sin(kTwoPi * Fraction(r + cfg_.rdsPhaseDeg / 360));
         if (cfg_.pilot) v += cfg_.pilotLevel * std::sin(kTwoPi * Fraction(u));
         if (stereo) {
             Programme& p = *programme_;
@@ -168,7 +183,7 @@ void MpxModulator::emitUpTo(double symbolEnd, std::vector<float>& out)
         ++n_;
     }
     // Forget the symbols no later sample reaches.
-    const double s = double(n_) * cyclesPerSample_ / 16;
+    const double s = rdsCycles(n_) / 48;
     const int64_t needed = int64_t(std::ceil(s - 2 * kSpan - 0.5));
     if (needed - firstSymbol_ > 4096) {
         const int64_t drop = std::min<int64_t>(needed, symbolCount_) - firstSymbol_;

@@ -32,13 +32,22 @@ struct MpxConfig {
     double pilotLevel = 0.09;
     // With a programme: peak of the whole multiplex (programme, pilot and RDS).
     double programmeLevel = 0.9;
+    // An RDS encoder on its own clock: its carrier runs this far from three
+    // times the pilot (Hz at the start), its bit clock in proportion
+    // (carrier / 48), and the offset drifts by rdsDriftHzPerMinute. 0 and 0:
+    // locked to the pilot.
+    double rdsOffsetHz = 0;
+    double rdsDriftHzPerMinute = 0;
+    // Phase of the RDS carrier against the pilot's third harmonic, degrees.
+    double rdsPhaseDeg = 0;
 };
 
 // Turns data bits into multiplex samples. The bits are differentially coded
 // and sent as biphase symbols with the standard data shaping: the spectrum of
 // one symbol is that of an impulse pair times cos(pi f t/4) up to |f| = 2/t
 // (t the bit period) and nothing beyond, so the RDS signal stays within
-// 57 ± 2.4 kHz. The subcarrier is in phase with the pilot's third harmonic.
+// 57 ± 2.4 kHz. The subcarrier is in phase with the pilot's third harmonic
+// unless the configuration sets it free (rdsOffsetHz, rdsPhaseDeg).
 //
 // The output depends only on the bits and the configuration, not on how the
 // bits are divided between calls: modulate() writes the samples up to the
@@ -46,7 +55,8 @@ struct MpxConfig {
 class MpxModulator {
 public:
     // Throws std::invalid_argument for a sample rate below 128 kHz or above
-    // 10 MHz, a clock error beyond ±1000 ppm or a level outside 0..1.
+    // 10 MHz, a clock error beyond ±1000 ppm, a level outside 0..1 or an RDS
+    // offset beyond ±1 kHz (drift beyond ±60 Hz per minute).
     explicit MpxModulator(const MpxConfig& config);
     ~MpxModulator();
     MpxModulator(const MpxModulator&) = delete;
@@ -68,6 +78,8 @@ public:
 
 private:
     void emitUpTo(double symbolEnd, std::vector<float>& out);
+    // RDS carrier cycles from the start to sample n.
+    double rdsCycles(uint64_t n) const;
     double baseband(double symbolPosition) const;
 
     MpxConfig cfg_;

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace varnak::radio {
@@ -32,6 +33,28 @@ constexpr float kStopband = 60;  // dB
 // Symbols given no reliability at the start: the loops settle and the
 // biphase pairing is checked once (after 250 symbols).
 constexpr uint64_t kSettleSymbols = 260;
+// Carrier loop gains per symbol: following the pilot (only the offset to it
+// left to track), and on the RDS signal alone once settled.
+constexpr double kPilotLoopGain = 0.01;
+constexpr double kOwnLoopGain = 0.03;
+// The pilot coherence (see checkPilotLock) is averaged over about 0.4 s
+// and trusted after the first kCoherenceSymbols (0.5 s: earlier, a carrier
+// a few hertz off has not yet turned the average down far enough); the
+// carrier follows the pilot above kFollowPilot and leaves it below
+// kLeavePilot. A carrier 1 Hz off 3 x pilot turns the average down to
+// about 0.2 of its locked value.
+constexpr double kCoherenceAverage = 1.0 / 500;
+constexpr uint64_t kCoherenceSymbols = 600;
+constexpr double kFollowPilot = 0.35, kLeavePilot = 0.2;
+// Impulses (FM clicks when the carrier fades): a symbol further than
+// kOutlier standard deviations from both points counts as hit; the share of
+// hit symbols is averaged over about two seconds and taken as at least
+// kMinImpulseShare. An impulse lands anywhere within kImpulseReach times
+// the symbol's amplitude plus the noise.
+constexpr double kOutlier = 4.5;
+constexpr double kImpulseAverage = 1.0 / 2500;
+constexpr double kMinImpulseShare = 1e-4;
+constexpr double kImpulseReach = 4;
 
 // The data shaping of one impulse of the biphase pair, spectrum cos(pi f t/4)
 // up to |f| = 2/t; x in bits, 1 at x = 0.
@@ -175,8 +198,20 @@ struct RdsDemodulator::Impl {
     ~Impl();
     void input(const float* samples, std::size_t count, std::string& bits);
     void pilotStep(cf pilot);
+    // Switches the carrier to follow 3 x pilot plus an offset, or back to
+    // the RDS loop alone; pilotNow is the pilot's phase at this instant.
+    void followPilot(bool on, double pilotNow);
     void second(cf rds, std::string& bits);
     void symbol(std::string& bits);
+    // The log-likelihood ratio of a symbol whose matched output is x + jq,
+    // for BPSK at ±mu in Gaussian noise of variance sigma2 per part, hit now
+    // and then by an impulse (an FM click in a fade).
+    double softValue(double x, double q, double mu, double sigma2);
+    // The soft values' point (amplitude) and noise variance, from their moments.
+    std::pair<double, double> pointAndNoise() const;
+    // Measures whether the RDS carrier keeps to 3 x pilot and switches the
+    // carrier loop accordingly.
+    void checkPilotLock(cf square);
     cf interpolate(double t) const;
 
     double fs;
@@ -206,8 +241,16 @@ struct RdsDemodulator::Impl {
     Average pilotInPhase, pilotMagnitude;
     bool pilotLocked = false;
 
-    // Carrier: phase = 3 * pilot phase (when locked) + offset.
+    // Carrier: phase = 3 * pilot phase + offset while the RDS carrier is
+    // measured to be locked to the pilot, else the offset alone (the RDS
+    // signal's own loop). Frequency in radians per second-stage sample.
     double carrierOffset = 0, carrierFreq = 0;
+    bool onPilot = false;  // the carrier follows the pilot
+    // The squared symbols turned back by the phase of 3 x pilot, averaged,
+    // over the average symbol power: near 1 for a strong RDS carrier locked
+    // to the pilot, near 0 when the two run apart.
+    std::complex<double> pilotCoherence{0, 0};
+    Average symbolPower;
     firfilt_crcf matched = nullptr;
     double matchedGain = 1;  // sum of the matched filter's squared taps
     double peakPerImpulse = 0;
@@ -225,6 +268,7 @@ struct RdsDemodulator::Impl {
 
     // Soft values: moments of the real part at the strobes.
     Average m2, m4, lockMeasure;
+    Average impulses;  // share of symbols hit by an impulse
 
     SoftBlockDecoder blocks;
     uint64_t samples = 0, bitCount = 0;
@@ -350,13 +394,18 @@ void RdsDemodulator::Impl::pilotStep(cf pilot)
     pilotInPhase.add(rotated.real(), kPilotAverage);
     pilotMagnitude.add(std::abs(rotated), kPilotAverage);
     const double quality = pilotInPhase.value / (pilotMagnitude.value + 1e-30);
-    const bool wasLocked = pilotLocked;
     if (double(pilotSamples) > ratePilot / 5) pilotLocked = pilotLocked ? quality > 0.5 : quality > 0.7;
-    if (pilotLocked != wasLocked) {
-        // Keep the carrier phase continuous across the switch.
-        carrierOffset = Wrap(carrierOffset + (pilotLocked ? -3 : 3) * previous);
-        carrierFreq = 0;
-    }
+    // A carrier on a pilot that went away runs on by itself.
+    if (onPilot && !pilotLocked) followPilot(false, previous);
+}
+
+void RdsDemodulator::Impl::followPilot(bool on, double pilotNow)
+{
+    // Keep the carrier's phase and frequency continuous across the switch.
+    const double sign = on ? -1 : 1;
+    carrierOffset = Wrap(carrierOffset + sign * 3 * pilotNow);
+    carrierFreq += sign * 3 * pilotFreq / kSecondPerPilot;
+    onPilot = on;
 }
 
 void RdsDemodulator::Impl::second(cf rds, std::string& bits)
@@ -367,7 +416,7 @@ void RdsDemodulator::Impl::second(cf rds, std::string& bits)
     firfilt_crcf_execute(matched, &y);
     carrierOffset = Wrap(carrierOffset + carrierFreq);
     const double pilotNow = pilotPhase + pilotFreq * sincePilot++ / double(kSecondPerPilot);
-    const double carrier = carrierOffset + (pilotLocked ? 3 * pilotNow : 0);
+    const double carrier = carrierOffset + (onPilot ? 3 * pilotNow : 0);
     out[n2 % kHistory] = y * std::polar(1.0f, float(-carrier));
     ++n2;
 
@@ -384,6 +433,62 @@ cf RdsDemodulator::Impl::interpolate(double t) const
     return Cubic(at(i - 1), at(i), at(i + 1), at(i + 2), f);
 }
 
+std::pair<double, double> RdsDemodulator::Impl::pointAndNoise() const
+{
+    // For BPSK in Gaussian noise mu^4 = (3 m2^2 - m4) / 2.
+    const double mu4 = (3 * m2.value * m2.value - m4.value) / 2;
+    const double mu = mu4 > 0 ? std::sqrt(std::sqrt(mu4)) : 0;
+    return {mu, std::max(m2.value - mu * mu, m2.value * 1e-4) + 1e-30};
+}
+
+double RdsDemodulator::Impl::softValue(double x, double q, double mu, double sigma2)
+{
+    // Outliers: symbols further from both points (and from the carrier's
+    // axis) than Gaussian noise goes. Their share is the chance that an
+    // impulse hit a symbol.
+    const double spread = std::min((x - mu) * (x - mu), (x + mu) * (x + mu)) + q * q;
+    // A running mean at first, so that the share is right from the start.
+    const double k = std::max(kImpulseAverage, 1.0 / double(symbolCount));
+    impulses.add(spread > kOutlier * kOutlier * sigma2 ? 1.0 : 0.0, k);
+    const double share = std::clamp(impulses.value, kMinImpulseShare, 0.5);
+    // The likelihoods of +mu and -mu: Gaussian noise in both parts, or an
+    // impulse spread evenly over a square of half-side `reach` in x and q.
+    const double reach = kImpulseReach * (mu + std::sqrt(sigma2));
+    const double a = -((x - mu) * (x - mu) + q * q) / (2 * sigma2);
+    const double b = -((x + mu) * (x + mu) + q * q) / (2 * sigma2);
+    const double c = std::log(share / (1 - share) * kTwoPi * sigma2 / (4 * reach * reach));
+    auto logAdd = [](double u, double v) { return std::max(u, v) + std::log1p(std::exp(-std::abs(u - v))); };
+    return logAdd(a, c) - logAdd(b, c);
+}
+
+void RdsDemodulator::Impl::checkPilotLock(cf square)
+{
+    if (!pilotLocked) {
+        pilotCoherence = 0;
+        return;
+    }
+    // The squared symbol's phase against 3 x pilot: the carrier applied
+    // less 3 x pilot, plus what the symbol is still off.
+    const double pilotNow = pilotPhase + pilotFreq * sincePilot / double(kSecondPerPilot);
+    const double toPilot = onPilot ? carrierOffset : carrierOffset - 3 * pilotNow;
+    const std::complex<double> turned = std::complex<double>(square) * std::polar(1.0, 2 * toPilot);
+    pilotCoherence += kCoherenceAverage * (turned - pilotCoherence);
+    symbolPower.add(std::norm(square) > 0 ? std::abs(square) : 0, kCoherenceAverage);
+    if (symbolCount < kCoherenceSymbols) return;
+    const double coherence = std::abs(pilotCoherence) / (symbolPower.value + 1e-30);
+    if (!onPilot && coherence > kFollowPilot) {
+        // The average's phase is the RDS carrier's against 3 x pilot, twice:
+        // of the two phases it allows, the one nearer the carrier now keeps
+        // the symbols' sign (a sign flip would cost a group). The own loop
+        // may have been off in frequency at low CNR.
+        onPilot = true;
+        const double measured = std::arg(pilotCoherence) / 2;
+        carrierOffset = std::abs(Wrap(measured - toPilot)) <= M_PI / 2 ? measured : Wrap(measured + M_PI);
+        carrierFreq = 0;
+    } else if (onPilot && coherence < kLeavePilot)
+        followPilot(false, pilotNow);
+}
+
 void RdsDemodulator::Impl::symbol(std::string& bits)
 {
     const double t = strobe;
@@ -393,11 +498,19 @@ void RdsDemodulator::Impl::symbol(std::string& bits)
     const float half = interpolate(t + samplesPerBit / 2).real();
     ++symbolCount;
 
-    // Moments of the soft value, for its scale and the noise.
+    // Moments of the soft value, for its scale and the noise. Once they
+    // have settled, a value beyond the points' reach (an impulse) counts
+    // only up to that reach: the fourth moment would take it far too much.
     const double x = y.real();
     const double k = symbolCount < 200 ? 1.0 / double(symbolCount) : 1.0 / 200;
-    m2.add(x * x, k);
-    m4.add(x * x * x * x, k);
+    double xm = x;
+    if (symbolCount > 200) {
+        const auto [mu, sigma2] = pointAndNoise();
+        const double reach = mu + kOutlier * std::sqrt(sigma2);
+        xm = std::clamp(x, -reach, reach);
+    }
+    m2.add(xm * xm, k);
+    m4.add(xm * xm * xm * xm, k);
     const double power = m2.value + 1e-30;
 
     // Timing: early-late on the matched output, second-order loop whose
@@ -422,31 +535,32 @@ void RdsDemodulator::Impl::symbol(std::string& bits)
         }
     }
 
-    // Carrier: Costas error from the squared symbol; with the pilot only the
-    // fixed offset is tracked, without it a frequency-aided loop.
+    // Carrier: Costas error from the squared symbol. Following the pilot,
+    // only a narrow second-order loop for the offset runs; on its own, a
+    // frequency-aided loop.
     const cf square = y * y;
     const double ce = std::arg(square) / 2;
     // The loops start wide and narrow over the first seconds; the frequency
     // detector (phase step between squared symbols) helps the start but is
     // noisy at low CNR, so it fades almost out.
     const double start = std::exp(-double(symbolCount) / 1500);
-    const double cgain = pilotLocked ? 0.01 : std::max(0.03, 0.15 * start);
+    const double cgain = onPilot ? kPilotLoopGain : std::max(kOwnLoopGain, 0.15 * start);
     carrierOffset = Wrap(carrierOffset + cgain * ce);
-    if (!pilotLocked) {
+    double fstep = cgain * cgain / 4 * ce;
+    if (!onPilot) {
         const double fe = std::arg(square * std::conj(previousSquare)) / 2;  // radians per bit
-        const double fgain = std::norm(previousSquare) > 0 ? std::max(0.0003, 0.003 * start) : 0;
-        carrierFreq += (cgain * cgain / 4 * ce + fgain * fe) / samplesPerBit;
+        fstep += std::norm(previousSquare) > 0 ? std::max(0.0003, 0.003 * start) * fe : 0;
     }
+    carrierFreq += fstep / samplesPerBit;
     previousSquare = square;
+    checkPilotLock(square);
     lockMeasure.add(std::cos(2 * ce), 0.005);
 
-    // Soft value: for BPSK in Gaussian noise mu^4 = (3 m2^2 - m4) / 2.
-    const double mu4 = (3 * m2.value * m2.value - m4.value) / 2;
-    const double mu = mu4 > 0 ? std::sqrt(std::sqrt(mu4)) : 0;
-    const double sigma2 = std::max(m2.value - mu * mu, m2.value * 1e-4) + 1e-30;
+    const auto [mu, sigma2] = pointAndNoise();
     // While the loops settle (and the pairing is checked once) the symbols
     // count as unknown, so no block is taken from them.
-    const double llr = symbolCount <= kSettleSymbols ? 0.0 : std::clamp(2 * mu * x / sigma2, -50.0, 50.0);
+    const double llr =
+        symbolCount <= kSettleSymbols ? 0.0 : std::clamp(softValue(x, y.imag(), mu, sigma2), -50.0, 50.0);
     const std::size_t before = bits.size();
     blocks.push(float(llr), bits);
     bitCount += bits.size() - before;

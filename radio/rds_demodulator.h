@@ -3,13 +3,19 @@
 // on 38 kHz, RDS on 57 kHz) into the RDS data bits, ready for the decoder.
 //
 // The 57 kHz subcarrier and the 19 kHz pilot are each mixed down and
-// decimated early to about 10 kHz. The carrier phase comes from the pilot
-// (times three) when a pilot is there, with a slow loop for the fixed offset
-// between the two; without a pilot a Costas loop with frequency aid recovers
-// it. A matched filter for the shaped biphase symbol and an early-late timing
+// decimated early to about 10 kHz. A Costas loop with frequency aid
+// recovers the carrier from the RDS signal itself. Not every station locks
+// its RDS carrier to the pilot (an RDS encoder on its own clock runs a few
+// hertz off), so the pilot is used only while it is measured to be locked:
+// while the squared symbols keep a steady phase to three times the pilot,
+// the carrier follows the pilot with a narrow loop for the offset between
+// the two, which keeps lock at lower CNR. A matched filter for the shaped biphase symbol and an early-late timing
 // loop at 1187.5 bit/s give one soft value per symbol; the biphase pairing
 // (half a bit off) is checked by comparing the energy at both strobes. The
-// soft symbols go to the block decoder (block_decoder.h), which undoes the
+// soft symbols' reliabilities allow for impulses (FM clicks when a mobile
+// signal fades): a symbol far from both points, or off the carrier's axis,
+// counts as hit and gets little reliability either way. They go to the
+// block decoder (block_decoder.h), which undoes the
 // differential coding, finds the block boundaries and hands on blocks it is
 // sure of as clean blocks and doubtful ones damaged beyond repair.
 //

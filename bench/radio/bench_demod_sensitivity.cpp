@@ -4,13 +4,15 @@
 // are compared with the transmitted ones around the same place in the stream.
 //
 //   bench_demod_sensitivity [--seconds S] [--rate HZ] [--ppm P] [--stereo]
-//                           [--no-pilot] [--seeds N] [--why] [--random] CNR...
+//                           [--no-pilot] [--seeds N] [--why] [--random]
+//                           [--rds-offset HZ] [--rds-drift HZ_PER_MIN] [--rds-phase DEG] CNR...
 // --random sends random blocks B, C and D (block A a fixed PI) instead of a
 // station's groups, so nothing repeats but the PI.
 // Prints one line per CNR: groups sent, groups correct (%), wrong groups.
 #include "frame_processor.h"
 #include "generator.h"
 #include "mpx_modulator.h"
+#include "radio_channel.h"
 #include "rds_demodulator.h"
 #include "rds_encoder.h"
 #include "station.h"
@@ -18,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -44,9 +47,13 @@ bool Same(const rdsgen::GroupWords& a, const rdsgen::GroupWords& b)
 
 int main(int argc, char** argv)
 {
-    double seconds = 60, rate = 171000, ppm = 0;
+    double seconds = 60, rate = 171000, ppm = 0, rdsOffset = 0, rdsDrift = 0, rdsPhase = 0;
     bool stereo = false, pilot = true, why = false, random = false;
     int seeds = 1;
+    double rdsLevel = 0.04;
+    // Through the radio channel: the CNR arguments are RF C/N in 200 kHz.
+    bool channel = false;
+    varnak::radio::ChannelConfig channelConfig;
     std::string stationPath = VARNAK_STATION;
     std::vector<double> cnrs;
     for (int i = 1; i < argc; ++i) {
@@ -57,7 +64,28 @@ int main(int argc, char** argv)
             rate = std::atof(argv[++i]);
         else if (a == "--ppm" && i + 1 < argc)
             ppm = std::atof(argv[++i]);
-        else if (a == "--seeds" && i + 1 < argc)
+        else if (a == "--rds-offset" && i + 1 < argc)
+            rdsOffset = std::atof(argv[++i]);
+        else if (a == "--rds-drift" && i + 1 < argc)
+            rdsDrift = std::atof(argv[++i]);
+        else if (a == "--rds-phase" && i + 1 < argc)
+            rdsPhase = std::atof(argv[++i]);
+        else if (a == "--rds-level" && i + 1 < argc)
+            rdsLevel = std::atof(argv[++i]);
+        else if (a == "--channel")
+            channel = true;
+        else if (a == "--fading" && i + 1 < argc)
+            channelConfig.fading =
+                varnak::radio::FadingModelByName(argv[++i]).value_or(varnak::radio::FadingModel::None);
+        else if (a == "--doppler" && i + 1 < argc)
+            channelConfig.dopplerHz = std::atof(argv[++i]);
+        else if (a == "--echo" && i + 3 < argc) {
+            channelConfig.echoes.push_back({std::atof(argv[i + 1]), std::atof(argv[i + 2]), std::atof(argv[i + 3])});
+            i += 3;
+        } else if (a == "--interferer" && i + 2 < argc) {
+            channelConfig.interferer = varnak::radio::ChannelInterferer{std::atof(argv[i + 1]), std::atof(argv[i + 2])};
+            i += 2;
+        } else if (a == "--seeds" && i + 1 < argc)
             seeds = std::atoi(argv[++i]);
         else if (a == "--station" && i + 1 < argc)
             stationPath = argv[++i];
@@ -99,23 +127,44 @@ int main(int argc, char** argv)
             }
             varnak::radio::MpxConfig config;
             config.sampleRate = rate;
-            config.cnrDb = cnr;
+            if (!channel) config.cnrDb = cnr;
+            config.rdsLevel = rdsLevel;
             config.ppm = ppm;
             config.stereo = stereo;
             config.pilot = pilot;
             config.seed = uint64_t(seed);
+            config.rdsOffsetHz = rdsOffset;
+            config.rdsDriftHzPerMinute = rdsDrift;
+            config.rdsPhaseDeg = rdsPhase;
             varnak::radio::MpxModulator modulator(config);
             varnak::radio::RdsDemodulator demodulator(rate);
-            std::vector<float> samples;
+            std::unique_ptr<varnak::radio::RadioChannel> radio;
+            if (channel) {
+                varnak::radio::ChannelConfig c = channelConfig;
+                c.mpxRate = rate;
+                c.cnDb = cnr;
+                c.seed = uint64_t(seed);
+                radio = std::make_unique<varnak::radio::RadioChannel>(c);
+            }
+            std::vector<float> samples, received;
             std::string out;
+            auto push = [&] {
+                if (radio) {
+                    received.clear();
+                    radio->process(samples.data(), samples.size(), received);
+                    demodulator.push(received.data(), received.size(), out);
+                } else {
+                    demodulator.push(samples.data(), samples.size(), out);
+                }
+            };
             for (std::size_t at = 0; at < bits.size(); at += 4096) {
                 samples.clear();
                 modulator.modulate(std::string_view(bits).substr(at, 4096), samples);
-                demodulator.push(samples.data(), samples.size(), out);
+                push();
             }
             samples.clear();
             modulator.finish(samples);
-            demodulator.push(samples.data(), samples.size(), out);
+            push();
             demodulator.finish(out);
             estimate += demodulator.report().cnrDb / seeds;
 
@@ -156,6 +205,9 @@ int main(int argc, char** argv)
                     }
                 }
             }
+            if (why)
+                for (std::size_t k = 0; k < truth.size(); ++k)
+                    if (!used[k]) std::fprintf(stderr, "lost group %zu (bits %zu..%zu)\n", k, k * 104, k * 104 + 103);
             sent += truth.size();
         }
         std::printf("%8.1f %8zu %8.2f%% %7zu %6.3f%% %8.1f\n", cnr, sent, 100.0 * double(correct) / double(sent), wrong,

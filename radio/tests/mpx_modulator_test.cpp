@@ -131,6 +131,33 @@ TEST(MpxModulator, ClockErrorShiftsEveryFrequency)
     }
 }
 
+TEST(MpxModulator, FreeRunningRdsCarrierAndBitClockKeepTheirOffset)
+{
+    // The squared RDS signal has a line at twice its carrier: its strength
+    // at a frequency, by one DFT bin over the whole signal.
+    auto line = [](const std::vector<float>& x, double fs, double hz) {
+        std::complex<double> sum = 0;
+        for (size_t i = 0; i < x.size(); ++i)
+            sum += double(x[i]) * x[i] * std::polar(1.0, -2 * M_PI * hz * double(i) / fs);
+        return std::abs(sum) / double(x.size());
+    };
+    const std::string bits = RandomBits(2375, 5);  // 2 s
+    for (double offset : {-50.0, 0.0, 10.0}) {
+        SCOPED_TRACE(offset);
+        MpxConfig config;
+        config.sampleRate = 250000;
+        config.pilot = false;
+        config.rdsOffsetHz = offset;
+        config.rdsPhaseDeg = 30;
+        const auto x = Modulate(config, bits);
+        const double carrier = kRdsCarrierHz + offset;
+        EXPECT_GT(line(x, config.sampleRate, 2 * carrier), 10 * line(x, config.sampleRate, 2 * carrier + 3));
+        // The bit clock runs with the carrier: the signal is that much shorter or longer.
+        const double expected = (2375 + 13) / (kRdsBitRate * carrier / kRdsCarrierHz) * config.sampleRate;
+        EXPECT_NEAR(double(x.size()), expected, 3);
+    }
+}
+
 TEST(MpxModulator, OutputIsTheSameHoweverTheBitsAreDivided)
 {
     MpxConfig config;
@@ -165,6 +192,9 @@ TEST(MpxModulator, RefusesImpossibleSettings)
         with([](MpxConfig& c) { c.ppm = 5000; }),
         with([](MpxConfig& c) { c.rdsLevel = 1.5; }),
         with([](MpxConfig& c) { c.cnrDb = INFINITY; }),
+        with([](MpxConfig& c) { c.rdsOffsetHz = 1500; }),
+        with([](MpxConfig& c) { c.rdsDriftHzPerMinute = NAN; }),
+        with([](MpxConfig& c) { c.rdsPhaseDeg = INFINITY; }),
         with([](MpxConfig& c) {
             c.stereo = true;
             c.programmeLevel = 0.1;

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -100,6 +101,73 @@ double Decimal(const QCommandLineParser& parser, const char* name)
     return *v;
 }
 
+// The number given to option `name`, which must lie within lo..hi.
+double Within(const QCommandLineParser& parser, const char* name, double lo, double hi, const char* unit)
+{
+    const double v = Decimal(parser, name);
+    if (v < lo || v > hi) {
+        char range[64];
+        std::snprintf(range, sizeof range, "%g..%g", lo, hi);
+        throw UsageError(std::string("--") + name + ": must be within " + range + unit);
+    }
+    return v;
+}
+
+// "a:b" or "a:b:c" as numbers, for the option `name`.
+std::vector<double> Fields(const std::string& text, const char* name, std::size_t least, std::size_t most,
+                           const char* form)
+{
+    std::vector<double> values;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t colon = text.find(':', from);
+        const std::string field = text.substr(from, colon == std::string::npos ? std::string::npos : colon - from);
+        const auto v = ParseDecimal(field);
+        if (!v) throw UsageError(std::string("--") + name + ": '" + text + "' is not " + form);
+        values.push_back(*v);
+        if (colon == std::string::npos) break;
+        from = colon + 1;
+    }
+    if (values.size() < least || values.size() > most)
+        throw UsageError(std::string("--") + name + ": '" + text + "' is not " + form);
+    return values;
+}
+
+void ParseChannelOptions(const QCommandLineParser& parser, MpxOptions& m)
+{
+    varnak::radio::ChannelConfig& c = m.radio;
+    const bool any =
+        parser.isSet("rf-cn") || parser.isSet("fading") || parser.isSet("echo") || parser.isSet("interferer");
+    if (!any) {
+        for (const char* only : {"doppler", "rician-k"})
+            if (parser.isSet(only)) throw UsageError(std::string("--") + only + " needs the radio channel (--fading)");
+        return;
+    }
+    m.channel = true;
+    if (parser.isSet("rf-cn")) c.cnDb = Within(parser, "rf-cn", -20, 100, " dB");
+    c.dopplerHz = 10;
+    if (parser.isSet("fading")) {
+        const std::string name = parser.value("fading").toStdString();
+        const auto model = varnak::radio::FadingModelByName(name);
+        if (!model) throw UsageError("--fading: '" + name + "' is not one of none, rayleigh, rician, tu, ra");
+        c.fading = *model;
+    }
+    if (parser.isSet("doppler")) c.dopplerHz = Within(parser, "doppler", 0, 1000, " Hz");
+    if (parser.isSet("rician-k")) c.ricianKDb = Within(parser, "rician-k", -40, 40, " dB");
+    for (const QString& text : parser.values("echo")) {
+        const auto v = Fields(text.toStdString(), "echo", 2, 3, "us:db or us:db:deg");
+        if (v[0] < 0 || v[0] > 500) throw UsageError("--echo: the delay must be within 0..500 us");
+        if (v[1] < -60 || v[1] > 20) throw UsageError("--echo: the level must be within -60..20 dB");
+        c.echoes.push_back({v[0], v[1], v.size() > 2 ? v[2] : 0});
+    }
+    if (parser.isSet("interferer")) {
+        const auto v = Fields(parser.value("interferer").toStdString(), "interferer", 2, 2, "khz:db");
+        if (std::abs(v[0]) > 1000) throw UsageError("--interferer: the offset must be within -1000..1000 kHz");
+        if (v[1] < -60 || v[1] > 40) throw UsageError("--interferer: the level must be within -60..40 dB");
+        c.interferer = varnak::radio::ChannelInterferer{v[0], v[1]};
+    }
+}
+
 }  // namespace
 
 QList<QCommandLineOption> MpxCommandLineOptions()
@@ -111,6 +179,23 @@ QList<QCommandLineOption> MpxCommandLineOptions()
         {"rate", "Multiplex sample rate in Hz (default 171000, at least 128000).", "hz"},
         {"cnr", "Add white noise: RDS carrier-to-noise ratio in dB in 57 +-2.4 kHz (default: no noise).", "db"},
         {"ppm", "Sampling clock error in ppm, positive fast (default 0).", "ppm"},
+        {"rds-offset",
+         "RDS encoder on its own clock: its 57 kHz carrier (and bit clock with it) this many Hz "
+         "off 3 x pilot, within +-1000 (default 0: locked).",
+         "hz"},
+        {"rds-drift", "The RDS carrier's offset drifts by this many Hz per minute, within +-60 (default 0).", "hz"},
+        {"rds-phase", "Phase of the RDS carrier to the pilot's third harmonic in degrees (default 0).", "deg"},
+        {"rf-cn",
+         "Send the multiplex through an FM radio channel and a receiver at the same rate (as rtl_fm -s): "
+         "carrier-to-noise ratio in dB in 200 kHz.",
+         "db"},
+        {"fading", "Fading in the radio channel: rayleigh, rician, tu (COST 207 typical urban), ra (rural area).",
+         "model"},
+        {"doppler", "Maximum Doppler shift of the fading in Hz (default 10).", "hz"},
+        {"rician-k", "Line of sight over scattered power for --fading rician, dB (default 6).", "db"},
+        {"echo", "A static echo in the radio channel: delay in us, level and phase to the direct signal. Repeatable.",
+         "us:db[:deg]"},
+        {"interferer", "An FM station in the radio channel at this offset and level to the wanted one.", "khz:db"},
         {"stereo", "Add a stereo programme (band-limited noise on L+R and on the 38 kHz L-R subcarrier)."},
         {"no-pilot", "Leave out the 19 kHz pilot."},
         {"raw", "Raw signed 16-bit little-endian mono samples instead of WAV (to standard output with -o -)."},
@@ -121,12 +206,14 @@ QList<QCommandLineOption> MpxCommandLineOptions()
 
 MpxOptions ParseMpxOptions(const QCommandLineParser& parser)
 {
-    for (const char* once : {"rate", "cnr", "ppm", "list-groups"})
+    for (const char* once : {"rate", "cnr", "ppm", "rds-offset", "rds-drift", "rds-phase", "rf-cn", "fading", "doppler",
+                             "rician-k", "interferer", "list-groups"})
         if (parser.values(once).size() > 1) throw UsageError(std::string("--") + once + " given more than once");
     MpxOptions m;
     m.enabled = parser.isSet("mpx");
     if (!m.enabled) {
-        for (const char* only : {"rate", "cnr", "ppm", "stereo", "no-pilot", "raw", "realtime"})
+        for (const char* only : {"rate", "cnr", "ppm", "rds-offset", "rds-drift", "rds-phase", "rf-cn", "fading",
+                                 "doppler", "rician-k", "echo", "interferer", "stereo", "no-pilot", "raw", "realtime"})
             if (parser.isSet(only)) throw UsageError(std::string("--") + only + " needs --mpx");
         return m;
     }
@@ -140,14 +227,13 @@ MpxOptions ParseMpxOptions(const QCommandLineParser& parser)
                              std::to_string(kMaxRate) + " (RDS sits at 57 kHz)");
         m.rate = int(*v);
     }
-    if (parser.isSet("cnr")) {
-        m.cnrDb = Decimal(parser, "cnr");
-        if (*m.cnrDb < -40 || *m.cnrDb > 80) throw UsageError("--cnr: must be within -40..80 dB");
-    }
-    if (parser.isSet("ppm")) {
-        m.ppm = Decimal(parser, "ppm");
-        if (std::abs(m.ppm) > 1000) throw UsageError("--ppm: must be within -1000..1000");
-    }
+    if (parser.isSet("cnr")) m.cnrDb = Within(parser, "cnr", -40, 80, " dB");
+    if (parser.isSet("ppm")) m.ppm = Within(parser, "ppm", -1000, 1000, "");
+    if (parser.isSet("rds-offset")) m.rdsOffsetHz = Within(parser, "rds-offset", -1000, 1000, " Hz");
+    if (parser.isSet("rds-drift")) m.rdsDriftHzPerMinute = Within(parser, "rds-drift", -60, 60, " Hz per minute");
+    if (parser.isSet("rds-phase")) m.rdsPhaseDeg = Within(parser, "rds-phase", -360, 360, " degrees");
+    ParseChannelOptions(parser, m);
+    if (m.channel && m.rate > 400000) throw UsageError("--rate: the radio channel takes at most 400000 Hz");
     m.stereo = parser.isSet("stereo");
     m.pilot = !parser.isSet("no-pilot");
     m.raw = parser.isSet("raw");
@@ -162,17 +248,33 @@ bool WriteMpx(const std::string& bits, const MpxOptions& options, uint64_t seed,
     config.sampleRate = options.rate;
     config.cnrDb = options.cnrDb;
     config.ppm = options.ppm;
+    config.rdsOffsetHz = options.rdsOffsetHz;
+    config.rdsDriftHzPerMinute = options.rdsDriftHzPerMinute;
+    config.rdsPhaseDeg = options.rdsPhaseDeg;
     config.stereo = options.stereo;
     config.pilot = options.pilot;
     config.seed = seed;
     clipped = 0;
     try {
         varnak::radio::MpxModulator modulator(config);
+        std::unique_ptr<varnak::radio::RadioChannel> channel;
+        std::vector<float> received;
+        if (options.channel) {
+            varnak::radio::ChannelConfig c = options.radio;
+            c.mpxRate = options.rate;
+            c.seed = seed;
+            channel = std::make_unique<varnak::radio::RadioChannel>(c);
+        }
         Sink sink(path, options);
         std::vector<float> samples;
         uint64_t written = 0;
         const auto start = std::chrono::steady_clock::now();
         auto put = [&] {
+            if (channel) {
+                received.clear();
+                channel->process(samples.data(), samples.size(), received);
+                samples.swap(received);
+            }
             for (float& v : samples)
                 if (std::abs(v) > 1.0f) {
                     v = std::clamp(v, -1.0f, 1.0f);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "generator.h"
+#include "radio_channel.h"
 
 #include <QCommandLineOption>
 #include <QList>
@@ -22,8 +23,17 @@ struct MpxOptions {
     int rate = 171000;            // samples per second
     std::optional<double> cnrDb;  // RDS carrier-to-noise ratio; none: no noise
     double ppm = 0;               // sampling clock error
+    // An RDS encoder on its own clock: carrier (and bit clock) offset from
+    // 3 x pilot, its drift and its phase to the pilot.
+    double rdsOffsetHz = 0;
+    double rdsDriftHzPerMinute = 0;
+    double rdsPhaseDeg = 0;
     bool stereo = false;
     bool pilot = true;
+    // Through the radio channel and a receiver at the same rate (any of
+    // --rf-cn, --fading, --echo, --interferer).
+    bool channel = false;
+    varnak::radio::ChannelConfig radio;
     bool raw = false;       // raw s16le instead of WAV
     bool realtime = false;  // written at the signal's own pace
 };

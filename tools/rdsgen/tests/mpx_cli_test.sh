@@ -25,6 +25,17 @@ done <<'X'
 --mpx --rate 171k -o x.wav|--rate: '171k' is not a whole number of Hz
 --mpx --cnr x -o x.wav|--cnr: 'x' is not a number
 --mpx --ppm 5000 -o x.wav|--ppm: must be within -1000..1000
+--rds-offset 5|--rds-offset needs --mpx
+--mpx --rds-offset 2000 -o x.wav|--rds-offset: must be within -1000..1000 Hz
+--mpx --rds-drift 61 -o x.wav|--rds-drift: must be within -60..60 Hz per minute
+--mpx --rds-phase x -o x.wav|--rds-phase: 'x' is not a number
+--fading tu|--fading needs --mpx
+--mpx --doppler 10 -o x.wav|--doppler needs the radio channel
+--mpx --fading car -o x.wav|--fading: 'car' is not one of none, rayleigh, rician, tu, ra
+--mpx --echo 5 -o x.wav|--echo: '5' is not us:db or us:db:deg
+--mpx --echo 800:-3 -o x.wav|--echo: the delay must be within 0..500 us
+--mpx --interferer 200:x -o x.wav|--interferer: '200:x' is not khz:db
+--mpx --rf-cn 20 --rate 1000000 -o x.wav|--rate: the radio channel takes at most 400000 Hz
 --mpx|--mpx writes a WAV file: give it with -o FILE, or add --raw
 X
 
@@ -47,6 +58,15 @@ C2A1 000B E0CD 4C20" ] || fail "group list: $(cat "$dir/a.groups")"
 # Raw samples to standard output: the WAV's samples without the header.
 "$rdsgen" "$dir/st.rds" --mpx --raw -n 4 --cnr 5 --rate 192000 -o - > "$dir/a.raw" || fail "raw run failed"
 tail -c "$(wc -c < "$dir/a.raw")" "$dir/a.wav" | cmp -s - "$dir/a.raw" || fail "raw samples differ from the WAV's"
+
+# Through the radio channel: the same seed gives the same signal, and the
+# receiver's output has the multiplex's length.
+"$rdsgen" "$dir/st.rds" --mpx --raw -n 4 --rf-cn 20 --fading tu --doppler 10 --echo 3:-6:90 --interferer 200:-10 -o - > "$dir/ch1.raw" || fail "channel run failed"
+"$rdsgen" "$dir/st.rds" --mpx --raw -n 4 --rf-cn 20 --fading tu --doppler 10 --echo 3:-6:90 --interferer 200:-10 -o - > "$dir/ch2.raw" || fail "second channel run failed"
+cmp -s "$dir/ch1.raw" "$dir/ch2.raw" || fail "same seed, different channel output"
+"$rdsgen" "$dir/st.rds" --mpx --raw -n 4 -o - > "$dir/plain.raw" || fail "plain run failed"
+[ "$(wc -c < "$dir/ch1.raw")" -eq "$(wc -c < "$dir/plain.raw")" ] || fail "channel output length differs"
+cmp -s "$dir/ch1.raw" "$dir/plain.raw" && fail "channel output equals the plain multiplex"
 
 # An unwritable place: exit 1, the place named, no file left behind.
 "$rdsgen" "$dir/st.rds" --mpx -n 4 -o "$dir/no/such/x.wav" 2> "$dir/err"
