@@ -7,6 +7,8 @@ speed        10 stations in a 2.4 MS/s cu8 capture (one core), 40 stations
 sensitivity  groups correct per station against the RF C/N (of each
              station, in 200 kHz), 4 stations per capture; with --plot a
              picture of it.
+Every station sends a stereo programme at 67.5 kHz deviation and RDS at
+4 kHz.
 selectivity  a station beside one 20 dB stronger 200 kHz away, at C/N 20
              dB; and phantoms: stations found that were not sent, over
              every capture of the run.
@@ -54,7 +56,7 @@ def make(bins, work, name, fmt, rate, center, stations, cn, seconds):
     """Writes a capture; `stations` are (MHz, description, level dB)."""
     out = os.path.join(work, name)
     args = [os.path.join(bins, "rdsgen"), "--iq", fmt, "--rate", str(rate), "--center", str(center),
-            "--stereo", "-d", str(seconds), "--list-groups", out + ".groups", "-o", out]
+            "--stereo", "--rds-khz", "4", "-d", str(seconds), "--list-groups", out + ".groups", "-o", out]
     for mhz, path, level in stations:
         args += ["--station", "%gM:%s:%g" % (mhz, path, level)]
     if cn is not None:

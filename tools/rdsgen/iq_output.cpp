@@ -122,6 +122,7 @@ QList<QCommandLineOption> IqCommandLineOptions()
          "freq:file[:level]"},
         {"cn", "With --iq: RF carrier-to-noise ratio of a 0-dB station in 200 kHz, dB (default: no noise).", "db"},
         {"sigmf", "With --iq: write the SigMF pair OUT.sigmf-data and OUT.sigmf-meta."},
+        {"rds-khz", "With --iq: every station's RDS injection in kHz of deviation (default 3).", "khz"},
     };
 }
 
@@ -130,7 +131,7 @@ IqOptions ParseIqOptions(const QCommandLineParser& parser)
     IqOptions o;
     o.enabled = parser.isSet("iq");
     if (!o.enabled) {
-        for (const char* only : {"center", "station", "cn", "sigmf"})
+        for (const char* only : {"center", "station", "cn", "sigmf", "rds-khz"})
             if (parser.isSet(only)) throw UsageError(std::string("--") + only + " needs --iq");
         return o;
     }
@@ -160,6 +161,11 @@ IqOptions ParseIqOptions(const QCommandLineParser& parser)
         if (!ok || cn < -20 || cn > 80) throw UsageError("--cn: must be a number of dB within -20..80");
         o.cnDb = cn;
     }
+    if (parser.isSet("rds-khz")) {
+        bool ok = false;
+        o.rdsKHz = parser.value("rds-khz").toDouble(&ok);
+        if (!ok || o.rdsKHz < 0 || o.rdsKHz > 15) throw UsageError("--rds-khz: must be a number of kHz within 0..15");
+    }
     o.sigmf = parser.isSet("sigmf");
     o.stereo = parser.isSet("stereo");
     return o;
@@ -185,6 +191,7 @@ bool WriteIq(const IqOptions& options, const StreamOptions& stream, const std::s
                 list += line;
             }
             b.mpx.stereo = options.stereo;
+            b.mpx.rdsLevel = options.rdsKHz / 75.0;
             stations.push_back(std::move(b));
         }
         // As long as the longest bit stream.
