@@ -7,8 +7,8 @@
 # row N seeds of S seconds through the real decoder library
 # (bench_demod_sensitivity). Prints a Markdown table.
 # Usage: bench/radio/conditions.sh [BUILD_DIR] [SECONDS] [SEEDS]
-#        (default build/bench-release, 60 s, 3 seeds: about 8 CPU minutes;
-#        30 s and 2 seeds take about 3)
+#        (default build/bench-release, 60 s, 3 seeds: about 10 CPU minutes;
+#        60 s and 2 seeds about 7, 30 s and 2 seeds about 3.5)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$top/build/bench-release}
