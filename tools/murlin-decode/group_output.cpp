@@ -35,6 +35,7 @@ void GroupOutput::groupGathered(const rdsformats::GroupRecord& gathered)
 
 void GroupOutput::onStatus(uint16_t status)
 {
+    if (format_ == OutputFormat::Json) quality_.onStatus(status);
     // The assembler takes at most one block word per status word: fetch only that one.
     uint16_t words[4] = {0, 0, 0, 0};
     if (const int n = rdsformats::GroupAssembler::WordTaken(status); n >= 0)
@@ -50,11 +51,14 @@ void GroupOutput::onGroup(const varnak::DecodedGroup& group)
 {
     rtPlus_.feed(group.blockWords, group.state.radioText, group.state.radioTextB);
     if (format_ != OutputFormat::Json) return;
+    texts_.feed(quality_.take(group.blockWords));
     const auto items = rtPlus_.touched() ? rtPlus_.items() : std::vector<std::pair<std::string, std::string>>{};
     JsonExtras extras;
     extras.rbds = rbds_;
     extras.rxTime = now();
     extras.rtPlus = &items;
+    extras.texts = &texts_;
+    extras.rtPlusCarrier = rtPlus_.carrier();
     line_.clear();
     AppendGroupJson(line_, group, api_, extras);
     line_ += '\n';

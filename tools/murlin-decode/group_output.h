@@ -15,6 +15,7 @@
 #include "group_stats.h"
 #include "rtplus.h"
 #include "station_history.h"
+#include "station_texts.h"
 
 namespace murlindecode {
 
@@ -82,6 +83,8 @@ private:
     rdsformats::GroupAssembler assembler_;
     rdsformats::GroupStats stats_;
     rdsformats::RtPlus rtPlus_;
+    rdsformats::BlockQuality quality_;
+    rdsformats::StationTexts texts_;
     rdsformats::StationHistory history_;
     rdsformats::HistoryFeed historyFeed_{history_};
     bool historyOn_ = false;

@@ -1,0 +1,181 @@
+#include "station_texts.h"
+
+#include "status_word.h"
+
+namespace rdsformats {
+
+void BlockQuality::onStatus(uint16_t status)
+{
+    const StatusWord word(status);
+    if (word.nothing() || word.autoReset()) return;
+    const int slot = word.blockIndex();
+    if (slot < 0 || !word.blockUsable()) return;
+    if (slot == 0) received_ = repaired_ = 0;  // a new group begins
+    const auto bit = static_cast<uint8_t>(1u << slot);
+    received_ |= bit;
+    if (word.check() == StatusWord::kRepaired)
+        repaired_ |= bit;
+    else
+        repaired_ &= static_cast<uint8_t>(~bit);
+}
+
+GroupRecord BlockQuality::take(const uint16_t (&words)[4])
+{
+    GroupRecord g;
+    g.received = received_;
+    g.repaired = repaired_;
+    for (int n = 0; n < 4; ++n) g.blocks[n] = g.has(n) ? words[n] : 0;
+    received_ = repaired_ = 0;
+    return g;
+}
+
+StationTexts::StationTexts()
+    : ps_(8), rtA_(64, 0x0D), rtB_(32, 0x0D), ert_(kErtBytes, 0x0D), longPs_(kLongPsBytes, 0x0D)
+{
+}
+
+void StationTexts::clear()
+{
+    const uint64_t revision = revision_ + 1;
+    *this = StationTexts{};
+    revision_ = revision;
+}
+
+uint32_t StationTexts::eonSeen(uint16_t pi) const
+{
+    const auto it = eon_.find(pi);
+    return it == eon_.end() ? 0 : it->second;
+}
+
+void StationTexts::feedSegments(ConfidentText& text, const GroupRecord& g, std::size_t pos, bool fromC)
+{
+    // Block B holds the address: a repaired B may put the right bytes in
+    // the wrong place, so it counts against every byte.
+    const bool cleanB = !(g.repaired & 2);
+    for (int n = fromC ? 2 : 3; n <= 3; ++n, pos += 2) {
+        if (!g.has(n)) continue;
+        const uint8_t bytes[2] = {static_cast<uint8_t>(g.blocks[n] >> 8), static_cast<uint8_t>(g.blocks[n])};
+        if (text.put(pos, bytes, 2, cleanB && !((g.repaired >> n) & 1))) ++revision_;
+    }
+}
+
+void StationTexts::notePsComplete()
+{
+    if (!ps_.complete()) return;
+    std::string text(8, ' ');
+    for (std::size_t i = 0; i < 8; ++i) text[i] = static_cast<char>(ps_.byte(i));
+    if (text == lastComplete_) return;
+    if (!lastComplete_.empty()) changes_.push_back(groups_);
+    while (!changes_.empty() && groups_ - changes_.front() > kDynamicWindow) changes_.pop_front();
+    lastComplete_ = text;
+    sequence_.push_back(RdsTextUtf8(ps_, 8));
+    while (sequence_.size() > kSequenceLimit) sequence_.pop_front();
+    dynamic_ = dynamic_ || changes_.size() >= 2;
+    ++revision_;
+}
+
+void StationTexts::feedPs(const GroupRecord& g)
+{
+    if (!g.has(3)) return;
+    feedSegments(ps_, g, std::size_t(g.blocks[1] & 3) * 2, false);
+    notePsComplete();
+}
+
+void StationTexts::noteWrap(Wrap& w, ConfidentText& text, int segment, int perSegment)
+{
+    if (segment == 0 && w.last > 0) {
+        if (w.last == w.candidate && std::size_t(w.last + 1) * perSegment < text.size()) {
+            const std::size_t end = std::size_t(w.last + 1) * perSegment;
+            if (text.limit() != end) {
+                text.setLimit(end);
+                ++revision_;
+            }
+        }
+        w.candidate = w.last;
+    }
+    // A segment past the limit: the text is longer after all.
+    if (std::size_t(segment) * perSegment >= text.limit()) {
+        text.setLimit(text.size());
+        ++revision_;
+    }
+    w.last = segment;
+}
+
+void StationTexts::feedRadiotext(const GroupRecord& g)
+{
+    const int ab = (g.blocks[1] >> 4) & 1;
+    if (ab != textAB_) {
+        // A flip announces a new text; a repaired block B may have flipped
+        // the bit itself, so only a clean one counts.
+        if (g.repaired & 2) return;
+        if (textAB_ >= 0) {
+            rtA_.clear();
+            rtB_.clear();
+            wrapA_ = wrapB_ = Wrap{};
+        }
+        textAB_ = ab;
+        ++revision_;
+    }
+    const unsigned segment = g.blocks[1] & 15;
+    const bool versionB = g.version() == 1;
+    ConfidentText& text = versionB ? rtB_ : rtA_;
+    const int per = versionB ? 2 : 4;
+    feedSegments(text, g, segment * per, !versionB);
+    if (!(g.repaired & 2)) noteWrap(versionB ? wrapB_ : wrapA_, text, static_cast<int>(segment), per);
+}
+
+void StationTexts::feed(const GroupRecord& g)
+{
+    if (!g.has(0) || !g.has(1)) return;
+    ++groups_;
+    const uint16_t pi = g.blocks[0];
+    if (!hasPi_ || pi != pi_) {
+        // Another station: only an unrepaired block A says so.
+        if (g.repaired & 1) return;
+        if (hasPi_) clear();
+        pi_ = pi;
+        hasPi_ = true;
+        ++revision_;
+    }
+    const int type = g.type(), version = g.version();
+    const uint16_t b = g.blocks[1];
+    const bool clean = !(g.repaired & 0xE);
+    switch (type) {
+        case 0:
+            feedPs(g);
+            return;
+        case 2:
+            feedRadiotext(g);
+            return;
+        case 3:
+            // Announcements count only from groups received whole and unrepaired.
+            if (version == 0 && g.complete() && clean) {
+                oda_.announce(b, g.blocks[2], g.blocks[3]);
+                ++revision_;
+            }
+            break;
+        case 14:
+            if (g.has(3) && clean) {
+                eon_[g.blocks[3]] |= version ? 1u << 16 : 1u << (b & 15);
+                ++revision_;
+            }
+            return;
+        case 15:
+            if (version == 0) {
+                feedSegments(longPs_, g, std::size_t(b & 7) * 4, true);
+                return;
+            }
+            break;
+        default:
+            break;
+    }
+    const uint16_t aid = oda_.aidOf(type, version);
+    if (aid == kAidErt) {
+        feedSegments(ert_, g, std::size_t(b & 31) * 4, true);
+    } else if (aid == kAidDab && g.complete() && clean) {
+        dab_.feed(b, g.blocks[2], g.blocks[3]);
+        ++revision_;
+    }
+}
+
+}  // namespace rdsformats
