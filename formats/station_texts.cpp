@@ -47,6 +47,12 @@ uint32_t StationTexts::eonSeen(uint16_t pi) const
     return it == eon_.end() ? 0 : it->second;
 }
 
+const ConfidentText* StationTexts::eonPs(uint16_t pi) const
+{
+    const auto it = eonPs_.find(pi);
+    return it == eonPs_.end() ? nullptr : &it->second;
+}
+
 void StationTexts::feedSegments(ConfidentText& text, const GroupRecord& g, std::size_t pos, bool fromC)
 {
     // Block B holds the address: a repaired B may put the right bytes in
@@ -155,10 +161,18 @@ void StationTexts::feed(const GroupRecord& g)
             }
             break;
         case 14:
-            if (g.has(3) && clean) {
-                eon_[g.blocks[3]] |= version ? 1u << 16 : 1u << (b & 15);
-                ++revision_;
+            if (!g.has(3) || !clean) return;
+            if (eon_.size() >= kEonLimit && !eon_.count(g.blocks[3])) {
+                eon_.clear();
+                eonPs_.clear();
             }
+            eon_[g.blocks[3]] |= version ? 1u << 16 : 1u << (b & 15);
+            if (version == 0 && (b & 15) < 4 && g.has(2)) {
+                ConfidentText& ps = eonPs_.try_emplace(g.blocks[3], 8).first->second;
+                const uint8_t bytes[2] = {static_cast<uint8_t>(g.blocks[2] >> 8), static_cast<uint8_t>(g.blocks[2])};
+                ps.put(std::size_t(b & 3) * 2, bytes, 2, true);
+            }
+            ++revision_;
             return;
         case 15:
             if (version == 0) {

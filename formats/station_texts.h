@@ -68,6 +68,10 @@ public:
 
     // Bit v: 14A variant v of the other network `pi` arrived; bit 16: a 14B.
     uint32_t eonSeen(uint16_t pi) const;
+    // The PS of the other network `pi` (nullptr before any of it arrived).
+    const ConfidentText* eonPs(uint16_t pi) const;
+    // Other networks kept at most; more start the list afresh.
+    static constexpr std::size_t kEonLimit = 64;
 
     // Grows with every change of what is held.
     uint64_t revision() const { return revision_; }
@@ -98,6 +102,7 @@ private:
     OdaDirectory oda_;
     DabCrossReference dab_;
     std::map<uint16_t, uint32_t> eon_;
+    std::map<uint16_t, ConfidentText> eonPs_;
     uint64_t revision_ = 0;
 };
 

@@ -26,7 +26,7 @@ void ConfidentText::clear()
 
 bool ConfidentText::put(std::size_t pos, const uint8_t* bytes, std::size_t count, bool clean)
 {
-    bool changed = false;
+    bool changed = false, replaced = false;
     const std::size_t end = std::min(bytes_.size(), pos + count);
     for (std::size_t i = pos; i < end; ++i) {
         const uint8_t b = bytes[i - pos];
@@ -38,12 +38,14 @@ bool ConfidentText::put(std::size_t pos, const uint8_t* bytes, std::size_t count
         // A repaired block that disagrees with a confirmed character is more
         // likely a wrong repair than a new text.
         if (level == kConfirmed && !clean) continue;
+        // Filling a gap is no change of the text; a new value is.
+        if (level != kMissing) replaced = true;
         bytes_[i] = b;
         level = clean ? kCleanOnce : kRepairedOnly;
         changed = true;
     }
-    if (changed) {
-        ++revision_;
+    if (changed) ++revision_;
+    if (replaced) {
         for (std::size_t i = 0; i < level_.size(); ++i)
             if ((i < pos || i >= end) && level_[i] == kConfirmed) level_[i] = kCleanOnce;
     }

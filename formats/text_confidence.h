@@ -12,7 +12,8 @@
 // the same wrong value twice in clean blocks. When a character changes,
 // every other confirmed character drops back to provisional until it is
 // received again, so that a text that changes segment by segment is never
-// taken as complete with old and new segments mixed.
+// taken as complete with old and new segments mixed. Filling a character
+// not received before changes nothing else.
 #pragma once
 
 #include <cstddef>

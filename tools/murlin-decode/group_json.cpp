@@ -433,10 +433,10 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
             if (!versionB) {
                 e.addInt("variant", b & 15);
                 if (seen & (1u << 13)) e.addInt("pty", s.eonPty);
-                if ((seen & 15) == 15)
+                if (!extras.texts)
                     e.addField("ps", s.eonPs, sizeof s.eonPs);
-                else if (seen & 15)
-                    e.addField("partialPs", s.eonPs, sizeof s.eonPs);
+                else if (const rdsformats::ConfidentText* ps = extras.texts->eonPs(s.eonPi))
+                    AddConfidentText(e, "ps", *ps, false);
                 if (seen & (1u << 14)) AddPin(e, s.eonPin);
                 if (seen & (1u << 4)) {
                     const uint16_t af[2] = {s.eonAf1, s.eonAf2};

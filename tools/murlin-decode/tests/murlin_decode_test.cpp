@@ -251,8 +251,13 @@ TEST_F(MurlinDecode, JsonGivesOneObjectPerGroupWithItsFields)
     EXPECT_NE(lastPs.find("\"ta\":true,\"ms\":true,"), std::string::npos) << lastPs;
     EXPECT_NE(lastPs.find("\"ps\":\"VARNAK  \""), std::string::npos) << lastPs;
     EXPECT_NE(lastPs.find("\"afCount\":5,\"af\":[87.6,87.7,87.8,"), std::string::npos) << lastPs;
-    EXPECT_NE(lastRt.find(std::string("\"radiotext\":\"") + varnaktest::kTestRadiotext + "\""), std::string::npos)
+    // Forty groups carry the radiotext's sixteen segments once, the first
+    // four twice: only those are confirmed, so the text is partial.
+    EXPECT_NE(lastRt.find(std::string("\"partialRadiotext\":\"") + varnaktest::kTestRadiotext +
+                          "\",\"radiotextConfidence\":\"" + std::string(16, 'c') + std::string(48, 'p') + "\""),
+              std::string::npos)
         << lastRt;
+    EXPECT_EQ(lastRt.find("\"radiotext\""), std::string::npos) << lastRt;
     // Without -o the objects go to the derived path instead of the log records.
     ASSERT_EQ(Run("-q --json in.txt").status, 0);
     EXPECT_EQ(ReadAll(dir + "/in.out"), r.out);
@@ -266,9 +271,9 @@ TEST_F(MurlinDecode, JsonIsValidForClockAndUnusualCharacters)
     const unsigned mjd = 54521;
     rdsenc::AppendGroup(bits, pi, (4u << 12) | header | (mjd >> 15), static_cast<uint16_t>(((mjd & 0x7FFF) << 1) | 0),
                         static_cast<uint16_t>((15u << 12) | (51u << 6) | 2u));
-    // 2A segment 0: a letter of the RDS set (0xE9 is "Ŋ"), the end-of-text
-    // code, a quote and a backslash.
-    rdsenc::AppendGroup(bits, pi, (2u << 12) | header, 0xE90D, 0x225C);
+    // 2A segment 0: a quote, a backslash, a letter of the RDS set (0xE9 is
+    // "Ŋ") and the end-of-text code, received once: provisional.
+    rdsenc::AppendGroup(bits, pi, (2u << 12) | header, 0x225C, 0xE90D);
     rdsenc::AppendGroup(bits, pi, (5u << 12) | header, 0x1234, 0x5678);
     WriteFile(dir + "/in.txt", bits);
     const Result r = Run("-q --json -o - in.txt");
@@ -277,7 +282,10 @@ TEST_F(MurlinDecode, JsonIsValidForClockAndUnusualCharacters)
                          "\"localOffset\":1.0,\"text\":\"2008/02/25 15:51TU +1.0\"}"),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("\"radiotext\":\"\xC5\x8A\\u000d\\\"\\\\ak test stre"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"clockTime\":\"2008-02-25T16:51:00+01:00\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"partialRadiotext\":\"\\\"\\\\\xC5\x8A\",\"radiotextConfidence\":\"ppp\""),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("{\"group\":\"5A\",\"type\":5,\"version\":\"A\",\"pi\":\"2001\",\"tp\":true,\"pty\":10,"
                          "\"ptyName\":\"Pop Music\",\"blocks\":[\"2001\",\"5540\",\"1234\",\"5678\"]}\n"),
               std::string::npos)
@@ -535,6 +543,104 @@ TEST_F(MurlinDecodeFormats, RdsTextRbdsAndRtPlus)
     EXPECT_NE(eu.out.find("\"pi\":\"3AAB\",\"tp\":false,\"pty\":5,\"ptyName\":\"Education\""), std::string::npos);
     EXPECT_EQ(Count(eu.out, "callsign"), 0u);
     EXPECT_NE(Run("-q -o - station.txt").out.find("('RADIO \xD7 ')"), std::string::npos);
+}
+
+// The last JSON line of `group` ("0A") in `out` that holds `key`, or "".
+std::string LastLineWith(const std::string& out, const std::string& group, const std::string& key)
+{
+    std::istringstream lines(out);
+    std::string line, found;
+    while (std::getline(lines, line))
+        if (line.rfind("{\"group\":\"" + group + "\"", 0) == 0 && line.find(key) != std::string::npos) found = line;
+    return found;
+}
+
+TEST_F(MurlinDecodeFormats, NewerFeaturesEachInTheirGroups)
+{
+    Generate(R"(pi 0xC2A1
+ps "KESTREL "
+rt A "Radio Kestrel"
+ert 12A "Ünïcode radiotext — Kestrel"
+long-ps "Radio Kestrel Küste"
+dab-ensemble 13A 0xE1C2 225648 1
+dab-service 13A 0xE1C2 0xD2C1
+oda 0x4BD7 11A 0x0000
+raw 11A 0x08 0x229A 0x22C3
+eon 0xC2A2 ps="KESTRELX"
+schedule 0A 2A 12A 15A 3A 13A 0A 12A 11A 15A 3A 14A
+)",
+             "-n 400", "station.txt");
+    const Result r = Run("-q --json -o - station.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const struct {
+        const char* group;
+        const char* expected;
+    } cases[] = {
+        {"3A", "\"odaAid\":\"6552\",\"odaName\":\"eRT\""},
+        {"3A", "\"odaAid\":\"0093\",\"odaName\":\"DAB cross-reference\""},
+        {"12A", "\"oda\":{\"aid\":\"6552\",\"name\":\"eRT\"},\"enhancedRadiotext\":\"Ünïcode radiotext — Kestrel\"}"},
+        {"15A", "\"longPs\":\"Radio Kestrel Küste\""},
+        {"13A", "\"dabEnsemble\":{\"eid\":\"E1C2\",\"frequencyKhz\":225648,\"mode\":\"I\"}"},
+        {"13A", "\"dabService\":{\"sid\":\"D2C1\",\"eid\":\"E1C2\"}"},
+        {"11A",
+         "\"rtPlusTags\":[{\"type\":1,\"name\":\"item.title\",\"start\":5,\"length\":14},"
+         "{\"type\":4,\"name\":\"item.artist\",\"start\":22,\"length\":4}]"},
+        {"2A", "\"radiotext\":\"Radio Kestrel\","},
+    };
+    for (const auto& c : cases) EXPECT_NE(LastLineWith(r.out, c.group, c.expected), "") << c.group << " " << c.expected;
+    // The other network sends only its PS: no PTY, PIN or AF of it appear.
+    const std::string eon = LastLineWith(r.out, "14A", "\"eon\"");
+    EXPECT_NE(eon.find("\"ps\":\"KESTRELX\""), std::string::npos) << eon;
+    for (const char* absent : {"\"pty\":0,\"ps\"", "\"pin\"", "\"af\"", "\"ta\""})
+        EXPECT_EQ(eon.find(absent), std::string::npos) << absent << " in " << eon;
+}
+
+TEST_F(MurlinDecode, JsonGivesTextsOnlyOnceConfirmed)
+{
+    const uint16_t pi = varnaktest::kTestPi, header = (1u << 10) | (10u << 5);
+    std::string bits = varnaktest::StationBits(1);
+    const auto ps = [&](unsigned segment, const char* two) {
+        rdsenc::AppendGroup(bits, pi, static_cast<uint16_t>(header | segment), 0xE0CD,
+                            static_cast<uint16_t>(uint8_t(two[0]) << 8 | uint8_t(two[1])));
+    };
+    // "ABCDEFGH" twice: confirmed; then segment 1 turns "XY": the PS is
+    // partial until every character is seen again.
+    for (int round = 0; round < 2; ++round)
+        for (unsigned s = 0; s < 4; ++s) ps(s, &"ABCDEFGH"[s * 2]);
+    ps(1, "XY");
+    ps(2, "EF");
+    ps(1, "XY");
+    for (unsigned s = 0; s < 4; ++s) ps(s, &"ABXYEFGH"[s * 2]);
+    WriteFile(dir + "/in.txt", bits);
+    const Result r = Run("-q --json -o - in.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> shown;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("{\"group\":\"0A\"", 0) != 0) continue;
+        const std::size_t at = line.find("\"psSegment\":");
+        shown.push_back(line.substr(at + 14, line.find(",\"af", at) - at - 14));
+    }
+    const std::vector<std::string> expected = {
+        R"("partialPs":"AB      ","psConfidence":"pp------")",
+        R"("partialPs":"ABCD    ","psConfidence":"pppp----")",
+        R"("partialPs":"ABCDEF  ","psConfidence":"pppppp--")",
+        R"("partialPs":"ABCDEFGH","psConfidence":"pppppppp")",
+        R"("partialPs":"ABCDEFGH","psConfidence":"ccpppppp")",
+        R"("partialPs":"ABCDEFGH","psConfidence":"ccccpppp")",
+        R"("partialPs":"ABCDEFGH","psConfidence":"ccccccpp")",
+        R"("ps":"ABCDEFGH")",
+        R"("partialPs":"ABXYEFGH","psConfidence":"pppppppp")",
+        R"("partialPs":"ABXYEFGH","psConfidence":"ppppccpp")",
+        R"("partialPs":"ABXYEFGH","psConfidence":"ppccccpp")",
+        R"("partialPs":"ABXYEFGH","psConfidence":"ccccccpp")",
+        R"("partialPs":"ABXYEFGH","psConfidence":"ccccccpp")",
+        R"("partialPs":"ABXYEFGH","psConfidence":"ccccccpp")",
+        R"("ps":"ABXYEFGH")",
+    };
+    // The first group of the station stream is a 0A of its own.
+    ASSERT_EQ(shown.size(), expected.size() + 1) << r.out;
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(shown[i + 1], expected[i]) << i;
 }
 
 TEST_F(MurlinDecodeFormats, GroupLogsWithGapsTimeStampsAndBadLines)
