@@ -44,7 +44,12 @@ TEST(ConfidentText, ConfirmsOnlyWhatCameTwiceTheSameInCleanBlocks)
          "ABCX",
          false},
         {"and they come back with one clean reception",
-         {{0, "AB", true}, {0, "AB", true}, {2, "CD", true}, {2, "CD", true}, {2, "CX", true}, {0, "AB", true},
+         {{0, "AB", true},
+          {0, "AB", true},
+          {2, "CD", true},
+          {2, "CD", true},
+          {2, "CX", true},
+          {0, "AB", true},
           {2, "CX", true}},
          "cccc",
          "ABCX",
@@ -52,8 +57,7 @@ TEST(ConfidentText, ConfirmsOnlyWhatCameTwiceTheSameInCleanBlocks)
     };
     for (const auto& c : cases) {
         ConfidentText t(4);
-        for (const Put& p : c.puts)
-            t.put(p.pos, reinterpret_cast<const uint8_t*>(p.bytes), 2, p.clean);
+        for (const Put& p : c.puts) t.put(p.pos, reinterpret_cast<const uint8_t*>(p.bytes), 2, p.clean);
         EXPECT_EQ(t.mask(4), c.mask) << c.name;
         EXPECT_EQ(RdsTextUtf8(t, 4), c.text) << c.name;
         EXPECT_EQ(t.complete(), c.complete) << c.name;
@@ -140,8 +144,11 @@ TEST(WideText, Utf8AndUcs2WithTheirMasks)
         {{'K', 0xC3, 0xBC, 0x0D}, false, true, "Kü", "cc"},
         {{'K', 0xC3, 0xBC, 0x0D}, false, false, "Kü", "pp"},
         {{0x00, 'K', 0x00, 0xFC, 0x0D, 0x0D}, true, true, "Kü", "cc"},
-        {{'A', 0xFF, 'B', 0x0D}, false, true, "A\xEF\xBF\xBD"
-                                              "B",
+        {{'A', 0xFF, 'B', 0x0D},
+         false,
+         true,
+         "A\xEF\xBF\xBD"
+         "B",
          "ccc"},
     };
     for (const auto& c : cases) {

@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "field_format.h"
+#include "oda_names.h"
 #include "rbds.h"
+#include "rds_charset.h"
 #include "widgets.h"
 
 namespace varnak {
@@ -23,6 +25,42 @@ template <std::size_t N>
 QString Text(const char (&field)[N])
 {
     return FieldText(field, static_cast<int>(N));
+}
+
+// Draws bytes 0..n of `t` into `label`: as plain text once every character
+// is confirmed, else as rich text with the provisional characters in a
+// colour halfway to the background and the missing ones as spaces.
+void ShowConfident(ColourLabel* label, const rdsformats::ConfidentText& t, std::size_t n)
+{
+    bool allConfirmed = true;
+    for (std::size_t i = 0; i < n; ++i) allConfirmed = allConfirmed && t.state(i) == rdsformats::CharState::Confirmed;
+    if (allConfirmed) {
+        label->setCaption(QString::fromStdString(rdsformats::RdsTextUtf8(t, n)));
+        return;
+    }
+    const QPalette& pal = label->palette();
+    const QColor ink = pal.color(QPalette::WindowText), paper = pal.color(QPalette::Window);
+    const QColor dim((ink.red() + paper.red()) / 2, (ink.green() + paper.green()) / 2, (ink.blue() + paper.blue()) / 2);
+    QString html;
+    bool dimmed = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool provisional = t.state(i) != rdsformats::CharState::Confirmed;
+        if (provisional != dimmed) {
+            html +=
+                provisional ? QStringLiteral("<span style=\"color:%1\">").arg(dim.name()) : QStringLiteral("</span>");
+            dimmed = provisional;
+        }
+        const char32_t u = t.state(i) == rdsformats::CharState::Missing ? U' ' : rdsformats::RdsToUnicode(t.byte(i));
+        if (u == U' ')
+            html += QStringLiteral("&nbsp;");
+        else if (u)
+            html += QString::fromUcs4(&u, 1).toHtmlEscaped();
+        else
+            html += QString::fromUtf8(rdsformats::kPlaceholder.data(),
+                                      static_cast<qsizetype>(rdsformats::kPlaceholder.size()));
+    }
+    if (dimmed) html += QStringLiteral("</span>");
+    label->setCaption(html);
 }
 
 }  // namespace
@@ -101,6 +139,8 @@ void GroupPanels::clearValues()
 
 void GroupPanels::clearLines()
 {
+    texts_.clear();
+    quality_ = rdsformats::BlockQuality{};
     for (ColourLabel* l : w_.lines) l->setCaption(QString());
 }
 
@@ -129,7 +169,10 @@ void GroupPanels::showBasic(const DecoderState& r)
     w_.ta->setCaption(FlagNY(r.ta));
     w_.ms->setCaption(FlagNY(r.ms));
     w_.di->setCaption(DiText(r.di));
-    w_.ps->setCaption(Text(r.ps));
+    if (texts_.ps().any())
+        ShowConfident(w_.ps, texts_.ps(), 8);
+    else
+        w_.ps->setCaption(Text(r.ps));
     w_.afCount->setCaption(QString::number(r.afCount));
     for (int i = 0; i < 25; ++i) w_.af[i]->setCaption(Freq(r.afList[i]));
 }
@@ -144,8 +187,13 @@ void GroupPanels::showSlowLabels(const DecoderState& r)
 void GroupPanels::showRadioText(const DecoderState& r)
 {
     w_.textAB->setCaption(FlagNY(r.textAB));
-    w_.radioTextA->setCaption(Text(r.radioText));
-    w_.radioTextB->setCaption(Text(r.radioTextB));
+    if (texts_.radiotext(0).any() || texts_.radiotext(1).any()) {
+        ShowConfident(w_.radioTextA, texts_.radiotext(0), texts_.radiotext(0).length());
+        ShowConfident(w_.radioTextB, texts_.radiotext(1), texts_.radiotext(1).length());
+    } else {
+        w_.radioTextA->setCaption(Text(r.radioText));
+        w_.radioTextB->setCaption(Text(r.radioTextB));
+    }
 }
 
 void GroupPanels::showOda(const DecoderState& r)
@@ -154,6 +202,7 @@ void GroupPanels::showOda(const DecoderState& r)
     w_.odaGroupVersion->setCaption(LetterAB(r.odaGroupVersion));
     w_.odaMessage->setCaption(Hex4s(r.odaMessage));
     w_.odaAid->setCaption(Hex4s(r.odaAid));
+    w_.odaAid->setToolTip(QString::fromStdString(rdsformats::OdaLabel(r.odaAid)));
 }
 
 void GroupPanels::showClock(const DecoderState& r) { w_.clockTime->setCaption(Text(r.clockText)); }
@@ -216,6 +265,7 @@ void GroupPanels::note(const DecodedGroup& g)
 {
     Pending& v = pending_;
     const DecoderState& r = g.state;
+    texts_.feed(quality_.take(g.blockWords));
     v.group = true;
     for (int n = 0; n < 4; ++n) v.lines[n] = g.lines[n];
     v.header = r;

@@ -17,6 +17,7 @@
 
 #include "frame_processor.h"
 #include "main_layout.h"
+#include "station_texts.h"
 
 namespace varnak {
 
@@ -52,9 +53,14 @@ public:
     void showEon(const DecoderState& r);         // GRP 14: other networks
     void showRawBlocks(int type, const uint16_t (&words)[4]);
 
+    // Notes every status word: whether the blocks of the group to come
+    // were repaired decides how sure its characters are.
+    void noteStatus(uint16_t status) { quality_.onStatus(status); }
     // Notes what a decoded group leaves on the panels: which panels are on,
     // and their records. Draws nothing.
     void note(const DecodedGroup& group);
+    // The station's texts with their confidence, from the groups noted.
+    const rdsformats::StationTexts& texts() const { return texts_; }
     // Switches the panels as noted.
     void applyStates();
     // Draws everything noted since the last call, and the panel states.
@@ -91,6 +97,8 @@ private:
     int shownGroupType_ = 0;
     int shownPi_ = 0;
     Pending pending_;
+    rdsformats::BlockQuality quality_;
+    rdsformats::StationTexts texts_;
     // Panel states wanted and shown: -1 none yet, 0 off, 1 on.
     std::array<int8_t, 16> panelWanted_{}, panelShown_{};
     int8_t rawWanted_ = -1, rawShown_ = -1;

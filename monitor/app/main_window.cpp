@@ -177,6 +177,7 @@ void MainWindow::onAutoReset(bool inverted)
 void MainWindow::onStatus(uint16_t status)
 {
     indicators_->note(rdsformats::StatusWord(status));
+    panels_->noteStatus(status);
     if (observer_) observer_->onStatus(status);
 }
 

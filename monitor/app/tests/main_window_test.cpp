@@ -501,6 +501,27 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog)
 
 // A group log is recognised by its content and decodes as the stream its
 // groups came from; a malformed line is skipped and reported.
+TEST_F(WindowTest, ProvisionalCharactersAreDimmedUntilConfirmed)
+{
+    // One cycle carries each PS segment once: every character provisional,
+    // drawn in the dimmed colour; a longer stream confirms them.
+    const struct {
+        int groups;
+        bool dimmed;
+    } cases[] = {{1, true}, {3, false}};
+    for (const auto& k : cases) {
+        notifier_.nextFile = writeFile(QStringLiteral("ps.txt"), test::StationBits(k.groups));
+        clickFileAndWait();
+        const QString ps = text(QStringLiteral("vPS"));
+        if (k.dimmed) {
+            EXPECT_TRUE(ps.startsWith(QStringLiteral("<span style=\"color:#"))) << qPrintable(ps);
+            EXPECT_TRUE(ps.contains(QStringLiteral("VARNAK&nbsp;&nbsp;"))) << qPrintable(ps);
+        } else {
+            EXPECT_EQ(ps, QStringLiteral("VARNAK  "));
+        }
+    }
+}
+
 TEST_F(WindowTest, GroupLogsDecodeAsTheirBitStream)
 {
     const std::string bits = test::StationBits(6);
