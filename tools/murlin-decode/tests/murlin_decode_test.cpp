@@ -593,6 +593,12 @@ schedule 0A 2A 12A 15A 3A 13A 0A 12A 11A 15A 3A 14A
     EXPECT_NE(eon.find("\"ps\":\"KESTRELX\""), std::string::npos) << eon;
     for (const char* absent : {"\"pty\":0,\"ps\"", "\"pin\"", "\"af\"", "\"ta\""})
         EXPECT_EQ(eon.find(absent), std::string::npos) << absent << " in " << eon;
+    // The history names them too.
+    const Result h = Run("-q --history -o /dev/null station.txt");
+    for (const char* part :
+         {"  AID 6552 eRT in 12A\n", "  'Ünïcode radiotext — Kestrel'\n", "  'Radio Kestrel Küste'\n",
+          "  DAB   ensemble E1C2 on 225.648 MHz, mode I\n", "  DAB   service D2C1 in ensemble E1C2\n"})
+        EXPECT_NE((h.out + h.err).find(part), std::string::npos) << part << h.out << h.err;
 }
 
 TEST_F(MurlinDecode, JsonGivesTextsOnlyOnceConfirmed)
@@ -845,7 +851,7 @@ TEST_F(MurlinDecodeFormats, HistoryOfAStationAsTextAndJson)
         "  PTY  +00:00:00.08  10 Country\n  TA   +00:00:00.17  TP on, TA off\n  TA   +00:00:02.27  TP on, TA on\n",
         "  AF   87.6 MHz 99.5 MHz\n  CT   +00:00:00.08  2026-12-08T19:55Z local +01:00\n",
         // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): ODA and the statistics are one part over several lines
-        "  ODA  +00:00:00.78  AID 4BD7 in 11A\nstatistics over 16.82 s\ngroup   count   share   per s\n"
+        "  ODA  +00:00:00.78  AID 4BD7 RT+ in 11A\nstatistics over 16.82 s\ngroup   count   share   per s\n"
         "0A         96   50.0%    5.71\n1A         24   12.5%    1.43\n2A         48   25.0%    2.85\n"
         "3A         23   12.0%    1.37\n4A          1    0.5%    0.06\n"
         "total     192 groups, 768 blocks, 0 not received, 0 repaired\nblock error rate 0.00%\n",
