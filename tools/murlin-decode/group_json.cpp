@@ -51,6 +51,11 @@ public:
         else
             out_ += "null";
     }
+    void addUtf8(const char* name, const std::string& text)
+    {
+        key(name);
+        AppendUtf8JsonString(out_, text);
+    }
     // A fixed-size broadcast text field of the record: up to its zero byte.
     void addField(const char* name, const char* text, std::size_t size)
     {
@@ -196,6 +201,22 @@ std::string IsoClockTime(const DecoderState& s)
                   month, day, static_cast<long long>(minutes / 60), static_cast<long long>(minutes % 60),
                   offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
     return text;
+}
+
+// Where a TMC message is, from the location table: road number and name,
+// the location's name, the direction and the far end of the extent.
+void AddTmcPlace(JsonObject& t, const rdsformats::TmcLocationTable& table, const DecoderState& s)
+{
+    const auto place = table.place(s.tmcLocation, s.tmcPN != 0, s.tmcExtent);
+    if (!place) return;
+    t.key("place");
+    JsonObject p(t.raw());
+    if (!place->roadNumber.empty()) p.addUtf8("road", place->roadNumber);
+    if (!place->roadName.empty()) p.addUtf8("roadName", place->roadName);
+    p.addUtf8("name", place->name);
+    p.addText("direction", s.tmcPN ? "negative" : "positive");
+    if (!place->extentEnd.empty()) p.addUtf8("extentEnd", place->extentEnd);
+    p.end();
 }
 
 // What the station's open data applications carry in this group.
@@ -418,6 +439,7 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
                 t.addInt("event", s.tmcEvent);
                 t.addText("eventText", api.RDSEVTDesc(s.tmcEvent));
                 t.addInt("location", s.tmcLocation);
+                if (extras.tmcLocations) AddTmcPlace(t, *extras.tmcLocations, s);
                 t.end();
             }
             break;

@@ -11,6 +11,7 @@
 
 #include "frame_processor.h"
 #include "station_texts.h"
+#include "tmc_locations.h"
 
 namespace murlindecode {
 
@@ -27,6 +28,8 @@ struct JsonExtras {
     const rdsformats::StationTexts* texts = nullptr;
     // The group code (type * 2 + version) of RT+ groups, -1 for none.
     int rtPlusCarrier = -1;
+    // A TMC location table to name the locations of 8A messages, or null.
+    const rdsformats::TmcLocationTable* tmcLocations = nullptr;
 };
 
 // Appends the JSON object of `group` (no line end) to `out`. `api` supplies

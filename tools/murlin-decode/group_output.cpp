@@ -59,6 +59,7 @@ void GroupOutput::onGroup(const varnak::DecodedGroup& group)
     extras.rtPlus = &items;
     extras.texts = &texts_;
     extras.rtPlusCarrier = rtPlus_.carrier();
+    extras.tmcLocations = tmcLocations_;
     line_.clear();
     AppendGroupJson(line_, group, api_, extras);
     line_ += '\n';

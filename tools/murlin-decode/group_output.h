@@ -54,6 +54,8 @@ public:
         bitsPerCharacter_ = bitsPerCharacter;
     }
     void setPosition(uint64_t bits) { historyFeed_.setPosition(bits); }
+    // Names TMC locations from this table (it outlives the output).
+    void setTmcLocations(const rdsformats::TmcLocationTable* table) { tmcLocations_ = table; }
 
     // From the frame processor's listener.
     void onStatus(uint16_t status);
@@ -85,6 +87,7 @@ private:
     rdsformats::RtPlus rtPlus_;
     rdsformats::BlockQuality quality_;
     rdsformats::StationTexts texts_;
+    const rdsformats::TmcLocationTable* tmcLocations_ = nullptr;
     rdsformats::StationHistory history_;
     rdsformats::HistoryFeed historyFeed_{history_};
     bool historyOn_ = false;

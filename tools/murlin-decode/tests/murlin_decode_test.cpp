@@ -601,6 +601,60 @@ schedule 0A 2A 12A 15A 3A 13A 0A 12A 11A 15A 3A 14A
         EXPECT_NE((h.out + h.err).find(part), std::string::npos) << part << h.out << h.err;
 }
 
+TEST_F(MurlinDecodeFormats, TmcLocationsFromATableInTheExchangeFormat)
+{
+    // Three points along road A7 "Kestrel Coast Road"; one name in Latin-1.
+    const std::string table = dir + "/lt";
+    ASSERT_EQ(::mkdir(table.c_str(), 0755), 0);
+    const std::string points =
+        "CID;TABCD;LCD;CLASS;TCD;STCD;JUNCTIONNUMBER;RNID;N1ID;N2ID;POL_LCD;OTH_LCD;SEG_LCD;"
+        "ROA_LCD;INPOS;INNEG;OUTPOS;OUTNEG;PRESENTPOS;PRESENTNEG;DIVERSIONPOS;DIVERSIONNEG;"
+        "URBAN;INTERRUPTSROAD\r\n";
+    const std::string point = ";;;;;100;1;1;1;1;1;1;;;0;0\r\n";
+    WriteFile(table + "/LOCATIONCODES.DAT", "CID;TABCD;LCD;ALLOCATED\r\n58;1;100;1\r\n58;1;201;1\r\n");
+    WriteFile(table + "/NAMES.DAT",
+              "CID;LID;NID;NAME;NCOMMENT;OFFICIALNAME\r\n58;1;1;Kestrel Coast Road;;\r\n"
+              "58;1;2;Harbour;;\r\n58;1;3;Br\xFC"
+              "cke;;\r\n58;1;4;Cliffside;;\r\n");
+    WriteFile(table + "/ROADS.DAT",
+              "CID;TABCD;LCD;CLASS;TCD;STCD;ROADNUMBER;RNID;N1ID;N2ID;ROA_LCD;SEG_LCD;POL_LCD\r\n"
+              "58;1;100;L;1;1;A7;1;2;4;;;\r\n");
+    WriteFile(table + "/SEGMENTS.DAT",
+              "CID;TABCD;LCD;CLASS;TCD;STCD;ROADNUMBER;RNID;N1ID;N2ID;ROA_LCD;SEG_LCD;POL_LCD\r\n");
+    WriteFile(table + "/POINTS.DAT",
+              points + "58;1;201;P;1;3;;;2" + point + "58;1;202;P;1;3;;;3" + point + "58;1;203;P;1;3;;;4" + point);
+    WriteFile(table + "/OFFSETS.DAT",
+              "CID;TABCD;LCD;NEG_OFF_LCD;POS_OFF_LCD\r\n58;1;201;;202\r\n58;1;202;201;203\r\n"
+              "58;1;203;202;\r\n");
+    Generate(R"(pi 0xC2A1
+ps "KESTREL "
+oda 0xCD46 8A
+tmc event=101 location=203 extent=2 direction=0
+tmc event=101 location=201 extent=1 direction=1
+tmc event=101 location=999
+schedule 0A 8A
+)",
+             "-n 60", "station.txt");
+    const Result r = Run("-q --json --tmc-locations lt -o - station.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (
+        const char* place :
+        {R"("location":203,"place":{"road":"A7","roadName":"Kestrel Coast Road","name":"Cliffside","direction":"positive","extentEnd":"Harbour"}})",
+         R"("location":201,"place":{"road":"A7","roadName":"Kestrel Coast Road","name":"Harbour","direction":"negative","extentEnd":"Brücke"}})",
+         R"("location":999})"})
+        EXPECT_NE(r.out.find(place), std::string::npos) << place << "\n" << r.out.substr(0, 2000);
+    // A broken table is named with its line, and nothing is decoded.
+    WriteFile(table + "/NAMES.DAT", "CID;LID;NID;NAME;NCOMMENT;OFFICIALNAME\r\n58;1;x;Harbour;;\r\n");
+    const Result bad = Run("-q --json --tmc-locations lt -o out.json station.txt");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("lt/NAMES.DAT:2: NID 'x' is not a number"), std::string::npos) << bad.err;
+    EXPECT_FALSE(Exists(dir + "/out.json"));
+    const Result missing = Run("-q --json --tmc-locations nowhere -o out.json station.txt");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("nowhere: no LOCATIONCODES.DAT in the location table"), std::string::npos)
+        << missing.err;
+}
+
 TEST_F(MurlinDecode, JsonGivesTextsOnlyOnceConfirmed)
 {
     const uint16_t pi = varnaktest::kTestPi, header = (1u << 10) | (10u << 5);
