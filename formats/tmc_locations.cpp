@@ -194,7 +194,8 @@ std::string TmcLocationTable::nameOf(uint32_t id) const
 
 std::string TmcLocationTable::locationName(const Location& l) const
 {
-    const std::string first = nameOf(l.name1), second = nameOf(l.name2);
+    std::string first = nameOf(l.name1);
+    const std::string second = nameOf(l.name2);
     if (second.empty()) return first;
     return first.empty() ? second : first + " - " + second;
 }
