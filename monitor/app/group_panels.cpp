@@ -63,6 +63,34 @@ void ShowConfident(ColourLabel* label, const rdsformats::ConfidentText& t, std::
     label->setCaption(html);
 }
 
+// What the station's applications and the newer features make of a group
+// without a panel: a short name and the decoded content, or nothing.
+std::pair<QString, QString> Explain(const rdsformats::StationTexts& t, int type, int version)
+{
+    const auto wide = [](const rdsformats::ConfidentText& text, bool ucs2) {
+        return QString::fromStdString(rdsformats::DecodeWideText(text, ucs2).text);
+    };
+    const uint16_t aid = t.oda().aidOf(type, version);
+    if (type == 15 && version == 0 && aid == 0) return {QStringLiteral("Long PS"), wide(t.longPs(), false)};
+    if (aid == 0) return {};
+    const char* name = rdsformats::OdaName(aid);
+    const QString label = name ? QString::fromUtf8(name) : QStringLiteral("ODA ") + HexZ(aid, 4);
+    if (aid == rdsformats::kAidErt) return {label, wide(t.enhancedRadiotext(), t.ertUcs2())};
+    if (aid == rdsformats::kAidDab) {
+        QString content;
+        if (const auto& e = t.dab().ensemble())
+            content = QStringLiteral("Ensemble %1 on %2 MHz, mode %3")
+                          .arg(HexZ(e->eid, 4))
+                          .arg(e->frequencyKhz / 1000.0, 0, 'f', 3)
+                          .arg(QString::fromLatin1(rdsformats::DabCrossReference::ModeName(e->mode)));
+        if (const auto& v = t.dab().service())
+            content += (content.isEmpty() ? QString() : QStringLiteral("; ")) +
+                       QStringLiteral("service %1 in ensemble %2").arg(HexZ(v->sid, 4), HexZ(v->eid, 4));
+        return {label, content};
+    }
+    return {label, QString()};
+}
+
 }  // namespace
 
 GroupPanels::GroupPanels(const GroupPanelWidgets& widgets, const QWidget& paletteSource, ApiSource api)
@@ -248,10 +276,12 @@ void GroupPanels::showEon(const DecoderState& r)
     for (int i = 0; i < 5; ++i) w_.eonMapped[i]->setCaption(Freq(r.eonMapped[i]));
 }
 
-void GroupPanels::showRawBlocks(int type, const uint16_t (&words)[4])
+void GroupPanels::showRawBlocks(int type, const uint16_t (&words)[4], const QString& name, const QString& content)
 {
-    const QString title = QStringLiteral("GRP %1").arg(type);
+    const QString title =
+        name.isEmpty() ? QStringLiteral("GRP %1").arg(type) : QStringLiteral("GRP %1 %2").arg(type).arg(name);
     if (w_.raw->title() != title) w_.raw->setTitle(title);
+    if (w_.raw->toolTip() != content) w_.raw->setToolTip(content);
     for (int row = 0; row < 4; ++row) {
         w_.rawWords[row]->setCaption(Hex4s(words[row]));
         w_.rawChars[row]->setCaption(IntegerToChar(words[row]));
@@ -300,6 +330,7 @@ void GroupPanels::note(const DecodedGroup& g)
         v.raw = true;
         v.rawType = type;
         std::copy(std::begin(g.blockWords), std::end(g.blockWords), v.rawWords);
+        std::tie(v.rawName, v.rawContent) = Explain(texts_, type, r.groupVersion);
     }
 }
 
@@ -341,7 +372,7 @@ void GroupPanels::apply()
                     break;
             }
         }
-        if (v.raw) showRawBlocks(v.rawType, v.rawWords);
+        if (v.raw) showRawBlocks(v.rawType, v.rawWords, v.rawName, v.rawContent);
         v.group = v.clear = v.raw = v.tmcMessage = v.tmcEvent = false;
         v.panels = 0;
     }

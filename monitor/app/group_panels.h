@@ -51,7 +51,9 @@ public:
     void showClock(const DecoderState& r);       // GRP 04A: clock time
     void showTmc(const DecoderState& r);         // GRP 08A: traffic message
     void showEon(const DecoderState& r);         // GRP 14: other networks
-    void showRawBlocks(int type, const uint16_t (&words)[4]);
+    // `name` follows the type in the title ("GRP 12 eRT"); `content`, the
+    // decoded text, is the panel's tool tip.
+    void showRawBlocks(int type, const uint16_t (&words)[4], const QString& name = {}, const QString& content = {});
 
     // Notes every status word: whether the blocks of the group to come
     // were repaired decides how sure its characters are.
@@ -87,6 +89,7 @@ private:
         bool raw = false;
         int rawType = 0;
         uint16_t rawWords[4] = {};
+        QString rawName, rawContent;  // what the station's applications make of it
     };
 
     const GroupPanelWidgets& w_;

@@ -3,6 +3,7 @@
 // input, Stop, the polarity search, status-bar clicks and the settings it
 // reads and writes.
 #include "main_window.h"
+#include "rds_encoder.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -520,6 +521,22 @@ TEST_F(WindowTest, ProvisionalCharactersAreDimmedUntilConfirmed)
             EXPECT_EQ(ps, QStringLiteral("VARNAK  "));
         }
     }
+}
+
+TEST_F(WindowTest, RawPanelNamesTheApplicationAndItsContent)
+{
+    // 3A announces eRT (UTF-8) in 12A; 12A then carries "Hi" and the end
+    // code twice. The raw panel's title names the application, its tool
+    // tip holds the text.
+    std::string bits = test::StationBits(1);
+    const uint16_t pi = 0xC2A1;
+    rdsenc::AppendGroup(bits, pi, test::BlockB(3, 0, 1, 10, 12 * 2), 0x0001, 0x6552);
+    for (int n = 0; n < 2; ++n) rdsenc::AppendGroup(bits, pi, test::BlockB(12, 0, 1, 10, 0), 0x4869, 0x0D20);
+    notifier_.nextFile = writeFile(QStringLiteral("ert.txt"), bits);
+    clickFileAndWait();
+    EXPECT_EQ(c<QGroupBox>(QStringLiteral("lAll"))->title(), QStringLiteral("GRP 12 eRT"));
+    EXPECT_EQ(c<QWidget>(QStringLiteral("lAll"))->toolTip(), QStringLiteral("Hi"));
+    EXPECT_EQ(c<QWidget>(QStringLiteral("vAID"))->toolTip(), QStringLiteral("eRT (6552)"));
 }
 
 TEST_F(WindowTest, GroupLogsDecodeAsTheirBitStream)
