@@ -133,6 +133,16 @@ private:
 
 }  // namespace
 
+std::string TmcPlaceText(const TmcPlace& place, bool negative)
+{
+    std::string road = place.roadNumber;
+    if (!place.roadName.empty()) road += (road.empty() ? "" : " ") + place.roadName;
+    std::string out = road.empty() ? place.name : road + ": " + place.name;
+    out += negative ? ", negative direction" : ", positive direction";
+    if (!place.extentEnd.empty()) out += ", to " + place.extentEnd;
+    return out;
+}
+
 std::optional<TmcLocationTable> TmcLocationTable::Load(const std::string& folder, std::string& error)
 {
     TableFile codes, names, roads, segments, points, offsets;

@@ -23,6 +23,10 @@ struct TmcPlace {
     std::string extentEnd;   // the name of the location `extent` steps away, or empty
 };
 
+// For people: "A7 Kestrel Coast Road: Cliffside, positive direction, to
+// Harbour" (parts the table lacks are left out).
+std::string TmcPlaceText(const TmcPlace& place, bool negative);
+
 class TmcLocationTable {
 public:
     // Reads the table in `folder`. On failure gives nothing and sets

@@ -252,7 +252,10 @@ void GroupPanels::showTmc(const DecoderState& r)
     w_.tmcEvent->setCaption(Dec(r.tmcEvent, 4));
     w_.tmcLocation->setCaption(Dec(static_cast<uint32_t>(IntegerToUnsigned(static_cast<int16_t>(r.tmcLocation))), 5));
     if (r.tmcEvent != 0) {
-        const QString event = describe(&MurlinApi::RDSEVTDesc, r.tmcEvent);
+        QString event = describe(&MurlinApi::RDSEVTDesc, r.tmcEvent);
+        if (tmcTable_)
+            if (const auto place = tmcTable_->place(r.tmcLocation, r.tmcPN != 0, r.tmcExtent))
+                event += QStringLiteral("\n") + QString::fromStdString(rdsformats::TmcPlaceText(*place, r.tmcPN != 0));
         if (event != eventText_ || w_.tmcEventText->document()->isEmpty() != event.isEmpty()) {
             eventText_ = event;
             w_.tmcEventText->setPlainText(event);

@@ -13,11 +13,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "frame_processor.h"
 #include "main_layout.h"
 #include "station_texts.h"
+#include "tmc_locations.h"
 
 namespace varnak {
 
@@ -33,6 +35,8 @@ public:
 
     // North American programme-type names (RBDS) instead of the European ones.
     void setRbds(bool on) { rbds_ = on; }
+    // Names TMC locations from this table (none: numbers only).
+    void setTmcLocations(std::optional<rdsformats::TmcLocationTable> table) { tmcTable_ = std::move(table); }
 
     // One panel on or off (the group types without one are ignored), and the
     // raw-block panel. Drawn at once.
@@ -102,6 +106,7 @@ private:
     Pending pending_;
     rdsformats::BlockQuality quality_;
     rdsformats::StationTexts texts_;
+    std::optional<rdsformats::TmcLocationTable> tmcTable_;
     // Panel states wanted and shown: -1 none yet, 0 off, 1 on.
     std::array<int8_t, 16> panelWanted_{}, panelShown_{};
     int8_t rawWanted_ = -1, rawShown_ = -1;

@@ -4,6 +4,7 @@
 // reads and writes.
 #include "main_window.h"
 #include "rds_encoder.h"
+#include "tmc_table.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -439,6 +440,32 @@ TEST_F(WindowTest, TmcPanelUpdatesMessageFieldsOnlyForFirstGroups)
         EXPECT_EQ(c<QPlainTextEdit>(QStringLiteral("vEvtDsc"))->toPlainText(), event) << s.what;
         EXPECT_EQ(c<QLineEdit>(QStringLiteral("vDPDesc"))->text(), duration) << s.what;
     }
+}
+
+TEST_F(WindowTest, TmcLocationsComeFromTheTableTheSettingNames)
+{
+    const QString folder = dir_.filePath(QStringLiteral("lt"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    varnaktest::WriteTmcTable(folder.toStdString());
+    ASSERT_TRUE(store_.WriteSetting(QStringLiteral("Varnak"), {}, QStringLiteral("TmcLocations"), folder));
+    makeWindow();
+    DecoderState r{};
+    r.tmcF = 1;
+    r.tmcEvent = 1;
+    r.tmcLocation = 203;
+    r.tmcExtent = 2;
+    w_->panels().showTmc(r);
+    const QString event = QString::fromLatin1(StrFromPtr(api_->RDSEVTDesc(1)));
+    EXPECT_EQ(c<QPlainTextEdit>(QStringLiteral("vEvtDsc"))->toPlainText(),
+              event + QStringLiteral("\nA7 Kestrel Coast Road: Cliffside, positive direction, to Harbour"));
+    // A folder that holds no table: numbers only, and the status bar says why.
+    ASSERT_TRUE(store_.WriteSetting(QStringLiteral("Varnak"), {}, QStringLiteral("TmcLocations"), dir_.path()));
+    makeWindow();
+    EXPECT_TRUE(c<PanelStatusBar>(QStringLiteral("Status"))
+                    ->currentMessage()
+                    .startsWith(QStringLiteral("TMC locations not loaded: ")));
+    w_->panels().showTmc(r);
+    EXPECT_EQ(c<QPlainTextEdit>(QStringLiteral("vEvtDsc"))->toPlainText(), event);
 }
 
 // ---------------------------------------------------------------------------

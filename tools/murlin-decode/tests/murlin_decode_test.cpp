@@ -23,6 +23,7 @@
 #include "history_station.h"
 #include "test_files.h"
 #include "test_streams.h"
+#include "tmc_table.h"
 
 namespace {
 
@@ -603,29 +604,9 @@ schedule 0A 2A 12A 15A 3A 13A 0A 12A 11A 15A 3A 14A
 
 TEST_F(MurlinDecodeFormats, TmcLocationsFromATableInTheExchangeFormat)
 {
-    // Three points along road A7 "Kestrel Coast Road"; one name in Latin-1.
     const std::string table = dir + "/lt";
     ASSERT_EQ(::mkdir(table.c_str(), 0755), 0);
-    const std::string points =
-        "CID;TABCD;LCD;CLASS;TCD;STCD;JUNCTIONNUMBER;RNID;N1ID;N2ID;POL_LCD;OTH_LCD;SEG_LCD;"
-        "ROA_LCD;INPOS;INNEG;OUTPOS;OUTNEG;PRESENTPOS;PRESENTNEG;DIVERSIONPOS;DIVERSIONNEG;"
-        "URBAN;INTERRUPTSROAD\r\n";
-    const std::string point = ";;;;;100;1;1;1;1;1;1;;;0;0\r\n";
-    WriteFile(table + "/LOCATIONCODES.DAT", "CID;TABCD;LCD;ALLOCATED\r\n58;1;100;1\r\n58;1;201;1\r\n");
-    WriteFile(table + "/NAMES.DAT",
-              "CID;LID;NID;NAME;NCOMMENT;OFFICIALNAME\r\n58;1;1;Kestrel Coast Road;;\r\n"
-              "58;1;2;Harbour;;\r\n58;1;3;Br\xFC"
-              "cke;;\r\n58;1;4;Cliffside;;\r\n");
-    WriteFile(table + "/ROADS.DAT",
-              "CID;TABCD;LCD;CLASS;TCD;STCD;ROADNUMBER;RNID;N1ID;N2ID;ROA_LCD;SEG_LCD;POL_LCD\r\n"
-              "58;1;100;L;1;1;A7;1;2;4;;;\r\n");
-    WriteFile(table + "/SEGMENTS.DAT",
-              "CID;TABCD;LCD;CLASS;TCD;STCD;ROADNUMBER;RNID;N1ID;N2ID;ROA_LCD;SEG_LCD;POL_LCD\r\n");
-    WriteFile(table + "/POINTS.DAT",
-              points + "58;1;201;P;1;3;;;2" + point + "58;1;202;P;1;3;;;3" + point + "58;1;203;P;1;3;;;4" + point);
-    WriteFile(table + "/OFFSETS.DAT",
-              "CID;TABCD;LCD;NEG_OFF_LCD;POS_OFF_LCD\r\n58;1;201;;202\r\n58;1;202;201;203\r\n"
-              "58;1;203;202;\r\n");
+    varnaktest::WriteTmcTable(table);
     Generate(R"(pi 0xC2A1
 ps "KESTREL "
 oda 0xCD46 8A
