@@ -201,6 +201,14 @@ void GroupPanels::showBasic(const DecoderState& r)
         ShowConfident(w_.ps, texts_.ps(), 8);
     else
         w_.ps->setCaption(Text(r.ps));
+    // A dynamic PS: the names it went through, as the tool tip.
+    QString sequence;
+    if (texts_.dynamicPs()) {
+        sequence = QStringLiteral("Dynamic PS:");
+        for (const std::string& name : texts_.psSequence())
+            sequence += QStringLiteral("\n") + QString::fromStdString(name);
+    }
+    if (w_.ps->toolTip() != sequence) w_.ps->setToolTip(sequence);
     w_.afCount->setCaption(QString::number(r.afCount));
     for (int i = 0; i < 25; ++i) w_.af[i]->setCaption(Freq(r.afList[i]));
 }

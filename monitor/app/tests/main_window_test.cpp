@@ -550,7 +550,7 @@ TEST_F(WindowTest, ProvisionalCharactersAreDimmedUntilConfirmed)
     }
 }
 
-TEST_F(WindowTest, RawPanelNamesTheApplicationAndItsContent)
+TEST_F(WindowTest, ApplicationsAndADynamicPsAreNamed)
 {
     // 3A announces eRT (UTF-8) in 12A; 12A then carries "Hi" and the end
     // code twice. The raw panel's title names the application, its tool
@@ -564,6 +564,19 @@ TEST_F(WindowTest, RawPanelNamesTheApplicationAndItsContent)
     EXPECT_EQ(c<QGroupBox>(QStringLiteral("lAll"))->title(), QStringLiteral("GRP 12 eRT"));
     EXPECT_EQ(c<QWidget>(QStringLiteral("lAll"))->toolTip(), QStringLiteral("Hi"));
     EXPECT_EQ(c<QWidget>(QStringLiteral("vAID"))->toolTip(), QStringLiteral("eRT (6552)"));
+    EXPECT_EQ(c<QWidget>(QStringLiteral("vPS"))->toolTip(), QString());
+
+    // A PS that changes every few seconds shows its names in order.
+    std::string dynamic = test::StationBits(1);
+    for (const char* name : {"NOW     ", "PLAYING ", "ABBA    "})
+        for (int round = 0; round < 2; ++round)
+            for (int seg = 0; seg < 4; ++seg)
+                rdsenc::AppendGroup(dynamic, pi, test::BlockB(0, 0, 1, 10, 8 | seg), 0xE0CD,
+                                    static_cast<uint16_t>(uint8_t(name[seg * 2]) << 8 | uint8_t(name[seg * 2 + 1])));
+    notifier_.nextFile = writeFile(QStringLiteral("dynamic.txt"), dynamic);
+    clickFileAndWait();
+    EXPECT_EQ(c<QWidget>(QStringLiteral("vPS"))->toolTip(),
+              QStringLiteral("Dynamic PS:\nNOW     \nPLAYING \nABBA    "));
 }
 
 TEST_F(WindowTest, GroupLogsDecodeAsTheirBitStream)
