@@ -1,5 +1,9 @@
 #include "station_texts.h"
 
+#include <algorithm>
+
+#include "rds_charset.h"
+#include "rtplus.h"
 #include "status_word.h"
 
 namespace rdsformats {
@@ -51,6 +55,32 @@ const ConfidentText* StationTexts::eonPs(uint16_t pi) const
 {
     const auto it = eonPs_.find(pi);
     return it == eonPs_.end() ? nullptr : &it->second;
+}
+
+std::vector<std::pair<std::string, std::string>> StationTexts::ertPlusItems() const
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    const WideText w = DecodeWideText(ert_, ertUcs2());
+    // The characters of the text, each with its UTF-8 bytes.
+    std::vector<std::pair<std::size_t, std::size_t>> chars;
+    for (std::size_t pos = 0; pos < w.text.size();) {
+        const std::size_t start = pos;
+        if (NextUtf8(w.text, pos) < 0) ++pos;
+        chars.emplace_back(start, pos - start);
+    }
+    std::vector<ErtTag> tags = ertTags_;
+    std::sort(tags.begin(), tags.end(), [](const ErtTag& a, const ErtTag& b) { return a.type < b.type; });
+    constexpr int kLastItemClass = 11;  // content types 1..11 describe the running item
+    for (const ErtTag& t : tags) {
+        if (t.type <= kLastItemClass && !ertRunning_) continue;
+        const std::size_t end = std::size_t(t.start) + t.length;
+        if (end > chars.size() || w.mask.find_first_not_of('c', t.start) < end) continue;
+        std::string part =
+            w.text.substr(chars[t.start].first, chars[end - 1].first + chars[end - 1].second - chars[t.start].first);
+        while (!part.empty() && part.back() == ' ') part.pop_back();
+        if (!part.empty()) out.emplace_back(RtPlus::ClassName(t.type), part);
+    }
+    return out;
 }
 
 void StationTexts::feedSegments(ConfidentText& text, const GroupRecord& g, std::size_t pos, bool fromC)
@@ -184,7 +214,19 @@ void StationTexts::feed(const GroupRecord& g)
             break;
     }
     const uint16_t aid = oda_.aidOf(type, version);
-    if (aid == kAidErt) {
+    if (aid == kAidRtPlusErt && g.complete() && clean) {
+        const int toggle = (b >> 4) & 1;
+        if (toggle != ertToggle_) ertTags_.clear();  // a new item
+        ertToggle_ = toggle;
+        ertRunning_ = (b >> 3) & 1;
+        for (const auto& t : RtPlus::GroupTags(g.blocks)) {
+            if (t.type == 0) continue;
+            std::erase_if(ertTags_, [&](const ErtTag& e) { return e.type == t.type; });
+            ertTags_.push_back(
+                ErtTag{static_cast<uint8_t>(t.type), static_cast<uint8_t>(t.start), static_cast<uint8_t>(t.length)});
+        }
+        ++revision_;
+    } else if (aid == kAidErt) {
         feedSegments(ert_, g, std::size_t(b & 31) * 4, true);
     } else if (aid == kAidDab && g.complete() && clean) {
         dab_.feed(b, g.blocks[2], g.blocks[3]);

@@ -15,6 +15,8 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "dab_xref.h"
 #include "ert.h"
@@ -62,6 +64,10 @@ public:
     const ConfidentText& enhancedRadiotext() const { return ert_; }
     bool ertUcs2() const { return !ErtIsUtf8(oda_.messageOf(kAidErt)); }
     const ConfidentText& longPs() const { return longPs_; }
+    // RT+ tags on the enhanced radiotext (AID 0x4BD8): class name and the
+    // tagged characters, in content-type order; only tags whose characters
+    // are all confirmed count, and item tags only while an item runs.
+    std::vector<std::pair<std::string, std::string>> ertPlusItems() const;
 
     const OdaDirectory& oda() const { return oda_; }
     const DabCrossReference& dab() const { return dab_; }
@@ -92,6 +98,12 @@ private:
     uint16_t pi_ = 0;
     bool hasPi_ = false;
     ConfidentText ps_, rtA_, rtB_, ert_, longPs_;
+    struct ErtTag {
+        uint8_t type = 0, start = 0, length = 0;
+    };
+    std::vector<ErtTag> ertTags_;  // at most one per content type
+    int ertToggle_ = -1;
+    bool ertRunning_ = false;
     int textAB_ = -1;
     Wrap wrapA_, wrapB_;
     bool dynamic_ = false;

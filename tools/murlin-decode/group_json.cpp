@@ -232,6 +232,15 @@ void AddOda(JsonObject& o, const varnak::DecodedGroup& group, const JsonExtras& 
     if (const char* name = rdsformats::OdaName(aid)) a.addText("name", name);
     a.end();
     if (aid == rdsformats::kAidErt) AddWideText(o, "enhancedRadiotext", texts.enhancedRadiotext(), texts.ertUcs2());
+    if (aid == rdsformats::kAidErt || aid == rdsformats::kAidRtPlusErt) {
+        const auto items = texts.ertPlusItems();
+        if (!items.empty()) {
+            o.key("ertPlus");
+            JsonObject r(o.raw());
+            for (const auto& [name, text] : items) r.addUtf8(name.c_str(), text);
+            r.end();
+        }
+    }
     if (aid == rdsformats::kAidDab) {
         const rdsformats::DabCrossReference& dab = texts.dab();
         if (dab.ensemble()) {
@@ -250,7 +259,7 @@ void AddOda(JsonObject& o, const varnak::DecodedGroup& group, const JsonExtras& 
             e.end();
         }
     }
-    if (s.groupType * 2 + s.groupVersion == extras.rtPlusCarrier) {
+    if (s.groupType * 2 + s.groupVersion == extras.rtPlusCarrier || aid == rdsformats::kAidRtPlusErt) {
         o.key("rtPlusTags");
         o.raw() += '[';
         bool first = true;

@@ -561,14 +561,16 @@ TEST_F(MurlinDecodeFormats, NewerFeaturesEachInTheirGroups)
     Generate(R"(pi 0xC2A1
 ps "KESTREL "
 rt A "Radio Kestrel"
-ert 12A "Ünïcode radiotext — Kestrel"
+ert 12A "Now: Harbour Lights - Ölfa — Kestrel"
+oda 0x4BD8 5A 0x0000
+raw 5A 0x08 0x229A 0x22C3
 long-ps "Radio Kestrel Küste"
 dab-ensemble 13A 0xE1C2 225648 1
 dab-service 13A 0xE1C2 0xD2C1
 oda 0x4BD7 11A 0x0000
 raw 11A 0x08 0x229A 0x22C3
 eon 0xC2A2 ps="KESTRELX"
-schedule 0A 2A 12A 15A 3A 13A 0A 12A 11A 15A 3A 14A
+schedule 0A 2A 12A 15A 3A 13A 0A 12A 11A 15A 3A 14A 5A
 )",
              "-n 400", "station.txt");
     const Result r = Run("-q --json -o - station.txt");
@@ -579,7 +581,12 @@ schedule 0A 2A 12A 15A 3A 13A 0A 12A 11A 15A 3A 14A
     } cases[] = {
         {"3A", "\"odaAid\":\"6552\",\"odaName\":\"eRT\""},
         {"3A", "\"odaAid\":\"0093\",\"odaName\":\"DAB cross-reference\""},
-        {"12A", "\"oda\":{\"aid\":\"6552\",\"name\":\"eRT\"},\"enhancedRadiotext\":\"Ünïcode radiotext — Kestrel\"}"},
+        {"12A",
+         "\"oda\":{\"aid\":\"6552\",\"name\":\"eRT\"},\"enhancedRadiotext\":\"Now: Harbour Lights - Ölfa — "
+         "Kestrel\",\"ertPlus\":{\"item.title\":\"Harbour Lights\",\"item.artist\":\"Ölfa\"}}"},
+        {"5A",
+         "\"oda\":{\"aid\":\"4BD8\",\"name\":\"RT+ for eRT\"},\"ertPlus\":{\"item.title\":\"Harbour Lights\","
+         "\"item.artist\":\"Ölfa\"},\"rtPlusTags\":[{\"type\":1,"},
         {"15A", "\"longPs\":\"Radio Kestrel Küste\""},
         {"13A", "\"dabEnsemble\":{\"eid\":\"E1C2\",\"frequencyKhz\":225648,\"mode\":\"I\"}"},
         {"13A", "\"dabService\":{\"sid\":\"D2C1\",\"eid\":\"E1C2\"}"},
@@ -597,7 +604,7 @@ schedule 0A 2A 12A 15A 3A 13A 0A 12A 11A 15A 3A 14A
     // The history names them too.
     const Result h = Run("-q --history -o /dev/null station.txt");
     for (const char* part :
-         {"  AID 6552 eRT in 12A\n", "  'Ünïcode radiotext — Kestrel'\n", "  'Radio Kestrel Küste'\n",
+         {"  AID 6552 eRT in 12A\n", "  'Now: Harbour Lights - Ölfa — Kestrel'\n", "  'Radio Kestrel Küste'\n",
           "  DAB   ensemble E1C2 on 225.648 MHz, mode I\n", "  DAB   service D2C1 in ensemble E1C2\n"})
         EXPECT_NE((h.out + h.err).find(part), std::string::npos) << part << h.out << h.err;
 }
