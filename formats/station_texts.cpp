@@ -178,6 +178,10 @@ void StationTexts::feed(const GroupRecord& g)
     const bool clean = !(g.repaired & 0xE);
     switch (type) {
         case 0:
+            if (version == 0 && g.has(2) && !(g.repaired & 4) && !afCounted_) {
+                const int code = g.blocks[2] >> 8;
+                afCounted_ = code >= 224 && code <= 249;
+            }
             feedPs(g);
             return;
         case 2:

@@ -69,6 +69,9 @@ public:
     // are all confirmed count, and item tags only while an item runs.
     std::vector<std::pair<std::string, std::string>> ertPlusItems() const;
 
+    // A 0A group brought the count code of the AF list (224..249).
+    bool afCounted() const { return afCounted_; }
+
     const OdaDirectory& oda() const { return oda_; }
     const DabCrossReference& dab() const { return dab_; }
 
@@ -105,6 +108,7 @@ private:
     int ertToggle_ = -1;
     bool ertRunning_ = false;
     int textAB_ = -1;
+    bool afCounted_ = false;
     Wrap wrapA_, wrapB_;
     bool dynamic_ = false;
     std::string lastComplete_;

@@ -391,7 +391,8 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
             } else {
                 o.addField("ps", s.ps, sizeof s.ps);
             }
-            if (!versionB) {
+            // The AF list once its count code came.
+            if (!versionB && (!extras.texts || extras.texts->afCounted())) {
                 o.addInt("afCount", s.afCount);
                 AddFrequencyList(o, "af", s.afList, 25);
             }

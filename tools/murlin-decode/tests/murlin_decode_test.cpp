@@ -643,6 +643,25 @@ schedule 0A 8A
         << missing.err;
 }
 
+TEST_F(MurlinDecode, JsonLeavesOutWhatWasNotReceivedYet)
+{
+    // A station whose first 0A carries AF codes but not the list's count:
+    // no AF fields until the count comes.
+    std::string bits;
+    const uint16_t pi = 0x2002, header = (1u << 10) | (10u << 5);
+    for (int n = 0; n < 3; ++n) rdsenc::AppendGroup(bits, pi, header | 1, 0x0203, 0x4142);
+    rdsenc::AppendGroup(bits, pi, header | 0, 0xE201, 0x4344);
+    WriteFile(dir + "/in.txt", bits);
+    const Result r = Run("-q --json -o - in.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) all.push_back(line);
+    ASSERT_GE(all.size(), 2u) << r.out;
+    for (std::size_t i = 0; i + 1 < all.size(); ++i) EXPECT_EQ(all[i].find("\"afCount\""), std::string::npos) << all[i];
+    EXPECT_NE(all.back().find("\"afCount\":2"), std::string::npos) << all.back();
+}
+
 TEST_F(MurlinDecode, JsonGivesTextsOnlyOnceConfirmed)
 {
     const uint16_t pi = varnaktest::kTestPi, header = (1u << 10) | (10u << 5);
