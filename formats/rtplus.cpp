@@ -79,6 +79,12 @@ constexpr int kLastItemClass = 11;
 
 const char* RtPlus::ClassName(int type) { return type >= 0 && type < 64 ? kClasses[type] : nullptr; }
 
+std::array<RtPlus::GroupTag, 2> RtPlus::GroupTags(const uint16_t (&b)[4])
+{
+    return {GroupTag{((b[1] & 7) << 3) | (b[2] >> 13), (b[2] >> 7) & 0x3F, ((b[2] >> 1) & 0x3F) + 1},
+            GroupTag{((b[2] & 1) << 5) | (b[3] >> 11), (b[3] >> 5) & 0x3F, (b[3] & 0x1F) + 1}};
+}
+
 void RtPlus::addTag(int type, int start, int length)
 {
     if (type == 0) return;  // the dummy class marks an unused tag
@@ -111,8 +117,7 @@ void RtPlus::feed(const uint16_t (&b)[4], const char* radioTextA, const char* ra
     if (toggle != toggle_) present_ = 0;  // a new item
     toggle_ = toggle;
     running_ = (b[1] >> 3) & 1;
-    addTag(((b[1] & 7) << 3) | (b[2] >> 13), (b[2] >> 7) & 0x3F, (b[2] >> 1) & 0x3F);
-    addTag(((b[2] & 1) << 5) | (b[3] >> 11), (b[3] >> 5) & 0x3F, b[3] & 0x1F);
+    for (const GroupTag& t : GroupTags(b)) addTag(t.type, t.start, t.length - 1);
     text_ = versionB_ ? std::string(radioTextB, 32) : std::string(radioTextA, 64);
 }
 

@@ -5,6 +5,7 @@
 // and running bits.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -37,6 +38,13 @@ public:
 
     // The class name of a content type 0..63 ("item.artist" for 4).
     static const char* ClassName(int type);
+
+    // The two tags an RT+ group carries: content type, start and length in
+    // characters (the group's length marker plus one).
+    struct GroupTag {
+        int type = 0, start = 0, length = 0;
+    };
+    static std::array<GroupTag, 2> GroupTags(const uint16_t (&blocks)[4]);
 
 private:
     struct Tag {

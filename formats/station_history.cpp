@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "oda_names.h"
 #include "rbds.h"
 #include "rds_charset.h"
 
@@ -260,6 +261,34 @@ void StationHistory::addRadiotext(StationRecord& s, TextAssembly& t, const Group
     commitText(s.radiotext, t, length, time, version);
 }
 
+namespace {
+
+// A text seen at `time`: a new entry, or the newest one seen again.
+void NoteText(BoundedList<TextEntry>& list, const std::string& text, int64_t time, std::size_t limit)
+{
+    if (!list.items.empty() && list.items.back().text == text) {
+        list.items.back().last = time;
+        return;
+    }
+    list.push(TextEntry{text, time, time, 0}, limit);
+}
+
+}  // namespace
+
+void StationHistory::addNewerFeatures(StationRecord& s, Gathering& a, const GroupRecord& g, int64_t time)
+{
+    const uint64_t before = a.texts.revision();
+    a.texts.feed(g);
+    if (a.texts.revision() == before) return;
+    if (a.texts.enhancedRadiotext().complete() && a.texts.enhancedRadiotext().any())
+        NoteText(s.enhancedRadiotext, DecodeWideText(a.texts.enhancedRadiotext(), a.texts.ertUcs2()).text, time,
+                 limit_);
+    if (a.texts.longPs().complete() && a.texts.longPs().any())
+        NoteText(s.longPs, DecodeWideText(a.texts.longPs(), false).text, time, limit_);
+    s.dabEnsemble = a.texts.dab().ensemble();
+    s.dabService = a.texts.dab().service();
+}
+
 void StationHistory::addContent(const GroupRecord& g, int64_t time)
 {
     const uint16_t pi = g.blocks[0];
@@ -274,6 +303,7 @@ void StationHistory::addContent(const GroupRecord& g, int64_t time)
     s.last = time;
     ++s.groups;
 
+    addNewerFeatures(s, a, g, time);
     const uint16_t b = g.blocks[1];
     const int type = g.type(), version = g.version();
     const int pty = (b >> 5) & 31;
@@ -380,9 +410,20 @@ std::string StationHistory::historyText() const
             out += '\n';
         }
         dropped("clock-time", s.clock.dropped);
-        for (const OdaEntry& e : s.oda)
-            out +=
-                "  ODA  " + formatTime(e.first) + "  AID " + Hex4(e.aid) + " in " + GroupName(e.type, e.version) + "\n";
+        for (const OdaEntry& e : s.oda) {
+            const char* name = OdaName(e.aid);
+            out += "  ODA  " + formatTime(e.first) + "  AID " + Hex4(e.aid) + (name ? std::string(" ") + name : "") +
+                   " in " + GroupName(e.type, e.version) + "\n";
+        }
+        for (const TextEntry& e : s.enhancedRadiotext.items)
+            out += "  eRT  " + formatTime(e.first) + "  '" + e.text + "'\n";
+        for (const TextEntry& e : s.longPs.items) out += "  LPS  " + formatTime(e.first) + "  '" + e.text + "'\n";
+        if (s.dabEnsemble)
+            out += "  DAB   ensemble " + Hex4(s.dabEnsemble->eid) + " on " +
+                   Number(s.dabEnsemble->frequencyKhz / 1000.0, "%.3f") + " MHz, mode " +
+                   DabCrossReference::ModeName(s.dabEnsemble->mode) + "\n";
+        if (s.dabService)
+            out += "  DAB   service " + Hex4(s.dabService->sid) + " in ensemble " + Hex4(s.dabService->eid) + "\n";
     }
     return out;
 }
@@ -471,11 +512,25 @@ std::string StationHistory::json() const
             out += "}";
         }
         out += "],\"clockDropped\":" + std::to_string(s.clock.dropped) + ",\"oda\":[";
-        for (std::size_t i = 0; i < s.oda.size(); ++i)
-            out += std::string(i ? "," : "") + "{\"aid\":\"" + Hex4(s.oda[i].aid) + "\",\"group\":\"" +
+        for (std::size_t i = 0; i < s.oda.size(); ++i) {
+            const char* name = OdaName(s.oda[i].aid);
+            out += std::string(i ? "," : "") + "{\"aid\":\"" + Hex4(s.oda[i].aid) + "\"" +
+                   (name ? std::string(",\"name\":\"") + name + "\"" : "") + ",\"group\":\"" +
                    GroupName(s.oda[i].type, s.oda[i].version) + "\",\"first\":" + time(s.oda[i].first) +
                    ",\"last\":" + time(s.oda[i].last) + "}";
-        out += "]}";
+        }
+        out += "]";
+        // The newer features only where the station sent them.
+        if (!s.enhancedRadiotext.items.empty()) texts("enhancedRadiotext", s.enhancedRadiotext, false);
+        if (!s.longPs.items.empty()) texts("longPs", s.longPs, false);
+        if (s.dabEnsemble)
+            out += ",\"dabEnsemble\":{\"eid\":\"" + Hex4(s.dabEnsemble->eid) +
+                   "\",\"frequencyKhz\":" + std::to_string(s.dabEnsemble->frequencyKhz) + ",\"mode\":\"" +
+                   DabCrossReference::ModeName(s.dabEnsemble->mode) + "\"}";
+        if (s.dabService)
+            out += ",\"dabService\":{\"sid\":\"" + Hex4(s.dabService->sid) + "\",\"eid\":\"" + Hex4(s.dabService->eid) +
+                   "\"}";
+        out += "}";
     }
     out += "],\"statistics\":" + stats_.json();
     out.pop_back();  // the statistics object gets the duration and the rates

@@ -30,6 +30,7 @@
 #include "group_assembler.h"
 #include "group_log.h"
 #include "group_stats.h"
+#include "station_texts.h"
 
 namespace rdsformats {
 
@@ -85,6 +86,11 @@ struct StationRecord {
     BoundedList<ClockEntry> clock;
     std::set<int> af;           // alternative frequencies, kHz
     std::vector<OdaEntry> oda;  // at most 32 (one per group type and version)
+    // Enhanced radiotext and long PS (UTF-8), each once all its characters
+    // were confirmed; the DAB ensemble and service the station names.
+    BoundedList<TextEntry> enhancedRadiotext, longPs;
+    std::optional<DabEnsemble> dabEnsemble;
+    std::optional<DabService> dabService;
 };
 
 // One interval of the time series.
@@ -162,6 +168,7 @@ private:
         TextAssembly ps, rtA, rtB;
         bool haveFlags = false;
         bool haveClock = false;
+        StationTexts texts;  // eRT, long PS, DAB cross-reference
     };
 
     void addContent(const GroupRecord& g, int64_t time);
@@ -175,6 +182,7 @@ private:
     // whole); 0/1: a radiotext of 2A/2B groups (trailing spaces dropped).
     void commitText(BoundedList<TextEntry>& list, TextAssembly& t, std::size_t length, int64_t time, int version);
     void addPoint(int64_t time, unsigned missing);
+    void addNewerFeatures(StationRecord& s, Gathering& a, const GroupRecord& g, int64_t time);
 
     std::size_t limit_;
     bool rbds_ = false;

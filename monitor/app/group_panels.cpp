@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "field_format.h"
+#include "oda_names.h"
 #include "rbds.h"
+#include "rds_charset.h"
 #include "widgets.h"
 
 namespace varnak {
@@ -23,6 +25,70 @@ template <std::size_t N>
 QString Text(const char (&field)[N])
 {
     return FieldText(field, static_cast<int>(N));
+}
+
+// Draws bytes 0..n of `t` into `label`: as plain text once every character
+// is confirmed, else as rich text with the provisional characters in a
+// colour halfway to the background and the missing ones as spaces.
+void ShowConfident(ColourLabel* label, const rdsformats::ConfidentText& t, std::size_t n)
+{
+    bool allConfirmed = true;
+    for (std::size_t i = 0; i < n; ++i) allConfirmed = allConfirmed && t.state(i) == rdsformats::CharState::Confirmed;
+    if (allConfirmed) {
+        label->setCaption(QString::fromStdString(rdsformats::RdsTextUtf8(t, n)));
+        return;
+    }
+    const QPalette& pal = label->palette();
+    const QColor ink = pal.color(QPalette::WindowText), paper = pal.color(QPalette::Window);
+    const QColor dim((ink.red() + paper.red()) / 2, (ink.green() + paper.green()) / 2, (ink.blue() + paper.blue()) / 2);
+    QString html;
+    bool dimmed = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool provisional = t.state(i) != rdsformats::CharState::Confirmed;
+        if (provisional != dimmed) {
+            html +=
+                provisional ? QStringLiteral("<span style=\"color:%1\">").arg(dim.name()) : QStringLiteral("</span>");
+            dimmed = provisional;
+        }
+        const char32_t u = t.state(i) == rdsformats::CharState::Missing ? U' ' : rdsformats::RdsToUnicode(t.byte(i));
+        if (u == U' ')
+            html += QStringLiteral("&nbsp;");
+        else if (u)
+            html += QString::fromUcs4(&u, 1).toHtmlEscaped();
+        else
+            html += QString::fromUtf8(rdsformats::kPlaceholder.data(),
+                                      static_cast<qsizetype>(rdsformats::kPlaceholder.size()));
+    }
+    if (dimmed) html += QStringLiteral("</span>");
+    label->setCaption(html);
+}
+
+// What the station's applications and the newer features make of a group
+// without a panel: a short name and the decoded content, or nothing.
+std::pair<QString, QString> Explain(const rdsformats::StationTexts& t, int type, int version)
+{
+    const auto wide = [](const rdsformats::ConfidentText& text, bool ucs2) {
+        return QString::fromStdString(rdsformats::DecodeWideText(text, ucs2).text);
+    };
+    const uint16_t aid = t.oda().aidOf(type, version);
+    if (type == 15 && version == 0 && aid == 0) return {QStringLiteral("Long PS"), wide(t.longPs(), false)};
+    if (aid == 0) return {};
+    const char* name = rdsformats::OdaName(aid);
+    const QString label = name ? QString::fromUtf8(name) : QStringLiteral("ODA ") + HexZ(aid, 4);
+    if (aid == rdsformats::kAidErt) return {label, wide(t.enhancedRadiotext(), t.ertUcs2())};
+    if (aid == rdsformats::kAidDab) {
+        QString content;
+        if (const auto& e = t.dab().ensemble())
+            content = QStringLiteral("Ensemble %1 on %2 MHz, mode %3")
+                          .arg(HexZ(e->eid, 4))
+                          .arg(e->frequencyKhz / 1000.0, 0, 'f', 3)
+                          .arg(QString::fromLatin1(rdsformats::DabCrossReference::ModeName(e->mode)));
+        if (const auto& v = t.dab().service())
+            content += (content.isEmpty() ? QString() : QStringLiteral("; ")) +
+                       QStringLiteral("service %1 in ensemble %2").arg(HexZ(v->sid, 4), HexZ(v->eid, 4));
+        return {label, content};
+    }
+    return {label, QString()};
 }
 
 }  // namespace
@@ -101,6 +167,8 @@ void GroupPanels::clearValues()
 
 void GroupPanels::clearLines()
 {
+    texts_.clear();
+    quality_ = rdsformats::BlockQuality{};
     for (ColourLabel* l : w_.lines) l->setCaption(QString());
 }
 
@@ -129,7 +197,18 @@ void GroupPanels::showBasic(const DecoderState& r)
     w_.ta->setCaption(FlagNY(r.ta));
     w_.ms->setCaption(FlagNY(r.ms));
     w_.di->setCaption(DiText(r.di));
-    w_.ps->setCaption(Text(r.ps));
+    if (texts_.ps().any())
+        ShowConfident(w_.ps, texts_.ps(), 8);
+    else
+        w_.ps->setCaption(Text(r.ps));
+    // A dynamic PS: the names it went through, as the tool tip.
+    QString sequence;
+    if (texts_.dynamicPs()) {
+        sequence = QStringLiteral("Dynamic PS:");
+        for (const std::string& name : texts_.psSequence())
+            sequence += QStringLiteral("\n") + QString::fromStdString(name);
+    }
+    if (w_.ps->toolTip() != sequence) w_.ps->setToolTip(sequence);
     w_.afCount->setCaption(QString::number(r.afCount));
     for (int i = 0; i < 25; ++i) w_.af[i]->setCaption(Freq(r.afList[i]));
 }
@@ -144,8 +223,13 @@ void GroupPanels::showSlowLabels(const DecoderState& r)
 void GroupPanels::showRadioText(const DecoderState& r)
 {
     w_.textAB->setCaption(FlagNY(r.textAB));
-    w_.radioTextA->setCaption(Text(r.radioText));
-    w_.radioTextB->setCaption(Text(r.radioTextB));
+    if (texts_.radiotext(0).any() || texts_.radiotext(1).any()) {
+        ShowConfident(w_.radioTextA, texts_.radiotext(0), texts_.radiotext(0).length());
+        ShowConfident(w_.radioTextB, texts_.radiotext(1), texts_.radiotext(1).length());
+    } else {
+        w_.radioTextA->setCaption(Text(r.radioText));
+        w_.radioTextB->setCaption(Text(r.radioTextB));
+    }
 }
 
 void GroupPanels::showOda(const DecoderState& r)
@@ -154,6 +238,7 @@ void GroupPanels::showOda(const DecoderState& r)
     w_.odaGroupVersion->setCaption(LetterAB(r.odaGroupVersion));
     w_.odaMessage->setCaption(Hex4s(r.odaMessage));
     w_.odaAid->setCaption(Hex4s(r.odaAid));
+    w_.odaAid->setToolTip(QString::fromStdString(rdsformats::OdaLabel(r.odaAid)));
 }
 
 void GroupPanels::showClock(const DecoderState& r) { w_.clockTime->setCaption(Text(r.clockText)); }
@@ -175,7 +260,10 @@ void GroupPanels::showTmc(const DecoderState& r)
     w_.tmcEvent->setCaption(Dec(r.tmcEvent, 4));
     w_.tmcLocation->setCaption(Dec(static_cast<uint32_t>(IntegerToUnsigned(static_cast<int16_t>(r.tmcLocation))), 5));
     if (r.tmcEvent != 0) {
-        const QString event = describe(&MurlinApi::RDSEVTDesc, r.tmcEvent);
+        QString event = describe(&MurlinApi::RDSEVTDesc, r.tmcEvent);
+        if (tmcTable_)
+            if (const auto place = tmcTable_->place(r.tmcLocation, r.tmcPN != 0, r.tmcExtent))
+                event += QStringLiteral("\n") + QString::fromStdString(rdsformats::TmcPlaceText(*place, r.tmcPN != 0));
         if (event != eventText_ || w_.tmcEventText->document()->isEmpty() != event.isEmpty()) {
             eventText_ = event;
             w_.tmcEventText->setPlainText(event);
@@ -199,10 +287,12 @@ void GroupPanels::showEon(const DecoderState& r)
     for (int i = 0; i < 5; ++i) w_.eonMapped[i]->setCaption(Freq(r.eonMapped[i]));
 }
 
-void GroupPanels::showRawBlocks(int type, const uint16_t (&words)[4])
+void GroupPanels::showRawBlocks(int type, const uint16_t (&words)[4], const QString& name, const QString& content)
 {
-    const QString title = QStringLiteral("GRP %1").arg(type);
+    const QString title =
+        name.isEmpty() ? QStringLiteral("GRP %1").arg(type) : QStringLiteral("GRP %1 %2").arg(type).arg(name);
     if (w_.raw->title() != title) w_.raw->setTitle(title);
+    if (w_.raw->toolTip() != content) w_.raw->setToolTip(content);
     for (int row = 0; row < 4; ++row) {
         w_.rawWords[row]->setCaption(Hex4s(words[row]));
         w_.rawChars[row]->setCaption(IntegerToChar(words[row]));
@@ -216,6 +306,7 @@ void GroupPanels::note(const DecodedGroup& g)
 {
     Pending& v = pending_;
     const DecoderState& r = g.state;
+    texts_.feed(quality_.take(g.blockWords));
     v.group = true;
     for (int n = 0; n < 4; ++n) v.lines[n] = g.lines[n];
     v.header = r;
@@ -250,6 +341,7 @@ void GroupPanels::note(const DecodedGroup& g)
         v.raw = true;
         v.rawType = type;
         std::copy(std::begin(g.blockWords), std::end(g.blockWords), v.rawWords);
+        std::tie(v.rawName, v.rawContent) = Explain(texts_, type, r.groupVersion);
     }
 }
 
@@ -291,7 +383,7 @@ void GroupPanels::apply()
                     break;
             }
         }
-        if (v.raw) showRawBlocks(v.rawType, v.rawWords);
+        if (v.raw) showRawBlocks(v.rawType, v.rawWords, v.rawName, v.rawContent);
         v.group = v.clear = v.raw = v.tmcMessage = v.tmcEvent = false;
         v.panels = 0;
     }

@@ -13,10 +13,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "frame_processor.h"
 #include "main_layout.h"
+#include "station_texts.h"
+#include "tmc_locations.h"
 
 namespace varnak {
 
@@ -32,6 +35,8 @@ public:
 
     // North American programme-type names (RBDS) instead of the European ones.
     void setRbds(bool on) { rbds_ = on; }
+    // Names TMC locations from this table (none: numbers only).
+    void setTmcLocations(std::optional<rdsformats::TmcLocationTable> table) { tmcTable_ = std::move(table); }
 
     // One panel on or off (the group types without one are ignored), and the
     // raw-block panel. Drawn at once.
@@ -50,11 +55,18 @@ public:
     void showClock(const DecoderState& r);       // GRP 04A: clock time
     void showTmc(const DecoderState& r);         // GRP 08A: traffic message
     void showEon(const DecoderState& r);         // GRP 14: other networks
-    void showRawBlocks(int type, const uint16_t (&words)[4]);
+    // `name` follows the type in the title ("GRP 12 eRT"); `content`, the
+    // decoded text, is the panel's tool tip.
+    void showRawBlocks(int type, const uint16_t (&words)[4], const QString& name = {}, const QString& content = {});
 
+    // Notes every status word: whether the blocks of the group to come
+    // were repaired decides how sure its characters are.
+    void noteStatus(uint16_t status) { quality_.onStatus(status); }
     // Notes what a decoded group leaves on the panels: which panels are on,
     // and their records. Draws nothing.
     void note(const DecodedGroup& group);
+    // The station's texts with their confidence, from the groups noted.
+    const rdsformats::StationTexts& texts() const { return texts_; }
     // Switches the panels as noted.
     void applyStates();
     // Draws everything noted since the last call, and the panel states.
@@ -81,6 +93,7 @@ private:
         bool raw = false;
         int rawType = 0;
         uint16_t rawWords[4] = {};
+        QString rawName, rawContent;  // what the station's applications make of it
     };
 
     const GroupPanelWidgets& w_;
@@ -91,6 +104,9 @@ private:
     int shownGroupType_ = 0;
     int shownPi_ = 0;
     Pending pending_;
+    rdsformats::BlockQuality quality_;
+    rdsformats::StationTexts texts_;
+    std::optional<rdsformats::TmcLocationTable> tmcTable_;
     // Panel states wanted and shown: -1 none yet, 0 off, 1 on.
     std::array<int8_t, 16> panelWanted_{}, panelShown_{};
     int8_t rawWanted_ = -1, rawShown_ = -1;

@@ -83,6 +83,16 @@ void MainWindow::Load()
     cardPort_ = store_.ReadSetting(AppName, QString(), QStringLiteral("HostPort"), 33234).toInt();
     rbds_ = store_.ReadSetting(AppName, QString(), QStringLiteral("RBDS"), 0).toInt() != 0;
     panels_->setRbds(rbds_);
+    // A TMC location table (exchange format) names the locations of messages.
+    const QString tmcFolder =
+        store_.ReadSetting(AppName, QString(), QStringLiteral("TmcLocations"), QString()).toString();
+    if (!tmcFolder.isEmpty()) {
+        std::string error;
+        auto table = rdsformats::TmcLocationTable::Load(tmcFolder.toStdString(), error);
+        if (!table)
+            ui_.status->showMessage(QStringLiteral("TMC locations not loaded: %1").arg(QString::fromStdString(error)));
+        panels_->setTmcLocations(std::move(table));
+    }
 
     // The design-time position: centred on the screen.
     const Twips t(dpi_);
@@ -177,6 +187,7 @@ void MainWindow::onAutoReset(bool inverted)
 void MainWindow::onStatus(uint16_t status)
 {
     indicators_->note(rdsformats::StatusWord(status));
+    panels_->noteStatus(status);
     if (observer_) observer_->onStatus(status);
 }
 

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "frame_processor.h"
+#include "station_texts.h"
+#include "tmc_locations.h"
 
 namespace murlindecode {
 
@@ -19,6 +21,15 @@ struct JsonExtras {
     std::optional<int64_t> rxTime;  // reception time, 1/100 s since the epoch (UTC)
     // RadioText Plus items of the current radiotext (class, text), or null.
     const std::vector<std::pair<std::string, std::string>>* rtPlus = nullptr;
+    // The station's texts with their confidence, fed this group already.
+    // With them PS and radiotext appear whole only once confirmed, and the
+    // open data applications, eRT, long PS and DAB cross-reference are
+    // given; without them PS and radiotext are the decoder's as they stand.
+    const rdsformats::StationTexts* texts = nullptr;
+    // The group code (type * 2 + version) of RT+ groups, -1 for none.
+    int rtPlusCarrier = -1;
+    // A TMC location table to name the locations of 8A messages, or null.
+    const rdsformats::TmcLocationTable* tmcLocations = nullptr;
 };
 
 // Appends the JSON object of `group` (no line end) to `out`. `api` supplies

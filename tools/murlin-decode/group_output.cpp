@@ -47,6 +47,7 @@ void GroupOutput::groupGathered(const rdsformats::GroupRecord& gathered)
 
 void GroupOutput::onStatus(uint16_t status)
 {
+    if (format_ == OutputFormat::Json) quality_.onStatus(status);
     // The assembler takes at most one block word per status word: fetch only that one.
     uint16_t words[4] = {0, 0, 0, 0};
     if (const int n = rdsformats::GroupAssembler::WordTaken(status); n >= 0)
@@ -62,11 +63,15 @@ void GroupOutput::onGroup(const varnak::DecodedGroup& group)
 {
     rtPlus_.feed(group.blockWords, group.state.radioText, group.state.radioTextB);
     if (format_ != OutputFormat::Json) return;
+    texts_.feed(quality_.take(group.blockWords));
     const auto items = rtPlus_.touched() ? rtPlus_.items() : std::vector<std::pair<std::string, std::string>>{};
     JsonExtras extras;
     extras.rbds = rbds_;
     extras.rxTime = now();
     extras.rtPlus = &items;
+    extras.texts = &texts_;
+    extras.rtPlusCarrier = rtPlus_.carrier();
+    extras.tmcLocations = tmcLocations_;
     line_.clear();
     AppendGroupJson(line_, group, api_, extras);
     if (frequency_) line_.insert(1, FrequencyMember(*frequency_));

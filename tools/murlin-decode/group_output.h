@@ -15,6 +15,7 @@
 #include "group_stats.h"
 #include "rtplus.h"
 #include "station_history.h"
+#include "station_texts.h"
 
 namespace murlindecode {
 
@@ -59,6 +60,8 @@ public:
     void setPosition(uint64_t bits) { historyFeed_.setPosition(bits); }
     // A station of a band: every JSON object names its frequency ("freq", MHz).
     void setFrequency(double mhz) { frequency_ = mhz; }
+    // Names TMC locations from this table (it outlives the output).
+    void setTmcLocations(const rdsformats::TmcLocationTable* table) { tmcLocations_ = table; }
 
     // From the frame processor's listener.
     void onStatus(uint16_t status);
@@ -89,6 +92,9 @@ private:
     rdsformats::GroupAssembler assembler_;
     rdsformats::GroupStats stats_;
     rdsformats::RtPlus rtPlus_;
+    rdsformats::BlockQuality quality_;
+    rdsformats::StationTexts texts_;
+    const rdsformats::TmcLocationTable* tmcLocations_ = nullptr;
     rdsformats::StationHistory history_;
     rdsformats::HistoryFeed historyFeed_{history_};
     bool historyOn_ = false;

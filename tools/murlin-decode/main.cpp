@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "output_file.h"
 #include "stop_signals.h"
 #include "text_input.h"
+#include "tmc_locations.h"
 #include "usage.h"
 
 namespace {
@@ -98,6 +100,10 @@ constexpr const char* kHelp =
     "                     log records (group, pi, pty and the group's fields;\n"
     "                     texts in UTF-8 as the RDS character set has them)\n"
     "%s"
+    "      --tmc-locations DIR\n"
+    "                     with --json: name TMC locations from the location table\n"
+    "                     in DIR (exchange format: LOCATIONCODES, NAMES, ROADS,\n"
+    "                     SEGMENTS, POINTS and, for extents, OFFSETS .DAT files)\n"
     "      --invert       start with the bit stream inverted\n"
     "      --mpx          read every FILE as the FM multiplex signal (see above)\n"
     "      --rate HZ      with --mpx: raw s16le samples at HZ (\"171000\" or \"171k\")\n"
@@ -150,6 +156,8 @@ struct Options {
     bool quiet = false;
     murlindecode::MpxOptions mpx;
     murlindecode::BandOptions band;
+    std::string tmcLocations;  // folder of a TMC location table, or empty
+    std::optional<rdsformats::TmcLocationTable> tmcTable;
     std::vector<std::string> files;
 };
 
@@ -187,6 +195,12 @@ int ParseOptions(int argc, char** argv, Options& options)
             options.json = true;
         } else if (arg == "--invert") {
             options.invert = true;
+        } else if (arg == "--tmc-locations" || arg.rfind("--tmc-locations=", 0) == 0) {
+            if (arg.size() > 16)
+                options.tmcLocations = arg.substr(16);
+            else if (i + 1 < argc)
+                options.tmcLocations = argv[++i];
+            if (options.tmcLocations.empty()) return UsageError("option '--tmc-locations' needs a folder");
         } else if (arg == "-q" || arg == "--quiet") {
             options.quiet = true;
         } else if (arg == "-o" || arg == "--output") {
@@ -418,6 +432,7 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
 
     const bool progress = !options.quiet && ::isatty(STDERR_FILENO) && (mpx || text.size() >= kProgressMinimum);
     murlindecode::GroupOutput groupOutput(api, format, logFormat ? nullptr : stream, options.formats.rbds);
+    if (options.tmcTable) groupOutput.setTmcLocations(&*options.tmcTable);
     // Bits from a pipe or a device are live: each group gets the time it was
     // decoded, and a signal is the normal end of the run.
     struct stat inputInfo {};
@@ -567,6 +582,13 @@ int main(int argc, char** argv)
     varnak::StopSignals::install();
 
     std::string error;
+    if (!options.tmcLocations.empty()) {
+        options.tmcTable = rdsformats::TmcLocationTable::Load(options.tmcLocations, error);
+        if (!options.tmcTable) {
+            Error(error);
+            return kExitFailure;
+        }
+    }
     const varnak::MurlinApi* api = varnak::murlin(&error);
     if (!api) {
         Error(error);

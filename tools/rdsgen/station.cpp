@@ -330,6 +330,40 @@ GroupId Group(const LineReader& r, const std::string& what, const std::string& t
     return *g;
 }
 
+// Announces `aid` in `group` (3A) unless the description already does.
+void AnnounceOda(Station& st, uint16_t aid, GroupId group, uint16_t message)
+{
+    for (const OdaEntry& o : st.oda)
+        if (o.aid == aid && o.group == group) return;
+    st.oda.push_back(OdaEntry{aid, group, message});
+}
+
+// A UTF-8 text sent as bytes, four a group (blocks C and D) addressed by
+// block B bits 4..0, ended by 0x0D when shorter than `size`: raw groups.
+void AddByteText(const LineReader& r, const std::string& what, const std::string& text, std::size_t size, GroupId group,
+                 Station& st)
+{
+    for (std::size_t pos = 0; pos < text.size();)
+        if (rdsformats::NextUtf8(text, pos) < 0) r.fail(what + ": the text is not valid UTF-8");
+    if (text.empty()) r.fail(what + ": empty text");
+    if (text.size() > size)
+        r.fail(what + ": the text is " + std::to_string(text.size()) + " bytes, at most " + std::to_string(size));
+    std::string bytes = text;
+    if (bytes.size() < size) bytes += '\r';
+    while (bytes.size() % 4) bytes += ' ';
+    for (std::size_t pos = 0; pos < bytes.size(); pos += 4) {
+        const auto at = [&](std::size_t i) {
+            return static_cast<uint16_t>(static_cast<unsigned char>(bytes[pos + i]));
+        };
+        RawGroup g;
+        g.group = group;
+        g.low5 = static_cast<uint8_t>(pos / 4);
+        g.c = static_cast<uint16_t>(at(0) << 8 | at(1));
+        g.d = static_cast<uint16_t>(at(2) << 8 | at(3));
+        st.raw.push_back(g);
+    }
+}
+
 void ParseLine(const LineReader& r, const std::string& key, const Args& a, Station& st,
                std::map<std::string, int>& seen)
 {
@@ -430,6 +464,37 @@ void ParseLine(const LineReader& r, const std::string& key, const Args& a, Stati
         o.group = Group(r, "oda", a[1].text);
         if (a.size() == 3) o.message = uint16_t(r.number(a[2].text, "oda message", 0, 0xFFFF));
         st.oda.push_back(o);
+    } else if (key == "ert") {
+        // Enhanced radiotext in UTF-8 (message bit 0 set).
+        NeedArgs(r, key, a, 2, 2);
+        const GroupId g = Group(r, "ert", a[0].text);
+        AnnounceOda(st, 0x6552, g, 0x0001);
+        AddByteText(r, "ert", a[1].text, 128, g, st);
+    } else if (key == "long-ps") {
+        NeedArgs(r, key, a, 1, 1);
+        AddByteText(r, "long-ps", a[0].text, 32, GroupId{15, 0}, st);
+    } else if (key == "dab-ensemble" || key == "dab-service") {
+        // DAB cross-reference: an ensemble (EId, frequency in kHz, mode
+        // 0..3) or a service (EId, SId).
+        NeedArgs(r, key, a, 3, 4);
+        const GroupId g = Group(r, key, a[0].text);
+        AnnounceOda(st, 0x0093, g, 0);
+        RawGroup raw;
+        raw.group = g;
+        if (key == "dab-ensemble") {
+            const long khz = r.number(a[2].text, "dab-ensemble frequency", 16, 16 * 0x3FFFF);
+            if (khz % 16) r.fail("dab-ensemble: the frequency must be a multiple of 16 kHz");
+            const long mode = a.size() == 4 ? r.number(a[3].text, "dab-ensemble mode", 0, 3) : 0;
+            raw.low5 = static_cast<uint8_t>(mode << 2 | (khz / 16) >> 16);
+            raw.c = static_cast<uint16_t>((khz / 16) & 0xFFFF);
+            raw.d = static_cast<uint16_t>(r.number(a[1].text, "dab-ensemble EId", 0, 0xFFFF));
+        } else {
+            NeedArgs(r, key, a, 3, 3);
+            raw.low5 = 0x10;
+            raw.c = static_cast<uint16_t>(r.number(a[1].text, "dab-service EId", 0, 0xFFFF));
+            raw.d = static_cast<uint16_t>(r.number(a[2].text, "dab-service SId", 0, 0xFFFF));
+        }
+        st.raw.push_back(raw);
     } else if (key == "tmc") {
         ParseTmc(r, a, st);
     } else if (key == "eon") {

@@ -3,6 +3,8 @@
 // input, Stop, the polarity search, status-bar clicks and the settings it
 // reads and writes.
 #include "main_window.h"
+#include "rds_encoder.h"
+#include "tmc_table.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -440,6 +442,32 @@ TEST_F(WindowTest, TmcPanelUpdatesMessageFieldsOnlyForFirstGroups)
     }
 }
 
+TEST_F(WindowTest, TmcLocationsComeFromTheTableTheSettingNames)
+{
+    const QString folder = dir_.filePath(QStringLiteral("lt"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    varnaktest::WriteTmcTable(folder.toStdString());
+    ASSERT_TRUE(store_.WriteSetting(QStringLiteral("Varnak"), {}, QStringLiteral("TmcLocations"), folder));
+    makeWindow();
+    DecoderState r{};
+    r.tmcF = 1;
+    r.tmcEvent = 1;
+    r.tmcLocation = 203;
+    r.tmcExtent = 2;
+    w_->panels().showTmc(r);
+    const QString event = QString::fromLatin1(StrFromPtr(api_->RDSEVTDesc(1)));
+    EXPECT_EQ(c<QPlainTextEdit>(QStringLiteral("vEvtDsc"))->toPlainText(),
+              event + QStringLiteral("\nA7 Kestrel Coast Road: Cliffside, positive direction, to Harbour"));
+    // A folder that holds no table: numbers only, and the status bar says why.
+    ASSERT_TRUE(store_.WriteSetting(QStringLiteral("Varnak"), {}, QStringLiteral("TmcLocations"), dir_.path()));
+    makeWindow();
+    EXPECT_TRUE(c<PanelStatusBar>(QStringLiteral("Status"))
+                    ->currentMessage()
+                    .startsWith(QStringLiteral("TMC locations not loaded: ")));
+    w_->panels().showTmc(r);
+    EXPECT_EQ(c<QPlainTextEdit>(QStringLiteral("vEvtDsc"))->toPlainText(), event);
+}
+
 // ---------------------------------------------------------------------------
 // File analysis
 
@@ -501,6 +529,56 @@ TEST_F(WindowTest, FileAnalysisWritesTheSharedProcessorsLog)
 
 // A group log is recognised by its content and decodes as the stream its
 // groups came from; a malformed line is skipped and reported.
+TEST_F(WindowTest, ProvisionalCharactersAreDimmedUntilConfirmed)
+{
+    // One cycle carries each PS segment once: every character provisional,
+    // drawn in the dimmed colour; a longer stream confirms them.
+    const struct {
+        int groups;
+        bool dimmed;
+    } cases[] = {{1, true}, {3, false}};
+    for (const auto& k : cases) {
+        notifier_.nextFile = writeFile(QStringLiteral("ps.txt"), test::StationBits(k.groups));
+        clickFileAndWait();
+        const QString ps = text(QStringLiteral("vPS"));
+        if (k.dimmed) {
+            EXPECT_TRUE(ps.startsWith(QStringLiteral("<span style=\"color:#"))) << qPrintable(ps);
+            EXPECT_TRUE(ps.contains(QStringLiteral("VARNAK&nbsp;&nbsp;"))) << qPrintable(ps);
+        } else {
+            EXPECT_EQ(ps, QStringLiteral("VARNAK  "));
+        }
+    }
+}
+
+TEST_F(WindowTest, ApplicationsAndADynamicPsAreNamed)
+{
+    // 3A announces eRT (UTF-8) in 12A; 12A then carries "Hi" and the end
+    // code twice. The raw panel's title names the application, its tool
+    // tip holds the text.
+    std::string bits = test::StationBits(1);
+    const uint16_t pi = 0xC2A1;
+    rdsenc::AppendGroup(bits, pi, test::BlockB(3, 0, 1, 10, 12 * 2), 0x0001, 0x6552);
+    for (int n = 0; n < 2; ++n) rdsenc::AppendGroup(bits, pi, test::BlockB(12, 0, 1, 10, 0), 0x4869, 0x0D20);
+    notifier_.nextFile = writeFile(QStringLiteral("ert.txt"), bits);
+    clickFileAndWait();
+    EXPECT_EQ(c<QGroupBox>(QStringLiteral("lAll"))->title(), QStringLiteral("GRP 12 eRT"));
+    EXPECT_EQ(c<QWidget>(QStringLiteral("lAll"))->toolTip(), QStringLiteral("Hi"));
+    EXPECT_EQ(c<QWidget>(QStringLiteral("vAID"))->toolTip(), QStringLiteral("eRT (6552)"));
+    EXPECT_EQ(c<QWidget>(QStringLiteral("vPS"))->toolTip(), QString());
+
+    // A PS that changes every few seconds shows its names in order.
+    std::string dynamic = test::StationBits(1);
+    for (const char* name : {"NOW     ", "PLAYING ", "ABBA    "})
+        for (int round = 0; round < 2; ++round)
+            for (int seg = 0; seg < 4; ++seg)
+                rdsenc::AppendGroup(dynamic, pi, test::BlockB(0, 0, 1, 10, 8 | seg), 0xE0CD,
+                                    static_cast<uint16_t>(uint8_t(name[seg * 2]) << 8 | uint8_t(name[seg * 2 + 1])));
+    notifier_.nextFile = writeFile(QStringLiteral("dynamic.txt"), dynamic);
+    clickFileAndWait();
+    EXPECT_EQ(c<QWidget>(QStringLiteral("vPS"))->toolTip(),
+              QStringLiteral("Dynamic PS:\nNOW     \nPLAYING \nABBA    "));
+}
+
 TEST_F(WindowTest, GroupLogsDecodeAsTheirBitStream)
 {
     const std::string bits = test::StationBits(6);

@@ -23,6 +23,7 @@
 #include "history_station.h"
 #include "test_files.h"
 #include "test_streams.h"
+#include "tmc_table.h"
 
 namespace {
 
@@ -251,8 +252,13 @@ TEST_F(MurlinDecode, JsonGivesOneObjectPerGroupWithItsFields)
     EXPECT_NE(lastPs.find("\"ta\":true,\"ms\":true,"), std::string::npos) << lastPs;
     EXPECT_NE(lastPs.find("\"ps\":\"VARNAK  \""), std::string::npos) << lastPs;
     EXPECT_NE(lastPs.find("\"afCount\":5,\"af\":[87.6,87.7,87.8,"), std::string::npos) << lastPs;
-    EXPECT_NE(lastRt.find(std::string("\"radiotext\":\"") + varnaktest::kTestRadiotext + "\""), std::string::npos)
+    // Forty groups carry the radiotext's sixteen segments once, the first
+    // four twice: only those are confirmed, so the text is partial.
+    EXPECT_NE(lastRt.find(std::string("\"partialRadiotext\":\"") + varnaktest::kTestRadiotext +
+                          "\",\"radiotextConfidence\":\"" + std::string(16, 'c') + std::string(48, 'p') + "\""),
+              std::string::npos)
         << lastRt;
+    EXPECT_EQ(lastRt.find("\"radiotext\""), std::string::npos) << lastRt;
     // Without -o the objects go to the derived path instead of the log records.
     ASSERT_EQ(Run("-q --json in.txt").status, 0);
     EXPECT_EQ(ReadAll(dir + "/in.out"), r.out);
@@ -266,9 +272,9 @@ TEST_F(MurlinDecode, JsonIsValidForClockAndUnusualCharacters)
     const unsigned mjd = 54521;
     rdsenc::AppendGroup(bits, pi, (4u << 12) | header | (mjd >> 15), static_cast<uint16_t>(((mjd & 0x7FFF) << 1) | 0),
                         static_cast<uint16_t>((15u << 12) | (51u << 6) | 2u));
-    // 2A segment 0: a letter of the RDS set (0xE9 is "Ŋ"), the end-of-text
-    // code, a quote and a backslash.
-    rdsenc::AppendGroup(bits, pi, (2u << 12) | header, 0xE90D, 0x225C);
+    // 2A segment 0: a quote, a backslash, a letter of the RDS set (0xE9 is
+    // "Ŋ") and the end-of-text code, received once: provisional.
+    rdsenc::AppendGroup(bits, pi, (2u << 12) | header, 0x225C, 0xE90D);
     rdsenc::AppendGroup(bits, pi, (5u << 12) | header, 0x1234, 0x5678);
     WriteFile(dir + "/in.txt", bits);
     const Result r = Run("-q --json -o - in.txt");
@@ -277,7 +283,10 @@ TEST_F(MurlinDecode, JsonIsValidForClockAndUnusualCharacters)
                          "\"localOffset\":1.0,\"text\":\"2008/02/25 15:51TU +1.0\"}"),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("\"radiotext\":\"\xC5\x8A\\u000d\\\"\\\\ak test stre"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"clockTime\":\"2008-02-25T16:51:00+01:00\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"partialRadiotext\":\"\\\"\\\\\xC5\x8A\",\"radiotextConfidence\":\"ppp\""),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("{\"group\":\"5A\",\"type\":5,\"version\":\"A\",\"pi\":\"2001\",\"tp\":true,\"pty\":10,"
                          "\"ptyName\":\"Pop Music\",\"blocks\":[\"2001\",\"5540\",\"1234\",\"5678\"]}\n"),
               std::string::npos)
@@ -537,6 +546,170 @@ TEST_F(MurlinDecodeFormats, RdsTextRbdsAndRtPlus)
     EXPECT_NE(Run("-q -o - station.txt").out.find("('RADIO \xD7 ')"), std::string::npos);
 }
 
+// The last JSON line of `group` ("0A") in `out` that holds `key`, or "".
+std::string LastLineWith(const std::string& out, const std::string& group, const std::string& key)
+{
+    std::istringstream lines(out);
+    std::string line, found;
+    while (std::getline(lines, line))
+        if (line.rfind("{\"group\":\"" + group + "\"", 0) == 0 && line.find(key) != std::string::npos) found = line;
+    return found;
+}
+
+TEST_F(MurlinDecodeFormats, NewerFeaturesEachInTheirGroups)
+{
+    Generate(R"(pi 0xC2A1
+ps "KESTREL "
+rt A "Radio Kestrel"
+ert 12A "Now: Harbour Lights - Ölfa — Kestrel"
+oda 0x4BD8 5A 0x0000
+raw 5A 0x08 0x229A 0x22C3
+long-ps "Radio Kestrel Küste"
+dab-ensemble 13A 0xE1C2 225648 1
+dab-service 13A 0xE1C2 0xD2C1
+oda 0x4BD7 11A 0x0000
+raw 11A 0x08 0x229A 0x22C3
+eon 0xC2A2 ps="KESTRELX"
+schedule 0A 2A 12A 15A 3A 13A 0A 12A 11A 15A 3A 14A 5A
+)",
+             "-n 400", "station.txt");
+    const Result r = Run("-q --json -o - station.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const struct {
+        const char* group;
+        const char* expected;
+    } cases[] = {
+        {"3A", "\"odaAid\":\"6552\",\"odaName\":\"eRT\""},
+        {"3A", "\"odaAid\":\"0093\",\"odaName\":\"DAB cross-reference\""},
+        {"12A",
+         "\"oda\":{\"aid\":\"6552\",\"name\":\"eRT\"},\"enhancedRadiotext\":\"Now: Harbour Lights - Ölfa — "
+         "Kestrel\",\"ertPlus\":{\"item.title\":\"Harbour Lights\",\"item.artist\":\"Ölfa\"}}"},
+        {"5A",
+         "\"oda\":{\"aid\":\"4BD8\",\"name\":\"RT+ for eRT\"},\"ertPlus\":{\"item.title\":\"Harbour Lights\","
+         "\"item.artist\":\"Ölfa\"},\"rtPlusTags\":[{\"type\":1,"},
+        {"15A", "\"longPs\":\"Radio Kestrel Küste\""},
+        {"13A", "\"dabEnsemble\":{\"eid\":\"E1C2\",\"frequencyKhz\":225648,\"mode\":\"I\"}"},
+        {"13A", "\"dabService\":{\"sid\":\"D2C1\",\"eid\":\"E1C2\"}"},
+        {"11A",
+         "\"rtPlusTags\":[{\"type\":1,\"name\":\"item.title\",\"start\":5,\"length\":14},"
+         "{\"type\":4,\"name\":\"item.artist\",\"start\":22,\"length\":4}]"},
+        {"2A", "\"radiotext\":\"Radio Kestrel\","},
+    };
+    for (const auto& c : cases) EXPECT_NE(LastLineWith(r.out, c.group, c.expected), "") << c.group << " " << c.expected;
+    // The other network sends only its PS: no PTY, PIN or AF of it appear.
+    const std::string eon = LastLineWith(r.out, "14A", "\"eon\"");
+    EXPECT_NE(eon.find("\"ps\":\"KESTRELX\""), std::string::npos) << eon;
+    for (const char* absent : {"\"pty\":0,\"ps\"", "\"pin\"", "\"af\"", "\"ta\""})
+        EXPECT_EQ(eon.find(absent), std::string::npos) << absent << " in " << eon;
+    // The history names them too.
+    const Result h = Run("-q --history -o /dev/null station.txt");
+    for (const char* part :
+         {"  AID 6552 eRT in 12A\n", "  'Now: Harbour Lights - Ölfa — Kestrel'\n", "  'Radio Kestrel Küste'\n",
+          "  DAB   ensemble E1C2 on 225.648 MHz, mode I\n", "  DAB   service D2C1 in ensemble E1C2\n"})
+        EXPECT_NE((h.out + h.err).find(part), std::string::npos) << part << h.out << h.err;
+}
+
+TEST_F(MurlinDecodeFormats, TmcLocationsFromATableInTheExchangeFormat)
+{
+    const std::string table = dir + "/lt";
+    ASSERT_EQ(::mkdir(table.c_str(), 0755), 0);
+    varnaktest::WriteTmcTable(table);
+    Generate(R"(pi 0xC2A1
+ps "KESTREL "
+oda 0xCD46 8A
+tmc event=101 location=203 extent=2 direction=0
+tmc event=101 location=201 extent=1 direction=1
+tmc event=101 location=999
+schedule 0A 8A
+)",
+             "-n 60", "station.txt");
+    const Result r = Run("-q --json --tmc-locations lt -o - station.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (
+        const char* place :
+        {R"("location":203,"place":{"road":"A7","roadName":"Kestrel Coast Road","name":"Cliffside","direction":"positive","extentEnd":"Harbour"}})",
+         R"("location":201,"place":{"road":"A7","roadName":"Kestrel Coast Road","name":"Harbour","direction":"negative","extentEnd":"Brücke"}})",
+         R"("location":999})"})
+        EXPECT_NE(r.out.find(place), std::string::npos) << place << "\n" << r.out.substr(0, 2000);
+    // A broken table is named with its line, and nothing is decoded.
+    WriteFile(table + "/NAMES.DAT", "CID;LID;NID;NAME;NCOMMENT;OFFICIALNAME\r\n58;1;x;Harbour;;\r\n");
+    const Result bad = Run("-q --json --tmc-locations lt -o out.json station.txt");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("lt/NAMES.DAT:2: NID 'x' is not a number"), std::string::npos) << bad.err;
+    EXPECT_FALSE(Exists(dir + "/out.json"));
+    const Result missing = Run("-q --json --tmc-locations nowhere -o out.json station.txt");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("nowhere: no LOCATIONCODES.DAT in the location table"), std::string::npos)
+        << missing.err;
+}
+
+TEST_F(MurlinDecode, JsonLeavesOutWhatWasNotReceivedYet)
+{
+    // A station whose first 0A carries AF codes but not the list's count:
+    // no AF fields until the count comes.
+    std::string bits;
+    const uint16_t pi = 0x2002, header = (1u << 10) | (10u << 5);
+    for (int n = 0; n < 3; ++n) rdsenc::AppendGroup(bits, pi, header | 1, 0x0203, 0x4142);
+    rdsenc::AppendGroup(bits, pi, header | 0, 0xE201, 0x4344);
+    WriteFile(dir + "/in.txt", bits);
+    const Result r = Run("-q --json -o - in.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) all.push_back(line);
+    ASSERT_GE(all.size(), 2u) << r.out;
+    for (std::size_t i = 0; i + 1 < all.size(); ++i) EXPECT_EQ(all[i].find("\"afCount\""), std::string::npos) << all[i];
+    EXPECT_NE(all.back().find("\"afCount\":2"), std::string::npos) << all.back();
+}
+
+TEST_F(MurlinDecode, JsonGivesTextsOnlyOnceConfirmed)
+{
+    const uint16_t pi = varnaktest::kTestPi, header = (1u << 10) | (10u << 5);
+    std::string bits = varnaktest::StationBits(1);
+    const auto ps = [&](unsigned segment, const char* two) {
+        rdsenc::AppendGroup(bits, pi, static_cast<uint16_t>(header | segment), 0xE0CD,
+                            static_cast<uint16_t>(uint8_t(two[0]) << 8 | uint8_t(two[1])));
+    };
+    // "ABCDEFGH" twice: confirmed; then segment 1 turns "XY": the PS is
+    // partial until every character is seen again.
+    for (int round = 0; round < 2; ++round)
+        for (unsigned s = 0; s < 4; ++s) ps(s, &"ABCDEFGH"[s * 2]);
+    ps(1, "XY");
+    ps(2, "EF");
+    ps(1, "XY");
+    for (unsigned s = 0; s < 4; ++s) ps(s, &"ABXYEFGH"[s * 2]);
+    WriteFile(dir + "/in.txt", bits);
+    const Result r = Run("-q --json -o - in.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> shown;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("{\"group\":\"0A\"", 0) != 0) continue;
+        const std::size_t at = line.find("\"psSegment\":");
+        shown.push_back(line.substr(at + 14, line.find(",\"af", at) - at - 14));
+    }
+    const std::vector<std::string> expected = {
+        R"("partialPs":"AB      ","psConfidence":"pp------")",
+        R"("partialPs":"ABCD    ","psConfidence":"pppp----")",
+        R"("partialPs":"ABCDEF  ","psConfidence":"pppppp--")",
+        R"("partialPs":"ABCDEFGH","psConfidence":"pppppppp")",
+        R"("partialPs":"ABCDEFGH","psConfidence":"ccpppppp")",
+        R"("partialPs":"ABCDEFGH","psConfidence":"ccccpppp")",
+        R"("partialPs":"ABCDEFGH","psConfidence":"ccccccpp")",
+        R"("ps":"ABCDEFGH")",
+        R"("partialPs":"ABXYEFGH","psConfidence":"pppppppp")",
+        R"("partialPs":"ABXYEFGH","psConfidence":"ppppccpp")",
+        R"("partialPs":"ABXYEFGH","psConfidence":"ppccccpp")",
+        R"("partialPs":"ABXYEFGH","psConfidence":"ccccccpp")",
+        R"("partialPs":"ABXYEFGH","psConfidence":"ccccccpp")",
+        R"("partialPs":"ABXYEFGH","psConfidence":"ccccccpp")",
+        R"("ps":"ABXYEFGH")",
+    };
+    // The first group of the station stream is a 0A of its own.
+    ASSERT_EQ(shown.size(), expected.size() + 1) << r.out;
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(shown[i + 1], expected[i]) << i;
+}
+
 TEST_F(MurlinDecodeFormats, GroupLogsWithGapsTimeStampsAndBadLines)
 {
     std::string log = "<recorder=\"RDS Logger\" date=\"2026/12/08\" time=\"19:55:10\">\r\n";
@@ -739,7 +912,7 @@ TEST_F(MurlinDecodeFormats, HistoryOfAStationAsTextAndJson)
         "  PTY  +00:00:00.08  10 Country\n  TA   +00:00:00.17  TP on, TA off\n  TA   +00:00:02.27  TP on, TA on\n",
         "  AF   87.6 MHz 99.5 MHz\n  CT   +00:00:00.08  2026-12-08T19:55Z local +01:00\n",
         // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): ODA and the statistics are one part over several lines
-        "  ODA  +00:00:00.78  AID 4BD7 in 11A\nstatistics over 16.82 s\ngroup   count   share   per s\n"
+        "  ODA  +00:00:00.78  AID 4BD7 RT+ in 11A\nstatistics over 16.82 s\ngroup   count   share   per s\n"
         "0A         96   50.0%    5.71\n1A         24   12.5%    1.43\n2A         48   25.0%    2.85\n"
         "3A         23   12.0%    1.37\n4A          1    0.5%    0.06\n"
         "total     192 groups, 768 blocks, 0 not received, 0 repaired\nblock error rate 0.00%\n",

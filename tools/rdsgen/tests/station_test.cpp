@@ -137,6 +137,15 @@ TEST(Description, RefusesBadLinesNamingFileLineAndProblem)
         {"pi 1\nps \"a~b\"\n", "test.rds:2: ps: character '~' (U+007E) is not in the RDS character set"},
         {"pi 1\nrt A \"caf\xE9\"\n", "test.rds:2: rt A: text is not valid UTF-8 (byte 4)"},
         {"pi 1\neon 2 ps=\"✓\"\n", "test.rds:2: eon ps: character '✓' (U+2713) is not in the RDS character set"},
+        {"pi 1\nlong-ps \"Radio Kestrel, the coast's own st\"\n",
+         "test.rds:2: long-ps: the text is 33 bytes, at most 32"},
+        {"pi 1\nlong-ps \"caf\xE9\"\n", "test.rds:2: long-ps: the text is not valid UTF-8"},
+        {"pi 1\nert 16A \"x\"\n", "test.rds:2: ert: '16A' is not a group such as 0A or 14B"},
+        {"pi 1\nert 12A \"\"\n", "test.rds:2: ert: empty text"},
+        {"pi 1\ndab-ensemble 13A 0xE1C2 225650\n",
+         "test.rds:2: dab-ensemble: the frequency must be a multiple of 16 kHz"},
+        {"pi 1\ndab-ensemble 13A 0xE1C2 225648 4\n", "test.rds:2: dab-ensemble mode: 4 is out of range 0..3"},
+        {"pi 1\ndab-service 13A 0xE1C2\n", "test.rds:2: dab-service"},
     };
     for (const auto& [text, message] : cases) {
         const std::string got = ErrorOf(text);
