@@ -12,7 +12,12 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNAK_TESTS=OFF >/dev/null
 fi
 cmake --build "$build" -j2 --target rdsgen murlin-decode murlin >/dev/null
-run() { python3 "$top/bench/band/band.py" "$build/bin" "$top/data/samples/station.rds" "$@"; }
+# The plot needs matplotlib: take the first Python that has it.
+python=python3
+for p in python3 /usr/bin/python3; do
+  if "$p" -c 'import matplotlib' 2>/dev/null; then python=$p; break; fi
+done
+run() { "$python" "$top/bench/band/band.py" "$build/bin" "$top/data/samples/station.rds" "$@"; }
 case $what in
   speed | selectivity) run "$what" "$@" ;;
   sensitivity) run sensitivity --plot "$top/docs/band-sensitivity.png" "$@" ;;
