@@ -51,12 +51,12 @@ void GroupOutput::onGroup(const varnak::DecodedGroup& group)
     rtPlus_.feed(group.blockWords, group.state.radioText, group.state.radioTextB);
     if (format_ != OutputFormat::Json) return;
     const auto items = rtPlus_.touched() ? rtPlus_.items() : std::vector<std::pair<std::string, std::string>>{};
-    JsonExtras extras;
+    rdsformats::JsonExtras extras;
     extras.rbds = rbds_;
     extras.rxTime = now();
     extras.rtPlus = &items;
     line_.clear();
-    AppendGroupJson(line_, group, api_, extras);
+    rdsformats::AppendGroupJson(line_, group, api_, extras);
     line_ += '\n';
     write(line_);
 }
