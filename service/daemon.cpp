@@ -1,0 +1,47 @@
+#include "daemon.h"
+
+#include <QSocketNotifier>
+#include <cstdio>
+#include <memory>
+
+#include "log_sink.h"
+#include "murlin_binding.h"
+#include "service.h"
+#include "stop_signals.h"
+#include "webhook.h"
+
+namespace varnakd {
+
+int RunDaemon(QCoreApplication& app, const ServiceConfig& config, bool collect)
+{
+    (void)collect;
+    varnak::StopSignals::install();
+    varnak::StopSignals::setGraceful(true);
+    std::string error;
+    const varnak::MurlinApi* api = varnak::murlin(&error);
+    if (!api) {
+        std::fprintf(stderr, "varnakd: %s\n", error.c_str());
+        return 1;
+    }
+    std::vector<std::unique_ptr<EventSink>> owned;
+    owned.push_back(std::make_unique<LogSink>(stderr, config.logLevel));
+    for (const WebhookConfig& w : config.webhooks) owned.push_back(std::make_unique<WebhookSink>(w, stderr));
+    std::vector<EventSink*> sinks;
+    for (auto& sink : owned) sinks.push_back(sink.get());
+
+    Service service(config, *api, sinks);
+    QObject::connect(&service, &Service::finished, &app, [&] { app.quit(); });
+    QSocketNotifier stopNotifier(varnak::StopSignals::wakeDescriptor(), QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
+        stopNotifier.setEnabled(false);
+        std::fprintf(stderr, "varnakd: stopping\n");
+        service.stop();
+        for (EventSink* sink : sinks) sink->flush();
+        app.quit();
+    });
+    std::fprintf(stderr, "varnakd: site %s, %zu source(s)\n", config.site.c_str(), config.sources.size());
+    service.start();
+    return app.exec();
+}
+
+}  // namespace varnakd
