@@ -49,14 +49,14 @@ struct SignalFigures {
 
 struct StationState {
     std::string site;
-    std::string name;               // the frequency ("98.5") or the source's name
-    std::optional<uint16_t> pi;     // nothing before the first group
-    std::string callLetters;        // with RBDS, for US PI codes
-    std::string ps, radiotext;      // UTF-8, newest complete texts
+    std::string name;            // the frequency ("98.5") or the source's name
+    std::optional<uint16_t> pi;  // nothing before the first group
+    std::string callLetters;     // with RBDS, for US PI codes
+    std::string ps, radiotext;   // UTF-8, newest complete texts
     std::optional<int> pty;
-    std::string ptyName;            // filled by the caller, who knows the names
+    std::string ptyName;  // filled by the caller, who knows the names
     std::optional<bool> tp, ta;
-    std::vector<int> af;            // kHz
+    std::vector<int> af;                 // kHz
     std::optional<int64_t> clockUtc;     // the station's newest clock time, 1/100 s
     std::optional<int64_t> clockOffset;  // station clock minus receiving clock, 1/100 s
     std::optional<int64_t> taSince;      // TA on since this time

@@ -110,8 +110,7 @@ void StationAlarms::evaluate(const rdsformats::StationState& s, int64_t now, std
     check("rds-lost", now - last >= Centi(lostAfter), now, last + Centi(lostAfter), detail, out);
     if (!profile_ || !s.pi) return;
     const StationProfile& p = *profile_;
-    if (p.pi)
-        check("pi", *s.pi != *p.pi, now, now, "PI " + Hex4(*s.pi) + ", expected " + Hex4(*p.pi), out);
+    if (p.pi) check("pi", *s.pi != *p.pi, now, now, "PI " + Hex4(*s.pi) + ", expected " + Hex4(*p.pi), out);
     if ((!p.ps.empty() || p.psPattern) && !s.ps.empty()) {
         bool ok = false;
         const std::string ps = TrimRight(s.ps);
@@ -123,9 +122,8 @@ void StationAlarms::evaluate(const rdsformats::StationState& s, int64_t now, std
         check("pty", *s.pty != *p.pty, now, now,
               "PTY " + std::to_string(*s.pty) + ", expected " + std::to_string(*p.pty), out);
     if (p.tp && s.tp)
-        check("tp", *s.tp != *p.tp, now, now, std::string("TP ") + (*s.tp ? "on" : "off") + ", expected " +
-                                                  (*p.tp ? "on" : "off"),
-              out);
+        check("tp", *s.tp != *p.tp, now, now,
+              std::string("TP ") + (*s.tp ? "on" : "off") + ", expected " + (*p.tp ? "on" : "off"), out);
     if (p.taMax) {
         const bool stuck = s.ta.value_or(false) && s.taSince && now - *s.taSince >= Centi(*p.taMax);
         const int64_t began = s.taSince.value_or(now) + Centi(*p.taMax);
@@ -142,8 +140,8 @@ void StationAlarms::evaluate(const rdsformats::StationState& s, int64_t now, std
     }
     if ((p.rdsInjectionMin || p.rdsInjectionMax) && s.signal.rdsLevel) {
         const double khz = *s.signal.rdsLevel * 75.0;
-        const bool outside = (p.rdsInjectionMin && khz < *p.rdsInjectionMin) ||
-                             (p.rdsInjectionMax && khz > *p.rdsInjectionMax);
+        const bool outside =
+            (p.rdsInjectionMin && khz < *p.rdsInjectionMin) || (p.rdsInjectionMax && khz > *p.rdsInjectionMax);
         std::snprintf(detail, sizeof detail, "RDS injection %.1f kHz", khz);
         check("rds-injection", outside, now, now, detail, out);
     }

@@ -154,8 +154,7 @@ void ReadMqtt(const IniSection& section, MqttConfig& m, std::vector<ConfigProble
     r.flag("groups", m.groups);
     r.number("queue", m.queue, 1, 1000000);
     r.number("keepalive", m.keepalive, 5, 3600);
-    if (m.tlsCertFile.empty() != m.tlsKeyFile.empty())
-        r.problem(section.line, "tls-cert and tls-key go together");
+    if (m.tlsCertFile.empty() != m.tlsKeyFile.empty()) r.problem(section.line, "tls-cert and tls-key go together");
     r.finish();
 }
 
@@ -300,8 +299,7 @@ std::string SourceConfig::stationName() const { return frequency ? FrequencyName
 
 bool KnownSourceKind(const std::string& kind)
 {
-    return kind == "mpx" || kind == "bits" || kind == "hex" || kind == "grouplog" || kind == "card" ||
-           kind == "band";
+    return kind == "mpx" || kind == "bits" || kind == "hex" || kind == "grouplog" || kind == "card" || kind == "band";
 }
 
 std::optional<int64_t> ParseUtcTime(const std::string& text)

@@ -22,16 +22,16 @@
 namespace varnakd {
 
 struct SourceConfig {
-    std::string name;   // the section's name
-    std::string kind;   // mpx, bits, hex, grouplog, card, band
-    std::string path;   // file, FIFO or "-" (mpx, bits, hex, grouplog)
-    std::optional<double> rate;        // mpx: raw s16le at this rate (else an audio file)
-    std::optional<double> frequency;   // MHz: names the station
-    std::string host = "127.0.0.1";    // card: the card server
+    std::string name;                 // the section's name
+    std::string kind;                 // mpx, bits, hex, grouplog, card, band
+    std::string path;                 // file, FIFO or "-" (mpx, bits, hex, grouplog)
+    std::optional<double> rate;       // mpx: raw s16le at this rate (else an audio file)
+    std::optional<double> frequency;  // MHz: names the station
+    std::string host = "127.0.0.1";   // card: the card server
     int port = 0;
-    bool live = false;                 // wall-clock times; else times from the position
-    std::optional<int64_t> start;      // recordings: UTC time of the first bit, 1/100 s
-    double retry = 5;                  // seconds before a failed live source is opened again
+    bool live = false;                           // wall-clock times; else times from the position
+    std::optional<int64_t> start;                // recordings: UTC time of the first bit, 1/100 s
+    double retry = 5;                            // seconds before a failed live source is opened again
     std::map<std::string, std::string> options;  // everything for kinds added later (band)
     int line = 0;
     // The name its stations carry: the frequency ("98.5") or the section's name.
@@ -41,17 +41,17 @@ struct SourceConfig {
 struct StationProfile {
     std::string key;  // "98.5" or a source's name
     std::optional<uint16_t> pi;
-    std::vector<std::string> ps;          // allowed PS texts (trailing spaces ignored)
+    std::vector<std::string> ps;           // allowed PS texts (trailing spaces ignored)
     std::optional<std::string> psPattern;  // or a pattern (ECMAScript) for dynamic PS
     std::optional<int> pty;
     std::optional<bool> tp;
-    std::set<int> af;                     // kHz
-    double rdsLost = 10;                  // s without a valid group
-    std::optional<double> taMax;          // s of TA on
-    std::optional<double> clockOffset;    // s
-    std::optional<double> blockErrorRate;  // fraction over a minute
+    std::set<int> af;                                        // kHz
+    double rdsLost = 10;                                     // s without a valid group
+    std::optional<double> taMax;                             // s of TA on
+    std::optional<double> clockOffset;                       // s
+    std::optional<double> blockErrorRate;                    // fraction over a minute
     std::optional<double> rdsInjectionMin, rdsInjectionMax;  // kHz
-    double raiseHold = 0, clearHold = 0;  // s
+    double raiseHold = 0, clearHold = 0;                     // s
     int line = 0;
 };
 

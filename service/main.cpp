@@ -13,19 +13,20 @@ namespace {
 
 void Usage(std::FILE* to)
 {
-    std::fputs("Usage: varnakd --config FILE\n"
-               "       varnakd --check-config FILE\n"
-               "       varnakd --collect --config FILE\n"
-               "Watches RDS stations unattended: decodes every configured source, raises\n"
-               "alarms against the station profiles and delivers states and alarms to the\n"
-               "log, MQTT, webhooks and the station database.\n\n"
-               "Options:\n"
-               "  --config FILE        run with the configuration FILE\n"
-               "  --check-config FILE  check FILE, print each problem with its line (exit 2)\n"
-               "  --collect            subscribe to the sites' MQTT topics and store them\n"
-               "  -h, --help           show this help\n"
-               "  -V, --version        show the version\n",
-               to);
+    std::fputs(
+        "Usage: varnakd --config FILE\n"
+        "       varnakd --check-config FILE\n"
+        "       varnakd --collect --config FILE\n"
+        "Watches RDS stations unattended: decodes every configured source, raises\n"
+        "alarms against the station profiles and delivers states and alarms to the\n"
+        "log, MQTT, webhooks and the station database.\n\n"
+        "Options:\n"
+        "  --config FILE        run with the configuration FILE\n"
+        "  --check-config FILE  check FILE, print each problem with its line (exit 2)\n"
+        "  --collect            subscribe to the sites' MQTT topics and store them\n"
+        "  -h, --help           show this help\n"
+        "  -V, --version        show the version\n",
+        to);
 }
 
 }  // namespace

@@ -191,7 +191,10 @@ SourceRunner::SourceRunner(SourceConfig config, std::function<void()> wake)
 
 SourceRunner::~SourceRunner() { stop(); }
 
-void SourceRunner::start() { thread_ = std::thread([this] { runLoop(); }); }
+void SourceRunner::start()
+{
+    thread_ = std::thread([this] { runLoop(); });
+}
 
 void SourceRunner::stop()
 {

@@ -128,7 +128,8 @@ void StationPipeline::advance(int64_t t)
     rdsformats::FillStationState(state_, history_);
     state_.blockErrorRate = quality_.blockErrorRate();
     state_.groupsPerSecond = quality_.groupsPerSecond();
-    if (state_.pty) state_.ptyName = options_.rbds ? rdsformats::RbdsPtyName(*state_.pty) : api_.RDSPTYDesc(*state_.pty);
+    if (state_.pty)
+        state_.ptyName = options_.rbds ? rdsformats::RbdsPtyName(*state_.pty) : api_.RDSPTYDesc(*state_.pty);
     state_.updated = t;
     std::vector<AlarmEvent> events;
     alarms_.evaluate(state_, t, events);

@@ -68,7 +68,7 @@ private:
     uint64_t bitsBefore_ = 0;  // bits of the stream before the current chunk
     std::optional<int64_t> stamp_;
     uint64_t groups_ = 0;
-    std::string published_;          // the content last published (times left out)
+    std::string published_;  // the content last published (times left out)
     int64_t publishedAt_ = 0;
     QualityMinute minute_;
     std::string groupJson_;

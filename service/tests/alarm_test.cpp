@@ -13,14 +13,95 @@ TEST(AlarmTrackerTest, RaisesAndClearsAfterTheirHoldTimes)
         int64_t now;
         std::optional<int64_t> event;
     } steps[] = {
-        {true, 10, std::nullopt}, {true, 14, std::nullopt}, {false, 15, std::nullopt},  // too short
-        {true, 20, std::nullopt}, {true, 26, 25},                                        // raised at 20 + 5
-        {false, 30, std::nullopt}, {true, 31, std::nullopt},                              // clear hold restarts
-        {false, 40, std::nullopt}, {false, 44, 43},                                       // cleared at 40 + 3
+        {true, 10, std::nullopt},  {true, 14, std::nullopt}, {false, 15, std::nullopt},  // too short
+        {true, 20, std::nullopt},  {true, 26, 25},                                       // raised at 20 + 5
+        {false, 30, std::nullopt}, {true, 31, std::nullopt},                             // clear hold restarts
+        {false, 40, std::nullopt}, {false, 44, 43},                                      // cleared at 40 + 3
     };
     AlarmTracker t;
     for (const auto& s : steps) EXPECT_EQ(t.update(s.condition, s.now, s.now, 5, 3), s.event) << s.now;
     EXPECT_FALSE(t.active());
+}
+
+}  // namespace
+}  // namespace varnakd
+
+// End to end: a generated recording whose PI changes, whose RDS stops for
+// 20 s, whose clock is 5 min off and whose TA stays on; each alarm must be
+// raised and cleared at its time, and reach two webhook receivers, one of
+// which fails at first.
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "config.h"
+#include "service_test_util.h"
+
+namespace varnakd {
+namespace {
+
+std::string Station(const char* pi, bool ta, const char* ct)
+{
+    return std::string("pi ") + pi + "\npty 10\ntp 1\nta " + (ta ? "1" : "0") +
+           "\nps \"KESTREL \"\nrt A \"Radio Kestrel\"\nct " + ct + " +1\n";
+}
+
+TEST(AlarmRunTest, RecordingRaisesAndClearsEachAlarmOnTime)
+{
+    test::App();
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    // Parts: 0..30 s fine, 30..50 s noise, 50..80 s another PI with the
+    // clock 5 min ahead, 80..170 s TA on, 170..190 s TA off.
+    std::string bits = test::Generate(d, Station("0xC2A1", false, "2026-12-08 19:55:00"), {"-d", "30"});
+    bits += test::Generate(d, Station("0xC2A1", false, "2026-12-08 19:55:30"), {"-d", "20", "--error-rate", "0.5"});
+    bits += test::Generate(d, Station("0xC2A2", false, "2026-12-08 20:00:50"), {"-d", "30"});
+    bits += test::Generate(d, Station("0xC2A1", true, "2026-12-08 19:56:20"), {"-d", "90"});
+    bits += test::Generate(d, Station("0xC2A1", false, "2026-12-08 19:57:50"), {"-d", "20"});
+    ASSERT_EQ(bits.size(), 35625u * 2 + 23750 * 2 + 106875);
+    test::Write(d + "/rec.txt", bits);
+
+    test::HookServer good(0), flaky(2);
+    test::Write(d + "/v.conf",
+                "[service]\nsite = north\n[source rec]\nkind = bits\npath = " + (d + "/rec.txt").toStdString() +
+                    "\nfrequency = 98.5\nstart = 2026-12-08T19:55:00Z\n"
+                    "[station 98.5]\npi = C2A1\nps = KESTREL\npty = 10\nrds-lost = 10\nta-max = 1\n"
+                    "clock-offset = 60\n"
+                    "[webhook good]\nurl = " +
+                    good.url().toStdString() + "\n[webhook flaky]\nurl = " + flaky.url().toStdString() +
+                    "\nbackoff = 0.05\n");
+    const test::Run run = test::RunVarnakd(d + "/v.conf");
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+
+    const int64_t t0 = *ParseUtcTime("2026-12-08T19:55:00Z");
+    // alarm, raised, earliest and latest time (s after the start)
+    const struct {
+        const char* alarm;
+        bool raised;
+        double from, to;
+    } expected[] = {
+        {"rds-lost", true, 39.5, 40.1}, {"rds-lost", false, 50.0, 51.5}, {"pi", true, 50.0, 51.5},
+        {"clock", true, 50.0, 51.5},    {"pi", false, 80.0, 81.5},       {"clock", false, 80.0, 81.5},
+        {"ta", true, 140.0, 141.5},     {"ta", false, 170.0, 171.5},
+    };
+    for (const test::HookServer* server : {&good, &flaky}) {
+        ASSERT_EQ(server->bodies.size(), std::size(expected)) << run.log;
+        for (const auto& e : expected) {
+            bool found = false;
+            for (const std::string& body : server->bodies) {
+                const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
+                if (o["alarm"].toString() != e.alarm || (o["state"].toString() == "raised") != e.raised) continue;
+                found = true;
+                const double at = double(*ParseUtcTime(o["time"].toString().toStdString()) - t0) / 100;
+                EXPECT_GE(at, e.from) << body;
+                EXPECT_LE(at, e.to) << body;
+                EXPECT_EQ(o["site"].toString(), "north");
+                EXPECT_EQ(o["name"].toString(), "98.5");
+            }
+            EXPECT_TRUE(found) << e.alarm << (e.raised ? " raised" : " cleared") << "\n" << run.log;
+        }
+    }
+    EXPECT_EQ(flaky.requests, int(std::size(expected)) + 2);
+    EXPECT_NE(run.log.find("delivered after 2 retries"), std::string::npos) << run.log;
 }
 
 }  // namespace
