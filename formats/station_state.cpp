@@ -1,5 +1,6 @@
 #include "station_state.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -30,7 +31,13 @@ std::optional<double> QualityWindow::blockErrorRate() const
     return double(missing_) / double(4 * entries_.size());
 }
 
-double QualityWindow::groupsPerSecond() const { return double(entries_.size()) * 100.0 / double(span_); }
+double QualityWindow::groupsPerSecond() const
+{
+    if (entries_.empty()) return 0;
+    // Over the time the window covers, once it is younger than its span.
+    const double covered = double(entries_.back().time - entries_.front().time) + StationHistory::kGroupCentiseconds;
+    return double(entries_.size()) * 100.0 / std::min(double(span_), covered);
+}
 
 void FillStationState(StationState& state, const StationHistory& history)
 {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "log_sink.h"
+#include "mqtt.h"
 #include "murlin_binding.h"
 #include "service.h"
 #include "stop_signals.h"
@@ -25,6 +26,14 @@ int RunDaemon(QCoreApplication& app, const ServiceConfig& config, bool collect)
     }
     std::vector<std::unique_ptr<EventSink>> owned;
     owned.push_back(std::make_unique<LogSink>(stderr, config.logLevel));
+    if (config.mqtt.enabled) {
+        auto mqtt = std::make_unique<MqttSink>(config.mqtt, config.site, stderr);
+        if (!mqtt->start(error)) {
+            std::fprintf(stderr, "varnakd: %s\n", error.c_str());
+            return 1;
+        }
+        owned.push_back(std::move(mqtt));
+    }
     for (const WebhookConfig& w : config.webhooks) owned.push_back(std::make_unique<WebhookSink>(w, stderr));
     std::vector<EventSink*> sinks;
     for (auto& sink : owned) sinks.push_back(sink.get());

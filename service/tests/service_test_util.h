@@ -3,16 +3,19 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
-#include <QCoreApplication>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,19 +57,85 @@ struct Run {
     int exitCode = -1;
     std::string log;
 };
-inline Run RunVarnakd(const QString& config, int timeoutMs = 120000)
+inline std::vector<Run> RunVarnakds(const QStringList& configs, const std::function<void()>& meanwhile = {},
+                                    int timeoutMs = 120000)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
-    p.start(VARNAKD_PATH, {"--config", config});
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (const QString& config : configs) {
+        processes.push_back(std::make_unique<QProcess>());
+        processes.back()->start(VARNAKD_PATH, {"--config", config});
+        processes.back()->waitForStarted();
+    }
+    if (meanwhile) meanwhile();
     QElapsedTimer timer;
     timer.start();
-    while (p.state() != QProcess::NotRunning && timer.elapsed() < timeoutMs) {
+    const auto running = [&] {
+        for (auto& p : processes)
+            if (p->state() != QProcess::NotRunning) return true;
+        return false;
+    };
+    while (running() && timer.elapsed() < timeoutMs) {
         App().processEvents(QEventLoop::AllEvents, 20);
-        p.waitForFinished(5);
+        for (auto& p : processes) p->waitForFinished(2);
     }
-    if (p.state() != QProcess::NotRunning) p.kill(), p.waitForFinished();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardError().toStdString()};
+    std::vector<Run> runs;
+    for (auto& p : processes) {
+        if (p->state() != QProcess::NotRunning) p->kill(), p->waitForFinished();
+        runs.push_back(
+            {p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1, p->readAllStandardError().toStdString()});
+    }
+    return runs;
+}
+inline Run RunVarnakd(const QString& config) { return RunVarnakds({config}).front(); }
+
+// A port nothing listens on now.
+inline int FreePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// A real Mosquitto broker on 127.0.0.1, on a port of its own.
+class Broker {
+public:
+    explicit Broker(const QString& dir) : dir_(dir), port_(FreePort())
+    {
+        Write(dir + "/mosquitto.conf", "listener " + std::to_string(port_) + " 127.0.0.1\nallow_anonymous true\n");
+    }
+    ~Broker() { stop(); }
+    bool start()
+    {
+        process_.start("/usr/sbin/mosquitto", {"-c", dir_ + "/mosquitto.conf"});
+        for (int i = 0; i < 100; ++i) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, quint16(port_));
+            if (probe.waitForConnected(100)) return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+    void stop()
+    {
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.terminate();
+        process_.waitForFinished(5000);
+    }
+    int port() const { return port_; }
+
+private:
+    QString dir_;
+    int port_;
+    QProcess process_;
+};
+
+// mosquitto_sub with `arguments` against `port`; its output.
+inline std::string Subscribe(int port, const QStringList& arguments)
+{
+    QProcess p;
+    p.start("mosquitto_sub", QStringList{"-h", "127.0.0.1", "-p", QString::number(port)} + arguments);
+    p.waitForFinished(20000);
+    return p.readAllStandardOutput().toStdString();
 }
 
 // Takes HTTP POSTs; answers 500 to the first `failFirst`, 200 to the rest.
