@@ -1,6 +1,7 @@
 #include "daemon.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cstdio>
 #include <memory>
 
@@ -9,6 +10,7 @@
 #include "murlin_binding.h"
 #include "service.h"
 #include "stop_signals.h"
+#include "store.h"
 #include "webhook.h"
 
 namespace varnakd {
@@ -26,6 +28,24 @@ int RunDaemon(QCoreApplication& app, const ServiceConfig& config, bool collect)
     }
     std::vector<std::unique_ptr<EventSink>> owned;
     owned.push_back(std::make_unique<LogSink>(stderr, config.logLevel));
+    StationStore* store = nullptr;
+    if (config.database != "none") {
+        auto opened = std::make_unique<StationStore>(stderr);
+        if (!opened->open(config, error)) {
+            std::fprintf(stderr, "varnakd: %s\n", error.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "varnakd: station database %s\n", opened->describe().c_str());
+        store = opened.get();
+        store->applyRetention(StationPipeline::WallClock());
+        owned.push_back(std::move(opened));
+    }
+    QTimer retention;
+    retention.setInterval(3600 * 1000);
+    QObject::connect(&retention, &QTimer::timeout, &app, [store] {
+        if (store) store->applyRetention(StationPipeline::WallClock());
+    });
+    retention.start();
     if (config.mqtt.enabled) {
         auto mqtt = std::make_unique<MqttSink>(config.mqtt, config.site, stderr);
         if (!mqtt->start(error)) {

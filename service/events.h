@@ -16,9 +16,10 @@ namespace varnakd {
 struct QualityMinute {
     std::string site, station;
     std::optional<uint16_t> pi;
-    int64_t start = 0;  // 1/100 s UTC, a whole minute
-    uint32_t groups = 0;
-    uint32_t blocksMissing = 0;
+    int64_t start = 0;           // 1/100 s UTC, a whole minute
+    uint32_t groups = 0;         // complete groups
+    uint32_t blocks = 0;         // blocks of all groups gathered, complete or not
+    uint32_t blocksMissing = 0;  // ... of which lost
     rdsformats::SignalFigures signal;
 };
 

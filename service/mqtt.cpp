@@ -3,8 +3,8 @@
 #include <mosquitto.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -41,8 +41,8 @@ std::string MqttSink::topic(const std::string& name, const char* leaf) const
 
 bool MqttSink::start(std::string& error)
 {
-    const std::string id = config_.clientId.empty() ? "varnakd-" + site_ + "-" + std::to_string(::getpid())
-                                                    : config_.clientId;
+    const std::string id =
+        config_.clientId.empty() ? "varnakd-" + site_ + "-" + std::to_string(::getpid()) : config_.clientId;
     client_ = mosquitto_new(id.c_str(), true, this);
     if (!client_) {
         error = "cannot create the MQTT client";
@@ -63,7 +63,8 @@ bool MqttSink::start(std::string& error)
     if (!config_.tlsCaFile.empty() &&
         mosquitto_tls_set(client_, config_.tlsCaFile.c_str(), nullptr,
                           config_.tlsCertFile.empty() ? nullptr : config_.tlsCertFile.c_str(),
-                          config_.tlsKeyFile.empty() ? nullptr : config_.tlsKeyFile.c_str(), nullptr) != MOSQ_ERR_SUCCESS) {
+                          config_.tlsKeyFile.empty() ? nullptr : config_.tlsKeyFile.c_str(),
+                          nullptr) != MOSQ_ERR_SUCCESS) {
         error = "MQTT TLS settings refused (tls-ca, tls-cert, tls-key)";
         return false;
     }
@@ -87,8 +88,8 @@ bool MqttSink::start(std::string& error)
                 return;
             }
             if (!told)
-                std::fprintf(log_, "varnakd: MQTT broker %s:%d: %s; trying again\n", config_.host.c_str(),
-                             config_.port, rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
+                std::fprintf(log_, "varnakd: MQTT broker %s:%d: %s; trying again\n", config_.host.c_str(), config_.port,
+                             rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
             told = true;
             std::unique_lock lock(mutex_);
             if (changed_.wait_for(lock, std::chrono::duration<double>(wait), [this] { return stopping_; })) return;

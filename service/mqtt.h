@@ -64,7 +64,7 @@ private:
     bool looping_ = false;
     bool connected_ = false;
     bool everConnected_ = false;
-    int inFlight_ = 0;  // QoS 1 messages not yet acknowledged
+    int inFlight_ = 0;                                    // QoS 1 messages not yet acknowledged
     std::map<std::string, std::string> states_, alarms_;  // retained payloads by topic
     std::deque<std::pair<std::string, std::string>> held_;
     uint64_t dropped_ = 0;

@@ -94,6 +94,7 @@ void StationPipeline::take(const rdsformats::GroupRecord& group)
     for (int n = 0; n < 4; ++n) missing += group.has(n) ? 0 : 1;
     quality_.add(t, missing);
     minute_.blocksMissing += missing;
+    minute_.blocks += 4;
     if (!group.complete()) return;
     ++groups_;
     ++minute_.groups;
@@ -122,7 +123,7 @@ void StationPipeline::advance(int64_t t)
         minute_.signal = state_.signal;
         for (EventSink* sink : sinks_) sink->quality(minute_);
         minute_.start += kMinute;
-        minute_.groups = minute_.blocksMissing = 0;
+        minute_.groups = minute_.blocks = minute_.blocksMissing = 0;
     }
     quality_.advance(t);
     rdsformats::FillStationState(state_, history_);
@@ -175,7 +176,7 @@ void StationPipeline::finish()
     if (minute_.groups) {
         minute_.pi = state_.pi;
         for (EventSink* sink : sinks_) sink->quality(minute_);
-        minute_.groups = minute_.blocksMissing = 0;
+        minute_.groups = minute_.blocks = minute_.blocksMissing = 0;
     }
 }
 

@@ -32,6 +32,8 @@ TEST(AlarmTrackerTest, RaisesAndClearsAfterTheirHoldTimes)
 // which fails at first.
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include "config.h"
 #include "service_test_util.h"
@@ -61,14 +63,14 @@ TEST(AlarmRunTest, RecordingRaisesAndClearsEachAlarmOnTime)
     test::Write(d + "/rec.txt", bits);
 
     test::HookServer good(0), flaky(2);
-    test::Write(d + "/v.conf",
-                "[service]\nsite = north\n[source rec]\nkind = bits\npath = " + (d + "/rec.txt").toStdString() +
-                    "\nfrequency = 98.5\nstart = 2026-12-08T19:55:00Z\n"
-                    "[station 98.5]\npi = C2A1\nps = KESTREL\npty = 10\nrds-lost = 10\nta-max = 1\n"
-                    "clock-offset = 60\n"
-                    "[webhook good]\nurl = " +
-                    good.url().toStdString() + "\n[webhook flaky]\nurl = " + flaky.url().toStdString() +
-                    "\nbackoff = 0.05\n");
+    test::Write(d + "/v.conf", "[service]\nsite = north\nstate = " + d.toStdString() +
+                                   "\n[source rec]\nkind = bits\npath = " + (d + "/rec.txt").toStdString() +
+                                   "\nfrequency = 98.5\nstart = 2026-12-08T19:55:00Z\n"
+                                   "[station 98.5]\npi = C2A1\nps = KESTREL\npty = 10\nrds-lost = 10\nta-max = 1\n"
+                                   "clock-offset = 60\n"
+                                   "[webhook good]\nurl = " +
+                                   good.url().toStdString() + "\n[webhook flaky]\nurl = " + flaky.url().toStdString() +
+                                   "\nbackoff = 0.05\n");
     const test::Run run = test::RunVarnakd(d + "/v.conf");
     ASSERT_EQ(run.exitCode, 0) << run.log;
 
@@ -101,6 +103,21 @@ TEST(AlarmRunTest, RecordingRaisesAndClearsEachAlarmOnTime)
         }
     }
     EXPECT_EQ(flaky.requests, int(std::size(expected)) + 2);
+    // The database holds the same alarms, each raised and cleared.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "alarm-run");
+        db.setDatabaseName(d + "/varnakd.db");
+        ASSERT_TRUE(db.open());
+        QSqlQuery q("SELECT kind, cleared - raised > 0 FROM alarms ORDER BY kind", db);
+        std::string rows;
+        while (q.next()) rows += q.value(0).toString().toStdString() + q.value(1).toString().toStdString() + ' ';
+        EXPECT_EQ(rows, "clock1 pi1 rds-lost1 ta1 ");
+        q.exec("SELECT text FROM texts WHERE kind = 'ps'");
+        EXPECT_TRUE(q.next() && q.value(0).toString() == "KESTREL ");
+        q.exec("SELECT COUNT(*), SUM(groups) FROM quality");
+        EXPECT_TRUE(q.next() && q.value(0).toInt() >= 3 && q.value(1).toInt() > 1500);
+    }
+    QSqlDatabase::removeDatabase("alarm-run");
     EXPECT_NE(run.log.find("delivered after 2 retries"), std::string::npos) << run.log;
 }
 

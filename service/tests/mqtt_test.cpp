@@ -8,12 +8,14 @@
 namespace varnakd {
 namespace {
 
-const char* const kStation = "pi 0xC2A1\npty 10\ntp 1\nps \"KESTREL \"\nrt A \"Radio Kestrel\"\n"
-                             "ct 2026-12-08 19:55:00 +1\n";
+const char* const kStation =
+    "pi 0xC2A1\npty 10\ntp 1\nps \"KESTREL \"\nrt A \"Radio Kestrel\"\n"
+    "ct 2026-12-08 19:55:00 +1\n";
 
 std::string SiteConfig(const QString& dir, const std::string& site, const char* expectedPi, int port)
 {
-    return "[service]\nsite = " + site + "\n[source fm]\nkind = bits\npath = " + (dir + "/rec.txt").toStdString() +
+    return "[service]\nsite = " + site + "\nstate = " + dir.toStdString() + "/" + site +
+           "\n[source fm]\nkind = bits\npath = " + (dir + "/rec.txt").toStdString() +
            "\nfrequency = 98.5\nstart = 2026-12-08T19:55:00Z\n[station 98.5]\npi = " + expectedPi +
            "\n[mqtt]\nport = " + std::to_string(port) + "\n";
 }
@@ -31,8 +33,8 @@ TEST(MqttTest, TwoSitesPublishRetainedStatesAlarmsAndStatus)
     test::Write(d + "/north.conf", SiteConfig(d, "north", "C2A2", broker.port()));
     test::Write(d + "/south.conf", SiteConfig(d, "south", "C2A1", broker.port()));
     QProcess events;
-    events.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-v", "-t",
-                                   "varnak/+/+/alarm"});
+    events.start("mosquitto_sub",
+                 {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-v", "-t", "varnak/+/+/alarm"});
     QThread::msleep(300);
     const auto runs = test::RunVarnakds({d + "/north.conf", d + "/south.conf"});
     for (const auto& run : runs) ASSERT_EQ(run.exitCode, 0) << run.log;
@@ -51,8 +53,9 @@ TEST(MqttTest, TwoSitesPublishRetainedStatesAlarmsAndStatus)
     events.terminate();
     events.waitForFinished();
     const std::string seen = events.readAllStandardOutput().toStdString();
-    EXPECT_TRUE(Has(seen, "varnak/north/98.5/alarm {\"site\":\"north\",\"name\":\"98.5\",\"alarm\":\"pi\","
-                          "\"state\":\"raised\",\"time\":\"2026-12-08T19:55:00.08Z\""))
+    EXPECT_TRUE(Has(seen,
+                    "varnak/north/98.5/alarm {\"site\":\"north\",\"name\":\"98.5\",\"alarm\":\"pi\","
+                    "\"state\":\"raised\",\"time\":\"2026-12-08T19:55:00.08Z\""))
         << seen;
     EXPECT_FALSE(Has(seen, "varnak/south/")) << seen;
 }
