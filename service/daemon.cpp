@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "collector.h"
 #include "log_sink.h"
 #include "mqtt.h"
 #include "murlin_binding.h"
@@ -17,7 +18,6 @@ namespace varnakd {
 
 int RunDaemon(QCoreApplication& app, const ServiceConfig& config, bool collect)
 {
-    (void)collect;
     varnak::StopSignals::install();
     varnak::StopSignals::setGraceful(true);
     std::string error;
@@ -46,6 +46,25 @@ int RunDaemon(QCoreApplication& app, const ServiceConfig& config, bool collect)
         if (store) store->applyRetention(StationPipeline::WallClock());
     });
     retention.start();
+    if (collect) {
+        if (!store) {
+            std::fprintf(stderr, "varnakd: --collect needs a database (database = none is set)\n");
+            return 1;
+        }
+        Collector collector(config, *store, stderr);
+        if (!collector.start(error)) {
+            std::fprintf(stderr, "varnakd: %s\n", error.c_str());
+            return 1;
+        }
+        QSocketNotifier stopNotifier(varnak::StopSignals::wakeDescriptor(), QSocketNotifier::Read);
+        QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
+            stopNotifier.setEnabled(false);
+            std::fprintf(stderr, "varnakd: stopping; %llu messages stored\n",
+                         static_cast<unsigned long long>(collector.stored()));
+            app.quit();
+        });
+        return app.exec();
+    }
     if (config.mqtt.enabled) {
         auto mqtt = std::make_unique<MqttSink>(config.mqtt, config.site, stderr);
         if (!mqtt->start(error)) {

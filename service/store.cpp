@@ -1,7 +1,7 @@
 #include "store.h"
 
-#include <sys/stat.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -74,7 +74,8 @@ bool StationStore::open(const ServiceConfig& config, std::string& error)
         db_.setDatabaseName(url.path().mid(1));
         if (!url.userName().isEmpty()) db_.setUserName(url.userName());
         if (!url.password().isEmpty()) db_.setPassword(url.password());
-        described_ = "PostgreSQL " + url.host().toStdString() + ":" + std::to_string(url.port(5432)) + url.path().toStdString();
+        described_ =
+            "PostgreSQL " + url.host().toStdString() + ":" + std::to_string(url.port(5432)) + url.path().toStdString();
     } else {
         const std::string path = SqlitePath(config);
         const QString folder = QFileInfo(QString::fromStdString(path)).absolutePath();
@@ -117,8 +118,7 @@ bool StationStore::exec(const QString& sql, const std::vector<QVariant>& values)
     q.prepare(sql);
     for (const QVariant& v : values) q.addBindValue(v);
     if (q.exec()) return true;
-    if (!reported_)
-        std::fprintf(log_, "varnakd: database: %s\n", q.lastError().text().toStdString().c_str());
+    if (!reported_) std::fprintf(log_, "varnakd: database: %s\n", q.lastError().text().toStdString().c_str());
     reported_ = true;
     return false;
 }
@@ -146,8 +146,8 @@ bool StationStore::migrate(std::string& error)
         script.replace("%ID%", postgres_ ? "BIGSERIAL PRIMARY KEY" : "INTEGER PRIMARY KEY AUTOINCREMENT");
         for (const QString& statement : script.split(';', Qt::SkipEmptyParts)) {
             if (!q.exec(statement)) {
-                error = "database migration " + std::to_string(version + 1) + " failed: " +
-                        q.lastError().text().toStdString();
+                error = "database migration " + std::to_string(version + 1) +
+                        " failed: " + q.lastError().text().toStdString();
                 db_.rollback();
                 return false;
             }
@@ -165,10 +165,11 @@ qint64 StationStore::stationId(const std::string& site, const std::string& name,
                                const std::string& callsign)
 {
     const auto key = std::make_tuple(site, name, pi);
-    exec("INSERT INTO stations (site, name, pi, callsign, first_seen, last_seen) VALUES (?, ?, ?, ?, ?, ?)"
-         " ON CONFLICT (site, name, pi) DO UPDATE SET last_seen = excluded.last_seen",
-         {QString::fromStdString(site), QString::fromStdString(name), int(pi),
-          callsign.empty() ? QVariant() : QVariant(QString::fromStdString(callsign)), qint64(time), qint64(time)});
+    exec(
+        "INSERT INTO stations (site, name, pi, callsign, first_seen, last_seen) VALUES (?, ?, ?, ?, ?, ?)"
+        " ON CONFLICT (site, name, pi) DO UPDATE SET last_seen = excluded.last_seen",
+        {QString::fromStdString(site), QString::fromStdString(name), int(pi),
+         callsign.empty() ? QVariant() : QVariant(QString::fromStdString(callsign)), qint64(time), qint64(time)});
     if (const auto it = ids_.find(key); it != ids_.end()) return it->second;
     QSqlQuery q(db_);
     q.prepare("SELECT id FROM stations WHERE site = ? AND name = ? AND pi = ?");
@@ -189,9 +190,10 @@ void StationStore::stateChanged(const rdsformats::StationState& s)
         const std::string* texts[] = {&s.ps, &s.radiotext};
         for (int i = 0; i < 2; ++i) {
             if (texts[i]->empty()) continue;
-            exec("INSERT INTO texts (station_id, kind, text, first_seen, last_seen) VALUES (?, ?, ?, ?, ?)"
-                 " ON CONFLICT (station_id, kind, text) DO UPDATE SET last_seen = excluded.last_seen",
-                 {id, kinds[i], QString::fromStdString(*texts[i]), qint64(s.updated), qint64(s.updated)});
+            exec(
+                "INSERT INTO texts (station_id, kind, text, first_seen, last_seen) VALUES (?, ?, ?, ?, ?)"
+                " ON CONFLICT (station_id, kind, text) DO UPDATE SET last_seen = excluded.last_seen",
+                {id, kinds[i], QString::fromStdString(*texts[i]), qint64(s.updated), qint64(s.updated)});
         }
     }
     db_.commit();
@@ -204,13 +206,14 @@ void StationStore::quality(const QualityMinute& m)
     if (id < 0) return;
     QVariant bler;
     if (m.blocks) bler = double(m.blocksMissing) / double(m.blocks);
-    exec("INSERT INTO quality (station_id, minute, groups, blocks_missing, block_error_rate, rds_level, pilot_level,"
-         " cnr) VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (station_id, minute) DO UPDATE SET"
-         " groups = excluded.groups, blocks_missing = excluded.blocks_missing,"
-         " block_error_rate = excluded.block_error_rate, rds_level = excluded.rds_level,"
-         " pilot_level = excluded.pilot_level, cnr = excluded.cnr",
-         {id, qint64(m.start), int(m.groups), int(m.blocksMissing), bler, Optional(m.signal.rdsLevel),
-          Optional(m.signal.pilotLevel), Optional(m.signal.cnrDb)});
+    exec(
+        "INSERT INTO quality (station_id, minute, groups, blocks_missing, block_error_rate, rds_level, pilot_level,"
+        " cnr) VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (station_id, minute) DO UPDATE SET"
+        " groups = excluded.groups, blocks_missing = excluded.blocks_missing,"
+        " block_error_rate = excluded.block_error_rate, rds_level = excluded.rds_level,"
+        " pilot_level = excluded.pilot_level, cnr = excluded.cnr",
+        {id, qint64(m.start), int(m.groups), int(m.blocksMissing), bler, Optional(m.signal.rdsLevel),
+         Optional(m.signal.pilotLevel), Optional(m.signal.cnrDb)});
 }
 
 void StationStore::alarm(const AlarmEvent& e, const std::vector<AlarmEvent>& /*active*/)

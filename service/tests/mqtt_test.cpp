@@ -3,6 +3,9 @@
 // returns.
 #include <gtest/gtest.h>
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
 #include "service_test_util.h"
 
 namespace varnakd {
