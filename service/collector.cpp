@@ -93,7 +93,8 @@ bool Collector::start(std::string& error)
         return false;
     }
     if (!m.tlsCaFile.empty() &&
-        mosquitto_tls_set(client_, m.tlsCaFile.c_str(), nullptr, m.tlsCertFile.empty() ? nullptr : m.tlsCertFile.c_str(),
+        mosquitto_tls_set(client_, m.tlsCaFile.c_str(), nullptr,
+                          m.tlsCertFile.empty() ? nullptr : m.tlsCertFile.c_str(),
                           m.tlsKeyFile.empty() ? nullptr : m.tlsKeyFile.c_str(), nullptr) != MOSQ_ERR_SUCCESS) {
         error = "MQTT TLS settings refused (tls-ca, tls-cert, tls-key)";
         return false;
@@ -147,7 +148,8 @@ void Collector::take(const std::string& topic, const std::string& payload)
         QualityMinute minute{site, name, state->pi, state->updated - state->updated % 6000, 0, 0, 0, state->signal};
         minute.groups = static_cast<uint32_t>(std::lround(state->groupsPerSecond * 60));
         minute.blocks = minute.groups * 4;
-        if (state->blockErrorRate) minute.blocksMissing = static_cast<uint32_t>(std::lround(*state->blockErrorRate * minute.blocks));
+        if (state->blockErrorRate)
+            minute.blocksMissing = static_cast<uint32_t>(std::lround(*state->blockErrorRate * minute.blocks));
         store_.quality(minute);
         ++stored_;
     } else if (leaf == "alarm") {
