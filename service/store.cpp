@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -79,10 +80,12 @@ bool StationStore::open(const ServiceConfig& config, std::string& error)
     } else {
         const std::string path = SqlitePath(config);
         const QString folder = QFileInfo(QString::fromStdString(path)).absolutePath();
+        const bool existed = QDir(folder).exists();
         if (!QDir().mkpath(folder)) {
             error = "cannot create the state folder " + folder.toStdString();
             return false;
         }
+        if (!existed) QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // Created readable by the service's user only, before SQLite opens it.
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) {

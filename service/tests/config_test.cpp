@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "config.h"
+#include "service_test_util.h"
 
 namespace varnakd {
 namespace {
@@ -103,6 +104,31 @@ TEST(ConfigTest, SecretsStayOutOfMessages)
 {
     for (const auto& p : Problems("[source a]\nkind = bits\npath = x\n[mqtt]\npassword = hunter2\n"))
         EXPECT_EQ(p.message.find("hunter2"), std::string::npos);
+}
+
+// The program: the example configuration passes; a bad file is refused
+// with each problem on a line of its own, and exit status 2.
+TEST(ConfigTest, CheckConfigReportsEveryProblem)
+{
+    const struct {
+        std::string text;
+        int status;
+        std::string output;
+    } cases[] = {
+        {test::ReadAll(EXAMPLE_CONFIG), 0, ""},
+        {"[service]\nsite = a b\n[source x]\nkind = mpx\n", 2,
+         "c.conf:1: site: 'a b' holds a character MQTT topics cannot carry\nc.conf:3: source 'x': no path\n"},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        test::Write(dir.path() + "/c.conf", c.text);
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(VARNAKD_PATH, {"--check-config", "c.conf"});
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitCode(), c.status);
+        EXPECT_EQ(p.readAllStandardError().toStdString(), c.output);
+    }
 }
 
 }  // namespace
