@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "mqtt.h"
+
 namespace varnakd {
 namespace {
 
@@ -92,13 +94,7 @@ bool Collector::start(std::string& error)
         error = "cannot create the MQTT client";
         return false;
     }
-    if (!m.tlsCaFile.empty() &&
-        mosquitto_tls_set(client_, m.tlsCaFile.c_str(), nullptr,
-                          m.tlsCertFile.empty() ? nullptr : m.tlsCertFile.c_str(),
-                          m.tlsKeyFile.empty() ? nullptr : m.tlsKeyFile.c_str(), nullptr) != MOSQ_ERR_SUCCESS) {
-        error = "MQTT TLS settings refused (tls-ca, tls-cert, tls-key)";
-        return false;
-    }
+    if (!SetUpClient(client_, m, error)) return false;
     mosquitto_connect_callback_set(client_, OnConnect);
     mosquitto_message_callback_set(client_, OnMessage);
     mosquitto_reconnect_delay_set(client_, 1, 60, true);

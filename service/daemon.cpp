@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -74,8 +75,8 @@ int RunDaemon(QCoreApplication& app, const ServiceConfig& config, bool collect)
         owned.push_back(std::move(mqtt));
     }
     for (const WebhookConfig& w : config.webhooks) owned.push_back(std::make_unique<WebhookSink>(w, stderr));
-    std::vector<EventSink*> sinks;
-    for (auto& sink : owned) sinks.push_back(sink.get());
+    std::vector<EventSink*> sinks(owned.size());
+    std::transform(owned.begin(), owned.end(), sinks.begin(), [](auto& sink) { return sink.get(); });
 
     Service service(config, *api, sinks);
     QObject::connect(&service, &Service::finished, &app, [&] { app.quit(); });

@@ -13,6 +13,30 @@
 
 namespace varnakd {
 
+bool SetUpClient(mosquitto* client, const MqttConfig& config, std::string& error)
+{
+    if (!config.user.empty()) {
+        std::string password;
+        if (!config.passwordFile.empty()) {
+            std::ifstream in(config.passwordFile);
+            if (!in) {
+                error = "cannot read the MQTT password file " + config.passwordFile;
+                return false;
+            }
+            std::getline(in, password);
+        }
+        mosquitto_username_pw_set(client, config.user.c_str(), password.empty() ? nullptr : password.c_str());
+    }
+    const auto file = [](const std::string& path) { return path.empty() ? nullptr : path.c_str(); };
+    if (!config.tlsCaFile.empty() &&
+        mosquitto_tls_set(client, config.tlsCaFile.c_str(), nullptr, file(config.tlsCertFile), file(config.tlsKeyFile),
+                          nullptr) != MOSQ_ERR_SUCCESS) {
+        error = "MQTT TLS settings refused (tls-ca, tls-cert, tls-key)";
+        return false;
+    }
+    return true;
+}
+
 MqttSink::MqttSink(const MqttConfig& config, const std::string& site, std::FILE* log)
     : config_(config), site_(site), log_(log)
 {
@@ -48,26 +72,7 @@ bool MqttSink::start(std::string& error)
         error = "cannot create the MQTT client";
         return false;
     }
-    if (!config_.user.empty()) {
-        std::string password;
-        if (!config_.passwordFile.empty()) {
-            std::ifstream in(config_.passwordFile);
-            if (!in) {
-                error = "cannot read the MQTT password file " + config_.passwordFile;
-                return false;
-            }
-            std::getline(in, password);
-        }
-        mosquitto_username_pw_set(client_, config_.user.c_str(), password.empty() ? nullptr : password.c_str());
-    }
-    if (!config_.tlsCaFile.empty() &&
-        mosquitto_tls_set(client_, config_.tlsCaFile.c_str(), nullptr,
-                          config_.tlsCertFile.empty() ? nullptr : config_.tlsCertFile.c_str(),
-                          config_.tlsKeyFile.empty() ? nullptr : config_.tlsKeyFile.c_str(),
-                          nullptr) != MOSQ_ERR_SUCCESS) {
-        error = "MQTT TLS settings refused (tls-ca, tls-cert, tls-key)";
-        return false;
-    }
+    if (!SetUpClient(client_, config_, error)) return false;
     const std::string status = topic({}, "status");
     mosquitto_will_set(client_, status.c_str(), 7, "offline", 1, true);
     mosquitto_connect_callback_set(client_, OnConnect);

@@ -25,6 +25,10 @@ struct mosquitto;
 
 namespace varnakd {
 
+// Gives a new client the user, the password (read from its file) and the
+// TLS settings of `config`; false with `error` when a file cannot be used.
+bool SetUpClient(mosquitto* client, const MqttConfig& config, std::string& error);
+
 class MqttSink : public EventSink {
 public:
     // False with `error` when the client cannot be set up (a TLS file or

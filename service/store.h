@@ -14,6 +14,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariant>
 #include <cstdio>
 #include <map>
 #include <string>
