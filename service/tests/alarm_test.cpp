@@ -123,3 +123,43 @@ TEST(AlarmRunTest, RecordingRaisesAndClearsEachAlarmOnTime)
 
 }  // namespace
 }  // namespace varnakd
+
+namespace varnakd {
+namespace {
+
+// A live source that cannot be opened raises the source alarm and is tried
+// again; once it delivers, the alarm clears; a signal ends the service
+// cleanly.
+TEST(AlarmRunTest, FailingLiveSourceIsRetriedAndReported)
+{
+    test::App();
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    test::Write(d + "/v.conf", "[service]\nsite = s\nstate = " + d.toStdString() +
+                                   "\n[source rx]\nkind = bits\nlive = yes\nretry = 0.2\npath = " +
+                                   (d + "/later.txt").toStdString() + "\n");
+    QProcess p;
+    p.start(VARNAKD_PATH, {"--config", d + "/v.conf"});
+    std::string log;
+    const auto waitFor = [&](const std::string& text) {
+        for (int i = 0; i < 200 && log.find(text) == std::string::npos; ++i) {
+            p.waitForReadyRead(50);
+            log += p.readAllStandardError().toStdString();
+        }
+        return log.find(text) != std::string::npos;
+    };
+    ASSERT_TRUE(waitFor("varnakd: s/rx: alarm source raised")) << log;
+    EXPECT_NE(log.find("later.txt: No such file or directory"), std::string::npos) << log;
+    test::Write(d + "/later.txt", test::Generate(d, "pi 0xC2A1\nps \"KESTREL \"\n", {"-d", "2"}));
+    EXPECT_TRUE(waitFor("varnakd: s/rx: alarm source cleared")) << log;
+    EXPECT_TRUE(waitFor("input ended; opening it again")) << log;
+    EXPECT_EQ(p.state(), QProcess::Running);
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(10000));
+    log += p.readAllStandardError().toStdString();
+    EXPECT_EQ(p.exitCode(), 0) << log;
+    EXPECT_NE(log.find("varnakd: stopping"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace varnakd
