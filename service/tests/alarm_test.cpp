@@ -163,3 +163,43 @@ TEST(AlarmRunTest, FailingLiveSourceIsRetriedAndReported)
 
 }  // namespace
 }  // namespace varnakd
+
+namespace varnakd {
+namespace {
+
+// Every kind of source gives the same station: bit text, hexadecimal text,
+// a group log and the multiplex (WAV), several at once in one service.
+TEST(AlarmRunTest, EverySourceKindGivesTheStation)
+{
+    test::App();
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    const std::string station = "pi 0xC2A1\nps \"KESTREL \"\nrt A \"Radio Kestrel\"\n";
+    test::Write(d + "/s.rds", station);
+    const auto gen = [&](const QStringList& options) {
+        QProcess p;
+        p.start(RDSGEN_PATH, QStringList{d + "/s.rds", "-d", "5"} + options);
+        return p.waitForFinished(60000) && p.exitCode() == 0;
+    };
+    ASSERT_TRUE(gen({"-o", d + "/s.txt", "--list-groups", d + "/s.log"}));
+    ASSERT_TRUE(gen({"--hex", "-o", d + "/s.hex"}));
+    ASSERT_TRUE(gen({"--mpx", "-o", d + "/s.wav"}));
+    std::string config = "[service]\nsite = s\nstate = " + d.toStdString() + "\n";
+    for (const char* kind : {"bits", "hex", "grouplog", "mpx"}) {
+        const char* file = std::string(kind) == "bits" ? "s.txt" : std::string(kind) == "hex" ? "s.hex"
+                           : std::string(kind) == "grouplog"                                ? "s.log"
+                                                                                           : "s.wav";
+        config += std::string("[source ") + kind + "]\nkind = " + kind + "\npath = " + d.toStdString() + "/" + file +
+                  "\n";
+    }
+    test::Write(d + "/v.conf", config);
+    const test::Run run = test::RunVarnakd(d + "/v.conf");
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+    for (const char* kind : {"bits", "hex", "grouplog", "mpx"})
+        EXPECT_NE(run.log.find(std::string("varnakd: s/") + kind + ": C2A1 'KESTREL '"), std::string::npos)
+            << kind << "\n"
+            << run.log;
+}
+
+}  // namespace
+}  // namespace varnakd
