@@ -83,6 +83,7 @@ std::optional<int64_t> AlarmTracker::update(bool condition, int64_t now, int64_t
 StationAlarms::StationAlarms(std::string site, std::string station, const StationProfile* profile, int64_t start)
     : site_(std::move(site)), station_(std::move(station)), profile_(profile), start_(start)
 {
+    if (profile_ && profile_->psPattern) psPattern_.emplace(*profile_->psPattern);
 }
 
 void StationAlarms::check(const std::string& kind, bool condition, int64_t now, int64_t began,
@@ -115,7 +116,7 @@ void StationAlarms::evaluate(const rdsformats::StationState& s, int64_t now, std
         bool ok = false;
         const std::string ps = TrimRight(s.ps);
         for (const std::string& allowed : p.ps) ok = ok || TrimRight(allowed) == ps;
-        if (p.psPattern) ok = std::regex_match(s.ps, std::regex(*p.psPattern));
+        if (psPattern_) ok = std::regex_match(s.ps, *psPattern_);
         check("ps", !ok, now, now, "PS '" + s.ps + "' not among those expected", out);
     }
     if (p.pty && s.pty)

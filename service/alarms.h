@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,7 @@ private:
 
     std::string site_, station_;
     const StationProfile* profile_;
+    std::optional<std::regex> psPattern_;  // compiled once
     int64_t start_;
     std::map<std::string, AlarmTracker> trackers_;
     std::map<std::string, std::string> details_;

@@ -79,7 +79,7 @@ int RunDaemon(QCoreApplication& app, const ServiceConfig& config, bool collect)
     std::transform(owned.begin(), owned.end(), sinks.begin(), [](auto& sink) { return sink.get(); });
 
     Service service(config, *api, sinks);
-    QObject::connect(&service, &Service::finished, &app, [&] { app.quit(); });
+    QObject::connect(&service, &Service::finished, &app, [&] { app.exit(service.failed() ? 1 : 0); });
     QSocketNotifier stopNotifier(varnak::StopSignals::wakeDescriptor(), QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
         stopNotifier.setEnabled(false);

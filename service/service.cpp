@@ -74,6 +74,8 @@ void Service::drain()
             std::fprintf(stderr, "varnakd: source %s: %s\n", runner->config().name.c_str(), error.c_str());
             if (runner->config().live)
                 station(*runner, stationOf_[runner.get()]).sourceFailed(true, StationPipeline::WallClock(), error);
+            else
+                failed_ = true;
         }
     }
     if (more) {

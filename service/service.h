@@ -28,6 +28,8 @@ public:
     void start();
     void stop();
     const std::map<std::string, std::unique_ptr<StationPipeline>>& stations() const { return stations_; }
+    // A recording could not be read (whole): the run is not a success.
+    bool failed() const { return failed_; }
 
 signals:
     void finished();
@@ -47,6 +49,7 @@ private:
     std::atomic<bool> wakePending_{false};
     QTimer ticker_;
     bool finished_ = false;
+    bool failed_ = false;
 };
 
 }  // namespace varnakd

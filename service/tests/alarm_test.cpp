@@ -138,6 +138,16 @@ TEST(AlarmRunTest, FailingLiveSourceIsRetriedAndReported)
     test::Write(d + "/v.conf", "[service]\nsite = s\nstate = " + d.toStdString() +
                                    "\n[source rx]\nkind = bits\nlive = yes\nretry = 0.2\npath = " +
                                    (d + "/later.txt").toStdString() + "\n");
+    // A recording that cannot be read ends the run as a failure.
+    test::Write(d + "/r.conf", "[service]\nstate = " + d.toStdString() +
+                                   "\n[source rec]\nkind = bits\npath = " + (d + "/none.txt").toStdString() + "\n");
+    const test::Run missing = test::RunVarnakd(d + "/r.conf");
+    EXPECT_EQ(missing.exitCode, 1) << missing.log;
+    EXPECT_NE(
+        missing.log.find("varnakd: source rec: " + (d + "/none.txt").toStdString() + ": No such file or directory"),
+        std::string::npos)
+        << missing.log;
+
     QProcess p;
     p.start(VARNAKD_PATH, {"--config", d + "/v.conf"});
     std::string log;
@@ -186,15 +196,20 @@ TEST(AlarmRunTest, EverySourceKindGivesTheStation)
     ASSERT_TRUE(gen({"--mpx", "-o", d + "/s.wav"}));
     std::string config = "[service]\nsite = s\nstate = " + d.toStdString() + "\n";
     for (const char* kind : {"bits", "hex", "grouplog", "mpx"}) {
-        const char* file = std::string(kind) == "bits" ? "s.txt" : std::string(kind) == "hex" ? "s.hex"
-                           : std::string(kind) == "grouplog"                                ? "s.log"
-                                                                                           : "s.wav";
-        config += std::string("[source ") + kind + "]\nkind = " + kind + "\npath = " + d.toStdString() + "/" + file +
-                  "\n";
+        const char* file = std::string(kind) == "bits"       ? "s.txt"
+                           : std::string(kind) == "hex"      ? "s.hex"
+                           : std::string(kind) == "grouplog" ? "s.log"
+                                                             : "s.wav";
+        config +=
+            std::string("[source ") + kind + "]\nkind = " + kind + "\npath = " + d.toStdString() + "/" + file + "\n";
     }
+    // A PS pattern: one the station misses, one it matches.
+    config += "[station bits]\nps-pattern = NEWS.*\n[station hex]\nps-pattern = KES[A-Z]+ *\n";
     test::Write(d + "/v.conf", config);
     const test::Run run = test::RunVarnakd(d + "/v.conf");
     ASSERT_EQ(run.exitCode, 0) << run.log;
+    EXPECT_NE(run.log.find("s/bits: alarm ps raised"), std::string::npos) << run.log;
+    EXPECT_EQ(run.log.find("s/hex: alarm ps"), std::string::npos) << run.log;
     for (const char* kind : {"bits", "hex", "grouplog", "mpx"})
         EXPECT_NE(run.log.find(std::string("varnakd: s/") + kind + ": C2A1 'KESTREL '"), std::string::npos)
             << kind << "\n"
