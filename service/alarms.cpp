@@ -139,6 +139,7 @@ void StationAlarms::evaluate(const rdsformats::StationState& s, int64_t now, std
         std::snprintf(detail, sizeof detail, "block error rate %.1f %% over a minute", *s.blockErrorRate * 100);
         check("block-error-rate", *s.blockErrorRate > *p.blockErrorRate, now, now, detail, out);
     }
+    if (p.pilot && s.signal.pilotLevel) check("pilot", *s.signal.pilotLevel <= 0, now, now, "no 19 kHz pilot", out);
     if ((p.rdsInjectionMin || p.rdsInjectionMax) && s.signal.rdsLevel) {
         const double khz = *s.signal.rdsLevel * 75.0;
         const bool outside =

@@ -20,7 +20,7 @@ namespace varnakd {
 
 struct AlarmEvent {
     std::string site, station;
-    std::string kind;    // rds-lost, pi, ps, pty, tp, ta, clock, block-error-rate, rds-injection, source
+    std::string kind;    // rds-lost, pi, ps, pty, tp, ta, clock, block-error-rate, pilot, rds-injection, source
     bool raised = true;  // false: cleared
     int64_t time = 0;    // when raised or cleared, 1/100 s UTC
     int64_t since = 0;   // raised: when the condition began; cleared: when it was raised

@@ -285,6 +285,7 @@ void ReadStation(const IniSection& section, ServiceConfig& c, std::vector<Config
     r.optionalNumber("rds-injection-max", p.rdsInjectionMax, 0, 75);
     if (p.rdsInjectionMin && p.rdsInjectionMax && *p.rdsInjectionMin > *p.rdsInjectionMax)
         r.problem(section.line, "rds-injection-min is above rds-injection-max");
+    r.flag("pilot", p.pilot);
     r.number("hold", p.raiseHold, 0, 86400);
     r.number("clear-hold", p.clearHold, 0, 86400);
     r.finish();

@@ -51,6 +51,7 @@ struct StationProfile {
     std::optional<double> clockOffset;                       // s
     std::optional<double> blockErrorRate;                    // fraction over a minute
     std::optional<double> rdsInjectionMin, rdsInjectionMax;  // kHz
+    bool pilot = false;                                      // a 19 kHz pilot is expected (multiplex sources)
     double raiseHold = 0, clearHold = 0;                     // s
     int line = 0;
 };

@@ -194,6 +194,7 @@ TEST(AlarmRunTest, EverySourceKindGivesTheStation)
     ASSERT_TRUE(gen({"-o", d + "/s.txt", "--list-groups", d + "/s.log"}));
     ASSERT_TRUE(gen({"--hex", "-o", d + "/s.hex"}));
     ASSERT_TRUE(gen({"--mpx", "-o", d + "/s.wav"}));
+    ASSERT_TRUE(gen({"--mpx", "--no-pilot", "-o", d + "/nopilot.wav"}));
     std::string config = "[service]\nsite = s\nstate = " + d.toStdString() + "\n";
     for (const char* kind : {"bits", "hex", "grouplog", "mpx"}) {
         const char* file = std::string(kind) == "bits"       ? "s.txt"
@@ -205,11 +206,16 @@ TEST(AlarmRunTest, EverySourceKindGivesTheStation)
     }
     // A PS pattern: one the station misses, one it matches.
     config += "[station bits]\nps-pattern = NEWS.*\n[station hex]\nps-pattern = KES[A-Z]+ *\n";
+    // Pilot expected: present in one multiplex, left out of the other.
+    config += "[station mpx]\npilot = yes\n[source nopilot]\nkind = mpx\npath = " + d.toStdString() +
+              "/nopilot.wav\n[station nopilot]\npilot = yes\n";
     test::Write(d + "/v.conf", config);
     const test::Run run = test::RunVarnakd(d + "/v.conf");
     ASSERT_EQ(run.exitCode, 0) << run.log;
     EXPECT_NE(run.log.find("s/bits: alarm ps raised"), std::string::npos) << run.log;
     EXPECT_EQ(run.log.find("s/hex: alarm ps"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("s/nopilot: alarm pilot raised"), std::string::npos) << run.log;
+    EXPECT_EQ(run.log.find("s/mpx: alarm pilot"), std::string::npos) << run.log;
     for (const char* kind : {"bits", "hex", "grouplog", "mpx"})
         EXPECT_NE(run.log.find(std::string("varnakd: s/") + kind + ": C2A1 'KESTREL '"), std::string::npos)
             << kind << "\n"
