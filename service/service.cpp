@@ -66,6 +66,8 @@ void Service::drain()
             if (!chunk) break;
             const std::string& name = chunk->station.empty() ? stationOf_[runner.get()] : chunk->station;
             StationPipeline& pipeline = station(*runner, name);
+            // A lost station keeps its state; its RDS-loss alarm tells the rest.
+            if (chunk->ended) continue;
             if (chunk->restart) pipeline.sourceFailed(false, StationPipeline::WallClock(), {});
             pipeline.feed(*chunk);
             if (n == 7) more = true;

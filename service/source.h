@@ -65,6 +65,14 @@ using SourceFactory = std::function<std::unique_ptr<Source>(const SourceConfig&)
 // The factory of a kind, nullptr when this build cannot receive it.
 const SourceFactory* FindSourceKind(const std::string& kind);
 
+#ifdef VARNAK_HAVE_BAND
+// service/band_source.cpp: every station of an SDR or IQ capture. Its
+// settings are in config.options (all keys of its section); its chunks
+// name their station ("98.5"), carry the station's signal figures, and one
+// with `ended` set says the station was lost.
+std::unique_ptr<Source> MakeBandSource(const SourceConfig& config);
+#endif
+
 // Runs one source on its own thread: opens it, and for live sources opens
 // it again after `retry` seconds when it fails or ends, reporting each
 // failure. The decoding thread takes the chunks with take().
