@@ -37,7 +37,11 @@ int main(int argc, char** argv)
     bool check = false, collect = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--config" || arg == "--check-config") && i + 1 < argc) {
+        if ((arg == "--config" || arg == "--check-config") && i + 1 >= argc) {
+            std::fprintf(stderr, "varnakd: option '%s' needs a file\nTry 'varnakd --help'.\n", arg.c_str());
+            return 2;
+        }
+        if (arg == "--config" || arg == "--check-config") {
             check = check || arg == "--check-config";
             configPath = argv[++i];
         } else if (arg == "--collect") {
