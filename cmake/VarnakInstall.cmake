@@ -3,9 +3,10 @@
 # A program joins the installation with one line at the end of its folder's
 # CMakeLists.txt:
 #
-#   varnak_install_program(name)
+#   varnak_install_program(name [SECTION n])
 #
-# which installs it to bin/ and a manual page to man1/, made at build time
+# which installs it to bin/ and a manual page to man1/ (or the section
+# given: 8 for the service), made at build time
 # by help2man from the program's own --help and --version (so the page never
 # drifts from the program), with name.h2m beside the CMakeLists.txt as the
 # help2man include file (its description and further sections). A library joins with
@@ -64,6 +65,10 @@ endfunction()
 
 # Installs program `target` with its manual page (component varnak).
 function(varnak_install_program target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "SECTION" "")
+  if(NOT arg_SECTION)
+    set(arg_SECTION 1)
+  endif()
   install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT varnak)
   if(VARNAK_INSTALL_RPATH)
     set_property(TARGET ${target} PROPERTY INSTALL_RPATH "$ORIGIN/${VARNAK_BINDIR_TO_LIBDIR}")
@@ -71,9 +76,9 @@ function(varnak_install_program target)
   if(NOT HELP2MAN)
     return()
   endif()
-  set(page ${CMAKE_BINARY_DIR}/man/${target}.1)
+  set(page ${CMAKE_BINARY_DIR}/man/${target}.${arg_SECTION})
   set(include ${CMAKE_CURRENT_SOURCE_DIR}/${target}.h2m)
-  set(options --no-info --section=1 --output=${page} --include=${include})
+  set(options --no-info --section=${arg_SECTION} --output=${page} --include=${include})
   set(depends ${target} ${include})
   # The program runs at build time: without a display, and a sanitized build
   # must not fail the page on the leaks Qt leaves at exit.
@@ -82,10 +87,10 @@ function(varnak_install_program target)
     COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
             ${HELP2MAN} ${options} $<TARGET_FILE:${target}>
     DEPENDS ${depends}
-    COMMENT "Manual page ${target}(1)"
+    COMMENT "Manual page ${target}(${arg_SECTION})"
     VERBATIM)
   varnak_gzip(${page} ${page}.gz)
-  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT varnak)
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${arg_SECTION} COMPONENT varnak)
 endfunction()
 
 # Installs shared library `target` as Package::target for find_package(Package

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "json_text.h"
 #include "oda_names.h"
 #include "rbds.h"
 #include "rds_charset.h"
@@ -18,25 +19,6 @@ std::string TrimRight(std::string text)
 {
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
-}
-
-// A JSON string literal of UTF-8 text.
-void AppendJson(std::string& out, const std::string& text)
-{
-    out += '"';
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
 }
 
 // A CSV field, quoted when it holds a separator, a quote or a line end.
@@ -458,7 +440,7 @@ std::string StationHistory::json() const
     const auto time = [&](int64_t t) {
         if (absolute_) {
             std::string s;
-            AppendJson(s, FormatIsoUtc(t));
+            AppendUtf8JsonString(s, FormatIsoUtc(t));
             return s;
         }
         return Number(double(t) / 100.0);
@@ -470,7 +452,7 @@ std::string StationHistory::json() const
         out += "{\"pi\":\"" + Hex4(pi) + "\"";
         if (!s.callLetters.empty()) {
             out += ",\"callsign\":";
-            AppendJson(out, s.callLetters);
+            AppendUtf8JsonString(out, s.callLetters);
         }
         out += ",\"groups\":" + std::to_string(s.groups) + ",\"first\":" + time(s.first) + ",\"last\":" + time(s.last);
         const auto texts = [&](const char* name, const BoundedList<TextEntry>& list, bool withVersion) {
@@ -478,7 +460,7 @@ std::string StationHistory::json() const
             for (std::size_t i = 0; i < list.items.size(); ++i) {
                 const TextEntry& e = list.items[i];
                 out += i ? ",{\"text\":" : "{\"text\":";
-                AppendJson(out, e.text);
+                AppendUtf8JsonString(out, e.text);
                 if (withVersion) out += std::string(",\"version\":\"") + (e.version ? "B" : "A") + "\"";
                 out += ",\"first\":" + time(e.first) + ",\"last\":" + time(e.last) + "}";
             }
@@ -506,7 +488,7 @@ std::string StationHistory::json() const
         for (std::size_t i = 0; i < s.clock.items.size(); ++i) {
             const ClockEntry& e = s.clock.items[i];
             out += std::string(i ? "," : "") + "{\"time\":" + time(e.time) + ",\"utc\":";
-            AppendJson(out, FormatIsoUtc(e.utc));
+            AppendUtf8JsonString(out, FormatIsoUtc(e.utc));
             out += ",\"localOffset\":" + std::to_string(e.localOffset * 30);
             if (e.offset) out += ",\"offset\":" + Number(double(*e.offset) / 100.0);
             out += "}";

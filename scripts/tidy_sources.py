@@ -26,7 +26,7 @@ GCC_ONLY_PREFIXES = (
     "-Wstringop-", "-Wno-class-memaccess", "-Wduplicated-", "-Wlogical-op", "-Wuseless-cast",
 )
 SANITIZER_PREFIXES = ("-fsanitize", "-fno-sanitize")
-SOURCE_FOLDERS = ("bench", "cardlink", "core", "decoder", "formats", "monitor", "packaging", "radio", "tools")
+SOURCE_FOLDERS = ("bench", "cardlink", "core", "decoder", "formats", "monitor", "packaging", "radio", "service", "tools")
 
 
 def clang_arguments(entry):

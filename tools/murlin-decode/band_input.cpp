@@ -179,7 +179,7 @@ std::string SummaryJson(const BandStation& s, StationRun& run, double rate)
     if (run.groups > 0) {
         json += "\"pi\":\"" + Pi(state.pi) + "\",";
         json += "\"ps\":";
-        AppendRdsJsonString(json, state.ps, 8);
+        rdsformats::AppendRdsJsonString(json, state.ps, 8);
         json += Number(",\"pty\":%.0f,", state.pty);
     }
     json += "\"groups\":" + std::to_string(run.groups);

@@ -139,7 +139,7 @@ std::string StatsText(const std::string& input, const rdsformats::GroupStats& st
 {
     if (!json) return input + ": group statistics\n" + stats.text();
     std::string out = "{\"file\":";
-    AppendUtf8JsonString(out, input);
+    rdsformats::AppendUtf8JsonString(out, input);
     return out + ',' + stats.json().substr(1) + '\n';
 }
 
@@ -147,7 +147,7 @@ std::string HistoryText(const std::string& input, const rdsformats::StationHisto
 {
     if (!json) return input + ": station history\n" + history.text();
     std::string out = "{\"file\":";
-    AppendUtf8JsonString(out, input);
+    rdsformats::AppendUtf8JsonString(out, input);
     return out + ',' + history.json().substr(1) + '\n';
 }
 

@@ -65,7 +65,7 @@ void GroupOutput::onGroup(const varnak::DecodedGroup& group)
     if (format_ != OutputFormat::Json) return;
     texts_.feed(quality_.take(group.blockWords));
     const auto items = rtPlus_.touched() ? rtPlus_.items() : std::vector<std::pair<std::string, std::string>>{};
-    JsonExtras extras;
+    rdsformats::JsonExtras extras;
     extras.rbds = rbds_;
     extras.rxTime = now();
     extras.rtPlus = &items;
@@ -73,7 +73,7 @@ void GroupOutput::onGroup(const varnak::DecodedGroup& group)
     extras.rtPlusCarrier = rtPlus_.carrier();
     extras.tmcLocations = tmcLocations_;
     line_.clear();
-    AppendGroupJson(line_, group, api_, extras);
+    rdsformats::AppendGroupJson(line_, group, api_, extras);
     if (frequency_) line_.insert(1, FrequencyMember(*frequency_));
     line_ += '\n';
     write(line_);

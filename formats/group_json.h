@@ -1,6 +1,7 @@
 // One decoded group as a single-line JSON object, for scripting: group type
 // and version, PI, programme type and the fields that group carries, read
-// from the decoder state record.
+// from the decoder state record. The one serialiser of groups: murlin-decode
+// --json and the service's MQTT payloads both use it.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +11,11 @@
 #include <vector>
 
 #include "frame_processor.h"
+#include "json_text.h"
 #include "station_texts.h"
 #include "tmc_locations.h"
 
-namespace murlindecode {
+namespace rdsformats {
 
 // What a group's object carries beyond the decoder's record.
 struct JsonExtras {
@@ -38,18 +40,4 @@ struct JsonExtras {
 void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const varnak::MurlinApi& api,
                      const JsonExtras& extras = {});
 
-// Appends `text` as a JSON string literal. Bytes are read as Latin-1; control
-// characters (such as the radiotext end code 0x0D) are escaped.
-void AppendJsonString(std::string& out, const char* text, std::size_t length);
-
-// Appends text already in UTF-8 as a JSON string literal (control
-// characters escaped).
-void AppendUtf8JsonString(std::string& out, const std::string& text);
-
-// Appends broadcast text (PS, radiotext) as a JSON string literal: each
-// byte as its character in the RDS character set, control codes (such as
-// the radiotext end code 0x0D) escaped, the unused codes 0x7F and 0xFF as
-// the replacement character U+FFFD.
-void AppendRdsJsonString(std::string& out, const char* text, std::size_t length);
-
-}  // namespace murlindecode
+}  // namespace rdsformats

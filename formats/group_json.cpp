@@ -4,12 +4,13 @@
 #include <cstring>
 
 #include "group_log.h"
+#include "json_text.h"
 #include "oda_names.h"
 #include "rbds.h"
 #include "rds_charset.h"
 #include "rtplus.h"
 
-namespace murlindecode {
+namespace rdsformats {
 namespace {
 
 // Builds one object; every add* call writes `"key":value` with a comma
@@ -280,70 +281,6 @@ void AddOda(JsonObject& o, const varnak::DecodedGroup& group, const JsonExtras& 
 
 }  // namespace
 
-void AppendUtf8JsonString(std::string& out, const std::string& text)
-{
-    out += '"';
-    for (const char ch : text) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20 || c == 0x7F) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-            out += buffer;
-        } else {
-            out += ch;
-        }
-    }
-    out += '"';
-}
-
-void AppendJsonString(std::string& out, const char* text, std::size_t length)
-{
-    out += '"';
-    for (std::size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else if (c < 0x80) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-            out += buffer;
-        } else {
-            // Latin-1 byte as a two-byte UTF-8 sequence.
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    out += '"';
-}
-
-void AppendRdsJsonString(std::string& out, const char* text, std::size_t length)
-{
-    out += '"';
-    for (std::size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        const char32_t u = rdsformats::RdsToUnicode(c);
-        if (u == U'"' || u == U'\\') {
-            out += '\\';
-            out += static_cast<char>(u);
-        } else if (u) {
-            rdsformats::AppendUtf8(out, u);
-        } else if (c < 0x80) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-            out += buffer;
-        } else {
-            out += "\\ufffd";
-        }
-    }
-    out += '"';
-}
-
 void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const varnak::MurlinApi& api,
                      const JsonExtras& extras)
 {
@@ -358,18 +295,18 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
     o.addText("group", name);
     o.addInt("type", type);
     o.addText("version", versionB ? "B" : "A");
-    if (extras.rxTime) o.addText("rxTime", rdsformats::FormatIsoUtc(*extras.rxTime).c_str());
+    if (extras.rxTime) o.addText("rxTime", FormatIsoUtc(*extras.rxTime).c_str());
     // The group's own block A: the record's PI changes only with an
     // error-free block A once synchronised, so the first group would
     // otherwise show the PI of no group.
     o.addHex4("pi", group.blockWords[0]);
     if (extras.rbds) {
-        const std::string call = rdsformats::CallLetters(group.blockWords[0]);
+        const std::string call = CallLetters(group.blockWords[0]);
         if (!call.empty()) o.addText("callsign", call.c_str());
     }
     o.addBool("tp", s.tp);
     o.addInt("pty", s.pty);
-    o.addText("ptyName", extras.rbds ? rdsformats::RbdsPtyName(s.pty) : api.RDSPTYDesc(s.pty));
+    o.addText("ptyName", extras.rbds ? RbdsPtyName(s.pty) : api.RDSPTYDesc(s.pty));
     o.key("blocks");
     o.raw() += '[';
     for (int n = 0; n < 4; ++n) {
@@ -503,4 +440,4 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
     o.end();
 }
 
-}  // namespace murlindecode
+}  // namespace rdsformats

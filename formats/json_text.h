@@ -1,0 +1,25 @@
+// JSON string literals, the one way every JSON text of the suite writes
+// them: from Latin-1 bytes, from UTF-8 text, and from broadcast text in the
+// RDS character set.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace rdsformats {
+
+// Appends `text` as a JSON string literal. Bytes are read as Latin-1; control
+// characters (such as the radiotext end code 0x0D) are escaped.
+void AppendJsonString(std::string& out, const char* text, std::size_t length);
+
+// Appends text already in UTF-8 as a JSON string literal (control
+// characters escaped).
+void AppendUtf8JsonString(std::string& out, const std::string& text);
+
+// Appends broadcast text (PS, radiotext) as a JSON string literal: each
+// byte as its character in the RDS character set, control codes (such as
+// the radiotext end code 0x0D) escaped, the unused codes 0x7F and 0xFF as
+// the replacement character U+FFFD.
+void AppendRdsJsonString(std::string& out, const char* text, std::size_t length);
+
+}  // namespace rdsformats

@@ -1,0 +1,96 @@
+#include "daemon.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "collector.h"
+#include "log_sink.h"
+#include "mqtt.h"
+#include "murlin_binding.h"
+#include "service.h"
+#include "stop_signals.h"
+#include "store.h"
+#include "webhook.h"
+
+namespace varnakd {
+
+int RunDaemon(QCoreApplication& app, const ServiceConfig& config, bool collect)
+{
+    varnak::StopSignals::install();
+    varnak::StopSignals::setGraceful(true);
+    std::string error;
+    const varnak::MurlinApi* api = varnak::murlin(&error);
+    if (!api) {
+        std::fprintf(stderr, "varnakd: %s\n", error.c_str());
+        return 1;
+    }
+    std::vector<std::unique_ptr<EventSink>> owned;
+    owned.push_back(std::make_unique<LogSink>(stderr, config.logLevel));
+    StationStore* store = nullptr;
+    if (config.database != "none") {
+        auto opened = std::make_unique<StationStore>(stderr);
+        if (!opened->open(config, error)) {
+            std::fprintf(stderr, "varnakd: %s\n", error.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "varnakd: station database %s\n", opened->describe().c_str());
+        store = opened.get();
+        store->applyRetention(StationPipeline::WallClock());
+        owned.push_back(std::move(opened));
+    }
+    QTimer retention;
+    retention.setInterval(3600 * 1000);
+    QObject::connect(&retention, &QTimer::timeout, &app, [store] {
+        if (store) store->applyRetention(StationPipeline::WallClock());
+    });
+    retention.start();
+    if (collect) {
+        if (!store) {
+            std::fprintf(stderr, "varnakd: --collect needs a database (database = none is set)\n");
+            return 1;
+        }
+        Collector collector(config, *store, stderr);
+        if (!collector.start(error)) {
+            std::fprintf(stderr, "varnakd: %s\n", error.c_str());
+            return 1;
+        }
+        QSocketNotifier stopNotifier(varnak::StopSignals::wakeDescriptor(), QSocketNotifier::Read);
+        QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
+            stopNotifier.setEnabled(false);
+            std::fprintf(stderr, "varnakd: stopping; %llu messages stored\n",
+                         static_cast<unsigned long long>(collector.stored()));
+            app.quit();
+        });
+        return app.exec();
+    }
+    if (config.mqtt.enabled) {
+        auto mqtt = std::make_unique<MqttSink>(config.mqtt, config.site, stderr);
+        if (!mqtt->start(error)) {
+            std::fprintf(stderr, "varnakd: %s\n", error.c_str());
+            return 1;
+        }
+        owned.push_back(std::move(mqtt));
+    }
+    for (const WebhookConfig& w : config.webhooks) owned.push_back(std::make_unique<WebhookSink>(w, stderr));
+    std::vector<EventSink*> sinks(owned.size());
+    std::transform(owned.begin(), owned.end(), sinks.begin(), [](auto& sink) { return sink.get(); });
+
+    Service service(config, *api, sinks);
+    QObject::connect(&service, &Service::finished, &app, [&] { app.exit(service.failed() ? 1 : 0); });
+    QSocketNotifier stopNotifier(varnak::StopSignals::wakeDescriptor(), QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
+        stopNotifier.setEnabled(false);
+        std::fprintf(stderr, "varnakd: stopping\n");
+        service.stop();
+        for (EventSink* sink : sinks) sink->flush();
+        app.quit();
+    });
+    std::fprintf(stderr, "varnakd: site %s, %zu source(s)\n", config.site.c_str(), config.sources.size());
+    service.start();
+    return app.exec();
+}
+
+}  // namespace varnakd

@@ -1,0 +1,40 @@
+// What the service tells its faces (log, MQTT, webhooks, the station
+// database): station states, alarm events and per-minute quality, all on
+// the decoding thread. A sink that has slow work to do (a network, a disk)
+// queues it, bounded, and does it elsewhere.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "alarms.h"
+#include "station_state.h"
+
+namespace varnakd {
+
+// One minute of a station's reception.
+struct QualityMinute {
+    std::string site, station;
+    std::optional<uint16_t> pi;
+    int64_t start = 0;           // 1/100 s UTC, a whole minute
+    uint32_t groups = 0;         // complete groups
+    uint32_t blocks = 0;         // blocks of all groups gathered, complete or not
+    uint32_t blocksMissing = 0;  // ... of which lost
+    rdsformats::SignalFigures signal;
+};
+
+class EventSink {
+public:
+    virtual ~EventSink() = default;
+    // The state changed (or a heartbeat: the quality moved on).
+    virtual void stateChanged(const rdsformats::StationState& /*state*/) {}
+    // An alarm was raised or cleared; `active` the station's alarms now.
+    virtual void alarm(const AlarmEvent& /*event*/, const std::vector<AlarmEvent>& /*active*/) {}
+    // A group as JSON (for the groups topic).
+    virtual void group(const rdsformats::StationState& /*state*/, const std::string& /*json*/) {}
+    virtual void quality(const QualityMinute& /*minute*/) {}
+    // Nothing more will come: deliver what is held, within reason.
+    virtual void flush() {}
+};
+
+}  // namespace varnakd

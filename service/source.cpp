@@ -1,0 +1,285 @@
+#include "source.h"
+
+#include <chrono>
+#include <map>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "group_log.h"
+#include "input_file.h"
+#include "rds_demodulator.h"
+#include "sample_source.h"
+
+namespace varnakd {
+namespace {
+
+using varnak::InputFile;
+
+constexpr std::size_t kReadSize = 8192;
+
+// Text files: bit text or hexadecimal text, as the frame processor takes
+// them; hexadecimal white space is the processor's to skip.
+class TextSource : public Source {
+public:
+    TextSource(const SourceConfig& c, bool hex) : config_(c), hex_(hex) {}
+    bool run(ChunkSink& sink, std::string& error) override
+    {
+        InputFile in;
+        if (!in.open(config_.path)) {
+            error = config_.path + ": " + in.error();
+            return false;
+        }
+        std::vector<char> buffer(kReadSize);
+        uint64_t bits = 0;
+        bool first = true;
+        for (;;) {
+            std::size_t got = 0;
+            const auto r = in.read(buffer.data(), buffer.size(), got, 200);
+            if (sink.stopping()) return true;
+            if (r == InputFile::Result::Again) continue;
+            if (r == InputFile::Result::End) return true;
+            if (r == InputFile::Result::Failed) {
+                error = config_.path + ": " + in.error();
+                return false;
+            }
+            SourceChunk chunk;
+            chunk.text.assign(buffer.data(), got);
+            chunk.hex = hex_;
+            chunk.restart = first;
+            first = false;
+            bits += hex_ ? got * 4 : got;
+            chunk.bits = bits;
+            if (!sink.push(std::move(chunk))) return true;
+        }
+    }
+
+private:
+    SourceConfig config_;
+    bool hex_;
+};
+
+// Group logs: each group becomes the bits an encoder sent, with its stamp.
+class GroupLogSource : public Source {
+public:
+    explicit GroupLogSource(const SourceConfig& c) : config_(c) {}
+    bool run(ChunkSink& sink, std::string& error) override
+    {
+        InputFile in;
+        if (!in.open(config_.path)) {
+            error = config_.path + ": " + in.error();
+            return false;
+        }
+        rdsformats::GroupLogReader reader;
+        std::vector<char> buffer(kReadSize);
+        uint64_t bits = 0;
+        bool first = true, open = true;
+        auto onGroup = [&](const rdsformats::GroupRecord& g, const std::string& text) {
+            if (!open) return;
+            SourceChunk chunk;
+            chunk.text = text;
+            chunk.stamp = g.time;
+            chunk.restart = first;
+            first = false;
+            chunk.bits = bits += text.size();
+            open = sink.push(std::move(chunk));
+        };
+        for (;;) {
+            std::size_t got = 0;
+            const auto r = in.read(buffer.data(), buffer.size(), got, 200);
+            if (sink.stopping() || !open) return true;
+            if (r == InputFile::Result::Again) continue;
+            if (r == InputFile::Result::Failed) {
+                error = config_.path + ": " + in.error();
+                return false;
+            }
+            if (r == InputFile::Result::End) break;
+            if (!reader.feed(buffer.data(), got, onGroup)) {
+                error = config_.path + ": " + reader.error();
+                return false;
+            }
+        }
+        if (!reader.finish(onGroup)) {
+            error = config_.path + ": " + (reader.error().empty() ? "empty file" : reader.error());
+            return false;
+        }
+        return true;
+    }
+
+private:
+    SourceConfig config_;
+};
+
+// One station's multiplex: an audio file, or raw s16le samples from a file
+// or a pipe (rtl_fm), demodulated here on the source's thread.
+class MpxSource : public Source {
+public:
+    explicit MpxSource(const SourceConfig& c) : config_(c) {}
+    bool run(ChunkSink& sink, std::string& error) override
+    {
+        using namespace varnak::radio;
+        try {
+            std::unique_ptr<SampleSource> source = config_.rate ? SampleSource::openRaw(config_.path, *config_.rate)
+                                                                : SampleSource::openAudio(config_.path);
+            RdsDemodulator demodulator(source->sampleRate());
+            std::vector<float> samples(kReadSize);
+            uint64_t bits = 0;
+            bool first = true;
+            for (;;) {
+                const std::size_t n = source->read(samples.data(), samples.size());
+                SourceChunk chunk;
+                if (n)
+                    demodulator.push(samples.data(), n, chunk.text);
+                else
+                    demodulator.finish(chunk.text);
+                chunk.restart = first;
+                first = false;
+                chunk.bits = bits += chunk.text.size();
+                const SignalReport r = demodulator.report();
+                rdsformats::SignalFigures figures;
+                if (r.rdsFound) {
+                    figures.rdsLevel = r.rdsLevel;
+                    figures.cnrDb = r.cnrDb;
+                }
+                figures.pilotLevel = r.pilotPresent ? r.pilotLevel : 0.0;
+                chunk.signal = figures;
+                if (!sink.push(std::move(chunk)) || sink.stopping()) return true;
+                if (!n) break;
+            }
+            if (!source->truncation().empty()) {
+                error = source->truncation();
+                return false;
+            }
+            return true;
+        } catch (const std::exception& e) {
+            error = e.what();
+            return false;
+        }
+    }
+
+private:
+    SourceConfig config_;
+};
+
+const std::map<std::string, SourceFactory>& Kinds()
+{
+    static const std::map<std::string, SourceFactory> kinds = {
+        {"bits", [](const SourceConfig& c) { return std::make_unique<TextSource>(c, false); }},
+        {"hex", [](const SourceConfig& c) { return std::make_unique<TextSource>(c, true); }},
+        {"grouplog", [](const SourceConfig& c) { return std::make_unique<GroupLogSource>(c); }},
+        {"mpx", [](const SourceConfig& c) { return std::make_unique<MpxSource>(c); }},
+#ifdef VARNAK_HAVE_BAND
+        {"band", MakeBandSource},
+#endif
+    };
+    return kinds;
+}
+
+}  // namespace
+
+const SourceFactory* FindSourceKind(const std::string& kind)
+{
+    const auto& kinds = Kinds();
+    const auto it = kinds.find(kind);
+    return it == kinds.end() ? nullptr : &it->second;
+}
+
+SourceRunner::SourceRunner(SourceConfig config, std::function<void()> wake)
+    : config_(std::move(config)), wake_(std::move(wake))
+{
+}
+
+SourceRunner::~SourceRunner() { stop(); }
+
+void SourceRunner::start()
+{
+    thread_ = std::thread([this] { runLoop(); });
+}
+
+void SourceRunner::stop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    space_.notify_all();
+    stopWait_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+void SourceRunner::runLoop()
+{
+    const SourceFactory* factory = FindSourceKind(config_.kind);
+    while (!stop_) {
+        std::string error;
+        bool ok = false;
+        if (factory) {
+            std::unique_ptr<Source> source = (*factory)(config_);
+            ok = source->run(*this, error);
+        } else {
+            error = config_.kind + " reception is not built in";
+        }
+        if (stop_) break;
+        if (!config_.live) {
+            if (!ok) {
+                std::lock_guard lock(mutex_);
+                errors_.push_back(error);
+            }
+            break;
+        }
+        // A live source that failed or ended (pipe closed, device gone) is
+        // opened again after a pause; the service goes on meanwhile.
+        {
+            std::unique_lock lock(mutex_);
+            errors_.push_back(ok ? std::string("input ended; opening it again") : error);
+        }
+        wake_();
+        std::unique_lock lock(mutex_);
+        stopWait_.wait_for(lock, std::chrono::duration<double>(config_.retry), [this] { return stop_.load(); });
+    }
+    done_ = true;
+    wake_();
+}
+
+bool SourceRunner::push(SourceChunk&& chunk)
+{
+    {
+        std::unique_lock lock(mutex_);
+        if (config_.live) {
+            if (queue_.size() >= kQueueChunks) {
+                ++dropped_;
+                return !stop_;
+            }
+        } else {
+            space_.wait(lock, [this] { return queue_.size() < kQueueChunks || stop_; });
+        }
+        if (stop_) return false;
+        queue_.push_back(std::move(chunk));
+    }
+    wake_();
+    return true;
+}
+
+std::optional<SourceChunk> SourceRunner::take()
+{
+    std::lock_guard lock(mutex_);
+    if (queue_.empty()) return std::nullopt;
+    SourceChunk chunk = std::move(queue_.front());
+    queue_.pop_front();
+    space_.notify_one();
+    return chunk;
+}
+
+std::vector<std::string> SourceRunner::takeErrors()
+{
+    std::lock_guard lock(mutex_);
+    return std::exchange(errors_, {});
+}
+
+bool SourceRunner::finished() const
+{
+    std::lock_guard lock(mutex_);
+    return done_ && queue_.empty();
+}
+
+}  // namespace varnakd
