@@ -72,6 +72,9 @@ int RunDaemon(QCoreApplication& app, const ServiceConfig& config, bool collect)
             std::fprintf(stderr, "varnakd: %s\n", error.c_str());
             return 1;
         }
+        // A moment for the broker, so that a run starts published; the
+        // service goes on without it (and holds the alarm events).
+        mqtt->waitConnected(1.0);
         owned.push_back(std::move(mqtt));
     }
     for (const WebhookConfig& w : config.webhooks) owned.push_back(std::make_unique<WebhookSink>(w, stderr));

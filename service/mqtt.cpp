@@ -220,6 +220,12 @@ void MqttSink::flush()
     mosquitto_disconnect(client_);
 }
 
+bool MqttSink::waitConnected(double seconds)
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return connected_; });
+}
+
 uint64_t MqttSink::dropped() const
 {
     std::lock_guard lock(mutex_);

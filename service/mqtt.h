@@ -46,6 +46,8 @@ public:
     void setFlushWait(double seconds) { flushWait_ = seconds; }
 
     uint64_t dropped() const;
+    // Waits at most `seconds` for the first connection; whether it is up.
+    bool waitConnected(double seconds);
 
 private:
     static void OnConnect(mosquitto*, void* self, int rc);

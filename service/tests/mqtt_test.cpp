@@ -33,11 +33,13 @@ TEST(MqttTest, TwoSitesPublishRetainedStatesAlarmsAndStatus)
     test::Write(d + "/rec.txt", test::Generate(d, kStation, {"-d", "20"}));
     test::Broker broker(d);
     ASSERT_TRUE(broker.start());
-    test::Write(d + "/north.conf", SiteConfig(d, "north", "C2A2", broker.port()));
+    test::Write(d + "/north.conf", SiteConfig(d, "north", "C2A2", broker.port()) + "groups = yes\n");
     test::Write(d + "/south.conf", SiteConfig(d, "south", "C2A1", broker.port()));
-    QProcess events;
+    QProcess events, groups;
     events.start("mosquitto_sub",
                  {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-v", "-t", "varnak/+/+/alarm"});
+    groups.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-v", "-t",
+                                   "varnak/+/+/groups", "-C", "1", "-W", "30"});
     QThread::msleep(300);
     const auto runs = test::RunVarnakds({d + "/north.conf", d + "/south.conf"});
     for (const auto& run : runs) ASSERT_EQ(run.exitCode, 0) << run.log;
@@ -61,6 +63,13 @@ TEST(MqttTest, TwoSitesPublishRetainedStatesAlarmsAndStatus)
                     "\"state\":\"raised\",\"time\":\"2026-12-08T19:55:00.08Z\""))
         << seen;
     EXPECT_FALSE(Has(seen, "varnak/south/")) << seen;
+    // Every group, as murlin-decode --json writes it, from the site that asked.
+    groups.waitForFinished(30000);
+    const std::string group = groups.readAllStandardOutput().toStdString();
+    EXPECT_TRUE(Has(group,
+                    "varnak/north/98.5/groups {\"group\":\"4A\",\"type\":4,\"version\":\"A\","
+                    "\"rxTime\":\"2026-12-08T19:55:00.08Z\",\"pi\":\"C2A1\""))
+        << group;
 }
 
 TEST(MqttTest, HeldAlarmEventsArriveAfterTheBrokerReturns)
