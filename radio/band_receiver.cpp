@@ -184,6 +184,13 @@ void BandReceiver::finish()
     }
 }
 
+StationSignal BandReceiver::signalOf(int id) const
+{
+    if (id < 0 || std::size_t(id) >= stations_.size()) return {};
+    const Station& s = *stations_[std::size_t(id)];
+    return s.info.active ? s.receiver->signal() : s.info.signal;
+}
+
 std::vector<BandStation> BandReceiver::stations() const
 {
     std::vector<BandStation> list;

@@ -77,6 +77,8 @@ public:
 
     // Every station found so far, lost ones included, by id.
     std::vector<BandStation> stations() const;
+    // The signal of one station now (of its last second while it was decoded).
+    StationSignal signalOf(int id) const;
     // Capture samples consumed.
     uint64_t samples() const { return samples_; }
     // The capture's usable range, where a station's channel fits.

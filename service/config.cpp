@@ -108,6 +108,8 @@ private:
     std::set<std::string> used_;
 };
 
+}  // namespace
+
 std::string FrequencyName(double mhz)
 {
     char text[32];
@@ -117,6 +119,8 @@ std::string FrequencyName(double mhz)
     if (s.back() == '.') s.pop_back();
     return s;
 }
+
+namespace {
 
 void ReadService(const IniSection& section, ServiceConfig& c, std::vector<ConfigProblem>& problems)
 {
@@ -185,7 +189,8 @@ void ReadSource(const IniSection& section, ServiceConfig& c, std::vector<ConfigP
     r.flag("band", band);
     if (band) s.kind = "band";
     r.text("path", s.path);
-    r.optionalNumber("rate", s.rate, 128000, 384000);
+    // A band source's rate is the capture's ("2.4M"): its own to read.
+    if (s.kind != "band") r.optionalNumber("rate", s.rate, 128000, 384000);
     r.optionalNumber("frequency", s.frequency, 0.1, 30000);
     r.text("host", s.host);
     r.number("port", s.port, 1, 65535);
@@ -209,12 +214,13 @@ void ReadSource(const IniSection& section, ServiceConfig& c, std::vector<ConfigP
     }
     if (s.kind != "mpx" && s.rate && s.kind != "band")
         r.problem(section.line, "source '" + s.name + "': rate is for multiplex sources");
-    // Settings of kinds that read more (band: gain, span, ...) are theirs.
+    // A band source's own settings (service/band_source.cpp) are its to read.
+    static const std::set<std::string> kBandKeys = {"iq", "rate", "center", "sdr", "gain", "ppm", "raster", "freq"};
     std::set<std::string> extra;
     if (s.kind == "band")
         for (const IniEntry& e : section.entries) {
             s.options[e.key] = e.value;
-            extra.insert(e.key);
+            if (kBandKeys.count(e.key)) extra.insert(e.key);
         }
     r.finish(extra);
     for (const SourceConfig& other : c.sources)

@@ -222,5 +222,31 @@ TEST(AlarmRunTest, EverySourceKindGivesTheStation)
             << run.log;
 }
 
+// A band source: every station of an IQ capture becomes a station of the
+// service, named by its frequency, with its profile's alarms.
+TEST(AlarmRunTest, BandSourceGivesEveryStationOfTheCapture)
+{
+    test::App();
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    test::Write(d + "/a.rds", "pi 0xC2A1\nps \"KESTREL \"\n");
+    test::Write(d + "/b.rds", "pi 0xD3B2\nps \"HERON   \"\n");
+    QProcess gen;
+    gen.start(RDSGEN_PATH, {"--iq", "cu8", "--rate", "1.2M", "--center", "98M", "--station", "97.7M:" + d + "/a.rds",
+                            "--station", "98.3M:" + d + "/b.rds:-6", "--cn", "30", "-d", "3", "-o", d + "/cap.cu8"});
+    ASSERT_TRUE(gen.waitForFinished(120000) && gen.exitCode() == 0) << gen.readAllStandardError().toStdString();
+    const std::string config = "[service]\nsite = s\nstate = " + d.toStdString() +
+                               "\n[source air]\nband = yes\npath = " + d.toStdString() +
+                               "/cap.cu8\niq = cu8\nrate = 1.2M\ncenter = 98M\n[station 98.3]\npi = D3B2\n"
+                               "[station 97.7]\npi = 1234\n";
+    test::Write(d + "/v.conf", config);
+    const test::Run run = test::RunVarnakd(d + "/v.conf");
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+    EXPECT_NE(run.log.find("varnakd: s/97.7: C2A1 'KESTREL '"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("varnakd: s/98.3: D3B2 'HERON   '"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("s/97.7: alarm pi raised"), std::string::npos) << run.log;
+    EXPECT_EQ(run.log.find("s/98.3: alarm pi"), std::string::npos) << run.log;
+}
+
 }  // namespace
 }  // namespace varnakd

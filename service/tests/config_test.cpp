@@ -74,7 +74,7 @@ TEST(ConfigTest, NamesEachProblemWithItsLine)
         {"[service]\nsite = a/b\n", 1, "site: 'a/b' holds a character MQTT topics cannot carry"},
         {"[source a]\nkind = mpx\n", 1, "source 'a': no path"},
         {"[source a]\nkind = tape\n", 1, "source 'a': unknown kind 'tape'"},
-        {"[source a]\nband = yes\ngain = 30\n", 1, "source 'a': band reception is not yet supported"},
+        {"[source a]\nband = yes\ncentre = 98M\n", 3, "unknown setting 'centre' in [source]"},
         {"[source a]\nkind = bits\npath = x\nrate = 1\n", 4, "rate: '1' is not a number from 128000 to 384000"},
         {"[source a]\nkind = bits\npath = x\nspeed = 2\n", 4, "unknown setting 'speed' in [source]"},
         {"[source a]\nkind = bits\npath = x\nstart = yesterday\n", 4,
