@@ -80,14 +80,7 @@ public:
                 chunk.restart = s.restart;
                 s.restart = false;
                 chunk.bits = s.bits += bits.size();
-                const StationSignal signal = receiver.signalOf(id);
-                rdsformats::SignalFigures figures;
-                if (signal.rds.rdsFound) {
-                    figures.rdsLevel = signal.rds.rdsLevel;
-                    figures.cnrDb = signal.rds.cnrDb;
-                }
-                figures.pilotLevel = signal.rds.pilotPresent ? signal.rds.pilotLevel : 0.0;
-                chunk.signal = figures;
+                chunk.signal = FiguresOf(receiver.signalOf(id).rds);
                 open = open && sink.push(std::move(chunk));
             });
             std::vector<std::complex<float>> samples(kReadSamples);

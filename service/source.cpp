@@ -135,14 +135,7 @@ public:
                 chunk.restart = first;
                 first = false;
                 chunk.bits = bits += chunk.text.size();
-                const SignalReport r = demodulator.report();
-                rdsformats::SignalFigures figures;
-                if (r.rdsFound) {
-                    figures.rdsLevel = r.rdsLevel;
-                    figures.cnrDb = r.cnrDb;
-                }
-                figures.pilotLevel = r.pilotPresent ? r.pilotLevel : 0.0;
-                chunk.signal = figures;
+                chunk.signal = FiguresOf(demodulator.report());
                 if (!sink.push(std::move(chunk)) || sink.stopping()) return true;
                 if (!n) break;
             }
@@ -176,6 +169,17 @@ const std::map<std::string, SourceFactory>& Kinds()
 }
 
 }  // namespace
+
+rdsformats::SignalFigures FiguresOf(const varnak::radio::SignalReport& report)
+{
+    rdsformats::SignalFigures figures;
+    if (report.rdsFound) {
+        figures.rdsLevel = report.rdsLevel;
+        figures.cnrDb = report.cnrDb;
+    }
+    figures.pilotLevel = report.pilotPresent ? report.pilotLevel : 0.0;
+    return figures;
+}
 
 const SourceFactory* FindSourceKind(const std::string& kind)
 {

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "config.h"
+#include "rds_demodulator.h"
 #include "station_state.h"
 
 namespace varnakd {
@@ -61,6 +62,9 @@ public:
 };
 
 using SourceFactory = std::function<std::unique_ptr<Source>(const SourceConfig&)>;
+
+// What a chunk says of the signal, from the RDS demodulator's report.
+rdsformats::SignalFigures FiguresOf(const varnak::radio::SignalReport& report);
 
 // The factory of a kind, nullptr when this build cannot receive it.
 const SourceFactory* FindSourceKind(const std::string& kind);

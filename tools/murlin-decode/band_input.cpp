@@ -167,14 +167,27 @@ public:
     uint64_t bits = 0;
 };
 
+// What a station's decoder holds: its record, and its blocks checked (the
+// accepted ones and those whose check failed without repair) and failed.
+struct Decoded {
+    DecoderState state{};
+    long long checked = 0, failed = 0;
+};
+Decoded ReadDecoded(StationRun& run)
+{
+    const auto selection = run.processor.select();
+    Decoded d;
+    run.api.RDSStruct(&d.state);
+    const long long accepted = run.api.RDSStat(0), repaired = run.api.RDSStat(2);
+    d.failed = run.api.RDSStat(1);
+    d.checked = accepted + d.failed - repaired;
+    return d;
+}
+
 // The JSON summary object of a station: its signal and what it sent.
 std::string SummaryJson(const BandStation& s, StationRun& run, double rate)
 {
-    const auto selection = run.processor.select();
-    DecoderState state{};
-    run.api.RDSStruct(&state);
-    const long long accepted = run.api.RDSStat(0), failed = run.api.RDSStat(1), repaired = run.api.RDSStat(2);
-    const long long checked = accepted + failed - repaired;
+    const auto [state, checked, failed] = ReadDecoded(run);
     std::string json = "{" + FrequencyMember(s.frequencyHz / 1e6) + "\"station\":{";
     if (run.groups > 0) {
         json += "\"pi\":\"" + Pi(state.pi) + "\",";
@@ -198,11 +211,7 @@ std::string SummaryJson(const BandStation& s, StationRun& run, double rate)
 // One line of the summary table.
 std::string SummaryLine(const BandStation& s, StationRun& run, bool rbds)
 {
-    const auto selection = run.processor.select();
-    DecoderState state{};
-    run.api.RDSStruct(&state);
-    const long long accepted = run.api.RDSStat(0), failed = run.api.RDSStat(1), repaired = run.api.RDSStat(2);
-    const long long checked = accepted + failed - repaired;
+    const auto [state, checked, failed] = ReadDecoded(run);
     std::string line = Number("  %7.2f", s.frequencyHz / 1e6) + Number(" %6.1f", s.signal.levelDbfs) +
                        (std::isfinite(s.cnDb) ? Number(" %5.1f", s.cnDb) : std::string("     -")) +
                        Number(" %5.1f", s.signal.peakDeviationKHz) + Number(" %5.2f", s.signal.pilotKHz) +
@@ -248,20 +257,13 @@ int ParseBandArgument(int argc, char** argv, int& i, bool iq, BandOptions& optio
         return 1;
     }
     std::string name, value;
-    for (const char* option : {"--iq", "--rate", "--center", "--freq", "--raster", "--sdr", "--gain", "--ppm"}) {
-        if (std::string(option) == "--rate" && !iq) continue;
-        if (arg == option) {
-            if (i + 1 >= argc) {
-                error = "option '" + arg + "' needs a value";
-                return -1;
-            }
-            name = option;
-            value = argv[++i];
-        } else if (arg.rfind(std::string(option) + "=", 0) == 0) {
-            name = option;
-            value = arg.substr(name.size() + 1);
-        }
-    }
+    const int taken =
+        iq ? TakeOptionValue(argc, argv, i,
+                             {"--iq", "--rate", "--center", "--freq", "--raster", "--sdr", "--gain", "--ppm"}, name,
+                             value, error)
+           : TakeOptionValue(argc, argv, i, {"--iq", "--center", "--freq", "--raster", "--sdr", "--gain", "--ppm"},
+                             name, value, error);
+    if (taken < 0) return -1;
     if (name.empty()) return 0;
     options.enabled = true;
     const auto frequency = [&](std::optional<double>& into) {

@@ -54,6 +54,29 @@ std::FILE* FlushTarget(std::FILE* stream)
     return ::fstat(::fileno(stream), &info) == 0 && !S_ISREG(info.st_mode) ? stream : nullptr;
 }
 
+int TakeOptionValue(int argc, char** argv, int& i, std::initializer_list<const char*> options, std::string& name,
+                    std::string& value, std::string& error)
+{
+    const std::string arg = argv[i];
+    for (const char* option : options) {
+        if (arg == option) {
+            if (i + 1 >= argc) {
+                error = "option '" + arg + "' needs a value";
+                return -1;
+            }
+            name = option;
+            value = argv[++i];
+            return 1;
+        }
+        if (arg.rfind(std::string(option) + "=", 0) == 0) {
+            name = option;
+            value = arg.substr(name.size() + 1);
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int ParseMpxArgument(int argc, char** argv, int& i, MpxOptions& options, std::string& error)
 {
     const std::string arg = argv[i];
@@ -62,19 +85,7 @@ int ParseMpxArgument(int argc, char** argv, int& i, MpxOptions& options, std::st
         return 1;
     }
     std::string name, value;
-    for (const char* option : {"--rate", "--channel"}) {
-        if (arg == option) {
-            if (i + 1 >= argc) {
-                error = "option '" + arg + "' needs a value";
-                return -1;
-            }
-            name = option;
-            value = argv[++i];
-        } else if (arg.rfind(std::string(option) + "=", 0) == 0) {
-            name = option;
-            value = arg.substr(name.size() + 1);
-        }
-    }
+    if (TakeOptionValue(argc, argv, i, {"--rate", "--channel"}, name, value, error) < 0) return -1;
     if (name.empty()) return 0;
     if (name == "--rate") {
         const auto rate = varnak::radio::ParseSampleRate(value);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,13 @@ struct MpxOptions {
     std::optional<double> rate;  // raw s16le at this rate instead of an audio file
     std::optional<int> channel;  // 1-based channel of an audio file
 };
+
+// Looks at argv[i] for one of `options` with a value, given separately
+// ("--rate 171k", i moves past it) or joined ("--rate=171k"): 1 with `name`
+// and `value` set, 0 when it is none of them, -1 with `error` set when the
+// value is missing.
+int TakeOptionValue(int argc, char** argv, int& i, std::initializer_list<const char*> options, std::string& name,
+                    std::string& value, std::string& error);
 
 // Looks at argv[i]: --mpx, --rate HZ (or --rate=HZ) and --channel N are taken
 // (i moves past a separate value) and 1 is returned; 0 for any other
