@@ -309,6 +309,13 @@ void MainWindow::showLogPath(const QString& path)
 
 void MainWindow::clearBlockLines() { panels_->clearLines(); }
 
+void MainWindow::clearValues()
+{
+    panels_->clearValues();
+    for (int g : kPanelGroups) panels_->setPanelState(g, false);
+    panels_->setRawState(false);
+}
+
 void MainWindow::setTitleState(const QString& state)
 {
     setWindowTitle(state.isEmpty() ? title_ : title_ + QStringLiteral(" - ") + state);
