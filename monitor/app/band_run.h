@@ -29,10 +29,10 @@
 namespace varnak {
 
 struct BandInput {
-    std::string path;                         // "-" is standard input; unused with an SDR
-    radio::IqSettings iq;                     // format, rate and centre of a recording
-    std::optional<radio::SdrSettings> sdr;    // read live from an SDR instead
-    bool realtime = false;                    // a recording read at its own pace
+    std::string path;                       // "-" is standard input; unused with an SDR
+    radio::IqSettings iq;                   // format, rate and centre of a recording
+    std::optional<radio::SdrSettings> sdr;  // read live from an SDR instead
+    bool realtime = false;                  // a recording read at its own pace
 };
 
 class BandRun {

@@ -234,7 +234,8 @@ BandStationRow BandRunner::row(Station& s) const
     r.cnDb = b.cnDb;
     r.active = b.active;
     r.lastSeenSeconds = rate_ > 0 ? double(b.lastSeenSample) / rate_ : 0;
-    const double seconds = rate_ > 0 && batch_.samples > b.firstSample ? double(batch_.samples - b.firstSample) / rate_ : 0;
+    const double seconds =
+        rate_ > 0 && batch_.samples > b.firstSample ? double(batch_.samples - b.firstSample) / rate_ : 0;
     r.groupsPerSecond = seconds > 0 ? double(s.groups) / seconds : 0;
     if (s.groups == 0) return r;
     const MurlinApi& api = context_.api();
@@ -346,7 +347,9 @@ void BandRunner::showState()
     if (!run_) return;
     QStringList parts;
     if (!live_ && batch_.total && *batch_.total > 0 && !batch_.ended)
-        parts << QStringLiteral("%1 %2 %").arg(QString::fromStdString(run_->name())).arg(batch_.samples * 100 / *batch_.total);
+        parts << QStringLiteral("%1 %2 %")
+                     .arg(QString::fromStdString(run_->name()))
+                     .arg(batch_.samples * 100 / *batch_.total);
     std::size_t active = 0;
     for (const auto& [id, s] : stations_) active += s->info.active ? 1 : 0;
     parts << QStringLiteral("%1 station%2").arg(active).arg(active == 1 ? "" : "s");

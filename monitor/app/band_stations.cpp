@@ -10,14 +10,22 @@ QString PiText(uint16_t pi) { return QStringLiteral("%1").arg(pi, 4, 16, QLatin1
 QVariant SortValue(const BandStationRow& r, int column)
 {
     switch (column) {
-    case BandStationModel::Frequency: return r.mhz;
-    case BandStationModel::Pi: return r.hasRds ? int(r.pi) : -1;
-    case BandStationModel::Level: return r.levelDbfs;
-    case BandStationModel::Cn: return std::isfinite(r.cnDb) ? r.cnDb : -1e9;
-    case BandStationModel::GroupsPerSecond: return r.groupsPerSecond;
-    case BandStationModel::Bler: return r.blockErrorRate;
-    case BandStationModel::LastSeen: return r.lastSeenSeconds;
-    default: return BandStationModel::cellText(r, column);
+        case BandStationModel::Frequency:
+            return r.mhz;
+        case BandStationModel::Pi:
+            return r.hasRds ? int(r.pi) : -1;
+        case BandStationModel::Level:
+            return r.levelDbfs;
+        case BandStationModel::Cn:
+            return std::isfinite(r.cnDb) ? r.cnDb : -1e9;
+        case BandStationModel::GroupsPerSecond:
+            return r.groupsPerSecond;
+        case BandStationModel::Bler:
+            return r.blockErrorRate;
+        case BandStationModel::LastSeen:
+            return r.lastSeenSeconds;
+        default:
+            return BandStationModel::cellText(r, column);
     }
 }
 
@@ -26,18 +34,30 @@ QVariant SortValue(const BandStationRow& r, int column)
 QString BandStationModel::cellText(const BandStationRow& r, int column)
 {
     switch (column) {
-    case Frequency: return QString::number(r.mhz, 'f', 2);
-    case Pi: return r.hasRds ? PiText(r.pi) : QString();
-    case Ps: return r.ps;
-    case Pty: return r.pty;
-    case RadioText: return r.radioText;
-    case Level: return QString::number(r.levelDbfs, 'f', 1);
-    case Cn: return std::isfinite(r.cnDb) ? QString::number(r.cnDb, 'f', 1) : QString();
-    case GroupsPerSecond: return QString::number(r.groupsPerSecond, 'f', 1);
-    case Bler: return r.blockErrorRate >= 0 ? QStringLiteral("%1 %").arg(r.blockErrorRate * 100, 0, 'f', 1) : QString();
-    case LastSeen:
-        return QStringLiteral("%1 s%2").arg(r.lastSeenSeconds, 0, 'f', 1).arg(r.active ? QString() : QStringLiteral(" (lost)"));
-    default: return {};
+        case Frequency:
+            return QString::number(r.mhz, 'f', 2);
+        case Pi:
+            return r.hasRds ? PiText(r.pi) : QString();
+        case Ps:
+            return r.ps;
+        case Pty:
+            return r.pty;
+        case RadioText:
+            return r.radioText;
+        case Level:
+            return QString::number(r.levelDbfs, 'f', 1);
+        case Cn:
+            return std::isfinite(r.cnDb) ? QString::number(r.cnDb, 'f', 1) : QString();
+        case GroupsPerSecond:
+            return QString::number(r.groupsPerSecond, 'f', 1);
+        case Bler:
+            return r.blockErrorRate >= 0 ? QStringLiteral("%1 %").arg(r.blockErrorRate * 100, 0, 'f', 1) : QString();
+        case LastSeen:
+            return QStringLiteral("%1 s%2")
+                .arg(r.lastSeenSeconds, 0, 'f', 1)
+                .arg(r.active ? QString() : QStringLiteral(" (lost)"));
+        default:
+            return {};
     }
 }
 
@@ -93,22 +113,26 @@ QVariant BandStationModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= int(rows_.size())) return {};
     const BandStationRow& r = rows_[std::size_t(index.row())];
     switch (role) {
-    case Qt::DisplayRole: return cellText(r, index.column());
-    case kSortRole: return SortValue(r, index.column());
-    case kIdRole: return r.id;
-    case Qt::TextAlignmentRole:
-        return index.column() == Ps || index.column() == Pty || index.column() == RadioText
-                   ? QVariant(int(Qt::AlignLeft | Qt::AlignVCenter))
-                   : QVariant(int(Qt::AlignRight | Qt::AlignVCenter));
-    default: return {};
+        case Qt::DisplayRole:
+            return cellText(r, index.column());
+        case kSortRole:
+            return SortValue(r, index.column());
+        case kIdRole:
+            return r.id;
+        case Qt::TextAlignmentRole:
+            return index.column() == Ps || index.column() == Pty || index.column() == RadioText
+                       ? QVariant(int(Qt::AlignLeft | Qt::AlignVCenter))
+                       : QVariant(int(Qt::AlignRight | Qt::AlignVCenter));
+        default:
+            return {};
     }
 }
 
 QVariant BandStationModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    static const char* const names[ColumnCount] = {"MHz",   "PI",  "PS",        "PTY",  "Radiotext",
-                                                   "dBFS",  "C/N", "Groups/s",  "BLER", "Last seen"};
+    static const char* const names[ColumnCount] = {"MHz",  "PI",  "PS",       "PTY",  "Radiotext",
+                                                   "dBFS", "C/N", "Groups/s", "BLER", "Last seen"};
     return section >= 0 && section < ColumnCount ? QString::fromLatin1(names[section]) : QVariant();
 }
 

@@ -12,15 +12,15 @@
 namespace varnak {
 
 struct BandStationRow {
-    int id = 0;              // the band receiver's station id
+    int id = 0;  // the band receiver's station id
     double mhz = 0;
-    bool hasRds = false;     // a group was decoded
+    bool hasRds = false;  // a group was decoded
     uint16_t pi = 0;
-    QString ps;              // as sent, 8 characters
-    QString pty;             // the programme type's name
+    QString ps;   // as sent, 8 characters
+    QString pty;  // the programme type's name
     QString radioText;
     double levelDbfs = 0;
-    double cnDb = 0;         // NaN when not measured
+    double cnDb = 0;  // NaN when not measured
     double groupsPerSecond = 0;
     double blockErrorRate = -1;  // negative while no block was checked
     double lastSeenSeconds = 0;  // capture time

@@ -22,8 +22,10 @@ namespace {
 
 // The spectrum's range in dB below its highest bin.
 constexpr double kRangeDb = 60;
-// Lines of the waterfall (one per spectrum, a tenth of a second each).
+// Lines of the waterfall (one per spectrum, a new one every second), each
+// drawn this many pixels high.
 constexpr int kWaterfallLines = 120;
+constexpr int kWaterfallLinePixels = 3;
 // Room for the dB scale on the left and the MHz scale below the spectrum.
 constexpr int kMarginLeft = 40;
 constexpr int kMarginBottom = 18;
@@ -51,14 +53,18 @@ SpectrumView::SpectrumView(BandRunner& band, QWidget* parent) : QWidget(parent),
 void SpectrumView::clear()
 {
     shown_.clear();
+    raw_.clear();
     waterfall_ = QImage();
+    lines_ = 0;
     update();
 }
 
 void SpectrumView::refresh()
 {
     const std::vector<double>& s = band_.spectrum();
-    if (!s.empty() && s != shown_) {
+    // The runner hands the same spectrum over until the next search.
+    if (!s.empty() && s != raw_) {
+        raw_ = s;
         shown_.resize(s.size());
         for (std::size_t i = 0; i < s.size(); ++i) shown_[i] = 10 * std::log10(std::max(s[i], 1e-20));
         // A new line on top of the waterfall, one pixel per bin.
@@ -66,7 +72,9 @@ void SpectrumView::refresh()
         if (waterfall_.width() != width) {
             waterfall_ = QImage(width, kWaterfallLines, QImage::Format_RGB32);
             waterfall_.fill(Qt::black);
+            lines_ = 0;
         }
+        lines_ = std::min(lines_ + 1, kWaterfallLines);
         std::memmove(waterfall_.scanLine(1), waterfall_.scanLine(0),
                      std::size_t(waterfall_.bytesPerLine()) * (kWaterfallLines - 1));
         const double top = *std::max_element(shown_.begin(), shown_.end());
@@ -92,7 +100,11 @@ void SpectrumView::paintEvent(QPaintEvent*)
     const int plotWidth = width() - kMarginLeft;
     const int spectrumHeight = (height() - kMarginBottom) * 3 / 5;
     const QRect fall(kMarginLeft, spectrumHeight + kMarginBottom, plotWidth, height() - spectrumHeight - kMarginBottom);
-    if (!waterfall_.isNull()) p.drawImage(fall, waterfall_);
+    if (!waterfall_.isNull()) {
+        const int lines = std::min(lines_, std::max(1, fall.height() / kWaterfallLinePixels));
+        p.drawImage(QRect(fall.left(), fall.top(), fall.width(), lines * kWaterfallLinePixels), waterfall_,
+                    QRect(0, 0, waterfall_.width(), lines));
+    }
     const double rate = band_.sampleRate();
     if (rate <= 0) return;
 
@@ -109,7 +121,7 @@ void SpectrumView::paintEvent(QPaintEvent*)
     if (!shown_.empty()) {
         const double top = *std::max_element(shown_.begin(), shown_.end());
         for (int db = 0; db <= int(kRangeDb); db += 20) {
-            const int y = int(db / kRangeDb * spectrumHeight);
+            const int y = std::min(int(db / kRangeDb * spectrumHeight), spectrumHeight - 14);
             p.drawText(0, y, kMarginLeft - 4, 14, Qt::AlignRight | Qt::AlignTop, QString::number(-db));
         }
         QPolygonF curve;
@@ -130,7 +142,9 @@ void SpectrumView::paintEvent(QPaintEvent*)
     for (const BandStationRow& r : rows) {
         const int x = int(xOf(r.mhz));
         const bool selected = r.id == band_.selected();
-        const QColor colour = selected ? QColor(255, 210, 60) : r.active ? QColor(110, 170, 255) : QColor(120, 120, 120);
+        const QColor colour = selected   ? QColor(255, 210, 60)
+                              : r.active ? QColor(110, 170, 255)
+                                         : QColor(120, 120, 120);
         p.setPen(QPen(colour, selected ? 2 : 1, Qt::DashLine));
         p.drawLine(x, 14, x, spectrumHeight);
         p.setPen(colour);

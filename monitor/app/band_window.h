@@ -39,8 +39,10 @@ protected:
 
 private:
     BandRunner& band_;
+    std::vector<double> raw_;    // the runner's spectrum last taken, power per bin
     std::vector<double> shown_;  // the spectrum drawn, dB
     QImage waterfall_;           // one line per spectrum, newest on top
+    int lines_ = 0;              // lines of it filled
 };
 
 class BandWindow : public QWidget {

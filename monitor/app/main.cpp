@@ -29,8 +29,8 @@
 #include <memory>
 #include <optional>
 
-#include "command_line.h"
 #include "band_window.h"
+#include "command_line.h"
 #include "history_window.h"
 #include "iq_source.h"
 #include "main_window.h"
@@ -164,9 +164,9 @@ int main(int argc, char* argv[])
     const QCommandLineOption rateOption(QStringLiteral("rate"),
                                         QStringLiteral("The IQ capture's sample rate (\"2.4M\", \"2400000\")."),
                                         QStringLiteral("HZ"));
-    const QCommandLineOption centerOption(
-        QStringLiteral("center"), QStringLiteral("The IQ capture's centre frequency (\"98M\", \"98000000\")."),
-        QStringLiteral("HZ"));
+    const QCommandLineOption centerOption(QStringLiteral("center"),
+                                          QStringLiteral("The IQ capture's centre frequency (\"98M\", \"98000000\")."),
+                                          QStringLiteral("HZ"));
     const QCommandLineOption sdrOption(
         QStringLiteral("sdr"),
         QStringLiteral("Read the band live from an SDR through SoapySDR, ARGS a device string such as "
@@ -176,10 +176,9 @@ int main(int argc, char* argv[])
     const QCommandLineOption gainOption(QStringLiteral("gain"),
                                         QStringLiteral("The SDR's gain in dB (default: its automatic gain)."),
                                         QStringLiteral("DB"));
-    const QList<QCommandLineOption> options{helpOption,    versionOption,  exitOption,    shotOption,
-                                            rbdsOption,    rdsOption,      historyOption, realtimeOption,
-                                            mpxRateOption, iqOption,       rateOption,    centerOption,
-                                            sdrOption,     gainOption};
+    const QList<QCommandLineOption> options{helpOption, versionOption, exitOption,     shotOption,    rbdsOption,
+                                            rdsOption,  historyOption, realtimeOption, mpxRateOption, iqOption,
+                                            rateOption, centerOption,  sdrOption,      gainOption};
     parser.addOptions(options);
     parser.addPositionalArgument(
         QStringLiteral("FILE"),
@@ -218,20 +217,23 @@ int main(int argc, char* argv[])
         into = varnak::radio::ParseFrequency(text.toStdString());
         if (!into || *into <= 0)
             return varnak::UsageError(kProgram, "--" + option.names().front().toStdString() + ": '" +
-                                                    text.toStdString() + "' is not a frequency in Hz (\"98M\", "
-                                                                         "\"98000000\")");
+                                                    text.toStdString() +
+                                                    "' is not a frequency in Hz (\"98M\", "
+                                                    "\"98000000\")");
         return std::nullopt;
     };
     std::optional<double> iqRate, iqCenter;
     if (const auto bad = frequency(rateOption, iqRate)) return *bad;
     if (const auto bad = frequency(centerOption, iqCenter)) return *bad;
     if (iqRate && (*iqRate < varnak::radio::kMinIqRate || *iqRate > varnak::radio::kMaxIqRate))
-        return varnak::UsageError(kProgram, "--rate: " + parser.value(rateOption).toStdString() +
-                                                " is out of range; an IQ capture needs 192k to 100M samples per second");
+        return varnak::UsageError(kProgram,
+                                  "--rate: " + parser.value(rateOption).toStdString() +
+                                      " is out of range; an IQ capture needs 192k to 100M samples per second");
     if (parser.isSet(sdrOption)) {
         if (!files.isEmpty()) return varnak::UsageError(kProgram, "--sdr reads the device, not a file: leave out FILE");
         if (!iqCenter) return varnak::UsageError(kProgram, "--sdr needs the frequency to tune to: give --center");
-        if (parser.isSet(iqOption)) return varnak::UsageError(kProgram, "--iq is for recordings; --sdr gives its own samples");
+        if (parser.isSet(iqOption))
+            return varnak::UsageError(kProgram, "--iq is for recordings; --sdr gives its own samples");
         sdr.emplace();
         sdr->args = parser.value(sdrOption).toStdString();
         sdr->rate = iqRate.value_or(2.4e6);

@@ -212,7 +212,7 @@ void MainWindow::FileCommand()
     const QString chosen = notifier_.openFileName(
         this, QStringLiteral("Load "), QDir::currentPath(),
         QStringLiteral("All files (*);;Recordings (*.txt *.bit *.hex *.log *.spy *.wav *.flac *.aiff *.raw *.pcm "
-                       "*.s16)"));
+                       "*.s16);;SigMF IQ recordings (*.sigmf-meta *.sigmf-data)"));
     if (chosen.isEmpty()) return;  // cancelled
     AnalyseFile(chosen);
 }

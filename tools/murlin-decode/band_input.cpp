@@ -510,7 +510,8 @@ bool DecodeBand(const std::string& input, const BandOptions& options, const Band
             Error(program, "warning: " + source->truncation() + "; decoded what is there");
         if (const int signal = varnak::StopSignals::requested())
             std::fprintf(stderr, "  stopped by signal %d\n", signal);
-        if (!sharedStream && groups > 0) std::fprintf(stderr, "  logs: %s\n", varnak::StationPath(base, "<MHz>").c_str());
+        if (!sharedStream && groups > 0)
+            std::fprintf(stderr, "  logs: %s\n", varnak::StationPath(base, "<MHz>").c_str());
     }
     if (!readError.empty()) {
         Error(program, readError);

@@ -52,10 +52,10 @@ protected:
     {
         dir_ = new QTemporaryDir;
         if (!QFile::exists(Tool("rdsgen")) || !QFile::exists(Tool("murlin-decode"))) return;
-        QStringList args{QStringLiteral("--iq"),    QStringLiteral("cu8"),  QStringLiteral("--rate"),
-                         QStringLiteral("1.2M"),    QStringLiteral("--center"), QStringLiteral("98M"),
-                         QStringLiteral("--cn"),    QStringLiteral("25"),   QStringLiteral("--stereo"),
-                         QStringLiteral("-d"),      QStringLiteral("2"),    QStringLiteral("-o"),
+        QStringList args{QStringLiteral("--iq"), QStringLiteral("cu8"),      QStringLiteral("--rate"),
+                         QStringLiteral("1.2M"), QStringLiteral("--center"), QStringLiteral("98M"),
+                         QStringLiteral("--cn"), QStringLiteral("25"),       QStringLiteral("--stereo"),
+                         QStringLiteral("-d"),   QStringLiteral("2"),        QStringLiteral("-o"),
                          path("cap.cu8")};
         const QByteArray description = Read(QStringLiteral(VARNAK_STATION_RDS));
         for (const TestStation& s : kStations) {
@@ -72,11 +72,11 @@ protected:
                  << QStringLiteral("%1M:%2.rds:%3").arg(s.mhz, path(s.ps), QString::fromLatin1(s.level));
         }
         if (QProcess::execute(Tool("rdsgen"), args) != 0) return;
-        ready_ = QProcess::execute(Tool("murlin-decode"),
-                                   {QStringLiteral("-q"), QStringLiteral("--iq"), QStringLiteral("cu8"),
-                                    QStringLiteral("--rate"), QStringLiteral("1.2M"), QStringLiteral("--center"),
-                                    QStringLiteral("98M"), QStringLiteral("-o"), path("ref.out"),
-                                    path("cap.cu8")}) == 0;
+        ready_ =
+            QProcess::execute(Tool("murlin-decode"),
+                              {QStringLiteral("-q"), QStringLiteral("--iq"), QStringLiteral("cu8"),
+                               QStringLiteral("--rate"), QStringLiteral("1.2M"), QStringLiteral("--center"),
+                               QStringLiteral("98M"), QStringLiteral("-o"), path("ref.out"), path("cap.cu8")}) == 0;
     }
     static void TearDownTestSuite() { delete dir_; }
     static QString path(const QString& name) { return dir_->filePath(name); }
@@ -173,8 +173,8 @@ TEST_F(BandWindowTest, BadIqInputIsToldAndLeavesTheWindowIdle)
         main_->setIqSettings(c.iq);
         EXPECT_FALSE(test::Analyse(*main_, path(QString::fromLatin1(c.file)))) << c.file;
         ASSERT_EQ(notifier_.messages.size(), 1) << c.file << ": " << notifier_.messages.join('\n').toStdString();
-        EXPECT_TRUE(notifier_.messages.front().contains(QString::fromLatin1(c.told))) << c.file << ": "
-                                                                                       << notifier_.messages.front().toStdString();
+        EXPECT_TRUE(notifier_.messages.front().contains(QString::fromLatin1(c.told)))
+            << c.file << ": " << notifier_.messages.front().toStdString();
         EXPECT_TRUE(idle()) << c.file;
     }
 }
