@@ -127,8 +127,8 @@ void SpectrumView::paintEvent(QPaintEvent*)
         QPolygonF curve;
         const std::size_t n = shown_.size();
         for (int x = 0; x < plotWidth; ++x) {
-            const std::size_t from = std::size_t(double(x) / plotWidth * n);
-            const std::size_t to = std::max(from + 1, std::size_t(double(x + 1) / plotWidth * n));
+            const std::size_t from = std::size_t(x) * n / std::size_t(plotWidth);
+            const std::size_t to = std::max(from + 1, std::size_t(x + 1) * n / std::size_t(plotWidth));
             double peak = -1e9;
             for (std::size_t i = from; i < std::min(to, n); ++i) peak = std::max(peak, shown_[i]);
             const double y = std::clamp((top - peak) / kRangeDb, 0.0, 1.0) * spectrumHeight;

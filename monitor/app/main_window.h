@@ -71,7 +71,7 @@ public:
     // Starts a band run on an IQ capture or an SDR (see RunController::runBand).
     bool RunBand(const BandInput& input, const QString& path) { return runs_->runBand(input, path); }
     // Raw IQ samples of this kind instead of recognised recordings.
-    void setIqSettings(std::optional<radio::IqSettings> settings) { runs_->setIqSettings(std::move(settings)); }
+    void setIqSettings(std::optional<radio::IqSettings> settings) { runs_->setIqSettings(settings); }
     // The band run: its stations and spectrum, which the band window shows.
     BandRunner& band() { return runs_->band(); }
     // Raw multiplex samples at `rate` Hz instead of recognised recordings.

@@ -110,7 +110,7 @@ public:
     bool runBand(const BandInput& input, const QString& path);
     // IQ samples of this kind for FILE instead of recognised recordings
     // (--iq, --rate, --center); a SigMF recording needs none.
-    void setIqSettings(std::optional<radio::IqSettings> settings) { iq_ = std::move(settings); }
+    void setIqSettings(std::optional<radio::IqSettings> settings) { iq_ = settings; }
     // Sets up card number `card`, connected on `link`, for the RDS bit
     // stream (see CardRunner::setUp); false when Stop or closing the window
     // ended the set-up, which leaves the window idle.
