@@ -216,6 +216,11 @@ BandWindow::BandWindow(BandRunner& band, QWidget* parent) : QWidget(parent, Qt::
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
     table_->horizontalHeader()->setStretchLastSection(true);
+    table_->setWordWrap(false);
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+    // Room for what each column holds; the radiotext takes what is left.
+    static const int widths[BandStationModel::ColumnCount] = {60, 50, 85, 120, 300, 60, 50, 70, 60, 90};
+    for (int c = 0; c < BandStationModel::ColumnCount; ++c) table_->setColumnWidth(c, widths[c]);
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(spectrum_);
     split->addWidget(table_);
@@ -224,7 +229,7 @@ BandWindow::BandWindow(BandRunner& band, QWidget* parent) : QWidget(parent, Qt::
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(split);
-    resize(900, 620);
+    resize(1000, 640);
 
     // A row picked in the table (a click or the arrow keys) is the main
     // window's station.
