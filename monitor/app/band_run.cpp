@@ -55,41 +55,29 @@ BandRun::~BandRun() { stop(); }
 
 void BandRun::start(Wake wake)
 {
-    if (worker_.joinable()) return;
-    wake_ = std::move(wake);
-    stop_ = false;
-    worker_ = std::thread([this] { work(); });
+    handoff_.start([this] { work(); }, std::move(wake));
 }
 
-void BandRun::stop()
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
-    }
-    roomOrStop_.notify_all();
-    if (worker_.joinable()) worker_.join();
-}
+void BandRun::stop() { handoff_.stop(); }
 
 void BandRun::take(Batch& batch)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    batch.bits.swap(pending_.bits);
-    batch.events.swap(pending_.events);
-    batch.stations.swap(pending_.stations);
-    batch.spectrum.swap(pending_.spectrum);
-    pending_.bits.clear();
-    pending_.events.clear();
-    pending_.stations.clear();
-    pending_.spectrum.clear();
-    batch.ended = pending_.ended;
-    batch.error = pending_.error;
-    batch.truncation = pending_.truncation;
-    batch.samples = pending_.samples;
-    batch.total = pending_.total;
-    pendingBits_ = 0;
-    woken_ = false;
-    roomOrStop_.notify_all();
+    handoff_.take([&] {
+        batch.bits.swap(pending_.bits);
+        batch.events.swap(pending_.events);
+        batch.stations.swap(pending_.stations);
+        batch.spectrum.swap(pending_.spectrum);
+        pending_.bits.clear();
+        pending_.events.clear();
+        pending_.stations.clear();
+        pending_.spectrum.clear();
+        batch.ended = pending_.ended;
+        batch.error = pending_.error;
+        batch.truncation = pending_.truncation;
+        batch.samples = pending_.samples;
+        batch.total = pending_.total;
+        pendingBits_ = 0;
+    });
 }
 
 // Hands what the worker has over to the window: bits and station events
@@ -108,25 +96,20 @@ void BandRun::hand(bool last)
     }
     std::size_t size = 0;
     for (const auto& [id, bits] : bits_) size += bits.size();
-    bool wake = false;
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        // The window is behind: wait for it rather than drop bits.
-        roomOrStop_.wait(lock, [this] { return stop_ || pendingBits_ < kPendingLimit; });
-        for (auto& [id, bits] : bits_) pending_.bits[id] += bits;
-        pendingBits_ += size;
-        for (auto& event : events_) pending_.events.push_back(std::move(event));
-        if (report) {
-            pending_.stations = std::move(stations);
-            if (!spectrum.empty()) pending_.spectrum = std::move(spectrum);
-        }
-        pending_.samples = receiver_->samples();
-        wake = !woken_;
-        woken_ = true;
-    }
+    // The window is behind: wait for it rather than drop bits.
+    handoff_.hand([this] { return pendingBits_ >= kPendingLimit; },
+                  [&] {
+                      for (auto& [id, bits] : bits_) pending_.bits[id] += bits;
+                      pendingBits_ += size;
+                      for (auto& event : events_) pending_.events.push_back(std::move(event));
+                      if (report) {
+                          pending_.stations = std::move(stations);
+                          if (!spectrum.empty()) pending_.spectrum = std::move(spectrum);
+                      }
+                      pending_.samples = receiver_->samples();
+                  });
     bits_.clear();
     events_.clear();
-    if (wake && wake_) wake_();
 }
 
 void BandRun::work()
@@ -136,34 +119,27 @@ void BandRun::work()
     uint64_t read = 0;
     const Clock::time_point begin = Clock::now();
     try {
-        while (!stop_) {
+        while (!handoff_.stopping()) {
             const std::size_t n = source_->read(samples.data(), samples.size());
             if (n == 0) break;
             read += n;
             receiver_->push(samples.data(), n);
             hand(false);
-            if (realtime_) {
-                const auto due = begin + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(static_cast<double>(read) / rate_));
-                std::unique_lock<std::mutex> lock(mutex_);
-                roomOrStop_.wait_until(lock, due, [this] { return stop_.load(); });
-            }
+            if (realtime_)
+                handoff_.waitUntil(begin + std::chrono::duration_cast<Clock::duration>(
+                                               std::chrono::duration<double>(static_cast<double>(read) / rate_)));
         }
     } catch (const std::exception& e) {
         error = e.what();
     }
     receiver_->finish();
     hand(true);
-    bool wake = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        pending_.ended = true;
-        pending_.error = error;
-        if (error.empty()) pending_.truncation = source_->truncation();
-        wake = !woken_;
-        woken_ = true;
-    }
-    if (wake && wake_) wake_();
+    handoff_.hand([] { return false; },
+                  [&] {
+                      pending_.ended = true;
+                      pending_.error = error;
+                      if (error.empty()) pending_.truncation = source_->truncation();
+                  });
 }
 
 }  // namespace varnak

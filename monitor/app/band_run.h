@@ -8,23 +8,19 @@
 // drop anything.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <complex>
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "band_receiver.h"
 #include "iq_source.h"
 #include "sdr_source.h"
+#include "worker_handoff.h"
 
 namespace varnak {
 
@@ -37,10 +33,8 @@ struct BandInput {
 
 class BandRun {
 public:
-    using Clock = std::chrono::steady_clock;
-    // Called on the worker thread when something waits for take(); not again
-    // until take() was called.
-    using Wake = std::function<void()>;
+    using Clock = WorkerHandoff::Clock;
+    using Wake = WorkerHandoff::Wake;
 
     // Bits held for the window at most (all stations) before the worker waits.
     static constexpr std::size_t kPendingLimit = std::size_t(1) << 20;
@@ -100,14 +94,10 @@ private:
     std::vector<std::pair<radio::BandStation, bool>> events_;
     Clock::time_point lastReport_{};
 
-    Wake wake_;
-    std::thread worker_;
-    std::mutex mutex_;
-    std::condition_variable roomOrStop_;
-    std::atomic<bool> stop_{false};
-    bool woken_ = false;
+    // What waits for the window (under the hand-over's lock).
     std::size_t pendingBits_ = 0;
     Batch pending_;
+    WorkerHandoff handoff_;  // last: the worker ends before the rest goes
 };
 
 }  // namespace varnak
