@@ -44,6 +44,8 @@ std::unique_ptr<BandRun> BandRun::open(const BandInput& input, std::string& erro
     run->rate_ = config.rate;
     run->center_ = config.centerHz;
     run->live_ = input.sdr.has_value() || !run->source_->frames().has_value();
+    // Stop ends the worker even while a live input is silent.
+    run->source_->setStopQuery([r = run.get()] { return r->handoff_.stopping(); });
     run->pending_.total = run->source_->frames();
     run->receiver_->setBitsSink([r = run.get()](int id, const std::string& bits) { r->bits_[id] += bits; });
     run->receiver_->setStationSink(

@@ -15,6 +15,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+
 #include <gtest/gtest.h>
 
 #include "band_runner.h"
@@ -177,6 +184,27 @@ TEST_F(BandWindowTest, BadIqInputIsToldAndLeavesTheWindowIdle)
             << c.file << ": " << notifier_.messages.front().toStdString();
         EXPECT_TRUE(idle()) << c.file;
     }
+}
+
+// A live input that sends nothing: Stop ends the run at once (the worker
+// does not sit in a read until samples come), and the window is idle again.
+TEST_F(BandWindowTest, StopEndsARunOnASilentPipeAtOnce)
+{
+    const QByteArray fifo = QFile::encodeName(path(QStringLiteral("silent.fifo")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    const int writer = ::open(fifo.constData(), O_RDWR | O_CLOEXEC);  // a writer that never writes
+    ASSERT_GE(writer, 0);
+    main_->setIqSettings(radio::IqSettings{radio::IqFormat::Cu8, 1.2e6, 98e6});
+    QSignalSpy finished(main_.get(), &MainWindow::analysisFinished);
+    ASSERT_TRUE(main_->AnalyseFile(QFile::decodeName(fifo)));
+    QTest::qWait(200);
+    QElapsedTimer stopping;
+    stopping.start();
+    main_->StopCommand();
+    EXPECT_LT(stopping.elapsed(), 1000);
+    EXPECT_TRUE(finished.count() == 1 || finished.wait(2000));
+    EXPECT_TRUE(idle());
+    ::close(writer);
 }
 
 // The table model on its own: rows keep their place, changed cells are
