@@ -207,6 +207,36 @@ TEST_F(BandWindowTest, StopEndsARunOnASilentPipeAtOnce)
     ::close(writer);
 }
 
+// IQ options the program cannot use are usage errors named on one line,
+// before any window opens.
+TEST(BandOptionsTest, WrongIqOptionsAreUsageErrors)
+{
+    if (!QFile::exists(Tool("varnak"))) GTEST_SKIP() << "varnak not built";
+    const struct {
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {{"--iq", "cu9", "--rate", "1M", "x"}, "--iq: unknown sample format 'cu9'"},
+        {{"--iq", "cu8", "x"}, "give --rate"},
+        {{"--iq", "cu8", "--rate", "50k", "x"}, "--rate: 50k is out of range"},
+        {{"--iq", "cu8", "--rate", "1M", "--center", "fm", "x"}, "--center: 'fm' is not a frequency"},
+        {{"--iq", "cu8", "--rate", "1M"}, "IQ input needs FILE"},
+        {{"--sdr", "driver=rtlsdr"}, "give --center"},
+        {{"--sdr", "driver=rtlsdr", "--center", "98M", "x"}, "leave out FILE"},
+        {{"--gain", "20", "x"}, "--gain is for --sdr"},
+        {{"--mpx-rate", "171k", "--iq", "cu8", "--rate", "1M", "x"}, "cannot both be given"},
+    };
+    for (const auto& c : cases) {
+        QProcess p;
+        p.start(Tool("varnak"), c.args);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        EXPECT_EQ(p.exitCode(), 2) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(err.startsWith(QStringLiteral("varnak: ")) && err.contains(QString::fromLatin1(c.says)))
+            << c.args.join(' ').toStdString() << ": " << err.toStdString();
+    }
+}
+
 // The table model on its own: rows keep their place, changed cells are
 // announced, and numbers sort as numbers.
 TEST(BandStationModelTest, UpdatesInPlaceAndSortsNumbers)
