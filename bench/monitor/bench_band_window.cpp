@@ -80,7 +80,9 @@ int main(int argc, char** argv)
         return 1;
     }
     std::sort(answers.begin(), answers.end());
-    const auto at = [&](double q) { return answers[std::min(answers.size() - 1, std::size_t(q * double(answers.size())))]; };
+    const auto at = [&](double q) {
+        return answers[std::min(answers.size() - 1, std::size_t(q * double(answers.size())))];
+    };
     std::printf("picks %zu, answered in: median %.1f ms, 99th percentile %.1f ms, longest %.1f ms\n", answers.size(),
                 at(0.5), at(0.99), answers.back());
     return 0;
