@@ -98,6 +98,8 @@ public:
         expectedBy_ = std::move(what);
     }
 
+    void setStopQuery(const std::function<bool()>& stopped) override { reader_.setStopQuery(stopped); }
+
     std::size_t read(std::complex<float>* out, std::size_t max) override
     {
         const unsigned char* bytes = nullptr;

@@ -8,6 +8,7 @@
 
 #include <complex>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,11 @@ public:
     // Reads up to max samples into out; 0 at the end. Throws
     // SampleSourceError when reading fails.
     virtual std::size_t read(std::complex<float>* out, std::size_t max) = 0;
+
+    // Lets a reader on a worker thread end a read of a silent stream at once
+    // (see RawSampleReader::setStopQuery); read() then returns 0. Files of
+    // other kinds never wait, and ignore it.
+    virtual void setStopQuery(const std::function<bool()>& /*stopped*/) {}
 
     // As given ("standard input" for "-").
     const std::string& name() const { return name_; }

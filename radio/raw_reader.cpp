@@ -8,7 +8,9 @@ namespace varnak::radio {
 
 namespace {
 constexpr std::size_t kChunkBytes = std::size_t(1) << 18;
-}
+// The longest wait for a silent stream before the stop query is asked again.
+constexpr int kStopPollMs = 40;
+}  // namespace
 
 RawSampleReader::RawSampleReader(const std::string& path, std::size_t sampleBytes)
     : name_(path == "-" ? "standard input" : path), sampleBytes_(sampleBytes)
@@ -29,7 +31,13 @@ std::size_t RawSampleReader::read(std::size_t max, const unsigned char*& data)
     carry_.clear();
     while (have < sampleBytes_) {
         std::size_t got = 0;
-        const varnak::InputFile::Result r = file_.read(bytes_.data() + have, bytes_.size() - have, got);
+        if (stopped_ && stopped_()) {
+            // Stopped: what was read of a sample is kept for no one.
+            return 0;
+        }
+        const varnak::InputFile::Result r =
+            file_.read(bytes_.data() + have, bytes_.size() - have, got, stopped_ ? kStopPollMs : -1);
+        if (r == varnak::InputFile::Result::Again) continue;
         if (r == varnak::InputFile::Result::Failed) throw SampleSourceError(name_ + ": read error: " + file_.error());
         if (r == varnak::InputFile::Result::End) {
             done_ = true;

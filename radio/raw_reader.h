@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,10 @@ public:
     // Reads up to `max` whole samples; `data` points at their bytes until the
     // next call. 0 at the end. Throws SampleSourceError when reading fails.
     std::size_t read(std::size_t max, const unsigned char*& data);
+    // A stream is then waited for in short slices, and read() returns 0 as
+    // soon as `stopped` says so, even when the stream is silent: a reader on
+    // a worker thread can be ended at once.
+    void setStopQuery(std::function<bool()> stopped) { stopped_ = std::move(stopped); }
     // After the end: how many bytes of a last, cut-off sample there were.
     std::size_t partial() const { return partial_; }
     // Whole samples read so far.
@@ -44,6 +49,7 @@ private:
     std::size_t partial_ = 0;
     uint64_t read_ = 0;
     bool done_ = false;
+    std::function<bool()> stopped_;
 };
 
 }  // namespace varnak::radio

@@ -2,11 +2,15 @@
 //
 //   varnak [--exit-when-done] [--screenshot FILE.png] [--rbds | --no-rbds] [--history]
 //          [--realtime] [--mpx-rate HZ] [FILE]
+//   varnak [...] --iq FORMAT --rate HZ --center HZ FILE|-
+//   varnak [...] --sdr ARGS --center HZ [--rate HZ] [--gain DB]
 //
 // With FILE the analysis of FILE starts right after start-up, as if chosen
 // with the File command; with --mpx-rate FILE holds raw multiplex samples,
 // and standard input ("-") or a pipe starts a live radio run. --realtime
-// plays a recording at broadcast speed. --exit-when-done closes the window
+// plays a recording at broadcast speed. IQ captures (raw with --iq, SigMF
+// recordings by name) and an SDR (--sdr) start a band run: every station is
+// decoded and the band window shows them. --exit-when-done closes the window
 // once that run has ended and its decode log is closed; --screenshot saves a
 // picture of the window at that moment. Qt's own options (-platform
 // offscreen, ...) are accepted too. SIGINT, SIGTERM and SIGHUP close the
@@ -19,13 +23,16 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
 
+#include "band_window.h"
 #include "command_line.h"
 #include "history_window.h"
+#include "iq_source.h"
 #include "main_window.h"
 #include "notifier.h"
 #include "quit_on_signals.h"
@@ -147,8 +154,31 @@ int main(int argc, char* argv[])
                        "(\"-\"), a pipe or a device starts a live radio run logged into Radio.out in the current "
                        "folder; a regular file is analysed into its decode log."),
         QStringLiteral("HZ"));
-    const QList<QCommandLineOption> options{helpOption, versionOption, exitOption,     shotOption,   rbdsOption,
-                                            rdsOption,  historyOption, realtimeOption, mpxRateOption};
+    const QCommandLineOption iqOption(
+        QStringLiteral("iq"),
+        QStringLiteral("FILE holds raw interleaved IQ samples of a slice of the band: cu8 (rtl_sdr), cs8 "
+                       "(hackrf_transfer), cs16 or cf32; with --rate and --center. Every station is decoded, each "
+                       "into its own decode log, and the band window shows them (F3). SigMF recordings "
+                       "(FILE.sigmf-meta or .sigmf-data) need no --iq."),
+        QStringLiteral("FORMAT"));
+    const QCommandLineOption rateOption(QStringLiteral("rate"),
+                                        QStringLiteral("The IQ capture's sample rate (\"2.4M\", \"2400000\")."),
+                                        QStringLiteral("HZ"));
+    const QCommandLineOption centerOption(QStringLiteral("center"),
+                                          QStringLiteral("The IQ capture's centre frequency (\"98M\", \"98000000\")."),
+                                          QStringLiteral("HZ"));
+    const QCommandLineOption sdrOption(
+        QStringLiteral("sdr"),
+        QStringLiteral("Read the band live from an SDR through SoapySDR, ARGS a device string such as "
+                       "\"driver=rtlsdr\"; with --center, --rate (default 2.4M) and --gain. The stations' logs go "
+                       "into Band-MHz.out (Band-98.50.out) in the current folder."),
+        QStringLiteral("ARGS"));
+    const QCommandLineOption gainOption(QStringLiteral("gain"),
+                                        QStringLiteral("The SDR's gain in dB (default: its automatic gain)."),
+                                        QStringLiteral("DB"));
+    const QList<QCommandLineOption> options{helpOption, versionOption, exitOption,     shotOption,    rbdsOption,
+                                            rdsOption,  historyOption, realtimeOption, mpxRateOption, iqOption,
+                                            rateOption, centerOption,  sdrOption,      gainOption};
     parser.addOptions(options);
     parser.addPositionalArgument(
         QStringLiteral("FILE"),
@@ -177,6 +207,61 @@ int main(int argc, char* argv[])
             return varnak::UsageError(kProgram, "--mpx-rate: '" + parser.value(mpxRateOption).toStdString() +
                                                     "' is not a sample rate from 128000 to 384000 Hz");
         if (files.isEmpty()) return varnak::UsageError(kProgram, "--mpx-rate needs FILE (\"-\" for standard input)");
+    }
+    // IQ input: checked as murlin-decode checks it.
+    std::optional<varnak::radio::IqSettings> iq;
+    std::optional<varnak::radio::SdrSettings> sdr;
+    const auto frequency = [&](const QCommandLineOption& option, std::optional<double>& into) -> std::optional<int> {
+        if (!parser.isSet(option)) return std::nullopt;
+        const QString text = parser.value(option);
+        into = varnak::radio::ParseFrequency(text.toStdString());
+        if (!into || *into <= 0)
+            return varnak::UsageError(kProgram, "--" + option.names().front().toStdString() + ": '" +
+                                                    text.toStdString() +
+                                                    "' is not a frequency in Hz (\"98M\", "
+                                                    "\"98000000\")");
+        return std::nullopt;
+    };
+    std::optional<double> iqRate, iqCenter;
+    if (const auto bad = frequency(rateOption, iqRate)) return *bad;
+    if (const auto bad = frequency(centerOption, iqCenter)) return *bad;
+    if (iqRate && (*iqRate < varnak::radio::kMinIqRate || *iqRate > varnak::radio::kMaxIqRate))
+        return varnak::UsageError(kProgram,
+                                  "--rate: " + parser.value(rateOption).toStdString() +
+                                      " is out of range; an IQ capture needs 192k to 100M samples per second");
+    if (parser.isSet(sdrOption)) {
+        if (!files.isEmpty()) return varnak::UsageError(kProgram, "--sdr reads the device, not a file: leave out FILE");
+        if (!iqCenter) return varnak::UsageError(kProgram, "--sdr needs the frequency to tune to: give --center");
+        if (parser.isSet(iqOption))
+            return varnak::UsageError(kProgram, "--iq is for recordings; --sdr gives its own samples");
+        sdr.emplace();
+        sdr->args = parser.value(sdrOption).toStdString();
+        sdr->rate = iqRate.value_or(2.4e6);
+        sdr->center = *iqCenter;
+        if (parser.isSet(gainOption) && parser.value(gainOption) != QLatin1String("auto")) {
+            bool ok = false;
+            const double db = parser.value(gainOption).toDouble(&ok);
+            if (!ok || !std::isfinite(db) || db < -20 || db > 100)
+                return varnak::UsageError(kProgram, "--gain: '" + parser.value(gainOption).toStdString() +
+                                                        "' is not a gain in dB (or \"auto\")");
+            sdr->gain = db;
+        }
+    } else if (parser.isSet(gainOption)) {
+        return varnak::UsageError(kProgram, "--gain is for --sdr");
+    } else if (parser.isSet(iqOption) || iqRate || iqCenter) {
+        if (mpxRate) return varnak::UsageError(kProgram, "--mpx-rate and IQ input cannot both be given");
+        if (files.isEmpty()) return varnak::UsageError(kProgram, "IQ input needs FILE (\"-\" for standard input)");
+        iq.emplace();
+        if (parser.isSet(iqOption)) {
+            iq->format = varnak::radio::ParseIqFormat(parser.value(iqOption).toStdString());
+            if (!iq->format)
+                return varnak::UsageError(kProgram, "--iq: unknown sample format '" +
+                                                        parser.value(iqOption).toStdString() +
+                                                        "' (cu8, cs8, cs16 or cf32)");
+            if (!iqRate) return varnak::UsageError(kProgram, "raw IQ samples need their rate: give --rate");
+        }
+        iq->rate = iqRate;
+        iq->center = iqCenter;
     }
     const bool exitWhenDone = parser.isSet(exitOption);
     const QString shot = parser.value(shotOption);
@@ -210,6 +295,8 @@ int main(int argc, char* argv[])
     if (parser.isSet(rbdsOption)) window.setRbds(true);
     if (parser.isSet(rdsOption)) window.setRbds(false);
     window.setMpxRate(mpxRate);
+    window.setIqSettings(iq);
+    varnak::BandWindow* band = varnak::AttachBandWindow(window);
     window.setRealtime(parser.isSet(realtimeOption));
     window.show();
     varnak::HistoryWindow* history = varnak::AttachHistoryWindow(window, *notifier, store);
@@ -227,7 +314,9 @@ int main(int argc, char* argv[])
     auto finish = [&](bool ok) {
         QTimer::singleShot(0, &window, [&, ok] {
             if (!ok) status = 1;
-            if (!shot.isEmpty() && !window.grab().save(shot)) {
+            // After a band run the picture is of the band window.
+            QWidget& pictured = band->isVisible() ? static_cast<QWidget&>(*band) : window;
+            if (!shot.isEmpty() && !pictured.grab().save(shot)) {
                 std::fprintf(stderr, "varnak: cannot save the picture %s\n", qPrintable(shot));
                 status = 1;
             }
@@ -236,7 +325,11 @@ int main(int argc, char* argv[])
     };
     QObject::connect(&window, &varnak::MainWindow::analysisFinished, &window, finish);
     QTimer::singleShot(0, &window, [&] {
-        if (files.isEmpty())
+        if (sdr) {
+            varnak::BandInput input;
+            input.sdr = sdr;
+            if (!window.RunBand(input, QStringLiteral("Band.out"))) finish(false);
+        } else if (files.isEmpty())
             finish(true);
         else if (!window.AnalyseFile(files.front()))
             finish(false);  // else the run's end finishes

@@ -223,7 +223,7 @@ void MainWindow::FileCommand()
     const QString chosen = notifier_.openFileName(
         this, QStringLiteral("Load "), QDir::currentPath(),
         QStringLiteral("All files (*);;Recordings (*.txt *.bit *.hex *.log *.spy *.wav *.flac *.aiff *.raw *.pcm "
-                       "*.s16)"));
+                       "*.s16);;SigMF IQ recordings (*.sigmf-meta *.sigmf-data)"));
     if (chosen.isEmpty()) return;  // cancelled
     AnalyseFile(chosen);
 }
@@ -319,6 +319,13 @@ void MainWindow::showLogPath(const QString& path)
 }
 
 void MainWindow::clearBlockLines() { panels_->clearLines(); }
+
+void MainWindow::clearValues()
+{
+    panels_->clearValues();
+    for (int g : kPanelGroups) panels_->setPanelState(g, false);
+    panels_->setRawState(false);
+}
 
 void MainWindow::setTitleState(const QString& state)
 {

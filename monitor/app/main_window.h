@@ -68,6 +68,12 @@ public:
     // Starts a radio run on raw s16le multiplex samples at the rate set with
     // setMpxRate() (see RunController::runRadio); returns as AnalyseFile().
     bool RunRadio(const QString& path) { return runs_->runRadio(path); }
+    // Starts a band run on an IQ capture or an SDR (see RunController::runBand).
+    bool RunBand(const BandInput& input, const QString& path) { return runs_->runBand(input, path); }
+    // Raw IQ samples of this kind instead of recognised recordings.
+    void setIqSettings(std::optional<radio::IqSettings> settings) { runs_->setIqSettings(settings); }
+    // The band run: its stations and spectrum, which the band window shows.
+    BandRunner& band() { return runs_->band(); }
     // Raw multiplex samples at `rate` Hz instead of recognised recordings.
     void setMpxRate(std::optional<double> rate) { runs_->setMpxRate(rate); }
     // Recordings play at broadcast speed (1187.5 bit/s, or the audio's own
@@ -148,6 +154,8 @@ private:
     void showOverflow(bool shown) override;
     void releaseCard() override;
     void showProgress(const QString& text) override;
+    void clearValues() override;
+    bool rbdsNames() const override { return rbds_; }
 
     void Load();
     const MurlinApi* api(bool reportFailure);

@@ -82,41 +82,31 @@ RadioRun::~RadioRun() { stop(); }
 
 void RadioRun::start(Wake wake)
 {
-    if (worker_.joinable()) return;
-    wake_ = std::move(wake);
-    stop_ = false;
     state_.lastSamples = Clock::now();
-    worker_ = std::thread([this] { work(); });
+    handoff_.start([this] { work(); }, std::move(wake));
 }
 
-void RadioRun::stop()
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
-    }
-    roomOrStop_.notify_all();
-    if (worker_.joinable()) worker_.join();
-}
+void RadioRun::stop() { handoff_.stop(); }
 
 RadioRun::State RadioRun::take(std::string& bits)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (bits.empty())
-        bits.swap(pending_);
-    else
-        bits += pending_;
-    pending_.clear();
-    woken_ = false;
-    roomOrStop_.notify_all();
-    return state_;
+    State state;
+    handoff_.take([&] {
+        if (bits.empty())
+            bits.swap(pending_);
+        else
+            bits += pending_;
+        pending_.clear();
+        state = state_;
+    });
+    return state;
 }
 
 std::size_t RadioRun::readSamples()
 {
     if (audio_) return audio_->read(samples_.data(), samples_.size());
     for (;;) {
-        if (stop_) return 0;
+        if (handoff_.stopping()) return 0;
         std::size_t have = 0;
         if (carry_) bytes_[have++] = static_cast<char>(*carry_);
         std::size_t got = 0;
@@ -145,10 +135,8 @@ std::size_t RadioRun::readSamples()
 // looking at Stop every few milliseconds.
 void RadioRun::pace(uint64_t samples, Clock::time_point start)
 {
-    const auto due = start + std::chrono::duration_cast<Clock::duration>(
-                                 std::chrono::duration<double>(static_cast<double>(samples) / rate_));
-    std::unique_lock<std::mutex> lock(mutex_);
-    roomOrStop_.wait_until(lock, due, [this] { return stop_.load(); });
+    handoff_.waitUntil(start + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(static_cast<double>(samples) / rate_)));
 }
 
 void RadioRun::work()
@@ -158,25 +146,20 @@ void RadioRun::work()
     uint64_t read = 0;
     const Clock::time_point begin = Clock::now();
     try {
-        while (!stop_) {
+        while (!handoff_.stopping()) {
             const std::size_t n = readSamples();
             if (n == 0) break;
             read += n;
             demodulator_->push(samples_.data(), n, bits);
-            bool wake = false;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                // The window is behind: wait for it rather than drop bits.
-                roomOrStop_.wait(lock, [this] { return stop_ || pending_.size() < kPendingLimit; });
-                pending_ += bits;
-                state_.samples = read;
-                state_.lastSamples = Clock::now();
-                state_.signal = demodulator_->report();
-                wake = !woken_;
-                woken_ = true;
-            }
+            // The window is behind: wait for it rather than drop bits.
+            handoff_.hand([this] { return pending_.size() >= kPendingLimit; },
+                          [&] {
+                              pending_ += bits;
+                              state_.samples = read;
+                              state_.lastSamples = Clock::now();
+                              state_.signal = demodulator_->report();
+                          });
             bits.clear();
-            if (wake && wake_) wake_();
             if (realtime_) pace(read, begin);
         }
     } catch (const std::exception& e) {
@@ -184,18 +167,14 @@ void RadioRun::work()
     }
     demodulator_->finish(bits);
     if (audio_ && error.empty()) truncation_ = audio_->truncation();
-    bool wake = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        pending_ += bits;
-        state_.signal = demodulator_->report();
-        state_.ended = true;
-        state_.error = error;
-        state_.truncation = truncation_;
-        wake = !woken_;
-        woken_ = true;
-    }
-    if (wake && wake_) wake_();
+    handoff_.hand([] { return false; },
+                  [&] {
+                      pending_ += bits;
+                      state_.signal = demodulator_->report();
+                      state_.ended = true;
+                      state_.error = error;
+                      state_.truncation = truncation_;
+                  });
 }
 
 }  // namespace varnak

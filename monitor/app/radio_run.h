@@ -15,21 +15,17 @@
 // anything, which holds back the writer of a pipe in turn.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "input_file.h"
 #include "rds_demodulator.h"
 #include "sample_source.h"
+#include "worker_handoff.h"
 
 namespace varnak {
 
@@ -41,10 +37,10 @@ struct RadioInput {
 
 class RadioRun {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = WorkerHandoff::Clock;
     // Called on the worker thread when bits or news wait for take(); not
     // again until take() was called.
-    using Wake = std::function<void()>;
+    using Wake = WorkerHandoff::Wake;
 
     // Bits held for the window at most before the worker waits for it:
     // about a quarter of an hour of air.
@@ -100,14 +96,10 @@ private:
     std::vector<char> bytes_;
     std::string truncation_;
 
-    Wake wake_;
-    std::thread worker_;
-    std::mutex mutex_;
-    std::condition_variable roomOrStop_;
-    std::atomic<bool> stop_{false};
-    bool woken_ = false;
+    // What waits for the window (under the hand-over's lock).
     std::string pending_;
     State state_;
+    WorkerHandoff handoff_;  // last: the worker ends before the rest goes
 };
 
 // The signal as a user judges a station by it: "pilot 9.0 %, RDS 4.5 %,

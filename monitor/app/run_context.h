@@ -32,6 +32,14 @@ public:
     // Valid once ensureProcessor() returned true.
     FrameProcessor& processor() { return *processor_; }
     bool hasProcessor() const { return processor_ != nullptr; }
+    // The decoder library; valid once ensureProcessor() returned true.
+    const MurlinApi& api() const { return *api_; }
+    // What the run's own processors tell: it reaches the window (and is
+    // counted) as the shared processor's events do.
+    FrameListener& listener() { return *this; }
+    // A group decoded that the window does not show (another station of a
+    // band run): the run found something.
+    void countGroup() { ++runGroups_; }
     DecodeLog& log() { return log_; }
     RunObserver* observer() const { return observer_; }
     void setObserver(RunObserver* observer) { observer_ = observer; }

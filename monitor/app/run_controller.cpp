@@ -1,13 +1,16 @@
 #include "run_controller.h"
 
+#include <QFile>
 #include <QTimer>
 
+#include "band_runner.h"
 #include "card_runner.h"
 #include "file_runner.h"
 #include "live_feed.h"
 #include "radio_runner.h"
 #include "run_context.h"
 #include "run_observer.h"
+#include "station_files.h"
 
 namespace varnak {
 
@@ -16,7 +19,8 @@ RunController::RunController(RunView& view, FrameListener& display, QObject* par
       context_(std::make_unique<RunContext>(view, display, [this](bool ok) { emit finished(ok); })),
       radio_(std::make_unique<RadioRunner>(*context_)),
       file_(std::make_unique<FileRunner>(*context_, *radio_)),
-      card_(std::make_unique<CardRunner>(*context_, [this] { stop(); }))
+      card_(std::make_unique<CardRunner>(*context_, [this] { stop(); })),
+      band_(std::make_unique<BandRunner>(*context_))
 {
 }
 
@@ -25,6 +29,7 @@ RunController::~RunController()
     file_->halt();
     // The radio worker posts to its runner: it is gone before it.
     radio_->halt();
+    band_->halt();
     card_->halt();
     context_->log().close();
 }
@@ -43,6 +48,8 @@ void RunController::setInverted(bool inverted)
 bool RunController::isAnalysing() const { return context_->analysing; }
 
 bool RunController::isRadioRunning() const { return radio_->active(); }
+
+bool RunController::isBandRunning() const { return band_->active(); }
 
 bool RunController::cardActive() const { return card_->active(); }
 
@@ -68,6 +75,14 @@ bool RunController::analyseFile(const QString& path)
         return true;
     }
     if (mpxRate_) return runRadio(path);
+    // IQ samples: raw ones as the command line says, a SigMF recording by its name.
+    const std::string name = path == QLatin1String("-") ? std::string("-") : QFile::encodeName(path).toStdString();
+    if (iq_ || IsSigmfPath(name)) {
+        BandInput input;
+        input.path = name;
+        if (iq_) input.iq = *iq_;
+        return runBand(input, path);
+    }
     return file_->start(path);
 }
 
@@ -76,6 +91,15 @@ bool RunController::runRadio(const QString& path)
     if (context_->analysing || !mpxRate_) return false;
     context_->currentPath = path;
     return radio_->startRaw(path, *mpxRate_);
+}
+
+bool RunController::runBand(const BandInput& input, const QString& path)
+{
+    if (context_->analysing) return false;
+    context_->currentPath = path;
+    BandInput in = input;
+    in.realtime = in.realtime || context_->realtime;
+    return band_->start(in, path);
 }
 
 bool RunController::setUpCard(quesmer::CardLink& link, int card, int ifInput, const std::function<void(int)>& pause)
@@ -92,6 +116,7 @@ void RunController::stop()
     ++stopCount_;
     card_->halt();
     radio_->halt();
+    band_->halt();
     file_->halt();
     RunView& view = context_->view();
     view.releaseCard();
@@ -105,6 +130,8 @@ void RunController::stop()
         file_->stopped();
     else if (radio_->active())
         radio_->stopped();
+    else if (band_->active())
+        band_->stopped();
 }
 
 }  // namespace varnak

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+#include "band_run.h"
 #include "frame_processor.h"
 
 namespace quesmer {
@@ -30,6 +31,7 @@ struct SignalReport;
 
 namespace varnak {
 
+class BandRunner;
 class CardRunner;
 class FileRunner;
 class LiveFeed;
@@ -71,6 +73,10 @@ public:
     virtual void showOverflow(bool shown) = 0;
     // Stop releases the card.
     virtual void releaseCard() = 0;
+    // A band run shows another station: the panels' values go.
+    virtual void clearValues() {}
+    // North American programme-type names (RBDS).
+    virtual bool rbdsNames() const { return false; }
     // A passing note in the status bar (the card set-up's progress); empty
     // clears it.
     virtual void showProgress(const QString& /*text*/) {}
@@ -99,6 +105,12 @@ public:
     // regular file is analysed into its decode log beside it. Returns as
     // analyseFile().
     bool runRadio(const QString& path);
+    // Starts a band run on the IQ capture `input` (see BandRunner); returns
+    // as analyseFile(). `path` is the recording as the user named it.
+    bool runBand(const BandInput& input, const QString& path);
+    // IQ samples of this kind for FILE instead of recognised recordings
+    // (--iq, --rate, --center); a SigMF recording needs none.
+    void setIqSettings(std::optional<radio::IqSettings> settings) { iq_ = settings; }
     // Sets up card number `card`, connected on `link`, for the RDS bit
     // stream (see CardRunner::setUp); false when Stop or closing the window
     // ended the set-up, which leaves the window idle.
@@ -124,6 +136,8 @@ public:
 
     bool isAnalysing() const;
     bool isRadioRunning() const;
+    bool isBandRunning() const;
+    BandRunner& band() { return *band_; }
     bool cardActive() const;
     bool isLogOpen() const;
     const QString& currentPath() const;
@@ -144,6 +158,8 @@ private:
     std::unique_ptr<RadioRunner> radio_;
     std::unique_ptr<FileRunner> file_;
     std::unique_ptr<CardRunner> card_;
+    std::unique_ptr<BandRunner> band_;
+    std::optional<radio::IqSettings> iq_;
     std::optional<double> mpxRate_;
     int stopCount_ = 0;
 };

@@ -18,6 +18,7 @@
 #include "output_file.h"
 #include "rbds.h"
 #include "sdr_source.h"
+#include "station_files.h"
 #include "stop_signals.h"
 
 namespace murlindecode {
@@ -49,49 +50,6 @@ constexpr double kDefaultSdrRate = 2.4e6;
 // A live band run writes a JSON summary of every station this often.
 constexpr auto kLiveSummaryEvery = std::chrono::seconds(10);
 constexpr std::size_t kChunk = 1 << 15;
-
-bool EndsWith(const std::string& text, const std::string& end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-bool IsSigmf(const std::string& path)
-{
-    return EndsWith(path, ".sigmf-meta") || EndsWith(path, ".sigmf-data") || EndsWith(path, ".sigmf");
-}
-
-// "98.50" for 98.5 MHz: the name part of a station's files.
-std::string MHzText(double hz)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", hz / 1e6);
-    return text;
-}
-
-// The output of a station: `base` with "-" and `label` ("98.50") before its
-// extension.
-std::string StationPath(const std::string& base, const std::string& label)
-{
-    const std::size_t slash = base.rfind('/');
-    const std::size_t dot = base.rfind('.');
-    const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    const std::string stem = extension ? base.substr(0, dot) : base;
-    return stem + "-" + label + (extension ? base.substr(dot) : "");
-}
-
-// The outputs of a capture when -o does not name them: beside it, named
-// after it ("morning.cu8" gives "morning.out", a SigMF pair its base name).
-std::string DefaultBase(const std::string& input, bool sdr)
-{
-    if (sdr || input == "-") return "Band.out";
-    for (const char* end : {".sigmf-meta", ".sigmf-data", ".sigmf"})
-        if (EndsWith(input, end)) return input.substr(0, input.size() - std::strlen(end)) + ".out";
-    const std::size_t slash = input.rfind('/');
-    const std::size_t dot = input.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1))
-        return input.substr(0, dot) + ".out";
-    return input + ".out";
-}
 
 void Error(const char* program, const std::string& message)
 {
@@ -244,7 +202,7 @@ bool WantsIq(int argc, char** argv)
         if (arg == "--") break;
         for (const char* option : {"--iq", "--freq", "--band", "--center", "--sdr", "--raster"})
             if (arg == option || arg.rfind(std::string(option) + "=", 0) == 0) return true;
-        if (!arg.empty() && arg[0] != '-' && IsSigmf(arg)) return true;
+        if (!arg.empty() && arg[0] != '-' && varnak::IsSigmfPath(arg)) return true;
     }
     return false;
 }
@@ -352,7 +310,7 @@ std::string CheckBandOptions(const BandOptions& options, const FormatOptions& fo
     } else {
         if (files.size() > 1) return "IQ input: one capture at a time";
         if (options.gain || options.ppm != 0) return "--gain and --ppm are for --sdr";
-        const bool sigmf = !files.empty() && IsSigmf(files[0]);
+        const bool sigmf = !files.empty() && varnak::IsSigmfPath(files[0]);
         if (options.format && sigmf) return "--iq is for raw samples; a SigMF recording names its own format";
         if (options.format && !options.rate) return "raw IQ samples need their rate: give --rate";
         if (!options.format && !sigmf && !files.empty() && files[0] == "-")
@@ -416,7 +374,7 @@ bool DecodeBand(const std::string& input, const BandOptions& options, const Band
     const bool live = options.sdr || source->frames() == std::nullopt;
     const std::string base = !run.output.empty()            ? run.output
                              : input == "-" && !options.sdr ? std::string("-")
-                                                            : DefaultBase(input, options.sdr.has_value());
+                                                            : varnak::BandOutputBase(input, options.sdr.has_value());
     const bool sharedStream = format == OutputFormat::Json || single;
     varnak::OutputFile shared;
     if (sharedStream && !shared.create(base)) {
@@ -436,7 +394,7 @@ bool DecodeBand(const std::string& input, const BandOptions& options, const Band
         slot =
             std::make_unique<StationRun>(api, hz, format, sharedStream ? shared.stream() : nullptr, run.formats.rbds);
         std::string error;
-        if (!slot->open(sharedStream ? std::string() : StationPath(base, MHzText(hz)), error)) {
+        if (!slot->open(sharedStream ? std::string() : varnak::StationPath(base, varnak::StationLabel(hz)), error)) {
             Error(program, error);
             failed = true;
         }
@@ -531,7 +489,7 @@ bool DecodeBand(const std::string& input, const BandOptions& options, const Band
         for (const BandStation& s : found) {
             StationRun& r = *stations[s.id];
             if (r.groups == 0) continue;
-            const std::string label = MHzText(s.frequencyHz) + " MHz";
+            const std::string label = varnak::StationLabel(s.frequencyHz) + " MHz";
             const std::string table =
                 (run.formats.stats ? StatsText(label, r.output->stats(), format == OutputFormat::Json) : "") +
                 (run.formats.history ? HistoryText(label, r.output->history(), format == OutputFormat::Json) : "");
@@ -554,7 +512,8 @@ bool DecodeBand(const std::string& input, const BandOptions& options, const Band
             Error(program, "warning: " + source->truncation() + "; decoded what is there");
         if (const int signal = varnak::StopSignals::requested())
             std::fprintf(stderr, "  stopped by signal %d\n", signal);
-        if (!sharedStream && groups > 0) std::fprintf(stderr, "  logs: %s\n", StationPath(base, "<MHz>").c_str());
+        if (!sharedStream && groups > 0)
+            std::fprintf(stderr, "  logs: %s\n", varnak::StationPath(base, "<MHz>").c_str());
     }
     if (!readError.empty()) {
         Error(program, readError);

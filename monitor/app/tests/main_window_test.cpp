@@ -70,8 +70,9 @@ constexpr double kRate = 171000;                                           // mu
 const QByteArray kSeparator = "------------------------------------\r\n";  // ends a decode-log record
 // The File dialog shows every file first: a recording of any kind (group
 // logs and raw samples too) is recognised by its content, not its name.
-const QString kFileFilter =
-    QStringLiteral("All files (*);;Recordings (*.txt *.bit *.hex *.log *.spy *.wav *.flac *.aiff *.raw *.pcm *.s16)");
+const QString kFileFilter = QStringLiteral(
+    "All files (*);;Recordings (*.txt *.bit *.hex *.log *.spy *.wav *.flac *.aiff *.raw *.pcm *.s16);;"
+    "SigMF IQ recordings (*.sigmf-meta *.sigmf-data)");
 
 class WindowTest : public ::testing::Test {
 protected:
