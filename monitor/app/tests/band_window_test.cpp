@@ -201,7 +201,7 @@ TEST_F(BandWindowTest, StopEndsARunOnASilentPipeAtOnce)
     QElapsedTimer stopping;
     stopping.start();
     main_->StopCommand();
-    EXPECT_LT(stopping.elapsed(), 1000);
+    EXPECT_LT(stopping.elapsed(), 5000);  // a hang, not a speed: the read waits 40 ms at a time
     EXPECT_TRUE(finished.count() == 1 || finished.wait(2000));
     EXPECT_TRUE(idle());
     ::close(writer);
