@@ -35,11 +35,13 @@ constexpr int kGroupCodes = 32;
 // when it is picked).
 class BandRunner::Station : public FrameListener {
 public:
-    Station(const MurlinApi& api, BandRunner& owner, const radio::BandStation& s)
-        : processor(api), owner(owner), info(s)
+    Station(const MurlinApi& api, BandRunner& owner, const radio::BandStation& s, bool live)
+        : api(api), processor(api), owner(owner), info(s)
     {
         processor.useOwnDecoder();
         processor.setListener(this);
+        feed.begin(live);
+        live_ = live;
     }
 
     bool selected() const { return owner.selected_ == info.id; }
@@ -50,6 +52,10 @@ public:
     }
     void onStatus(uint16_t status) override
     {
+        // Every station keeps its history, so that the history window can
+        // follow a station picked later from what it sent so far.
+        if (!live_) feed.setPosition(processor.position());
+        feed.onStatusFetching(status, [this](int n) { return static_cast<uint16_t>(api.RDSData(n)); });
         if (selected()) owner.context_.listener().onStatus(status);
     }
     void onGroup(const DecodedGroup& group) override
@@ -64,9 +70,13 @@ public:
             owner.context_.countGroup();
     }
 
+    const MurlinApi& api;
     FrameProcessor processor;
     BandRunner& owner;
     radio::BandStation info;
+    rdsformats::StationHistory history;
+    rdsformats::HistoryFeed feed{history};
+    bool live_ = false;
     DecodeLog log;
     bool logOpen = false;
     std::size_t groups = 0;
@@ -147,7 +157,7 @@ BandRunner::Station& BandRunner::station(const radio::BandStation& s)
         slot->info = s;
         return *slot;
     }
-    slot = std::make_unique<Station>(context_.api(), *this, s);
+    slot = std::make_unique<Station>(context_.api(), *this, s, live_);
     const std::string path = StationPath(base_, StationLabel(s.frequencyHz));
     if (slot->log.open(path)) {
         slot->logOpen = true;
@@ -278,6 +288,7 @@ void BandRunner::select(int id)
     if (RunObserver* observer = context_.observer()) {
         observer->runEnded();
         observer->runStarted(context_.api(), s.processor, live_);
+        observer->runHistory(s.history);
     }
     view.showDecoded();
     emit updated();

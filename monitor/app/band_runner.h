@@ -4,7 +4,8 @@
 // own decoder in the library) and its own decode log. One station at a time
 // is the main window's: its events reach the panels, indicators and the
 // history window; picking another replays that station's last group of
-// every type, so the panels show its current state at once.
+// every type, so the panels show its current state at once, and hands the
+// history window the history that station has gathered since it was found.
 //
 // A recording logs each station beside it ("morning-98.50.out" for
 // "morning.cu8"), live input into "Band-98.50.out" in the current folder;

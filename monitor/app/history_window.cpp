@@ -103,6 +103,14 @@ void HistoryWindow::runStarted(const MurlinApi& api, const FrameProcessor& proce
     feed_.begin(live);  // the next yield shows the emptied history
 }
 
+void HistoryWindow::runHistory(const rdsformats::StationHistory& history)
+{
+    history_ = history;
+    history_.setLimit(limit_);
+    history_.setRbds(main_.Rbds());
+    refresh();
+}
+
 void HistoryWindow::onStatus(uint16_t status)
 {
     if (!api_) return;

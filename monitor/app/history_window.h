@@ -31,7 +31,11 @@ public:
     ~HistoryWindow() override;
 
     const rdsformats::StationHistory& history() const { return history_; }
-    void setLimit(std::size_t limit) { history_.setLimit(limit); }
+    void setLimit(std::size_t limit)
+    {
+        limit_ = limit;
+        history_.setLimit(limit);
+    }
 
     enum class Export { HistoryCsv, StatisticsCsv, Json };
     // Writes the export to `path` in one step (the file appears complete or
@@ -51,6 +55,7 @@ public:
     void runStarted(const MurlinApi& api, const FrameProcessor& processor, bool live) override;
     void runEnded() override;
     void runYield() override;
+    void runHistory(const rdsformats::StationHistory& history) override;
     void onStatus(uint16_t status) override;
 
 protected:
@@ -60,6 +65,7 @@ private:
     MainWindow& main_;
     Notifier& notifier_;
     rdsformats::StationHistory history_;
+    std::size_t limit_ = rdsformats::StationHistory::kDefaultLimit;
     rdsformats::HistoryFeed feed_{history_};
     const MurlinApi* api_ = nullptr;
     const FrameProcessor* processor_ = nullptr;

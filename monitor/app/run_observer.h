@@ -5,6 +5,7 @@
 #pragma once
 
 #include "frame_processor.h"
+#include "station_history.h"
 
 namespace varnak {
 
@@ -18,6 +19,9 @@ public:
     // A slice of the run has ended and the window draws: a redraw costs
     // nothing extra now.
     virtual void runYield() {}
+    // Right after runStarted(): the run's station was followed before (a
+    // band station just picked); its history so far, to go on from.
+    virtual void runHistory(const rdsformats::StationHistory& /*history*/) {}
 };
 
 }  // namespace varnak

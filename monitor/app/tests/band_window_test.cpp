@@ -27,6 +27,7 @@
 #include "band_runner.h"
 #include "band_stations.h"
 #include "capturing_notifier.h"
+#include "history_window.h"
 #include "main_window.h"
 #include "run_wait.h"
 #include "settings_store.h"
@@ -117,6 +118,7 @@ protected:
 
 TEST_F(BandWindowTest, ListsEveryStationFillsThePanelsOfThePickedOneAndLogsEachAsMurlinDecode)
 {
+    HistoryWindow* history = AttachHistoryWindow(*main_, notifier_, store_);
     main_->setIqSettings(radio::IqSettings{radio::IqFormat::Cu8, 1.2e6, 98e6});
     ASSERT_TRUE(test::Analyse(*main_, path("cap.cu8"))) << notifier_.messages.join('\n').toStdString();
     EXPECT_TRUE(band_->isVisible());
@@ -152,6 +154,12 @@ TEST_F(BandWindowTest, ListsEveryStationFillsThePanelsOfThePickedOneAndLogsEachA
     EXPECT_EQ(label("vPS"), QStringLiteral("CHARLIE"));
     QTest::keyClick(spectrum, Qt::Key_Left);
     EXPECT_EQ(label("vPS"), QStringLiteral("BRAVO"));
+    // The history window follows the picked station from what it sent so
+    // far, not from nothing: its PS is there, the others' are not.
+    const std::string text = history->history().historyText();
+    EXPECT_NE(text.find("BRAVO"), std::string::npos) << text;
+    EXPECT_EQ(text.find("CHARLIE"), std::string::npos) << text;
+    EXPECT_EQ(text.find("ALPHA"), std::string::npos) << text;
     EXPECT_TRUE(notifier_.messages.isEmpty()) << notifier_.messages.join('\n').toStdString();
 }
 
