@@ -290,6 +290,10 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
     const bool versionB = s.groupVersion != 0;
 
     JsonObject o(out);
+    if (extras.frequencyMhz) {
+        o.key("freq");
+        out += FrequencyText(*extras.frequencyMhz);
+    }
     char name[8];
     std::snprintf(name, sizeof name, "%u%c", type, versionB ? 'B' : 'A');
     o.addText("group", name);

@@ -32,6 +32,8 @@ struct JsonExtras {
     int rtPlusCarrier = -1;
     // A TMC location table to name the locations of 8A messages, or null.
     const rdsformats::TmcLocationTable* tmcLocations = nullptr;
+    // A station of a band: its frequency in MHz, written first as "freq".
+    std::optional<double> frequencyMhz;
 };
 
 // Appends the JSON object of `group` (no line end) to `out`. `api` supplies

@@ -70,4 +70,14 @@ void AppendRdsJsonString(std::string& out, const char* text, std::size_t length)
     out += '"';
 }
 
+std::string FrequencyText(double mhz)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", mhz);
+    std::string s = text;
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    return s;
+}
+
 }  // namespace rdsformats

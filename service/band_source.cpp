@@ -16,6 +16,7 @@
 #include "band_receiver.h"
 #include "config.h"
 #include "iq_source.h"
+#include "json_text.h"
 #include "sdr_source.h"
 #include "source.h"
 
@@ -54,7 +55,7 @@ public:
             const auto stream = [&](int id, double hz) -> Stream& {
                 if (std::size_t(id) >= streams.size()) streams.resize(std::size_t(id) + 1);
                 Stream& s = streams[std::size_t(id)];
-                if (s.name.empty()) s.name = FrequencyName(hz / 1e6);
+                if (s.name.empty()) s.name = rdsformats::FrequencyText(hz / 1e6);
                 return s;
             };
             bool open = true;

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <sstream>
 
+#include "json_text.h"
 #include "source.h"
 
 namespace varnakd {
@@ -107,20 +108,6 @@ private:
     std::vector<ConfigProblem>& problems_;
     std::set<std::string> used_;
 };
-
-}  // namespace
-
-std::string FrequencyName(double mhz)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", mhz);
-    std::string s = text;
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-    return s;
-}
-
-namespace {
 
 void ReadService(const IniSection& section, ServiceConfig& c, std::vector<ConfigProblem>& problems)
 {
@@ -243,7 +230,7 @@ void ReadStation(const IniSection& section, ServiceConfig& c, std::vector<Config
     StationProfile p;
     p.key = section.name;
     p.line = section.line;
-    if (const auto mhz = ParseNumber(p.key)) p.key = FrequencyName(*mhz);
+    if (const auto mhz = ParseNumber(p.key)) p.key = rdsformats::FrequencyText(*mhz);
     if (p.key.empty()) r.problem(section.line, "a station profile needs its frequency or source: [station 98.5]");
     if (const IniEntry* e = r.find("pi")) {
         unsigned value = 0;
@@ -302,7 +289,7 @@ void ReadStation(const IniSection& section, ServiceConfig& c, std::vector<Config
 
 }  // namespace
 
-std::string SourceConfig::stationName() const { return frequency ? FrequencyName(*frequency) : name; }
+std::string SourceConfig::stationName() const { return frequency ? rdsformats::FrequencyText(*frequency) : name; }
 
 bool KnownSourceKind(const std::string& kind)
 {

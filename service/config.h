@@ -21,9 +21,6 @@
 
 namespace varnakd {
 
-// A station's name from its frequency: "98.5" for 98.50 MHz.
-std::string FrequencyName(double mhz);
-
 struct SourceConfig {
     std::string name;                 // the section's name
     std::string kind;                 // mpx, bits, hex, grouplog, card, band

@@ -146,7 +146,7 @@ Decoded ReadDecoded(StationRun& run)
 std::string SummaryJson(const BandStation& s, StationRun& run, double rate)
 {
     const auto [state, checked, failed] = ReadDecoded(run);
-    std::string json = "{" + FrequencyMember(s.frequencyHz / 1e6) + "\"station\":{";
+    std::string json = "{\"freq\":" + rdsformats::FrequencyText(s.frequencyHz / 1e6) + ",\"station\":{";
     if (run.groups > 0) {
         json += "\"pi\":\"" + Pi(state.pi) + "\",";
         json += "\"ps\":";

@@ -6,17 +6,6 @@
 
 namespace murlindecode {
 
-std::string FrequencyMember(double mhz)
-{
-    char text[40];
-    std::snprintf(text, sizeof text, "\"freq\":%.2f,", mhz);
-    // 98.50 reads 98.5, 100.00 reads 100: a number as short as it is exact.
-    std::string member = text;
-    while (member[member.size() - 2] == '0') member.erase(member.size() - 2, 1);
-    if (member[member.size() - 2] == '.') member.erase(member.size() - 2, 1);
-    return member;
-}
-
 std::optional<int64_t> GroupOutput::now() const
 {
     if (!live_) return time_;
@@ -72,9 +61,9 @@ void GroupOutput::onGroup(const varnak::DecodedGroup& group)
     extras.texts = &texts_;
     extras.rtPlusCarrier = rtPlus_.carrier();
     extras.tmcLocations = tmcLocations_;
+    extras.frequencyMhz = frequency_;
     line_.clear();
     rdsformats::AppendGroupJson(line_, group, api_, extras);
-    if (frequency_) line_.insert(1, FrequencyMember(*frequency_));
     line_ += '\n';
     write(line_);
 }

@@ -21,10 +21,6 @@ namespace murlindecode {
 
 enum class OutputFormat { Log, Json, Hex };
 
-// `"freq":98.5,` for a JSON object: a station's frequency in MHz, as short as
-// it is exact to 10 kHz.
-std::string FrequencyMember(double mhz);
-
 class GroupOutput {
 public:
     // `stream` receives JSON or group lines (nullptr for none, as with the
