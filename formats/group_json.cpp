@@ -220,6 +220,28 @@ void AddTmcPlace(JsonObject& t, const rdsformats::TmcLocationTable& table, const
     p.end();
 }
 
+// The TMC message this group made whole: its event text with the
+// quantifier filled in.
+void AddTmcMessage(JsonObject& group, const rdsformats::TmcMessage& m, const varnak::MurlinApi& api)
+{
+    group.key("tmcMessage");
+    JsonObject o(group.raw());
+    o.addInt("event", m.event);
+    const char* phrase = api.RDSEVTDesc(m.event);
+    rdsformats::TmcQuantity quantity;
+    if (m.quantifier) quantity = rdsformats::TmcQuantifierText(rdsformats::TmcQuantifierType(m.event), *m.quantifier);
+    if (phrase) o.addUtf8("eventText", rdsformats::TmcFillQuantity(phrase, quantity));
+    if (m.quantifier) o.addInt("quantifier", static_cast<int>(*m.quantifier));
+    if (!quantity.text.empty()) o.addUtf8("quantity", quantity.text);
+    o.addInt("location", m.location);
+    o.addInt("direction", m.negative ? 1 : 0);
+    o.addInt("extent", m.extent);
+    if (m.duration >= 0) o.addInt("duration", m.duration);
+    o.addInt("diversion", m.diversion ? 1 : 0);
+    o.addInt("groups", m.groups);
+    o.end();
+}
+
 // What the station's open data applications carry in this group.
 void AddOda(JsonObject& o, const varnak::DecodedGroup& group, const JsonExtras& extras)
 {
@@ -392,6 +414,7 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
                 t.addInt("location", s.tmcLocation);
                 if (extras.tmcLocations) AddTmcPlace(t, *extras.tmcLocations, s);
                 t.end();
+                if (extras.texts && extras.texts->tmcCompleted()) AddTmcMessage(o, *extras.texts->tmc().last(), api);
             }
             break;
         case 14: {

@@ -162,6 +162,7 @@ void StationTexts::feedRadiotext(const GroupRecord& g)
 
 void StationTexts::feed(const GroupRecord& g)
 {
+    tmcCompleted_ = false;
     if (!g.has(0) || !g.has(1)) return;
     ++groups_;
     const uint16_t pi = g.blocks[0];
@@ -187,6 +188,12 @@ void StationTexts::feed(const GroupRecord& g)
         case 2:
             feedRadiotext(g);
             return;
+        case 8:
+            if (version == 0 && g.complete() && clean) {
+                tmcCompleted_ = tmc_.feed(b, g.blocks[2], g.blocks[3]);
+                if (tmcCompleted_) ++revision_;
+            }
+            break;
         case 3:
             // Announcements count only from groups received whole and unrepaired.
             if (version == 0 && g.complete() && clean) {

@@ -23,6 +23,7 @@
 #include "group_log.h"
 #include "oda_names.h"
 #include "text_confidence.h"
+#include "tmc_message.h"
 
 namespace rdsformats {
 
@@ -73,6 +74,10 @@ public:
     bool afCounted() const { return afCounted_; }
 
     const OdaDirectory& oda() const { return oda_; }
+    // TMC messages (8A groups received without repair) put together; the
+    // group just fed made a message whole.
+    const TmcAssembler& tmc() const { return tmc_; }
+    bool tmcCompleted() const { return tmcCompleted_; }
     const DabCrossReference& dab() const { return dab_; }
 
     // Bit v: 14A variant v of the other network `pi` arrived; bit 16: a 14B.
@@ -117,6 +122,8 @@ private:
     uint64_t groups_ = 0;
     OdaDirectory oda_;
     DabCrossReference dab_;
+    TmcAssembler tmc_;
+    bool tmcCompleted_ = false;
     std::map<uint16_t, uint32_t> eon_;
     std::map<uint16_t, ConfidentText> eonPs_;
     uint64_t revision_ = 0;

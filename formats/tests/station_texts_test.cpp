@@ -9,6 +9,7 @@
 #include "oda_names.h"
 #include "station_texts.h"
 #include "text_confidence.h"
+#include "tmc_message.h"
 
 namespace {
 
@@ -158,6 +159,55 @@ TEST(WideText, Utf8AndUcs2WithTheirMasks)
         EXPECT_EQ(w.text, c.text);
         EXPECT_EQ(w.mask, c.mask);
     }
+}
+
+TEST(TmcAssembler, MultiGroupMessagesWholeOnlyWithoutGaps)
+{
+    // Event 12 (quantifier type 0) at location 203, continuity index 3; its
+    // optional content packed over two more groups: duration 2 (label 0),
+    // three control codes (label 1), then the 5-bit quantifier 3 (label 4)
+    // and zeros.
+    const uint16_t first[3] = {0x0003, 0x800C, 203};
+    const uint16_t second[3] = {0x0003, 0x5000 | 0x042, 0x0408};  // second group, one more follows
+    const uint16_t last[3] = {0x0003, 0x0418, 0x0000};            // group sequence indicator 0
+    const struct {
+        const char* name;
+        std::vector<int> groups;  // 0 first, 1 second, 2 last, 3 last with another continuity index
+        bool whole;
+    } cases[] = {
+        {"in order", {0, 1, 2}, true},
+        {"repeated groups", {0, 0, 1, 1, 2}, true},
+        {"second group lost", {0, 2}, false},
+        {"first group lost", {1, 2}, false},
+        {"another continuity index", {0, 1, 3}, false},
+    };
+    for (const auto& c : cases) {
+        TmcAssembler a;
+        bool whole = false;
+        for (int g : c.groups) {
+            const uint16_t* w = g == 0 ? first : g == 1 ? second : last;
+            const uint16_t b = g == 3 ? 0x0004 : w[0];
+            whole = a.feed(b, w[1], w[2]);
+        }
+        EXPECT_EQ(whole, c.whole) << c.name;
+        if (!c.whole) continue;
+        const TmcMessage& m = *a.last();
+        EXPECT_EQ(m.event, 12) << c.name;
+        EXPECT_EQ(m.location, 203) << c.name;
+        EXPECT_EQ(m.duration, 2) << c.name;
+        EXPECT_EQ(m.groups, 3) << c.name;
+        ASSERT_TRUE(m.quantifier) << c.name;
+        EXPECT_EQ(*m.quantifier, 3u) << c.name;
+        EXPECT_EQ(TmcFillQuantity("(Q) accident(s)", TmcQuantifierText(TmcQuantifierType(m.event), *m.quantifier)),
+                  "3 accidents");
+    }
+    // A quantifier field of the wrong width for the event is not its quantifier.
+    TmcAssembler a;
+    a.feed(0x0003, 0x800C, 203);
+    EXPECT_TRUE(a.feed(0x0003, uint16_t(0x4000 | 0x500), 0x3000));  // label 5, 8 bits
+    EXPECT_FALSE(a.last()->quantifier);
+    // Without a quantity the phrase stays as it is.
+    EXPECT_EQ(TmcFillQuantity("(Q) accident(s)", {}), "(Q) accident(s)");
 }
 
 TEST(OdaNames, KnownAidsByName)

@@ -261,6 +261,13 @@ void GroupPanels::showTmc(const DecoderState& r)
     w_.tmcLocation->setCaption(Dec(static_cast<uint32_t>(IntegerToUnsigned(static_cast<int16_t>(r.tmcLocation))), 5));
     if (r.tmcEvent != 0) {
         QString event = describe(&MurlinApi::RDSEVTDesc, r.tmcEvent);
+        // The message put together from its groups fills in its quantifier.
+        const auto& whole = texts_.tmc().last();
+        if (whole && whole->quantifier && whole->event == r.tmcEvent && whole->location == r.tmcLocation) {
+            const auto quantity =
+                rdsformats::TmcQuantifierText(rdsformats::TmcQuantifierType(whole->event), *whole->quantifier);
+            event = QString::fromStdString(rdsformats::TmcFillQuantity(event.toStdString(), quantity));
+        }
         if (tmcTable_)
             if (const auto place = tmcTable_->place(r.tmcLocation, r.tmcPN != 0, r.tmcExtent))
                 event += QStringLiteral("\n") + QString::fromStdString(rdsformats::TmcPlaceText(*place, r.tmcPN != 0));
@@ -327,7 +334,20 @@ void GroupPanels::note(const DecodedGroup& g)
         rawWanted_ = 0;
         v.panels |= 1u << type;
         v.records[type] = r;
-        if (type == 8 && CarriesTmcMessage(r)) {
+        if (type == 8 && texts_.tmcCompleted() && texts_.tmc().last()->groups > 1) {
+            // A multi-group message became whole: shown as its first group
+            // read, with what its later groups added.
+            const rdsformats::TmcMessage& m = *texts_.tmc().last();
+            DecoderState first = r;
+            first.tmcT = first.tmcF = 0;
+            first.tmcD = 1;
+            first.tmcPN = m.negative ? 1 : 0;
+            first.tmcExtent = m.extent;
+            first.tmcEvent = m.event;
+            first.tmcLocation = m.location;
+            v.tmcMessage = v.tmcEvent = true;
+            v.tmcMessageRecord = v.tmcEventRecord = first;
+        } else if (type == 8 && CarriesTmcMessage(r)) {
             // Kept apart: a later group of the message must not hide them.
             v.tmcMessage = true;
             v.tmcMessageRecord = r;

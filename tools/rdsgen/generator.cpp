@@ -1,6 +1,7 @@
 #include "generator.h"
 
 #include "rds_encoder.h"
+#include "tmc_message.h"
 
 #include <cmath>
 #include <random>
@@ -113,7 +114,9 @@ GroupWords Transmitter::make(GroupId g, double seconds)
         case 8:
             return clock(seconds);
         case 16: {
-            const TmcMessage& m = st_.tmc[tmcIndex_++ % st_.tmc.size()];
+            const TmcMessage& m = st_.tmc[tmcIndex_ % st_.tmc.size()];
+            if (m.quantifier) return tmcMultiGroup(g, m);
+            ++tmcIndex_;
             const uint8_t low5 = uint8_t((m.tuning ? 16 : 0) | (m.single ? 8 : 0) | (m.duration & 7));
             const uint16_t c = uint16_t((m.diversion ? 0x8000 : 0) | (m.direction ? 0x4000 : 0) | (m.extent & 7) << 11 |
                                         (m.event & 0x7FF));
@@ -204,6 +207,46 @@ GroupWords Transmitter::clock(double seconds)
     const uint16_t c = uint16_t((mjd & 0x7FFF) << 1 | (hour >> 4));
     const uint16_t d = uint16_t((hour & 15) << 12 | minute << 6 | (half < 0 ? 32 : 0) | (std::abs(half) & 31));
     return {st_.pi, b, c, d};
+}
+
+// A TMC message with a quantifier as two groups of one continuity index:
+// the first group (event, location, direction, extent), then the second and
+// last group with the optional content: the duration (label 0) and the
+// quantifier (label 4, 5 bits, for events of quantifier types 0..5; label 5,
+// 8 bits, for the others), padded with zeros.
+GroupWords Transmitter::tmcMultiGroup(GroupId g, const TmcMessage& m)
+{
+    const uint16_t pi = st_.pi;
+    const uint8_t continuity = uint8_t(1 + tmcIndex_ % 6);
+    if (tmcPart_ == 0) {
+        tmcPart_ = 1;
+        const uint16_t c =
+            uint16_t(0x8000 | (m.direction ? 0x4000 : 0) | (m.extent & 7) << 11 | (m.event & 0x7FF));
+        return {pi, BlockB(g, continuity), c, m.location};
+    }
+    tmcPart_ = 0;
+    ++tmcIndex_;
+    uint32_t content = 0;  // 28 bits, first bit highest
+    int used = 0;
+    const auto put = [&](uint32_t value, int bits) {
+        content |= (value & ((1u << bits) - 1)) << (28 - used - bits);
+        used += bits;
+    };
+    if (m.duration) {
+        put(0, 4);
+        put(m.duration, 3);
+    }
+    const int type = rdsformats::TmcQuantifierType(m.event);
+    if (type >= 6) {
+        put(5, 4);
+        put(*m.quantifier, 8);
+    } else {
+        put(4, 4);
+        put(*m.quantifier, 5);
+    }
+    // Second group (bit 14), group sequence indicator 0: no more follow.
+    const uint16_t c = uint16_t(0x4000 | (content >> 16));
+    return {pi, BlockB(g, continuity), c, uint16_t(content & 0xFFFF)};
 }
 
 GroupWords Transmitter::eon()

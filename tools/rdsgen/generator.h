@@ -34,6 +34,7 @@ private:
     GroupWords radioText(bool versionB);
     GroupWords clock(double seconds);
     GroupWords eon();
+    GroupWords tmcMultiGroup(GroupId g, const TmcMessage& m);
 
     const Station& st_;
     size_t slot_ = 0;
@@ -41,6 +42,7 @@ private:
     std::vector<uint16_t> afWords_;
     size_t afIndex_ = 0;
     size_t slcIndex_ = 0, odaIndex_ = 0, tmcIndex_ = 0, eon14bIndex_ = 0;
+    int tmcPart_ = 0;  // the group of a multi-group TMC message sent next
     struct EonItem {
         size_t network;
         uint8_t variant;

@@ -309,7 +309,7 @@ void ParseEon(const LineReader& r, const Args& a, Station& st)
 void ParseTmc(const LineReader& r, const Args& a, Station& st)
 {
     auto kv =
-        KeyValues(r, "tmc", a, 0, {"event", "location", "extent", "duration", "direction", "diversion", "t", "f"});
+        KeyValues(r, "tmc", a, 0, {"event", "location", "extent", "duration", "direction", "diversion", "t", "f", "quantifier"});
     if (!kv.count("event") || !kv.count("location")) r.fail("tmc: event= and location= are required");
     TmcMessage m;
     m.event = uint16_t(r.number(kv["event"], "tmc event", 0, 2047));
@@ -320,6 +320,10 @@ void ParseTmc(const LineReader& r, const Args& a, Station& st)
     if (kv.count("diversion")) m.diversion = r.flag(kv["diversion"], "tmc diversion");
     if (kv.count("t")) m.tuning = r.flag(kv["t"], "tmc t");
     if (kv.count("f")) m.single = r.flag(kv["f"], "tmc f");
+    if (kv.count("quantifier")) {
+        m.quantifier = uint16_t(r.number(kv["quantifier"], "tmc quantifier", 0, 255));
+        m.single = false;
+    }
     st.tmc.push_back(m);
 }
 

@@ -63,6 +63,9 @@ struct TmcMessage {
     bool diversion = false;  // block C bit 15
     bool tuning = false;     // T bit of block B
     bool single = true;      // F bit of block B: a single-group message
+    // A quantifier for the event: the message goes out as a two-group
+    // message with it (and the duration) in its optional content.
+    std::optional<uint16_t> quantifier;
 };
 
 // Another network carried by EON (groups 14A and 14B). Block C of each 14A

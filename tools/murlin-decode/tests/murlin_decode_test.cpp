@@ -643,6 +643,52 @@ schedule 0A 8A
         << missing.err;
 }
 
+TEST_F(MurlinDecodeFormats, TmcQuantifierFilledIntoTheEventText)
+{
+    // Each message goes out as a two-group message with its quantifier;
+    // the group that makes it whole carries the message and its text.
+    const struct {
+        int event, quantifier;
+        const char* text;
+    } cases[] = {
+        {12, 3, "3 accidents, traffic being directed around accident area"},  // small number
+        {12, 1, "1 accident, traffic being directed around accident area"},   // singular
+        {204, 2, "Accident involving 2 heavy lorries"},                       // (a/Q), lorr(y/ies)
+        {406, 2, "2nd entry slip road closed"},                               // ordinal
+        {1921, 16, "200 parking spaces available"},                           // number
+        {1106, 5, "Hail. Visibility reduced to less than 50 m"},              // visibility
+        {1903, 16, "Car park 80 % full"},                                     // percentage
+        {108, 6, "Queuing traffic with average speeds of up to 30 km/h"},     // speed
+        {91, 12, "Delays of up to 2 hours for cars"},                         // duration
+        {1079, 45, "Temperature falling rapidly to -6 °C"},                   // temperature, 8 bits
+        {1615, 90, "Service suspended until 14:50"},                          // time of day
+        {403, 120, "Closed for heavy vehicles over 20.0 t"},                  // weight
+        {1861, 38, "Temporary height limit 3.8 m"},                           // length
+        {1101, 12, "Heavy snowfall of up to 12 mm"},                          // precipitation
+        {1908, 10, "Switch your car radio to 88.5 MHz"},                      // FM frequency
+        {1913, 20, "Switch your car radio to 567 kHz"},                       // MF frequency
+    };
+    std::string station = "pi 0xC2A1\nps \"KESTREL \"\noda 0xCD46 8A\n";
+    for (const auto& c : cases)
+        station += "tmc event=" + std::to_string(c.event) + " location=203 quantifier=" + std::to_string(c.quantifier) +
+                   " duration=2\n";
+    station += "tmc event=101 location=203\nschedule 0A 8A\n";
+    Generate(station, "-n 150", "station.txt");
+    const Result r = Run("-q --json -o - station.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const auto& c : cases) {
+        const std::string want = "\"tmcMessage\":{\"event\":" + std::to_string(c.event) + ",\"eventText\":\"" + c.text +
+                                 "\",\"quantifier\":" + std::to_string(c.quantifier) + ",";
+        EXPECT_NE(r.out.find(want), std::string::npos) << want;
+    }
+    EXPECT_NE(r.out.find(R"("tmcMessage":{"event":12,"eventText":"3 accidents, traffic being directed around accident )"
+                         R"(area","quantifier":3,"quantity":"3","location":203,"direction":0,"extent":0,"duration":2,)"
+                         R"("diversion":0,"groups":2})"),
+              std::string::npos);
+    // A single-group message has its phrase as it is.
+    EXPECT_NE(r.out.find(R"("tmcMessage":{"event":101,"eventText":"Stationary traffic","location":203,)"), std::string::npos);
+}
+
 TEST_F(MurlinDecode, JsonLeavesOutWhatWasNotReceivedYet)
 {
     // A station whose first 0A carries AF codes but not the list's count:
