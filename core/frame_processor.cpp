@@ -1,5 +1,6 @@
 #include "frame_processor.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -84,6 +85,10 @@ void FrameProcessor::feedStreamByte(char high, char low, bool alone)
 void FrameProcessor::feed(const char* data, std::size_t size)
 {
     const Selection selection = select();
+    if (streamFromFile_ && sureMarks_) {
+        feedMarked(data, size);
+        return;
+    }
     if (streamFromFile_) {
         // The hot loop of a file analysis: one library call per character.
         // The polarity changes only in handleStatus(), so it is looked at
@@ -115,6 +120,23 @@ void FrameProcessor::feed(const char* data, std::size_t size)
     }
 }
 
+void FrameProcessor::feedMarked(const char* data, std::size_t size)
+{
+    constexpr int kBlockBits = 26;
+    const std::uint64_t start = streamPosition_;
+    for (std::size_t k = 0; k < size; ++k) {
+        const char c = data[k];
+        const bool marked = c == 'I' || c == 'O';
+        sureRun_ = marked ? std::min(sureRun_ + 1, kBlockBits) : 0;
+        const int32_t status = api_.RDSBitFrame(c == '1' || c == 'I' ? 1 : 0, inverted_ ? 1 : 0);
+        if (static_cast<uint16_t>(status) != kStatusNone) {
+            streamPosition_ = start + k + 1;
+            handleStatus(static_cast<uint16_t>(status), sureRun_ == kBlockBits);
+        }
+    }
+    streamPosition_ = start + size;
+}
+
 void FrameProcessor::endStream()
 {
     if (!holding_) return;
@@ -123,7 +145,7 @@ void FrameProcessor::endStream()
     feedStreamByte(held_, 0, true);
 }
 
-void FrameProcessor::handleStatus(uint16_t status)
+void FrameProcessor::handleStatus(uint16_t status, bool sure)
 {
     const rdsformats::StatusWord word(status);
     if (word.autoReset()) {
@@ -133,7 +155,12 @@ void FrameProcessor::handleStatus(uint16_t status)
         if (resetCount_ > kResetsBeforeFlip && polaritySearch_) inverted_ = !inverted_;
         if (listener_) listener_->onAutoReset(inverted_);
     }
-    if (listener_) listener_->onStatus(status);
+    if (listener_) {
+        if (sure && word.check() == rdsformats::StatusWord::kCorrect)
+            listener_->onSureStatus(status);
+        else
+            listener_->onStatus(status);
+    }
     if (word.groupDecoded()) showGroup();
 }
 

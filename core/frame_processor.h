@@ -35,6 +35,9 @@ public:
     virtual void onAutoReset(bool /*inverted*/) {}
     // A status word other than 0x1215 (after the polarity search).
     virtual void onStatus(uint16_t /*status*/) {}
+    // Instead of onStatus() for a block whose bits the demodulator marked
+    // as sure (FrameProcessor::setSureMarks); by default onStatus().
+    virtual void onSureStatus(uint16_t status) { onStatus(status); }
     // A complete group, after its record was written to the decode log.
     virtual void onGroup(const DecodedGroup& /*group*/) {}
 };
@@ -77,6 +80,13 @@ public:
     // The decode log that receives one record per group, or nullptr for none.
     void setLog(DecodeLog* log) { log_ = log; }
 
+    // Bit text from the RDS demodulator may mark the bits of blocks it is
+    // sure of as 'I' (one) and 'O' (zero) (RdsDemodulator::setMarkSure);
+    // with this on they read as bits, and a block made of them only goes to
+    // the listener's onSureStatus(). Off by default: in a bit file only '1'
+    // is a one bit.
+    void setSureMarks(bool on) { sureMarks_ = on; }
+
     bool inverted() const { return inverted_; }
     void setInverted(bool inverted) { inverted_ = inverted; }
     // Whether repeated automatic resets flip the polarity (on by default).
@@ -111,7 +121,8 @@ public:
     [[nodiscard]] Selection select() const { return Selection(api_, decoder_.empty() ? nullptr : decoder_.data()); }
 
 private:
-    void handleStatus(uint16_t status);
+    void handleStatus(uint16_t status, bool sure = false);
+    void feedMarked(const char* data, std::size_t size);
     void feedStreamByte(char high, char low, bool alone);
     void showGroup();
 
@@ -122,6 +133,8 @@ private:
     DecodeLog* log_ = nullptr;
     bool inverted_ = false;
     bool polaritySearch_ = true;
+    bool sureMarks_ = false;
+    int sureRun_ = 0;  // marked bits in a row up to the one fed last
     int16_t resetCount_ = 0;
     std::size_t skippedPairs_ = 0;
     DecodedGroup group_{};  // reused for every group: no allocation per group

@@ -32,6 +32,9 @@ struct GroupRecord {
     uint8_t repaired = 0;
     // Reception time in hundredths of a second since 1970-01-01 UTC.
     std::optional<int64_t> time;
+    // Bit n: block n came unrepaired in bits the demodulator was sure of
+    // (radio input; see FrameProcessor::setSureMarks).
+    uint8_t sure = 0;
 
     bool has(int n) const { return (received >> n) & 1; }
     bool complete() const { return received == 0xF; }

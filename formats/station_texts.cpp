@@ -8,19 +8,23 @@
 
 namespace rdsformats {
 
-void BlockQuality::onStatus(uint16_t status)
+void BlockQuality::onStatus(uint16_t status, bool sure)
 {
     const StatusWord word(status);
     if (word.nothing() || word.autoReset()) return;
     const int slot = word.blockIndex();
     if (slot < 0 || !word.blockUsable()) return;
-    if (slot == 0) received_ = repaired_ = 0;  // a new group begins
+    if (slot == 0) received_ = repaired_ = sure_ = 0;  // a new group begins
     const auto bit = static_cast<uint8_t>(1u << slot);
     received_ |= bit;
     if (word.check() == StatusWord::kRepaired)
         repaired_ |= bit;
     else
         repaired_ &= static_cast<uint8_t>(~bit);
+    if (sure && word.check() == StatusWord::kCorrect)
+        sure_ |= bit;
+    else
+        sure_ &= static_cast<uint8_t>(~bit);
 }
 
 GroupRecord BlockQuality::take(const uint16_t (&words)[4])
@@ -28,8 +32,9 @@ GroupRecord BlockQuality::take(const uint16_t (&words)[4])
     GroupRecord g;
     g.received = received_;
     g.repaired = repaired_;
+    g.sure = sure_;
     for (int n = 0; n < 4; ++n) g.blocks[n] = g.has(n) ? words[n] : 0;
-    received_ = repaired_ = 0;
+    received_ = repaired_ = sure_ = 0;
     return g;
 }
 
@@ -88,10 +93,14 @@ void StationTexts::feedSegments(ConfidentText& text, const GroupRecord& g, std::
     // Block B holds the address: a repaired B may put the right bytes in
     // the wrong place, so it counts against every byte.
     const bool cleanB = !(g.repaired & 2);
+    // A block the demodulator was sure of, addressed by a sure block B,
+    // confirms its characters at once.
+    const bool sureB = (g.sure & 2) != 0;
     for (int n = fromC ? 2 : 3; n <= 3; ++n, pos += 2) {
         if (!g.has(n)) continue;
         const uint8_t bytes[2] = {static_cast<uint8_t>(g.blocks[n] >> 8), static_cast<uint8_t>(g.blocks[n])};
-        if (text.put(pos, bytes, 2, cleanB && !((g.repaired >> n) & 1))) ++revision_;
+        const bool clean = cleanB && !((g.repaired >> n) & 1);
+        if (text.put(pos, bytes, 2, clean, clean && sureB && ((g.sure >> n) & 1))) ++revision_;
     }
 }
 

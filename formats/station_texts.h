@@ -30,14 +30,15 @@ namespace rdsformats {
 // The blocks of the group being decoded, from the status words.
 class BlockQuality {
 public:
-    // Every status word, in order.
-    void onStatus(uint16_t status);
+    // Every status word, in order; `sure`: its block's bits were marked
+    // sure by the demodulator (FrameListener::onSureStatus).
+    void onStatus(uint16_t status, bool sure = false);
     // The decoded group with the words the decoder holds (RDSData 0..3):
     // the blocks seen since the last group, then starts over.
     GroupRecord take(const uint16_t (&words)[4]);
 
 private:
-    uint8_t received_ = 0, repaired_ = 0;
+    uint8_t received_ = 0, repaired_ = 0, sure_ = 0;
 };
 
 class StationTexts {

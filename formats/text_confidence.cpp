@@ -24,15 +24,19 @@ void ConfidentText::clear()
     ++revision_;
 }
 
-bool ConfidentText::put(std::size_t pos, const uint8_t* bytes, std::size_t count, bool clean)
+bool ConfidentText::put(std::size_t pos, const uint8_t* bytes, std::size_t count, bool clean, bool sure)
 {
+    sure = sure && clean;
     bool changed = false, replaced = false;
     const std::size_t end = std::min(bytes_.size(), pos + count);
     for (std::size_t i = pos; i < end; ++i) {
         const uint8_t b = bytes[i - pos];
         uint8_t& level = level_[i];
         if (level != kMissing && bytes_[i] == b) {
-            if (clean && level < kConfirmed) ++level;
+            if (sure)
+                level = kConfirmed;
+            else if (clean && level < kConfirmed)
+                ++level;
             continue;
         }
         // A repaired block that disagrees with a confirmed character is more
@@ -41,7 +45,7 @@ bool ConfidentText::put(std::size_t pos, const uint8_t* bytes, std::size_t count
         // Filling a gap is no change of the text; a new value is.
         if (level != kMissing) replaced = true;
         bytes_[i] = b;
-        level = clean ? kCleanOnce : kRepairedOnly;
+        level = sure ? kConfirmed : clean ? kCleanOnce : kRepairedOnly;
         changed = true;
     }
     if (changed) ++revision_;

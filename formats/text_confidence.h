@@ -5,7 +5,8 @@
 // - provisional: received, but only in a block the decoder had to repair,
 //   or received once without repair, or changed since;
 // - confirmed: received in a block accepted without repair and received
-//   again the same way.
+//   again the same way, or (radio input) received once in a block whose
+//   bits the demodulator's soft decisions were sure of.
 //
 // An undetected error that slips through the block check once makes a
 // character provisional, never confirmed: a wrong confirmed character needs
@@ -32,9 +33,11 @@ public:
     explicit ConfidentText(std::size_t size, int endCode = -1);
 
     // Takes `count` bytes at `pos` (beyond the end they are dropped).
-    // `clean`: their block was accepted without repair. Returns whether a
-    // character took a new value.
-    bool put(std::size_t pos, const uint8_t* bytes, std::size_t count, bool clean);
+    // `clean`: their block was accepted without repair. `sure` (with
+    // clean): the demodulator's soft decisions leave no doubt about the
+    // block, which confirms them at once. Returns whether a character took
+    // a new value.
+    bool put(std::size_t pos, const uint8_t* bytes, std::size_t count, bool clean, bool sure = false);
     void clear();
     // The text ends after `n` bytes without an end code (a station that
     // sends only the segments its text fills); clear() undoes it.

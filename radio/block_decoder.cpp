@@ -388,8 +388,10 @@ void SoftBlockDecoder::emitPending(std::string& bits)
     const uint64_t end = pending_.end;
     emitRaw(end + 1 - kBlockBits, bits);
     if (pending_.decision.found) {
-        emitWord(pending_.decision.word, bits);
+        const bool isSure = markSure_ && pending_.decision.erased == 0 && sure(end, pending_.decision.word);
+        emitWord(pending_.decision.word, bits, isSure);
         ++clean_;
+        if (isSure) ++sure_;
         return;
     }
     // Hand on a block the library cannot repair: the hard decisions'
@@ -408,10 +410,24 @@ void SoftBlockDecoder::emitRaw(uint64_t upTo, std::string& bits)
     for (; emitted_ < upTo; ++emitted_) bits.push_back(dataBit(emitted_) ? '1' : '0');
 }
 
-void SoftBlockDecoder::emitWord(uint32_t word, std::string& bits)
+void SoftBlockDecoder::emitWord(uint32_t word, std::string& bits, bool sure)
 {
-    for (int b = kBlockBits - 1; b >= 0; --b) bits.push_back(word >> b & 1 ? '1' : '0');
+    const char one = sure ? 'I' : '1', zero = sure ? 'O' : '0';
+    for (int b = kBlockBits - 1; b >= 0; --b) bits.push_back(word >> b & 1 ? one : zero);
     emitted_ += kBlockBits;
+}
+
+bool SoftBlockDecoder::sure(uint64_t end, uint32_t word) const
+{
+    // Data bit j is the difference of symbols j-1 and j: the block's 26 bits
+    // rest on 27 symbols, and each symbol is wrong with chance
+    // e^-|llr| / (1 + e^-|llr|), at most its weight.
+    double errors = 0;
+    for (uint64_t s = end - kBlockBits; s <= end; ++s) errors += weight_[s % kRing];
+    if (errors > kSureErrors) return false;
+    for (int i = 1; i <= kBlockBits; ++i)
+        if (dataBit(end - kBlockBits + i) != bool(word >> (kBlockBits - i) & 1)) return false;
+    return true;
 }
 
 double SoftBlockDecoder::prior(int position, uint16_t info) const

@@ -36,6 +36,15 @@ public:
     // Appends every bit still held back.
     void finish(std::string& bits);
 
+    // Hand on the bits of a block the soft decisions leave no doubt about
+    // as 'I' and 'O' instead of '1' and '0' (off by default): a block
+    // accepted as the hard decisions read it, with the expected number of
+    // wrong symbols under kSureErrors and no erased symbol. A reader that
+    // knows the marks may take such a block's content as confirmed at once.
+    void setMarkSure(bool on) { markSure_ = on; }
+    static constexpr float kSureErrors = 0.01f;
+    uint64_t blocksSure() const { return sure_; }
+
     bool synchronised() const { return synced_; }
     uint64_t blocksClean() const { return clean_; }
     uint64_t blocksDamaged() const { return damaged_; }
@@ -75,7 +84,10 @@ private:
     void decodeBlock(std::string& bits);
     void emitPending(std::string& bits);
     void emitRaw(uint64_t upTo, std::string& bits);
-    void emitWord(uint32_t word, std::string& bits);
+    void emitWord(uint32_t word, std::string& bits, bool sure = false);
+    // The block ending at `end` reads as `word` in the hard decisions and
+    // its symbols are reliable enough for kSureErrors.
+    bool sure(uint64_t end, uint32_t word) const;
     // How much likelier than an unknown word `info` is at `position`, from
     // the words accepted there so far; 0 for a word never seen.
     double prior(int position, uint16_t info) const;
@@ -123,7 +135,8 @@ private:
     };
     std::array<std::vector<Seen>, 5> seen_;
     std::array<Stats, 5> stats_{};
-    uint64_t clean_ = 0, damaged_ = 0;
+    uint64_t clean_ = 0, damaged_ = 0, sure_ = 0;
+    bool markSure_ = false;
 };
 
 }  // namespace varnak::radio

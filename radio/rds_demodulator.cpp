@@ -613,6 +613,7 @@ SignalReport RdsDemodulator::report() const
     return r;
 }
 
+void RdsDemodulator::setMarkSure(bool on) { d_->blocks.setMarkSure(on); }
 uint64_t RdsDemodulator::blocksClean() const { return d_->blocks.blocksClean(); }
 uint64_t RdsDemodulator::blocksDamaged() const { return d_->blocks.blocksDamaged(); }
 

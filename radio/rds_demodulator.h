@@ -72,6 +72,9 @@ public:
     // bits, still inside the filters, are not demodulated).
     void finish(std::string& bits);
     SignalReport report() const;
+    // Bits of blocks the soft decisions leave no doubt about come as 'I'
+    // and 'O' (SoftBlockDecoder::setMarkSure); off by default.
+    void setMarkSure(bool on);
 
     // Blocks the block decoder handed on clean, and those it damaged because
     // it could not be sure of them, since the start.

@@ -61,7 +61,7 @@ public:
 
     // Notes every status word: whether the blocks of the group to come
     // were repaired decides how sure its characters are.
-    void noteStatus(uint16_t status) { quality_.onStatus(status); }
+    void noteStatus(uint16_t status, bool sure = false) { quality_.onStatus(status, sure); }
     // Notes what a decoded group leaves on the panels: which panels are on,
     // and their records. Draws nothing.
     void note(const DecodedGroup& group);

@@ -191,6 +191,14 @@ void MainWindow::onStatus(uint16_t status)
     if (observer_) observer_->onStatus(status);
 }
 
+// A block the radio demodulator was sure of: its characters confirm at once.
+void MainWindow::onSureStatus(uint16_t status)
+{
+    indicators_->note(rdsformats::StatusWord(status));
+    panels_->noteStatus(status, true);
+    if (observer_) observer_->onSureStatus(status);
+}
+
 void MainWindow::onGroup(const DecodedGroup& g)
 {
     panels_->note(g);

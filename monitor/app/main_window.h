@@ -135,6 +135,7 @@ private:
     // FrameListener
     void onAutoReset(bool inverted) override;
     void onStatus(uint16_t status) override;
+    void onSureStatus(uint16_t status) override;
     void onGroup(const DecodedGroup& group) override;
 
     // RunView

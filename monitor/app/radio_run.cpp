@@ -70,6 +70,8 @@ std::unique_ptr<RadioRun> RadioRun::open(const RadioInput& input, std::string& e
             return nullptr;
         }
         run->demodulator_ = std::make_unique<radio::RdsDemodulator>(run->rate_);
+        // Blocks it is sure of confirm their characters at once (RadioRunner).
+        run->demodulator_->setMarkSure(true);
     } catch (const std::exception& e) {
         error = e.what();
         return nullptr;

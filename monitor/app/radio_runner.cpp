@@ -101,6 +101,7 @@ bool RadioRunner::start(std::unique_ptr<RadioRun> run, const QString& path, bool
     timer_.start();
     context_.processor().setInverted(view.inverted());
     context_.processor().beginStream(true);
+    context_.processor().setSureMarks(true);  // the demodulator marks blocks it is sure of
     sinceView_.start();
     // Called on the worker thread: the bits are taken on this one.
     run_->start([this] {
@@ -164,6 +165,7 @@ void RadioRunner::finish(bool stopped, bool complete)
         processor.endStream();
         if (processor.position() > 0) context_.yieldView();
     }
+    processor.setSureMarks(false);
     if (RunObserver* observer = context_.observer()) observer->runEnded();
     view.setInverted(processor.inverted(), false);
     view.showDecoded();

@@ -26,6 +26,8 @@ void RunContext::onAutoReset(bool inverted) { display_.onAutoReset(inverted); }
 
 void RunContext::onStatus(uint16_t status) { display_.onStatus(status); }
 
+void RunContext::onSureStatus(uint16_t status) { display_.onSureStatus(status); }
+
 void RunContext::onGroup(const DecodedGroup& group)
 {
     ++runGroups_;

@@ -86,6 +86,7 @@ private:
     // FrameListener: counts the groups and hands every event on.
     void onAutoReset(bool inverted) override;
     void onStatus(uint16_t status) override;
+    void onSureStatus(uint16_t status) override;
     void onGroup(const DecodedGroup& group) override;
 
     RunView& view_;

@@ -34,9 +34,9 @@ void GroupOutput::groupGathered(const rdsformats::GroupRecord& gathered)
     write(line_);
 }
 
-void GroupOutput::onStatus(uint16_t status)
+void GroupOutput::onStatus(uint16_t status, bool sure)
 {
-    if (format_ == OutputFormat::Json) quality_.onStatus(status);
+    if (format_ == OutputFormat::Json) quality_.onStatus(status, sure);
     // The assembler takes at most one block word per status word: fetch only that one.
     uint16_t words[4] = {0, 0, 0, 0};
     if (const int n = rdsformats::GroupAssembler::WordTaken(status); n >= 0)

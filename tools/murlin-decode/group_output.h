@@ -60,7 +60,8 @@ public:
     void setTmcLocations(const rdsformats::TmcLocationTable* table) { tmcLocations_ = table; }
 
     // From the frame processor's listener.
-    void onStatus(uint16_t status);
+    // `sure`: the demodulator was sure of the block's bits.
+    void onStatus(uint16_t status, bool sure = false);
     void onGroup(const varnak::DecodedGroup& group);
     // The stream has ended: a group still being gathered goes out.
     void finish();

@@ -258,6 +258,7 @@ public:
     }
 
     void onStatus(uint16_t status) override { output_.onStatus(status); }
+    void onSureStatus(uint16_t status) override { output_.onStatus(status, true); }
     void onGroup(const varnak::DecodedGroup& group) override
     {
         ++groups_;

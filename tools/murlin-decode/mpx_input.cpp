@@ -28,6 +28,7 @@ public:
     Forwarder(varnak::FrameListener& to, std::FILE* flush) : to_(to), flush_(flush) {}
     void onAutoReset(bool inverted) override { to_.onAutoReset(inverted); }
     void onStatus(uint16_t status) override { to_.onStatus(status); }
+    void onSureStatus(uint16_t status) override { to_.onSureStatus(status); }
     void onGroup(const varnak::DecodedGroup& group) override
     {
         to_.onGroup(group);
@@ -158,10 +159,18 @@ bool MpxInput::decode(varnak::FrameProcessor& processor, varnak::FrameListener& 
     error.clear();
     Forwarder forwarder(listener, flushEachGroup);
     processor.setListener(&forwarder);
+    // The demodulator marks the blocks it is sure of; their characters are
+    // confirmed at once.
+    demodulator_->setMarkSure(true);
+    processor.setSureMarks(true);
     struct Restore {
         varnak::FrameProcessor& p;
         varnak::FrameListener& l;
-        ~Restore() { p.setListener(&l); }
+        ~Restore()
+        {
+            p.setListener(&l);
+            p.setSureMarks(false);
+        }
     } restore{processor, listener};
 
     const std::optional<uint64_t> total = source_->frames();
