@@ -92,6 +92,44 @@ TEST_F(FrameProcessorFake, NonHexPairIsSkippedWithoutRepeatingTheLastStatus)
     EXPECT_EQ(recorder.statuses.size(), 1u);
 }
 
+// Bits the radio demodulator marked as sure ('I' one, 'O' zero) read as
+// bits only with the marks on, and a block made of them alone is reported
+// as sure; in a bit file they stay zero bits.
+TEST_F(FrameProcessorFake, SureMarksReadAsBitsAndReportSureBlocks)
+{
+    struct SureRecorder : Recorder {
+        std::vector<uint16_t> sure;
+        void onSureStatus(uint16_t status) override { sure.push_back(status); }
+    };
+    const std::string sureBlock = std::string(13, 'I') + std::string(13, 'O');
+    const std::string mixedBlock = std::string(25, 'I') + "1";
+    const std::string repairedBlock = sureBlock;
+    const struct {
+        bool marks;
+        std::vector<uint16_t> sure, plain;
+        int ones;
+    } cases[] = {
+        // Blocks end at characters 26, 52 and 78: correct, correct, repaired.
+        {true, {0x1001}, {0x1002, 0x1023}, 13 + 25 + 1 + 13},
+        {false, {}, {0x1001, 0x1002, 0x1023}, 1},
+    };
+    for (const auto& c : cases) {
+        fakemurlin::Reset();
+        fakemurlin::script = [](std::size_t n) -> uint16_t {
+            return n == 25 ? 0x1001 : n == 51 ? 0x1002 : n == 77 ? 0x1023 : MURLIN_STATUS_NONE;
+        };
+        SureRecorder r;
+        processor.setListener(&r);
+        processor.setSureMarks(c.marks);
+        processor.process(sureBlock + mixedBlock + repairedBlock, true);
+        EXPECT_EQ(r.sure, c.sure) << c.marks;
+        EXPECT_EQ(r.statuses, c.plain) << c.marks;
+        int ones = 0;
+        for (const auto& call : calls) ones += call.value;
+        EXPECT_EQ(ones, c.ones) << c.marks;
+    }
+}
+
 TEST_F(FrameProcessorFake, StatusNoneReportsNothingAndOtherStatusesAreReported)
 {
     fakemurlin::script = [](std::size_t n) -> uint16_t {

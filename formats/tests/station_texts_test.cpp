@@ -21,6 +21,7 @@ TEST(ConfidentText, ConfirmsOnlyWhatCameTwiceTheSameInCleanBlocks)
         std::size_t pos;
         const char* bytes;
         bool clean;
+        bool sure = false;  // the demodulator was sure of the block
     };
     const struct {
         const char* name;
@@ -30,6 +31,13 @@ TEST(ConfidentText, ConfirmsOnlyWhatCameTwiceTheSameInCleanBlocks)
         bool complete;
     } cases[] = {
         {"nothing", {}, "----", "    ", false},
+        {"once sure", {{0, "AB", true, true}, {2, "CD", true, true}}, "cccc", "ABCD", true},
+        {"sure but repaired", {{0, "AB", false, true}}, "pp--", "AB  ", false},
+        {"a sure change demotes the others",
+         {{0, "AB", true, true}, {2, "CD", true, true}, {2, "CX", true, true}},
+         "ppcc",
+         "ABCX",
+         false},
         {"once clean", {{0, "AB", true}}, "pp--", "AB  ", false},
         {"twice clean", {{0, "AB", true}, {0, "AB", true}, {2, "CD", true}, {2, "CD", true}}, "cccc", "ABCD", true},
         {"repaired never confirms", {{0, "AB", false}, {0, "AB", false}, {0, "AB", false}}, "pp--", "AB  ", false},
@@ -58,7 +66,7 @@ TEST(ConfidentText, ConfirmsOnlyWhatCameTwiceTheSameInCleanBlocks)
     };
     for (const auto& c : cases) {
         ConfidentText t(4);
-        for (const Put& p : c.puts) t.put(p.pos, reinterpret_cast<const uint8_t*>(p.bytes), 2, p.clean);
+        for (const Put& p : c.puts) t.put(p.pos, reinterpret_cast<const uint8_t*>(p.bytes), 2, p.clean, p.sure);
         EXPECT_EQ(t.mask(4), c.mask) << c.name;
         EXPECT_EQ(RdsTextUtf8(t, 4), c.text) << c.name;
         EXPECT_EQ(t.complete(), c.complete) << c.name;

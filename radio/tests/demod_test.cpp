@@ -9,6 +9,7 @@
 #include "rds_demodulator.h"
 #include "rds_encoder.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -272,6 +273,45 @@ TEST(SoftBlockDecoder, PassesSureBlocksCleanAndDamagesDoubtfulOnes)
     const uint16_t info = uint16_t(word >> 10);
     EXPECT_EQ(word ^ (1u << SoftBlockDecoder::kDamageBit), rdsenc::EncodeBlock(info, rdsenc::Block::C));
     for (int p = 0; p < 5; ++p) EXPECT_NE(word & 0x3FF, rdsenc::CheckWord(info, static_cast<rdsenc::Block>(p)));
+}
+
+TEST(SoftBlockDecoder, MarksOnlyBlocksItHasNoDoubtAbout)
+{
+    const std::string bits = RandomGroups(8, 7);
+    const size_t block = 22, symbol = block * 26 + 10;
+    const struct {
+        const char* name;
+        float llr;  // of one symbol inside the block; its sign is the symbol's
+        bool wrong;
+        bool marked;
+    } cases[] = {
+        {"reliable symbols", 8, false, true},
+        {"one weak symbol", 3, false, false},
+        {"one wrong symbol, repaired", 2, true, false},
+    };
+    for (const auto& c : cases) {
+        SoftBlockDecoder decoder;
+        decoder.setMarkSure(true);
+        std::string out = DecodeSymbols(decoder, bits, [&](size_t i, float llr) {
+            if (i != symbol) return llr;
+            const float sign = (llr > 0) != c.wrong ? 1.0f : -1.0f;
+            return sign * c.llr;
+        });
+        ASSERT_EQ(out.size(), bits.size()) << c.name;
+        const auto marked = [&](size_t b) {
+            return std::all_of(out.begin() + long(b * 26), out.begin() + long(b * 26 + 26),
+                               [](char x) { return x == 'I' || x == 'O'; });
+        };
+        EXPECT_EQ(marked(block), c.marked) << c.name;
+        EXPECT_TRUE(marked(block + 8)) << c.name;
+        EXPECT_EQ(decoder.blocksDamaged(), 0u) << c.name;
+        for (char& x : out) x = x == 'I' ? '1' : x == 'O' ? '0' : x;
+        EXPECT_EQ(out, bits) << c.name;
+    }
+    // Unasked, the decoder marks nothing.
+    SoftBlockDecoder plain;
+    const std::string out = DecodeSymbols(plain, bits, [](size_t, float llr) { return llr; });
+    EXPECT_EQ(out, bits);
 }
 
 TEST(SoftBlockDecoder, CorrectsTheBurstsOfFadesAndClicks)
