@@ -300,6 +300,8 @@ SoftBlockDecoder::Decision SoftBlockDecoder::decide(uint64_t end, unsigned posit
 {
     Decision d = chase(end, positions, kDecideSymbols, kDecideFlips);
     if (!d.found) return d;
+    d.ownDoubt = std::max(0.0, (d.mass - d.weight) / d.mass);
+    const uint32_t ownBest = d.word;
     // Words seen before weigh by how often they came (and the chance of a
     // new one): the programme identification in block A, the repeated group
     // types in B, the cycling names and texts in C and D.
@@ -320,6 +322,7 @@ SoftBlockDecoder::Decision SoftBlockDecoder::decide(uint64_t end, unsigned posit
         }
     }
     d.confidence = float(std::min(1.0, best / mass));
+    if (d.word != ownBest) d.ownDoubt = 1;  // taken against the block's own symbols
     const float accept = d.erased > kManyErasures ? kAcceptErased : kAcceptConfidence;
     if (d.confidence < accept || -std::log(best) > kMostFlipped) d.found = false;
     return d;
@@ -388,7 +391,7 @@ void SoftBlockDecoder::emitPending(std::string& bits)
     const uint64_t end = pending_.end;
     emitRaw(end + 1 - kBlockBits, bits);
     if (pending_.decision.found) {
-        const bool isSure = markSure_ && pending_.decision.erased == 0 && sure(end, pending_.decision.word);
+        const bool isSure = markSure_ && sure(pending_.decision);
         emitWord(pending_.decision.word, bits, isSure);
         ++clean_;
         if (isSure) ++sure_;
@@ -417,17 +420,13 @@ void SoftBlockDecoder::emitWord(uint32_t word, std::string& bits, bool sure)
     emitted_ += kBlockBits;
 }
 
-bool SoftBlockDecoder::sure(uint64_t end, uint32_t word) const
+bool SoftBlockDecoder::sure(const Decision& d)
 {
-    // Data bit j is the difference of symbols j-1 and j: the block's 26 bits
-    // rest on 27 symbols, and each symbol is wrong with chance
-    // e^-|llr| / (1 + e^-|llr|), at most its weight.
-    double errors = 0;
-    for (uint64_t s = end - kBlockBits; s <= end; ++s) errors += weight_[s % kRing];
-    if (errors > kSureErrors) return false;
-    for (int i = 1; i <= kBlockBits; ++i)
-        if (dataBit(end - kBlockBits + i) != bool(word >> (kBlockBits - i) & 1)) return false;
-    return true;
+    // The chance that another block was sent, from the block's own symbols
+    // only: the words seen before must not make a block sure (that would
+    // be confirmation by repetition again), and in a deep fade the
+    // reliabilities promise too much.
+    return d.found && d.ownDoubt <= kSureDoubt && d.erased <= kManyErasures;
 }
 
 double SoftBlockDecoder::prior(int position, uint16_t info) const

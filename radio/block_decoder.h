@@ -37,12 +37,13 @@ public:
     void finish(std::string& bits);
 
     // Hand on the bits of a block the soft decisions leave no doubt about
-    // as 'I' and 'O' instead of '1' and '0' (off by default): a block
-    // accepted as the hard decisions read it, with the expected number of
-    // wrong symbols under kSureErrors and no erased symbol. A reader that
-    // knows the marks may take such a block's content as confirmed at once.
+    // as 'I' and 'O' instead of '1' and '0' (off by default): a block whose
+    // own symbols make any other block than the one decided less likely
+    // than kSureDoubt, outside deep fades. A reader that knows the marks may
+    // take such a block's content as confirmed at once. On the radio channel
+    // model no block marked sure was wrong (bench/radio/text_trust.sh).
     void setMarkSure(bool on) { markSure_ = on; }
-    static constexpr float kSureErrors = 0.01f;
+    static constexpr double kSureDoubt = 1e-4;
     uint64_t blocksSure() const { return sure_; }
 
     bool synchronised() const { return synced_; }
@@ -63,6 +64,9 @@ private:
         double weight = 0;     // the best candidate's likelihood, relative to the hard decisions
         double mass = 0;       // the likelihood of all valid blocks, estimated
         int erased = 0;        // symbols of next to no reliability
+        // Estimated chance that the block sent was another, from the
+        // block's own symbols (before the words seen earlier weigh in).
+        double ownDoubt = 1;
     };
 
     float llrAt(uint64_t symbol) const { return llr_[symbol % kRing]; }
@@ -85,9 +89,8 @@ private:
     void emitPending(std::string& bits);
     void emitRaw(uint64_t upTo, std::string& bits);
     void emitWord(uint32_t word, std::string& bits, bool sure = false);
-    // The block ending at `end` reads as `word` in the hard decisions and
-    // its symbols are reliable enough for kSureErrors.
-    bool sure(uint64_t end, uint32_t word) const;
+    // A block decided that is sure enough to be marked.
+    static bool sure(const Decision& d);
     // How much likelier than an unknown word `info` is at `position`, from
     // the words accepted there so far; 0 for a word never seen.
     double prior(int position, uint16_t info) const;

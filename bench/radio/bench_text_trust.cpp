@@ -44,7 +44,8 @@ struct TextWatch : varnak::FrameListener {
     std::string sentPs;
     rdsformats::BlockQuality quality;
     rdsformats::StationTexts texts;
-    std::size_t groups = 0, wrongConfirmed = 0;
+    const std::vector<rdsgen::GroupWords>* truth = nullptr;
+    std::size_t groups = 0, wrongConfirmed = 0, sureBlocks = 0, wrongSure = 0;
     double firstComplete = -1;  // seconds
     std::vector<bool> wrongNow = std::vector<bool>(8, false);
 
@@ -53,7 +54,21 @@ struct TextWatch : varnak::FrameListener {
     void onGroup(const varnak::DecodedGroup& g) override
     {
         ++groups;
-        texts.feed(quality.take(g.blockWords));
+        const rdsformats::GroupRecord record = quality.take(g.blockWords);
+        // A sure block must be one sent around there.
+        const long centre = long((processor->position() - 1) / 104);
+        for (int n = 0; n < 4; ++n) {
+            if (!((record.sure >> n) & 1)) continue;
+            ++sureBlocks;
+            bool sent = false;
+            for (long k = std::max(0L, centre - 3); k <= centre + 3 && k < long(truth->size()); ++k) {
+                const auto& t = (*truth)[size_t(k)];
+                const uint16_t words[4] = {t.a, t.b, t.c, t.d};
+                sent = sent || words[n] == record.blocks[n];
+            }
+            if (!sent) ++wrongSure;
+        }
+        texts.feed(record);
         const rdsformats::ConfidentText& ps = texts.ps();
         for (std::size_t i = 0; i < 8; ++i) {
             const bool wrong = ps.state(i) == rdsformats::CharState::Confirmed &&
@@ -66,14 +81,14 @@ struct TextWatch : varnak::FrameListener {
 };
 
 struct Outcome {
-    std::size_t decoded = 0, wrong = 0;
+    std::size_t decoded = 0, wrong = 0, sureBlocks = 0, wrongSure = 0;
     double firstComplete = -1;
 };
 
 // The demodulator's bits for `seconds` of the station from group `skip` of
 // its cycle on, through the radio channel at `cn` dB.
 std::string Receive(const rdsgen::Station& station, const ChannelConfig& base, double cn, double seconds, int seed,
-                    std::size_t skip, std::size_t& sent)
+                    std::size_t skip, std::vector<rdsgen::GroupWords>& truth)
 {
     rdsgen::Transmitter tx(station);
     for (std::size_t k = 0; k < skip; ++k) tx.next(0);
@@ -82,8 +97,8 @@ std::string Receive(const rdsgen::Station& station, const ChannelConfig& base, d
     for (std::size_t g = 0; g < groups; ++g) {
         const auto w = tx.next(double(g) * 104 / 1187.5);
         rdsenc::AppendGroup(bits, w.a, w.b, w.c, w.d);
+        truth.push_back(w);
     }
-    sent = groups;
     const double rate = 171000;
     varnak::radio::MpxConfig config;
     config.sampleRate = rate;
@@ -114,13 +129,15 @@ std::string Receive(const rdsgen::Station& station, const ChannelConfig& base, d
     return out;
 }
 
-Outcome Decode(const varnak::MurlinApi& api, const std::string& bits, const std::string& ps, bool soft)
+Outcome Decode(const varnak::MurlinApi& api, const std::string& bits, const std::vector<rdsgen::GroupWords>& truth,
+               const std::string& ps, bool soft)
 {
     api.RDSInit();
     varnak::FrameProcessor processor(api);
     TextWatch watch;
     watch.processor = &processor;
     watch.sentPs = ps;
+    watch.truth = &truth;
     processor.setListener(&watch);
     if (soft) {
         processor.setSureMarks(true);
@@ -130,7 +147,7 @@ Outcome Decode(const varnak::MurlinApi& api, const std::string& bits, const std:
         for (char& c : plain) c = c == 'I' ? '1' : c == 'O' ? '0' : c;
         processor.process(plain, true);
     }
-    return {watch.groups, watch.wrongConfirmed, watch.firstComplete};
+    return {watch.groups, watch.wrongConfirmed, watch.sureBlocks, watch.wrongSure, watch.firstComplete};
 }
 
 double Median(std::vector<double> v)
@@ -176,34 +193,39 @@ int main(int argc, char** argv)
     }
     const rdsgen::Station station = rdsgen::LoadStation(stationPath);
     const std::string ps = station.ps;
-    std::printf("%6s %8s %8s %7s %7s %9s %9s %9s %9s\n", "C/N", "groups", "groups%", "wrongS", "wrongR", "psSmed",
-                "psSmax", "psRmed", "psRmax");
+    std::printf("%6s %8s %8s %7s %7s %9s %9s %9s %9s %7s %9s\n", "C/N", "groups", "groups%", "wrongS", "wrongR",
+                "psSmed", "psSmax", "psRmed", "psRmax", "sure%", "wrongSure");
     for (double cn : cns) {
-        std::size_t sent = 0, decoded = 0, wrongSoft = 0, wrongRepeat = 0;
+        std::size_t sent = 0, decoded = 0, wrongSoft = 0, wrongRepeat = 0, sureBlocks = 0, wrongSure = 0;
         for (int seed = 1; seed <= seeds; ++seed) {
-            std::size_t n = 0;
-            const std::string bits = Receive(station, channel, cn, seconds, seed, 0, n);
-            sent += n;
-            const Outcome soft = Decode(*api, bits, ps, true);
-            const Outcome repeat = Decode(*api, bits, ps, false);
+            std::vector<rdsgen::GroupWords> truth;
+            const std::string bits = Receive(station, channel, cn, seconds, seed, 0, truth);
+            sent += truth.size();
+            const Outcome soft = Decode(*api, bits, truth, ps, true);
+            const Outcome repeat = Decode(*api, bits, truth, ps, false);
             decoded += soft.decoded;
             wrongSoft += soft.wrong;
             wrongRepeat += repeat.wrong;
+            sureBlocks += soft.sureBlocks;
+            wrongSure += soft.wrongSure;
         }
         std::vector<double> timesSoft, timesRepeat;
         for (int t = 0; t < trials; ++t) {
-            std::size_t n = 0;
-            const std::string bits = Receive(station, channel, cn, trialSeconds, 1000 + t, std::size_t(t) * 7, n);
-            const Outcome soft = Decode(*api, bits, ps, true);
-            const Outcome repeat = Decode(*api, bits, ps, false);
+            std::vector<rdsgen::GroupWords> truth;
+            const std::string bits = Receive(station, channel, cn, trialSeconds, 1000 + t, std::size_t(t) * 7, truth);
+            const Outcome soft = Decode(*api, bits, truth, ps, true);
+            const Outcome repeat = Decode(*api, bits, truth, ps, false);
             // A run that never completes the PS counts as its whole length.
             timesSoft.push_back(soft.firstComplete < 0 ? trialSeconds : soft.firstComplete);
             timesRepeat.push_back(repeat.firstComplete < 0 ? trialSeconds : repeat.firstComplete);
         }
-        std::printf("%6.1f %8zu %7.2f%% %7zu %7zu %8.2fs %8.2fs %8.2fs %8.2fs\n", cn, sent,
+        const auto worst = [](const std::vector<double>& v) {
+            return v.empty() ? -1.0 : *std::max_element(v.begin(), v.end());
+        };
+        std::printf("%6.1f %8zu %7.2f%% %7zu %7zu %8.2fs %8.2fs %8.2fs %8.2fs %6.1f%% %9zu\n", cn, sent,
                     100.0 * double(decoded) / double(sent), wrongSoft, wrongRepeat, Median(timesSoft),
-                    *std::max_element(timesSoft.begin(), timesSoft.end()), Median(timesRepeat),
-                    *std::max_element(timesRepeat.begin(), timesRepeat.end()));
+                    worst(timesSoft), Median(timesRepeat), worst(timesRepeat),
+                    100.0 * double(sureBlocks) / double(4 * sent), wrongSure);
         std::fflush(stdout);
     }
     return 0;

@@ -12,17 +12,20 @@
 // recordings by name) and an SDR (--sdr) start a band run: every station is
 // decoded and the band window shows them. --exit-when-done closes the window
 // once that run has ended and its decode log is closed; --screenshot saves a
-// picture of the window at that moment. Qt's own options (-platform
+// picture of the window at that moment (with --history, the history window
+// beside it). Qt's own options (-platform
 // offscreen, ...) are accepted too. SIGINT, SIGTERM and SIGHUP close the
 // window as the user would, then end the program with the signal's status.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QPainter>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -316,7 +319,19 @@ int main(int argc, char* argv[])
             if (!ok) status = 1;
             // After a band run the picture is of the band window.
             QWidget& pictured = band->isVisible() ? static_cast<QWidget&>(*band) : window;
-            if (!shot.isEmpty() && !pictured.grab().save(shot)) {
+            QPixmap picture = shot.isEmpty() ? QPixmap() : pictured.grab();
+            if (!shot.isEmpty() && history->isVisible()) {
+                // With the history window open (--history) it goes beside the window.
+                const QPixmap side = history->grab();
+                QPixmap both(picture.width() + side.width(), std::max(picture.height(), side.height()));
+                both.fill(window.palette().window().color());
+                QPainter painter(&both);
+                painter.drawPixmap(0, 0, picture);
+                painter.drawPixmap(picture.width(), 0, side);
+                painter.end();
+                picture = both;
+            }
+            if (!shot.isEmpty() && !picture.save(shot)) {
                 std::fprintf(stderr, "varnak: cannot save the picture %s\n", qPrintable(shot));
                 status = 1;
             }
