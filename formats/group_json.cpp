@@ -13,6 +13,14 @@
 namespace rdsformats {
 namespace {
 
+// Four upper-case hexadecimal digits of `value` (the hot path of every
+// group: no printf).
+void AppendHex4(std::string& out, unsigned value)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (int shift = 12; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 15u];
+}
+
 // Builds one object; every add* call writes `"key":value` with a comma
 // before all but the first member.
 class JsonObject {
@@ -40,9 +48,10 @@ public:
     }
     void addHex4(const char* name, unsigned value)
     {
-        char buffer[8];
-        std::snprintf(buffer, sizeof buffer, "%04X", value & 0xFFFFu);
-        addText(name, buffer);
+        key(name);
+        out_ += '"';
+        AppendHex4(out_, value);
+        out_ += '"';
     }
     void addText(const char* name, const char* text)
     {
@@ -66,9 +75,9 @@ public:
     // A frequency in units of 100 kHz as MHz, e.g. 876 -> 87.6.
     void addMhz(unsigned value)
     {
-        char buffer[16];
-        std::snprintf(buffer, sizeof buffer, "%u.%u", value / 10, value % 10);
-        out_ += buffer;
+        out_ += std::to_string(value / 10);
+        out_ += '.';
+        out_ += static_cast<char>('0' + value % 10);
     }
     std::string& raw() { return out_; }
 
@@ -316,9 +325,10 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
         o.key("freq");
         out += FrequencyText(*extras.frequencyMhz);
     }
-    char name[8];
-    std::snprintf(name, sizeof name, "%u%c", type, versionB ? 'B' : 'A');
-    o.addText("group", name);
+    const char groupName[4] = {type >= 10 ? '1' : static_cast<char>('0' + type),
+                          type >= 10 ? static_cast<char>('0' + type - 10) : (versionB ? 'B' : 'A'),
+                          type >= 10 ? (versionB ? 'B' : 'A') : '\0', '\0'};
+    o.addText("group", groupName);
     o.addInt("type", type);
     o.addText("version", versionB ? "B" : "A");
     if (extras.rxTime) o.addText("rxTime", FormatIsoUtc(*extras.rxTime).c_str());
@@ -336,9 +346,10 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
     o.key("blocks");
     o.raw() += '[';
     for (int n = 0; n < 4; ++n) {
-        char word[8];
-        std::snprintf(word, sizeof word, "%s\"%04X\"", n ? "," : "", group.blockWords[n]);
-        o.raw() += word;
+        if (n) o.raw() += ',';
+        o.raw() += '"';
+        AppendHex4(o.raw(), group.blockWords[n]);
+        o.raw() += '"';
     }
     o.raw() += ']';
 
@@ -377,8 +388,9 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
             break;
         case 3:
             if (!versionB) {
-                std::snprintf(name, sizeof name, "%u%c", s.odaGroupType, s.odaGroupVersion ? 'B' : 'A');
-                o.addText("odaGroup", name);
+                char odaGroup[8];
+                std::snprintf(odaGroup, sizeof odaGroup, "%u%c", s.odaGroupType, s.odaGroupVersion ? 'B' : 'A');
+                o.addText("odaGroup", odaGroup);
                 o.addHex4("odaMessage", s.odaMessage);
                 o.addHex4("odaAid", s.odaAid);
                 if (const char* oda = rdsformats::OdaName(s.odaAid)) o.addText("odaName", oda);
