@@ -199,7 +199,7 @@ bool TmcAssembler::feed(uint16_t b, uint16_t c, uint16_t d)
         m.extent = (c >> 11) & 7;
         m.event = c & 0x7FF;
         m.location = d;
-        last_ = m;
+        remember(m);
         active_ = false;
         return true;
     }
@@ -267,7 +267,22 @@ void TmcAssembler::finish()
                           (label == kLabelQuantifier8 && type >= 6);
         if (fits && mainEvent && !m.quantifier) m.quantifier = value;
     }
+    remember(m);
+}
+
+void TmcAssembler::remember(const TmcMessage& m)
+{
     last_ = m;
+    std::erase_if(recent_, [&](const TmcMessage& r) { return r.event == m.event && r.location == m.location; });
+    recent_.push_back(m);
+    if (recent_.size() > kRecent) recent_.pop_front();
+}
+
+const TmcMessage* TmcAssembler::recent(uint16_t event, uint16_t location) const
+{
+    for (auto it = recent_.rbegin(); it != recent_.rend(); ++it)
+        if (it->event == event && it->location == location) return &*it;
+    return nullptr;
 }
 
 }  // namespace rdsformats

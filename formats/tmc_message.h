@@ -16,7 +16,9 @@
 // event list.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 
@@ -69,11 +71,17 @@ public:
     void clear() { *this = TmcAssembler{}; }
     // The last whole message.
     const std::optional<TmcMessage>& last() const { return last_; }
+    // The last whole message of `event` at `location` among the recent
+    // ones (stations cycle through their messages), or null.
+    const TmcMessage* recent(uint16_t event, uint16_t location) const;
+    static constexpr std::size_t kRecent = 16;
 
 private:
     void finish();
+    void remember(const TmcMessage& m);
 
     std::optional<TmcMessage> last_;
+    std::deque<TmcMessage> recent_;  // newest last, at most kRecent
     // The multi-group message being put together.
     bool active_ = false;
     int continuity_ = -1;

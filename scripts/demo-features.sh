@@ -12,7 +12,9 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build/release}
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNAK_TESTS=OFF >/dev/null
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNAK_TESTS=OFF >/dev/null
+fi
 cmake --build "$build" -j2 --target varnak murlin-decode rdsgen murlin >/dev/null
 
 work=$(mktemp -d)

@@ -208,6 +208,11 @@ TEST(TmcAssembler, MultiGroupMessagesWholeOnlyWithoutGaps)
         EXPECT_EQ(*m.quantifier, 3u) << c.name;
         EXPECT_EQ(TmcFillQuantity("(Q) accident(s)", TmcQuantifierText(TmcQuantifierType(m.event), *m.quantifier)),
                   "3 accidents");
+        // Kept among the recent messages while others come.
+        a.feed(0x0008, 0x0065, 500);  // a single-group message, event 101
+        ASSERT_NE(a.recent(12, 203), nullptr) << c.name;
+        EXPECT_EQ(*a.recent(12, 203)->quantifier, 3u) << c.name;
+        EXPECT_EQ(a.recent(12, 500), nullptr) << c.name;
     }
     // A quantifier field of the wrong width for the event is not its quantifier.
     TmcAssembler a;

@@ -262,8 +262,8 @@ void GroupPanels::showTmc(const DecoderState& r)
     if (r.tmcEvent != 0) {
         QString event = describe(&MurlinApi::RDSEVTDesc, r.tmcEvent);
         // The message put together from its groups fills in its quantifier.
-        const auto& whole = texts_.tmc().last();
-        if (whole && whole->quantifier && whole->event == r.tmcEvent && whole->location == r.tmcLocation) {
+        const rdsformats::TmcMessage* whole = texts_.tmc().recent(r.tmcEvent, r.tmcLocation);
+        if (whole && whole->quantifier) {
             const auto quantity =
                 rdsformats::TmcQuantifierText(rdsformats::TmcQuantifierType(whole->event), *whole->quantifier);
             event = QString::fromStdString(rdsformats::TmcFillQuantity(event.toStdString(), quantity));
