@@ -326,8 +326,8 @@ void AppendGroupJson(std::string& out, const varnak::DecodedGroup& group, const 
         out += FrequencyText(*extras.frequencyMhz);
     }
     const char groupName[4] = {type >= 10 ? '1' : static_cast<char>('0' + type),
-                          type >= 10 ? static_cast<char>('0' + type - 10) : (versionB ? 'B' : 'A'),
-                          type >= 10 ? (versionB ? 'B' : 'A') : '\0', '\0'};
+                               type >= 10 ? static_cast<char>('0' + type - 10) : (versionB ? 'B' : 'A'),
+                               type >= 10 ? (versionB ? 'B' : 'A') : '\0', '\0'};
     o.addText("group", groupName);
     o.addInt("type", type);
     o.addText("version", versionB ? "B" : "A");

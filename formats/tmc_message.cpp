@@ -263,8 +263,8 @@ void TmcAssembler::finish()
         if (label == kLabelDuration) m.duration = static_cast<int>(value);
         if (label == kLabelControl && value == kControlSetDiversion) m.diversion = true;
         if (label == kLabelAdditionalEvent) mainEvent = false;
-        const bool fits = (label == kLabelQuantifier5 && type >= 0 && type <= 5) ||
-                          (label == kLabelQuantifier8 && type >= 6);
+        const bool fits =
+            (label == kLabelQuantifier5 && type >= 0 && type <= 5) || (label == kLabelQuantifier8 && type >= 6);
         if (fits && mainEvent && !m.quantifier) m.quantifier = value;
     }
     remember(m);

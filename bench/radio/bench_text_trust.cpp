@@ -71,8 +71,8 @@ struct TextWatch : varnak::FrameListener {
         texts.feed(record);
         const rdsformats::ConfidentText& ps = texts.ps();
         for (std::size_t i = 0; i < 8; ++i) {
-            const bool wrong = ps.state(i) == rdsformats::CharState::Confirmed &&
-                               ps.byte(i) != static_cast<uint8_t>(sentPs[i]);
+            const bool wrong =
+                ps.state(i) == rdsformats::CharState::Confirmed && ps.byte(i) != static_cast<uint8_t>(sentPs[i]);
             if (wrong && !wrongNow[i]) ++wrongConfirmed;  // counted once each time it turns wrong
             wrongNow[i] = wrong;
         }
@@ -223,9 +223,8 @@ int main(int argc, char** argv)
             return v.empty() ? -1.0 : *std::max_element(v.begin(), v.end());
         };
         std::printf("%6.1f %8zu %7.2f%% %7zu %7zu %8.2fs %8.2fs %8.2fs %8.2fs %6.1f%% %9zu\n", cn, sent,
-                    100.0 * double(decoded) / double(sent), wrongSoft, wrongRepeat, Median(timesSoft),
-                    worst(timesSoft), Median(timesRepeat), worst(timesRepeat),
-                    100.0 * double(sureBlocks) / double(4 * sent), wrongSure);
+                    100.0 * double(decoded) / double(sent), wrongSoft, wrongRepeat, Median(timesSoft), worst(timesSoft),
+                    Median(timesRepeat), worst(timesRepeat), 100.0 * double(sureBlocks) / double(4 * sent), wrongSure);
         std::fflush(stdout);
     }
     return 0;

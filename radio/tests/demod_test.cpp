@@ -9,8 +9,8 @@
 #include "rds_demodulator.h"
 #include "rds_encoder.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include <cmath>
 #include <random>

@@ -220,8 +220,7 @@ GroupWords Transmitter::tmcMultiGroup(GroupId g, const TmcMessage& m)
     const uint8_t continuity = uint8_t(1 + tmcIndex_ % 6);
     if (tmcPart_ == 0) {
         tmcPart_ = 1;
-        const uint16_t c =
-            uint16_t(0x8000 | (m.direction ? 0x4000 : 0) | (m.extent & 7) << 11 | (m.event & 0x7FF));
+        const uint16_t c = uint16_t(0x8000 | (m.direction ? 0x4000 : 0) | (m.extent & 7) << 11 | (m.event & 0x7FF));
         return {pi, BlockB(g, continuity), c, m.location};
     }
     tmcPart_ = 0;

@@ -177,6 +177,7 @@ std::string HelpText()
         "  ct 2026-12-08 19:55 +1          clock time (UTC) and local offset in hours\n"
         "  oda 0xCD46 8A 0x0000            open data application: AID, group, message (3A)\n"
         "  tmc event=101 location=0x3A2F extent=2 duration=3 direction=1 diversion=0 t=0 f=1\n"
+        "      quantifier=3                 with it the message goes out as two groups\n"
         "  eon 0xC202 ps=\"KESTREL2\" tp=1 ta=0 pty=3 pin=8:20:00 af=89.1,95.3\n"
         "      mapped=97.4:89.1 am=97.4:531 linkage=0x1234 v10=0x0 v11=0x0 v15=0x0\n"
         "  raw 5A 0x1F 0x1234 0x5678       any group: block B bits 4..0, block C (or pi), block D\n"

@@ -308,8 +308,8 @@ void ParseEon(const LineReader& r, const Args& a, Station& st)
 
 void ParseTmc(const LineReader& r, const Args& a, Station& st)
 {
-    auto kv =
-        KeyValues(r, "tmc", a, 0, {"event", "location", "extent", "duration", "direction", "diversion", "t", "f", "quantifier"});
+    auto kv = KeyValues(r, "tmc", a, 0,
+                        {"event", "location", "extent", "duration", "direction", "diversion", "t", "f", "quantifier"});
     if (!kv.count("event") || !kv.count("location")) r.fail("tmc: event= and location= are required");
     TmcMessage m;
     m.event = uint16_t(r.number(kv["event"], "tmc event", 0, 2047));

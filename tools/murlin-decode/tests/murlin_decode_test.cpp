@@ -686,7 +686,8 @@ TEST_F(MurlinDecodeFormats, TmcQuantifierFilledIntoTheEventText)
                          R"("diversion":0,"groups":2})"),
               std::string::npos);
     // A single-group message has its phrase as it is.
-    EXPECT_NE(r.out.find(R"("tmcMessage":{"event":101,"eventText":"Stationary traffic","location":203,)"), std::string::npos);
+    EXPECT_NE(r.out.find(R"("tmcMessage":{"event":101,"eventText":"Stationary traffic","location":203,)"),
+              std::string::npos);
 }
 
 TEST_F(MurlinDecode, JsonLeavesOutWhatWasNotReceivedYet)
