@@ -32,7 +32,7 @@ bool ReadNames(const QJsonObject& o, const char* key, std::set<std::string>& out
         error = std::string("'") + key + "' is not a list of names";
         return false;
     }
-    for (const QJsonValue& v : o.value(key).toArray()) {
+    for (const QJsonValue v : o.value(key).toArray()) {
         if (!v.isString()) {
             error = std::string("'") + key + "' holds something other than names";
             return false;
