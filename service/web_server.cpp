@@ -36,6 +36,7 @@ constexpr int64_t kDay = 86400 * 100;
 constexpr int64_t kMaxRange = 31 * kDay;
 constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
 constexpr int kSocketSendBuffer = 256 * 1024;
+constexpr int kIdleMs = 30000;  // an HTTP connection without a byte for this long is closed
 
 using Status = QHttpServerResponder::StatusCode;
 
@@ -123,13 +124,25 @@ protected:
         // Connected before the HTTP server's own handler, so it sees every
         // byte first. A WebSocket upgrade takes these connections away.
         auto pending = std::make_shared<qint64>(0);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket, pending] {
-            *pending += socket->bytesAvailable();
-            if (*pending > maxPending_)
-                Refuse(socket, "413 Payload Too Large",
-                       ErrorJson(413, "the request is larger than " + std::to_string(maxPending_ / 1024) + " KiB"));
-        });
+        auto* idle = new QTimer(socket);
+        const QMetaObject::Connection reading =
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket, pending, idle] {
+                idle->start();
+                *pending += socket->bytesAvailable();
+                if (*pending > maxPending_)
+                    Refuse(socket, "413 Payload Too Large",
+                           ErrorJson(413, "the request is larger than " + std::to_string(maxPending_ / 1024) + " KiB"));
+            });
         connect(socket, &QTcpSocket::bytesWritten, this, [pending] { *pending = 0; });
+        // An HTTP connection silent for a while is closed, so that idle or
+        // half-sent requests cannot hold every connection. A WebSocket
+        // upgrade cuts `reading` off (Qt takes the socket over): those stay.
+        idle->setSingleShot(true);
+        idle->setInterval(kIdleMs);
+        connect(idle, &QTimer::timeout, socket, [socket, reading] {
+            if (reading) socket->disconnectFromHost();
+        });
+        idle->start();
         addPendingConnection(socket);
     }
 
