@@ -186,7 +186,9 @@ protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override
     {
         ++requests_;
-        if (Header(request.headers(), "Upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+        const auto headers = request.headers();
+        if (Header(headers, "Upgrade").compare("websocket", Qt::CaseInsensitive) == 0 &&
+            Header(headers, "Connection").toLower().contains("upgrade")) {
             refusal_ = upgradeAnswer(request);
             return refusal_->body.isEmpty();
         }
@@ -292,12 +294,11 @@ private:
             if (!query.hasQueryItem(name)) continue;
             const std::string text = query.queryItemValue(name, QUrl::FullyDecoded).toStdString();
             const auto time = ParseUtcTime(text);
-            if (!time || text.size() > 40) return badParameter(name, "not an ISO 8601 time like 2026-12-09T10:44:42Z");
+            if (!time) return badParameter(name, "not an ISO 8601 UTC time like 2026-12-09T10:44:42Z");
             (name[0] == 'f' ? f : t) = time;
         }
         if (t) to = *t;
         from = f ? *f : to - kDay;
-        if (!t && f && to - from > kMaxRange) to = from + kMaxRange;
         if (to < from) return badParameter("to", "before 'from'");
         if (to - from > kMaxRange) return badParameter("from", "the range is longer than 31 days");
         return std::nullopt;

@@ -55,10 +55,15 @@ public:
                                          "/token\ndashboard = " + dir.toStdString() + "/dash\n" + extra);
         process_.start(VARNAKD_PATH, {"--config", dir + "/d.conf"});
     }
-    ~Daemon()
+    ~Daemon() { stop(); }
+    // Stops it as systemd would; its exit status.
+    int stop()
     {
+        if (process_.state() == QProcess::NotRunning) return process_.exitCode();
         process_.terminate();
-        process_.waitForFinished(10000);
+        process_.waitForFinished(20000);
+        log_ += process_.readAllStandardError().toStdString();
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
     }
     // Waits for `text` in the log.
     bool waitFor(const std::string& text)
@@ -239,13 +244,15 @@ TEST_F(WebTest, RefusesBadRequestsWithJsonErrors)
         {"/api/stations/north/-5", kToken, "GET", 400, "bad parameter 'frequency': '-5' is no frequency in MHz"},
         {"/api/stations?sort=pi", kToken, "GET", 400, "bad parameter 'sort': unknown"},
         {history + "?from=yesterday", kToken, "GET", 400,
-         "bad parameter 'from': not an ISO 8601 time like 2026-12-09T10:44:42Z"},
+         "bad parameter 'from': not an ISO 8601 UTC time like 2026-12-09T10:44:42Z"},
+        {history + "?from=2026-12-08T20:00:00%2B01:00", kToken, "GET", 400,
+         "bad parameter 'from': not an ISO 8601 UTC time like 2026-12-09T10:44:42Z"},
         {history + "?from=2026-12-08T20:00:00Z&to=2026-12-08T19:00:00Z", kToken, "GET", 400,
          "bad parameter 'to': before 'from'"},
         {history + "?from=2026-10-01T00:00:00Z&to=2026-12-01T00:00:00Z", kToken, "GET", 400,
          "bad parameter 'from': the range is longer than 31 days"},
         {"/api/alarms?to=soon", kToken, "GET", 400,
-         "bad parameter 'to': not an ISO 8601 time like 2026-12-09T10:44:42Z"},
+         "bad parameter 'to': not an ISO 8601 UTC time like 2026-12-09T10:44:42Z"},
         {"/api/stations/north/98.5/texts", kToken, "GET", 404, "no such endpoint"},
         {"/api/nothing", kToken, "GET", 404, "no such endpoint /api/nothing"},
         {"/%2e%2e/%2e%2e/etc/passwd", "", "GET", 404, "not found"},
@@ -339,6 +346,9 @@ TEST(WebLiveTest, ClientsGetHelloStatesAlarmsAndWhatTheySubscribed)
     EXPECT_EQ(groups.count("state") + groups.count("alarm"), 0);
     EXPECT_TRUE(Has(groups.messages.back(), "{\"type\":\"group\",\"id\":\"north/98.5\",\"group\":{\"group\":"))
         << groups.messages.back();
+    // Stopped with clients still there, it ends cleanly (and, sanitised, frees everything).
+    EXPECT_EQ(daemon.stop(), 0) << daemon.log();
+    EXPECT_FALSE(Has(daemon.log(), "ERROR")) << daemon.log();
 }
 
 TEST(WebLiveTest, ASlowClientIsDroppedWithAMessage)
@@ -406,6 +416,8 @@ TEST(WebLiveTest, ASlowClientIsDroppedWithAMessage)
     EXPECT_TRUE(
         got.contains("{\"type\":\"dropped\",\"reason\":\"the client did not keep up: more than 256 KiB waited\"}"));
     EXPECT_LT(got.size(), 2 * 1024 * 1024) << "what waited for the slow client was bounded";
+    EXPECT_EQ(daemon.stop(), 0) << daemon.log();
+    EXPECT_FALSE(Has(daemon.log(), "ERROR")) << daemon.log();
 }
 
 }  // namespace
