@@ -35,6 +35,8 @@ struct SourceStatus {
 class EventSink {
 public:
     virtual ~EventSink() = default;
+    // A station is watched from now on (its state still empty): before its first group.
+    virtual void stationAdded(const rdsformats::StationState& /*state*/) {}
     // The state changed (or a heartbeat: the quality moved on).
     virtual void stateChanged(const rdsformats::StationState& /*state*/) {}
     // An alarm was raised or cleared; `active` the station's alarms now.

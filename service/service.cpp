@@ -52,6 +52,7 @@ StationPipeline& Service::station(const SourceRunner& runner, const std::string&
         o.start = runner.config().start.value_or(StationPipeline::WallClock());
         o.groupsJson = config_.mqtt.enabled && config_.mqtt.groups;
         slot = std::make_unique<StationPipeline>(api_, o, sinks_);
+        for (EventSink* sink : sinks_) sink->stationAdded(slot->state());
     }
     return *slot;
 }

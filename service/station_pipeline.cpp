@@ -43,6 +43,7 @@ StationPipeline::StationPipeline(const varnak::MurlinApi& api, Options options, 
     history_.setLimit(200);  // the state needs the newest entries only
     state_.site = options_.site;
     state_.name = options_.name;
+    state_.updated = options_.live ? WallClock() : options_.start;
     minute_.site = options_.site;
     minute_.station = options_.name;
 }

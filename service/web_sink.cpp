@@ -29,6 +29,16 @@ bool Before(const WebStation& a, const WebStation& b)
 
 std::string StationId(const std::string& site, const std::string& name) { return site + "/" + name; }
 
+void WebSink::stationAdded(const rdsformats::StationState& state)
+{
+    const std::string id = StationId(state.site, state.name);
+    std::lock_guard lock(mutex_);
+    if (!stations_.count(id)) {
+        stations_[id].state = state;
+        changed_.insert(id);
+    }
+}
+
 void WebSink::stateChanged(const rdsformats::StationState& state)
 {
     const std::string id = StationId(state.site, state.name);

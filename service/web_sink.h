@@ -34,6 +34,7 @@ public:
     static constexpr std::size_t kMaxPendingGroups = 20000;
 
     // Decoding thread.
+    void stationAdded(const rdsformats::StationState& state) override;
     void stateChanged(const rdsformats::StationState& state) override;
     void alarm(const AlarmEvent& event, const std::vector<AlarmEvent>& active) override;
     void group(const rdsformats::StationState& state, const std::string& json) override;

@@ -313,8 +313,11 @@ TEST(WebLiveTest, ClientsGetHelloStatesAlarmsAndWhatTheySubscribed)
     EXPECT_TRUE(Has(south.messages.back(), "bad subscription: expected {\\\"subscribe\\\":{...}}"))
         << south.messages.back();
 
-    // The first message is the whole picture: nothing yet.
-    EXPECT_TRUE(Has(all.messages.at(0), "\"stations\":[],\"alarms\":[]}")) << all.messages.at(0);
+    // The first message is the whole picture: the station, known before its first group.
+    EXPECT_TRUE(
+        Has(all.messages.at(0),
+            "\"stations\":[{\"site\":\"north\",\"name\":\"98.5\",\"freq\":98.50,\"ps\":\"\",\"radiotext\":\"\""))
+        << all.messages.at(0);
     {
         QFile fifo(d + "/fifo");
         ASSERT_TRUE(fifo.open(QIODevice::WriteOnly));
