@@ -111,12 +111,12 @@ public:
     using Vec = float __attribute__((vector_size(16)));
     static constexpr unsigned kLanes = 4;
 
-    FirstStage(double sampleRate, unsigned decimation, const std::vector<float>& lowpass)
+    FirstStage(double sampleRate, double carrierHz, unsigned decimation, const std::vector<float>& lowpass)
     {
         const unsigned n = unsigned(lowpass.size());
         length_ = (n + kLanes - 1) / kLanes * kLanes;
         taps_.assign(4 * length_ / kLanes, Vec{0, 0, 0, 0});
-        const double centres[2] = {kCarrierHz, kPilotHz};
+        const double centres[2] = {carrierHz, kPilotHz};
         for (int band = 0; band < 2; ++band) {
             const double w = kTwoPi * centres[band] / sampleRate;
             // y = sum_k h[k] e^{jwk} x[n-k]; the history is read oldest
@@ -194,7 +194,7 @@ struct Average {
 }  // namespace
 
 struct RdsDemodulator::Impl {
-    explicit Impl(double sampleRate);
+    Impl(double sampleRate, double carrierHz);
     ~Impl();
     void input(const float* samples, std::size_t count, std::string& bits);
     void pilotStep(cf pilot);
@@ -215,6 +215,11 @@ struct RdsDemodulator::Impl {
     cf interpolate(double t) const;
 
     double fs;
+    // The subcarrier as a multiple of the pilot (3 for 57 kHz). The carrier
+    // follows the pilot only for a whole multiple: the pilot loop's phase is
+    // kept within one turn, and a fraction of it would jump at every wrap.
+    double harmonic = 3;
+    bool pilotAid = true;
     unsigned decimation;  // first stage
     double rate2;         // after the second stage
     double samplesPerBit;
@@ -274,7 +279,9 @@ struct RdsDemodulator::Impl {
     uint64_t samples = 0, bitCount = 0;
 };
 
-RdsDemodulator::Impl::Impl(double sampleRate) : fs(sampleRate)
+RdsDemodulator::Impl::Impl(double sampleRate, double carrierHz)
+    : fs(sampleRate), harmonic(carrierHz / kPilotHz), pilotAid(harmonic == std::floor(harmonic)),
+      blocks(carrierHz == kCarrierHz ? SoftBlockDecoder::Groups::AB : SoftBlockDecoder::Groups::TypeC)
 {
     decimation = std::max(1u, unsigned(std::lround(fs / kFirstRate)));
     const double rate1 = fs / decimation;
@@ -284,7 +291,7 @@ RdsDemodulator::Impl::Impl(double sampleRate) : fs(sampleRate)
     // First stage: pass the band ± 4 kHz, stop what would fold onto it.
     const double pass = 4000, stop = rate1 - 4000;
     const std::vector<float> lowpass = Lowpass(OddLength((stop - pass) / fs), (pass + stop) / 2 / fs);
-    first = std::make_unique<FirstStage>(fs, decimation, lowpass);
+    first = std::make_unique<FirstStage>(fs, carrierHz, decimation, lowpass);
     taps1 = first->length();
     history.assign(taps1 - 1 + 4096, 0.0f);
     filled = taps1 - 1;
@@ -403,8 +410,8 @@ void RdsDemodulator::Impl::followPilot(bool on, double pilotNow)
 {
     // Keep the carrier's phase and frequency continuous across the switch.
     const double sign = on ? -1 : 1;
-    carrierOffset = Wrap(carrierOffset + sign * 3 * pilotNow);
-    carrierFreq += sign * 3 * pilotFreq / kSecondPerPilot;
+    carrierOffset = Wrap(carrierOffset + sign * harmonic * pilotNow);
+    carrierFreq += sign * harmonic * pilotFreq / kSecondPerPilot;
     onPilot = on;
 }
 
@@ -416,7 +423,7 @@ void RdsDemodulator::Impl::second(cf rds, std::string& bits)
     firfilt_crcf_execute(matched, &y);
     carrierOffset = Wrap(carrierOffset + carrierFreq);
     const double pilotNow = pilotPhase + pilotFreq * sincePilot++ / double(kSecondPerPilot);
-    const double carrier = carrierOffset + (onPilot ? 3 * pilotNow : 0);
+    const double carrier = carrierOffset + (onPilot ? harmonic * pilotNow : 0);
     out[n2 % kHistory] = y * std::polar(1.0f, float(-carrier));
     ++n2;
 
@@ -463,14 +470,14 @@ double RdsDemodulator::Impl::softValue(double x, double q, double mu, double sig
 
 void RdsDemodulator::Impl::checkPilotLock(cf square)
 {
-    if (!pilotLocked) {
+    if (!pilotLocked || !pilotAid) {
         pilotCoherence = 0;
         return;
     }
     // The squared symbol's phase against 3 x pilot: the carrier applied
     // less 3 x pilot, plus what the symbol is still off.
     const double pilotNow = pilotPhase + pilotFreq * sincePilot / double(kSecondPerPilot);
-    const double toPilot = onPilot ? carrierOffset : carrierOffset - 3 * pilotNow;
+    const double toPilot = onPilot ? carrierOffset : carrierOffset - harmonic * pilotNow;
     const std::complex<double> turned = std::complex<double>(square) * std::polar(1.0, 2 * toPilot);
     pilotCoherence += kCoherenceAverage * (turned - pilotCoherence);
     symbolPower.add(std::norm(square) > 0 ? std::abs(square) : 0, kCoherenceAverage);
@@ -566,12 +573,22 @@ void RdsDemodulator::Impl::symbol(std::string& bits)
     bitCount += bits.size() - before;
 }
 
-RdsDemodulator::RdsDemodulator(double sampleRate)
+RdsDemodulator::RdsDemodulator(double sampleRate, double subcarrierHz)
 {
     if (!(sampleRate >= kMinRate && sampleRate <= kMaxRate))
         throw std::invalid_argument("sample rate " + std::to_string(sampleRate) +
                                     " Hz: the RDS demodulator takes 128 kHz to 384 kHz");
-    d_ = std::make_unique<Impl>(sampleRate);
+    if (!(subcarrierHz >= kCarrierHz && subcarrierHz <= 76000) || !CarriesSubcarrier(sampleRate, subcarrierHz))
+        throw std::invalid_argument("a subcarrier at " + std::to_string(subcarrierHz) + " Hz cannot be taken from " +
+                                    std::to_string(sampleRate) + " Hz sampling");
+    d_ = std::make_unique<Impl>(sampleRate, subcarrierHz);
+}
+
+bool RdsDemodulator::CarriesSubcarrier(double sampleRate, double subcarrierHz)
+{
+    // The first stage passes the subcarrier ± 4 kHz; all of it must lie
+    // below half the sample rate.
+    return subcarrierHz + 4000 <= sampleRate / 2;
 }
 
 RdsDemodulator::~RdsDemodulator() = default;
