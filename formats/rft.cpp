@@ -325,6 +325,7 @@ std::vector<RftReceiver::Progress> RftReceiver::progress() const
         for (uint32_t s = 0; s < g.segmentsNeed && !p.have.empty(); ++s) g.segmentsHave += p.have[s] ? 1 : 0;
         g.crcSent = p.crcFlag;
         g.crcFailures = p.failures;
+        g.complete = p.handedOn;
         out.push_back(g);
     }
     return out;

@@ -122,6 +122,7 @@ public:
         uint32_t segmentsNeed = 0;
         bool crcSent = false;
         int crcFailures = 0;  // completions whose CRC did not match
+        bool complete = false;  // handed on, size and CRC checked
     };
     // The pipes that have received something.
     std::vector<Progress> progress() const;
