@@ -6,6 +6,7 @@
 
 #include "json_text.h"
 #include "oda_names.h"
+#include "rds_encoder.h"
 
 namespace rdsformats {
 
@@ -96,6 +97,22 @@ std::vector<std::vector<TypeCGroup>> RftGroupCycle(const RftSendFile& file, int 
     for (auto& list : out)
         if (list.empty()) list = {fileGroup, crcGroup};
     return out;
+}
+
+std::string TypeCGroupBits(const std::vector<TypeCGroup>& groups, std::size_t length)
+{
+    std::string bits;
+    if (groups.empty()) return bits;
+    bits.reserve(length + 104);
+    for (std::size_t g = 0; bits.size() < length; g = (g + 1) % groups.size()) {
+        const auto& w = groups[g].words;
+        rdsenc::AppendBlock(bits, w[0], rdsenc::Block::A);
+        rdsenc::AppendBlock(bits, w[1], rdsenc::Block::B);
+        rdsenc::AppendBlock(bits, w[2], rdsenc::Block::C);
+        rdsenc::AppendBlock(bits, w[3], rdsenc::Block::D);
+    }
+    bits.resize(length);
+    return bits;
 }
 
 TypeCInfo ReadTypeC(const TypeCGroup& group)
@@ -218,8 +235,7 @@ bool RftReceiver::feed(const TypeCGroup& group)
         if (i.variant == 0) {
             if (i.size == 0 || i.size > kRftMaxFileBytes) return false;
             // Another file, or the same one changed: start again.
-            if (p.haveInfo && (i.size != p.size || i.version != p.version || i.fileId != p.fileId))
-                clearContent(p);
+            if (p.haveInfo && (i.size != p.size || i.version != p.version || i.fileId != p.fileId)) clearContent(p);
             p.haveInfo = true;
             p.crcFlag = i.crcFlag;
             p.version = i.version;

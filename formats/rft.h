@@ -68,6 +68,10 @@ struct RftSendFile {
 // for a file that is empty or too large or a pipe, version or id out of range.
 std::vector<std::vector<TypeCGroup>> RftGroupCycle(const RftSendFile& file, int streams, int announceEvery = 16);
 
+// The bit text ('0'/'1') of `groups` sent over and over, cut to `length`
+// bits: the four blocks with offsets A, B, C and D.
+std::string TypeCGroupBits(const std::vector<TypeCGroup>& groups, std::size_t length);
+
 // What one type C group said, for the JSON of the group.
 struct TypeCInfo {
     int fid = 0, fn = 0;
@@ -121,7 +125,7 @@ public:
         uint32_t segmentsHave = 0;  // received of those the size needs
         uint32_t segmentsNeed = 0;
         bool crcSent = false;
-        int crcFailures = 0;  // completions whose CRC did not match
+        int crcFailures = 0;    // completions whose CRC did not match
         bool complete = false;  // handed on, size and CRC checked
     };
     // The pipes that have received something.

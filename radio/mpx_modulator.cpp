@@ -160,8 +160,8 @@ double MpxModulator::baseband(int stream, double s) const
     double sum = 0;
     for (int64_t k = first; k <= last; ++k) {
         const double x = s - kSpan - double(k);
-        sum += symbols_[std::size_t(stream)][size_t(k - firstSymbol_)] *
-               (PulseAt(pulse_, x) - PulseAt(pulse_, x - 0.5));
+        sum +=
+            symbols_[std::size_t(stream)][size_t(k - firstSymbol_)] * (PulseAt(pulse_, x) - PulseAt(pulse_, x - 0.5));
     }
     return sum * rdsScale_;
 }
@@ -208,8 +208,7 @@ void MpxModulator::emitUpTo(double symbolEnd, std::vector<float>& out)
 
 void MpxModulator::modulate(std::string_view bits, std::vector<float>& out) { modulate(bits, {}, out); }
 
-void MpxModulator::modulate(std::string_view bits, const std::vector<std::string_view>& extra,
-                            std::vector<float>& out)
+void MpxModulator::modulate(std::string_view bits, const std::vector<std::string_view>& extra, std::vector<float>& out)
 {
     if (finished_) throw std::logic_error("MpxModulator: modulate after finish");
     const auto streams = std::size_t(cfg_.rds2Streams);

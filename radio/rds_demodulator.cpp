@@ -280,7 +280,9 @@ struct RdsDemodulator::Impl {
 };
 
 RdsDemodulator::Impl::Impl(double sampleRate, double carrierHz)
-    : fs(sampleRate), harmonic(carrierHz / kPilotHz), pilotAid(harmonic == std::floor(harmonic)),
+    : fs(sampleRate),
+      harmonic(carrierHz / kPilotHz),
+      pilotAid(harmonic == std::floor(harmonic)),
       blocks(carrierHz == kCarrierHz ? SoftBlockDecoder::Groups::AB : SoftBlockDecoder::Groups::TypeC)
 {
     decimation = std::max(1u, unsigned(std::lround(fs / kFirstRate)));

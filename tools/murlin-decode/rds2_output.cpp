@@ -44,8 +44,8 @@ void Rds2Output::onGroup(int stream, const varnak::radio::Rds2Receiver::Group& w
             if (!failed()) saved = saved_.back();
         }
         if (json_) {
-            line_ = "{\"stream\":" + std::to_string(stream) + ",\"rftFileReceived\":{\"pipe\":" +
-                    std::to_string(file.pipe) + ",\"aid\":\"";
+            line_ = "{\"stream\":" + std::to_string(stream) +
+                    ",\"rftFileReceived\":{\"pipe\":" + std::to_string(file.pipe) + ",\"aid\":\"";
             char aid[8];
             std::snprintf(aid, sizeof aid, "%04X", file.aid);
             line_ += aid;

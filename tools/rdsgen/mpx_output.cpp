@@ -4,7 +4,6 @@
 #include "numbers.h"
 #include "options.h"
 #include "output_file.h"
-#include "rds_encoder.h"
 #include "rft.h"
 
 #include <QCommandLineParser>
@@ -218,9 +217,9 @@ MpxOptions ParseMpxOptions(const QCommandLineParser& parser)
     MpxOptions m;
     m.enabled = parser.isSet("mpx");
     if (!m.enabled) {
-        for (const char* only : {"rate", "cnr", "ppm", "rds-offset", "rds-drift", "rds-phase", "rf-cn", "fading",
-                                 "doppler", "rician-k", "echo", "interferer", "stereo", "no-pilot", "raw", "realtime",
-                                 "rds2-logo"})
+        for (const char* only :
+             {"rate", "cnr", "ppm", "rds-offset", "rds-drift", "rds-phase", "rf-cn", "fading", "doppler", "rician-k",
+              "echo", "interferer", "stereo", "no-pilot", "raw", "realtime", "rds2-logo"})
             if (parser.isSet(only)) throw UsageError(std::string("--") + only + " needs --mpx");
         return m;
     }
@@ -353,20 +352,7 @@ std::vector<std::string> Rds2LogoBits(const std::string& path, std::size_t lengt
 {
     const auto cycle = LogoCycle(path);
     std::vector<std::string> out;
-    for (const auto& groups : cycle) {
-        std::string bits;
-        bits.reserve(length + 104);
-        for (std::size_t g = 0; bits.size() < length; g = (g + 1) % groups.size()) {
-            // Type C groups: block 3 always with offset C.
-            const auto& w = groups[g].words;
-            rdsenc::AppendBlock(bits, w[0], rdsenc::Block::A);
-            rdsenc::AppendBlock(bits, w[1], rdsenc::Block::B);
-            rdsenc::AppendBlock(bits, w[2], rdsenc::Block::C);
-            rdsenc::AppendBlock(bits, w[3], rdsenc::Block::D);
-        }
-        bits.resize(length);
-        out.push_back(std::move(bits));
-    }
+    for (const auto& groups : cycle) out.push_back(rdsformats::TypeCGroupBits(groups, length));
     return out;
 }
 
