@@ -227,7 +227,9 @@ bool RftReceiver::feed(const TypeCGroup& group)
     if (i.pipe < 0) return false;
     Pipe& p = pipes_[std::size_t(i.pipe)];
     if (i.kind == TypeCInfo::Kind::Assignment) {
-        if (p.aid != i.aid) {
+        // Another application on the pipe: what came for the last one goes.
+        // Data that came before any assignment is kept.
+        if (p.aid != 0 && p.aid != i.aid) {
             clearContent(p);
             p.haveInfo = false;
         }
@@ -278,6 +280,7 @@ bool RftReceiver::tryComplete(int index)
     Pipe& p = pipes_[std::size_t(index)];
     if (!p.haveInfo || !p.crcFlag || p.handedOn || p.data.empty()) return false;
     const uint32_t need = SegmentsFor(p.size);
+    if (p.haveCount < need) return false;  // the count alone says so, without a look at every segment
     for (uint32_t s = 0; s < need; ++s)
         if (!p.have[s]) return false;
     const uint8_t* data = p.data.data();
@@ -338,7 +341,10 @@ std::vector<RftReceiver::Progress> RftReceiver::progress() const
         g.aid = p.aid;
         g.size = p.haveInfo ? p.size : 0;
         g.segmentsNeed = SegmentsFor(g.size);
-        for (uint32_t s = 0; s < g.segmentsNeed && !p.have.empty(); ++s) g.segmentsHave += p.have[s] ? 1 : 0;
+        if (g.size == 0)
+            g.segmentsHave = p.haveCount;
+        else
+            for (uint32_t s = 0; s < g.segmentsNeed && !p.have.empty(); ++s) g.segmentsHave += p.have[s] ? 1 : 0;
         g.crcSent = p.crcFlag;
         g.crcFailures = p.failures;
         g.complete = p.handedOn;

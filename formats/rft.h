@@ -122,7 +122,7 @@ public:
         int pipe = 0;
         uint16_t aid = 0;
         uint32_t size = 0;          // announced, 0 before
-        uint32_t segmentsHave = 0;  // received of those the size needs
+        uint32_t segmentsHave = 0;  // received of those the size needs (all received before it is known)
         uint32_t segmentsNeed = 0;
         bool crcSent = false;
         int crcFailures = 0;    // completions whose CRC did not match

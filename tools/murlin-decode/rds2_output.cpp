@@ -92,14 +92,19 @@ std::string Rds2Output::summary(const std::vector<varnak::radio::Rds2Receiver::S
         text += part;
     }
     text += " files " + std::to_string(files_) + "\n";
-    for (const auto& p : rft_.progress())
-        if (!p.complete) {
-            char line[160];
-            std::snprintf(line, sizeof line, "  RDS2 file on pipe %d (%04X): %u of %u segments%s%s\n", p.pipe, p.aid,
-                          p.segmentsHave, p.segmentsNeed, p.crcSent ? "" : ", no CRC sent: not taken",
+    for (const auto& p : rft_.progress()) {
+        if (p.complete) continue;
+        char line[200];
+        if (p.size == 0)
+            std::snprintf(line, sizeof line,
+                          "  RDS2 file on pipe %d: %u segments, its size and CRC never announced: not taken\n", p.pipe,
+                          p.segmentsHave);
+        else
+            std::snprintf(line, sizeof line, "  RDS2 file on pipe %d (%04X): %u of %u segments%s%s: not taken\n",
+                          p.pipe, p.aid, p.segmentsHave, p.segmentsNeed, p.crcSent ? "" : ", no CRC sent",
                           p.crcFailures > 0 ? ", the CRC failed" : "");
-            text += line;
-        }
+        text += line;
+    }
     for (const std::string& path : saved_) text += "  saved: " + path + "\n";
     return text;
 }

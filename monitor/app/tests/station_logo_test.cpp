@@ -104,8 +104,7 @@ TEST(StationLogoTest, ShownOnlyWhenItsCrcChecks)
                      if ((g.words[0] >> 14) == 0) last = std::max(last, Segment(g));
              for (auto& groups : cycle)
                  for (auto& g : groups)
-                     if ((g.words[0] >> 14) == 0 && Segment(g) == last)
-                         g = groups.front();
+                     if ((g.words[0] >> 14) == 0 && Segment(g) == last) g = groups.front();
          },
          false},
     };
