@@ -2,6 +2,8 @@
 
 #include "rds_encoder.h"
 
+#include <algorithm>
+
 namespace varnak::radio {
 
 namespace {
@@ -85,7 +87,7 @@ int Rds2Receiver::Carried(double sampleRate)
     return n;
 }
 
-Rds2Receiver::Rds2Receiver(double sampleRate)
+Rds2Receiver::Rds2Receiver(double sampleRate) : rate_(sampleRate)
 {
     for (int s = 1; s <= Carried(sampleRate); ++s) streams_.push_back(std::make_unique<Stream>(s, sampleRate));
 }
@@ -109,6 +111,11 @@ void Rds2Receiver::push(const float* samples, std::size_t count)
         s->demodulator.push(samples, count, s->bits);
         deliver(*s);
     }
+    const uint64_t before = samples_;
+    samples_ += count;
+    if (dropAfter_ > 0 && before < dropAfter_ && samples_ >= dropAfter_)
+        streams_.erase(std::remove_if(streams_.begin(), streams_.end(), [](const auto& s) { return s->delivered == 0; }),
+                       streams_.end());
 }
 
 void Rds2Receiver::finish()

@@ -58,11 +58,16 @@ public:
     static int Carried(double sampleRate);
 
     void setHandler(Handler handler) { handler_ = std::move(handler); }
+    // Stops demodulating a stream that has given no group in its first
+    // `seconds` of signal: a station without RDS2 then costs only that
+    // much. Off (0) by default.
+    void dropSilentAfter(double seconds) { dropAfter_ = uint64_t(seconds * rate_); }
     // Multiplex samples as the stream-0 demodulator takes them.
     void push(const float* samples, std::size_t count);
     // End of input: the bits still held back.
     void finish();
 
+    // The streams demodulated (fewer once silent ones were dropped).
     int streams() const { return int(streams_.size()); }
     struct StreamReport {
         int stream = 0;
@@ -77,6 +82,9 @@ private:
     void deliver(Stream& s);
     std::vector<std::unique_ptr<Stream>> streams_;
     Handler handler_;
+    double rate_ = 0;
+    uint64_t samples_ = 0;
+    uint64_t dropAfter_ = 0;  // samples; 0: never
 };
 
 }  // namespace varnak::radio

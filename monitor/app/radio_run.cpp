@@ -11,6 +11,8 @@ namespace {
 // Samples demodulated at a time: about 50 ms at 171 kHz, so a group reaches
 // the window soon after its last bit and Stop is seen at once.
 constexpr std::size_t kChunk = 8192;
+// RDS2's extra streams are given this long to show a group.
+constexpr double kRds2ProbeSeconds = 15;
 
 std::string RateText(double rate) { return std::to_string(std::lround(rate)) + " Hz"; }
 
@@ -72,6 +74,9 @@ std::unique_ptr<RadioRun> RadioRun::open(const RadioInput& input, std::string& e
         run->demodulator_ = std::make_unique<radio::RdsDemodulator>(run->rate_);
         if (radio::Rds2Receiver::Carried(run->rate_) > 0) {
             run->rds2_ = std::make_unique<radio::Rds2Receiver>(run->rate_);
+            // A station without RDS2 costs the extra demodulators only for
+            // the first seconds.
+            run->rds2_->dropSilentAfter(kRds2ProbeSeconds);
             RadioRun* self = run.get();
             run->rds2_->setHandler([self](int, const radio::Rds2Receiver::Group& words) {
                 ++self->rds2Groups_;
@@ -153,6 +158,7 @@ void RadioRun::pace(uint64_t samples, Clock::time_point start)
 void RadioRun::handOverRds2()
 {
     state_.rds2Groups = rds2Groups_;
+    state_.rds2Streams = rds2_ ? rds2_->streams() : 0;
     for (auto& f : files_) state_.files.push_back(std::move(f));
     files_.clear();
 }
