@@ -80,7 +80,7 @@ MpxModulator::MpxModulator(const MpxConfig& config) : cfg_(config)
         throw std::invalid_argument("sample rate " + std::to_string(cfg_.sampleRate) +
                                     " Hz is too low for the RDS2 subcarrier at " +
                                     std::to_string(kRds2CarrierHz[cfg_.rds2Streams]) + " Hz");
-    symbols_.resize(std::size_t(1 + cfg_.rds2Streams));
+    symbols_.resize(1 + static_cast<std::size_t>(cfg_.rds2Streams));
     lastCoded_.assign(symbols_.size(), false);
 
     cyclesPerSample_ = kPilotHz / (cfg_.sampleRate * (1 + cfg_.ppm * 1e-6));

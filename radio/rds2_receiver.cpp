@@ -114,8 +114,9 @@ void Rds2Receiver::push(const float* samples, std::size_t count)
     const uint64_t before = samples_;
     samples_ += count;
     if (dropAfter_ > 0 && before < dropAfter_ && samples_ >= dropAfter_)
-        streams_.erase(std::remove_if(streams_.begin(), streams_.end(), [](const auto& s) { return s->delivered == 0; }),
-                       streams_.end());
+        streams_.erase(
+            std::remove_if(streams_.begin(), streams_.end(), [](const auto& s) { return s->delivered == 0; }),
+            streams_.end());
 }
 
 void Rds2Receiver::finish()

@@ -53,8 +53,7 @@ TEST(RftTest, ReceiverHandsOnOnlyAWholeCheckedFile)
         {"one segment", 3, [](Cycle&) {}, true},
         {"segments of five and a short last one", 1234, [](Cycle&) {}, true},
         {"largest", kRftMaxFileBytes, [](Cycle&) {}, true},
-        {"segments in any order, some twice",
-         1000,
+        {"segments in any order, some twice", 1000,
          [](Cycle& c) {
              std::mt19937 rng(3);
              for (auto& s : c) {
@@ -64,16 +63,14 @@ TEST(RftTest, ReceiverHandsOnOnlyAWholeCheckedFile)
              }
          },
          true},
-        {"CRC that does not match",
-         500,
+        {"CRC that does not match", 500,
          [](Cycle& c) {
              for (auto& s : c)
                  for (auto& g : s)
                      if (IsCrcGroup(g)) g.words[3] ^= 1;
          },
          false},
-        {"a data byte changed",
-         500,
+        {"a data byte changed", 500,
          [](Cycle& c) {
              for (auto& g : c[1])
                  if (IsData(g)) {
@@ -82,15 +79,13 @@ TEST(RftTest, ReceiverHandsOnOnlyAWholeCheckedFile)
                  }
          },
          false},
-        {"a segment missing",
-         500,
+        {"a segment missing", 500,
          [](Cycle& c) {
              auto& s = c[2];
              s.erase(std::find_if(s.rbegin(), s.rend(), IsData).base() - 1);
          },
          false},
-        {"no CRC sent",
-         500,
+        {"no CRC sent", 500,
          [](Cycle& c) {
              for (auto& s : c) {
                  s.erase(std::remove_if(s.begin(), s.end(), IsCrcGroup), s.end());

@@ -352,6 +352,7 @@ std::vector<std::string> Rds2LogoBits(const std::string& path, std::size_t lengt
 {
     const auto cycle = LogoCycle(path);
     std::vector<std::string> out;
+    out.reserve(cycle.size());
     for (const auto& groups : cycle) out.push_back(rdsformats::TypeCGroupBits(groups, length));
     return out;
 }

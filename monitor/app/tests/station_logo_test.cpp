@@ -1,5 +1,6 @@
 // The monitor shows the station logo that RDS2's file transfer brings in a
-// multiplex, and only a logo whose CRC checks.
+// multiplex, and only a logo whose CRC checks. Part of monitor_window_test
+// (its main sets up the application).
 #include <QApplication>
 #include <QBuffer>
 #include <QImage>
@@ -49,6 +50,7 @@ void WriteMultiplex(const QString& path, const QByteArray& png,
     spoil(cycle);
     const std::string bits = test::StationBits(5);
     std::vector<std::string> extra;
+    extra.reserve(cycle.size());
     for (const auto& groups : cycle) extra.push_back(rdsformats::TypeCGroupBits(groups, bits.size()));
     radio::MpxConfig config;
     config.sampleRate = kRate;
@@ -123,11 +125,3 @@ TEST(StationLogoTest, ShownOnlyWhenItsCrcChecks)
 
 }  // namespace
 }  // namespace varnak
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
