@@ -5,7 +5,9 @@
 // bits are framed into groups by the offset words. The groups on these
 // streams are of type C (no programme identification; block 2 is data), so
 // the third block may carry offset C or C' whatever block 2 holds; a group
-// is handed on only when all four blocks check.
+// is handed on only when all four blocks check, and only from a stream
+// whose level is a fair share of the pilot's (far weaker, it is stream 0
+// leaking through the filters).
 #pragma once
 
 #include <array>

@@ -30,6 +30,12 @@ constexpr unsigned kPilotDecimation = 16;  // pilot: to about 2.5 kHz
 constexpr unsigned kSecondPerPilot = kPilotDecimation / kSecondDecimation;
 static_assert(kPilotDecimation % kSecondDecimation == 0);
 constexpr float kStopband = 60;  // dB
+// RDS2's extra streams: their filters keep stream 0 (and each other) out by
+// this much. A station without RDS2 leaves nothing but that leak in their
+// bands, and the level is normalised, so 60 dB would let a clean stream 0
+// through as groups on an extra stream (at 171 kHz the image of 57 kHz
+// folds onto 71.25 kHz exactly).
+constexpr float kExtraStopband = 100;  // dB
 // Symbols given no reliability at the start: the loops settle and the
 // biphase pairing is checked once (after 250 symbols).
 constexpr uint64_t kSettleSymbols = 260;
@@ -70,19 +76,19 @@ double ShapedImpulse(double x)
 double ShapedSymbol(double x) { return ShapedImpulse(x) - ShapedImpulse(x - 0.5); }
 
 // Lowpass taps with unit gain at DC.
-std::vector<float> Lowpass(unsigned taps, double cutoff)
+std::vector<float> Lowpass(unsigned taps, double cutoff, float stopband)
 {
     std::vector<float> h(taps);
-    liquid_firdes_kaiser(taps, float(cutoff), kStopband, 0, h.data());
+    liquid_firdes_kaiser(taps, float(cutoff), stopband, 0, h.data());
     double sum = 0;
     for (float v : h) sum += v;
     for (float& v : h) v = float(v / sum);
     return h;
 }
 
-unsigned OddLength(double transition)
+unsigned OddLength(double transition, float stopband)
 {
-    return std::max(3u, estimate_req_filter_len(float(transition), kStopband) | 1u);
+    return std::max(3u, estimate_req_filter_len(float(transition), stopband) | 1u);
 }
 
 // Cubic (Catmull-Rom) interpolation between p1 and p2 at fraction f.
@@ -292,7 +298,9 @@ RdsDemodulator::Impl::Impl(double sampleRate, double carrierHz)
 
     // First stage: pass the band ± 4 kHz, stop what would fold onto it.
     const double pass = 4000, stop = rate1 - 4000;
-    const std::vector<float> lowpass = Lowpass(OddLength((stop - pass) / fs), (pass + stop) / 2 / fs);
+    const float stopband = carrierHz == kCarrierHz ? kStopband : kExtraStopband;
+    const std::vector<float> lowpass =
+        Lowpass(OddLength((stop - pass) / fs, stopband), (pass + stop) / 2 / fs, stopband);
     first = std::make_unique<FirstStage>(fs, carrierHz, decimation, lowpass);
     taps1 = first->length();
     history.assign(taps1 - 1 + 4096, 0.0f);
@@ -301,13 +309,13 @@ RdsDemodulator::Impl::Impl(double sampleRate, double carrierHz)
     // Second stage. RDS: pass ± 2.4 kHz, stop before the fold at the next rate.
     {
         const double p = 2400, s = rate2 - 2400;
-        const std::vector<float> h = Lowpass(OddLength((s - p) / rate1), (p + s) / 2 / rate1);
+        const std::vector<float> h = Lowpass(OddLength((s - p) / rate1, stopband), (p + s) / 2 / rate1, stopband);
         rdsDecim = firdecim_crcf_create(kSecondDecimation, const_cast<float*>(h.data()), unsigned(h.size()));
     }
     ratePilot = rate1 / kPilotDecimation;
     {
         const double p = 400, s = ratePilot - 400;
-        const std::vector<float> h = Lowpass(OddLength((s - p) / rate1), (p + s) / 2 / rate1);
+        const std::vector<float> h = Lowpass(OddLength((s - p) / rate1, kStopband), (p + s) / 2 / rate1, kStopband);
         pilotDecim = firdecim_crcf_create(kPilotDecimation, const_cast<float*>(h.data()), unsigned(h.size()));
     }
 
