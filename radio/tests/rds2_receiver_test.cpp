@@ -2,8 +2,8 @@
 // gives back exactly its own groups, whichever of C and C' its third blocks
 // carry, and a sample rate carries the streams whose band fits below half
 // of it.
-#include "mpx_modulator.h"
 #include "rds2_receiver.h"
+#include "mpx_modulator.h"
 #include "rds_encoder.h"
 
 #include <gtest/gtest.h>

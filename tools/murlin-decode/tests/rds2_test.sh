@@ -70,5 +70,11 @@ X
 "$decode" --rds2 -o /dev/null low.wav 2> err || fail "decoding at 128 kHz"
 grep -q "RDS2: the sample rate carries no extra stream" err || fail "at 128 kHz: $(cat err)"
 
+# A clean multiplex without RDS2: stream 0 must not show through as groups
+# of the extra streams.
+"$rdsgen" st.rds --mpx -d 3 -o plain.wav || fail "rdsgen without RDS2"
+"$decode" -q --rds2 --json -o plain-rds2.json plain.wav || fail "decoding without RDS2"
+grep -q '"stream"' plain-rds2.json && fail "groups of an extra stream from a multiplex without RDS2"
+
 [ "$fails" -eq 0 ] && echo "all RDS2 checks passed"
 exit "$fails"
