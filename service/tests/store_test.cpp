@@ -1,5 +1,6 @@
-// The station database on SQLite: schema and migrations, what a run
-// leaves in it, and its file's permissions.
+// The station database on SQLite (and PostgreSQL): schema and migrations,
+// what a run leaves in it, what the web API reads back, and its file's
+// permissions.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -80,6 +81,35 @@ void CheckStore(const ServiceConfig& config)
                   (std::vector<std::string>{"pi|" + std::to_string(now - 500) + "|" + std::to_string(now - 200)}));
         EXPECT_EQ(store.schemaVersion(), StationStore::kSchemaVersion);
     }
+    // The web API's reader, on a connection of its own: a station's history
+    // over a range, and every station's alarms of a range.
+    StoreReader reader;
+    ASSERT_TRUE(reader.open(config, error)) << error;
+    StoreReader::History h;
+    ASSERT_TRUE(reader.history("north", "98.5", now - kDay, now + 100, h)) << reader.lastError();
+    ASSERT_EQ(h.texts.size(), 2u);
+    EXPECT_EQ(h.texts[1].text, "NEWS    ");
+    EXPECT_EQ(h.texts[1].first, now);
+    EXPECT_EQ(h.texts[1].last, now + 50);
+    ASSERT_EQ(h.quality.size(), 1u);
+    EXPECT_EQ(h.quality[0].groups, 650);
+    ASSERT_EQ(h.alarms.size(), 1u);
+    EXPECT_EQ(h.alarms[0].cleared, now - 200);
+    EXPECT_FALSE(h.truncated);
+    StoreReader::History other;
+    ASSERT_TRUE(reader.history("north", "99.1", now - kDay, now, other));
+    EXPECT_TRUE(other.texts.empty() && other.quality.empty() && other.alarms.empty());
+    const struct {
+        int64_t from, to;
+        std::size_t alarms;
+    } ranges[] = {{now - 600, now - 550, 0}, {now - 600, now - 500, 1}, {now - 200, now, 1}, {now - 199, now, 0}};
+    for (const auto& r : ranges) {
+        std::vector<StoreReader::AlarmRow> rows;
+        bool truncated = false;
+        ASSERT_TRUE(reader.alarms(r.from, r.to, rows, truncated));
+        EXPECT_EQ(rows.size(), r.alarms) << r.from - now << ".." << r.to - now;
+    }
+
     // Opened again: the schema is there, nothing migrates twice.
     StationStore again(stderr);
     ASSERT_TRUE(again.open(config, error)) << error;
