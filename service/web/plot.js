@@ -1,0 +1,105 @@
+// Small time-series plots drawn as SVG: one panel per quantity, stacked on a
+// shared time axis, each with its own scale. No library: the dashboard must
+// work in a closed network.
+'use strict';
+
+const VarnakPlot = (function () {
+  const SVG = 'http://www.w3.org/2000/svg';
+
+  function node(tag, attrs, text) {
+    const n = document.createElementNS(SVG, tag);
+    for (const [k, v] of Object.entries(attrs || {})) n.setAttribute(k, String(v));
+    if (text !== undefined) n.textContent = text;
+    return n;
+  }
+
+  // Round numbers for an axis between lo and hi: about `count` of them.
+  function ticks(lo, hi, count) {
+    if (!(hi > lo)) return [lo];
+    const raw = (hi - lo) / count;
+    const power = Math.pow(10, Math.floor(Math.log10(raw)));
+    const step = [1, 2, 2.5, 5, 10].map((m) => m * power).find((s) => s >= raw) || raw;
+    const out = [];
+    for (let v = Math.ceil(lo / step) * step; v <= hi + step * 1e-9; v += step) out.push(+v.toPrecision(12));
+    return out;
+  }
+
+  function timeLabel(ms, spanMs) {
+    const iso = new Date(ms).toISOString();
+    return spanMs > 2 * 86400e3 ? iso.slice(5, 10) + ' ' + iso.slice(11, 16) : iso.slice(11, 16);
+  }
+
+  // Draws `panels` into the SVG element `svg` over [from, to] (ms since the
+  // epoch). A panel: {label, unit, points: [[ms, value], ...], className,
+  // min, max (optional fixed scale), format(v)}. Points farther apart than
+  // `gapMs` are not joined: a gap in reception stays visible as a gap.
+  function draw(svg, panels, from, to, gapMs) {
+    while (svg.firstChild) svg.removeChild(svg.firstChild);
+    const width = 720, panelHeight = 120, left = 64, right = 12, top = 10, gap = 26, bottom = 24;
+    const height = top + panels.length * (panelHeight + gap) - gap + bottom;
+    svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
+    svg.setAttribute('preserveAspectRatio', 'xMidYMid meet');
+    const plotWidth = width - left - right;
+    const x = (ms) => left + ((ms - from) / (to - from)) * plotWidth;
+    const span = to - from;
+    const timeTicks = ticks(from / 60e3, to / 60e3, 6).map((m) => m * 60e3);
+
+    panels.forEach((panel, index) => {
+      const y0 = top + index * (panelHeight + gap);
+      const g = node('g', { class: 'panel ' + (panel.className || '') });
+      svg.appendChild(g);
+      const values = panel.points.filter((p) => p[0] >= from && p[0] <= to && Number.isFinite(p[1]));
+      let lo = panel.min, hi = panel.max;
+      if (lo === undefined || hi === undefined) {
+        const vs = values.map((p) => p[1]);
+        const vlo = vs.length ? Math.min(...vs) : 0, vhi = vs.length ? Math.max(...vs) : 1;
+        const pad = (vhi - vlo) * 0.1 || Math.abs(vhi) * 0.1 || 1;
+        if (lo === undefined) lo = vlo - pad;
+        if (hi === undefined) hi = vhi + pad;
+      }
+      const y = (v) => y0 + panelHeight - ((v - lo) / (hi - lo)) * panelHeight;
+
+      g.appendChild(node('rect', { class: 'frame', x: left, y: y0, width: plotWidth, height: panelHeight }));
+      for (const t of ticks(lo, hi, 4)) {
+        if (t < lo || t > hi) continue;
+        g.appendChild(node('line', { class: 'grid', x1: left, x2: left + plotWidth, y1: y(t), y2: y(t) }));
+        g.appendChild(node('text', { class: 'tick', x: left - 6, y: y(t) + 4, 'text-anchor': 'end' },
+          panel.format ? panel.format(t) : String(t)));
+      }
+      for (const t of timeTicks) {
+        if (t < from || t > to) continue;
+        g.appendChild(node('line', { class: 'grid', x1: x(t), x2: x(t), y1: y0, y2: y0 + panelHeight }));
+        if (index === panels.length - 1)
+          g.appendChild(node('text', { class: 'tick', x: x(t), y: y0 + panelHeight + 16, 'text-anchor': 'middle' },
+            timeLabel(t, span)));
+      }
+      g.appendChild(node('text', { class: 'label', x: left + 6, y: y0 + 16 },
+        panel.label + (panel.unit ? ' (' + panel.unit + ')' : '')));
+
+      if (!values.length) {
+        g.appendChild(node('text', { class: 'empty', x: left + plotWidth / 2, y: y0 + panelHeight / 2 + 4,
+          'text-anchor': 'middle' }, 'not measured in this time'));
+        return;
+      }
+      // Runs of points without a gap become one polyline each; a lone point a dot.
+      let run = [];
+      const flush = () => {
+        if (run.length === 1) {
+          g.appendChild(node('circle', { class: 'line', cx: run[0][0], cy: run[0][1], r: 2.5 }));
+        } else if (run.length > 1) {
+          g.appendChild(node('polyline', { class: 'line', points: run.map((p) => p[0].toFixed(1) + ',' + p[1].toFixed(1)).join(' ') }));
+        }
+        run = [];
+      };
+      let last = null;
+      for (const [t, v] of values) {
+        if (last !== null && t - last > gapMs) flush();
+        run.push([x(t), y(Math.min(hi, Math.max(lo, v)))]);
+        last = t;
+      }
+      flush();
+    });
+  }
+
+  return { draw, ticks };
+})();
