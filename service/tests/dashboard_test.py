@@ -1,0 +1,367 @@
+#!/usr/bin/python3
+"""The dashboard in a real browser: headless Chromium (Selenium) against a
+varnakd on 127.0.0.1 that decodes generated stations, two of them fed live
+through pipes at the bit rate so that the test can change what they send.
+
+Checks: the table lists the stations with their PS; a PS change reaches the
+page within a second of the service knowing it; raised alarms show their
+badges; a radiotext holding markup stays text; the station page plots the
+quality history; the page says so when the connection drops; a phone-wide
+window needs no sideways scrolling.
+
+    dashboard_test.py --varnakd BIN --rdsgen BIN --web DIR [--screenshot PNG]
+
+Exit status 77 (skipped) when Chromium, its driver or Selenium is missing.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.error
+import urllib.request
+
+SKIP = 77
+CHROMIUM = "/usr/bin/chromium"
+CHROMEDRIVER = "/usr/bin/chromedriver"
+BIT_RATE = 1187.5
+GROUP_BITS = 104
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+except ImportError:
+    webdriver = None
+
+# The stations: frequency -> (description, how it is received).
+KESTREL = """pi 0xC2A1
+pty 10
+tp 1
+ps "KESTREL "
+af 97.4 89.1
+rt A "<script>window.injected=1</script><b>Kestrel</b> & co"
+ct 2026-12-08 19:55:57 +1
+"""
+FALCON = KESTREL.replace('"KESTREL "', '"FALCON  "')
+# Sends a PI other than its profile's: the PI alarm.
+HARRIER = """pi 0xC2A2
+pty 3
+tp 0
+ps "HARRIER "
+rt A "Harrier Info - news and weather on the hour"
+"""
+OSPREY = """pi 0xD3C1
+pty 14
+tp 0
+ps "OSPREY  "
+rt A "Osprey Classic - Brahms, Piano Concerto No. 2"
+"""
+MERLIN = """pi 0xC4B2
+pty 5
+tp 1
+ps "MERLIN  "
+rt A "Merlin 89.1 - traffic and travel every 20 minutes"
+"""
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def iso(t):
+    return datetime.datetime.fromtimestamp(t, datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+class Feeder(threading.Thread):
+    """Writes bit text into a FIFO at 1187.5 bit/s, as a receiver would;
+    switch() goes over to other bits at the next group boundary."""
+
+    def __init__(self, path, bits):
+        super().__init__(daemon=True)
+        self.path, self.bits, self.pos = path, bits, 0
+        self.lock = threading.Lock()
+        self.stop = threading.Event()
+        self.switched_at = None
+
+    def switch(self, bits):
+        with self.lock:
+            self.pos = -(-self.pos // GROUP_BITS) * GROUP_BITS
+            self.bits = bits
+            self.switched_at = time.monotonic()
+
+    def run(self):
+        try:
+            with open(self.path, "wb", buffering=0) as out:
+                began, sent = time.monotonic(), 0
+                while not self.stop.is_set():
+                    due = int((time.monotonic() - began) * BIT_RATE) - sent
+                    if due > 0:
+                        with self.lock:
+                            chunk = self.bits[self.pos:self.pos + due]
+                            if len(chunk) < due:  # loop the recording
+                                self.pos = 0
+                                continue
+                            self.pos += due
+                        out.write(chunk)
+                        sent += due
+                    time.sleep(0.02)
+        except (BrokenPipeError, OSError):
+            pass
+
+
+class Check:
+    failures = 0
+
+    @classmethod
+    def that(cls, ok, what):
+        print(("ok    " if ok else "FAIL  ") + what, flush=True)
+        if not ok:
+            cls.failures += 1
+        return ok
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--varnakd", required=True)
+    p.add_argument("--rdsgen", required=True)
+    p.add_argument("--web", required=True, help="the dashboard folder")
+    p.add_argument("--screenshot", help="also save the dashboard at 1280x800 here")
+    p.add_argument("--keep", action="store_true", help="keep the scratch folder")
+    args = p.parse_args()
+    if webdriver is None or not os.access(CHROMIUM, os.X_OK) or not os.access(CHROMEDRIVER, os.X_OK):
+        print("skipped: needs chromium, chromium-driver and python3-selenium")
+        return SKIP
+
+    tmp = tempfile.mkdtemp(prefix="varnak-dash-")
+    varnakd = driver = None
+    feeders = []
+    try:
+        def generate(name, description, *options):
+            with open(os.path.join(tmp, name + ".rds"), "w") as f:
+                f.write(description)
+            out = os.path.join(tmp, name + (".wav" if "--mpx" in options else ".txt"))
+            subprocess.run([args.rdsgen, os.path.join(tmp, name + ".rds"), "-o", out, *options], check=True)
+            return out
+
+        def bits(name, description, seconds):
+            with open(generate(name, description, "-d", str(seconds)), "rb") as f:
+                return f.read()
+
+        now = time.time()
+        kestrel, falcon = bits("kestrel", KESTREL, 60), bits("falcon", FALCON, 60)
+        harrier = bits("harrier", HARRIER, 60)
+        # Ten minutes two hours ago, a few errors: the history to plot.
+        osprey = generate("osprey", OSPREY, "-d", "600", "--error-rate", "0.004")
+        merlin = generate("merlin", MERLIN, "--mpx", "-d", "8", "--cnr", "28")
+        fifos = {}
+        for name in ("kestrel", "harrier"):
+            fifos[name] = os.path.join(tmp, name + ".pipe")
+            os.mkfifo(fifos[name])
+
+        port = free_port()
+        config = os.path.join(tmp, "varnakd.conf")
+        with open(config, "w") as f:
+            f.write(f"""[service]
+site = north
+state = {tmp}
+[web]
+listen = 127.0.0.1:{port}
+dashboard = {args.web}
+[source kestrel]
+kind = bits
+path = {fifos['kestrel']}
+frequency = 98.5
+live = yes
+retry = 0.2
+[source harrier]
+kind = bits
+path = {fifos['harrier']}
+frequency = 101.1
+live = yes
+retry = 0.2
+[source osprey]
+kind = bits
+path = {osprey}
+frequency = 104.3
+start = {iso(now - 7200)}
+[source merlin]
+kind = mpx
+path = {merlin}
+frequency = 89.1
+start = {iso(now - 10)}
+[station 98.5]
+pi = C2A1
+ps = KESTREL
+hold = 0
+[station 101.1]
+pi = C2A1
+hold = 0
+""")
+        log = open(os.path.join(tmp, "varnakd.log"), "w")
+        varnakd = subprocess.Popen([args.varnakd, "--config", config], stderr=log)
+        feeders = [Feeder(fifos["kestrel"], kestrel), Feeder(fifos["harrier"], harrier)]
+        for feeder in feeders:
+            feeder.start()
+        base = f"http://127.0.0.1:{port}/"
+
+        def api(path):
+            with urllib.request.urlopen(base + path, timeout=5) as r:
+                return json.load(r)
+
+        deadline = time.monotonic() + 20
+        while True:
+            try:
+                api("api/health")
+                break
+            except (urllib.error.URLError, ConnectionError):
+                if varnakd.poll() is not None or time.monotonic() > deadline:
+                    raise RuntimeError("varnakd did not answer; its log: " + open(log.name).read())
+                time.sleep(0.1)
+
+        options = webdriver.ChromeOptions()
+        options.binary_location = CHROMIUM
+        for a in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                  "--window-size=1280,800", "--force-device-scale-factor=1", "--lang=en"):
+            options.add_argument(a)
+        driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        wait = WebDriverWait(driver, 15, poll_frequency=0.05)
+        driver.get(base)
+
+        def cell(freq, column):
+            rows = driver.find_elements(By.CSS_SELECTOR, f'tr[data-id="north/{freq}"] td.{column}')
+            return rows[0].text if rows else None
+
+        # Every station with its PS.
+        expected = {"98.5": "KESTREL", "101.1": "HARRIER", "104.3": "OSPREY", "89.1": "MERLIN"}
+        try:
+            wait.until(lambda d: all(cell(f, "ps-cell") == ps for f, ps in expected.items()))
+        except Exception:
+            pass
+        for f, ps in expected.items():
+            Check.that(cell(f, "ps-cell") == ps, f"station {f} listed with PS {ps} (shows {cell(f, 'ps-cell')!r})")
+        Check.that(driver.find_element(By.ID, "connection").text == "Live", "the status line says Live")
+        order = [r.get_attribute("data-id") for r in driver.find_elements(By.CSS_SELECTOR, "#stations tbody tr")]
+        Check.that(order == ["north/89.1", "north/98.5", "north/101.1", "north/104.3"], f"sorted by frequency: {order}")
+
+        # The radiotext's markup stays text.
+        try:
+            wait.until(lambda d: "<script>" in (cell("98.5", "rt") or ""))
+        except Exception:
+            pass
+        rt = cell("98.5", "rt") or ""
+        Check.that(rt.startswith("<script>window.injected=1</script><b>Kestrel</b>"), f"radiotext shown as text: {rt!r}")
+        Check.that(driver.execute_script("return window.injected === undefined") and
+                   not driver.find_elements(By.CSS_SELECTOR, "td.rt b, td.rt script"), "no markup from the radiotext")
+
+        # The PI alarm's badge; the signal bar of the multiplex station.
+        try:
+            wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, 'tr[data-id="north/101.1"] .badge.alarm-pi'))
+        except Exception:
+            pass
+        Check.that(bool(driver.find_elements(By.CSS_SELECTOR, 'tr[data-id="north/101.1"] .badge.alarm-pi')),
+                   "PI alarm badge on 101.1")
+        Check.that("C/N" in (cell("89.1", "signal-cell") or ""), f"89.1 signal shows C/N: {cell('89.1', 'signal-cell')!r}")
+
+        if args.screenshot:
+            driver.save_screenshot(args.screenshot)
+            print("screenshot", args.screenshot)
+
+        # PS change: the page must follow the service within a second.
+        feeders[0].switch(falcon)
+        api_seen = page_seen = None
+        end = time.monotonic() + 15
+        while time.monotonic() < end and page_seen is None:
+            if api_seen is None:
+                s = next((s for s in api("api/stations")["stations"] if s.get("name") == "98.5"), {})
+                if s.get("ps", "").strip() == "FALCON":
+                    api_seen = time.monotonic()
+            if cell("98.5", "ps-cell") == "FALCON":
+                page_seen = time.monotonic()
+            time.sleep(0.03)
+        Check.that(page_seen is not None, "the new PS FALCON shows on the page")
+        if page_seen is not None:
+            lag = page_seen - (api_seen or page_seen)
+            print(f"      the stream changed {page_seen - feeders[0].switched_at:.2f} s before the page showed it, "
+                  f"the API {lag:.2f} s before it")
+            Check.that(lag < 1.0, f"page within a second of the API ({lag:.2f} s)")
+        try:
+            wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, 'tr[data-id="north/98.5"] .badge.alarm-ps'))
+        except Exception:
+            pass
+        Check.that(bool(driver.find_elements(By.CSS_SELECTOR, 'tr[data-id="north/98.5"] .badge.alarm-ps')),
+                   "PS alarm badge on 98.5")
+        driver.find_element(By.ID, "nav-alarms").click()
+        try:
+            wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#active-alarms tbody tr")) >= 2)
+        except Exception:
+            pass
+        Check.that(len(driver.find_elements(By.CSS_SELECTOR, "#active-alarms tbody tr")) >= 2,
+                   "the alarm page lists the active alarms")
+
+        # The station page plots the recording's quality history.
+        driver.get(base + "#/station/north/104.3")
+
+        def plotted(d):
+            n = 0
+            for line in d.find_elements(By.CSS_SELECTOR, "#quality-plot .ber polyline"):
+                n += len((line.get_attribute("points") or "").split())
+            return n
+
+        try:
+            wait.until(lambda d: plotted(d) >= 8)
+        except Exception:
+            pass
+        Check.that(plotted(driver) >= 8, f"block errors plotted from the history ({plotted(driver)} points)")
+        texts = [t.text for t in driver.find_elements(By.CSS_SELECTOR, "#texts tbody tr")]
+        Check.that(any("OSPREY" in t for t in texts), f"texts over time list the PS: {texts}")
+
+        # A phone: no sideways scrolling.
+        driver.set_window_size(390, 844)
+        driver.get(base + "#/")
+        try:
+            wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "#stations tbody tr"))
+        except Exception:
+            pass
+        width = driver.execute_script("return [document.documentElement.scrollWidth, window.innerWidth]")
+        Check.that(width[0] <= width[1], f"phone width fits ({width[0]} <= {width[1]})")
+
+        # The service goes away: the page says so.
+        varnakd.terminate()
+        varnakd.wait(10)
+        try:
+            wait.until(lambda d: "lost" in d.find_element(By.ID, "connection").get_attribute("class"))
+        except Exception:
+            pass
+        status = driver.find_element(By.ID, "connection").text
+        Check.that(status.startswith("Connection lost"), f"connection loss shown: {status!r}")
+    finally:
+        for feeder in feeders:
+            feeder.stop.set()
+        if driver:
+            driver.quit()
+        if varnakd and varnakd.poll() is None:
+            varnakd.kill()
+            varnakd.wait()
+        if varnakd and Check.failures:
+            print("varnakd log:\n" + open(os.path.join(tmp, "varnakd.log")).read()[-4000:])
+        if args.keep:
+            print("kept", tmp)
+        else:
+            shutil.rmtree(tmp, ignore_errors=True)
+    print("failures:", Check.failures)
+    return 1 if Check.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
