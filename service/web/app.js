@@ -284,8 +284,9 @@
     const table = el('table', { class: 'stations', id: 'stations' },
       el('caption', {}, 'Every station the service receives'),
       el('thead', {}, el('tr', {},
-        ['Site', 'Frequency', 'PS', 'PI', 'PTY', 'Radiotext', 'Signal', 'Alarms', 'Last group'].map((h) =>
-          el('th', { scope: 'col' }, h)))),
+        [['Site', 'site'], ['Frequency', 'freq'], ['PS', 'ps-cell'], ['PI', 'pi'], ['PTY', 'pty'], ['Radiotext', 'rt'],
+          ['Signal', 'signal-cell'], ['Alarms', 'alarms'], ['Last group', 'last']].map(([h, c]) =>
+          el('th', { scope: 'col', class: c }, h)))),
       tbody);
     replace(view(), el('h2', {}, 'Stations'), empty, el('div', { class: 'table-wrap' }, table));
 

@@ -40,9 +40,12 @@ const VarnakPlot = (function () {
     svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
     svg.setAttribute('preserveAspectRatio', 'xMidYMid meet');
     const plotWidth = width - left - right;
-    const x = (ms) => left + ((ms - from) / (to - from)) * plotWidth;
     const span = to - from;
-    const timeTicks = ticks(from / 60e3, to / 60e3, 6).map((m) => m * 60e3);
+    const x = (ms) => left + ((ms - from) / (to - from)) * plotWidth;
+    // Time ticks on whole minutes a clock shows: every 5, 10, 15, 30 min, 1, 2, 3, 6, 12 h.
+    const stepMin = [1, 2, 5, 10, 15, 30, 60, 120, 180, 360, 720, 1440].find((m) => span / (m * 60e3) <= 7) || 1440;
+    const timeTicks = [];
+    for (let t = Math.ceil(from / (stepMin * 60e3)) * stepMin * 60e3; t <= to; t += stepMin * 60e3) timeTicks.push(t);
 
     panels.forEach((panel, index) => {
       const y0 = top + index * (panelHeight + gap);
