@@ -36,6 +36,17 @@
     return el('span', { class: 'absent', title: title || text }, text);
   }
 
+  // fn at most once per `ms`, the last call winning: alarms that flap do not
+  // turn into a stream of requests.
+  function throttle(fn, ms) {
+    let timer = null, last = 0;
+    return () => {
+      if (timer) return;
+      const wait = Math.max(0, last + ms - Date.now());
+      timer = setTimeout(() => { timer = null; last = Date.now(); fn(); }, wait);
+    };
+  }
+
   // ---------------------------------------------------------------- formats
   const has = (v) => v !== undefined && v !== null;
   // "2026-12-09T10:44:42.25Z" -> "2026-12-09 10:44:42" (UTC).
@@ -455,6 +466,7 @@
       renderPlot();
     }
 
+    const reload = throttle(load, 2000);
     const self = {
       update(what, arg) {
         if (what === 'state' && arg === id) {
@@ -467,7 +479,7 @@
           renderPlot();
         } else if (what === 'alarm' && arg.site + '/' + arg.station === id) {
           renderFacts();
-          load();
+          reload();
         } else if (what === 'hello') {
           renderFacts();
         }
@@ -507,6 +519,8 @@
     replace(view(), el('h2', {}, 'Alarms'),
       el('section', { 'aria-labelledby': 'active-h' }, el('h3', { id: 'active-h' }, 'Active now'), active),
       el('section', { 'aria-labelledby': 'past-h' }, el('h3', { id: 'past-h' }, 'Last 24 hours'), past));
+    let pastList = null;
+    const reload = throttle(() => load(), 2000);
     const renderActive = () => replace(active, alarmTable([...model.alarms.values()].sort((a, b) => (a.since < b.since ? 1 : -1)), true));
     async function load() {
       const to = model.now(), from = to - 24 * 3600e3;
@@ -514,8 +528,8 @@
       try {
         const r = await getJson('api/alarms?from=' + iso(from) + '&to=' + iso(to));
         if (current !== self) return;
-        const list = (r.alarms || []).map(normalAlarm).sort((a, b) => (a.since < b.since ? 1 : -1));
-        replace(past, alarmTable(list, true));
+        pastList = (r.alarms || []).map(normalAlarm).sort((a, b) => (a.since < b.since ? 1 : -1));
+        replace(past, alarmTable(pastList, true));
       } catch (e) {
         if (e.status === 401) return askToken();
         replace(past, el('p', { class: 'error', role: 'alert' }, 'Could not load the alarms: ' + e.message));
@@ -524,7 +538,8 @@
     const self = {
       update(what) {
         renderActive();
-        if (what === 'alarm') load();
+        if (what === 'alarm') reload();
+        else if (what === 'hello' && pastList) replace(past, alarmTable(pastList, true));
       },
       close() {},
     };
