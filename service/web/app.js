@@ -218,10 +218,16 @@
     timer: null,
     lostAt: null,
     reason: '',
-    status(state, text) {
+    // `text` is announced to screen readers when it changes; `aside` (the
+    // countdown) is only shown.
+    status(state, text, aside) {
       const n = document.getElementById('connection');
       n.className = 'connection ' + state;
-      n.textContent = text;
+      if (n.dataset.text !== text) {
+        n.dataset.text = text;
+        replace(n, text, el('span', { class: 'aside', 'aria-hidden': 'true' }));
+      }
+      n.lastChild.textContent = aside ? ' ' + aside : '';
       document.body.classList.toggle('offline', state === 'lost');
     },
     note(text) { this.reason = text; },
@@ -234,7 +240,8 @@
     },
     open() {
       clearTimeout(this.timer);
-      this.status(this.lostAt ? 'lost' : 'connecting', this.lostAt ? this.lostText('reconnecting now') : 'Connecting…');
+      this.status(this.lostAt ? 'lost' : 'connecting', this.lostAt ? this.lostText() : 'Connecting…',
+        this.lostAt ? 'Trying again now.' : '');
       let ws;
       try {
         ws = new WebSocket(this.url());
@@ -257,9 +264,9 @@
       };
       ws.onclose = () => { if (this.ws === ws) this.closed(); };
     },
-    lostText(tail) {
+    lostText() {
       return 'Connection lost at ' + new Date(this.lostAt).toISOString().slice(11, 19) + ' UTC' +
-        (this.reason ? ' (' + this.reason + ')' : '') + '; ' + tail + '. The values shown may be out of date.';
+        (this.reason ? ' (' + this.reason + ')' : '') + '. The values shown may be out of date.';
     },
     closed() {
       this.ws = null;
@@ -271,7 +278,7 @@
       const tick = () => {
         const left = Math.ceil((due - Date.now()) / 1000);
         if (left <= 0) { this.open(); return; }
-        this.status('lost', this.lostText('trying again in ' + left + ' s'));
+        this.status('lost', this.lostText(), 'Trying again in ' + left + ' s.');
         this.timer = setTimeout(tick, 1000);
       };
       tick();
