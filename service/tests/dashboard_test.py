@@ -65,6 +65,12 @@ tp 0
 ps "OSPREY  "
 rt A "Osprey Classic - Brahms, Piano Concerto No. 2"
 """
+WREN = """pi 0xC5A3
+pty 1
+tp 0
+ps "WREN    "
+rt A "Wren Talk - phone-in until midnight"
+"""
 MERLIN = """pi 0xC4B2
 pty 5
 tp 1
@@ -164,6 +170,7 @@ def main():
         # Ten minutes two hours ago, a few errors: the history to plot.
         osprey = generate("osprey", OSPREY, "-d", "600", "--error-rate", "0.004")
         merlin = generate("merlin", MERLIN, "--mpx", "-d", "8", "--cnr", "28")
+        wren = generate("wren", WREN, "-d", "30", "--error-rate", "0.02")
         fifos = {}
         for name in ("kestrel", "harrier"):
             fifos[name] = os.path.join(tmp, name + ".pipe")
@@ -200,6 +207,11 @@ kind = mpx
 path = {merlin}
 frequency = 89.1
 start = {iso(now - 10)}
+[source wren]
+kind = bits
+path = {wren}
+frequency = 93.7
+start = {iso(now - 30)}
 [station 98.5]
 pi = C2A1
 ps = KESTREL
@@ -243,7 +255,7 @@ hold = 0
             return rows[0].text if rows else None
 
         # Every station with its PS.
-        expected = {"98.5": "KESTREL", "101.1": "HARRIER", "104.3": "OSPREY", "89.1": "MERLIN"}
+        expected = {"98.5": "KESTREL", "101.1": "HARRIER", "104.3": "OSPREY", "89.1": "MERLIN", "93.7": "WREN"}
         try:
             wait.until(lambda d: all(cell(f, "ps-cell") == ps for f, ps in expected.items()))
         except Exception:
@@ -252,7 +264,7 @@ hold = 0
             Check.that(cell(f, "ps-cell") == ps, f"station {f} listed with PS {ps} (shows {cell(f, 'ps-cell')!r})")
         Check.that(driver.find_element(By.ID, "connection").text == "Live", "the status line says Live")
         order = [r.get_attribute("data-id") for r in driver.find_elements(By.CSS_SELECTOR, "#stations tbody tr")]
-        Check.that(order == ["north/89.1", "north/98.5", "north/101.1", "north/104.3"], f"sorted by frequency: {order}")
+        Check.that(order == ["north/89.1", "north/93.7", "north/98.5", "north/101.1", "north/104.3"], f"sorted by frequency: {order}")
 
         # The radiotext's markup stays text.
         try:
@@ -272,10 +284,6 @@ hold = 0
         Check.that(bool(driver.find_elements(By.CSS_SELECTOR, 'tr[data-id="north/101.1"] .badge.alarm-pi')),
                    "PI alarm badge on 101.1")
         Check.that("C/N" in (cell("89.1", "signal-cell") or ""), f"89.1 signal shows C/N: {cell('89.1', 'signal-cell')!r}")
-
-        if args.screenshot:
-            driver.save_screenshot(args.screenshot)
-            print("screenshot", args.screenshot)
 
         # PS change: the page must follow the service within a second.
         feeders[0].switch(falcon)
@@ -301,6 +309,12 @@ hold = 0
             pass
         Check.that(bool(driver.find_elements(By.CSS_SELECTOR, 'tr[data-id="north/98.5"] .badge.alarm-ps')),
                    "PS alarm badge on 98.5")
+        if args.screenshot:
+            driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                   {"width": 1280, "height": 800, "deviceScaleFactor": 1, "mobile": False})
+            driver.save_screenshot(args.screenshot)
+            driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+            print("      screenshot", args.screenshot)
         driver.find_element(By.ID, "nav-alarms").click()
         try:
             wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#active-alarms tbody tr")) >= 2)
