@@ -5,7 +5,7 @@ varnak_packages=(build-essential cmake ninja-build ccache pkg-config python3
   libliquid-dev libsndfile1-dev libsoapysdr-dev libfftw3-dev
   fonts-dejavu-core fonts-dejavu-extra clang libclang-rt-14-dev help2man
   clang-tidy clang-format
-  libmosquitto-dev libcurl4-openssl-dev libqt6sql6-sqlite libqt6sql6-psql
+  libmosquitto-dev libcurl4-openssl-dev libqt6sql6-sqlite libqt6sql6-psql qt6-httpserver-dev qt6-websockets-dev
   mosquitto mosquitto-clients postgresql
   chromium chromium-driver python3-selenium)
 # Only for scripts/package.sh: the Debian packages and their checks

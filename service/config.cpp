@@ -1,5 +1,7 @@
 #include "config.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -287,7 +289,55 @@ void ReadStation(const IniSection& section, ServiceConfig& c, std::vector<Config
     c.stations.push_back(p);
 }
 
+void ReadWeb(const IniSection& section, WebConfig& w, std::vector<ConfigProblem>& problems)
+{
+    SectionReader r(section, problems);
+    w.enabled = true;
+    w.line = section.line;
+    r.flag("enabled", w.enabled);
+    int listenLine = section.line;
+    if (const IniEntry* e = r.find("listen")) {
+        listenLine = e->line;
+        // ADDRESS:PORT, [IPV6]:PORT, or a port alone (loopback).
+        const std::string& v = e->value;
+        const std::size_t colon = v.rfind(':');
+        std::string host = colon == std::string::npos ? std::string() : v.substr(0, colon);
+        const std::string port = colon == std::string::npos ? v : v.substr(colon + 1);
+        if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+        const auto number = ParseNumber(port);
+        in6_addr any{};
+        const bool address = host.empty() || host == "localhost" || inet_pton(AF_INET, host.c_str(), &any) == 1 ||
+                             inet_pton(AF_INET6, host.c_str(), &any) == 1;
+        if (!number || *number < 1 || *number > 65535 || *number != std::floor(*number) || !address) {
+            r.problem(e->line, "listen: '" + v + "' is not ADDRESS:PORT like 127.0.0.1:8080");
+        } else {
+            w.port = static_cast<int>(*number);
+            if (!host.empty()) w.address = host;
+        }
+    }
+    r.text("token-file", w.tokenFile);
+    if (const IniEntry* e = r.find("token"))
+        r.problem(e->line, "token: give it in a file with token-file, not in the configuration");
+    r.text("dashboard", w.dashboard);
+    r.number("clients", w.clients, 1, 100000);
+    r.number("connections", w.connections, 2, 100000);
+    r.number("client-queue-kib", w.clientQueueKib, 16, 1024 * 1024);
+    r.number("request-kib", w.requestKib, 4, 1024 * 1024);
+    if (w.enabled && !IsLoopbackAddress(w.address) && w.tokenFile.empty())
+        r.problem(listenLine, "listen: " + w.address +
+                                  " is not a loopback address: give token-file too, so that only holders of the "
+                                  "token are answered");
+    r.finish();
+}
+
 }  // namespace
+
+bool IsLoopbackAddress(const std::string& address)
+{
+    if (address == "localhost" || address == "::1") return true;
+    in_addr v4{};
+    return inet_pton(AF_INET, address.c_str(), &v4) == 1 && (ntohl(v4.s_addr) >> 24) == 127;
+}
 
 std::string SourceConfig::stationName() const { return frequency ? rdsformats::FrequencyText(*frequency) : name; }
 
@@ -321,7 +371,8 @@ ServiceConfig ParseConfig(const std::string& text, std::vector<ConfigProblem>& p
     for (const IniProblem& p : ini.problems) problems.push_back({p.line, p.message});
     std::set<std::string> single;
     for (const IniSection& section : ini.sections) {
-        const bool once = section.kind == "service" || section.kind == "mqtt" || section.kind == "collect";
+        const bool once =
+            section.kind == "service" || section.kind == "mqtt" || section.kind == "collect" || section.kind == "web";
         if (once && !single.insert(section.kind).second)
             problems.push_back({section.line, "[" + section.kind + "] is given twice"});
         if (section.kind == "service") {
@@ -334,6 +385,8 @@ ServiceConfig ParseConfig(const std::string& text, std::vector<ConfigProblem>& p
             ReadSource(section, c, problems);
         } else if (section.kind == "station") {
             ReadStation(section, c, problems);
+        } else if (section.kind == "web") {
+            ReadWeb(section, c.web, problems);
         } else if (section.kind == "collect") {
             c.collect.present = true;
             SectionReader r(section, problems);

@@ -8,6 +8,8 @@
 //   [station KEY]   the profile of the station a source receives: KEY is
 //                   its frequency or the source's name
 //   [collect]   what `varnakd --collect` subscribes to
+//   [web]       the HTTP/WebSocket API and the dashboard: listen address,
+//               token file, dashboard folder, bounds
 #pragma once
 
 #include <map>
@@ -81,6 +83,21 @@ struct CollectConfig {
     std::string topic = "varnak/+/+/#";
 };
 
+// The HTTP/WebSocket API. Loopback unless configured otherwise, and then
+// only with a bearer token read from a file.
+struct WebConfig {
+    bool enabled = false;
+    std::string address = "127.0.0.1";
+    int port = 8080;
+    std::string tokenFile;
+    std::string dashboard;      // "" = the installed folder (or the source tree's, in a build)
+    int clients = 256;          // WebSocket clients at once
+    int connections = 512;      // TCP connections at once, WebSocket clients included
+    int clientQueueKib = 1024;  // what a WebSocket client may have waiting before it is dropped
+    int requestKib = 64;        // what a connection may send before it is answered
+    int line = 0;
+};
+
 struct ServiceConfig {
     std::string site = "site";
     std::string stateDir = "/var/lib/varnakd";
@@ -93,6 +110,7 @@ struct ServiceConfig {
     std::vector<SourceConfig> sources;
     std::vector<StationProfile> stations;
     CollectConfig collect;
+    WebConfig web;
 };
 
 struct ConfigProblem {
@@ -108,6 +126,9 @@ bool KnownSourceKind(const std::string& kind);
 // the configuration is only to be used when there are none. `collect`: the
 // file is read for `varnakd --collect` (a [collect] section, no sources).
 ServiceConfig ParseConfig(const std::string& text, std::vector<ConfigProblem>& problems, bool collect = false);
+
+// Whether `address` (an IP address or "localhost") is a loopback address.
+bool IsLoopbackAddress(const std::string& address);
 
 // "2026-12-08T19:55:57Z" (or with a space, without Z: UTC) to 1/100 s.
 std::optional<int64_t> ParseUtcTime(const std::string& text);

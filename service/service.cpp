@@ -26,6 +26,7 @@ void Service::start()
         if (runner->config().kind != "band") station(*runner, stationOf_[runner.get()]);
     for (auto& runner : runners_) runner->start();
     ticker_.start();
+    reportSources();
 }
 
 void Service::stop()
@@ -97,7 +98,15 @@ void Service::tick()
 {
     const int64_t now = StationPipeline::WallClock();
     for (auto& [name, pipeline] : stations_) pipeline->tick(now);
+    reportSources();
     drain();
+}
+
+void Service::reportSources()
+{
+    std::vector<SourceStatus> status;
+    for (auto& runner : runners_) status.push_back(runner->status());
+    for (EventSink* sink : sinks_) sink->sources(status);
 }
 
 }  // namespace varnakd

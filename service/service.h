@@ -38,6 +38,7 @@ private:
     void wake();
     void drain();
     void tick();
+    void reportSources();
     StationPipeline& station(const SourceRunner& runner, const std::string& name);
 
     const ServiceConfig& config_;

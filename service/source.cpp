@@ -228,6 +228,7 @@ void SourceRunner::runLoop()
             if (!ok) {
                 std::lock_guard lock(mutex_);
                 errors_.push_back(error);
+                lastError_ = error;
             }
             break;
         }
@@ -236,10 +237,13 @@ void SourceRunner::runLoop()
         {
             std::unique_lock lock(mutex_);
             errors_.push_back(ok ? std::string("input ended; opening it again") : error);
+            lastError_ = errors_.back();
+            retrying_ = true;
         }
         wake_();
         std::unique_lock lock(mutex_);
         stopWait_.wait_for(lock, std::chrono::duration<double>(config_.retry), [this] { return stop_.load(); });
+        retrying_ = false;
     }
     done_ = true;
     wake_();
@@ -258,6 +262,7 @@ bool SourceRunner::push(SourceChunk&& chunk)
             space_.wait(lock, [this] { return queue_.size() < kQueueChunks || stop_; });
         }
         if (stop_) return false;
+        bits_ += chunk.hex ? 4 * chunk.text.size() : chunk.text.size();
         queue_.push_back(std::move(chunk));
     }
     wake_();
@@ -278,6 +283,19 @@ std::vector<std::string> SourceRunner::takeErrors()
 {
     std::lock_guard lock(mutex_);
     return std::exchange(errors_, {});
+}
+
+SourceStatus SourceRunner::status() const
+{
+    SourceStatus s;
+    s.name = config_.name;
+    s.kind = config_.kind;
+    s.bits = bits_;
+    s.dropped = dropped_;
+    std::lock_guard lock(mutex_);
+    s.state = done_ ? "ended" : retrying_ ? "retrying" : "running";
+    s.error = lastError_;
+    return s;
 }
 
 bool SourceRunner::finished() const

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "config.h"
+#include "events.h"
 #include "rds_demodulator.h"
 #include "station_state.h"
 
@@ -97,6 +98,7 @@ public:
     bool finished() const;
     uint64_t dropped() const { return dropped_; }
     const SourceConfig& config() const { return config_; }
+    SourceStatus status() const;
 
     bool push(SourceChunk&& chunk) override;
     bool stopping() const override { return stop_; }
@@ -114,6 +116,9 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> done_{false};
     std::atomic<uint64_t> dropped_{0};
+    std::atomic<uint64_t> bits_{0};
+    bool retrying_ = false;  // under mutex_
+    std::string lastError_;  // under mutex_
 };
 
 }  // namespace varnakd

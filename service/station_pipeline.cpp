@@ -1,5 +1,6 @@
 #include "station_pipeline.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "group_json.h"
@@ -66,6 +67,7 @@ void StationPipeline::feed(const SourceChunk& chunk)
         processor_.setPolaritySearch(!chunk.stamp);
         processor_.beginStream(!chunk.hex);
         assembler_ = rdsformats::GroupAssembler{};
+        rtPlus_.clear();
         streaming_ = true;
     }
     stamp_ = chunk.stamp;
@@ -104,7 +106,16 @@ void StationPipeline::take(const rdsformats::GroupRecord& group)
 
 void StationPipeline::onGroup(const varnak::DecodedGroup& group)
 {
-    if (!options_.groupsJson) return;
+    rtPlus_.feed(group.blockWords, group.state.radioText, group.state.radioTextB);
+    if (rtPlus_.touched()) {
+        state_.rtPlus.clear();
+        for (const auto& [name, text] : rtPlus_.items())
+            for (int type = 0; type < 64; ++type)
+                if (name == rdsformats::RtPlus::ClassName(type)) state_.rtPlus.push_back({type, text});
+    }
+    const bool wanted = options_.groupsJson || std::any_of(sinks_.begin(), sinks_.end(),
+                                                           [](const EventSink* sink) { return sink->wantsGroups(); });
+    if (!wanted) return;
     groupJson_.clear();
     rdsformats::JsonExtras extras;
     extras.rbds = options_.rbds;

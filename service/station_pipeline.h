@@ -12,6 +12,7 @@
 #include "events.h"
 #include "frame_processor.h"
 #include "group_assembler.h"
+#include "rtplus.h"
 #include "source.h"
 #include "station_history.h"
 #include "station_state.h"
@@ -61,6 +62,7 @@ private:
     rdsformats::GroupAssembler assembler_;
     rdsformats::StationHistory history_;
     rdsformats::QualityWindow quality_;
+    rdsformats::RtPlus rtPlus_;
     rdsformats::StationState state_;
     StationAlarms alarms_;
     bool hex_ = false;
