@@ -89,6 +89,7 @@ void Service::drain()
     for (auto& runner : runners_)
         if (!runner->finished()) return;
     finished_ = true;
+    reportSources();
     for (auto& [name, pipeline] : stations_) pipeline->finish();
     for (EventSink* sink : sinks_) sink->flush();
     emit finished();

@@ -154,8 +154,7 @@ std::string MetricsText(const std::vector<WebStation>& stations, const std::vect
         {"varnak_last_group_seconds", "gauge", "Time of the newest group, seconds since the epoch.", {}},
     };
     for (const WebStation& s : stations) {
-        const std::string labels =
-            "{site=\"" + Label(s.state.site) + "\",station=\"" + Label(s.state.name) + "\"} ";
+        const std::string labels = "{site=\"" + Label(s.state.site) + "\",station=\"" + Label(s.state.name) + "\"} ";
         const auto add = [&](int family, double value, const char* format) {
             f[family].samples += f[family].name + labels + Number(value, format) + "\n";
         };
@@ -192,8 +191,7 @@ std::string MetricsText(const std::vector<WebStation>& stations, const std::vect
     single("varnak_web_clients_refused_total", "counter", "WebSocket clients refused: too many, or no token.",
            counters.clientsRefused);
     single("varnak_web_events_lost_total", "counter",
-           "Alarm events and groups the web face could not take in time (all clients miss them).",
-           counters.eventsLost);
+           "Alarm events and groups the web face could not take in time (all clients miss them).", counters.eventsLost);
     single("varnak_http_requests_total", "counter", "HTTP requests answered.", counters.requests);
     return out;
 }

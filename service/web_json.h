@@ -25,8 +25,7 @@ std::string TimeJson(int64_t time);  // "2026-12-09T10:44:42.00Z" with quotes
 // {"station":ID,"from":T,"to":T,"texts":[...],"quality":[...],"alarms":[...]}
 std::string HistoryJson(const std::string& id, int64_t from, int64_t to, const StoreReader::History& history);
 // {"from":T,"to":T,"alarms":[{"site","station","kind","raised","cleared","detail"}]}
-std::string PastAlarmsJson(int64_t from, int64_t to, const std::vector<StoreReader::AlarmRow>& alarms,
-                           bool truncated);
+std::string PastAlarmsJson(int64_t from, int64_t to, const std::vector<StoreReader::AlarmRow>& alarms, bool truncated);
 
 // Counters of the web face itself, for /metrics.
 struct WebCounters {

@@ -171,6 +171,8 @@ QString LiveHub::hello() const
 
 void LiveHub::send(Client& client, const QString& message)
 {
+    // What the socket holds goes on to the system's buffer as far as the client takes it.
+    if (client.socket->bytesToWrite() >= kSocketHighWater) client.socket->flush();
     if (client.queue.empty() && client.socket->bytesToWrite() < kSocketHighWater) {
         client.socket->sendTextMessage(message);
         return;

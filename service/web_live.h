@@ -50,16 +50,15 @@ public:
     ~LiveHub() override;
 
     // Takes a connected, authorised client; refuses it (close code 1013)
-    // when there are as many as allowed.
+    // when there are as many as allowed already.
     void add(QWebSocket* socket);
-    // Closes a connection that may not be served, with `code` and `reason`.
-    void refuse(QWebSocket* socket, int code, const QString& reason);
 
     int clients() const { return int(clients_.size()); }
     uint64_t dropped() const { return dropped_; }
     uint64_t refused() const { return refused_; }
 
 private:
+    void refuse(QWebSocket* socket, int code, const QString& reason);
     struct Client {
         QWebSocket* socket = nullptr;
         Subscription subscription;

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QLoggingCategory>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrlQuery>
@@ -34,6 +35,7 @@ namespace {
 constexpr int64_t kDay = 86400 * 100;
 constexpr int64_t kMaxRange = 31 * kDay;
 constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
+constexpr int kSocketSendBuffer = 256 * 1024;
 
 using Status = QHttpServerResponder::StatusCode;
 
@@ -48,10 +50,7 @@ Reply Json(const std::string& body, Status status = Status::Ok)
     return {status, "application/json", QByteArray::fromStdString(body)};
 }
 
-Reply Error(Status status, const std::string& message)
-{
-    return Json(ErrorJson(int(status), message), status);
-}
+Reply Error(Status status, const std::string& message) { return Json(ErrorJson(int(status), message), status); }
 
 // Compares in time independent of where the texts differ.
 bool SameSecret(const QByteArray& a, const std::string& b)
@@ -79,10 +78,14 @@ QByteArray BearerToken(const QByteArray& authorization)
 QByteArray ContentType(const QString& path)
 {
     static const std::pair<const char*, const char*> kTypes[] = {
-        {".html", "text/html; charset=utf-8"},  {".css", "text/css; charset=utf-8"},
-        {".js", "text/javascript; charset=utf-8"}, {".json", "application/json"},
-        {".svg", "image/svg+xml"},             {".png", "image/png"},
-        {".ico", "image/x-icon"},              {".woff2", "font/woff2"},
+        {".html", "text/html; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".json", "application/json"},
+        {".svg", "image/svg+xml"},
+        {".png", "image/png"},
+        {".ico", "image/x-icon"},
+        {".woff2", "font/woff2"},
         {".txt", "text/plain; charset=utf-8"},
     };
     for (const auto& [ext, type] : kTypes)
@@ -107,6 +110,10 @@ protected:
             delete socket;
             return;
         }
+        // The system's buffer for what a client has yet to take stays
+        // modest: a client that stops reading shows in its queue soon, and
+        // 200 clients cost little kernel memory.
+        socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kSocketSendBuffer);
         if (open_ >= maxConnections_) {
             Refuse(socket, "503 Service Unavailable", ErrorJson(503, "too many connections"));
             return;
@@ -161,15 +168,32 @@ public:
     }
 
 protected:
+    // Qt 6.4 asks here first about a WebSocket upgrade too: true lets it
+    // happen, false has missingHandler() answer (the refusal kept here).
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override
     {
         ++requests_;
-        const Reply reply = answer(request);
-        QHttpServerResponder responder = makeResponder(request, socket);
+        if (Header(request.headers(), "Upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+            refusal_ = upgradeAnswer(request);
+            return refusal_->body.isEmpty();
+        }
+        respond(answer(request), makeResponder(request, socket));
+        return true;
+    }
+    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override
+    {
+        respond(refusal_.value_or(Error(Status::NotFound, "not found")), makeResponder(request, socket));
+        refusal_.reset();
+    }
+
+private:
+    static void respond(const Reply& reply, QHttpServerResponder&& responder)
+    {
         if (reply.status == Status::Unauthorized)
-            responder.write(reply.body,
-                            {{"Content-Type", reply.type}, {"Cache-Control", "no-store"}, {"WWW-Authenticate", "Bearer"}},
-                            reply.status);
+            responder.write(
+                reply.body,
+                {{"Content-Type", reply.type}, {"Cache-Control", "no-store"}, {"WWW-Authenticate", "Bearer"}},
+                reply.status);
         else if (reply.status == Status::MethodNotAllowed)
             responder.write(reply.body, {{"Content-Type", reply.type}, {"Allow", "GET"}}, reply.status);
         else
@@ -178,15 +202,8 @@ protected:
                              {"Cache-Control", reply.type == "application/json" ? "no-store" : "no-cache"},
                              {"X-Content-Type-Options", "nosniff"}},
                             reply.status);
-        return true;
-    }
-    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override
-    {
-        makeResponder(request, socket).write(QByteArray::fromStdString(ErrorJson(404, "not found")), "application/json",
-                                             Status::NotFound);
     }
 
-private:
     bool authorised(const QByteArray& token) const { return token_.empty() || SameSecret(token, token_); }
 
     Reply answer(const QHttpServerRequest& request)
@@ -203,8 +220,34 @@ private:
             return {Status::Ok, "text/plain; version=0.0.4; charset=utf-8",
                     QByteArray::fromStdString(MetricsText(sink_.stations(), sink_.sourceStatus(), counters()))};
         }
+        if (path == "/api/live") return Error(Status::UpgradeRequired, "/api/live is a WebSocket");
         if (api) return apiAnswer(path.toStdString(), query);
         return staticFile(path);
+    }
+
+    // An empty body: the upgrade to /api/live may go on.
+    Reply upgradeAnswer(const QHttpServerRequest& request)
+    {
+        if (request.url().path() != "/api/live") return Error(Status::NotFound, "no WebSocket here: it is /api/live");
+        const auto headers = request.headers();
+        QByteArray token = BearerToken(Header(headers, "Authorization"));
+        if (token.isEmpty()) token = request.query().queryItemValue("token", QUrl::FullyDecoded).toUtf8();
+        if (!authorised(token)) {
+            ++refused_;
+            return Error(Status::Unauthorized, "missing or wrong token");
+        }
+        // A page of another site must not read the stations through a visitor's browser.
+        const QByteArray origin = Header(headers, "Origin");
+        const QUrl originUrl(QString::fromUtf8(origin));
+        const QString originHost =
+            originUrl.host() + (originUrl.port() >= 0 ? ":" + QString::number(originUrl.port()) : QString());
+        if (!origin.isEmpty() && originHost.compare(QString::fromUtf8(Header(headers, "Host")), Qt::CaseInsensitive))
+            return Error(Status::Forbidden, "a page from " + origin.toStdString() + " may not connect");
+        if (hub_.clients() >= config_.web.clients) {
+            ++refused_;
+            return Error(Status::ServiceUnavailable, "too many clients");
+        }
+        return {};
     }
 
     WebCounters counters() const
@@ -212,7 +255,7 @@ private:
         WebCounters c;
         c.clients = hub_.clients();
         c.clientsDropped = hub_.dropped();
-        c.clientsRefused = hub_.refused();
+        c.clientsRefused = hub_.refused() + refused_;
         c.requests = requests_;
         c.eventsLost = sink_.lost();
         return c;
@@ -314,8 +357,10 @@ private:
         // A name that is a number is a frequency in MHz: "98.50" is station 98.5.
         double mhz = 0;
         const char* end = name.data() + name.size();
-        if (const auto [p, ec] = std::from_chars(name.data(), end, mhz); !name.empty() && ec == std::errc() && p == end) {
-            if (!(mhz >= 0.1 && mhz <= 30000)) return badParameter("frequency", "'" + name + "' is no frequency in MHz");
+        if (const auto [p, ec] = std::from_chars(name.data(), end, mhz);
+            !name.empty() && ec == std::errc() && p == end) {
+            if (!(mhz >= 0.1 && mhz <= 30000))
+                return badParameter("frequency", "'" + name + "' is no frequency in MHz");
             name = rdsformats::FrequencyText(mhz);
         }
         const std::string id = StationId(site, name);
@@ -380,29 +425,11 @@ private:
         return {Status::Ok, ContentType(real), f.readAll()};
     }
 
+    // Upgrades were checked by handleRequest: they may go to the hub.
     void takeWebSockets()
     {
-        while (hasPendingWebSocketConnections()) {
-            QWebSocket* socket = nextPendingWebSocketConnection().release();
-            if (!socket) break;
-            const QNetworkRequest request = socket->request();
-            const QUrl url = socket->requestUrl();
-            QByteArray token = BearerToken(request.rawHeader("Authorization"));
-            if (token.isEmpty()) token = QUrlQuery(url).queryItemValue("token", QUrl::FullyDecoded).toUtf8();
-            // A page of another site must not read the stations through a visitor's browser.
-            const QByteArray origin = request.rawHeader("Origin"), host = request.rawHeader("Host");
-            const QUrl originUrl(QString::fromUtf8(origin));
-            const QString originHost =
-                originUrl.host() + (originUrl.port() >= 0 ? ":" + QString::number(originUrl.port()) : QString());
-            if (url.path() != "/api/live")
-                hub_.refuse(socket, 4404, "no such endpoint");
-            else if (!authorised(token))
-                hub_.refuse(socket, 4401, "unauthorized");
-            else if (!origin.isEmpty() && originHost.compare(QString::fromUtf8(host), Qt::CaseInsensitive) != 0)
-                hub_.refuse(socket, 4403, "origin not allowed");
-            else
-                hub_.add(socket);
-        }
+        while (hasPendingWebSocketConnections())
+            if (QWebSocket* socket = nextPendingWebSocketConnection().release()) hub_.add(socket);
     }
 
     const ServiceConfig& config_;
@@ -412,7 +439,8 @@ private:
     int64_t started_;
     LiveHub hub_;
     std::unique_ptr<StoreReader> reader_;
-    uint64_t requests_ = 0;
+    std::optional<Reply> refusal_;
+    uint64_t requests_ = 0, refused_ = 0;
 };
 
 }  // namespace
@@ -453,8 +481,8 @@ protected:
         const WebConfig& web = owner_.config_.web;
         HttpFace face(owner_.config_, owner_.sink_, owner_.token_, owner_.dashboard_);
         auto* tcp = new BoundedTcpServer(web.connections, qint64(web.requestKib) * 1024, &face);
-        const QHostAddress address =
-            web.address == "localhost" ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(QString::fromStdString(web.address));
+        const QHostAddress address = web.address == "localhost" ? QHostAddress(QHostAddress::LocalHost)
+                                                                : QHostAddress(QString::fromStdString(web.address));
         if (!tcp->listen(address, quint16(web.port))) {
             started.set_value("web: cannot listen on " + web.address + ":" + std::to_string(web.port) + ": " +
                               tcp->errorString().toStdString());
@@ -479,6 +507,8 @@ WebServer::~WebServer() { stop(); }
 
 bool WebServer::start(std::string& error)
 {
+    // Qt warns of every refused WebSocket upgrade; a client could fill the log with them.
+    QLoggingCategory::setFilterRules("qt.httpserver.warning=false");
     thread_ = std::make_unique<Thread>(*this);
     std::future<std::string> result = thread_->started.get_future();
     thread_->start();

@@ -90,6 +90,18 @@ TEST(ConfigTest, NamesEachProblemWithItsLine)
         {"[source a]\nkind = bits\npath = x\n[webhook w]\nurl = ftp://x\n", 4,
          "webhook: url must start with http:// or https://"},
         {"[service]\n", 0, "no [source NAME] section: nothing to watch"},
+        {"[source a]\nkind = bits\npath = x\n[web]\nlisten = 0.0.0.0:8080\n", 5,
+         "listen: 0.0.0.0 is not a loopback address: give token-file too, so that only holders of the token are "
+         "answered"},
+        {"[source a]\nkind = bits\npath = x\n[web]\nlisten = [::]:80\n", 5,
+         "listen: :: is not a loopback address: give token-file too, so that only holders of the token are answered"},
+        {"[source a]\nkind = bits\npath = x\n[web]\nlisten = 127.0.0.1:99999\n", 5,
+         "listen: '127.0.0.1:99999' is not ADDRESS:PORT like 127.0.0.1:8080"},
+        {"[source a]\nkind = bits\npath = x\n[web]\nlisten = example.org:80\n", 5,
+         "listen: 'example.org:80' is not ADDRESS:PORT like 127.0.0.1:8080"},
+        {"[source a]\nkind = bits\npath = x\n[web]\ntoken = s3cret\n", 5,
+         "token: give it in a file with token-file, not in the configuration"},
+        {"[source a]\nkind = bits\npath = x\n[web]\nclients = 0\n", 5, "clients: '0' is not a number from 1 to 100000"},
     };
     for (const auto& c : cases) {
         const auto problems = Problems(c.text);
@@ -102,8 +114,33 @@ TEST(ConfigTest, NamesEachProblemWithItsLine)
 
 TEST(ConfigTest, SecretsStayOutOfMessages)
 {
-    for (const auto& p : Problems("[source a]\nkind = bits\npath = x\n[mqtt]\npassword = hunter2\n"))
-        EXPECT_EQ(p.message.find("hunter2"), std::string::npos);
+    for (const char* text : {"[source a]\nkind = bits\npath = x\n[mqtt]\npassword = hunter2\n",
+                             "[source a]\nkind = bits\npath = x\n[web]\ntoken = hunter2\n"})
+        for (const auto& p : Problems(text)) EXPECT_EQ(p.message.find("hunter2"), std::string::npos);
+}
+
+TEST(ConfigTest, WebListensOnLoopbackUnlessATokenIsGiven)
+{
+    const struct {
+        const char* web;
+        const char* address;
+        int port;
+    } cases[] = {
+        {"", "127.0.0.1", 8080},
+        {"listen = 9000\n", "127.0.0.1", 9000},
+        {"listen = [::1]:9001\n", "::1", 9001},
+        {"listen = localhost:9002\n", "localhost", 9002},
+        {"listen = 192.0.2.7:443\ntoken-file = /etc/varnak/web-token\n", "192.0.2.7", 443},
+    };
+    for (const auto& c : cases) {
+        std::vector<ConfigProblem> problems;
+        const ServiceConfig config =
+            ParseConfig(std::string("[source a]\nkind = bits\npath = x\n[web]\n") + c.web, problems);
+        EXPECT_TRUE(problems.empty()) << c.web << problems[0].message;
+        EXPECT_TRUE(config.web.enabled);
+        EXPECT_EQ(config.web.address, c.address);
+        EXPECT_EQ(config.web.port, c.port);
+    }
 }
 
 // The program: the example configuration passes; a bad file is refused
