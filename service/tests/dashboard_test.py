@@ -128,10 +128,11 @@ class Feeder(threading.Thread):
 
 class Check:
     failures = 0
+    began = time.monotonic()
 
     @classmethod
     def that(cls, ok, what):
-        print(("ok    " if ok else "FAIL  ") + what, flush=True)
+        print(f"{time.monotonic() - cls.began:5.1f} s  " + ("ok    " if ok else "FAIL  ") + what, flush=True)
         if not ok:
             cls.failures += 1
         return ok
@@ -252,7 +253,7 @@ hold = 0
 
         def cell(freq, column):
             rows = driver.find_elements(By.CSS_SELECTOR, f'tr[data-id="north/{freq}"] td.{column}')
-            return rows[0].text if rows else None
+            return rows[0].text.rstrip() if rows else None
 
         # Every station with its PS.
         expected = {"98.5": "KESTREL", "101.1": "HARRIER", "104.3": "OSPREY", "89.1": "MERLIN", "93.7": "WREN"}
