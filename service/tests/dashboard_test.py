@@ -52,7 +52,8 @@ af 97.4 89.1
 rt A "<script>window.injected=1</script><b>Kestrel</b> & co"
 ct 2026-12-08 19:55:57 +1
 """
-FALCON = KESTREL.replace('"KESTREL "', '"FALCON  "')
+FALCON = KESTREL.replace('"KESTREL "', '"FALCON  "').replace(
+    '"<script>window.injected=1</script><b>Kestrel</b> & co"', '"Falcon Drive Time - the best music on the coast"')
 # Sends a PI other than its profile's: the PI alarm.
 HARRIER = """pi 0xC2A2
 pty 3
@@ -172,7 +173,7 @@ def main():
         # Ten minutes two hours ago, a few errors: the history to plot.
         osprey = generate("osprey", OSPREY, "-d", "600", "--error-rate", "0.004")
         merlin = generate("merlin", MERLIN, "--mpx", "-d", "8", "--cnr", "28")
-        wren = generate("wren", WREN, "-d", "30", "--error-rate", "0.02")
+        wren = generate("wren", WREN, "-d", "30", "--error-rate", "0.01")
         fifos = {}
         for name in ("kestrel", "harrier"):
             fifos[name] = os.path.join(tmp, name + ".pipe")
@@ -311,6 +312,7 @@ hold = 0
             Check.that(lag < 1.0, f"page within a second of the API ({lag:.2f} s)")
         Check.that(eventually(lambda: count('tr[data-id="north/98.5"] .badge.alarm-ps')), "PS alarm badge on 98.5")
         if args.screenshot:
+            eventually(lambda: (cell("98.5", "rt") or "").startswith("Falcon"))
             driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                                    {"width": 1280, "height": 800, "deviceScaleFactor": 1, "mobile": False})
             driver.save_screenshot(args.screenshot)
