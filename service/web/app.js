@@ -425,9 +425,10 @@
         return out.sort((a, b) => a[0] - b[0]);
       };
       const panels = [
-        { label: 'Level', unit: 'dBFS', className: 'level', points: points('level'), format: (v) => v.toFixed(0) },
-        { label: 'C/N', unit: 'dB', className: 'cnr', points: points('cnr'), format: (v) => v.toFixed(0) },
-        { label: 'Block errors', unit: '%', className: 'ber', points: points('blockErrorRate', 100), min: 0, max: 100, format: (v) => v.toFixed(0) },
+        { label: 'Level', unit: 'dBFS', className: 'level', points: points('level'), span: 6, format: (v) => v.toFixed(0) },
+        { label: 'C/N', unit: 'dB', className: 'cnr', points: points('cnr'), min: 0, span: 6, format: (v) => v.toFixed(0) },
+        { label: 'Block errors', unit: '%', className: 'ber', points: points('blockErrorRate', 100), min: 0, max: 100, span: 5,
+          format: (v) => v.toFixed(v < 10 ? 1 : 0) },
       ];
       VarnakPlot.draw(svg, panels, from, to, 150e3);
       const n = panels.map((p) => p.points.filter((x) => x[0] >= from).length);

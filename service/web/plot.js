@@ -31,7 +31,7 @@ const VarnakPlot = (function () {
 
   // Draws `panels` into the SVG element `svg` over [from, to] (ms since the
   // epoch). A panel: {label, unit, points: [[ms, value], ...], className,
-  // min, max (optional fixed scale), format(v)}. Points farther apart than
+  // min, max (optional limits of the scale), span (its least width), format(v)}. Points farther apart than
   // `gapMs` are not joined: a gap in reception stays visible as a gap.
   function draw(svg, panels, from, to, gapMs) {
     while (svg.firstChild) svg.removeChild(svg.firstChild);
@@ -52,18 +52,18 @@ const VarnakPlot = (function () {
       const g = node('g', { class: 'panel ' + (panel.className || '') });
       svg.appendChild(g);
       const values = panel.points.filter((p) => p[0] >= from && p[0] <= to && Number.isFinite(p[1]));
-      let lo = panel.min, hi = panel.max;
-      if (lo === undefined || hi === undefined) {
-        const vs = values.map((p) => p[1]);
-        const vlo = vs.length ? Math.min(...vs) : 0, vhi = vs.length ? Math.max(...vs) : 1;
-        const pad = (vhi - vlo) * 0.1 || Math.abs(vhi) * 0.1 || 1;
-        if (lo === undefined) lo = vlo - pad;
-        if (hi === undefined) hi = vhi + pad;
-      }
+      // The scale: from the values, padded, within the panel's limits
+      // (min/max) and at least `span` wide.
+      const vs = values.map((p) => p[1]);
+      const vlo = vs.length ? Math.min(...vs) : 0, vhi = vs.length ? Math.max(...vs) : 1;
+      const pad = Math.max((vhi - vlo) * 0.1, (panel.span || 1) / 2);
+      let lo = Math.max(vlo - pad, panel.min === undefined ? -Infinity : panel.min);
+      let hi = Math.min(vhi + pad, panel.max === undefined ? Infinity : panel.max);
+      if (hi - lo < (panel.span || 1)) hi = lo + (panel.span || 1);
       const y = (v) => y0 + panelHeight - ((v - lo) / (hi - lo)) * panelHeight;
 
       g.appendChild(node('rect', { class: 'frame', x: left, y: y0, width: plotWidth, height: panelHeight }));
-      for (const t of ticks(lo, hi, 4)) {
+      for (const t of values.length ? ticks(lo, hi, 4) : []) {
         if (t < lo || t > hi) continue;
         g.appendChild(node('line', { class: 'grid', x1: left, x2: left + plotWidth, y1: y(t), y2: y(t) }));
         g.appendChild(node('text', { class: 'tick', x: left - 6, y: y(t) + 4, 'text-anchor': 'end' },
