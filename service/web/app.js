@@ -250,6 +250,7 @@
         return;
       }
       this.ws = ws;
+      model.live = false;
       ws.onopen = () => {
         this.attempt = 0;
         this.lostAt = null;
@@ -262,16 +263,25 @@
         try { m = JSON.parse(e.data); } catch (err) { return; }
         model.onMessage(m);
       };
-      ws.onclose = () => { if (this.ws === ws) this.closed(); };
+      ws.onclose = (e) => { if (this.ws === ws) this.closed(!model.live || e.code === 4401); };
     },
     lostText() {
       return 'Connection lost at ' + new Date(this.lostAt).toISOString().slice(11, 19) + ' UTC' +
         (this.reason ? ' (' + this.reason + ')' : '') + '. The values shown may be out of date.';
     },
-    closed() {
+    // `refused`: the socket never opened (or was refused): a service that
+    // now wants a token, or another one, says so on an ordinary request.
+    async closed(refused) {
       this.ws = null;
       model.live = false;
       if (!this.lostAt) this.lostAt = Date.now();
+      if (refused) {
+        try {
+          await getJson('api/health');
+        } catch (e) {
+          if (e.status === 401) return askToken();
+        }
+      }
       const delay = Math.min(30000, 1000 * Math.pow(2, this.attempt)) * (0.8 + Math.random() * 0.4);
       this.attempt = Math.min(this.attempt + 1, 5);
       const due = Date.now() + delay;
@@ -558,10 +568,13 @@
   }
 
   function askToken() {
+    clearTimeout(connection.timer);
+    const rejected = auth.token !== '';
     const input = el('input', { id: 'token', type: 'password', autocomplete: 'current-password', required: true });
     replace(view(), el('h2', {}, 'Token needed'),
       el('form', { class: 'token', onsubmit: (e) => { e.preventDefault(); auth.token = input.value.trim(); start(); } },
         el('p', {}, 'This service asks for its access token (the contents of the file its configuration names).'),
+        rejected ? el('p', { class: 'error', role: 'alert' }, 'The token given before was not accepted.') : null,
         el('label', { for: 'token' }, 'Token '), input, ' ', el('button', { type: 'submit' }, 'Open')));
     connection.status('lost', 'Not connected: the service wants a token.');
     input.focus();
