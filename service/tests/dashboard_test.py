@@ -282,7 +282,8 @@ hold = 0
         for f, ps in expected.items():
             Check.that(cell(f, "ps-cell") == ps, f"station {f} listed with PS {ps} (shows {cell(f, 'ps-cell')!r})")
         Check.that(texts("#connection") == ["Live"], "the status line says Live")
-        order = driver.execute_script("return [...document.querySelectorAll('#stations tbody tr')].map((r) => r.dataset.id)")
+        order = driver.execute_script(
+            "return [...document.querySelectorAll('#stations tbody tr')].map((r) => r.dataset.id)")
         Check.that(order == ["north/" + f for f in expected], f"sorted by frequency: {order}")
 
         # The radiotext's markup stays text.
@@ -348,7 +349,7 @@ hold = 0
 
         # The service goes away: the page says so.
         varnakd.terminate()
-        varnakd.wait(10)
+        Check.that(varnakd.wait(20) == 0, f"varnakd stops cleanly (exit status {varnakd.returncode})")
         eventually(lambda: texts("#connection")[0].startswith("Connection lost"))
         status = texts("#connection")[0]
         Check.that(status.startswith("Connection lost"), f"connection loss shown: {status!r}")
@@ -373,8 +374,12 @@ hold = 0
         if driver:
             driver.quit()
         if varnakd and varnakd.poll() is None:
-            varnakd.kill()
-            varnakd.wait()
+            varnakd.terminate()
+            try:
+                varnakd.wait(10)
+            except subprocess.TimeoutExpired:
+                varnakd.kill()
+                varnakd.wait()
         if varnakd and Check.failures:
             print("varnakd log:\n" + open(os.path.join(tmp, "varnakd.log")).read()[-4000:])
         if args.keep:

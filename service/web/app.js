@@ -143,7 +143,8 @@
       el('span', { class: 'figure' }, s.text));
   }
   function psNode(ps) {
-    return ps ? el('span', { class: 'ps', title: 'PS "' + ps + '"' }, ps) : absent('no PS yet', 'no programme service name received yet');
+    if (!ps) return absent('no PS yet', 'no programme service name received yet');
+    return el('span', { class: 'ps', title: 'PS "' + ps + '"' }, ps);
   }
 
   // ---------------------------------------------------------------- token
@@ -326,11 +327,15 @@
         el('td', { class: 'site', 'data-label': 'Site' }, s.site),
         el('th', { scope: 'row', class: 'freq', 'data-label': 'Frequency' }, el('a', { href: route(id) }, freqText(s))),
         el('td', { class: 'ps-cell', 'data-label': 'PS' }, psNode(s.ps)),
-        el('td', { class: 'pi', 'data-label': 'PI' }, s.pi ? el('span', { class: 'code', title: s.callsign || null }, s.pi) : absent('—', 'no PI received yet')),
-        el('td', { class: 'pty', 'data-label': 'PTY' }, has(s.pty) ? s.pty + ' ' + (s.ptyName || '') : absent('—', 'no PTY received yet')),
-        el('td', { class: 'rt', 'data-label': 'Radiotext' }, s.radiotext ? el('span', { class: 'rt-text' }, s.radiotext) : absent('no radiotext yet')),
+        el('td', { class: 'pi', 'data-label': 'PI' },
+          s.pi ? el('span', { class: 'code', title: s.callsign || null }, s.pi) : absent('—', 'no PI received yet')),
+        el('td', { class: 'pty', 'data-label': 'PTY' },
+          has(s.pty) ? s.pty + ' ' + (s.ptyName || '') : absent('—', 'no PTY received yet')),
+        el('td', { class: 'rt', 'data-label': 'Radiotext' },
+          s.radiotext ? el('span', { class: 'rt-text' }, s.radiotext) : absent('no radiotext yet')),
         el('td', { class: 'signal-cell', 'data-label': 'Signal' }, signalBar(q)),
-        el('td', { class: 'alarms', 'data-label': 'Alarms' }, alarms.length ? alarms.map(badge) : el('span', { class: 'ok' }, 'none')),
+        el('td', { class: 'alarms', 'data-label': 'Alarms' },
+          alarms.length ? alarms.map(badge) : el('span', { class: 'ok' }, 'none')),
         el('td', { class: 'last', 'data-label': 'Last group' }, timeOf(s.lastGroup, false)),
       ];
       const tr = el('tr', { 'data-id': id, class: alarms.length ? 'has-alarm' : '' }, cells);
@@ -374,7 +379,12 @@
     svg.setAttribute('id', 'quality-plot');
     svg.setAttribute('role', 'img');
     const plotNote = el('p', { class: 'plot-note' });
-    const select = el('select', { id: 'range', onchange: () => { hours = Number(select.value); sessionStorage.setItem('varnak-hours', hours); load(); } },
+    const pick = () => {
+      hours = Number(select.value);
+      sessionStorage.setItem('varnak-hours', hours);
+      load();
+    };
+    const select = el('select', { id: 'range', onchange: pick },
       ranges.map(([h, label]) => el('option', { value: h, selected: h === hours }, 'last ' + label)));
     const texts = el('div', { id: 'texts' }, absent('loading…'));
     const alarmsNode = el('div', { id: 'station-alarms' }, absent('loading…'));
@@ -404,7 +414,8 @@
       const alarms = model.alarmsOf(id);
       replace(facts,
         fact('PS', psNode(s.ps)),
-        fact('PI', s.pi ? el('span', { class: 'code' }, s.pi) : absent('not received'), s.callsign ? ' (' + s.callsign + ')' : ''),
+        fact('PI', s.pi ? el('span', { class: 'code' }, s.pi) : absent('not received'),
+          s.callsign ? ' (' + s.callsign + ')' : ''),
         fact('PTY', has(s.pty) ? s.pty + ' ' + (s.ptyName || '') : absent('not received')),
         fact('TP / TA', has(s.tp) ? (s.tp ? 'TP on' : 'TP off') : absent('TP not received'), ' · ',
           has(s.ta) ? (s.ta ? 'TA on' : 'TA off') : absent('TA not received')),
@@ -419,8 +430,10 @@
         fact('Deviation', num(q.deviation, 1, ' kHz'), ' · MPX power ', num(q.mpxPower, 1, ' dBr')),
         fact('Injection', 'RDS ', num(has(q.rdsLevel) ? q.rdsLevel * 100 : null, 1, ' %'), ' · pilot ',
           num(has(q.pilotLevel) ? q.pilotLevel * 100 : null, 1, ' %')),
-        d.rtPlus && d.rtPlus.length ? fact('RT+', el('ul', { class: 'plain' }, d.rtPlus.map((i) => el('li', {}, el('span', { class: 'tag' }, i.name || String(i.type)), ' ', i.text)))) : [],
-        d.odas && d.odas.length ? fact('ODA', d.odas.map((o) => (o.name || 'AID ' + o.aid) + ' in ' + o.group).join(', ')) : [],
+        d.rtPlus && d.rtPlus.length ? fact('RT+', el('ul', { class: 'plain' }, d.rtPlus.map((i) =>
+          el('li', {}, el('span', { class: 'tag' }, i.name || String(i.type)), ' ', i.text)))) : [],
+        d.odas && d.odas.length
+          ? fact('ODA', d.odas.map((o) => (o.name || 'AID ' + o.aid) + ' in ' + o.group).join(', ')) : [],
         fact('Last group', timeOf(s.lastGroup, true)),
         fact('Alarms', alarms.length ? alarms.map(badge) : el('span', { class: 'ok' }, 'none active')));
     }
@@ -435,14 +448,17 @@
         return out.sort((a, b) => a[0] - b[0]);
       };
       const panels = [
-        { label: 'Level', unit: 'dBFS', className: 'level', points: points('level'), span: 6, format: (v) => v.toFixed(0) },
-        { label: 'C/N', unit: 'dB', className: 'cnr', points: points('cnr'), min: 0, span: 6, format: (v) => v.toFixed(0) },
-        { label: 'Block errors', unit: '%', className: 'ber', points: points('blockErrorRate', 100), min: 0, max: 100, span: 5,
-          format: (v) => v.toFixed(v < 10 ? 1 : 0) },
+        { label: 'Level', unit: 'dBFS', className: 'level', points: points('level'), span: 6,
+          format: (v) => v.toFixed(0) },
+        { label: 'C/N', unit: 'dB', className: 'cnr', points: points('cnr'), min: 0, span: 6,
+          format: (v) => v.toFixed(0) },
+        { label: 'Block errors', unit: '%', className: 'ber', points: points('blockErrorRate', 100), min: 0, max: 100,
+          span: 5, format: (v) => v.toFixed(v < 10 ? 1 : 0) },
       ];
       VarnakPlot.draw(svg, panels, from, to, 150e3);
       const n = panels.map((p) => p.points.filter((x) => x[0] >= from).length);
-      svg.setAttribute('aria-label', `Level, C/N and block errors over the last ${hours} h: ${n[0]}, ${n[1]} and ${n[2]} points`);
+      svg.setAttribute('aria-label',
+        `Level, C/N and block errors over the last ${hours} h: ${n[0]}, ${n[1]} and ${n[2]} points`);
       plotNote.textContent = history ? `${rows.length} minutes from the station database` +
         (live.length ? `, ${live.length} live readings since this page opened` : '') + '.' : 'Loading the history…';
     }
@@ -451,14 +467,16 @@
       if (!history) return;
       const t = (history.texts || []).slice().sort((a, b) => (a.last < b.last ? 1 : a.last > b.last ? -1 : 0));
       replace(texts, t.length ? el('div', { class: 'table-wrap' }, el('table', { class: 'texts' },
-        el('thead', {}, el('tr', {}, ['Kind', 'Text', 'First seen', 'Last seen'].map((h) => el('th', { scope: 'col' }, h)))),
+        el('thead', {}, el('tr', {},
+          ['Kind', 'Text', 'First seen', 'Last seen'].map((h) => el('th', { scope: 'col' }, h)))),
         el('tbody', {}, t.map((x) => el('tr', {},
           el('td', { 'data-label': 'Kind' }, x.kind === 'ps' ? 'PS' : x.kind === 'radiotext' ? 'Radiotext' : x.kind),
-          el('td', { 'data-label': 'Text' }, x.kind === 'ps' ? el('span', { class: 'ps' }, x.text) : el('span', { class: 'rt-text' }, x.text)),
+          el('td', { 'data-label': 'Text' }, el('span', { class: x.kind === 'ps' ? 'ps' : 'rt-text' }, x.text)),
           el('td', { 'data-label': 'First seen' }, timeOf(x.first, true)),
           el('td', { 'data-label': 'Last seen' }, timeOf(x.last, true)))))))
         : absent('No texts in this time.'));
-      const a = (history.alarms || []).map((x) => normalAlarm({ ...x, site: id.split('/')[0], station: id.split('/').slice(1).join('/') }));
+      const [site, ...name] = id.split('/');
+      const a = (history.alarms || []).map((x) => normalAlarm({ ...x, site, station: name.join('/') }));
       replace(alarmsNode, alarmTable(a, false));
     }
 
@@ -468,7 +486,8 @@
       const iso = (ms) => new Date(ms).toISOString().replace(/\.\d+Z$/, 'Z');
       renderPlot();
       try {
-        const [d, h] = await Promise.all([getJson(base), getJson(base + '/history?from=' + iso(from) + '&to=' + iso(to))]);
+        const [d, h] = await Promise.all([getJson(base),
+          getJson(base + '/history?from=' + iso(from) + '&to=' + iso(to))]);
         if (current !== self) return;
         details = d;
         history = h;
@@ -477,7 +496,8 @@
         if (current !== self) return;
         if (e.status === 401) return askToken();
         error.hidden = false;
-        error.textContent = e.status === 404 ? 'The service knows no station ' + id + '.' : 'Could not load the station: ' + e.message;
+        error.textContent = e.status === 404 ? 'The service knows no station ' + id + '.'
+          : 'Could not load the station: ' + e.message;
       }
       renderFacts();
       renderHistory();
@@ -513,18 +533,21 @@
   function alarmTable(list, withStation) {
     if (!list.length) return absent('None in this time.');
     return el('div', { class: 'table-wrap' }, el('table', { class: 'alarm-list' },
-      el('thead', {}, el('tr', {}, (withStation ? ['Station'] : []).concat(['Alarm', 'Raised', 'Cleared', 'Lasted', 'Detail'])
-        .map((h) => el('th', { scope: 'col' }, h)))),
+      el('thead', {}, el('tr', {}, (withStation ? ['Station'] : [])
+        .concat(['Alarm', 'Raised', 'Cleared', 'Lasted', 'Detail']).map((h) => el('th', { scope: 'col' }, h)))),
       el('tbody', {}, list.map((a) => {
         const id = a.site + '/' + a.station;
         const s = model.stations.get(id);
         const end = a.cleared ? Date.parse(a.cleared) : model.now();
         return el('tr', { class: a.cleared ? 'cleared' : 'active' },
-          withStation ? el('td', { 'data-label': 'Station' }, el('a', { href: route(id) }, a.site + ' ' + (s ? freqText(s) : a.station)),
+          withStation ? el('td', { 'data-label': 'Station' },
+            el('a', { href: route(id) }, a.site + ' ' + (s ? freqText(s) : a.station)),
             s && s.ps ? [' ', el('span', { class: 'ps' }, s.ps)] : []) : null,
-          el('td', { 'data-label': 'Alarm' }, a.cleared ? el('span', { class: 'badge cleared' }, alarmNames[a.kind] || a.kind) : badge(a)),
+          el('td', { 'data-label': 'Alarm' },
+            a.cleared ? el('span', { class: 'badge cleared' }, alarmNames[a.kind] || a.kind) : badge(a)),
           el('td', { 'data-label': 'Raised' }, timeOf(a.since, true)),
-          el('td', { 'data-label': 'Cleared' }, a.cleared ? timeOf(a.cleared, true) : el('strong', { class: 'still' }, 'still active')),
+          el('td', { 'data-label': 'Cleared' },
+            a.cleared ? timeOf(a.cleared, true) : el('strong', { class: 'still' }, 'still active')),
           el('td', { 'data-label': 'Lasted' }, a.since ? duration(end - Date.parse(a.since)) : ''),
           el('td', { 'data-label': 'Detail', class: 'detail' }, a.detail));
       }))));
@@ -539,14 +562,15 @@
       el('section', { 'aria-labelledby': 'past-h' }, el('h3', { id: 'past-h' }, 'Last 24 hours'), past));
     let pastList = null;
     const reload = throttle(() => load(), 2000);
-    const renderActive = () => replace(active, alarmTable([...model.alarms.values()].sort((a, b) => (a.since < b.since ? 1 : -1)), true));
+    const newestFirst = (a, b) => (a.since < b.since ? 1 : -1);
+    const renderActive = () => replace(active, alarmTable([...model.alarms.values()].sort(newestFirst), true));
     async function load() {
       const to = model.now(), from = to - 24 * 3600e3;
       const iso = (ms) => new Date(ms).toISOString().replace(/\.\d+Z$/, 'Z');
       try {
         const r = await getJson('api/alarms?from=' + iso(from) + '&to=' + iso(to));
         if (current !== self) return;
-        pastList = (r.alarms || []).map(normalAlarm).sort((a, b) => (a.since < b.since ? 1 : -1));
+        pastList = (r.alarms || []).map(normalAlarm).sort(newestFirst);
         replace(past, alarmTable(pastList, true));
       } catch (e) {
         if (e.status === 401) return askToken();
@@ -596,7 +620,11 @@
     for (const a of document.querySelectorAll('nav a')) a.removeAttribute('aria-current');
     if (parts[0] === 'station' && parts.length >= 3) {
       let id;
-      try { id = decodeURIComponent(parts[1]) + '/' + parts.slice(2).map(decodeURIComponent).join('/'); } catch (e) { id = ''; }
+      try {
+        id = parts.slice(1).map(decodeURIComponent).join('/');
+      } catch (e) {
+        id = '';
+      }
       current = stationView(id);
     } else if (parts[0] === 'alarms') {
       document.getElementById('nav-alarms').setAttribute('aria-current', 'page');

@@ -90,7 +90,8 @@ const VarnakPlot = (function () {
         if (run.length === 1) {
           g.appendChild(node('circle', { class: 'line', cx: run[0][0], cy: run[0][1], r: 2.5 }));
         } else if (run.length > 1) {
-          g.appendChild(node('polyline', { class: 'line', points: run.map((p) => p[0].toFixed(1) + ',' + p[1].toFixed(1)).join(' ') }));
+          const points = run.map((p) => p[0].toFixed(1) + ',' + p[1].toFixed(1)).join(' ');
+          g.appendChild(node('polyline', { class: 'line', points }));
         }
         run = [];
       };
