@@ -193,6 +193,13 @@ std::string MetricsText(const std::vector<WebStation>& stations, const std::vect
     single("varnak_web_events_lost_total", "counter",
            "Alarm events and groups the web face could not take in time (all clients miss them).", counters.eventsLost);
     single("varnak_http_requests_total", "counter", "HTTP requests answered.", counters.requests);
+    std::string messages;
+    const char* const kinds[] = {"state", "alarm", "group"};
+    for (int i = 0; i < 3; ++i)
+        messages += std::string("varnak_web_messages_total{type=\"") + kinds[i] + "\"} " +
+                    std::to_string(counters.messages[i]) + "\n";
+    family("varnak_web_messages_total", "counter",
+           "Live messages made (each once, for every client whose subscription it fits).", messages);
     return out;
 }
 

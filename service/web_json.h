@@ -31,6 +31,7 @@ std::string PastAlarmsJson(int64_t from, int64_t to, const std::vector<StoreRead
 struct WebCounters {
     int clients = 0;
     uint64_t clientsDropped = 0, clientsRefused = 0, requests = 0, eventsLost = 0;
+    uint64_t messages[3] = {0, 0, 0};  // state, alarm and group messages made for the live clients
 };
 // The Prometheus text format (0.0.4) of the stations, sources and the web face.
 std::string MetricsText(const std::vector<WebStation>& stations, const std::vector<SourceStatus>& sources,

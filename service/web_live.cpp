@@ -32,7 +32,7 @@ bool ReadNames(const QJsonObject& o, const char* key, std::set<std::string>& out
         error = std::string("'") + key + "' is not a list of names";
         return false;
     }
-    for (const QJsonValue& v : o.value(key).toArray()) {
+    for (const QJsonValue v : o.value(key).toArray()) {
         if (!v.isString()) {
             error = std::string("'") + key + "' holds something other than names";
             return false;
@@ -247,16 +247,19 @@ void LiveHub::round()
         std::string json = "{\"type\":\"group\",\"id\":";
         rdsformats::AppendUtf8JsonString(json, g.id);
         const QString message = Message(json + ",\"group\":" + g.json + "}");
+        ++made_[2];
         each([&](const Subscription& s) { return s.group && s.wants(g.site, g.id); }, message);
     }
     for (const WebStation& st : p.states) {
         const std::string id = StationId(st.state.site, st.state.name);
         const QString message = Message("{\"type\":\"state\",\"station\":" + WebStationJson(st) + "}");
+        ++made_[0];
         each([&](const Subscription& s) { return s.state && s.wants(st.state.site, id); }, message);
     }
     for (const AlarmEvent& a : p.alarms) {
         const std::string id = StationId(a.site, a.station);
         const QString message = Message("{\"type\":\"alarm\",\"alarm\":" + AlarmEventJson(a) + "}");
+        ++made_[1];
         each([&](const Subscription& s) { return s.alarm && s.wants(a.site, id); }, message);
     }
 }

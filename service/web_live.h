@@ -56,6 +56,8 @@ public:
     int clients() const { return int(clients_.size()); }
     uint64_t dropped() const { return dropped_; }
     uint64_t refused() const { return refused_; }
+    // Messages made (each once, however many clients it went to): states, alarms, groups.
+    const uint64_t* made() const { return made_; }
 
 private:
     void refuse(QWebSocket* socket, int code, const QString& reason);
@@ -82,6 +84,7 @@ private:
     std::vector<std::unique_ptr<Client>> clients_;
     QTimer timer_;
     uint64_t dropped_ = 0, refused_ = 0;
+    uint64_t made_[3] = {0, 0, 0};
 };
 
 }  // namespace varnakd

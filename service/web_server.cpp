@@ -258,6 +258,7 @@ private:
         c.clientsRefused = hub_.refused() + refused_;
         c.requests = requests_;
         c.eventsLost = sink_.lost();
+        std::copy(hub_.made(), hub_.made() + 3, c.messages);
         return c;
     }
 

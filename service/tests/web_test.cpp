@@ -137,7 +137,7 @@ int GroupsInHistory(int port)
 {
     const Reply r = Get(port, "/api/stations/north/98.5/history?from=2026-12-08T19:00:00Z&to=2026-12-08T21:00:00Z");
     int groups = 0;
-    for (const QJsonValue& q : QJsonDocument::fromJson(QByteArray::fromStdString(r.body))["quality"].toArray())
+    for (const QJsonValue q : QJsonDocument::fromJson(QByteArray::fromStdString(r.body))["quality"].toArray())
         groups += q["groups"].toInt();
     return groups;
 }
