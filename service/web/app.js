@@ -505,16 +505,19 @@
     }
 
     const reload = throttle(load, 2000);
+    const replot = throttle(renderPlot, 1000);
     const self = {
       update(what, arg) {
         if (what === 'state' && arg === id) {
           const s = model.stations.get(id);
-          if (s && s.quality && s.updated) {
-            live.push([Date.parse(s.updated), s.quality]);
-            if (live.length > 5000) live.splice(0, live.length - 5000);
+          // A reading every 10 s at most: the quality is a minute's sliding window.
+          const t = s && s.quality && s.updated ? Date.parse(s.updated) : NaN;
+          if (Number.isFinite(t) && (!live.length || t - live[live.length - 1][0] >= 10e3)) {
+            live.push([t, s.quality]);
+            if (live.length > 9000) live.splice(0, live.length - 9000);
+            replot();
           }
           renderFacts();
-          renderPlot();
         } else if (what === 'alarm' && arg.site + '/' + arg.station === id) {
           renderFacts();
           reload();
