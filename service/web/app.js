@@ -420,7 +420,8 @@
         fact('TP / TA', has(s.tp) ? (s.tp ? 'TP on' : 'TP off') : absent('TP not received'), ' · ',
           has(s.ta) ? (s.ta ? 'TA on' : 'TA off') : absent('TA not received')),
         fact('Radiotext', s.radiotext ? el('span', { class: 'rt-text' }, s.radiotext) : absent('not received')),
-        fact('AF', s.af && s.af.length ? s.af.join(', ') : absent('none sent')),
+        fact('AF', s.af && s.af.length ? s.af.map((f) => (f >= 87.5 ? f + ' MHz' : f + ' kHz')).join(', ')
+          : absent('none sent')),
         fact('Clock', s.clock ? timeOf(s.clock, true) : absent('not sent'),
           has(s.clockOffset) ? ' (' + (s.clockOffset > 0 ? '+' : '') + s.clockOffset + ' s off)' : ''),
         fact('Signal', signalBar(q)),
