@@ -182,47 +182,17 @@ def main():
         port = free_port()
         config = os.path.join(tmp, "varnakd.conf")
         with open(config, "w") as f:
-            f.write(f"""[service]
-site = north
-state = {tmp}
-[web]
-listen = 127.0.0.1:{port}
-dashboard = {args.web}
-[source kestrel]
-kind = bits
-path = {fifos['kestrel']}
-frequency = 98.5
-live = yes
-retry = 0.2
-[source harrier]
-kind = bits
-path = {fifos['harrier']}
-frequency = 101.1
-live = yes
-retry = 0.2
-[source osprey]
-kind = bits
-path = {osprey}
-frequency = 104.3
-start = {iso(now - 7200)}
-[source merlin]
-kind = mpx
-path = {merlin}
-frequency = 89.1
-start = {iso(now - 10)}
-[source wren]
-kind = bits
-path = {wren}
-frequency = 93.7
-start = {iso(now - 30)}
-[station 98.5]
-pi = C2A1
-ps = KESTREL
-hold = 0
-[station 101.1]
-pi = C2A1
-hold = 0
-""")
+            # (source, kind, file, frequency, what else)
+            sources = [("kestrel", "bits", fifos["kestrel"], "98.5", "live = yes\nretry = 0.2"),
+                       ("harrier", "bits", fifos["harrier"], "101.1", "live = yes\nretry = 0.2"),
+                       ("osprey", "bits", osprey, "104.3", "start = " + iso(now - 7200)),
+                       ("merlin", "mpx", merlin, "89.1", "start = " + iso(now - 10)),
+                       ("wren", "bits", wren, "93.7", "start = " + iso(now - 30))]
+            f.write(f"[service]\nsite = north\nstate = {tmp}\n"
+                    f"[web]\nlisten = 127.0.0.1:{port}\ndashboard = {args.web}\n")
+            for name, kind, path, freq, more in sources:
+                f.write(f"[source {name}]\nkind = {kind}\npath = {path}\nfrequency = {freq}\n{more}\n")
+            f.write("[station 98.5]\npi = C2A1\nps = KESTREL\nhold = 0\n[station 101.1]\npi = C2A1\nhold = 0\n")
         log = open(os.path.join(tmp, "varnakd.log"), "w")
         base = f"http://127.0.0.1:{port}/"
 
