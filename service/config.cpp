@@ -352,7 +352,12 @@ std::optional<int64_t> ParseUtcTime(const std::string& text)
     int year = 0, month = 0, day = 0, hour = 0, minute = 0;
     double second = 0;
     char sep = 0;
-    if (std::sscanf(text.c_str(), "%d-%d-%d%c%d:%d:%lf", &year, &month, &day, &sep, &hour, &minute, &second) != 7 ||
+    int used = 0;
+    // Nothing may follow but the Z: an offset such as +01:00 would be read as UTC.
+    if (std::sscanf(text.c_str(), "%d-%d-%d%c%d:%d:%lf%n", &year, &month, &day, &sep, &hour, &minute, &second, &used) !=
+            7 ||
+        (text.compare(std::size_t(used), std::string::npos, "") != 0 &&
+         text.compare(std::size_t(used), std::string::npos, "Z") != 0) ||
         (sep != 'T' && sep != ' ') || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
         second < 0 || second >= 61)
         return std::nullopt;

@@ -56,6 +56,32 @@ std::string TimeJson(int64_t time)
     return out;
 }
 
+namespace {
+
+// "alarms":[{"site","station" (with `where`),"kind","raised","cleared","detail"},...]
+void AppendAlarmRows(std::string& out, const std::vector<StoreReader::AlarmRow>& alarms, bool where)
+{
+    out += "\"alarms\":[";
+    for (std::size_t i = 0; i < alarms.size(); ++i) {
+        const StoreReader::AlarmRow& a = alarms[i];
+        out += i ? ",{" : "{";
+        if (where) {
+            Text(out, "site", a.site);
+            out += ',';
+            Text(out, "station", a.name);
+            out += ',';
+        }
+        Text(out, "kind", a.kind);
+        out += ",\"raised\":" + TimeJson(a.raised) + ",\"cleared\":" + (a.cleared ? TimeJson(*a.cleared) : "null");
+        out += ',';
+        Text(out, "detail", a.detail);
+        out += '}';
+    }
+    out += ']';
+}
+
+}  // namespace
+
 std::string WebStationJson(const WebStation& station, bool details)
 {
     std::string out = rdsformats::StationStateJson(station.state);
@@ -98,38 +124,16 @@ std::string HistoryJson(const std::string& id, int64_t from, int64_t to, const S
         OptionalNumber(out, "cnr", q.cnr, "%.1f");
         out += '}';
     }
-    out += "],\"alarms\":[";
-    for (std::size_t i = 0; i < h.alarms.size(); ++i) {
-        const StoreReader::AlarmRow& a = h.alarms[i];
-        out += i ? ",{" : "{";
-        Text(out, "kind", a.kind);
-        out += ",\"raised\":" + TimeJson(a.raised) + ",\"cleared\":" + (a.cleared ? TimeJson(*a.cleared) : "null");
-        out += ',';
-        Text(out, "detail", a.detail);
-        out += '}';
-    }
-    out += ']';
+    out += "],";
+    AppendAlarmRows(out, h.alarms, false);
     if (h.truncated) out += ",\"truncated\":true";
     return out + '}';
 }
 
 std::string PastAlarmsJson(int64_t from, int64_t to, const std::vector<StoreReader::AlarmRow>& alarms, bool truncated)
 {
-    std::string out = "{\"from\":" + TimeJson(from) + ",\"to\":" + TimeJson(to) + ",\"alarms\":[";
-    for (std::size_t i = 0; i < alarms.size(); ++i) {
-        const StoreReader::AlarmRow& a = alarms[i];
-        out += i ? ",{" : "{";
-        Text(out, "site", a.site);
-        out += ',';
-        Text(out, "station", a.name);
-        out += ',';
-        Text(out, "kind", a.kind);
-        out += ",\"raised\":" + TimeJson(a.raised) + ",\"cleared\":" + (a.cleared ? TimeJson(*a.cleared) : "null");
-        out += ',';
-        Text(out, "detail", a.detail);
-        out += '}';
-    }
-    out += ']';
+    std::string out = "{\"from\":" + TimeJson(from) + ",\"to\":" + TimeJson(to) + ",";
+    AppendAlarmRows(out, alarms, true);
     if (truncated) out += ",\"truncated\":true";
     return out + '}';
 }

@@ -36,6 +36,7 @@ constexpr int64_t kDay = 86400 * 100;
 constexpr int64_t kMaxRange = 31 * kDay;
 constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
 constexpr int kSocketSendBuffer = 256 * 1024;
+constexpr int kIdleMs = 30000;  // an HTTP connection without a byte for this long is closed
 
 using Status = QHttpServerResponder::StatusCode;
 
@@ -123,13 +124,25 @@ protected:
         // Connected before the HTTP server's own handler, so it sees every
         // byte first. A WebSocket upgrade takes these connections away.
         auto pending = std::make_shared<qint64>(0);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket, pending] {
-            *pending += socket->bytesAvailable();
-            if (*pending > maxPending_)
-                Refuse(socket, "413 Payload Too Large",
-                       ErrorJson(413, "the request is larger than " + std::to_string(maxPending_ / 1024) + " KiB"));
-        });
+        auto* idle = new QTimer(socket);
+        const QMetaObject::Connection reading =
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket, pending, idle] {
+                idle->start();
+                *pending += socket->bytesAvailable();
+                if (*pending > maxPending_)
+                    Refuse(socket, "413 Payload Too Large",
+                           ErrorJson(413, "the request is larger than " + std::to_string(maxPending_ / 1024) + " KiB"));
+            });
         connect(socket, &QTcpSocket::bytesWritten, this, [pending] { *pending = 0; });
+        // An HTTP connection silent for a while is closed, so that idle or
+        // half-sent requests cannot hold every connection. A WebSocket
+        // upgrade cuts `reading` off (Qt takes the socket over): those stay.
+        idle->setSingleShot(true);
+        idle->setInterval(kIdleMs);
+        connect(idle, &QTimer::timeout, socket, [socket, reading] {
+            if (reading) socket->disconnectFromHost();
+        });
+        idle->start();
         addPendingConnection(socket);
     }
 
@@ -173,7 +186,9 @@ protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override
     {
         ++requests_;
-        if (Header(request.headers(), "Upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+        const auto headers = request.headers();
+        if (Header(headers, "Upgrade").compare("websocket", Qt::CaseInsensitive) == 0 &&
+            Header(headers, "Connection").toLower().contains("upgrade")) {
             refusal_ = upgradeAnswer(request);
             return refusal_->body.isEmpty();
         }
@@ -279,12 +294,11 @@ private:
             if (!query.hasQueryItem(name)) continue;
             const std::string text = query.queryItemValue(name, QUrl::FullyDecoded).toStdString();
             const auto time = ParseUtcTime(text);
-            if (!time || text.size() > 40) return badParameter(name, "not an ISO 8601 time like 2026-12-09T10:44:42Z");
+            if (!time) return badParameter(name, "not an ISO 8601 UTC time like 2026-12-09T10:44:42Z");
             (name[0] == 'f' ? f : t) = time;
         }
         if (t) to = *t;
         from = f ? *f : to - kDay;
-        if (!t && f && to - from > kMaxRange) to = from + kMaxRange;
         if (to < from) return badParameter("to", "before 'from'");
         if (to - from > kMaxRange) return badParameter("from", "the range is longer than 31 days");
         return std::nullopt;

@@ -49,11 +49,12 @@ STATION
 daemon=$!
 sleep 1
 rss() { awk '/VmRSS/ { print $2 }' "/proc/$daemon/status"; }
+cpu() { awk '{ printf "%.1f", ($14 + $15) / 100 }' "/proc/$daemon/stat"; }
 echo "varnakd RSS before the clients: $(rss) KiB"
-( for t in $(seq 10 10 $((seconds + 30))); do sleep 10; echo "  varnakd RSS at ${t} s: $(rss) KiB, CPU $(ps -o time= -p "$daemon")"; done ) &
+( for t in $(seq 10 10 $((seconds + 30))); do sleep 10; echo "  varnakd RSS at ${t} s: $(rss) KiB, CPU $(cpu) s"; done ) &
 sampler=$!
 "$build/bin/bench_web_load" --port "$port" --token "$(cat "$work/token")" --clients "$clients" --rate 100 \
   --seconds "$seconds" "${feeds[@]}"
 kill "$sampler" 2>/dev/null || true
-echo "varnakd RSS at the end: $(rss) KiB"
+echo "varnakd RSS at the end: $(rss) KiB, CPU $(cpu) s"
 grep -v '^varnakd: web API on\|^varnakd: site\|^varnakd: station database' "$work/varnakd.log" | head -5 || true

@@ -79,6 +79,8 @@ TEST(ConfigTest, NamesEachProblemWithItsLine)
         {"[source a]\nkind = bits\npath = x\nspeed = 2\n", 4, "unknown setting 'speed' in [source]"},
         {"[source a]\nkind = bits\npath = x\nstart = yesterday\n", 4,
          "start: 'yesterday' is not a time like 2026-12-08T19:55:57Z"},
+        {"[source a]\nkind = bits\npath = x\nstart = 2026-12-08T20:55:57+01:00\n", 4,
+         "start: '2026-12-08T20:55:57+01:00' is not a time like 2026-12-08T19:55:57Z"},
         {"[source a]\nkind = bits\npath = x\n[station a]\npi = C2G1\n", 5, "pi: 'C2G1' is not four hexadecimal digits"},
         {"[source a]\nkind = bits\npath = x\n[station a]\nps = A\nps-pattern = B.*\n", 4,
          "ps and ps-pattern contradict: give one"},

@@ -5,6 +5,9 @@
 // bound on clients, and a slow client dropped.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,9 +15,6 @@
 #include <QNetworkReply>
 #include <QUrlQuery>
 #include <QWebSocket>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 
 #include "service_test_util.h"
 
@@ -50,23 +50,29 @@ public:
         test::Write(dir + "/d.conf", "[service]\nsite = north\nstate = " + dir.toStdString() +
                                          "/state\n[source fm]\nkind = bits\npath = " + path.toStdString() +
                                          "\nfrequency = 98.5\nstart = 2026-12-08T19:55:00Z\n[station 98.5]\n"
-                                         "pi = C2A2\n[web]\nlisten = 127.0.0.1:" + std::to_string(port_) +
-                                         "\ntoken-file = " + dir.toStdString() + "/token\ndashboard = " +
-                                         dir.toStdString() + "/dash\n" + extra);
+                                         "pi = C2A2\n[web]\nlisten = 127.0.0.1:" +
+                                         std::to_string(port_) + "\ntoken-file = " + dir.toStdString() +
+                                         "/token\ndashboard = " + dir.toStdString() + "/dash\n" + extra);
         process_.start(VARNAKD_PATH, {"--config", dir + "/d.conf"});
     }
-    ~Daemon()
+    ~Daemon() { stop(); }
+    // Stops it as systemd would; its exit status.
+    int stop()
     {
+        if (process_.state() == QProcess::NotRunning) return process_.exitCode();
         process_.terminate();
-        process_.waitForFinished(10000);
+        process_.waitForFinished(20000);
+        log_ += process_.readAllStandardError().toStdString();
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
     }
     // Waits for `text` in the log.
     bool waitFor(const std::string& text)
     {
         return WaitUntil([&] {
-            log_ += process_.readAllStandardError().toStdString();
-            return Has(log_, text) || process_.state() == QProcess::NotRunning;
-        }) && Has(log_, text);
+                   log_ += process_.readAllStandardError().toStdString();
+                   return Has(log_, text) || process_.state() == QProcess::NotRunning;
+               }) &&
+               Has(log_, text);
     }
     int port() const { return port_; }
     const std::string& log() const { return log_; }
@@ -238,13 +244,15 @@ TEST_F(WebTest, RefusesBadRequestsWithJsonErrors)
         {"/api/stations/north/-5", kToken, "GET", 400, "bad parameter 'frequency': '-5' is no frequency in MHz"},
         {"/api/stations?sort=pi", kToken, "GET", 400, "bad parameter 'sort': unknown"},
         {history + "?from=yesterday", kToken, "GET", 400,
-         "bad parameter 'from': not an ISO 8601 time like 2026-12-09T10:44:42Z"},
+         "bad parameter 'from': not an ISO 8601 UTC time like 2026-12-09T10:44:42Z"},
+        {history + "?from=2026-12-08T20:00:00%2B01:00", kToken, "GET", 400,
+         "bad parameter 'from': not an ISO 8601 UTC time like 2026-12-09T10:44:42Z"},
         {history + "?from=2026-12-08T20:00:00Z&to=2026-12-08T19:00:00Z", kToken, "GET", 400,
          "bad parameter 'to': before 'from'"},
         {history + "?from=2026-10-01T00:00:00Z&to=2026-12-01T00:00:00Z", kToken, "GET", 400,
          "bad parameter 'from': the range is longer than 31 days"},
         {"/api/alarms?to=soon", kToken, "GET", 400,
-         "bad parameter 'to': not an ISO 8601 time like 2026-12-09T10:44:42Z"},
+         "bad parameter 'to': not an ISO 8601 UTC time like 2026-12-09T10:44:42Z"},
         {"/api/stations/north/98.5/texts", kToken, "GET", 404, "no such endpoint"},
         {"/api/nothing", kToken, "GET", 404, "no such endpoint /api/nothing"},
         {"/%2e%2e/%2e%2e/etc/passwd", "", "GET", 404, "not found"},
@@ -294,14 +302,16 @@ TEST(WebLiveTest, ClientsGetHelloStatesAlarmsAndWhatTheySubscribed)
     ASSERT_TRUE(WaitUntil([&] { return all.count("hello") && south.count("hello") && groups.count("hello"); }));
     LiveClient tooMany(daemon.port());  // clients = 3
     const auto closed = [](const LiveClient& c) {
-        return c.socket.state() == QAbstractSocket::UnconnectedState && c.socket.error() != QAbstractSocket::UnknownSocketError;
+        return c.socket.state() == QAbstractSocket::UnconnectedState &&
+               c.socket.error() != QAbstractSocket::UnknownSocketError;
     };
     ASSERT_TRUE(WaitUntil([&] { return closed(unauthorised) && closed(tooMany); }));
     EXPECT_TRUE(unauthorised.messages.empty() && tooMany.messages.empty());
     EXPECT_TRUE(Has(Get(daemon.port(), "/metrics").body, "\nvarnak_web_clients_refused_total 2\n"));
     ASSERT_TRUE(south.subscribe("{\"subscribe\":{\"sites\":[\"south\"]}}"));
     ASSERT_TRUE(groups.subscribe("{\"subscribe\":{\"stations\":[\"north/98.5\"],\"kinds\":[\"group\"]}}"));
-    EXPECT_TRUE(Has(south.messages.back(), "bad subscription: expected {\\\"subscribe\\\":{...}}")) << south.messages.back();
+    EXPECT_TRUE(Has(south.messages.back(), "bad subscription: expected {\\\"subscribe\\\":{...}}"))
+        << south.messages.back();
 
     // The first message is the whole picture: nothing yet.
     EXPECT_TRUE(Has(all.messages.at(0), "\"stations\":[],\"alarms\":[]}")) << all.messages.at(0);
@@ -321,19 +331,24 @@ TEST(WebLiveTest, ClientsGetHelloStatesAlarmsAndWhatTheySubscribed)
     EXPECT_EQ(all.count("group"), 0);
     bool named = false;
     for (const std::string& m : all.messages) {
-        named = named || Has(m, "{\"type\":\"state\",\"station\":{\"site\":\"north\",\"name\":\"98.5\",\"freq\":98.50,"
-                                "\"pi\":\"C2A1\",\"ps\":\"KESTREL \"");
+        named = named || Has(m,
+                             "{\"type\":\"state\",\"station\":{\"site\":\"north\",\"name\":\"98.5\",\"freq\":98.50,"
+                             "\"pi\":\"C2A1\",\"ps\":\"KESTREL \"");
         if (m.rfind("{\"type\":\"alarm\"", 0) == 0)
-            EXPECT_TRUE(Has(m, "{\"type\":\"alarm\",\"alarm\":{\"site\":\"north\",\"name\":\"98.5\",\"alarm\":\"pi\","
-                               "\"state\":\"raised\""))
+            EXPECT_TRUE(Has(m,
+                            "{\"type\":\"alarm\",\"alarm\":{\"site\":\"north\",\"name\":\"98.5\",\"alarm\":\"pi\","
+                            "\"state\":\"raised\""))
                 << m;
     }
     EXPECT_TRUE(named);
-    EXPECT_EQ(south.messages.size(), 2u);  // hello and the answer to its bad message
+    EXPECT_EQ(south.messages.size(), 2u);        // hello and the answer to its bad message
     EXPECT_EQ(groups.count("group"), expected);  // every group, nothing lost
     EXPECT_EQ(groups.count("state") + groups.count("alarm"), 0);
     EXPECT_TRUE(Has(groups.messages.back(), "{\"type\":\"group\",\"id\":\"north/98.5\",\"group\":{\"group\":"))
         << groups.messages.back();
+    // Stopped with clients still there, it ends cleanly (and, sanitised, frees everything).
+    EXPECT_EQ(daemon.stop(), 0) << daemon.log();
+    EXPECT_FALSE(Has(daemon.log(), "ERROR")) << daemon.log();
 }
 
 TEST(WebLiveTest, ASlowClientIsDroppedWithAMessage)
@@ -358,9 +373,10 @@ TEST(WebLiveTest, ASlowClientIsDroppedWithAMessage)
     ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
     QTcpSocket slow;
     ASSERT_TRUE(slow.setSocketDescriptor(fd));
-    slow.write("GET /api/live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-               "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\nAuthorization: Bearer " +
-               QByteArray(kToken) + "\r\n\r\n");
+    slow.write(
+        "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\nAuthorization: Bearer " +
+        QByteArray(kToken) + "\r\n\r\n");
     QByteArray got;
     ASSERT_TRUE(WaitUntil([&] {
         got += slow.readAll();
@@ -397,8 +413,11 @@ TEST(WebLiveTest, ASlowClientIsDroppedWithAMessage)
         return slow.state() == QAbstractSocket::UnconnectedState;
     }));
     got += slow.readAll();
-    EXPECT_TRUE(got.contains("{\"type\":\"dropped\",\"reason\":\"the client did not keep up: more than 256 KiB waited\"}"));
+    EXPECT_TRUE(
+        got.contains("{\"type\":\"dropped\",\"reason\":\"the client did not keep up: more than 256 KiB waited\"}"));
     EXPECT_LT(got.size(), 2 * 1024 * 1024) << "what waited for the slow client was bounded";
+    EXPECT_EQ(daemon.stop(), 0) << daemon.log();
+    EXPECT_FALSE(Has(daemon.log(), "ERROR")) << daemon.log();
 }
 
 }  // namespace
