@@ -507,6 +507,7 @@
 
     const reload = throttle(load, 2000);
     const replot = throttle(renderPlot, 1000);
+    window.addEventListener('resize', replot);
     const self = {
       update(what, arg) {
         if (what === 'state' && arg === id) {
@@ -526,7 +527,7 @@
           renderFacts();
         }
       },
-      close() {},
+      close() { window.removeEventListener('resize', replot); },
     };
     current = self;
     renderFacts();
@@ -534,8 +535,8 @@
     return self;
   }
 
-  function alarmTable(list, withStation) {
-    if (!list.length) return absent('None in this time.');
+  function alarmTable(list, withStation, none) {
+    if (!list.length) return absent(none || 'None in this time.');
     return el('div', { class: 'table-wrap' }, el('table', { class: 'alarm-list' },
       el('thead', {}, el('tr', {}, (withStation ? ['Station'] : [])
         .concat(['Alarm', 'Raised', 'Cleared', 'Lasted', 'Detail']).map((h) => el('th', { scope: 'col' }, h)))),
@@ -567,7 +568,7 @@
     let pastList = null;
     const reload = throttle(() => load(), 2000);
     const newestFirst = (a, b) => (a.since < b.since ? 1 : -1);
-    const renderActive = () => replace(active, alarmTable([...model.alarms.values()].sort(newestFirst), true));
+    const renderActive = () => replace(active, alarmTable([...model.alarms.values()].sort(newestFirst), true, 'None.'));
     async function load() {
       const to = model.now(), from = to - 24 * 3600e3;
       const iso = (ms) => new Date(ms).toISOString().replace(/\.\d+Z$/, 'Z');

@@ -35,7 +35,9 @@ const VarnakPlot = (function () {
   // `gapMs` are not joined: a gap in reception stays visible as a gap.
   function draw(svg, panels, from, to, gapMs) {
     while (svg.firstChild) svg.removeChild(svg.firstChild);
-    const width = 720, panelHeight = 120, left = 64, right = 12, top = 10, gap = 26, bottom = 24;
+    // Drawn at the width it is shown at, so that its text keeps its size on a phone.
+    const width = Math.round(Math.max(300, Math.min(1200, svg.getBoundingClientRect().width || 720)));
+    const panelHeight = width < 500 ? 100 : 120, left = 48, right = 10, top = 10, gap = 26, bottom = 24;
     const height = top + panels.length * (panelHeight + gap) - gap + bottom;
     svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
     svg.setAttribute('preserveAspectRatio', 'xMidYMid meet');
@@ -43,7 +45,8 @@ const VarnakPlot = (function () {
     const span = to - from;
     const x = (ms) => left + ((ms - from) / (to - from)) * plotWidth;
     // Time ticks on whole minutes a clock shows: every 5, 10, 15, 30 min, 1, 2, 3, 6, 12 h.
-    const stepMin = [1, 2, 5, 10, 15, 30, 60, 120, 180, 360, 720, 1440].find((m) => span / (m * 60e3) <= 7) || 1440;
+    const most = Math.max(3, Math.floor(plotWidth / 90));
+    const stepMin = [1, 2, 5, 10, 15, 30, 60, 120, 180, 360, 720, 1440].find((m) => span / (m * 60e3) <= most) || 1440;
     const timeTicks = [];
     for (let t = Math.ceil(from / (stepMin * 60e3)) * stepMin * 60e3; t <= to; t += stepMin * 60e3) timeTicks.push(t);
 
