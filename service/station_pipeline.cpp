@@ -1,6 +1,7 @@
 #include "station_pipeline.h"
 
 #include <chrono>
+#include <cmath>
 
 #include "group_json.h"
 #include "rbds.h"
@@ -51,7 +52,13 @@ int64_t StationPipeline::now() const
     if (options_.live) return WallClock();
     if (stamp_) return *stamp_;
     const uint64_t bits = hex_ ? processor_.position() * 4 : processor_.position();
-    return options_.start + static_cast<int64_t>(double(bits) * 100.0 / 1187.5);
+    return options_.start + origin_ + static_cast<int64_t>(double(bits) * 100.0 / 1187.5);
+}
+
+int64_t StationPipeline::timeOf(const SourceChunk& chunk) const
+{
+    if (options_.live || !chunk.clock) return now();
+    return options_.start + std::llround(*chunk.clock * 100);
 }
 
 void StationPipeline::feed(const SourceChunk& chunk)
@@ -67,6 +74,9 @@ void StationPipeline::feed(const SourceChunk& chunk)
         processor_.beginStream(!chunk.hex);
         assembler_ = rdsformats::GroupAssembler{};
         streaming_ = true;
+        // A band station's stream begins where the capture is now (less this chunk).
+        if (chunk.clock) origin_ = std::llround((*chunk.clock - double(chunk.text.size()) / 1187.5) * 100);
+        alarms_.carrierGone(false, now());
     }
     stamp_ = chunk.stamp;
     if (chunk.signal) state_.signal = *chunk.signal;
@@ -77,6 +87,19 @@ void StationPipeline::feed(const SourceChunk& chunk)
 void StationPipeline::tick(int64_t now)
 {
     if (options_.live) advance(now);
+}
+
+void StationPipeline::clock(double seconds)
+{
+    const int64_t t = options_.start + std::llround(seconds * 100);
+    if (!options_.live && t > state_.updated) advance(t);
+}
+
+void StationPipeline::carrierLost(const SourceChunk& chunk)
+{
+    const int64_t t = timeOf(chunk);
+    alarms_.carrierGone(true, t);
+    advance(t);
 }
 
 void StationPipeline::onStatus(uint16_t status)
