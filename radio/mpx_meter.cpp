@@ -12,10 +12,11 @@ constexpr double kPeakQuantile = 0.9999;
 
 }  // namespace
 
-MpxMeter::MpxMeter(double rate, double fullScaleKHz)
-    : fullScale_(fullScaleKHz), secondLength_(std::size_t(std::lround(rate))), powers_(kPowerSeconds, 0.0)
+MpxMeter::MpxMeter(double rate, double fullScaleKHz, int powerSeconds)
+    : fullScale_(fullScaleKHz), secondLength_(std::size_t(std::lround(rate))), powers_(std::size_t(powerSeconds), 0.0)
 {
-    if (!(rate >= 1000) || !(fullScaleKHz > 0)) throw std::invalid_argument("MpxMeter: bad rate or full scale");
+    if (!(rate >= 1000) || !(fullScaleKHz > 0) || powerSeconds < 1)
+        throw std::invalid_argument("MpxMeter: bad rate, full scale or window");
     magnitudes_.reserve(secondLength_ / 2 + 1);
 }
 
@@ -37,13 +38,14 @@ void MpxMeter::closeSecond()
         std::nth_element(magnitudes_.begin(), at, magnitudes_.end());
         peak_ = double(*at) * fullScale_;
     }
-    double& slot = powers_[std::size_t(seconds_ % kPowerSeconds)];
+    const std::size_t window = powers_.size();
+    double& slot = powers_[std::size_t(seconds_ % window)];
     powerSum_ -= slot;
     slot = squares_ / double(inSecond_);
     powerSum_ += slot;
     ++seconds_;
     // The running sum is made afresh once a window so rounding cannot creep.
-    if (seconds_ % kPowerSeconds == 0) {
+    if (seconds_ % window == 0) {
         powerSum_ = 0;
         for (const double p : powers_) powerSum_ += p;
     }
@@ -54,10 +56,10 @@ void MpxMeter::closeSecond()
 
 std::optional<double> MpxMeter::mpxPowerDbr() const
 {
-    if (seconds_ < kPowerSeconds) return std::nullopt;
+    if (seconds_ < powers_.size()) return std::nullopt;
     const double reference = kReferenceKHz / fullScale_;
     const double referencePower = reference * reference / 2;  // a sine of that peak
-    const double power = std::max(powerSum_ / kPowerSeconds, 1e-30);
+    const double power = std::max(powerSum_ / double(powers_.size()), 1e-30);
     return 10 * std::log10(power / referencePower);
 }
 

@@ -19,7 +19,8 @@ public:
     static constexpr double kReferenceKHz = 19.0;  // the 0-dBr sine's peak deviation
     static constexpr int kPowerSeconds = 60;
 
-    explicit MpxMeter(double rate, double fullScaleKHz = 75.0);
+    // `powerSeconds`: the power's window (tests shorten it).
+    explicit MpxMeter(double rate, double fullScaleKHz = 75.0, int powerSeconds = kPowerSeconds);
 
     void push(const float* mpx, std::size_t count);
 
@@ -42,7 +43,7 @@ private:
     bool odd_ = false;
     std::vector<float> magnitudes_;  // of the current second
     double squares_ = 0;             // of the current second
-    std::vector<double> powers_;     // mean square of each of the last 60 seconds, a ring
+    std::vector<double> powers_;     // mean square of each second of the window, a ring
     double powerSum_ = 0;
     uint64_t seconds_ = 0;
     std::optional<double> peak_;

@@ -229,7 +229,8 @@ SourceRunner::~SourceRunner() { stop(); }
 
 void SourceRunner::start()
 {
-    thread_ = std::thread([this] { runLoop(); });
+    thread_.reset(QThread::create([this] { runLoop(); }));
+    thread_->start();
 }
 
 void SourceRunner::stop()
@@ -240,7 +241,7 @@ void SourceRunner::stop()
     }
     space_.notify_all();
     stopWait_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    if (thread_) thread_->wait();
 }
 
 void SourceRunner::runLoop()

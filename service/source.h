@@ -22,6 +22,8 @@
 #include <string>
 #include <thread>
 
+#include <QThread>
+
 #include "config.h"
 #include "rds_demodulator.h"
 #include "station_state.h"
@@ -127,7 +129,9 @@ private:
 
     SourceConfig config_;
     std::function<void()> wake_;
-    std::thread thread_;
+    // A QThread, so that a source with Qt objects (the card client) has an
+    // event dispatcher of its own.
+    std::unique_ptr<QThread> thread_;
     mutable std::mutex mutex_;
     std::condition_variable space_, stopWait_;
     std::deque<SourceChunk> queue_;

@@ -124,8 +124,8 @@ QList<QCommandLineOption> IqCommandLineOptions()
         {"sigmf", "With --iq: write the SigMF pair OUT.sigmf-data and OUT.sigmf-meta."},
         {"rds-khz", "With --iq: every station's RDS injection in kHz of deviation (default 3).", "khz"},
         {"peak-khz",
-         "With --iq --stereo: every station's peak deviation in kHz (default 67.5; up to 150, beyond 75 it "
-         "over-deviates).",
+         "With --iq --stereo: the deviation in kHz at which every station's multiplex is clipped (default 67.5; "
+         "up to 150, beyond 75 it over-deviates). The noise programme comes near it now and then.",
          "khz"},
     };
 }

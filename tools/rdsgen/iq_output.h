@@ -35,7 +35,7 @@ struct IqOptions {
     bool sigmf = false;
     bool stereo = false;
     double rdsKHz = 3;  // RDS injection of every station (peak deviation it causes)
-    double peakKHz = 67.5;  // with a programme: every station's peak deviation
+    double peakKHz = 67.5;  // with a programme: the deviation every station's multiplex is clipped at
 };
 
 QList<QCommandLineOption> IqCommandLineOptions();
