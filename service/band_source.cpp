@@ -113,6 +113,14 @@ public:
                 if (n == 0) break;
                 read += n;
                 if (!pacer.wait(double(read) / band.rate, sink)) break;
+                // Every second of a capture, its clock: lost stations' alarms
+                // come on time even when no station sends anything.
+                if (recording && read / std::size_t(band.rate) != (read - n) / std::size_t(band.rate)) {
+                    SourceChunk tick;
+                    tick.tick = true;
+                    tick.clock = clock();
+                    open = sink.push(std::move(tick));
+                }
                 receiver.push(samples.data(), n);
             }
             if (open && !sink.stopping()) receiver.finish();

@@ -64,6 +64,10 @@ void Service::drain()
         for (int n = 0; n < 8; ++n) {
             std::optional<SourceChunk> chunk = runner->take();
             if (!chunk) break;
+            if (chunk->tick) {
+                for (const std::string& gone : lost_[runner.get()]) station(*runner, gone).clock(*chunk->clock);
+                continue;
+            }
             const std::string& name = chunk->station.empty() ? stationOf_[runner.get()] : chunk->station;
             StationPipeline& pipeline = station(*runner, name);
             // A lost station keeps its state; its carrier-lost and RDS-loss alarms tell the rest.

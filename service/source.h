@@ -47,6 +47,7 @@ struct SourceChunk {
     // Band recordings: seconds of the capture at this chunk, the clock of
     // every station of the capture (one found late or lost meanwhile too).
     std::optional<double> clock;
+    bool tick = false;  // nothing but the clock: a second of the capture went by
 };
 
 // Where a source delivers; push() blocks while the queue is full for

@@ -198,6 +198,7 @@ void StationPipeline::finish()
     publish(t, true);
     if (minute_.groups) {
         minute_.pi = state_.pi;
+        minute_.signal = state_.signal;
         for (EventSink* sink : sinks_) sink->quality(minute_);
         minute_.groups = minute_.blocks = minute_.blocksMissing = 0;
     }
