@@ -59,7 +59,6 @@ struct StationReceiver::Impl {
             }
         }
     }
-
 };
 
 StationReceiver::StationReceiver(double channelRate)

@@ -136,7 +136,10 @@ private:
         loop.exec();
     }
 
-    void note(const QString& text) { std::fprintf(stderr, "varnakd: source %s: %s\n", config_.name.c_str(), qPrintable(text)); }
+    void note(const QString& text)
+    {
+        std::fprintf(stderr, "varnakd: source %s: %s\n", config_.name.c_str(), qPrintable(text));
+    }
 
     SourceConfig config_;
     QElapsedTimer silence_;

@@ -35,10 +35,10 @@ struct SourceConfig {
     // mpx: the deviation full scale stands for, when the multiplex is
     // calibrated (rdsgen's is 75 kHz); then deviation and MPX power are measured.
     std::optional<double> fullScaleKHz;
-    double realtime = 0;  // recordings: read at this many times real time (0: as fast as decoding goes)
-    bool live = false;                           // wall-clock times; else times from the position
-    std::optional<int64_t> start;                // recordings: UTC time of the first bit, 1/100 s
-    double retry = 5;                            // seconds before a failed live source is opened again
+    double realtime = 0;           // recordings: read at this many times real time (0: as fast as decoding goes)
+    bool live = false;             // wall-clock times; else times from the position
+    std::optional<int64_t> start;  // recordings: UTC time of the first bit, 1/100 s
+    double retry = 5;              // seconds before a failed live source is opened again
     std::map<std::string, std::string> options;  // everything for kinds added later (band)
     int line = 0;
     // The name its stations carry: the frequency ("98.5") or the section's name.
@@ -65,7 +65,7 @@ struct StationProfile {
     std::optional<double> maxDeviation;   // kHz, peak
     double deviationTolerance = 0;        // kHz over max-deviation still accepted
     std::optional<double> maxMpxPower;    // dBr over 60 s
-    double raiseHold = 0, clearHold = 0;                     // s
+    double raiseHold = 0, clearHold = 0;  // s
     int line = 0;
 };
 

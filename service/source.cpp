@@ -208,8 +208,8 @@ bool Pacer::wait(double seconds, const ChunkSink& sink) const
     // In short naps, so that a stop is taken within a tenth of a second.
     for (auto now = std::chrono::steady_clock::now(); now < due && !sink.stopping();
          now = std::chrono::steady_clock::now())
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(due - now,
-                                                                                   std::chrono::milliseconds(100)));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(due - now, std::chrono::milliseconds(100)));
     return !sink.stopping();
 }
 

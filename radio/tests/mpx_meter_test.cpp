@@ -32,9 +32,8 @@ MpxMeter Measure(double seconds, Signal signal)
 TEST(MpxMeterTest, SineGivesItsPeakAndItsPowerAgainstTheReference)
 {
     for (const double khz : {19.0, 38.0, 9.5, 75.0}) {
-        const MpxMeter meter = Measure(61, [khz](std::size_t n) {
-            return float(khz / 75.0 * std::sin(2 * M_PI * 1009.0 * double(n) / kRate));
-        });
+        const MpxMeter meter = Measure(
+            61, [khz](std::size_t n) { return float(khz / 75.0 * std::sin(2 * M_PI * 1009.0 * double(n) / kRate)); });
         ASSERT_TRUE(meter.peakDeviationKHz() && meter.mpxPowerDbr()) << khz;
         EXPECT_NEAR(*meter.peakDeviationKHz(), khz, khz * 0.002) << khz;
         EXPECT_NEAR(*meter.mpxPowerDbr(), 20 * std::log10(khz / 19.0), 0.01) << khz;

@@ -41,8 +41,8 @@ TEST(StationAlarmsTest, SignalAlarmsRaiseAndClearOnTime)
     const struct {
         int64_t second;
         double level, deviation, mpxPower;
-        bool gone;              // the band receiver lost the station
-        const char* events;     // "kind+" raised, "kind-" cleared, space-separated
+        bool gone;           // the band receiver lost the station
+        const char* events;  // "kind+" raised, "kind-" cleared, space-separated
     } steps[] = {
         {0, -30, 70, -1.0, false, ""},
         {1, -30, 76.5, -0.5, false, ""},  // within the tolerance
@@ -52,7 +52,7 @@ TEST(StationAlarmsTest, SignalAlarmsRaiseAndClearOnTime)
         {5, -30, 70, 0.2, false, ""},
         {8, -30, 70, -0.1, false, "deviation-"},  // cleared 3 s after it went
         {11, -30, 70, -0.1, false, "mpx-power-"},
-        {12, -65, 70, -0.1, false, ""},           // too weak: the carrier-lost hold is 5 s
+        {12, -65, 70, -0.1, false, ""},  // too weak: the carrier-lost hold is 5 s
         {16, -65, 70, -0.1, false, ""},
         {17, -65, 70, -0.1, false, "carrier-lost+"},
         {18, -30, 70, -0.1, false, ""},

@@ -7,9 +7,9 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QRegularExpression>
 
 #include "alarms.h"
 #include "config.h"
@@ -45,8 +45,7 @@ std::vector<double> AlarmTimes(const std::string& log, const std::string& alarm,
     const QRegularExpression line(QString::fromStdString("alarm " + alarm + (raised ? " raised" : " cleared")) +
                                   " at (\\S+):");
     auto it = line.globalMatch(QString::fromStdString(log));
-    while (it.hasNext())
-        times.push_back(double(*ParseUtcTime(it.next().captured(1).toStdString()) - start) / 100);
+    while (it.hasNext()) times.push_back(double(*ParseUtcTime(it.next().captured(1).toStdString()) - start) / 100);
     return times;
 }
 
@@ -58,10 +57,10 @@ TEST(SignalRunTest, BandStationOverDeviatingAndVanishing)
     test::Write(d + "/s.rds", "pi 0xC2A1\nps \"KESTREL \"\n");
     const auto capture = [&](const QString& name, const QStringList& extra) {
         QProcess gen;
-        gen.start(RDSGEN_PATH, QStringList{"--iq", "cu8", "--rate", "600k", "--center", "98M", "--station",
-                                           "98.1M:" + d + "/s.rds", "--cn", "30", "--stereo", "-d", "8", "-o",
-                                           d + "/" + name} +
-                                   extra);
+        gen.start(RDSGEN_PATH,
+                  QStringList{"--iq", "cu8", "--rate", "600k", "--center", "98M", "--station", "98.1M:" + d + "/s.rds",
+                              "--cn", "30", "--stereo", "-d", "8", "-o", d + "/" + name} +
+                      extra);
         return gen.waitForFinished(120000) && gen.exitCode() == 0;
     };
     ASSERT_TRUE(capture("fine.cu8", {}));

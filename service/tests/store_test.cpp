@@ -147,8 +147,9 @@ TEST(StoreTest, RefusesASchemaNewerThanItKnows)
     }
     StationStore store(stderr);
     EXPECT_FALSE(store.open(Config(dir.path()), error));
-    EXPECT_NE(error.find("schema version 99, newer than this varnakd's " + std::to_string(StationStore::kSchemaVersion)),
-              std::string::npos)
+    EXPECT_NE(
+        error.find("schema version 99, newer than this varnakd's " + std::to_string(StationStore::kSchemaVersion)),
+        std::string::npos)
         << error;
 }
 
