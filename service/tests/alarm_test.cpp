@@ -134,11 +134,7 @@ TEST(AlarmRunTest, RecordingRaisesAndClearsEachAlarmOnTime)
 
     const int64_t t0 = *ParseUtcTime("2026-12-08T19:55:00Z");
     // alarm, raised, earliest and latest time (s after the start)
-    const struct {
-        const char* alarm;
-        bool raised;
-        double from, to;
-    } expected[] = {
+    const test::ExpectedAlarm expected[] = {
         {"rds-lost", true, 39.5, 40.1}, {"rds-lost", false, 50.0, 51.5}, {"pi", true, 50.0, 51.5},
         {"clock", true, 50.0, 51.5},    {"pi", false, 80.0, 81.5},       {"clock", false, 80.0, 81.5},
         {"ta", true, 140.0, 141.5},     {"ta", false, 170.0, 171.5},

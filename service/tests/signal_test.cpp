@@ -77,11 +77,7 @@ TEST(SignalRunTest, BandStationOverDeviatingAndVanishing)
     ASSERT_EQ(run.exitCode, 0) << run.log;
     const int64_t t0 = *ParseUtcTime("2026-12-08T19:55:00Z");
     // alarm, raised, earliest and latest time (s after the start)
-    const struct {
-        const char* alarm;
-        bool raised;
-        double from, to;
-    } expected[] = {
+    const test::ExpectedAlarm expected[] = {
         {"deviation", true, 8.0, 11.0},
         {"carrier-lost", true, 18.0, 25.0},  // lost after five searches without it, then held 2 s
         {"carrier-lost", false, 26.0, 28.5},
@@ -104,45 +100,13 @@ TEST(SignalRunTest, BandStationOverDeviatingAndVanishing)
     QSqlDatabase::removeDatabase("signal-run");
 }
 
-// The card server simulator as a real process on 127.0.0.1.
-class CardServer {
-public:
-    explicit CardServer(QString bits) : bits_(std::move(bits)) {}
-    ~CardServer() { stop(); }
-    // On `port` (0: a free one); false when it does not come up.
-    bool start(int port = 0)
-    {
-        process_.start(CARDSIM_PATH, {"--port", QString::number(port), "--bits", bits_, "--loop", "--speed", "4"});
-        static const QRegularExpression listening("listening on .*:(\\d+)");
-        QByteArray out;
-        while (process_.waitForReadyRead(10000)) {
-            out += process_.readAllStandardOutput();
-            const auto m = listening.match(QString::fromLatin1(out));
-            if (m.hasMatch()) return (port_ = m.captured(1).toInt()) > 0;
-        }
-        return false;
-    }
-    void stop()
-    {
-        if (process_.state() == QProcess::NotRunning) return;
-        process_.terminate();
-        process_.waitForFinished(5000);
-    }
-    int port() const { return port_; }
-
-private:
-    QString bits_;
-    QProcess process_;
-    int port_ = 0;
-};
-
 TEST(SignalRunTest, CardSourceReadsTheCardAndOutlivesItsServer)
 {
     test::App();
     QTemporaryDir dir;
     const QString d = dir.path();
     test::Write(d + "/s.txt", test::Generate(d, "pi 0xC2A1\nps \"KESTREL \"\n", {"-d", "10"}));
-    CardServer server(d + "/s.txt");
+    test::CardServer server(d + "/s.txt");
     ASSERT_TRUE(server.start());
     test::Write(d + "/v.conf", "[service]\nsite = s\nstate = " + d.toStdString() +
                                    "\n[source card]\nkind = card\nhost = 127.0.0.1\nport = " +
