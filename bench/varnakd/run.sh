@@ -167,7 +167,14 @@ soak)
   done
   kill "$service"
   wait "$service" 2>/dev/null || true
-  grep -c "alarm" "$work/varnakd.log" | sed 's/^/alarm lines in the log: /'
+  # How much signal went through: the newest group of each kind of source,
+  # on the recordings' clocks (they all start at 19:55:00).
+  for kind in "bit recordings:name LIKE '8_.1'" "band capture:name NOT LIKE '8_.1'"; do
+    sqlite3 "$work/state/varnakd.db" "SELECT MAX(last_seen) FROM stations WHERE ${kind#*:}" |
+      awk -v k="${kind%%:*}" -v m="$minutes" '{ s = ($1 - 179675970000) / 100;
+        printf "%s: %.0f s of signal in %d min, %.1f x real time\n", k, s, m, s / (60 * m) }'
+  done
+  echo "alarm lines in the log: $(grep -c "alarm" "$work/varnakd.log" || true)"
   ;;
 *)
   echo "usage: $0 [bits|band|soak] [ARG] [BUILD_DIR]" >&2
