@@ -150,6 +150,9 @@ std::string StationStateJson(const StationState& st)
     if (st.signal.rdsLevel) out += ",\"rdsLevel\":" + Number(*st.signal.rdsLevel, "%.4f");
     if (st.signal.pilotLevel) out += ",\"pilotLevel\":" + Number(*st.signal.pilotLevel, "%.4f");
     if (st.signal.cnrDb) out += ",\"cnr\":" + Number(*st.signal.cnrDb, "%.1f");
+    if (st.signal.levelDbfs) out += ",\"level\":" + Number(*st.signal.levelDbfs, "%.1f");
+    if (st.signal.deviationKHz) out += ",\"deviation\":" + Number(*st.signal.deviationKHz, "%.1f");
+    if (st.signal.mpxPowerDbr) out += ",\"mpxPower\":" + Number(*st.signal.mpxPowerDbr, "%.2f");
     out += '}';
     if (st.lastGroup) Time(out, "lastGroup", *st.lastGroup);
     Time(out, "updated", st.updated);

@@ -45,6 +45,10 @@ struct SignalFigures {
     std::optional<double> rdsLevel;  // RDS injection, fraction of full deviation
     std::optional<double> pilotLevel;
     std::optional<double> cnrDb;
+    // Where the RF signal or a calibrated multiplex is at hand:
+    std::optional<double> levelDbfs;     // the station's level, dBFS
+    std::optional<double> deviationKHz;  // peak deviation of the last second
+    std::optional<double> mpxPowerDbr;   // multiplex power over 60 s (ITU-R BS.412)
 };
 
 struct StationState {

@@ -64,8 +64,12 @@ MpxModulator::MpxModulator(const MpxConfig& config) : cfg_(config)
                                     " Hz: the multiplex needs 128 kHz to 10 MHz");
     if (!(std::abs(cfg_.ppm) <= 1000))
         throw std::invalid_argument("clock error of " + std::to_string(cfg_.ppm) + " ppm is beyond ±1000");
-    for (double level : {cfg_.rdsLevel, cfg_.pilotLevel, cfg_.programmeLevel})
+    for (double level : {cfg_.rdsLevel, cfg_.pilotLevel})
         if (!(level >= 0 && level <= 1)) throw std::invalid_argument("a signal level is outside 0..1");
+    // A programme may over-modulate (up to twice full scale): the signal of
+    // a transmitter beyond its licence, for testing deviation alarms.
+    if (!(cfg_.programmeLevel >= 0 && cfg_.programmeLevel <= 2))
+        throw std::invalid_argument("the programme level is outside 0..2");
     if (cfg_.cnrDb && !std::isfinite(*cfg_.cnrDb)) throw std::invalid_argument("the CNR is not a number");
     if (!(std::abs(cfg_.rdsOffsetHz) <= 1000))
         throw std::invalid_argument("RDS carrier offset of " + std::to_string(cfg_.rdsOffsetHz) +

@@ -32,7 +32,8 @@ struct MpxConfig {
     uint64_t seed = 1;       // of the noise and the programme
     double rdsLevel = 0.04;  // peak of the RDS signal, full scale 1.0 = ±75 kHz deviation
     double pilotLevel = 0.09;
-    // With a programme: peak of the whole multiplex (programme, pilot and RDS).
+    // With a programme: peak of the whole multiplex (programme, pilot and
+    // RDS); above 1 it over-deviates.
     double programmeLevel = 0.9;
     // An RDS encoder on its own clock: its carrier runs this far from three
     // times the pilot (Hz at the start), its bit clock in proportion
@@ -66,7 +67,8 @@ class MpxModulator {
 public:
     // Throws std::invalid_argument for a sample rate below 128 kHz or above
     // 10 MHz, a clock error beyond ±1000 ppm, a level outside 0..1 or an RDS
-    // offset beyond ±1 kHz (drift beyond ±60 Hz per minute).
+    // offset beyond ±1 kHz (drift beyond ±60 Hz per minute); the programme
+    // level may reach 2.
     explicit MpxModulator(const MpxConfig& config);
     ~MpxModulator();
     MpxModulator(const MpxModulator&) = delete;

@@ -166,6 +166,25 @@ void ReadWebhook(const IniSection& section, ServiceConfig& c, std::vector<Config
     c.webhooks.push_back(w);
 }
 
+// A card source's card and input; a multiplex's calibration; the pace of recordings.
+void ReadCardAndPacing(SectionReader& r, const IniSection& section, SourceConfig& s)
+{
+    const bool card = s.kind == "card";
+    if (const IniEntry* e = r.find("card"); e && !card) r.problem(e->line, "card: only for card sources");
+    r.number("card", s.card, 1, 9);
+    r.text("serial", s.serial);
+    if (!s.serial.empty() && !card) r.problem(section.line, "serial: only for card sources");
+    if (!s.serial.empty() && r.find("card"))
+        r.problem(section.line, "source '" + s.name + "': give card or serial, not both");
+    if (r.find("input") && !card) r.problem(section.line, "input: only for card sources");
+    r.number("input", s.input, 1, 6);
+    if (r.find("full-scale-khz") && s.kind != "mpx") r.problem(section.line, "full-scale-khz: only for mpx sources");
+    r.optionalNumber("full-scale-khz", s.fullScaleKHz, 10, 1000);
+    r.number("realtime", s.realtime, 0, 1000);
+    if (s.realtime > 0 && (card || s.live))
+        r.problem(section.line, "realtime: only for recordings (live inputs come at their own pace)");
+}
+
 void ReadSource(const IniSection& section, ServiceConfig& c, std::vector<ConfigProblem>& problems)
 {
     SectionReader r(section, problems);
@@ -185,6 +204,7 @@ void ReadSource(const IniSection& section, ServiceConfig& c, std::vector<ConfigP
     r.number("port", s.port, 1, 65535);
     r.flag("live", s.live);
     r.number("retry", s.retry, 0.1, 3600);
+    ReadCardAndPacing(r, section, s);
     if (const IniEntry* e = r.find("start")) {
         s.start = ParseUtcTime(e->value);
         if (!s.start) r.problem(e->line, "start: '" + e->value + "' is not a time like 2026-12-08T19:55:57Z");
@@ -194,9 +214,10 @@ void ReadSource(const IniSection& section, ServiceConfig& c, std::vector<ConfigP
     } else if (!KnownSourceKind(s.kind)) {
         r.problem(section.line, "source '" + s.name + "': unknown kind '" + s.kind + "'");
     } else if (!FindSourceKind(s.kind)) {
-        r.problem(section.line, "source '" + s.name + "': " + s.kind + " reception is not yet supported");
+        r.problem(section.line, "source '" + s.name + "': " + s.kind + " reception is not built in");
     } else if (s.kind == "card") {
         if (!s.port) r.problem(section.line, "source '" + s.name + "': a card source needs the server's port");
+        if (!s.path.empty()) r.problem(section.line, "source '" + s.name + "': a card source has no path");
         s.live = true;
     } else if (s.kind != "band" && s.path.empty()) {
         r.problem(section.line, "source '" + s.name + "': no path");
@@ -281,6 +302,11 @@ void ReadStation(const IniSection& section, ServiceConfig& c, std::vector<Config
     if (p.rdsInjectionMin && p.rdsInjectionMax && *p.rdsInjectionMin > *p.rdsInjectionMax)
         r.problem(section.line, "rds-injection-min is above rds-injection-max");
     r.flag("pilot", p.pilot);
+    r.number("carrier-lost", p.carrierLost, 1, 86400);
+    r.optionalNumber("min-level", p.minLevel, -200, 0);
+    r.optionalNumber("max-deviation", p.maxDeviation, 1, 200);
+    r.number("deviation-tolerance", p.deviationTolerance, 0, 100);
+    r.optionalNumber("max-mpx-power", p.maxMpxPower, -30, 30);
     r.number("hold", p.raiseHold, 0, 86400);
     r.number("clear-hold", p.clearHold, 0, 86400);
     r.finish();

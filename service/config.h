@@ -31,9 +31,16 @@ struct SourceConfig {
     std::optional<double> frequency;  // MHz: names the station
     std::string host = "127.0.0.1";   // card: the card server
     int port = 0;
-    bool live = false;                           // wall-clock times; else times from the position
-    std::optional<int64_t> start;                // recordings: UTC time of the first bit, 1/100 s
-    double retry = 5;                            // seconds before a failed live source is opened again
+    int card = 1;        // card: its number on the server,
+    std::string serial;  // or its serial number
+    int input = 3;       // card: the IF input (1 to 6)
+    // mpx: the deviation full scale stands for, when the multiplex is
+    // calibrated (rdsgen's is 75 kHz); then deviation and MPX power are measured.
+    std::optional<double> fullScaleKHz;
+    double realtime = 0;           // recordings: read at this many times real time (0: as fast as decoding goes)
+    bool live = false;             // wall-clock times; else times from the position
+    std::optional<int64_t> start;  // recordings: UTC time of the first bit, 1/100 s
+    double retry = 5;              // seconds before a failed live source is opened again
     std::map<std::string, std::string> options;  // everything for kinds added later (band)
     int line = 0;
     // The name its stations carry: the frequency ("98.5") or the section's name.
@@ -54,7 +61,13 @@ struct StationProfile {
     std::optional<double> blockErrorRate;                    // fraction over a minute
     std::optional<double> rdsInjectionMin, rdsInjectionMax;  // kHz
     bool pilot = false;                                      // a 19 kHz pilot is expected (multiplex sources)
-    double raiseHold = 0, clearHold = 0;                     // s
+    // Band (and calibrated multiplex) sources:
+    double carrierLost = 10;              // s: the carrier gone or under min-level this long
+    std::optional<double> minLevel;       // dBFS
+    std::optional<double> maxDeviation;   // kHz, peak
+    double deviationTolerance = 0;        // kHz over max-deviation still accepted
+    std::optional<double> maxMpxPower;    // dBr over 60 s
+    double raiseHold = 0, clearHold = 0;  // s
     int line = 0;
 };
 

@@ -66,12 +66,26 @@ void Service::drain()
         for (int n = 0; n < 8; ++n) {
             std::optional<SourceChunk> chunk = runner->take();
             if (!chunk) break;
+            if (chunk->tick) {
+                for (const std::string& gone : lost_[runner.get()]) station(*runner, gone).clock(*chunk->clock);
+                continue;
+            }
             const std::string& name = chunk->station.empty() ? stationOf_[runner.get()] : chunk->station;
             StationPipeline& pipeline = station(*runner, name);
-            // A lost station keeps its state; its RDS-loss alarm tells the rest.
-            if (chunk->ended) continue;
-            if (chunk->restart) pipeline.sourceFailed(false, StationPipeline::WallClock(), {});
+            // A lost station keeps its state; its carrier-lost and RDS-loss alarms tell the rest.
+            if (chunk->ended) {
+                pipeline.carrierLost(*chunk);
+                lost_[runner.get()].insert(name);
+                continue;
+            }
+            if (chunk->restart) {
+                pipeline.sourceFailed(false, StationPipeline::WallClock(), {});
+                lost_[runner.get()].erase(name);
+            }
             pipeline.feed(*chunk);
+            // The stations a capture lost follow its clock: their alarms come on time.
+            if (chunk->clock)
+                for (const std::string& gone : lost_[runner.get()]) station(*runner, gone).clock(*chunk->clock);
             if (n == 7) more = true;
         }
         for (const std::string& error : runner->takeErrors()) {

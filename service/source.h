@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -20,6 +21,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+
+#include <QThread>
 
 #include "config.h"
 #include "events.h"
@@ -42,6 +45,10 @@ struct SourceChunk {
     std::optional<int64_t> stamp;
     // What the demodulator measured at the end of this chunk.
     std::optional<rdsformats::SignalFigures> signal;
+    // Band recordings: seconds of the capture at this chunk, the clock of
+    // every station of the capture (one found late or lost meanwhile too).
+    std::optional<double> clock;
+    bool tick = false;  // nothing but the clock: a second of the capture went by
 };
 
 // Where a source delivers; push() blocks while the queue is full for
@@ -64,6 +71,19 @@ public:
 
 using SourceFactory = std::function<std::unique_ptr<Source>(const SourceConfig&)>;
 
+// Reads a recording at `factor` times real time (the `realtime` setting);
+// 0 reads as fast as decoding takes it.
+class Pacer {
+public:
+    explicit Pacer(double factor);
+    // Waits until `seconds` of signal are due; false once the sink stops.
+    bool wait(double seconds, const ChunkSink& sink) const;
+
+private:
+    double factor_;
+    std::chrono::steady_clock::time_point start_;
+};
+
 // What a chunk says of the signal, from the RDS demodulator's report.
 rdsformats::SignalFigures FiguresOf(const varnak::radio::SignalReport& report);
 
@@ -77,6 +97,10 @@ const SourceFactory* FindSourceKind(const std::string& kind);
 // with `ended` set says the station was lost.
 std::unique_ptr<Source> MakeBandSource(const SourceConfig& config);
 #endif
+
+// service/card_source.cpp: a DC1 card through its server, set up for the
+// RDS bit stream; its hexadecimal data as chunks.
+std::unique_ptr<Source> MakeCardSource(const SourceConfig& config);
 
 // Runs one source on its own thread: opens it, and for live sources opens
 // it again after `retry` seconds when it fails or ends, reporting each
@@ -108,7 +132,9 @@ private:
 
     SourceConfig config_;
     std::function<void()> wake_;
-    std::thread thread_;
+    // A QThread, so that a source with Qt objects (the card client) has an
+    // event dispatcher of its own.
+    std::unique_ptr<QThread> thread_;
     mutable std::mutex mutex_;
     std::condition_variable space_, stopWait_;
     std::deque<SourceChunk> queue_;

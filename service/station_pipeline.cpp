@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 #include "group_json.h"
 #include "rbds.h"
@@ -53,7 +54,13 @@ int64_t StationPipeline::now() const
     if (options_.live) return WallClock();
     if (stamp_) return *stamp_;
     const uint64_t bits = hex_ ? processor_.position() * 4 : processor_.position();
-    return options_.start + static_cast<int64_t>(double(bits) * 100.0 / 1187.5);
+    return options_.start + origin_ + static_cast<int64_t>(double(bits) * 100.0 / 1187.5);
+}
+
+int64_t StationPipeline::timeOf(const SourceChunk& chunk) const
+{
+    if (options_.live || !chunk.clock) return now();
+    return options_.start + std::llround(*chunk.clock * 100);
 }
 
 void StationPipeline::feed(const SourceChunk& chunk)
@@ -70,6 +77,9 @@ void StationPipeline::feed(const SourceChunk& chunk)
         assembler_ = rdsformats::GroupAssembler{};
         rtPlus_.clear();
         streaming_ = true;
+        // A band station's stream begins where the capture is now (less this chunk).
+        if (chunk.clock) origin_ = std::llround((*chunk.clock - double(chunk.text.size()) / 1187.5) * 100);
+        alarms_.carrierGone(false, now());
     }
     stamp_ = chunk.stamp;
     if (chunk.signal) state_.signal = *chunk.signal;
@@ -80,6 +90,19 @@ void StationPipeline::feed(const SourceChunk& chunk)
 void StationPipeline::tick(int64_t now)
 {
     if (options_.live) advance(now);
+}
+
+void StationPipeline::clock(double seconds)
+{
+    const int64_t t = options_.start + std::llround(seconds * 100);
+    if (!options_.live && t > state_.updated) advance(t);
+}
+
+void StationPipeline::carrierLost(const SourceChunk& chunk)
+{
+    const int64_t t = timeOf(chunk);
+    alarms_.carrierGone(true, t);
+    advance(t);
 }
 
 void StationPipeline::onStatus(uint16_t status)
@@ -187,6 +210,7 @@ void StationPipeline::finish()
     publish(t, true);
     if (minute_.groups) {
         minute_.pi = state_.pi;
+        minute_.signal = state_.signal;
         for (EventSink* sink : sinks_) sink->quality(minute_);
         minute_.groups = minute_.blocks = minute_.blocksMissing = 0;
     }

@@ -35,6 +35,10 @@ const char* const kMigrations[] = {
     " raised BIGINT NOT NULL, cleared BIGINT, detail TEXT);"
     "CREATE INDEX alarms_open ON alarms (site, name, kind, cleared);"
     "CREATE INDEX quality_minute ON quality (minute)",
+    // 2: what the RF signal tells: level (dBFS), peak deviation (kHz), MPX power (dBr over 60 s).
+    "ALTER TABLE quality ADD COLUMN level REAL;"
+    "ALTER TABLE quality ADD COLUMN deviation REAL;"
+    "ALTER TABLE quality ADD COLUMN mpx_power REAL",
 };
 
 QVariant Optional(const std::optional<double>& value) { return value ? QVariant(*value) : QVariant(); }
@@ -219,12 +223,15 @@ void StationStore::quality(const QualityMinute& m)
     if (m.blocks) bler = double(m.blocksMissing) / double(m.blocks);
     exec(
         "INSERT INTO quality (station_id, minute, groups, blocks_missing, block_error_rate, rds_level, pilot_level,"
-        " cnr) VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (station_id, minute) DO UPDATE SET"
+        " cnr, level, deviation, mpx_power) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+        " ON CONFLICT (station_id, minute) DO UPDATE SET"
         " groups = excluded.groups, blocks_missing = excluded.blocks_missing,"
         " block_error_rate = excluded.block_error_rate, rds_level = excluded.rds_level,"
-        " pilot_level = excluded.pilot_level, cnr = excluded.cnr",
+        " pilot_level = excluded.pilot_level, cnr = excluded.cnr, level = excluded.level,"
+        " deviation = excluded.deviation, mpx_power = excluded.mpx_power",
         {id, qint64(m.start), int(m.groups), int(m.blocksMissing), bler, Optional(m.signal.rdsLevel),
-         Optional(m.signal.pilotLevel), Optional(m.signal.cnrDb)});
+         Optional(m.signal.pilotLevel), Optional(m.signal.cnrDb), Optional(m.signal.levelDbfs),
+         Optional(m.signal.deviationKHz), Optional(m.signal.mpxPowerDbr)});
 }
 
 void StationStore::alarm(const AlarmEvent& e, const std::vector<AlarmEvent>& /*active*/)

@@ -6,7 +6,8 @@
 //   stations  site, name (frequency or source), PI, call letters, first/last seen
 //   texts     PS and radiotext per station with first and last seen
 //   quality   one row per station and minute: groups, lost blocks, block
-//             error rate, levels where known
+//             error rate, levels where known; RF level, peak deviation and
+//             MPX power where the source measures them (migration 2)
 //   alarms    what, raised, cleared, detail
 // Times are hundredths of a second since the epoch (UTC). Retention
 // removes quality rows, texts and alarms older than their settings.
@@ -29,7 +30,7 @@ namespace varnakd {
 
 class StationStore : public EventSink {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     explicit StationStore(std::FILE* log) : log_(log) {}
     ~StationStore() override;

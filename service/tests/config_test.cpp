@@ -40,12 +40,26 @@ ps = KESTREL, NEWS
 af = 97.4 89.1 531
 ta-max = 5
 block-error-rate = 10
+max-deviation = 75
+deviation-tolerance = 2.5
+max-mpx-power = 0
+min-level = -70
+carrier-lost = 30
+
+[source dc1]
+kind = card
+port = 33234
+serial = 00012345
+input = 2
 )",
                                         problems);
     ASSERT_EQ(problems.size(), 1u);  // "171k0" is no number
     EXPECT_EQ(problems[0].line, 9);
     EXPECT_EQ(c.site, "tower1");
-    ASSERT_EQ(c.sources.size(), 2u);
+    ASSERT_EQ(c.sources.size(), 3u);
+    EXPECT_EQ(c.sources[2].serial, "00012345");
+    EXPECT_EQ(c.sources[2].input, 2);
+    EXPECT_TRUE(c.sources[2].live);
     EXPECT_EQ(c.sources[0].path, "/run/rtl fm");
     EXPECT_EQ(c.sources[0].stationName(), "98.5");
     EXPECT_EQ(c.sources[1].stationName(), "log");
@@ -58,6 +72,11 @@ block-error-rate = 10
     EXPECT_EQ(p.af, (std::set<int>{97400, 89100, 531}));
     EXPECT_EQ(p.taMax, 300.0);
     EXPECT_DOUBLE_EQ(*p.blockErrorRate, 0.1);
+    EXPECT_EQ(p.maxDeviation, 75.0);
+    EXPECT_EQ(p.deviationTolerance, 2.5);
+    EXPECT_EQ(p.maxMpxPower, 0.0);
+    EXPECT_EQ(p.minLevel, -70.0);
+    EXPECT_EQ(p.carrierLost, 30.0);
 }
 
 TEST(ConfigTest, NamesEachProblemWithItsLine)
@@ -104,6 +123,18 @@ TEST(ConfigTest, NamesEachProblemWithItsLine)
         {"[source a]\nkind = bits\npath = x\n[web]\ntoken = s3cret\n", 5,
          "token: give it in a file with token-file, not in the configuration"},
         {"[source a]\nkind = bits\npath = x\n[web]\nclients = 0\n", 5, "clients: '0' is not a number from 1 to 100000"},
+        {"[source c]\nkind = card\n", 1, "source 'c': a card source needs the server's port"},
+        {"[source c]\nkind = card\nport = 33234\ncard = 1\nserial = 0001\n", 1,
+         "source 'c': give card or serial, not both"},
+        {"[source c]\nkind = card\nport = 33234\ninput = 7\n", 4, "input: '7' is not a number from 1 to 6"},
+        {"[source c]\nkind = bits\npath = x\ncard = 2\n", 4, "card: only for card sources"},
+        {"[source a]\nkind = bits\npath = x\nfull-scale-khz = 75\n", 1, "full-scale-khz: only for mpx sources"},
+        {"[source a]\nkind = bits\npath = x\nlive = yes\nrealtime = 20\n", 1,
+         "realtime: only for recordings (live inputs come at their own pace)"},
+        {"[source a]\nkind = bits\npath = x\n[station a]\nmax-deviation = fast\n", 5,
+         "max-deviation: 'fast' is not a number from 1 to 200"},
+        {"[source a]\nkind = bits\npath = x\n[station a]\nmax-mpx-power = 40\n", 5,
+         "max-mpx-power: '40' is not a number from -30 to 30"},
     };
     for (const auto& c : cases) {
         const auto problems = Problems(c.text);

@@ -63,7 +63,11 @@ void CheckStore(const ServiceConfig& config)
         s.updated = now + 50;
         store.stateChanged(s);  // seen again: last seen moves, no new row
         QualityMinute old{"north", "98.5", 0xC2A1, now - 3 * kDay, 600, 2400, 24, {}};
-        QualityMinute recent{"north", "98.5", 0xC2A1, now - 6000, 650, 2600, 26, {}};
+        rdsformats::SignalFigures rf;
+        rf.levelDbfs = -31.5;
+        rf.deviationKHz = 71.25;
+        rf.mpxPowerDbr = -0.5;
+        QualityMinute recent{"north", "98.5", 0xC2A1, now - 6000, 650, 2600, 26, rf};
         store.quality(old);
         store.quality(recent);
         store.alarm({"north", "98.5", "pi", true, now - 500, now - 500, "PI C2A2"}, {});
@@ -76,7 +80,8 @@ void CheckStore(const ServiceConfig& config)
                 db,
                 "SELECT kind, text, CASE WHEN first_seen = last_seen THEN 1 ELSE 0 END FROM texts ORDER BY first_seen"),
             (std::vector<std::string>{"ps|KESTREL |1", "ps|NEWS    |0"}));
-        EXPECT_EQ(Rows(db, "SELECT groups, block_error_rate FROM quality"), (std::vector<std::string>{"650|0.01"}));
+        EXPECT_EQ(Rows(db, "SELECT groups, block_error_rate, level, deviation, mpx_power FROM quality"),
+                  (std::vector<std::string>{"650|0.01|-31.5|71.25|-0.5"}));
         EXPECT_EQ(Rows(db, "SELECT kind, raised, cleared FROM alarms"),
                   (std::vector<std::string>{"pi|" + std::to_string(now - 500) + "|" + std::to_string(now - 200)}));
         EXPECT_EQ(store.schemaVersion(), StationStore::kSchemaVersion);
@@ -172,7 +177,38 @@ TEST(StoreTest, RefusesASchemaNewerThanItKnows)
     }
     StationStore store(stderr);
     EXPECT_FALSE(store.open(Config(dir.path()), error));
-    EXPECT_NE(error.find("schema version 99, newer than this varnakd's 1"), std::string::npos) << error;
+    EXPECT_NE(
+        error.find("schema version 99, newer than this varnakd's " + std::to_string(StationStore::kSchemaVersion)),
+        std::string::npos)
+        << error;
+}
+
+// A database of the first schema is brought up to date and keeps its rows.
+TEST(StoreTest, MigratesTheFirstSchemaKeepingItsRows)
+{
+    QTemporaryDir dir;
+    const ServiceConfig config = Config(dir.path());
+    QDir().mkpath(dir.path() + "/state");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "schema-1");
+        db.setDatabaseName(dir.path() + "/state/varnakd.db");
+        ASSERT_TRUE(db.open());
+        for (const char* sql :
+             {"CREATE TABLE schema_version (version INTEGER NOT NULL)", "INSERT INTO schema_version VALUES (1)",
+              "CREATE TABLE quality (station_id BIGINT NOT NULL, minute BIGINT NOT NULL, groups INTEGER NOT NULL,"
+              " blocks_missing INTEGER NOT NULL, block_error_rate REAL, rds_level REAL, pilot_level REAL, cnr REAL,"
+              " PRIMARY KEY (station_id, minute))",
+              "INSERT INTO quality VALUES (1, 6000, 600, 0, 0, 0.04, 0.09, 20)"})
+            ASSERT_TRUE(QSqlQuery(db).exec(sql)) << sql;
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("schema-1");
+    StationStore store(stderr);
+    std::string error;
+    ASSERT_TRUE(store.open(config, error)) << error;
+    EXPECT_EQ(store.schemaVersion(), StationStore::kSchemaVersion);
+    EXPECT_EQ(Rows(store.database(), "SELECT groups, cnr, level, deviation, mpx_power FROM quality"),
+              (std::vector<std::string>{"600|20|||"}));
 }
 
 }  // namespace
