@@ -342,7 +342,8 @@ bool StoreReader::history(const std::string& site, const std::string& name, int6
                              q.value(2).toLongLong(), q.value(3).toLongLong()});
     }
     if (!Run(q,
-             "SELECT q.minute, q.groups, q.blocks_missing, q.block_error_rate, q.rds_level, q.pilot_level, q.cnr"
+             "SELECT q.minute, q.groups, q.blocks_missing, q.block_error_rate, q.rds_level, q.pilot_level, q.cnr,"
+             " q.level, q.deviation, q.mpx_power"
              " FROM quality q JOIN stations s ON s.id = q.station_id WHERE s.site = ? AND s.name = ? AND"
              " q.minute >= ? AND q.minute <= ? ORDER BY q.minute" +
                  limit,
@@ -361,6 +362,9 @@ bool StoreReader::history(const std::string& site, const std::string& name, int6
         r.rdsLevel = OptionalDouble(q.value(4));
         r.pilotLevel = OptionalDouble(q.value(5));
         r.cnr = OptionalDouble(q.value(6));
+        r.level = OptionalDouble(q.value(7));
+        r.deviation = OptionalDouble(q.value(8));
+        r.mpxPower = OptionalDouble(q.value(9));
         out.quality.push_back(r);
     }
     return alarmRows("site = ? AND name = ? AND raised <= ? AND (cleared IS NULL OR cleared >= ?)", {s, n, t, f},

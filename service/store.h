@@ -91,7 +91,7 @@ public:
     struct QualityRow {
         int64_t minute = 0;
         int groups = 0, blocksMissing = 0;
-        std::optional<double> blockErrorRate, rdsLevel, pilotLevel, cnr;
+        std::optional<double> blockErrorRate, rdsLevel, pilotLevel, cnr, level, deviation, mpxPower;
     };
     struct AlarmRow {
         std::string site, name, kind, detail;

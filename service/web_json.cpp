@@ -122,6 +122,9 @@ std::string HistoryJson(const std::string& id, int64_t from, int64_t to, const S
         OptionalNumber(out, "rdsLevel", q.rdsLevel, "%.4f");
         OptionalNumber(out, "pilotLevel", q.pilotLevel, "%.4f");
         OptionalNumber(out, "cnr", q.cnr, "%.1f");
+        OptionalNumber(out, "level", q.level, "%.1f");
+        OptionalNumber(out, "deviation", q.deviation, "%.1f");
+        OptionalNumber(out, "mpxPower", q.mpxPower, "%.2f");
         out += '}';
     }
     out += "],";
@@ -147,13 +150,16 @@ std::string MetricsText(const std::vector<WebStation>& stations, const std::vect
         const char* help;
         std::string samples;
     };
-    enum { kGps, kBler, kCnr, kRds, kPilot, kAlarms, kLastGroup, kCount };
+    enum { kGps, kBler, kCnr, kRds, kPilot, kLevel, kDeviation, kMpxPower, kAlarms, kLastGroup, kCount };
     Family f[kCount] = {
         {"varnak_groups_per_second", "gauge", "Complete groups per second over the last minute.", {}},
         {"varnak_block_error_rate", "gauge", "Blocks lost over all blocks in the last minute, 0..1.", {}},
         {"varnak_cnr_db", "gauge", "Carrier to noise ratio, dB, where measured.", {}},
         {"varnak_rds_injection", "gauge", "RDS injection as the demodulator measures it, where measured.", {}},
         {"varnak_pilot_injection", "gauge", "19 kHz pilot injection as the demodulator measures it.", {}},
+        {"varnak_level_dbfs", "gauge", "The station's level, dBFS, where measured.", {}},
+        {"varnak_deviation_khz", "gauge", "Peak deviation of the last second, kHz, where measured.", {}},
+        {"varnak_mpx_power_dbr", "gauge", "Multiplex power over 60 s (ITU-R BS.412), dBr, where measured.", {}},
         {"varnak_alarms_active", "gauge", "Alarms raised and not cleared.", {}},
         {"varnak_last_group_seconds", "gauge", "Time of the newest group, seconds since the epoch.", {}},
     };
@@ -167,6 +173,9 @@ std::string MetricsText(const std::vector<WebStation>& stations, const std::vect
         if (s.state.signal.cnrDb) add(kCnr, *s.state.signal.cnrDb, "%.2f");
         if (s.state.signal.rdsLevel) add(kRds, *s.state.signal.rdsLevel, "%.5f");
         if (s.state.signal.pilotLevel) add(kPilot, *s.state.signal.pilotLevel, "%.5f");
+        if (s.state.signal.levelDbfs) add(kLevel, *s.state.signal.levelDbfs, "%.2f");
+        if (s.state.signal.deviationKHz) add(kDeviation, *s.state.signal.deviationKHz, "%.2f");
+        if (s.state.signal.mpxPowerDbr) add(kMpxPower, *s.state.signal.mpxPowerDbr, "%.2f");
         add(kAlarms, double(s.alarms.size()), "%.0f");
         if (s.state.lastGroup) add(kLastGroup, double(*s.state.lastGroup) / 100.0, "%.2f");
     }

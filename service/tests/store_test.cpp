@@ -98,6 +98,8 @@ void CheckStore(const ServiceConfig& config)
     EXPECT_EQ(h.texts[1].last, now + 50);
     ASSERT_EQ(h.quality.size(), 1u);
     EXPECT_EQ(h.quality[0].groups, 650);
+    EXPECT_EQ(h.quality[0].level, -31.5);
+    EXPECT_EQ(h.quality[0].mpxPower, -0.5);
     ASSERT_EQ(h.alarms.size(), 1u);
     EXPECT_EQ(h.alarms[0].cleared, now - 200);
     EXPECT_FALSE(h.truncated);
