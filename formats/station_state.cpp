@@ -7,6 +7,8 @@
 
 #include "group_log.h"
 #include "json_text.h"
+#include "oda_names.h"
+#include "rtplus.h"
 
 namespace rdsformats {
 
@@ -65,6 +67,8 @@ void FillStationState(StationState& state, const StationHistory& history)
         }
     }
     state.af.assign(s.af.begin(), s.af.end());
+    state.odas.clear();
+    for (const OdaEntry& oda : s.oda) state.odas.push_back({oda.aid, oda.type, oda.version});
     if (!s.clock.items.empty()) {
         state.clockUtc = s.clock.items.back().utc;
         state.clockOffset = s.clock.items.back().offset;
@@ -146,11 +150,38 @@ std::string StationStateJson(const StationState& st)
     if (st.signal.rdsLevel) out += ",\"rdsLevel\":" + Number(*st.signal.rdsLevel, "%.4f");
     if (st.signal.pilotLevel) out += ",\"pilotLevel\":" + Number(*st.signal.pilotLevel, "%.4f");
     if (st.signal.cnrDb) out += ",\"cnr\":" + Number(*st.signal.cnrDb, "%.1f");
+    if (st.signal.levelDbfs) out += ",\"level\":" + Number(*st.signal.levelDbfs, "%.1f");
+    if (st.signal.deviationKHz) out += ",\"deviation\":" + Number(*st.signal.deviationKHz, "%.1f");
+    if (st.signal.mpxPowerDbr) out += ",\"mpxPower\":" + Number(*st.signal.mpxPowerDbr, "%.2f");
     out += '}';
     if (st.lastGroup) Time(out, "lastGroup", *st.lastGroup);
     Time(out, "updated", st.updated);
     out += '}';
     return out;
+}
+
+void AppendStationDetailsJson(std::string& out, const StationState& st)
+{
+    out += ",\"rtPlus\":[";
+    for (std::size_t i = 0; i < st.rtPlus.size(); ++i) {
+        out += i ? ",{" : "{";
+        out += "\"type\":" + std::to_string(st.rtPlus[i].type);
+        Text(out, "name", RtPlus::ClassName(st.rtPlus[i].type));
+        Text(out, "text", st.rtPlus[i].text);
+        out += '}';
+    }
+    out += "],\"odas\":[";
+    for (std::size_t i = 0; i < st.odas.size(); ++i) {
+        const StationState::Oda& oda = st.odas[i];
+        char aid[8];
+        std::snprintf(aid, sizeof aid, "%04X", unsigned(oda.aid));
+        out += i ? ",{" : "{";
+        Text(out, "group", std::to_string(oda.type) + (oda.version ? "B" : "A"));
+        Text(out, "aid", aid);
+        if (const char* name = OdaName(oda.aid)) Text(out, "name", name);
+        out += '}';
+    }
+    out += ']';
 }
 
 }  // namespace rdsformats

@@ -45,6 +45,10 @@ struct SignalFigures {
     std::optional<double> rdsLevel;  // RDS injection, fraction of full deviation
     std::optional<double> pilotLevel;
     std::optional<double> cnrDb;
+    // Where the RF signal or a calibrated multiplex is at hand:
+    std::optional<double> levelDbfs;     // the station's level, dBFS
+    std::optional<double> deviationKHz;  // peak deviation of the last second
+    std::optional<double> mpxPowerDbr;   // multiplex power over 60 s (ITU-R BS.412)
 };
 
 struct StationState {
@@ -65,6 +69,20 @@ struct StationState {
     SignalFigures signal;
     std::optional<int64_t> lastGroup;  // time of the newest group
     int64_t updated = 0;               // time of this state
+    // Details of a station's full view (StationDetailsJson), not of its
+    // state: the RadioText Plus items of the current radiotext (content
+    // type, text), filled by the caller who follows RT+, and the open data
+    // applications the station announced.
+    struct RtPlusItem {
+        int type = 0;
+        std::string text;
+    };
+    std::vector<RtPlusItem> rtPlus;
+    struct Oda {
+        uint16_t aid = 0;
+        int type = 0, version = 0;  // the group that carries it
+    };
+    std::vector<Oda> odas;
 };
 
 // The newest station of `history` (the PI heard last) into `state`; other
@@ -74,5 +92,9 @@ void FillStationState(StationState& state, const StationHistory& history);
 // One JSON object (no line end): site, name, "freq" in MHz when the name is
 // a frequency, "pi" as four hex digits, times in ISO 8601 UTC.
 std::string StationStateJson(const StationState& state);
+
+// Appends the details of a station's full view to a JSON object's members:
+// ,"rtPlus":[{"type":1,"name":"item.title","text":"..."}],"odas":[{"group":"11A","aid":"4BD7","name":"RT+"}]
+void AppendStationDetailsJson(std::string& out, const StationState& state);
 
 }  // namespace rdsformats

@@ -113,7 +113,11 @@ unsigned PositionsOfSlot(int slot)
 
 }  // namespace
 
-SoftBlockDecoder::SoftBlockDecoder() : llr_(kRing, 0.0f), weight_(kRing, 1.0) { Tables(); }
+SoftBlockDecoder::SoftBlockDecoder(Groups groups)
+    : typeC_(groups == Groups::TypeC), llr_(kRing, 0.0f), weight_(kRing, 1.0)
+{
+    Tables();
+}
 
 SoftBlockDecoder::Decision SoftBlockDecoder::chase(uint64_t end, unsigned positions, int leastReliable, int maxFlips,
                                                    float minConfidence) const
@@ -348,9 +352,9 @@ void SoftBlockDecoder::decodeBlock(std::string& bits)
 {
     const uint64_t end = blockEnd_;
     unsigned positions = PositionsOfSlot(expected_);
-    if (expected_ == 2 && haveB_) positions = (lastB_ & 0x0800) ? 1u << 3 : 1u << 2;
+    if (expected_ == 2 && haveB_ && !typeC_) positions = (lastB_ & 0x0800) ? 1u << 3 : 1u << 2;
     int damagePosition = expected_ <= 1 ? expected_ : expected_ + 1;
-    if (expected_ == 2) damagePosition = (haveB_ && (lastB_ & 0x0800)) ? 3 : 2;
+    if (expected_ == 2) damagePosition = (haveB_ && !typeC_ && (lastB_ & 0x0800)) ? 3 : 2;
 
     const Decision d = decide(end, positions);
     if (d.found) {

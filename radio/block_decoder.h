@@ -28,7 +28,11 @@ namespace varnak::radio {
 
 class SoftBlockDecoder {
 public:
-    SoftBlockDecoder();
+    // AB: the third block of a group has offset C or C' by the version bit
+    // of block B. TypeC: block 2 of RDS2's type C groups is data, so the
+    // third block may have either offset.
+    enum class Groups { AB, TypeC };
+    explicit SoftBlockDecoder(Groups groups = Groups::AB);
 
     // One channel symbol: its log-likelihood ratio (positive: more likely
     // +1). Appends the data bits that are ready, '0'/'1'.
@@ -98,6 +102,7 @@ private:
 
     static constexpr uint64_t kRing = 256;   // symbols kept
     static constexpr uint64_t kRawLag = 60;  // data bits held back while not synchronised
+    bool typeC_ = false;
     std::vector<float> llr_;
     std::vector<double> weight_;  // e^-|llr|, the likelihood of the symbol being the other way
     uint64_t symbols_ = 0;        // symbols received

@@ -64,8 +64,12 @@ MpxModulator::MpxModulator(const MpxConfig& config) : cfg_(config)
                                     " Hz: the multiplex needs 128 kHz to 10 MHz");
     if (!(std::abs(cfg_.ppm) <= 1000))
         throw std::invalid_argument("clock error of " + std::to_string(cfg_.ppm) + " ppm is beyond ±1000");
-    for (double level : {cfg_.rdsLevel, cfg_.pilotLevel, cfg_.programmeLevel})
+    for (double level : {cfg_.rdsLevel, cfg_.pilotLevel})
         if (!(level >= 0 && level <= 1)) throw std::invalid_argument("a signal level is outside 0..1");
+    // A programme may over-modulate (up to twice full scale): the signal of
+    // a transmitter beyond its licence, for testing deviation alarms.
+    if (!(cfg_.programmeLevel >= 0 && cfg_.programmeLevel <= 2))
+        throw std::invalid_argument("the programme level is outside 0..2");
     if (cfg_.cnrDb && !std::isfinite(*cfg_.cnrDb)) throw std::invalid_argument("the CNR is not a number");
     if (!(std::abs(cfg_.rdsOffsetHz) <= 1000))
         throw std::invalid_argument("RDS carrier offset of " + std::to_string(cfg_.rdsOffsetHz) +
@@ -74,6 +78,14 @@ MpxModulator::MpxModulator(const MpxConfig& config) : cfg_(config)
         throw std::invalid_argument("RDS carrier drift of " + std::to_string(cfg_.rdsDriftHzPerMinute) +
                                     " Hz per minute is beyond ±60");
     if (!std::isfinite(cfg_.rdsPhaseDeg)) throw std::invalid_argument("the RDS carrier phase is not a number");
+    if (cfg_.rds2Streams < 0 || cfg_.rds2Streams > 3) throw std::invalid_argument("RDS2 has 1 to 3 extra streams");
+    if (!(cfg_.rds2Level >= 0 && cfg_.rds2Level <= 1)) throw std::invalid_argument("a signal level is outside 0..1");
+    if (cfg_.rds2Streams > 0 && !(cfg_.sampleRate / 2 > kRds2CarrierHz[cfg_.rds2Streams] + kRdsHalfBandHz))
+        throw std::invalid_argument("sample rate " + std::to_string(cfg_.sampleRate) +
+                                    " Hz is too low for the RDS2 subcarrier at " +
+                                    std::to_string(kRds2CarrierHz[cfg_.rds2Streams]) + " Hz");
+    symbols_.resize(1 + static_cast<std::size_t>(cfg_.rds2Streams));
+    lastCoded_.assign(symbols_.size(), false);
 
     cyclesPerSample_ = kPilotHz / (cfg_.sampleRate * (1 + cfg_.ppm * 1e-6));
 
@@ -116,7 +128,8 @@ MpxModulator::MpxModulator(const MpxConfig& config) : cfg_(config)
     if (cfg_.stereo) {
         programme_ = std::make_unique<Programme>();
         Programme& p = *programme_;
-        p.gain = cfg_.programmeLevel - (cfg_.pilot ? cfg_.pilotLevel : 0) - cfg_.rdsLevel;
+        p.gain = cfg_.programmeLevel - (cfg_.pilot ? cfg_.pilotLevel : 0) - cfg_.rdsLevel -
+                 cfg_.rds2Streams * cfg_.rds2Level;
         if (p.gain <= 0) throw std::invalid_argument("the programme level leaves no room for a programme");
         // Sharp enough that the L-R sidebands (23..53 kHz) leave the pilot
         // and the RDS band clean.
@@ -142,7 +155,7 @@ double MpxModulator::rdsCycles(uint64_t n) const
     return 3 * u + t * (cfg_.rdsOffsetHz + t * cfg_.rdsDriftHzPerMinute / 120);
 }
 
-double MpxModulator::baseband(double s) const
+double MpxModulator::baseband(int stream, double s) const
 {
     // The pulse is delayed by kSpan symbols so that a sample needs no symbol
     // later than its own position.
@@ -151,7 +164,8 @@ double MpxModulator::baseband(double s) const
     double sum = 0;
     for (int64_t k = first; k <= last; ++k) {
         const double x = s - kSpan - double(k);
-        sum += symbols_[size_t(k - firstSymbol_)] * (PulseAt(pulse_, x) - PulseAt(pulse_, x - 0.5));
+        sum +=
+            symbols_[std::size_t(stream)][size_t(k - firstSymbol_)] * (PulseAt(pulse_, x) - PulseAt(pulse_, x - 0.5));
     }
     return sum * rdsScale_;
 }
@@ -164,7 +178,11 @@ void MpxModulator::emitUpTo(double symbolEnd, std::vector<float>& out)
         const double r = rdsCycles(n_);
         const double s = r / 48;  // symbol position: 48 carrier cycles per bit
         if (s >= symbolEnd) break;
-        double v = cfg_.rdsLevel * baseband(s) * std::sin(kTwoPi * Fraction(r + cfg_.rdsPhaseDeg / 360));
+        double v = cfg_.rdsLevel * baseband(0, s) * std::sin(kTwoPi * Fraction(r + cfg_.rdsPhaseDeg / 360));
+        // RDS2's carriers: 3.5, 3.75 and 4 times the pilot, that is 7/6,
+        // 5/4 and 4/3 of the 57 kHz carrier's cycles.
+        for (int k = 1; k <= cfg_.rds2Streams; ++k)
+            v += cfg_.rds2Level * baseband(k, s) * std::sin(kTwoPi * Fraction(r * kRds2CarrierHz[k] / kRdsCarrierHz));
         if (cfg_.pilot) v += cfg_.pilotLevel * std::sin(kTwoPi * Fraction(u));
         if (stereo) {
             Programme& p = *programme_;
@@ -187,24 +205,34 @@ void MpxModulator::emitUpTo(double symbolEnd, std::vector<float>& out)
     const int64_t needed = int64_t(std::ceil(s - 2 * kSpan - 0.5));
     if (needed - firstSymbol_ > 4096) {
         const int64_t drop = std::min<int64_t>(needed, symbolCount_) - firstSymbol_;
-        symbols_.erase(symbols_.begin(), symbols_.begin() + drop);
+        for (auto& list : symbols_) list.erase(list.begin(), list.begin() + drop);
         firstSymbol_ += drop;
     }
 }
 
-void MpxModulator::modulate(std::string_view bits, std::vector<float>& out)
+void MpxModulator::modulate(std::string_view bits, std::vector<float>& out) { modulate(bits, {}, out); }
+
+void MpxModulator::modulate(std::string_view bits, const std::vector<std::string_view>& extra, std::vector<float>& out)
 {
     if (finished_) throw std::logic_error("MpxModulator: modulate after finish");
+    const auto streams = std::size_t(cfg_.rds2Streams);
+    if (extra.size() < streams) throw std::invalid_argument("the bits of an RDS2 stream are missing");
+    for (std::size_t k = 0; k < streams; ++k)
+        if (extra[k].size() != bits.size())
+            throw std::invalid_argument("RDS2 stream " + std::to_string(k + 1) + " has " +
+                                        std::to_string(extra[k].size()) + " bits for " + std::to_string(bits.size()));
     // Symbol positions are whole bits, so a long call is cut into pieces to
     // keep the symbol buffer short.
-    while (!bits.empty()) {
-        const size_t take = std::min<size_t>(bits.size(), 1024);
-        for (char c : bits.substr(0, take)) {
-            lastCoded_ = lastCoded_ != (c == '1');  // differential coding
-            symbols_.push_back(lastCoded_ ? 1 : -1);
-            ++symbolCount_;
+    for (std::size_t at = 0; at < bits.size(); at += 1024) {
+        const size_t take = std::min<size_t>(bits.size() - at, 1024);
+        for (std::size_t k = 0; k <= streams; ++k) {
+            const std::string_view piece = (k == 0 ? bits : extra[k - 1]).substr(at, take);
+            for (char c : piece) {
+                lastCoded_[k] = lastCoded_[k] != (c == '1');  // differential coding
+                symbols_[k].push_back(lastCoded_[k] ? 1 : -1);
+            }
         }
-        bits.remove_prefix(take);
+        symbolCount_ += int64_t(take);
         emitUpTo(double(symbolCount_), out);
     }
 }

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "rds2_carriers.h"
+
 namespace varnak::radio {
 
 constexpr double kRdsBitRate = 1187.5;  // bit/s, the pilot frequency / 16
@@ -30,7 +32,8 @@ struct MpxConfig {
     uint64_t seed = 1;       // of the noise and the programme
     double rdsLevel = 0.04;  // peak of the RDS signal, full scale 1.0 = ±75 kHz deviation
     double pilotLevel = 0.09;
-    // With a programme: peak of the whole multiplex (programme, pilot and RDS).
+    // With a programme: peak of the whole multiplex (programme, pilot and
+    // RDS); above 1 it over-deviates.
     double programmeLevel = 0.9;
     // An RDS encoder on its own clock: its carrier runs this far from three
     // times the pilot (Hz at the start), its bit clock in proportion
@@ -40,6 +43,14 @@ struct MpxConfig {
     double rdsDriftHzPerMinute = 0;
     // Phase of the RDS carrier against the pilot's third harmonic, degrees.
     double rdsPhaseDeg = 0;
+    // RDS2: data streams 1..rds2Streams on 66.5, 71.25 and 76 kHz (3.5, 3.75
+    // and 4 times the pilot), each at rds2Level (peak). Their carriers and
+    // bit clocks run with the 57 kHz one: every carrier starts at phase 0
+    // with the pilot (all are sines at sample 0) and a bit begins on all
+    // streams at once. At 0.03 each (2.25 kHz deviation) the four RDS
+    // streams together stay below 10 kHz of deviation.
+    int rds2Streams = 0;
+    double rds2Level = 0.03;
 };
 
 // Turns data bits into multiplex samples. The bits are differentially coded
@@ -56,7 +67,8 @@ class MpxModulator {
 public:
     // Throws std::invalid_argument for a sample rate below 128 kHz or above
     // 10 MHz, a clock error beyond ±1000 ppm, a level outside 0..1 or an RDS
-    // offset beyond ±1 kHz (drift beyond ±60 Hz per minute).
+    // offset beyond ±1 kHz (drift beyond ±60 Hz per minute); the programme
+    // level may reach 2.
     explicit MpxModulator(const MpxConfig& config);
     ~MpxModulator();
     MpxModulator(const MpxModulator&) = delete;
@@ -65,6 +77,11 @@ public:
     // Appends to out the samples (full scale ±1.0 = ±75 kHz) up to the end of
     // the last of bits ('1' a one bit, any other character a zero bit).
     void modulate(std::string_view bits, std::vector<float>& out);
+    // The same with RDS2's streams: extra[k] holds the bits of stream k + 1,
+    // as many as `bits` has, for each of the configured rds2Streams. Throws
+    // std::invalid_argument when a stream's bits are missing or of another
+    // length.
+    void modulate(std::string_view bits, const std::vector<std::string_view>& extra, std::vector<float>& out);
     // Appends the rest of the signal after the last bit (the symbols' tails,
     // a few milliseconds). Nothing more may be modulated after it.
     void finish(std::vector<float>& out);
@@ -80,7 +97,7 @@ private:
     void emitUpTo(double symbolEnd, std::vector<float>& out);
     // RDS carrier cycles from the start to sample n.
     double rdsCycles(uint64_t n) const;
-    double baseband(double symbolPosition) const;
+    double baseband(int stream, double symbolPosition) const;
 
     MpxConfig cfg_;
     double cyclesPerSample_;  // pilot cycles per sample, clock error included
@@ -92,10 +109,11 @@ private:
     double noiseSigma_ = 0;
     // Symbol amplitudes (+1/-1) from symbol firstSymbol_ on; older ones are
     // dropped once no sample needs them.
-    std::vector<int8_t> symbols_;
+    // One list per stream (0 the 57 kHz one), all of the same length.
+    std::vector<std::vector<int8_t>> symbols_;
     int64_t firstSymbol_ = 0;
     int64_t symbolCount_ = 0;
-    bool lastCoded_ = false;  // the previous differentially coded bit
+    std::vector<bool> lastCoded_;  // per stream, the previous differentially coded bit
     bool finished_ = false;
     uint64_t n_ = 0;  // index of the next sample
     std::mt19937_64 noiseRng_, programmeRng_;

@@ -30,6 +30,12 @@ constexpr unsigned kPilotDecimation = 16;  // pilot: to about 2.5 kHz
 constexpr unsigned kSecondPerPilot = kPilotDecimation / kSecondDecimation;
 static_assert(kPilotDecimation % kSecondDecimation == 0);
 constexpr float kStopband = 60;  // dB
+// RDS2's extra streams: their filters keep stream 0 (and each other) out by
+// this much. A station without RDS2 leaves nothing but that leak in their
+// bands, and the level is normalised, so 60 dB would let a clean stream 0
+// through as groups on an extra stream (at 171 kHz the image of 57 kHz
+// folds onto 71.25 kHz exactly).
+constexpr float kExtraStopband = 100;  // dB
 // Symbols given no reliability at the start: the loops settle and the
 // biphase pairing is checked once (after 250 symbols).
 constexpr uint64_t kSettleSymbols = 260;
@@ -70,19 +76,19 @@ double ShapedImpulse(double x)
 double ShapedSymbol(double x) { return ShapedImpulse(x) - ShapedImpulse(x - 0.5); }
 
 // Lowpass taps with unit gain at DC.
-std::vector<float> Lowpass(unsigned taps, double cutoff)
+std::vector<float> Lowpass(unsigned taps, double cutoff, float stopband)
 {
     std::vector<float> h(taps);
-    liquid_firdes_kaiser(taps, float(cutoff), kStopband, 0, h.data());
+    liquid_firdes_kaiser(taps, float(cutoff), stopband, 0, h.data());
     double sum = 0;
     for (float v : h) sum += v;
     for (float& v : h) v = float(v / sum);
     return h;
 }
 
-unsigned OddLength(double transition)
+unsigned OddLength(double transition, float stopband)
 {
-    return std::max(3u, estimate_req_filter_len(float(transition), kStopband) | 1u);
+    return std::max(3u, estimate_req_filter_len(float(transition), stopband) | 1u);
 }
 
 // Cubic (Catmull-Rom) interpolation between p1 and p2 at fraction f.
@@ -111,12 +117,12 @@ public:
     using Vec = float __attribute__((vector_size(16)));
     static constexpr unsigned kLanes = 4;
 
-    FirstStage(double sampleRate, unsigned decimation, const std::vector<float>& lowpass)
+    FirstStage(double sampleRate, double carrierHz, unsigned decimation, const std::vector<float>& lowpass)
     {
         const unsigned n = unsigned(lowpass.size());
         length_ = (n + kLanes - 1) / kLanes * kLanes;
         taps_.assign(4 * length_ / kLanes, Vec{0, 0, 0, 0});
-        const double centres[2] = {kCarrierHz, kPilotHz};
+        const double centres[2] = {carrierHz, kPilotHz};
         for (int band = 0; band < 2; ++band) {
             const double w = kTwoPi * centres[band] / sampleRate;
             // y = sum_k h[k] e^{jwk} x[n-k]; the history is read oldest
@@ -194,7 +200,7 @@ struct Average {
 }  // namespace
 
 struct RdsDemodulator::Impl {
-    explicit Impl(double sampleRate);
+    Impl(double sampleRate, double carrierHz);
     ~Impl();
     void input(const float* samples, std::size_t count, std::string& bits);
     void pilotStep(cf pilot);
@@ -215,6 +221,11 @@ struct RdsDemodulator::Impl {
     cf interpolate(double t) const;
 
     double fs;
+    // The subcarrier as a multiple of the pilot (3 for 57 kHz). The carrier
+    // follows the pilot only for a whole multiple: the pilot loop's phase is
+    // kept within one turn, and a fraction of it would jump at every wrap.
+    double harmonic = 3;
+    bool pilotAid = true;
     unsigned decimation;  // first stage
     double rate2;         // after the second stage
     double samplesPerBit;
@@ -274,7 +285,11 @@ struct RdsDemodulator::Impl {
     uint64_t samples = 0, bitCount = 0;
 };
 
-RdsDemodulator::Impl::Impl(double sampleRate) : fs(sampleRate)
+RdsDemodulator::Impl::Impl(double sampleRate, double carrierHz)
+    : fs(sampleRate),
+      harmonic(carrierHz / kPilotHz),
+      pilotAid(harmonic == std::floor(harmonic)),
+      blocks(carrierHz == kCarrierHz ? SoftBlockDecoder::Groups::AB : SoftBlockDecoder::Groups::TypeC)
 {
     decimation = std::max(1u, unsigned(std::lround(fs / kFirstRate)));
     const double rate1 = fs / decimation;
@@ -283,8 +298,10 @@ RdsDemodulator::Impl::Impl(double sampleRate) : fs(sampleRate)
 
     // First stage: pass the band ± 4 kHz, stop what would fold onto it.
     const double pass = 4000, stop = rate1 - 4000;
-    const std::vector<float> lowpass = Lowpass(OddLength((stop - pass) / fs), (pass + stop) / 2 / fs);
-    first = std::make_unique<FirstStage>(fs, decimation, lowpass);
+    const float stopband = carrierHz == kCarrierHz ? kStopband : kExtraStopband;
+    const std::vector<float> lowpass =
+        Lowpass(OddLength((stop - pass) / fs, stopband), (pass + stop) / 2 / fs, stopband);
+    first = std::make_unique<FirstStage>(fs, carrierHz, decimation, lowpass);
     taps1 = first->length();
     history.assign(taps1 - 1 + 4096, 0.0f);
     filled = taps1 - 1;
@@ -292,13 +309,13 @@ RdsDemodulator::Impl::Impl(double sampleRate) : fs(sampleRate)
     // Second stage. RDS: pass ± 2.4 kHz, stop before the fold at the next rate.
     {
         const double p = 2400, s = rate2 - 2400;
-        const std::vector<float> h = Lowpass(OddLength((s - p) / rate1), (p + s) / 2 / rate1);
+        const std::vector<float> h = Lowpass(OddLength((s - p) / rate1, stopband), (p + s) / 2 / rate1, stopband);
         rdsDecim = firdecim_crcf_create(kSecondDecimation, const_cast<float*>(h.data()), unsigned(h.size()));
     }
     ratePilot = rate1 / kPilotDecimation;
     {
         const double p = 400, s = ratePilot - 400;
-        const std::vector<float> h = Lowpass(OddLength((s - p) / rate1), (p + s) / 2 / rate1);
+        const std::vector<float> h = Lowpass(OddLength((s - p) / rate1, kStopband), (p + s) / 2 / rate1, kStopband);
         pilotDecim = firdecim_crcf_create(kPilotDecimation, const_cast<float*>(h.data()), unsigned(h.size()));
     }
 
@@ -403,8 +420,8 @@ void RdsDemodulator::Impl::followPilot(bool on, double pilotNow)
 {
     // Keep the carrier's phase and frequency continuous across the switch.
     const double sign = on ? -1 : 1;
-    carrierOffset = Wrap(carrierOffset + sign * 3 * pilotNow);
-    carrierFreq += sign * 3 * pilotFreq / kSecondPerPilot;
+    carrierOffset = Wrap(carrierOffset + sign * harmonic * pilotNow);
+    carrierFreq += sign * harmonic * pilotFreq / kSecondPerPilot;
     onPilot = on;
 }
 
@@ -416,7 +433,7 @@ void RdsDemodulator::Impl::second(cf rds, std::string& bits)
     firfilt_crcf_execute(matched, &y);
     carrierOffset = Wrap(carrierOffset + carrierFreq);
     const double pilotNow = pilotPhase + pilotFreq * sincePilot++ / double(kSecondPerPilot);
-    const double carrier = carrierOffset + (onPilot ? 3 * pilotNow : 0);
+    const double carrier = carrierOffset + (onPilot ? harmonic * pilotNow : 0);
     out[n2 % kHistory] = y * std::polar(1.0f, float(-carrier));
     ++n2;
 
@@ -463,14 +480,14 @@ double RdsDemodulator::Impl::softValue(double x, double q, double mu, double sig
 
 void RdsDemodulator::Impl::checkPilotLock(cf square)
 {
-    if (!pilotLocked) {
+    if (!pilotLocked || !pilotAid) {
         pilotCoherence = 0;
         return;
     }
     // The squared symbol's phase against 3 x pilot: the carrier applied
     // less 3 x pilot, plus what the symbol is still off.
     const double pilotNow = pilotPhase + pilotFreq * sincePilot / double(kSecondPerPilot);
-    const double toPilot = onPilot ? carrierOffset : carrierOffset - 3 * pilotNow;
+    const double toPilot = onPilot ? carrierOffset : carrierOffset - harmonic * pilotNow;
     const std::complex<double> turned = std::complex<double>(square) * std::polar(1.0, 2 * toPilot);
     pilotCoherence += kCoherenceAverage * (turned - pilotCoherence);
     symbolPower.add(std::norm(square) > 0 ? std::abs(square) : 0, kCoherenceAverage);
@@ -566,12 +583,22 @@ void RdsDemodulator::Impl::symbol(std::string& bits)
     bitCount += bits.size() - before;
 }
 
-RdsDemodulator::RdsDemodulator(double sampleRate)
+RdsDemodulator::RdsDemodulator(double sampleRate, double subcarrierHz)
 {
     if (!(sampleRate >= kMinRate && sampleRate <= kMaxRate))
         throw std::invalid_argument("sample rate " + std::to_string(sampleRate) +
                                     " Hz: the RDS demodulator takes 128 kHz to 384 kHz");
-    d_ = std::make_unique<Impl>(sampleRate);
+    if (!(subcarrierHz >= kCarrierHz && subcarrierHz <= 76000) || !CarriesSubcarrier(sampleRate, subcarrierHz))
+        throw std::invalid_argument("a subcarrier at " + std::to_string(subcarrierHz) + " Hz cannot be taken from " +
+                                    std::to_string(sampleRate) + " Hz sampling");
+    d_ = std::make_unique<Impl>(sampleRate, subcarrierHz);
+}
+
+bool RdsDemodulator::CarriesSubcarrier(double sampleRate, double subcarrierHz)
+{
+    // The first stage passes the subcarrier ± 4 kHz; all of it must lie
+    // below half the sample rate.
+    return subcarrierHz + 4000 <= sampleRate / 2;
 }
 
 RdsDemodulator::~RdsDemodulator() = default;

@@ -30,6 +30,8 @@
 #include <memory>
 #include <string>
 
+#include "rds2_carriers.h"
+
 namespace varnak::radio {
 
 // What the demodulator sees of the signal. Levels are amplitudes in the
@@ -58,8 +60,15 @@ struct SignalReport {
 class RdsDemodulator {
 public:
     static constexpr double kMinRate = 128000, kMaxRate = 384000;
-    // Throws std::invalid_argument outside [kMinRate, kMaxRate].
-    explicit RdsDemodulator(double sampleRate);
+    // Throws std::invalid_argument outside [kMinRate, kMaxRate], or for a
+    // subcarrier the rate cannot carry. Streams 1..3 (subcarrier above 57
+    // kHz) carry type C groups: their third block may have offset C or C'
+    // whatever block 2 holds. Their carrier follows the pilot only at 76 kHz
+    // (a whole multiple); at 66.5 and 71.25 kHz the signal's own loop holds it.
+    explicit RdsDemodulator(double sampleRate, double subcarrierHz = 57000);
+    // Whether `sampleRate` carries the subcarrier with its band (the
+    // subcarrier + 4 kHz below half the rate): 160 kHz for all four streams.
+    static bool CarriesSubcarrier(double sampleRate, double subcarrierHz);
     ~RdsDemodulator();
     RdsDemodulator(const RdsDemodulator&) = delete;
     RdsDemodulator& operator=(const RdsDemodulator&) = delete;

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "channelizer.h"
+#include "mpx_meter.h"
 
 namespace varnak::radio {
 
@@ -16,11 +17,6 @@ constexpr double kFullScaleKHz = 75.0;  // the deviation the multiplex's full sc
 // 59.4 kHz, far inside its passband at the rates channels come at.
 constexpr unsigned kHalfBandSemiLength = 8;
 constexpr float kHalfBandStopDb = 60.0f;
-// Deviation is measured over a second of every other multiplex sample, on
-// the multiplex band the RDS demodulator takes (up to about 75 kHz): beyond
-// it lies only the discriminator's noise.
-constexpr std::size_t kDeviationStride = 2;
-constexpr double kDeviationQuantile = 0.9999;
 
 }  // namespace
 
@@ -35,15 +31,15 @@ struct StationReceiver::Impl {
     std::size_t powerCount = 0;
     double level = 0;  // mean power of the last full second
     std::size_t secondLength;
-    // |mpx| samples of the current second, and the last second's quantile.
-    std::vector<float> magnitudes;
-    std::size_t strideCount = 0;
-    double peakDeviation = 0;
+    // Deviation and multiplex power, measured on the multiplex band the RDS
+    // demodulator takes (up to about 75 kHz): beyond it lies only the
+    // discriminator's noise.
+    MpxMeter meter;
 
-    Impl(double rate, bool halve) : discriminator(rate), secondLength(std::size_t(rate))
+    Impl(double rate, bool halve, double mpxRate)
+        : discriminator(rate), secondLength(std::size_t(rate)), meter(mpxRate, kFullScaleKHz)
     {
         if (halve) halfBand = resamp2_rrrf_create(kHalfBandSemiLength, 0.0f, kHalfBandStopDb);
-        magnitudes.reserve(secondLength / kDeviationStride + 1);
     }
     ~Impl()
     {
@@ -63,26 +59,11 @@ struct StationReceiver::Impl {
             }
         }
     }
-
-    void measureDeviation(const float* band, std::size_t count, std::size_t bandRate)
-    {
-        for (std::size_t i = 0; i < count; ++i) {
-            if (++strideCount < kDeviationStride) continue;
-            strideCount = 0;
-            magnitudes.push_back(std::abs(band[i]));
-            if (magnitudes.size() * kDeviationStride >= bandRate) {
-                const auto at = magnitudes.begin() + std::ptrdiff_t(double(magnitudes.size() - 1) * kDeviationQuantile);
-                std::nth_element(magnitudes.begin(), at, magnitudes.end());
-                peakDeviation = double(*at) * kFullScaleKHz;
-                magnitudes.clear();
-            }
-        }
-    }
 };
 
 StationReceiver::StationReceiver(double channelRate)
     : mpxRate_(channelRate / 2 >= RdsDemodulator::kMinRate ? channelRate / 2 : channelRate),
-      d_(std::make_unique<Impl>(channelRate, mpxRate_ != channelRate)),
+      d_(std::make_unique<Impl>(channelRate, mpxRate_ != channelRate, mpxRate_)),
       rds_(std::make_unique<RdsDemodulator>(mpxRate_))
 {
 }
@@ -96,7 +77,7 @@ void StationReceiver::push(const std::complex<float>* samples, std::size_t count
     d.discriminator.push(samples, count, d.mpx);
     d.measurePower(samples, count);
     if (!d.halfBand) {
-        d.measureDeviation(d.mpx.data(), d.mpx.size(), std::size_t(mpxRate_));
+        d.meter.push(d.mpx.data(), d.mpx.size());
         rds_->push(d.mpx.data(), d.mpx.size(), bits);
         return;
     }
@@ -112,7 +93,7 @@ void StationReceiver::push(const std::complex<float>* samples, std::size_t count
     for (; i + 1 < d.mpx.size(); i += 2) resamp2_rrrf_decim_execute(d.halfBand, &d.mpx[i], &d.half[out++]);
     // The half-band filter passes its band at twice the level.
     for (std::size_t k = 0; k < out; ++k) d.half[k] *= 0.5f;
-    d.measureDeviation(d.half.data(), out, std::size_t(mpxRate_));
+    d.meter.push(d.half.data(), out);
     if (i < d.mpx.size()) {
         d.pending = d.mpx[i];
         d.hasPending = true;
@@ -127,7 +108,8 @@ StationSignal StationReceiver::signal() const
     StationSignal s;
     const double power = d_->level > 0 ? d_->level : d_->powerCount ? d_->powerSum / double(d_->powerCount) : 0;
     s.levelDbfs = power > 0 ? 10 * std::log10(power) : -200;
-    s.peakDeviationKHz = d_->peakDeviation;
+    s.peakDeviationKHz = d_->meter.peakDeviationKHz().value_or(0);
+    s.mpxPowerDbr = d_->meter.mpxPowerDbr();
     s.rds = rds_->report();
     s.pilotKHz = s.rds.pilotPresent ? s.rds.pilotLevel * kFullScaleKHz : 0;
     s.rdsKHz = s.rds.rdsFound ? s.rds.rdsLevel * kFullScaleKHz : 0;

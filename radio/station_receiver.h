@@ -1,13 +1,14 @@
 // One FM station cut out of an IQ capture (channelizer.h), from its complex
 // baseband to RDS bits: FM discriminator, the multiplex halved in rate where
 // RDS allows it, then the RDS demodulator. On the way it measures what only
-// the RF signal tells in absolute units: the station's level and its peak
-// deviation, and from the multiplex the pilot's and RDS's injection in kHz.
+// the RF signal tells in absolute units: the station's level, its peak
+// deviation and multiplex power (mpx_meter.h), and from the multiplex the pilot's and RDS's injection in kHz.
 #pragma once
 
 #include <complex>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct StationSignal {
     // the multiplex's magnitude, so that a few clicks of a weak signal do
     // not count.
     double peakDeviationKHz = 0;
+    // The multiplex power of the last 60 s (ITU-R BS.412), dBr; nothing
+    // before a minute was measured.
+    std::optional<double> mpxPowerDbr;
     double pilotKHz = 0;  // pilot injection (deviation it causes), 0 without pilot
     double rdsKHz = 0;    // RDS injection (peak), 0 without RDS
     SignalReport rds;     // what the RDS demodulator reports (levels in full scale)

@@ -5,8 +5,9 @@ varnak_packages=(build-essential cmake ninja-build ccache pkg-config python3
   libliquid-dev libsndfile1-dev libsoapysdr-dev libfftw3-dev
   fonts-dejavu-core fonts-dejavu-extra clang libclang-rt-14-dev help2man
   clang-tidy clang-format
-  libmosquitto-dev libcurl4-openssl-dev libqt6sql6-sqlite libqt6sql6-psql
-  mosquitto mosquitto-clients postgresql)
+  libmosquitto-dev libcurl4-openssl-dev libqt6sql6-sqlite libqt6sql6-psql qt6-httpserver-dev qt6-websockets-dev
+  mosquitto mosquitto-clients postgresql
+  chromium chromium-driver python3-selenium)
 # Only for scripts/package.sh: the Debian packages and their checks
 # (librsvg2-bin: packaging/desktop/render-icon.sh redraws the icon's picture).
 varnak_packaging_packages=(dpkg-dev lintian desktop-file-utils appstream librsvg2-bin)

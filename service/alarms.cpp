@@ -87,12 +87,12 @@ StationAlarms::StationAlarms(std::string site, std::string station, const Statio
 }
 
 void StationAlarms::check(const std::string& kind, bool condition, int64_t now, int64_t began,
-                          const std::string& detail, std::vector<AlarmEvent>& out)
+                          const std::string& detail, std::vector<AlarmEvent>& out, std::optional<int64_t> hold)
 {
     AlarmTracker& t = trackers_[kind];
     // RDS loss carries its hold in its own limit; the others take the profile's.
     const bool ownHold = kind == "rds-lost" || kind == "ta" || kind == "source";
-    const int64_t raise = ownHold || !profile_ ? 0 : Centi(profile_->raiseHold);
+    const int64_t raise = hold ? *hold : ownHold || !profile_ ? 0 : Centi(profile_->raiseHold);
     const int64_t clear = !profile_ ? 0 : Centi(profile_->clearHold);
     const int64_t raisedBefore = t.raisedAt();
     if (condition) details_[kind] = detail;
@@ -109,6 +109,7 @@ void StationAlarms::evaluate(const rdsformats::StationState& s, int64_t now, std
     char detail[96];
     std::snprintf(detail, sizeof detail, "no valid group for %.0f s", lostAfter);
     check("rds-lost", now - last >= Centi(lostAfter), now, last + Centi(lostAfter), detail, out);
+    evaluateSignal(s.signal, now, out);
     if (!profile_ || !s.pi) return;
     const StationProfile& p = *profile_;
     if (p.pi) check("pi", *s.pi != *p.pi, now, now, "PI " + Hex4(*s.pi) + ", expected " + Hex4(*p.pi), out);
@@ -147,6 +148,41 @@ void StationAlarms::evaluate(const rdsformats::StationState& s, int64_t now, std
         std::snprintf(detail, sizeof detail, "RDS injection %.1f kHz", khz);
         check("rds-injection", outside, now, now, detail, out);
     }
+}
+
+void StationAlarms::evaluateSignal(const rdsformats::SignalFigures& f, int64_t now, std::vector<AlarmEvent>& out)
+{
+    char detail[96];
+    // The carrier: gone from the band, or too weak, for the carrier-lost hold.
+    const int64_t hold = Centi(profile_ ? profile_->carrierLost : 10.0);
+    const bool weak = profile_ && profile_->minLevel && f.levelDbfs && *f.levelDbfs < *profile_->minLevel;
+    if (carrierGoneSince_ || weak || trackers_.count("carrier-lost")) {
+        if (carrierGoneSince_)
+            std::snprintf(detail, sizeof detail, "carrier lost");
+        else
+            std::snprintf(detail, sizeof detail, "carrier level %.1f dBFS", f.levelDbfs.value_or(-200));
+        check("carrier-lost", carrierGoneSince_ || weak, now, carrierGoneSince_.value_or(now), detail, out, hold);
+    }
+    if (!profile_ || carrierGoneSince_) return;
+    const StationProfile& p = *profile_;
+    if (p.maxDeviation && f.deviationKHz) {
+        const double limit = *p.maxDeviation + p.deviationTolerance;
+        std::snprintf(detail, sizeof detail, "peak deviation %.1f kHz, limit %.1f kHz", *f.deviationKHz, limit);
+        check("deviation", *f.deviationKHz > limit, now, now, detail, out);
+    }
+    if (p.maxMpxPower && f.mpxPowerDbr) {
+        std::snprintf(detail, sizeof detail, "MPX power %+.2f dBr over 60 s, limit %+.2f dBr", *f.mpxPowerDbr,
+                      *p.maxMpxPower);
+        check("mpx-power", *f.mpxPowerDbr > *p.maxMpxPower, now, now, detail, out);
+    }
+}
+
+void StationAlarms::carrierGone(bool gone, int64_t now)
+{
+    if (!gone)
+        carrierGoneSince_.reset();
+    else if (!carrierGoneSince_)
+        carrierGoneSince_ = now;
 }
 
 void StationAlarms::sourceFailed(bool failed, int64_t now, const std::string& detail, std::vector<AlarmEvent>& out)

@@ -20,7 +20,9 @@ namespace varnakd {
 
 struct AlarmEvent {
     std::string site, station;
-    std::string kind;    // rds-lost, pi, ps, pty, tp, ta, clock, block-error-rate, pilot, rds-injection, source
+    // rds-lost, pi, ps, pty, tp, ta, clock, block-error-rate, pilot, rds-injection, source,
+    // carrier-lost, deviation, mpx-power
+    std::string kind;
     bool raised = true;  // false: cleared
     int64_t time = 0;    // when raised or cleared, 1/100 s UTC
     int64_t since = 0;   // raised: when the condition began; cleared: when it was raised
@@ -57,14 +59,19 @@ public:
 
     // Checks every alarm at `now` (stream time) against `state`; events go to `out`.
     void evaluate(const rdsformats::StationState& state, int64_t now, std::vector<AlarmEvent>& out);
+    // The band receiver lost the station's carrier (true) or found it again.
+    void carrierGone(bool gone, int64_t now);
     // The source failed (true) or delivers again (false).
     void sourceFailed(bool failed, int64_t now, const std::string& detail, std::vector<AlarmEvent>& out);
 
     std::vector<AlarmEvent> active() const;
 
 private:
+    // `hold`: the raise hold when the alarm has its own, else the profile's.
     void check(const std::string& kind, bool condition, int64_t now, int64_t began, const std::string& detail,
-               std::vector<AlarmEvent>& out);
+               std::vector<AlarmEvent>& out, std::optional<int64_t> hold = std::nullopt);
+    // Carrier, deviation and multiplex power.
+    void evaluateSignal(const rdsformats::SignalFigures& figures, int64_t now, std::vector<AlarmEvent>& out);
 
     std::string site_, station_;
     const StationProfile* profile_;
@@ -72,6 +79,7 @@ private:
     int64_t start_;
     std::map<std::string, AlarmTracker> trackers_;
     std::map<std::string, std::string> details_;
+    std::optional<int64_t> carrierGoneSince_;
 };
 
 }  // namespace varnakd

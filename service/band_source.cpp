@@ -8,6 +8,7 @@
 //   gain = 30 | auto, ppm = 0 for the SDR
 //   raster = 100k | 200k      the stations' spacing
 //   freq = 98.5M, 99.1M       only these stations (else every one found)
+//   realtime = 20             a capture read at 20 times real time
 // Chunks name their station by its frequency ("98.5"), as profiles do.
 #include <cmath>
 #include <memory>
@@ -27,6 +28,17 @@ namespace {
 using varnak::radio::ParseFrequency;
 
 constexpr std::size_t kReadSamples = 1 << 15;
+
+// What the band receiver measured of a station: its RDS demodulator's
+// report, and from the RF signal its level, peak deviation and MPX power.
+rdsformats::SignalFigures BandFigures(const varnak::radio::StationSignal& signal)
+{
+    rdsformats::SignalFigures figures = FiguresOf(signal.rds);
+    if (signal.levelDbfs > -200) figures.levelDbfs = signal.levelDbfs;
+    if (signal.peakDeviationKHz > 0) figures.deviationKHz = signal.peakDeviationKHz;
+    figures.mpxPowerDbr = signal.mpxPowerDbr;
+    return figures;
+}
 
 class BandSource : public Source {
 public:
@@ -59,6 +71,13 @@ public:
                 return s;
             };
             bool open = true;
+            const bool recording = !option("sdr");
+            // The capture's clock, for recordings: stations found late or lost
+            // meanwhile keep the time of the capture.
+            const auto clock = [&]() -> std::optional<double> {
+                if (!recording) return std::nullopt;
+                return double(receiver.samples()) / band.rate;
+            };
             std::vector<double> hzOf(band.frequencies);
             receiver.setStationSink([&](const BandStation& st, bool found) {
                 if (std::size_t(st.id) >= hzOf.size()) hzOf.resize(std::size_t(st.id) + 1);
@@ -71,6 +90,7 @@ public:
                 SourceChunk chunk;
                 chunk.station = s.name;
                 chunk.ended = true;
+                chunk.clock = clock();
                 open = open && sink.push(std::move(chunk));
             });
             receiver.setBitsSink([&](int id, const std::string& bits) {
@@ -81,13 +101,26 @@ public:
                 chunk.restart = s.restart;
                 s.restart = false;
                 chunk.bits = s.bits += bits.size();
-                chunk.signal = FiguresOf(receiver.signalOf(id).rds);
+                chunk.signal = BandFigures(receiver.signalOf(id));
+                chunk.clock = clock();
                 open = open && sink.push(std::move(chunk));
             });
             std::vector<std::complex<float>> samples(kReadSamples);
+            const Pacer pacer(recording ? config_.realtime : 0);
+            uint64_t read = 0;
             while (open && !sink.stopping()) {
                 const std::size_t n = source->read(samples.data(), samples.size());
                 if (n == 0) break;
+                read += n;
+                if (!pacer.wait(double(read) / band.rate, sink)) break;
+                // Every second of a capture, its clock: lost stations' alarms
+                // come on time even when no station sends anything.
+                if (recording && read / std::size_t(band.rate) != (read - n) / std::size_t(band.rate)) {
+                    SourceChunk tick;
+                    tick.tick = true;
+                    tick.clock = clock();
+                    open = sink.push(std::move(tick));
+                }
                 receiver.push(samples.data(), n);
             }
             if (open && !sink.stopping()) receiver.finish();

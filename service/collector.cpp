@@ -49,6 +49,9 @@ std::optional<rdsformats::StationState> StationStateFromJson(const std::string& 
     if (q["rdsLevel"].isDouble()) s.signal.rdsLevel = q["rdsLevel"].toDouble();
     if (q["pilotLevel"].isDouble()) s.signal.pilotLevel = q["pilotLevel"].toDouble();
     if (q["cnr"].isDouble()) s.signal.cnrDb = q["cnr"].toDouble();
+    if (q["level"].isDouble()) s.signal.levelDbfs = q["level"].toDouble();
+    if (q["deviation"].isDouble()) s.signal.deviationKHz = q["deviation"].toDouble();
+    if (q["mpxPower"].isDouble()) s.signal.mpxPowerDbr = q["mpxPower"].toDouble();
     return s;
 }
 

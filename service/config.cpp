@@ -1,5 +1,7 @@
 #include "config.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -164,6 +166,25 @@ void ReadWebhook(const IniSection& section, ServiceConfig& c, std::vector<Config
     c.webhooks.push_back(w);
 }
 
+// A card source's card and input; a multiplex's calibration; the pace of recordings.
+void ReadCardAndPacing(SectionReader& r, const IniSection& section, SourceConfig& s)
+{
+    const bool card = s.kind == "card";
+    if (const IniEntry* e = r.find("card"); e && !card) r.problem(e->line, "card: only for card sources");
+    r.number("card", s.card, 1, 9);
+    r.text("serial", s.serial);
+    if (!s.serial.empty() && !card) r.problem(section.line, "serial: only for card sources");
+    if (!s.serial.empty() && r.find("card"))
+        r.problem(section.line, "source '" + s.name + "': give card or serial, not both");
+    if (r.find("input") && !card) r.problem(section.line, "input: only for card sources");
+    r.number("input", s.input, 1, 6);
+    if (r.find("full-scale-khz") && s.kind != "mpx") r.problem(section.line, "full-scale-khz: only for mpx sources");
+    r.optionalNumber("full-scale-khz", s.fullScaleKHz, 10, 1000);
+    r.number("realtime", s.realtime, 0, 1000);
+    if (s.realtime > 0 && (card || s.live))
+        r.problem(section.line, "realtime: only for recordings (live inputs come at their own pace)");
+}
+
 void ReadSource(const IniSection& section, ServiceConfig& c, std::vector<ConfigProblem>& problems)
 {
     SectionReader r(section, problems);
@@ -183,6 +204,7 @@ void ReadSource(const IniSection& section, ServiceConfig& c, std::vector<ConfigP
     r.number("port", s.port, 1, 65535);
     r.flag("live", s.live);
     r.number("retry", s.retry, 0.1, 3600);
+    ReadCardAndPacing(r, section, s);
     if (const IniEntry* e = r.find("start")) {
         s.start = ParseUtcTime(e->value);
         if (!s.start) r.problem(e->line, "start: '" + e->value + "' is not a time like 2026-12-08T19:55:57Z");
@@ -192,9 +214,10 @@ void ReadSource(const IniSection& section, ServiceConfig& c, std::vector<ConfigP
     } else if (!KnownSourceKind(s.kind)) {
         r.problem(section.line, "source '" + s.name + "': unknown kind '" + s.kind + "'");
     } else if (!FindSourceKind(s.kind)) {
-        r.problem(section.line, "source '" + s.name + "': " + s.kind + " reception is not yet supported");
+        r.problem(section.line, "source '" + s.name + "': " + s.kind + " reception is not built in");
     } else if (s.kind == "card") {
         if (!s.port) r.problem(section.line, "source '" + s.name + "': a card source needs the server's port");
+        if (!s.path.empty()) r.problem(section.line, "source '" + s.name + "': a card source has no path");
         s.live = true;
     } else if (s.kind != "band" && s.path.empty()) {
         r.problem(section.line, "source '" + s.name + "': no path");
@@ -279,6 +302,11 @@ void ReadStation(const IniSection& section, ServiceConfig& c, std::vector<Config
     if (p.rdsInjectionMin && p.rdsInjectionMax && *p.rdsInjectionMin > *p.rdsInjectionMax)
         r.problem(section.line, "rds-injection-min is above rds-injection-max");
     r.flag("pilot", p.pilot);
+    r.number("carrier-lost", p.carrierLost, 1, 86400);
+    r.optionalNumber("min-level", p.minLevel, -200, 0);
+    r.optionalNumber("max-deviation", p.maxDeviation, 1, 200);
+    r.number("deviation-tolerance", p.deviationTolerance, 0, 100);
+    r.optionalNumber("max-mpx-power", p.maxMpxPower, -30, 30);
     r.number("hold", p.raiseHold, 0, 86400);
     r.number("clear-hold", p.clearHold, 0, 86400);
     r.finish();
@@ -287,7 +315,55 @@ void ReadStation(const IniSection& section, ServiceConfig& c, std::vector<Config
     c.stations.push_back(p);
 }
 
+void ReadWeb(const IniSection& section, WebConfig& w, std::vector<ConfigProblem>& problems)
+{
+    SectionReader r(section, problems);
+    w.enabled = true;
+    w.line = section.line;
+    r.flag("enabled", w.enabled);
+    int listenLine = section.line;
+    if (const IniEntry* e = r.find("listen")) {
+        listenLine = e->line;
+        // ADDRESS:PORT, [IPV6]:PORT, or a port alone (loopback).
+        const std::string& v = e->value;
+        const std::size_t colon = v.rfind(':');
+        std::string host = colon == std::string::npos ? std::string() : v.substr(0, colon);
+        const std::string port = colon == std::string::npos ? v : v.substr(colon + 1);
+        if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+        const auto number = ParseNumber(port);
+        in6_addr any{};
+        const bool address = host.empty() || host == "localhost" || inet_pton(AF_INET, host.c_str(), &any) == 1 ||
+                             inet_pton(AF_INET6, host.c_str(), &any) == 1;
+        if (!number || *number < 1 || *number > 65535 || *number != std::floor(*number) || !address) {
+            r.problem(e->line, "listen: '" + v + "' is not ADDRESS:PORT like 127.0.0.1:8080");
+        } else {
+            w.port = static_cast<int>(*number);
+            if (!host.empty()) w.address = host;
+        }
+    }
+    r.text("token-file", w.tokenFile);
+    if (const IniEntry* e = r.find("token"))
+        r.problem(e->line, "token: give it in a file with token-file, not in the configuration");
+    r.text("dashboard", w.dashboard);
+    r.number("clients", w.clients, 1, 100000);
+    r.number("connections", w.connections, 2, 100000);
+    r.number("client-queue-kib", w.clientQueueKib, 16, 1024 * 1024);
+    r.number("request-kib", w.requestKib, 4, 1024 * 1024);
+    if (w.enabled && !IsLoopbackAddress(w.address) && w.tokenFile.empty())
+        r.problem(listenLine, "listen: " + w.address +
+                                  " is not a loopback address: give token-file too, so that only holders of the "
+                                  "token are answered");
+    r.finish();
+}
+
 }  // namespace
+
+bool IsLoopbackAddress(const std::string& address)
+{
+    if (address == "localhost" || address == "::1") return true;
+    in_addr v4{};
+    return inet_pton(AF_INET, address.c_str(), &v4) == 1 && (ntohl(v4.s_addr) >> 24) == 127;
+}
 
 std::string SourceConfig::stationName() const { return frequency ? rdsformats::FrequencyText(*frequency) : name; }
 
@@ -302,7 +378,12 @@ std::optional<int64_t> ParseUtcTime(const std::string& text)
     int year = 0, month = 0, day = 0, hour = 0, minute = 0;
     double second = 0;
     char sep = 0;
-    if (std::sscanf(text.c_str(), "%d-%d-%d%c%d:%d:%lf", &year, &month, &day, &sep, &hour, &minute, &second) != 7 ||
+    int used = 0;
+    // Nothing may follow but the Z: an offset such as +01:00 would be read as UTC.
+    if (std::sscanf(text.c_str(), "%d-%d-%d%c%d:%d:%lf%n", &year, &month, &day, &sep, &hour, &minute, &second, &used) !=
+            7 ||
+        (text.compare(std::size_t(used), std::string::npos, "") != 0 &&
+         text.compare(std::size_t(used), std::string::npos, "Z") != 0) ||
         (sep != 'T' && sep != ' ') || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
         second < 0 || second >= 61)
         return std::nullopt;
@@ -321,7 +402,8 @@ ServiceConfig ParseConfig(const std::string& text, std::vector<ConfigProblem>& p
     for (const IniProblem& p : ini.problems) problems.push_back({p.line, p.message});
     std::set<std::string> single;
     for (const IniSection& section : ini.sections) {
-        const bool once = section.kind == "service" || section.kind == "mqtt" || section.kind == "collect";
+        const bool once =
+            section.kind == "service" || section.kind == "mqtt" || section.kind == "collect" || section.kind == "web";
         if (once && !single.insert(section.kind).second)
             problems.push_back({section.line, "[" + section.kind + "] is given twice"});
         if (section.kind == "service") {
@@ -334,6 +416,8 @@ ServiceConfig ParseConfig(const std::string& text, std::vector<ConfigProblem>& p
             ReadSource(section, c, problems);
         } else if (section.kind == "station") {
             ReadStation(section, c, problems);
+        } else if (section.kind == "web") {
+            ReadWeb(section, c.web, problems);
         } else if (section.kind == "collect") {
             c.collect.present = true;
             SectionReader r(section, problems);

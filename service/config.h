@@ -8,6 +8,8 @@
 //   [station KEY]   the profile of the station a source receives: KEY is
 //                   its frequency or the source's name
 //   [collect]   what `varnakd --collect` subscribes to
+//   [web]       the HTTP/WebSocket API and the dashboard: listen address,
+//               token file, dashboard folder, bounds
 #pragma once
 
 #include <map>
@@ -29,9 +31,16 @@ struct SourceConfig {
     std::optional<double> frequency;  // MHz: names the station
     std::string host = "127.0.0.1";   // card: the card server
     int port = 0;
-    bool live = false;                           // wall-clock times; else times from the position
-    std::optional<int64_t> start;                // recordings: UTC time of the first bit, 1/100 s
-    double retry = 5;                            // seconds before a failed live source is opened again
+    int card = 1;        // card: its number on the server,
+    std::string serial;  // or its serial number
+    int input = 3;       // card: the IF input (1 to 6)
+    // mpx: the deviation full scale stands for, when the multiplex is
+    // calibrated (rdsgen's is 75 kHz); then deviation and MPX power are measured.
+    std::optional<double> fullScaleKHz;
+    double realtime = 0;           // recordings: read at this many times real time (0: as fast as decoding goes)
+    bool live = false;             // wall-clock times; else times from the position
+    std::optional<int64_t> start;  // recordings: UTC time of the first bit, 1/100 s
+    double retry = 5;              // seconds before a failed live source is opened again
     std::map<std::string, std::string> options;  // everything for kinds added later (band)
     int line = 0;
     // The name its stations carry: the frequency ("98.5") or the section's name.
@@ -52,7 +61,13 @@ struct StationProfile {
     std::optional<double> blockErrorRate;                    // fraction over a minute
     std::optional<double> rdsInjectionMin, rdsInjectionMax;  // kHz
     bool pilot = false;                                      // a 19 kHz pilot is expected (multiplex sources)
-    double raiseHold = 0, clearHold = 0;                     // s
+    // Band (and calibrated multiplex) sources:
+    double carrierLost = 10;              // s: the carrier gone or under min-level this long
+    std::optional<double> minLevel;       // dBFS
+    std::optional<double> maxDeviation;   // kHz, peak
+    double deviationTolerance = 0;        // kHz over max-deviation still accepted
+    std::optional<double> maxMpxPower;    // dBr over 60 s
+    double raiseHold = 0, clearHold = 0;  // s
     int line = 0;
 };
 
@@ -81,6 +96,21 @@ struct CollectConfig {
     std::string topic = "varnak/+/+/#";
 };
 
+// The HTTP/WebSocket API. Loopback unless configured otherwise, and then
+// only with a bearer token read from a file.
+struct WebConfig {
+    bool enabled = false;
+    std::string address = "127.0.0.1";
+    int port = 8080;
+    std::string tokenFile;
+    std::string dashboard;      // "" = the installed folder (or the source tree's, in a build)
+    int clients = 256;          // WebSocket clients at once
+    int connections = 512;      // TCP connections at once, WebSocket clients included
+    int clientQueueKib = 1024;  // what a WebSocket client may have waiting before it is dropped
+    int requestKib = 64;        // what a connection may send before it is answered
+    int line = 0;
+};
+
 struct ServiceConfig {
     std::string site = "site";
     std::string stateDir = "/var/lib/varnakd";
@@ -93,6 +123,7 @@ struct ServiceConfig {
     std::vector<SourceConfig> sources;
     std::vector<StationProfile> stations;
     CollectConfig collect;
+    WebConfig web;
 };
 
 struct ConfigProblem {
@@ -108,6 +139,9 @@ bool KnownSourceKind(const std::string& kind);
 // the configuration is only to be used when there are none. `collect`: the
 // file is read for `varnakd --collect` (a [collect] section, no sources).
 ServiceConfig ParseConfig(const std::string& text, std::vector<ConfigProblem>& problems, bool collect = false);
+
+// Whether `address` (an IP address or "localhost") is a loopback address.
+bool IsLoopbackAddress(const std::string& address);
 
 // "2026-12-08T19:55:57Z" (or with a space, without Z: UTC) to 1/100 s.
 std::optional<int64_t> ParseUtcTime(const std::string& text);

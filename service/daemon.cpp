@@ -13,6 +13,8 @@
 #include "service.h"
 #include "stop_signals.h"
 #include "store.h"
+#include "web_server.h"
+#include "web_sink.h"
 #include "webhook.h"
 
 namespace varnakd {
@@ -78,18 +80,44 @@ int RunDaemon(QCoreApplication& app, const ServiceConfig& config, bool collect)
         owned.push_back(std::move(mqtt));
     }
     for (const WebhookConfig& w : config.webhooks) owned.push_back(std::make_unique<WebhookSink>(w, stderr));
+    std::unique_ptr<WebServer> web;
+    if (config.web.enabled) {
+        std::string token;
+        if (!config.web.tokenFile.empty() && !ReadToken(config.web.tokenFile, token, error)) {
+            std::fprintf(stderr, "varnakd: %s\n", error.c_str());
+            return 1;
+        }
+        auto sink = std::make_unique<WebSink>();
+        const std::string dashboard = DashboardFolder(config.web);
+        web = std::make_unique<WebServer>(config, *sink, token, dashboard);
+        if (!web->start(error)) {
+            std::fprintf(stderr, "varnakd: %s\n", error.c_str());
+            return 1;
+        }
+        owned.push_back(std::move(sink));
+        std::fprintf(stderr, "varnakd: web API on http://%s:%d/%s; dashboard %s\n", config.web.address.c_str(),
+                     web->port(), token.empty() ? "" : " (token required)",
+                     dashboard.empty() ? "not installed" : dashboard.c_str());
+    }
     std::vector<EventSink*> sinks(owned.size());
     std::transform(owned.begin(), owned.end(), sinks.begin(), [](auto& sink) { return sink.get(); });
 
     Service service(config, *api, sinks);
-    QObject::connect(&service, &Service::finished, &app, [&] { app.exit(service.failed() ? 1 : 0); });
+    QObject::connect(&service, &Service::finished, &app, [&] {
+        // With the web API the final picture stays served until varnakd is stopped.
+        if (web)
+            std::fprintf(stderr, "varnakd: every source has ended; the web API serves on until stopped\n");
+        else
+            app.exit(service.failed() ? 1 : 0);
+    });
     QSocketNotifier stopNotifier(varnak::StopSignals::wakeDescriptor(), QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
         stopNotifier.setEnabled(false);
         std::fprintf(stderr, "varnakd: stopping\n");
         service.stop();
         for (EventSink* sink : sinks) sink->flush();
-        app.quit();
+        if (web) web->stop();
+        app.exit(service.failed() ? 1 : 0);
     });
     std::fprintf(stderr, "varnakd: site %s, %zu source(s)\n", config.site.c_str(), config.sources.size());
     service.start();

@@ -23,9 +23,20 @@ struct QualityMinute {
     rdsformats::SignalFigures signal;
 };
 
+// A source as the service sees it, once a second.
+struct SourceStatus {
+    std::string name, kind;
+    std::string state;     // running, retrying (a live source waiting to open again), ended
+    std::string error;     // the last failure, one line; "" when none
+    uint64_t bits = 0;     // RDS bits (hex digits count four) delivered
+    uint64_t dropped = 0;  // chunks a live source dropped because decoding fell behind
+};
+
 class EventSink {
 public:
     virtual ~EventSink() = default;
+    // A station is watched from now on (its state still empty): before its first group.
+    virtual void stationAdded(const rdsformats::StationState& /*state*/) {}
     // The state changed (or a heartbeat: the quality moved on).
     virtual void stateChanged(const rdsformats::StationState& /*state*/) {}
     // An alarm was raised or cleared; `active` the station's alarms now.
@@ -33,6 +44,10 @@ public:
     // A group as JSON (for the groups topic).
     virtual void group(const rdsformats::StationState& /*state*/, const std::string& /*json*/) {}
     virtual void quality(const QualityMinute& /*minute*/) {}
+    // The sources, once a second.
+    virtual void sources(const std::vector<SourceStatus>& /*sources*/) {}
+    // Whether group() is wanted now (groups are serialised only when some sink wants them).
+    virtual bool wantsGroups() const { return false; }
     // Nothing more will come: deliver what is held, within reason.
     virtual void flush() {}
 };

@@ -26,6 +26,7 @@ void Service::start()
         if (runner->config().kind != "band") station(*runner, stationOf_[runner.get()]);
     for (auto& runner : runners_) runner->start();
     ticker_.start();
+    reportSources();
 }
 
 void Service::stop()
@@ -51,6 +52,7 @@ StationPipeline& Service::station(const SourceRunner& runner, const std::string&
         o.start = runner.config().start.value_or(StationPipeline::WallClock());
         o.groupsJson = config_.mqtt.enabled && config_.mqtt.groups;
         slot = std::make_unique<StationPipeline>(api_, o, sinks_);
+        for (EventSink* sink : sinks_) sink->stationAdded(slot->state());
     }
     return *slot;
 }
@@ -64,12 +66,26 @@ void Service::drain()
         for (int n = 0; n < 8; ++n) {
             std::optional<SourceChunk> chunk = runner->take();
             if (!chunk) break;
+            if (chunk->tick) {
+                for (const std::string& gone : lost_[runner.get()]) station(*runner, gone).clock(*chunk->clock);
+                continue;
+            }
             const std::string& name = chunk->station.empty() ? stationOf_[runner.get()] : chunk->station;
             StationPipeline& pipeline = station(*runner, name);
-            // A lost station keeps its state; its RDS-loss alarm tells the rest.
-            if (chunk->ended) continue;
-            if (chunk->restart) pipeline.sourceFailed(false, StationPipeline::WallClock(), {});
+            // A lost station keeps its state; its carrier-lost and RDS-loss alarms tell the rest.
+            if (chunk->ended) {
+                pipeline.carrierLost(*chunk);
+                lost_[runner.get()].insert(name);
+                continue;
+            }
+            if (chunk->restart) {
+                pipeline.sourceFailed(false, StationPipeline::WallClock(), {});
+                lost_[runner.get()].erase(name);
+            }
             pipeline.feed(*chunk);
+            // The stations a capture lost follow its clock: their alarms come on time.
+            if (chunk->clock)
+                for (const std::string& gone : lost_[runner.get()]) station(*runner, gone).clock(*chunk->clock);
             if (n == 7) more = true;
         }
         for (const std::string& error : runner->takeErrors()) {
@@ -88,6 +104,7 @@ void Service::drain()
     for (auto& runner : runners_)
         if (!runner->finished()) return;
     finished_ = true;
+    reportSources();
     for (auto& [name, pipeline] : stations_) pipeline->finish();
     for (EventSink* sink : sinks_) sink->flush();
     emit finished();
@@ -97,7 +114,15 @@ void Service::tick()
 {
     const int64_t now = StationPipeline::WallClock();
     for (auto& [name, pipeline] : stations_) pipeline->tick(now);
+    reportSources();
     drain();
+}
+
+void Service::reportSources()
+{
+    std::vector<SourceStatus> status;
+    for (auto& runner : runners_) status.push_back(runner->status());
+    for (EventSink* sink : sinks_) sink->sources(status);
 }
 
 }  // namespace varnakd

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "config.h"
@@ -38,6 +40,7 @@ private:
     void wake();
     void drain();
     void tick();
+    void reportSources();
     StationPipeline& station(const SourceRunner& runner, const std::string& name);
 
     const ServiceConfig& config_;
@@ -45,7 +48,8 @@ private:
     std::vector<EventSink*> sinks_;
     std::vector<std::unique_ptr<SourceRunner>> runners_;
     std::map<std::string, std::unique_ptr<StationPipeline>> stations_;
-    std::map<const SourceRunner*, std::string> stationOf_;  // the source's own station
+    std::map<const SourceRunner*, std::string> stationOf_;       // the source's own station
+    std::map<const SourceRunner*, std::set<std::string>> lost_;  // stations a band receiver lost
     std::atomic<bool> wakePending_{false};
     QTimer ticker_;
     bool finished_ = false;

@@ -3,11 +3,13 @@
 #include <chrono>
 #include <map>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "group_log.h"
 #include "input_file.h"
+#include "mpx_meter.h"
 #include "rds_demodulator.h"
 #include "sample_source.h"
 
@@ -17,6 +19,7 @@ namespace {
 using varnak::InputFile;
 
 constexpr std::size_t kReadSize = 8192;
+constexpr double kBitRate = 1187.5;
 
 // Text files: bit text or hexadecimal text, as the frame processor takes
 // them; hexadecimal white space is the processor's to skip.
@@ -33,10 +36,11 @@ public:
         std::vector<char> buffer(kReadSize);
         uint64_t bits = 0;
         bool first = true;
+        const Pacer pacer(config_.realtime);
         for (;;) {
             std::size_t got = 0;
             const auto r = in.read(buffer.data(), buffer.size(), got, 200);
-            if (sink.stopping()) return true;
+            if (sink.stopping() || !pacer.wait(double(bits) / kBitRate, sink)) return true;
             if (r == InputFile::Result::Again) continue;
             if (r == InputFile::Result::End) return true;
             if (r == InputFile::Result::Failed) {
@@ -74,6 +78,7 @@ public:
         std::vector<char> buffer(kReadSize);
         uint64_t bits = 0;
         bool first = true, open = true;
+        const Pacer pacer(config_.realtime);
         auto onGroup = [&](const rdsformats::GroupRecord& g, const std::string& text) {
             if (!open) return;
             SourceChunk chunk;
@@ -82,7 +87,7 @@ public:
             chunk.restart = first;
             first = false;
             chunk.bits = bits += text.size();
-            open = sink.push(std::move(chunk));
+            open = pacer.wait(double(bits) / kBitRate, sink) && sink.push(std::move(chunk));
         };
         for (;;) {
             std::size_t got = 0;
@@ -122,20 +127,31 @@ public:
             std::unique_ptr<SampleSource> source = config_.rate ? SampleSource::openRaw(config_.path, *config_.rate)
                                                                 : SampleSource::openAudio(config_.path);
             RdsDemodulator demodulator(source->sampleRate());
+            // A calibrated multiplex tells its deviation and power too.
+            std::optional<MpxMeter> meter;
+            if (config_.fullScaleKHz) meter.emplace(source->sampleRate(), *config_.fullScaleKHz);
             std::vector<float> samples(kReadSize);
-            uint64_t bits = 0;
+            uint64_t bits = 0, read = 0;
             bool first = true;
+            const Pacer pacer(config_.realtime);
             for (;;) {
                 const std::size_t n = source->read(samples.data(), samples.size());
+                read += n;
+                if (!pacer.wait(double(read) / source->sampleRate(), sink)) return true;
                 SourceChunk chunk;
                 if (n)
                     demodulator.push(samples.data(), n, chunk.text);
                 else
                     demodulator.finish(chunk.text);
+                if (meter) meter->push(samples.data(), n);
                 chunk.restart = first;
                 first = false;
                 chunk.bits = bits += chunk.text.size();
                 chunk.signal = FiguresOf(demodulator.report());
+                if (meter) {
+                    chunk.signal->deviationKHz = meter->peakDeviationKHz();
+                    chunk.signal->mpxPowerDbr = meter->mpxPowerDbr();
+                }
                 if (!sink.push(std::move(chunk)) || sink.stopping()) return true;
                 if (!n) break;
             }
@@ -161,6 +177,7 @@ const std::map<std::string, SourceFactory>& Kinds()
         {"hex", [](const SourceConfig& c) { return std::make_unique<TextSource>(c, true); }},
         {"grouplog", [](const SourceConfig& c) { return std::make_unique<GroupLogSource>(c); }},
         {"mpx", [](const SourceConfig& c) { return std::make_unique<MpxSource>(c); }},
+        {"card", MakeCardSource},
 #ifdef VARNAK_HAVE_BAND
         {"band", MakeBandSource},
 #endif
@@ -181,6 +198,21 @@ rdsformats::SignalFigures FiguresOf(const varnak::radio::SignalReport& report)
     return figures;
 }
 
+Pacer::Pacer(double factor) : factor_(factor), start_(std::chrono::steady_clock::now()) {}
+
+bool Pacer::wait(double seconds, const ChunkSink& sink) const
+{
+    if (factor_ <= 0) return !sink.stopping();
+    const auto due = start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double>(seconds / factor_));
+    // In short naps, so that a stop is taken within a tenth of a second.
+    for (auto now = std::chrono::steady_clock::now(); now < due && !sink.stopping();
+         now = std::chrono::steady_clock::now())
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(due - now, std::chrono::milliseconds(100)));
+    return !sink.stopping();
+}
+
 const SourceFactory* FindSourceKind(const std::string& kind)
 {
     const auto& kinds = Kinds();
@@ -197,7 +229,8 @@ SourceRunner::~SourceRunner() { stop(); }
 
 void SourceRunner::start()
 {
-    thread_ = std::thread([this] { runLoop(); });
+    thread_.reset(QThread::create([this] { runLoop(); }));
+    thread_->start();
 }
 
 void SourceRunner::stop()
@@ -208,7 +241,7 @@ void SourceRunner::stop()
     }
     space_.notify_all();
     stopWait_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    if (thread_) thread_->wait();
 }
 
 void SourceRunner::runLoop()
@@ -228,6 +261,7 @@ void SourceRunner::runLoop()
             if (!ok) {
                 std::lock_guard lock(mutex_);
                 errors_.push_back(error);
+                lastError_ = error;
             }
             break;
         }
@@ -236,10 +270,13 @@ void SourceRunner::runLoop()
         {
             std::unique_lock lock(mutex_);
             errors_.push_back(ok ? std::string("input ended; opening it again") : error);
+            lastError_ = errors_.back();
+            retrying_ = true;
         }
         wake_();
         std::unique_lock lock(mutex_);
         stopWait_.wait_for(lock, std::chrono::duration<double>(config_.retry), [this] { return stop_.load(); });
+        retrying_ = false;
     }
     done_ = true;
     wake_();
@@ -258,6 +295,7 @@ bool SourceRunner::push(SourceChunk&& chunk)
             space_.wait(lock, [this] { return queue_.size() < kQueueChunks || stop_; });
         }
         if (stop_) return false;
+        bits_ += chunk.hex ? 4 * chunk.text.size() : chunk.text.size();
         queue_.push_back(std::move(chunk));
     }
     wake_();
@@ -278,6 +316,19 @@ std::vector<std::string> SourceRunner::takeErrors()
 {
     std::lock_guard lock(mutex_);
     return std::exchange(errors_, {});
+}
+
+SourceStatus SourceRunner::status() const
+{
+    SourceStatus s;
+    s.name = config_.name;
+    s.kind = config_.kind;
+    s.bits = bits_;
+    s.dropped = dropped_;
+    std::lock_guard lock(mutex_);
+    s.state = done_ ? "ended" : retrying_ ? "retrying" : "running";
+    s.error = lastError_;
+    return s;
 }
 
 bool SourceRunner::finished() const

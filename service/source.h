@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -21,7 +22,10 @@
 #include <string>
 #include <thread>
 
+#include <QThread>
+
 #include "config.h"
+#include "events.h"
 #include "rds_demodulator.h"
 #include "station_state.h"
 
@@ -41,6 +45,10 @@ struct SourceChunk {
     std::optional<int64_t> stamp;
     // What the demodulator measured at the end of this chunk.
     std::optional<rdsformats::SignalFigures> signal;
+    // Band recordings: seconds of the capture at this chunk, the clock of
+    // every station of the capture (one found late or lost meanwhile too).
+    std::optional<double> clock;
+    bool tick = false;  // nothing but the clock: a second of the capture went by
 };
 
 // Where a source delivers; push() blocks while the queue is full for
@@ -63,6 +71,19 @@ public:
 
 using SourceFactory = std::function<std::unique_ptr<Source>(const SourceConfig&)>;
 
+// Reads a recording at `factor` times real time (the `realtime` setting);
+// 0 reads as fast as decoding takes it.
+class Pacer {
+public:
+    explicit Pacer(double factor);
+    // Waits until `seconds` of signal are due; false once the sink stops.
+    bool wait(double seconds, const ChunkSink& sink) const;
+
+private:
+    double factor_;
+    std::chrono::steady_clock::time_point start_;
+};
+
 // What a chunk says of the signal, from the RDS demodulator's report.
 rdsformats::SignalFigures FiguresOf(const varnak::radio::SignalReport& report);
 
@@ -76,6 +97,10 @@ const SourceFactory* FindSourceKind(const std::string& kind);
 // with `ended` set says the station was lost.
 std::unique_ptr<Source> MakeBandSource(const SourceConfig& config);
 #endif
+
+// service/card_source.cpp: a DC1 card through its server, set up for the
+// RDS bit stream; its hexadecimal data as chunks.
+std::unique_ptr<Source> MakeCardSource(const SourceConfig& config);
 
 // Runs one source on its own thread: opens it, and for live sources opens
 // it again after `retry` seconds when it fails or ends, reporting each
@@ -97,6 +122,7 @@ public:
     bool finished() const;
     uint64_t dropped() const { return dropped_; }
     const SourceConfig& config() const { return config_; }
+    SourceStatus status() const;
 
     bool push(SourceChunk&& chunk) override;
     bool stopping() const override { return stop_; }
@@ -106,7 +132,9 @@ private:
 
     SourceConfig config_;
     std::function<void()> wake_;
-    std::thread thread_;
+    // A QThread, so that a source with Qt objects (the card client) has an
+    // event dispatcher of its own.
+    std::unique_ptr<QThread> thread_;
     mutable std::mutex mutex_;
     std::condition_variable space_, stopWait_;
     std::deque<SourceChunk> queue_;
@@ -114,6 +142,9 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> done_{false};
     std::atomic<uint64_t> dropped_{0};
+    std::atomic<uint64_t> bits_{0};
+    bool retrying_ = false;  // under mutex_
+    std::string lastError_;  // under mutex_
 };
 
 }  // namespace varnakd

@@ -1,6 +1,8 @@
 #include "station_pipeline.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 
 #include "group_json.h"
 #include "rbds.h"
@@ -42,6 +44,7 @@ StationPipeline::StationPipeline(const varnak::MurlinApi& api, Options options, 
     history_.setLimit(200);  // the state needs the newest entries only
     state_.site = options_.site;
     state_.name = options_.name;
+    state_.updated = options_.live ? WallClock() : options_.start;
     minute_.site = options_.site;
     minute_.station = options_.name;
 }
@@ -51,7 +54,13 @@ int64_t StationPipeline::now() const
     if (options_.live) return WallClock();
     if (stamp_) return *stamp_;
     const uint64_t bits = hex_ ? processor_.position() * 4 : processor_.position();
-    return options_.start + static_cast<int64_t>(double(bits) * 100.0 / 1187.5);
+    return options_.start + origin_ + static_cast<int64_t>(double(bits) * 100.0 / 1187.5);
+}
+
+int64_t StationPipeline::timeOf(const SourceChunk& chunk) const
+{
+    if (options_.live || !chunk.clock) return now();
+    return options_.start + std::llround(*chunk.clock * 100);
 }
 
 void StationPipeline::feed(const SourceChunk& chunk)
@@ -66,7 +75,11 @@ void StationPipeline::feed(const SourceChunk& chunk)
         processor_.setPolaritySearch(!chunk.stamp);
         processor_.beginStream(!chunk.hex);
         assembler_ = rdsformats::GroupAssembler{};
+        rtPlus_.clear();
         streaming_ = true;
+        // A band station's stream begins where the capture is now (less this chunk).
+        if (chunk.clock) origin_ = std::llround((*chunk.clock - double(chunk.text.size()) / 1187.5) * 100);
+        alarms_.carrierGone(false, now());
     }
     stamp_ = chunk.stamp;
     if (chunk.signal) state_.signal = *chunk.signal;
@@ -77,6 +90,19 @@ void StationPipeline::feed(const SourceChunk& chunk)
 void StationPipeline::tick(int64_t now)
 {
     if (options_.live) advance(now);
+}
+
+void StationPipeline::clock(double seconds)
+{
+    const int64_t t = options_.start + std::llround(seconds * 100);
+    if (!options_.live && t > state_.updated) advance(t);
+}
+
+void StationPipeline::carrierLost(const SourceChunk& chunk)
+{
+    const int64_t t = timeOf(chunk);
+    alarms_.carrierGone(true, t);
+    advance(t);
 }
 
 void StationPipeline::onStatus(uint16_t status)
@@ -104,7 +130,16 @@ void StationPipeline::take(const rdsformats::GroupRecord& group)
 
 void StationPipeline::onGroup(const varnak::DecodedGroup& group)
 {
-    if (!options_.groupsJson) return;
+    rtPlus_.feed(group.blockWords, group.state.radioText, group.state.radioTextB);
+    if (rtPlus_.touched()) {
+        state_.rtPlus.clear();
+        for (const auto& [name, text] : rtPlus_.items())
+            for (int type = 0; type < 64; ++type)
+                if (name == rdsformats::RtPlus::ClassName(type)) state_.rtPlus.push_back({type, text});
+    }
+    const bool wanted = options_.groupsJson || std::any_of(sinks_.begin(), sinks_.end(),
+                                                           [](const EventSink* sink) { return sink->wantsGroups(); });
+    if (!wanted) return;
     groupJson_.clear();
     rdsformats::JsonExtras extras;
     extras.rbds = options_.rbds;
@@ -175,6 +210,7 @@ void StationPipeline::finish()
     publish(t, true);
     if (minute_.groups) {
         minute_.pi = state_.pi;
+        minute_.signal = state_.signal;
         for (EventSink* sink : sinks_) sink->quality(minute_);
         minute_.groups = minute_.blocks = minute_.blocksMissing = 0;
     }

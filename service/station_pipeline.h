@@ -12,6 +12,7 @@
 #include "events.h"
 #include "frame_processor.h"
 #include "group_assembler.h"
+#include "rtplus.h"
 #include "source.h"
 #include "station_history.h"
 #include "station_state.h"
@@ -34,6 +35,11 @@ public:
     void feed(const SourceChunk& chunk);
     // Live stations: the wall clock moved on without input.
     void tick(int64_t now);
+    // Band recordings: the capture's clock moved on (`seconds` into it)
+    // while this station sent nothing (it was lost).
+    void clock(double seconds);
+    // The band receiver lost the station's carrier (a chunk with `ended`).
+    void carrierLost(const SourceChunk& chunk);
     // The source failed or recovered.
     void sourceFailed(bool failed, int64_t now, const std::string& detail);
     // The end: the last group is taken and the state published.
@@ -50,6 +56,7 @@ private:
     void onGroup(const varnak::DecodedGroup& group) override;
     void take(const rdsformats::GroupRecord& group);
     int64_t now() const;
+    int64_t timeOf(const SourceChunk& chunk) const;
     void advance(int64_t now);
     void publish(int64_t now, bool force);
     void deliver(const std::vector<AlarmEvent>& events);
@@ -61,11 +68,12 @@ private:
     rdsformats::GroupAssembler assembler_;
     rdsformats::StationHistory history_;
     rdsformats::QualityWindow quality_;
+    rdsformats::RtPlus rtPlus_;
     rdsformats::StationState state_;
     StationAlarms alarms_;
     bool hex_ = false;
     bool streaming_ = false;
-    uint64_t bitsBefore_ = 0;  // bits of the stream before the current chunk
+    int64_t origin_ = 0;  // band recordings: where in the capture the stream began, 1/100 s
     std::optional<int64_t> stamp_;
     uint64_t groups_ = 0;
     std::string published_;  // the content last published (times left out)

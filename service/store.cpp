@@ -35,6 +35,10 @@ const char* const kMigrations[] = {
     " raised BIGINT NOT NULL, cleared BIGINT, detail TEXT);"
     "CREATE INDEX alarms_open ON alarms (site, name, kind, cleared);"
     "CREATE INDEX quality_minute ON quality (minute)",
+    // 2: what the RF signal tells: level (dBFS), peak deviation (kHz), MPX power (dBr over 60 s).
+    "ALTER TABLE quality ADD COLUMN level REAL;"
+    "ALTER TABLE quality ADD COLUMN deviation REAL;"
+    "ALTER TABLE quality ADD COLUMN mpx_power REAL",
 };
 
 QVariant Optional(const std::optional<double>& value) { return value ? QVariant(*value) : QVariant(); }
@@ -56,26 +60,24 @@ StationStore::~StationStore()
     QSqlDatabase::removeDatabase(connection_);
 }
 
-bool StationStore::open(const ServiceConfig& config, std::string& error)
+bool OpenStationDatabase(const ServiceConfig& config, const QString& connection, QSqlDatabase& db, bool& postgres,
+                         std::string& described, std::string& error)
 {
-    static std::atomic<int> count{0};
-    connection_ = QString("varnakd-store-%1").arg(count++);
-    retentionDays_ = config.retentionDays;
-    qualityRetentionDays_ = config.qualityRetentionDays;
+    postgres = false;
     if (config.database.rfind("postgresql://", 0) == 0) {
         const QUrl url(QString::fromStdString(config.database));
         if (!url.isValid() || url.host().isEmpty() || url.path().size() < 2) {
             error = "database: not a URL like postgresql://user@host:5432/name";
             return false;
         }
-        postgres_ = true;
-        db_ = QSqlDatabase::addDatabase("QPSQL", connection_);
-        db_.setHostName(url.host());
-        db_.setPort(url.port(5432));
-        db_.setDatabaseName(url.path().mid(1));
-        if (!url.userName().isEmpty()) db_.setUserName(url.userName());
-        if (!url.password().isEmpty()) db_.setPassword(url.password());
-        described_ =
+        postgres = true;
+        db = QSqlDatabase::addDatabase("QPSQL", connection);
+        db.setHostName(url.host());
+        db.setPort(url.port(5432));
+        db.setDatabaseName(url.path().mid(1));
+        if (!url.userName().isEmpty()) db.setUserName(url.userName());
+        if (!url.password().isEmpty()) db.setPassword(url.password());
+        described =
             "PostgreSQL " + url.host().toStdString() + ":" + std::to_string(url.port(5432)) + url.path().toStdString();
     } else {
         const std::string path = SqlitePath(config);
@@ -94,18 +96,28 @@ bool StationStore::open(const ServiceConfig& config, std::string& error)
         }
         ::fchmod(fd, 0600);
         ::close(fd);
-        db_ = QSqlDatabase::addDatabase("QSQLITE", connection_);
-        db_.setDatabaseName(QString::fromStdString(path));
-        described_ = "SQLite " + path;
+        db = QSqlDatabase::addDatabase("QSQLITE", connection);
+        db.setDatabaseName(QString::fromStdString(path));
+        described = "SQLite " + path;
     }
-    if (!db_.isValid()) {
-        error = "the Qt SQL driver for " + std::string(postgres_ ? "PostgreSQL" : "SQLite") + " is not installed";
+    if (!db.isValid()) {
+        error = "the Qt SQL driver for " + std::string(postgres ? "PostgreSQL" : "SQLite") + " is not installed";
         return false;
     }
-    if (!db_.open()) {
-        error = "cannot open " + described_ + ": " + db_.lastError().databaseText().toStdString();
+    if (!db.open()) {
+        error = "cannot open " + described + ": " + db.lastError().databaseText().toStdString();
         return false;
     }
+    return true;
+}
+
+bool StationStore::open(const ServiceConfig& config, std::string& error)
+{
+    static std::atomic<int> count{0};
+    connection_ = QString("varnakd-store-%1").arg(count++);
+    retentionDays_ = config.retentionDays;
+    qualityRetentionDays_ = config.qualityRetentionDays;
+    if (!OpenStationDatabase(config, connection_, db_, postgres_, described_, error)) return false;
     if (!postgres_) {
         exec("PRAGMA journal_mode=WAL");
         exec("PRAGMA synchronous=NORMAL");
@@ -211,12 +223,15 @@ void StationStore::quality(const QualityMinute& m)
     if (m.blocks) bler = double(m.blocksMissing) / double(m.blocks);
     exec(
         "INSERT INTO quality (station_id, minute, groups, blocks_missing, block_error_rate, rds_level, pilot_level,"
-        " cnr) VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (station_id, minute) DO UPDATE SET"
+        " cnr, level, deviation, mpx_power) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+        " ON CONFLICT (station_id, minute) DO UPDATE SET"
         " groups = excluded.groups, blocks_missing = excluded.blocks_missing,"
         " block_error_rate = excluded.block_error_rate, rds_level = excluded.rds_level,"
-        " pilot_level = excluded.pilot_level, cnr = excluded.cnr",
+        " pilot_level = excluded.pilot_level, cnr = excluded.cnr, level = excluded.level,"
+        " deviation = excluded.deviation, mpx_power = excluded.mpx_power",
         {id, qint64(m.start), int(m.groups), int(m.blocksMissing), bler, Optional(m.signal.rdsLevel),
-         Optional(m.signal.pilotLevel), Optional(m.signal.cnrDb)});
+         Optional(m.signal.pilotLevel), Optional(m.signal.cnrDb), Optional(m.signal.levelDbfs),
+         Optional(m.signal.deviationKHz), Optional(m.signal.mpxPowerDbr)});
 }
 
 void StationStore::alarm(const AlarmEvent& e, const std::vector<AlarmEvent>& /*active*/)
@@ -239,6 +254,126 @@ void StationStore::applyRetention(int64_t now)
     exec("DELETE FROM texts WHERE last_seen < ?", {texts});
     exec("DELETE FROM alarms WHERE raised < ? AND cleared IS NOT NULL", {texts});
     exec("DELETE FROM stations WHERE last_seen < ?", {texts});
+}
+
+StoreReader::~StoreReader()
+{
+    if (!db_.isValid()) return;
+    db_.close();
+    db_ = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connection_);
+}
+
+bool StoreReader::open(const ServiceConfig& config, std::string& error)
+{
+    static std::atomic<int> count{0};
+    connection_ = QString("varnakd-reader-%1").arg(count++);
+    bool postgres = false;
+    std::string described;
+    return OpenStationDatabase(config, connection_, db_, postgres, described, error);
+}
+
+namespace {
+
+std::optional<double> OptionalDouble(const QVariant& v)
+{
+    return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble());
+}
+
+// Runs `sql` with `values`; false with the driver's message.
+bool Run(QSqlQuery& q, const QString& sql, const std::vector<QVariant>& values, std::string& error)
+{
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant& v : values) q.addBindValue(v);
+    if (q.exec()) return true;
+    error = "database: " + q.lastError().text().toStdString();
+    return false;
+}
+
+}  // namespace
+
+bool StoreReader::alarmRows(const QString& where, const std::vector<QVariant>& values, std::vector<AlarmRow>& out,
+                            bool& truncated)
+{
+    QSqlQuery q(db_);
+    if (!Run(q,
+             "SELECT site, name, kind, raised, cleared, detail FROM alarms WHERE " + where +
+                 " ORDER BY raised, id LIMIT " + QString::number(kMaxRows + 1),
+             values, error_))
+        return false;
+    while (q.next()) {
+        if (out.size() == std::size_t(kMaxRows)) {
+            truncated = true;
+            break;
+        }
+        AlarmRow a;
+        a.site = q.value(0).toString().toStdString();
+        a.name = q.value(1).toString().toStdString();
+        a.kind = q.value(2).toString().toStdString();
+        a.raised = q.value(3).toLongLong();
+        if (!q.value(4).isNull()) a.cleared = q.value(4).toLongLong();
+        a.detail = q.value(5).toString().toStdString();
+        out.push_back(std::move(a));
+    }
+    return true;
+}
+
+bool StoreReader::history(const std::string& site, const std::string& name, int64_t from, int64_t to, History& out)
+{
+    const QString s = QString::fromStdString(site), n = QString::fromStdString(name);
+    const qint64 f = from, t = to;
+    const QString limit = " LIMIT " + QString::number(kMaxRows + 1);
+    QSqlQuery q(db_);
+    // A station may have sent several PIs: its texts and minutes are those of all of them.
+    if (!Run(q,
+             "SELECT t.kind, t.text, MIN(t.first_seen), MAX(t.last_seen) FROM texts t JOIN stations s ON"
+             " s.id = t.station_id WHERE s.site = ? AND s.name = ? AND t.last_seen >= ? AND t.first_seen <= ?"
+             " GROUP BY t.kind, t.text ORDER BY MIN(t.first_seen), t.kind" +
+                 limit,
+             {s, n, f, t}, error_))
+        return false;
+    while (q.next()) {
+        if (out.texts.size() == std::size_t(kMaxRows)) {
+            out.truncated = true;
+            break;
+        }
+        out.texts.push_back({q.value(0).toString().toStdString(), q.value(1).toString().toStdString(),
+                             q.value(2).toLongLong(), q.value(3).toLongLong()});
+    }
+    if (!Run(q,
+             "SELECT q.minute, q.groups, q.blocks_missing, q.block_error_rate, q.rds_level, q.pilot_level, q.cnr,"
+             " q.level, q.deviation, q.mpx_power"
+             " FROM quality q JOIN stations s ON s.id = q.station_id WHERE s.site = ? AND s.name = ? AND"
+             " q.minute >= ? AND q.minute <= ? ORDER BY q.minute" +
+                 limit,
+             {s, n, f, t}, error_))
+        return false;
+    while (q.next()) {
+        if (out.quality.size() == std::size_t(kMaxRows)) {
+            out.truncated = true;
+            break;
+        }
+        QualityRow r;
+        r.minute = q.value(0).toLongLong();
+        r.groups = q.value(1).toInt();
+        r.blocksMissing = q.value(2).toInt();
+        r.blockErrorRate = OptionalDouble(q.value(3));
+        r.rdsLevel = OptionalDouble(q.value(4));
+        r.pilotLevel = OptionalDouble(q.value(5));
+        r.cnr = OptionalDouble(q.value(6));
+        r.level = OptionalDouble(q.value(7));
+        r.deviation = OptionalDouble(q.value(8));
+        r.mpxPower = OptionalDouble(q.value(9));
+        out.quality.push_back(r);
+    }
+    return alarmRows("site = ? AND name = ? AND raised <= ? AND (cleared IS NULL OR cleared >= ?)", {s, n, t, f},
+                     out.alarms, out.truncated);
+}
+
+bool StoreReader::alarms(int64_t from, int64_t to, std::vector<AlarmRow>& out, bool& truncated)
+{
+    return alarmRows("raised <= ? AND (cleared IS NULL OR cleared >= ?)", {qint64(to), qint64(from)}, out, truncated);
 }
 
 }  // namespace varnakd

@@ -19,6 +19,7 @@
 #include "quesmer/daskel.h"
 #include "settings_store.h"
 #include "signal_status.h"
+#include "station_logo.h"
 #include "status_word.h"
 #include "sync_indicators.h"
 #include "widgets.h"
@@ -61,6 +62,10 @@ MainWindow::MainWindow(SettingsStore& store, Notifier& notifier, QWidget* parent
         if (CardActive()) refreshSignal();
     });
     connect(ui_.status, &PanelStatusBar::panelClicked, this, &MainWindow::PanelClick);
+    // The RDS2 station logo: at the right end of the display lines, over
+    // the free end of their text, shown only once a logo has come.
+    logo_ = new StationLogo(this);
+    logo_->setGeometry(Twips(dpi_).rect(6390, 5880, 1440, 960));
 
     Load();
 }
@@ -327,6 +332,14 @@ void MainWindow::showLogPath(const QString& path)
 }
 
 void MainWindow::clearBlockLines() { panels_->clearLines(); }
+
+void MainWindow::showStationLogo(const QByteArray& image, const QString& about)
+{
+    if (image.isEmpty())
+        logo_->clearImage();
+    else
+        logo_->showImage(image, about);
+}
 
 void MainWindow::clearValues()
 {

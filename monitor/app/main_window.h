@@ -36,6 +36,7 @@ class LiveFeed;
 class Notifier;
 class PanelStatusBar;
 class SettingsStore;
+class StationLogo;
 class SyncIndicators;
 
 class MainWindow : public QWidget, private FrameListener, private RunView {
@@ -155,6 +156,7 @@ private:
     void showOverflow(bool shown) override;
     void releaseCard() override;
     void showProgress(const QString& text) override;
+    void showStationLogo(const QByteArray& image, const QString& about) override;
     void clearValues() override;
     bool rbdsNames() const override { return rbds_; }
 
@@ -198,6 +200,7 @@ private:
     // Controls.
     MainLayout ui_;
     std::unique_ptr<SyncIndicators> indicators_;
+    StationLogo* logo_ = nullptr;  // child widget
     std::unique_ptr<GroupPanels> panels_;
     // The runs: File, Card, radio and Stop (created after the controls).
     std::unique_ptr<RunController> runs_;

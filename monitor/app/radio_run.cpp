@@ -11,6 +11,8 @@ namespace {
 // Samples demodulated at a time: about 50 ms at 171 kHz, so a group reaches
 // the window soon after its last bit and Stop is seen at once.
 constexpr std::size_t kChunk = 8192;
+// RDS2's extra streams are given this long to show a group.
+constexpr double kRds2ProbeSeconds = 15;
 
 std::string RateText(double rate) { return std::to_string(std::lround(rate)) + " Hz"; }
 
@@ -72,6 +74,19 @@ std::unique_ptr<RadioRun> RadioRun::open(const RadioInput& input, std::string& e
         run->demodulator_ = std::make_unique<radio::RdsDemodulator>(run->rate_);
         // Blocks it is sure of confirm their characters at once (RadioRunner).
         run->demodulator_->setMarkSure(true);
+        if (radio::Rds2Receiver::Carried(run->rate_) > 0) {
+            run->rds2_ = std::make_unique<radio::Rds2Receiver>(run->rate_);
+            // A station without RDS2 costs the extra demodulators only for
+            // the first seconds.
+            run->rds2_->dropSilentAfter(kRds2ProbeSeconds);
+            RadioRun* self = run.get();
+            run->rds2_->setHandler([self](int, const radio::Rds2Receiver::Group& words) {
+                ++self->rds2Groups_;
+                if (self->rft_.feed(rdsformats::TypeCGroup{words}))
+                    for (auto& f : self->rft_.takeFiles()) self->files_.push_back(std::move(f));
+            });
+            run->state_.rds2Streams = run->rds2_->streams();
+        }
     } catch (const std::exception& e) {
         error = e.what();
         return nullptr;
@@ -100,6 +115,7 @@ RadioRun::State RadioRun::take(std::string& bits)
             bits += pending_;
         pending_.clear();
         state = state_;
+        state_.files.clear();
     });
     return state;
 }
@@ -141,6 +157,14 @@ void RadioRun::pace(uint64_t samples, Clock::time_point start)
                                    std::chrono::duration<double>(static_cast<double>(samples) / rate_)));
 }
 
+void RadioRun::handOverRds2()
+{
+    state_.rds2Groups = rds2Groups_;
+    state_.rds2Streams = rds2_ ? rds2_->streams() : 0;
+    for (auto& f : files_) state_.files.push_back(std::move(f));
+    files_.clear();
+}
+
 void RadioRun::work()
 {
     std::string bits;
@@ -153,10 +177,12 @@ void RadioRun::work()
             if (n == 0) break;
             read += n;
             demodulator_->push(samples_.data(), n, bits);
+            if (rds2_) rds2_->push(samples_.data(), n);
             // The window is behind: wait for it rather than drop bits.
             handoff_.hand([this] { return pending_.size() >= kPendingLimit; },
                           [&] {
                               pending_ += bits;
+                              handOverRds2();
                               state_.samples = read;
                               state_.lastSamples = Clock::now();
                               state_.signal = demodulator_->report();
@@ -168,10 +194,12 @@ void RadioRun::work()
         error = e.what();
     }
     demodulator_->finish(bits);
+    if (rds2_) rds2_->finish();
     if (audio_ && error.empty()) truncation_ = audio_->truncation();
     handoff_.hand([] { return false; },
                   [&] {
                       pending_ += bits;
+                      handOverRds2();
                       state_.signal = demodulator_->report();
                       state_.ended = true;
                       state_.error = error;

@@ -3,7 +3,10 @@
 //
 // The input is an audio recording (anything libsndfile reads) or raw s16le
 // mono samples at a given rate from a file, a FIFO or standard input, as an
-// FM receiver such as rtl_fm writes them. Demodulation is far heavier than
+// FM receiver such as rtl_fm writes them. When the rate carries them (160
+// kHz for all three), RDS2's extra data streams are demodulated as well and
+// the files their RDS file transfer brings (the station logo) handed over
+// once their size and CRC check. Demodulation is far heavier than
 // decoding the bits it gives (about 144 samples per bit), so it runs beside
 // the event loop: the window stays responsive and takes the bits that have
 // come whenever the worker tells it so. The class holds no widgets.
@@ -23,7 +26,9 @@
 #include <vector>
 
 #include "input_file.h"
+#include "rds2_receiver.h"
 #include "rds_demodulator.h"
+#include "rft.h"
 #include "sample_source.h"
 #include "worker_handoff.h"
 
@@ -68,6 +73,12 @@ public:
         uint64_t samples = 0;           // read so far
         std::optional<uint64_t> total;  // samples the input holds, when known
         Clock::time_point lastSamples;  // when samples last came
+        // RDS2: the extra streams the rate carries (0..3), their groups so
+        // far, and the files (the station logo) received whole since the
+        // last take(), size and CRC checked.
+        int rds2Streams = 0;
+        uint64_t rds2Groups = 0;
+        std::vector<rdsformats::RftReceivedFile> files;
     };
     // Appends the bits waiting to `bits` and returns the run's state.
     State take(std::string& bits);
@@ -83,6 +94,8 @@ private:
     // Reads the next samples into samples_; 0 at the end, or when stopped.
     std::size_t readSamples();
     void pace(uint64_t samples, Clock::time_point start);
+    // Under the hand-over's lock: the RDS2 figures and files for take().
+    void handOverRds2();
 
     std::string name_;
     double rate_ = 0;
@@ -92,6 +105,12 @@ private:
     InputFile raw_;
     std::optional<unsigned char> carry_;  // the first byte of a sample split between reads
     std::unique_ptr<radio::RdsDemodulator> demodulator_;
+    // RDS2's extra streams whenever the rate carries them, and the files
+    // they bring (worker thread).
+    std::unique_ptr<radio::Rds2Receiver> rds2_;
+    rdsformats::RftReceiver rft_;
+    uint64_t rds2Groups_ = 0;
+    std::vector<rdsformats::RftReceivedFile> files_;
     std::vector<float> samples_;
     std::vector<char> bytes_;
     std::string truncation_;

@@ -92,6 +92,7 @@ bool RadioRunner::start(std::unique_ptr<RadioRun> run, const QString& path, bool
     }
     context_.beginRun(live);
     context_.analysing = true;
+    view.showStationLogo({}, {});  // the last run's station
 
     run_ = std::move(run);
     path_ = path;
@@ -135,6 +136,7 @@ void RadioRunner::feed()
     std::string bits;
     for (;;) {
         state_ = run_->take(bits);
+        showFiles();
         if (bits.empty()) break;
         // One stream for the whole run: the view is drawn when it is due,
         // not after every batch, which comes every few milliseconds.
@@ -145,6 +147,20 @@ void RadioRunner::feed()
         view.setInverted(processor.inverted(), false);
         bits.clear();
     }
+}
+
+// The station logo, once RDS2 has brought it whole.
+void RadioRunner::showFiles()
+{
+    for (const rdsformats::RftReceivedFile& f : state_.files) {
+        if (f.aid != rdsformats::kRftLogoAid) continue;
+        const QByteArray image(reinterpret_cast<const char*>(f.bytes.data()), static_cast<qsizetype>(f.bytes.size()));
+        context_.view().showStationLogo(image, QStringLiteral("Station logo (RDS2): %1 bytes, %2, version %3")
+                                                   .arg(f.bytes.size())
+                                                   .arg(QString::fromStdString(f.extension()).toUpper())
+                                                   .arg(f.version));
+    }
+    state_.files.clear();
 }
 
 void RadioRunner::stopped()

@@ -44,6 +44,7 @@ private:
     bool start(std::unique_ptr<RadioRun> run, const QString& path, bool live);
     void drain();
     void feed();
+    void showFiles();
     void finish(bool stopped, bool complete);
     void showState();
 

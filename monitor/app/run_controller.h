@@ -10,6 +10,7 @@
 // RunView, which the main window implements.
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -80,6 +81,9 @@ public:
     // A passing note in the status bar (the card set-up's progress); empty
     // clears it.
     virtual void showProgress(const QString& /*text*/) {}
+    // The station logo RDS2 brought (the picture file's bytes, size and CRC
+    // checked) and what it is, for a tool tip; empty bytes hide it.
+    virtual void showStationLogo(const QByteArray& /*image*/, const QString& /*about*/) {}
 };
 
 class RunController : public QObject {

@@ -23,6 +23,64 @@ TEST(AlarmTrackerTest, RaisesAndClearsAfterTheirHoldTimes)
     EXPECT_FALSE(t.active());
 }
 
+// The signal's alarms against a profile, second by second: what the band
+// receiver measures (level, peak deviation, MPX power) and when it lost the
+// carrier, with the events expected at each step.
+TEST(StationAlarmsTest, SignalAlarmsRaiseAndClearOnTime)
+{
+    StationProfile p;
+    p.key = "98.5";
+    p.maxDeviation = 75;
+    p.deviationTolerance = 2;
+    p.maxMpxPower = 0;
+    p.minLevel = -60;
+    p.carrierLost = 5;
+    p.raiseHold = 2;
+    p.clearHold = 3;
+    p.rdsLost = 1000;
+    const struct {
+        int64_t second;
+        double level, deviation, mpxPower;
+        bool gone;           // the band receiver lost the station
+        const char* events;  // "kind+" raised, "kind-" cleared, space-separated
+    } steps[] = {
+        {0, -30, 70, -1.0, false, ""},
+        {1, -30, 76.5, -0.5, false, ""},  // within the tolerance
+        {2, -30, 78, 0.5, false, ""},     // both over: held 2 s
+        {3, -30, 78, 0.5, false, ""},
+        {4, -30, 78, 0.5, false, "deviation+ mpx-power+"},
+        {5, -30, 70, 0.2, false, ""},
+        {8, -30, 70, -0.1, false, "deviation-"},  // cleared 3 s after it went
+        {11, -30, 70, -0.1, false, "mpx-power-"},
+        {12, -65, 70, -0.1, false, ""},  // too weak: the carrier-lost hold is 5 s
+        {16, -65, 70, -0.1, false, ""},
+        {17, -65, 70, -0.1, false, "carrier-lost+"},
+        {18, -30, 70, -0.1, false, ""},
+        {21, -30, 70, -0.1, false, "carrier-lost-"},
+        {30, -30, 90, 2.0, true, ""},  // lost: its last figures raise nothing
+        {35, -30, 90, 2.0, true, "carrier-lost+"},
+        {36, -30, 70, -1.0, false, ""},
+        {39, -30, 70, -1.0, false, "carrier-lost-"},
+    };
+    StationAlarms alarms("north", "98.5", &p, 0);
+    rdsformats::StationState state;
+    for (const auto& step : steps) {
+        const int64_t now = step.second * 100;
+        state.signal.levelDbfs = step.level;
+        state.signal.deviationKHz = step.deviation;
+        state.signal.mpxPowerDbr = step.mpxPower;
+        alarms.carrierGone(step.gone, now);
+        std::vector<AlarmEvent> out;
+        alarms.evaluate(state, now, out);
+        std::string events;
+        for (const AlarmEvent& e : out) {
+            events += (events.empty() ? "" : " ") + e.kind + (e.raised ? "+" : "-");
+            EXPECT_EQ(e.time, now) << e.kind << " at " << step.second;
+        }
+        EXPECT_EQ(events, step.events) << "at " << step.second << " s";
+    }
+}
+
 }  // namespace
 }  // namespace varnakd
 
@@ -76,11 +134,7 @@ TEST(AlarmRunTest, RecordingRaisesAndClearsEachAlarmOnTime)
 
     const int64_t t0 = *ParseUtcTime("2026-12-08T19:55:00Z");
     // alarm, raised, earliest and latest time (s after the start)
-    const struct {
-        const char* alarm;
-        bool raised;
-        double from, to;
-    } expected[] = {
+    const test::ExpectedAlarm expected[] = {
         {"rds-lost", true, 39.5, 40.1}, {"rds-lost", false, 50.0, 51.5}, {"pi", true, 50.0, 51.5},
         {"clock", true, 50.0, 51.5},    {"pi", false, 80.0, 81.5},       {"clock", false, 80.0, 81.5},
         {"ta", true, 140.0, 141.5},     {"ta", false, 170.0, 171.5},

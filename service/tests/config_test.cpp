@@ -40,12 +40,26 @@ ps = KESTREL, NEWS
 af = 97.4 89.1 531
 ta-max = 5
 block-error-rate = 10
+max-deviation = 75
+deviation-tolerance = 2.5
+max-mpx-power = 0
+min-level = -70
+carrier-lost = 30
+
+[source dc1]
+kind = card
+port = 33234
+serial = 00012345
+input = 2
 )",
                                         problems);
     ASSERT_EQ(problems.size(), 1u);  // "171k0" is no number
     EXPECT_EQ(problems[0].line, 9);
     EXPECT_EQ(c.site, "tower1");
-    ASSERT_EQ(c.sources.size(), 2u);
+    ASSERT_EQ(c.sources.size(), 3u);
+    EXPECT_EQ(c.sources[2].serial, "00012345");
+    EXPECT_EQ(c.sources[2].input, 2);
+    EXPECT_TRUE(c.sources[2].live);
     EXPECT_EQ(c.sources[0].path, "/run/rtl fm");
     EXPECT_EQ(c.sources[0].stationName(), "98.5");
     EXPECT_EQ(c.sources[1].stationName(), "log");
@@ -58,6 +72,11 @@ block-error-rate = 10
     EXPECT_EQ(p.af, (std::set<int>{97400, 89100, 531}));
     EXPECT_EQ(p.taMax, 300.0);
     EXPECT_DOUBLE_EQ(*p.blockErrorRate, 0.1);
+    EXPECT_EQ(p.maxDeviation, 75.0);
+    EXPECT_EQ(p.deviationTolerance, 2.5);
+    EXPECT_EQ(p.maxMpxPower, 0.0);
+    EXPECT_EQ(p.minLevel, -70.0);
+    EXPECT_EQ(p.carrierLost, 30.0);
 }
 
 TEST(ConfigTest, NamesEachProblemWithItsLine)
@@ -79,6 +98,8 @@ TEST(ConfigTest, NamesEachProblemWithItsLine)
         {"[source a]\nkind = bits\npath = x\nspeed = 2\n", 4, "unknown setting 'speed' in [source]"},
         {"[source a]\nkind = bits\npath = x\nstart = yesterday\n", 4,
          "start: 'yesterday' is not a time like 2026-12-08T19:55:57Z"},
+        {"[source a]\nkind = bits\npath = x\nstart = 2026-12-08T20:55:57+01:00\n", 4,
+         "start: '2026-12-08T20:55:57+01:00' is not a time like 2026-12-08T19:55:57Z"},
         {"[source a]\nkind = bits\npath = x\n[station a]\npi = C2G1\n", 5, "pi: 'C2G1' is not four hexadecimal digits"},
         {"[source a]\nkind = bits\npath = x\n[station a]\nps = A\nps-pattern = B.*\n", 4,
          "ps and ps-pattern contradict: give one"},
@@ -90,6 +111,30 @@ TEST(ConfigTest, NamesEachProblemWithItsLine)
         {"[source a]\nkind = bits\npath = x\n[webhook w]\nurl = ftp://x\n", 4,
          "webhook: url must start with http:// or https://"},
         {"[service]\n", 0, "no [source NAME] section: nothing to watch"},
+        {"[source a]\nkind = bits\npath = x\n[web]\nlisten = 0.0.0.0:8080\n", 5,
+         "listen: 0.0.0.0 is not a loopback address: give token-file too, so that only holders of the token are "
+         "answered"},
+        {"[source a]\nkind = bits\npath = x\n[web]\nlisten = [::]:80\n", 5,
+         "listen: :: is not a loopback address: give token-file too, so that only holders of the token are answered"},
+        {"[source a]\nkind = bits\npath = x\n[web]\nlisten = 127.0.0.1:99999\n", 5,
+         "listen: '127.0.0.1:99999' is not ADDRESS:PORT like 127.0.0.1:8080"},
+        {"[source a]\nkind = bits\npath = x\n[web]\nlisten = example.org:80\n", 5,
+         "listen: 'example.org:80' is not ADDRESS:PORT like 127.0.0.1:8080"},
+        {"[source a]\nkind = bits\npath = x\n[web]\ntoken = s3cret\n", 5,
+         "token: give it in a file with token-file, not in the configuration"},
+        {"[source a]\nkind = bits\npath = x\n[web]\nclients = 0\n", 5, "clients: '0' is not a number from 1 to 100000"},
+        {"[source c]\nkind = card\n", 1, "source 'c': a card source needs the server's port"},
+        {"[source c]\nkind = card\nport = 33234\ncard = 1\nserial = 0001\n", 1,
+         "source 'c': give card or serial, not both"},
+        {"[source c]\nkind = card\nport = 33234\ninput = 7\n", 4, "input: '7' is not a number from 1 to 6"},
+        {"[source c]\nkind = bits\npath = x\ncard = 2\n", 4, "card: only for card sources"},
+        {"[source a]\nkind = bits\npath = x\nfull-scale-khz = 75\n", 1, "full-scale-khz: only for mpx sources"},
+        {"[source a]\nkind = bits\npath = x\nlive = yes\nrealtime = 20\n", 1,
+         "realtime: only for recordings (live inputs come at their own pace)"},
+        {"[source a]\nkind = bits\npath = x\n[station a]\nmax-deviation = fast\n", 5,
+         "max-deviation: 'fast' is not a number from 1 to 200"},
+        {"[source a]\nkind = bits\npath = x\n[station a]\nmax-mpx-power = 40\n", 5,
+         "max-mpx-power: '40' is not a number from -30 to 30"},
     };
     for (const auto& c : cases) {
         const auto problems = Problems(c.text);
@@ -102,8 +147,33 @@ TEST(ConfigTest, NamesEachProblemWithItsLine)
 
 TEST(ConfigTest, SecretsStayOutOfMessages)
 {
-    for (const auto& p : Problems("[source a]\nkind = bits\npath = x\n[mqtt]\npassword = hunter2\n"))
-        EXPECT_EQ(p.message.find("hunter2"), std::string::npos);
+    for (const char* text : {"[source a]\nkind = bits\npath = x\n[mqtt]\npassword = hunter2\n",
+                             "[source a]\nkind = bits\npath = x\n[web]\ntoken = hunter2\n"})
+        for (const auto& p : Problems(text)) EXPECT_EQ(p.message.find("hunter2"), std::string::npos);
+}
+
+TEST(ConfigTest, WebListensOnLoopbackUnlessATokenIsGiven)
+{
+    const struct {
+        const char* web;
+        const char* address;
+        int port;
+    } cases[] = {
+        {"", "127.0.0.1", 8080},
+        {"listen = 9000\n", "127.0.0.1", 9000},
+        {"listen = [::1]:9001\n", "::1", 9001},
+        {"listen = localhost:9002\n", "localhost", 9002},
+        {"listen = 192.0.2.7:443\ntoken-file = /etc/varnak/web-token\n", "192.0.2.7", 443},
+    };
+    for (const auto& c : cases) {
+        std::vector<ConfigProblem> problems;
+        const ServiceConfig config =
+            ParseConfig(std::string("[source a]\nkind = bits\npath = x\n[web]\n") + c.web, problems);
+        EXPECT_TRUE(problems.empty()) << c.web << problems[0].message;
+        EXPECT_TRUE(config.web.enabled);
+        EXPECT_EQ(config.web.address, c.address);
+        EXPECT_EQ(config.web.port, c.port);
+    }
 }
 
 // The program: the example configuration passes; a bad file is refused

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QHash>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
@@ -96,6 +97,17 @@ inline int FreePort()
     return probe.serverPort();
 }
 
+// Ends a test's server process: asked first, then made to.
+inline void Stop(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning) return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
 // A real Mosquitto broker on 127.0.0.1, on a port of its own.
 class Broker {
 public:
@@ -115,18 +127,49 @@ public:
         }
         return false;
     }
-    void stop()
-    {
-        if (process_.state() == QProcess::NotRunning) return;
-        process_.terminate();
-        process_.waitForFinished(5000);
-    }
+    void stop() { Stop(process_); }
     int port() const { return port_; }
 
 private:
     QString dir_;
     int port_;
     QProcess process_;
+};
+
+// The card server simulator (cardsim) as a real process on 127.0.0.1,
+// streaming a bit recording in a loop at four times its rate.
+class CardServer {
+public:
+    explicit CardServer(QString bits) : bits_(std::move(bits)) {}
+    ~CardServer() { stop(); }
+    // On `port` (0: a free one); false when it does not come up.
+    bool start(int port = 0)
+    {
+        process_.start(CARDSIM_PATH, {"--port", QString::number(port), "--bits", bits_, "--loop", "--speed", "4"});
+        static const QRegularExpression listening("listening on .*:(\\d+)");
+        QByteArray out;
+        while (process_.waitForReadyRead(10000)) {
+            out += process_.readAllStandardOutput();
+            const auto m = listening.match(QString::fromLatin1(out));
+            if (m.hasMatch()) return (port_ = m.captured(1).toInt()) > 0;
+        }
+        return false;
+    }
+    void stop() { Stop(process_); }
+    int port() const { return port_; }
+
+private:
+    QString bits_;
+    QProcess process_;
+    int port_ = 0;
+};
+
+// An alarm expected at a time: raised (or cleared) between `from` and `to`
+// seconds after the start of a recording.
+struct ExpectedAlarm {
+    const char* alarm;
+    bool raised;
+    double from, to;
 };
 
 // mosquitto_sub with `arguments` against `port`; its output.

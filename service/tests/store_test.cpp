@@ -1,5 +1,6 @@
-// The station database on SQLite: schema and migrations, what a run
-// leaves in it, and its file's permissions.
+// The station database on SQLite (and PostgreSQL): schema and migrations,
+// what a run leaves in it, what the web API reads back, and its file's
+// permissions.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -62,7 +63,11 @@ void CheckStore(const ServiceConfig& config)
         s.updated = now + 50;
         store.stateChanged(s);  // seen again: last seen moves, no new row
         QualityMinute old{"north", "98.5", 0xC2A1, now - 3 * kDay, 600, 2400, 24, {}};
-        QualityMinute recent{"north", "98.5", 0xC2A1, now - 6000, 650, 2600, 26, {}};
+        rdsformats::SignalFigures rf;
+        rf.levelDbfs = -31.5;
+        rf.deviationKHz = 71.25;
+        rf.mpxPowerDbr = -0.5;
+        QualityMinute recent{"north", "98.5", 0xC2A1, now - 6000, 650, 2600, 26, rf};
         store.quality(old);
         store.quality(recent);
         store.alarm({"north", "98.5", "pi", true, now - 500, now - 500, "PI C2A2"}, {});
@@ -75,11 +80,43 @@ void CheckStore(const ServiceConfig& config)
                 db,
                 "SELECT kind, text, CASE WHEN first_seen = last_seen THEN 1 ELSE 0 END FROM texts ORDER BY first_seen"),
             (std::vector<std::string>{"ps|KESTREL |1", "ps|NEWS    |0"}));
-        EXPECT_EQ(Rows(db, "SELECT groups, block_error_rate FROM quality"), (std::vector<std::string>{"650|0.01"}));
+        EXPECT_EQ(Rows(db, "SELECT groups, block_error_rate, level, deviation, mpx_power FROM quality"),
+                  (std::vector<std::string>{"650|0.01|-31.5|71.25|-0.5"}));
         EXPECT_EQ(Rows(db, "SELECT kind, raised, cleared FROM alarms"),
                   (std::vector<std::string>{"pi|" + std::to_string(now - 500) + "|" + std::to_string(now - 200)}));
         EXPECT_EQ(store.schemaVersion(), StationStore::kSchemaVersion);
     }
+    // The web API's reader, on a connection of its own: a station's history
+    // over a range, and every station's alarms of a range.
+    StoreReader reader;
+    ASSERT_TRUE(reader.open(config, error)) << error;
+    StoreReader::History h;
+    ASSERT_TRUE(reader.history("north", "98.5", now - kDay, now + 100, h)) << reader.lastError();
+    ASSERT_EQ(h.texts.size(), 2u);
+    EXPECT_EQ(h.texts[1].text, "NEWS    ");
+    EXPECT_EQ(h.texts[1].first, now);
+    EXPECT_EQ(h.texts[1].last, now + 50);
+    ASSERT_EQ(h.quality.size(), 1u);
+    EXPECT_EQ(h.quality[0].groups, 650);
+    EXPECT_EQ(h.quality[0].level, -31.5);
+    EXPECT_EQ(h.quality[0].mpxPower, -0.5);
+    ASSERT_EQ(h.alarms.size(), 1u);
+    EXPECT_EQ(h.alarms[0].cleared, now - 200);
+    EXPECT_FALSE(h.truncated);
+    StoreReader::History other;
+    ASSERT_TRUE(reader.history("north", "99.1", now - kDay, now, other));
+    EXPECT_TRUE(other.texts.empty() && other.quality.empty() && other.alarms.empty());
+    const struct {
+        int64_t from, to;
+        std::size_t alarms;
+    } ranges[] = {{now - 600, now - 550, 0}, {now - 600, now - 500, 1}, {now - 200, now, 1}, {now - 199, now, 0}};
+    for (const auto& r : ranges) {
+        std::vector<StoreReader::AlarmRow> rows;
+        bool truncated = false;
+        ASSERT_TRUE(reader.alarms(r.from, r.to, rows, truncated));
+        EXPECT_EQ(rows.size(), r.alarms) << r.from - now << ".." << r.to - now;
+    }
+
     // Opened again: the schema is there, nothing migrates twice.
     StationStore again(stderr);
     ASSERT_TRUE(again.open(config, error)) << error;
@@ -142,7 +179,38 @@ TEST(StoreTest, RefusesASchemaNewerThanItKnows)
     }
     StationStore store(stderr);
     EXPECT_FALSE(store.open(Config(dir.path()), error));
-    EXPECT_NE(error.find("schema version 99, newer than this varnakd's 1"), std::string::npos) << error;
+    EXPECT_NE(
+        error.find("schema version 99, newer than this varnakd's " + std::to_string(StationStore::kSchemaVersion)),
+        std::string::npos)
+        << error;
+}
+
+// A database of the first schema is brought up to date and keeps its rows.
+TEST(StoreTest, MigratesTheFirstSchemaKeepingItsRows)
+{
+    QTemporaryDir dir;
+    const ServiceConfig config = Config(dir.path());
+    QDir().mkpath(dir.path() + "/state");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "schema-1");
+        db.setDatabaseName(dir.path() + "/state/varnakd.db");
+        ASSERT_TRUE(db.open());
+        for (const char* sql :
+             {"CREATE TABLE schema_version (version INTEGER NOT NULL)", "INSERT INTO schema_version VALUES (1)",
+              "CREATE TABLE quality (station_id BIGINT NOT NULL, minute BIGINT NOT NULL, groups INTEGER NOT NULL,"
+              " blocks_missing INTEGER NOT NULL, block_error_rate REAL, rds_level REAL, pilot_level REAL, cnr REAL,"
+              " PRIMARY KEY (station_id, minute))",
+              "INSERT INTO quality VALUES (1, 6000, 600, 0, 0, 0.04, 0.09, 20)"})
+            ASSERT_TRUE(QSqlQuery(db).exec(sql)) << sql;
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("schema-1");
+    StationStore store(stderr);
+    std::string error;
+    ASSERT_TRUE(store.open(config, error)) << error;
+    EXPECT_EQ(store.schemaVersion(), StationStore::kSchemaVersion);
+    EXPECT_EQ(Rows(store.database(), "SELECT groups, cnr, level, deviation, mpx_power FROM quality"),
+              (std::vector<std::string>{"600|20|||"}));
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "mpx_input.h"
 #include "murlin_binding.h"
 #include "output_file.h"
+#include "rds2_output.h"
 #include "stop_signals.h"
 #include "text_input.h"
 #include "tmc_locations.h"
@@ -108,6 +109,14 @@ constexpr const char* kHelp =
     "      --mpx          read every FILE as the FM multiplex signal (see above)\n"
     "      --rate HZ      with --mpx: raw s16le samples at HZ (\"171000\" or \"171k\")\n"
     "      --channel N    with --mpx: channel N (1 = first) of a multi-channel file\n"
+    "      --rds2         with the multiplex: also demodulate RDS2's data streams on\n"
+    "                     66.5, 71.25 and 76 kHz (those the sample rate carries: all\n"
+    "                     three from 160 kHz); --json writes their groups too, each\n"
+    "                     with \"stream\":1..3 (stream 0's stay as they are)\n"
+    "      --save-files DIR\n"
+    "                     with --rds2: write the files RDS file transfer brings (the\n"
+    "                     station logo, logo-vVERSION-ID.png) to DIR, each once its\n"
+    "                     size and CRC check; a file that does not is never written\n"
     "%s"
     "  -q, --quiet        no summary and no progress bar on standard error\n"
     "  -h, --help         show this help and exit\n"
@@ -218,6 +227,7 @@ int ParseOptions(int argc, char** argv, Options& options)
     }
     // A SigMF recording is IQ input with nothing more said.
     if (iq) options.band.enabled = true;
+    if (options.band.enabled && options.mpx.rds2) return UsageError("--rds2 is for the multiplex signal, not IQ input");
     if (options.band.enabled && (options.mpx.enabled || options.hex))
         return UsageError(std::string(options.mpx.enabled ? "--mpx" : "--hex") + " and IQ input cannot both be given");
     if (options.files.empty() && !options.band.sdr) {
@@ -455,6 +465,14 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     api.RDSInit();
     api.RDSStat(-1);  // counters of this file only
     rdsformats::GroupLogParser groupLines;
+    std::unique_ptr<murlindecode::Rds2Output> rds2;
+    if (options.mpx.rds2 && mpx) {
+        rds2 = std::make_unique<murlindecode::Rds2Output>(format == murlindecode::OutputFormat::Json ? stream : nullptr,
+                                                          options.mpx.saveFiles);
+        mpx->enableRds2([&rds2](int s, const varnak::radio::Rds2Receiver::Group& words) { rds2->onGroup(s, words); });
+    } else if (options.mpx.rds2 && !options.quiet) {
+        Error(input + ": warning: not the multiplex signal; --rds2 has no streams to demodulate");
+    }
     if (mpx) {
         const bool decoded = mpx->decode(
             processor, run, murlindecode::FlushTarget(stream),
@@ -509,6 +527,7 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     } else if (groupOutput.failed()) {
         writeError = "cannot write " + output.name() + ": " + std::strerror(groupOutput.error());
     }
+    if (writeError.empty() && rds2 && rds2->failed()) writeError = rds2->error();
     if (!writeError.empty()) {
         Error(writeError);
         return false;
@@ -559,6 +578,7 @@ bool DecodeFile(const std::string& input, const Options& options, const varnak::
     }
     std::fputs(murlindecode::SummaryExtras(groupOutput, groupLog ? &groupLines : nullptr).c_str(), stderr);
     if (mpx) mpx->printSummary(stderr, api);
+    if (rds2) std::fputs(rds2->summary(mpx->rds2Report()).c_str(), stderr);
     if (processor.inverted() != options.invert)
         std::fprintf(stderr, "  polarity flipped: stream ended %s\n",
                      processor.inverted() ? "inverted" : "not inverted");

@@ -85,10 +85,20 @@ int ParseMpxArgument(int argc, char** argv, int& i, MpxOptions& options, std::st
         options.enabled = true;
         return 1;
     }
+    if (arg == "--rds2") {
+        options.rds2 = true;
+        return 1;
+    }
     std::string name, value;
-    if (TakeOptionValue(argc, argv, i, {"--rate", "--channel"}, name, value, error) < 0) return -1;
+    if (TakeOptionValue(argc, argv, i, {"--rate", "--channel", "--save-files"}, name, value, error) < 0) return -1;
     if (name.empty()) return 0;
-    if (name == "--rate") {
+    if (name == "--save-files") {
+        if (value.empty()) {
+            error = "--save-files needs a folder";
+            return -1;
+        }
+        options.saveFiles = value;
+    } else if (name == "--rate") {
         const auto rate = varnak::radio::ParseSampleRate(value);
         if (!rate) {
             error = "--rate: '" + value + "' is not a sample rate in Hz";
@@ -113,6 +123,13 @@ int ParseMpxArgument(int argc, char** argv, int& i, MpxOptions& options, std::st
 
 std::string CheckMpxOptions(const MpxOptions& options, bool hex, const std::vector<std::string>& files)
 {
+    if (!options.saveFiles.empty()) {
+        if (!options.rds2) return "--save-files needs --rds2";
+        struct stat info {};
+        if (::stat(options.saveFiles.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+            return "--save-files: " + options.saveFiles + " is not a folder";
+    }
+    if (options.rds2 && hex) return "--rds2 needs the multiplex signal; --hex reads text";
     if (!options.enabled) {
         if (options.rate) return "--rate needs --mpx";
         if (options.channel) return "--channel needs --mpx";
@@ -153,6 +170,17 @@ std::unique_ptr<MpxInput> MpxInput::open(const std::string& path, const MpxOptio
     }
 }
 
+void MpxInput::enableRds2(varnak::radio::Rds2Receiver::Handler handler)
+{
+    rds2_ = std::make_unique<varnak::radio::Rds2Receiver>(source_->sampleRate());
+    rds2_->setHandler(std::move(handler));
+}
+
+std::vector<varnak::radio::Rds2Receiver::StreamReport> MpxInput::rds2Report() const
+{
+    return rds2_ ? rds2_->report() : std::vector<varnak::radio::Rds2Receiver::StreamReport>{};
+}
+
 bool MpxInput::decode(varnak::FrameProcessor& processor, varnak::FrameListener& listener, std::FILE* flushEachGroup,
                       const std::function<void(uint64_t, uint64_t)>& progress, std::string& error)
 {
@@ -189,6 +217,7 @@ bool MpxInput::decode(varnak::FrameProcessor& processor, varnak::FrameListener& 
             if (n == 0) break;
             demodulator_->push(samples.data(), n, bits);
             feed();
+            if (rds2_) rds2_->push(samples.data(), n);
             position += n;
             if (total) progress(position, *total);
         }
@@ -198,6 +227,7 @@ bool MpxInput::decode(varnak::FrameProcessor& processor, varnak::FrameListener& 
     demodulator_->finish(bits);
     feed();
     processor.endStream();
+    if (rds2_) rds2_->finish();
     return error.empty();
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "frame_processor.h"
+#include "rds2_receiver.h"
 #include "rds_demodulator.h"
 #include "sample_source.h"
 
@@ -22,6 +23,8 @@ struct MpxOptions {
     bool enabled = false;
     std::optional<double> rate;  // raw s16le at this rate instead of an audio file
     std::optional<int> channel;  // 1-based channel of an audio file
+    bool rds2 = false;           // also RDS2's extra data streams
+    std::string saveFiles;       // folder for the files RDS2 brings, or empty
 };
 
 // Looks at argv[i] for one of `options` with a value, given separately
@@ -31,7 +34,8 @@ struct MpxOptions {
 int TakeOptionValue(int argc, char** argv, int& i, std::initializer_list<const char*> options, std::string& name,
                     std::string& value, std::string& error);
 
-// Looks at argv[i]: --mpx, --rate HZ (or --rate=HZ) and --channel N are taken
+// Looks at argv[i]: --mpx, --rate HZ (or --rate=HZ), --channel N, --rds2
+// and --save-files DIR are taken
 // (i moves past a separate value) and 1 is returned; 0 for any other
 // argument; -1 with `error` set for a bad value.
 int ParseMpxArgument(int argc, char** argv, int& i, MpxOptions& options, std::string& error);
@@ -58,6 +62,13 @@ public:
     bool decode(varnak::FrameProcessor& processor, varnak::FrameListener& listener, std::FILE* flushEachGroup,
                 const std::function<void(uint64_t, uint64_t)>& progress, std::string& error);
 
+    // Demodulates RDS2's extra streams as well (those the sample rate
+    // carries) and hands their groups to `handler` as they are decoded.
+    void enableRds2(varnak::radio::Rds2Receiver::Handler handler);
+    // The extra streams' figures; empty without enableRds2() or when the rate carries none.
+    std::vector<varnak::radio::Rds2Receiver::StreamReport> rds2Report() const;
+    double sampleRate() const { return source_->sampleRate(); }
+
     std::optional<uint64_t> frames() const { return source_->frames(); }
     uint64_t bits() const { return bits_; }
     // Set after decode() when the input ended early.
@@ -75,6 +86,7 @@ private:
 
     std::unique_ptr<varnak::radio::SampleSource> source_;
     std::unique_ptr<varnak::radio::RdsDemodulator> demodulator_;
+    std::unique_ptr<varnak::radio::Rds2Receiver> rds2_;
     uint64_t bits_ = 0;
 };
 

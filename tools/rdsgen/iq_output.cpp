@@ -123,6 +123,10 @@ QList<QCommandLineOption> IqCommandLineOptions()
         {"cn", "With --iq: RF carrier-to-noise ratio of a 0-dB station in 200 kHz, dB (default: no noise).", "db"},
         {"sigmf", "With --iq: write the SigMF pair OUT.sigmf-data and OUT.sigmf-meta."},
         {"rds-khz", "With --iq: every station's RDS injection in kHz of deviation (default 3).", "khz"},
+        {"peak-khz",
+         "With --iq --stereo: the deviation in kHz at which every station's multiplex is clipped (default 67.5; "
+         "up to 150, beyond 75 it over-deviates). The noise programme comes near it now and then.",
+         "khz"},
     };
 }
 
@@ -131,7 +135,7 @@ IqOptions ParseIqOptions(const QCommandLineParser& parser)
     IqOptions o;
     o.enabled = parser.isSet("iq");
     if (!o.enabled) {
-        for (const char* only : {"center", "station", "cn", "sigmf", "rds-khz"})
+        for (const char* only : {"center", "station", "cn", "sigmf", "rds-khz", "peak-khz"})
             if (parser.isSet(only)) throw UsageError(std::string("--") + only + " needs --iq");
         return o;
     }
@@ -168,6 +172,13 @@ IqOptions ParseIqOptions(const QCommandLineParser& parser)
     }
     o.sigmf = parser.isSet("sigmf");
     o.stereo = parser.isSet("stereo");
+    if (parser.isSet("peak-khz")) {
+        if (!o.stereo) throw UsageError("--peak-khz is the programme's peak: it needs --stereo");
+        bool ok = false;
+        o.peakKHz = parser.value("peak-khz").toDouble(&ok);
+        if (!ok || o.peakKHz < 10 || o.peakKHz > 150)
+            throw UsageError("--peak-khz: must be a number of kHz within 10..150");
+    }
     return o;
 }
 
@@ -192,6 +203,7 @@ bool WriteIq(const IqOptions& options, const StreamOptions& stream, const std::s
             }
             b.mpx.stereo = options.stereo;
             b.mpx.rdsLevel = options.rdsKHz / 75.0;
+            b.mpx.programmeLevel = options.peakKHz / 75.0;
             stations.push_back(std::move(b));
         }
         // As long as the longest bit stream.

@@ -34,7 +34,8 @@ struct IqOptions {
     std::optional<double> cnDb;  // of a 0-dB station in 200 kHz; none: no noise
     bool sigmf = false;
     bool stereo = false;
-    double rdsKHz = 3;  // RDS injection of every station (peak deviation it causes)
+    double rdsKHz = 3;      // RDS injection of every station (peak deviation it causes)
+    double peakKHz = 67.5;  // with a programme: the deviation every station's multiplex is clipped at
 };
 
 QList<QCommandLineOption> IqCommandLineOptions();

@@ -91,6 +91,16 @@ int main(int argc, char** argv)
     std::string error;
     if (!cl.groupList.empty() && !WriteAll(cl.groupList, rdsgen::GroupListText(groups), error)) return Fail(error, 1);
     if (cl.mpx.enabled) {
+        if (!cl.mpx.rds2Logo.empty()) {
+            try {
+                const double cycle = rdsgen::Rds2LogoCycleSeconds(cl.mpx.rds2Logo);
+                if (double(bits.size()) / 1187.5 < cycle)
+                    std::cerr << "rdsgen: warning: the signal is shorter than one cycle of the logo (" << cycle
+                              << " s); a receiver cannot gather it whole\n";
+            } catch (const std::exception& e) {
+                return Fail(e.what(), 1);
+            }
+        }
         uint64_t clipped = 0;
         if (!rdsgen::WriteMpx(bits, cl.mpx, cl.stream.seed, cl.output, error, clipped)) return Fail(error, 1);
         if (clipped > 0) std::cerr << "rdsgen: " << clipped << " samples beyond full scale were clipped\n";

@@ -4,6 +4,7 @@
 #include "numbers.h"
 #include "options.h"
 #include "output_file.h"
+#include "rft.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -201,19 +202,24 @@ QList<QCommandLineOption> MpxCommandLineOptions()
         {"raw", "Raw signed 16-bit little-endian mono samples instead of WAV (to standard output with -o -)."},
         {"realtime", "Write the multiplex at the pace of its sample rate, as a receiver would."},
         {"list-groups", "Also write the transmitted groups to <file>, one per line as four hex block words.", "file"},
+        {"rds2-logo",
+         "RDS2: send <file> (a PNG or JPEG station logo, at most 163840 bytes) by RDS file transfer on the "
+         "extra data streams at 66.5, 71.25 and 76 kHz (needs --rate of at least 160000).",
+         "file"},
     };
 }
 
 MpxOptions ParseMpxOptions(const QCommandLineParser& parser)
 {
     for (const char* once : {"rate", "cnr", "ppm", "rds-offset", "rds-drift", "rds-phase", "rf-cn", "fading", "doppler",
-                             "rician-k", "interferer", "list-groups"})
+                             "rician-k", "interferer", "list-groups", "rds2-logo"})
         if (parser.values(once).size() > 1) throw UsageError(std::string("--") + once + " given more than once");
     MpxOptions m;
     m.enabled = parser.isSet("mpx");
     if (!m.enabled) {
-        for (const char* only : {"rate", "cnr", "ppm", "rds-offset", "rds-drift", "rds-phase", "rf-cn", "fading",
-                                 "doppler", "rician-k", "echo", "interferer", "stereo", "no-pilot", "raw", "realtime"})
+        for (const char* only :
+             {"rate", "cnr", "ppm", "rds-offset", "rds-drift", "rds-phase", "rf-cn", "fading", "doppler", "rician-k",
+              "echo", "interferer", "stereo", "no-pilot", "raw", "realtime", "rds2-logo"})
             if (parser.isSet(only)) throw UsageError(std::string("--") + only + " needs --mpx");
         return m;
     }
@@ -234,6 +240,12 @@ MpxOptions ParseMpxOptions(const QCommandLineParser& parser)
     if (parser.isSet("rds-phase")) m.rdsPhaseDeg = Within(parser, "rds-phase", -360, 360, " degrees");
     ParseChannelOptions(parser, m);
     if (m.channel && m.rate > 400000) throw UsageError("--rate: the radio channel takes at most 400000 Hz");
+    if (parser.isSet("rds2-logo")) {
+        m.rds2Logo = parser.value("rds2-logo").toStdString();
+        if (m.rds2Logo.empty()) throw UsageError("--rds2-logo needs a file");
+        if (m.rate < 160000)
+            throw UsageError("--rds2-logo: the RDS2 subcarrier at 76 kHz needs --rate of at least 160000");
+    }
     m.stereo = parser.isSet("stereo");
     m.pilot = !parser.isSet("no-pilot");
     m.raw = parser.isSet("raw");
@@ -256,6 +268,11 @@ bool WriteMpx(const std::string& bits, const MpxOptions& options, uint64_t seed,
     config.seed = seed;
     clipped = 0;
     try {
+        std::vector<std::string> extra;
+        if (!options.rds2Logo.empty()) {
+            extra = Rds2LogoBits(options.rds2Logo, bits.size());
+            config.rds2Streams = int(extra.size());
+        }
         varnak::radio::MpxModulator modulator(config);
         std::unique_ptr<varnak::radio::RadioChannel> channel;
         std::vector<float> received;
@@ -290,8 +307,10 @@ bool WriteMpx(const std::string& bits, const MpxOptions& options, uint64_t seed,
         };
         // About a tenth of a second at a time: bounded memory, smooth pacing.
         constexpr size_t kBitsPerChunk = 128;
+        std::vector<std::string_view> pieces(extra.size());
         for (size_t at = 0; at < bits.size(); at += kBitsPerChunk) {
-            modulator.modulate(std::string_view(bits).substr(at, kBitsPerChunk), samples);
+            for (size_t k = 0; k < extra.size(); ++k) pieces[k] = std::string_view(extra[k]).substr(at, kBitsPerChunk);
+            modulator.modulate(std::string_view(bits).substr(at, kBitsPerChunk), pieces, samples);
             put();
         }
         modulator.finish(samples);
@@ -302,6 +321,47 @@ bool WriteMpx(const std::string& bits, const MpxOptions& options, uint64_t seed,
         return false;
     }
     return true;
+}
+
+namespace {
+
+std::vector<std::vector<rdsformats::TypeCGroup>> LogoCycle(const std::string& path)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) throw std::runtime_error(path + ": cannot read: " + std::strerror(errno));
+    rdsformats::RftSendFile file;
+    std::vector<uint8_t> buffer(4096);
+    for (;;) {
+        const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
+        file.bytes.insert(file.bytes.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(n));
+        if (n < buffer.size() || file.bytes.size() > rdsformats::kRftMaxFileBytes) break;
+    }
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) throw std::runtime_error(path + ": cannot read");
+    try {
+        return rdsformats::RftGroupCycle(file, 3);
+    } catch (const std::invalid_argument& e) {
+        throw std::runtime_error(path + ": " + e.what());
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> Rds2LogoBits(const std::string& path, std::size_t length)
+{
+    const auto cycle = LogoCycle(path);
+    std::vector<std::string> out;
+    out.reserve(cycle.size());
+    for (const auto& groups : cycle) out.push_back(rdsformats::TypeCGroupBits(groups, length));
+    return out;
+}
+
+double Rds2LogoCycleSeconds(const std::string& path)
+{
+    std::size_t longest = 0;
+    for (const auto& groups : LogoCycle(path)) longest = std::max(longest, groups.size());
+    return double(longest) * 104 / 1187.5;
 }
 
 std::string GroupListClash(const CommandLine& cl)

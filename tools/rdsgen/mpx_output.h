@@ -34,6 +34,9 @@ struct MpxOptions {
     // --rf-cn, --fading, --echo, --interferer).
     bool channel = false;
     varnak::radio::ChannelConfig radio;
+    // RDS2: a file (the station logo) sent by RDS file transfer on the three
+    // extra data streams; empty for none.
+    std::string rds2Logo;
     bool raw = false;       // raw s16le instead of WAV
     bool realtime = false;  // written at the signal's own pace
 };
@@ -50,6 +53,13 @@ MpxOptions ParseMpxOptions(const QCommandLineParser& parser);
 // counted in clipped.
 bool WriteMpx(const std::string& bits, const MpxOptions& options, uint64_t seed, const std::string& path,
               std::string& error, uint64_t& clipped);
+
+// The bits of RDS2's streams 1..3 carrying `file` as the station logo on
+// RFT pipe 0, each `length` bits long: the groups of one cycle repeated.
+// Throws std::runtime_error naming the file when it cannot be read or sent.
+std::vector<std::string> Rds2LogoBits(const std::string& file, std::size_t length);
+// Seconds one cycle of the logo takes (every segment once).
+double Rds2LogoCycleSeconds(const std::string& file);
 
 struct CommandLine;
 // Why the group list cannot go where the command line puts it (over the
