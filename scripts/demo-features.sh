@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The newer features in one generated signal: a station with enhanced
 # radiotext (eRT), a long PS, a TMC message with a quantifier over a small
-# location table, and a DAB cross-reference, sent as an FM multiplex
+# location table, a DAB cross-reference and a station logo on RDS2's
+# extra subcarriers, sent as an FM multiplex
 # through a noisy radio channel. The monitor decodes it offscreen with the
 # history window open and saves a picture of both (docs/features.png);
 # murlin-decode --json shows what each feature gives in JSON.
@@ -71,9 +72,10 @@ CID;TABCD;LCD;NEG_OFF_LCD;POS_OFF_LCD
 58;1;203;202;
 EOF
 
-# The signal: 40 s of FM multiplex with a stereo programme through a radio
-# channel at C/N 20 dB (received as rtl_fm would give it).
-gen_args=(--mpx --stereo --rf-cn 20 --seconds 40)
+# The signal: 40 s of FM multiplex with a stereo programme and the logo on
+# the RDS2 streams, through a radio channel at C/N 20 dB (received as rtl_fm
+# would give it, at a rate that carries the 76 kHz subcarrier).
+gen_args=(--mpx --stereo --rf-cn 20 --seconds 40 --rate 171000 --rds2-logo "$top/tools/murlin-decode/tests/rds2_logo.png")
 "$build/bin/rdsgen" "${gen_args[@]}" -o "$work/features.wav" "$work/station.rds"
 
 # The monitor's settings: its own folder, naming the location table.
@@ -94,8 +96,8 @@ XDG_CONFIG_HOME="$config" "$build/bin/varnak" -platform offscreen --exit-when-do
 echo "Picture of the monitor and its history window: $top/docs/features.png"
 
 # What JSON gives: the last object carrying each field.
-json_fields=(enhancedRadiotext longPs dabEnsemble dabService tmcMessage place odaName)
-"$build/bin/murlin-decode" -q --json --tmc-locations "$tmc" -o "$work/features.json" "$work/features.wav"
+json_fields=(enhancedRadiotext longPs dabEnsemble dabService tmcMessage place odaName rftFileReceived)
+"$build/bin/murlin-decode" -q --json --rds2 --tmc-locations "$tmc" -o "$work/features.json" "$work/features.wav"
 for field in "${json_fields[@]}"; do
   line=$(grep "\"$field\"" "$work/features.json" | tail -1 || true)
   value=$(printf '%s' "$line" | grep -o "\"$field\":\(\"[^\"]*\"\|{[^}]*}\)" | tail -1 || true)
