@@ -103,7 +103,7 @@ TEST_F(FrameProcessorFake, SureMarksReadAsBitsAndReportSureBlocks)
     };
     const std::string sureBlock = std::string(13, 'I') + std::string(13, 'O');
     const std::string mixedBlock = std::string(25, 'I') + "1";
-    const std::string repairedBlock = sureBlock;
+    const std::string& repairedBlock = sureBlock;  // the same bits, repaired by the script
     const struct {
         bool marks;
         std::vector<uint16_t> sure, plain;

@@ -305,7 +305,9 @@ TEST(SoftBlockDecoder, MarksOnlyBlocksItHasNoDoubtAbout)
         EXPECT_EQ(marked(block), c.marked) << c.name;
         EXPECT_TRUE(marked(block + 8)) << c.name;
         for (char& x : out) x = x == 'I' ? '1' : x == 'O' ? '0' : x;
-        if (decoder.blocksDamaged() == 0) EXPECT_EQ(out, bits) << c.name;
+        if (decoder.blocksDamaged() == 0) {
+            EXPECT_EQ(out, bits) << c.name;
+        }
     }
     // Unasked, the decoder marks nothing.
     SoftBlockDecoder plain;

@@ -27,7 +27,8 @@ inline QCoreApplication& App()
     static int argc = 1;
     static char name[] = "varnakd_tests";
     static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+    [[maybe_unused]] static QCoreApplication* app =
+        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
     return *QCoreApplication::instance();
 }
 

@@ -216,8 +216,9 @@ TEST_F(WebTest, EndpointsGiveTheDecodedStation)
             at = r.body.find(part, at);
             EXPECT_NE(at, std::string::npos) << c.path << "\n" << part << "\nnot in\n" << r.body;
         }
-        if (c.path != "/metrics")
+        if (c.path != "/metrics") {
             EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).isNull()) << r.body;
+        }
     }
     // The dashboard's files need no token; the token never shows.
     const Reply page = Get(daemon_->port(), "/", "");
@@ -234,7 +235,7 @@ TEST_F(WebTest, RefusesBadRequestsWithJsonErrors)
         QByteArray token, method;
         int status;
         std::string error;
-        QByteArray upgradeFrom;
+        QByteArray upgradeFrom{};  // a WebSocket handshake from this page, when given
     } cases[] = {
         {"/api/stations", "", "GET", 401, "missing or wrong token"},
         {"/api/stations", "0123456789abcdef-tokex", "GET", 401, "missing or wrong token"},
@@ -270,7 +271,9 @@ TEST_F(WebTest, RefusesBadRequestsWithJsonErrors)
         const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.body));
         EXPECT_EQ(doc["status"].toInt(), c.status) << c.path << r.body;
         EXPECT_EQ(doc["error"].toString().left(int(c.error.size())).toStdString(), c.error) << c.path;
-        if (c.status == 401) EXPECT_EQ(r.authenticate, "Bearer");
+        if (c.status == 401) {
+            EXPECT_EQ(r.authenticate, "Bearer");
+        }
     }
     // A request larger than its bound (64 KiB) is cut off with 413.
     QTcpSocket raw;
@@ -337,11 +340,12 @@ TEST(WebLiveTest, ClientsGetHelloStatesAlarmsAndWhatTheySubscribed)
         named = named || Has(m,
                              "{\"type\":\"state\",\"station\":{\"site\":\"north\",\"name\":\"98.5\",\"freq\":98.50,"
                              "\"pi\":\"C2A1\",\"ps\":\"KESTREL \"");
-        if (m.rfind("{\"type\":\"alarm\"", 0) == 0)
+        if (m.rfind("{\"type\":\"alarm\"", 0) == 0) {
             EXPECT_TRUE(Has(m,
                             "{\"type\":\"alarm\",\"alarm\":{\"site\":\"north\",\"name\":\"98.5\",\"alarm\":\"pi\","
                             "\"state\":\"raised\""))
                 << m;
+        }
     }
     EXPECT_TRUE(named);
     EXPECT_EQ(south.messages.size(), 2u);        // hello and the answer to its bad message
