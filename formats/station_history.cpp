@@ -325,7 +325,9 @@ void StationHistory::addContent(const GroupRecord& g, int64_t time)
         } else if (s.oda.size() < 32) {
             s.oda.push_back({aid, carrier >> 1, carrier & 1, time, time});
         }
-    } else if (type == 4 && version == 0) {
+    } else if (type == 4 && version == 0 && !(g.repaired & 0xE)) {
+        // Only clock times that arrived whole: a repaired block may hold a
+        // wrong date that still passes every check.
         const int64_t mjd = (int64_t(b & 3) << 15) | (g.blocks[2] >> 1);
         const int hour = ((g.blocks[2] & 1) << 4) | (g.blocks[3] >> 12);
         const int minute = (g.blocks[3] >> 6) & 0x3F;

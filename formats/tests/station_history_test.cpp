@@ -142,6 +142,12 @@ TEST(StationHistory, TimesFlagsAndStatistics)
     EXPECT_EQ(h.formatTime(367512), "+01:01:15.12");
     EXPECT_NE(h.text().find("  PS   +00:00:04.00 to +00:00:08.00  \"RADIO 1 \"\n"), std::string::npos) << h.text();
     EXPECT_NE(h.statsCsv().find("0A,9,81.82,"), std::string::npos) << h.statsCsv();
+    // A clock time the decoder had to repair is not believed: one mended
+    // wrong bit would put the station's clock years off.
+    GroupRecord mended = Group(0x4541, 0xA9F2, 0x0CC2);
+    mended.repaired = 0x8;
+    h.add(mended, t += 100);
+    EXPECT_EQ(h.stations().at(kPi).clock.items.size(), 1u);
 }
 
 TEST(StationHistory, ListsAndSeriesStayBounded)
