@@ -70,11 +70,16 @@ void AppendRdsJsonString(std::string& out, const char* text, std::size_t length)
     out += '"';
 }
 
+std::string FormatNumber(double value, const char* format)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
 std::string FrequencyText(double mhz)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", mhz);
-    std::string s = text;
+    std::string s = FormatNumber(mhz, "%.2f");
     while (s.back() == '0') s.pop_back();
     if (s.back() == '.') s.pop_back();
     return s;

@@ -22,6 +22,11 @@ void AppendUtf8JsonString(std::string& out, const std::string& text);
 // the replacement character U+FFFD.
 void AppendRdsJsonString(std::string& out, const char* text, std::size_t length);
 
+// One number as printf's `format` (a single double conversion) writes it:
+// the JSON numbers and figures of the history, the station state and the
+// service's API.
+std::string FormatNumber(double value, const char* format);
+
 // A station's frequency in MHz as short as it is exact to 10 kHz: "98.5"
 // for 98.50, "100" for 100.00. JSON's "freq" and the service's station names.
 std::string FrequencyText(double mhz);

@@ -55,12 +55,7 @@ std::string Frequency(int khz)
     return text;
 }
 
-std::string Number(double value, const char* format = "%.2f")
-{
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
+std::string Number(double value, const char* format = "%.2f") { return FormatNumber(value, format); }
 
 std::string LocalOffset(int halfHours)
 {

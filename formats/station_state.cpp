@@ -77,12 +77,7 @@ void FillStationState(StationState& state, const StationHistory& history)
 
 namespace {
 
-std::string Number(double value, const char* format = "%.4g")
-{
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
+std::string Number(double value, const char* format = "%.4g") { return FormatNumber(value, format); }
 
 void Key(std::string& out, const char* name)
 {

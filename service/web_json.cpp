@@ -17,19 +17,12 @@ void Text(std::string& out, const char* key, const std::string& text)
     rdsformats::AppendUtf8JsonString(out, text);
 }
 
-std::string Number(double value, const char* format)
-{
-    char text[40];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
 void OptionalNumber(std::string& out, const char* key, const std::optional<double>& value, const char* format)
 {
     if (!value) return;
     out += ",\"";
     out += key;
-    out += "\":" + Number(*value, format);
+    out += "\":" + rdsformats::FormatNumber(*value, format);
 }
 
 // A Prometheus label value: backslash, quote and line end escaped.
@@ -117,7 +110,7 @@ std::string HistoryJson(const std::string& id, int64_t from, int64_t to, const S
         const StoreReader::QualityRow& q = h.quality[i];
         out += i ? ",{" : "{";
         out += "\"start\":" + TimeJson(q.minute) + ",\"groups\":" + std::to_string(q.groups) +
-               ",\"groupsPerSecond\":" + Number(q.groups / 60.0, "%.2f");
+               ",\"groupsPerSecond\":" + rdsformats::FormatNumber(q.groups / 60.0, "%.2f");
         OptionalNumber(out, "blockErrorRate", q.blockErrorRate, "%.4f");
         OptionalNumber(out, "rdsLevel", q.rdsLevel, "%.4f");
         OptionalNumber(out, "pilotLevel", q.pilotLevel, "%.4f");
@@ -166,7 +159,7 @@ std::string MetricsText(const std::vector<WebStation>& stations, const std::vect
     for (const WebStation& s : stations) {
         const std::string labels = "{site=\"" + Label(s.state.site) + "\",station=\"" + Label(s.state.name) + "\"} ";
         const auto add = [&](int family, double value, const char* format) {
-            f[family].samples += f[family].name + labels + Number(value, format) + "\n";
+            f[family].samples += f[family].name + labels + rdsformats::FormatNumber(value, format) + "\n";
         };
         add(kGps, s.state.groupsPerSecond, "%.3f");
         if (s.state.blockErrorRate) add(kBler, *s.state.blockErrorRate, "%.5f");
